@@ -1,0 +1,36 @@
+# One interface target carries the language level, warnings and defines for
+# every library and program of the project.
+add_library(quellin_options INTERFACE)
+target_compile_features(quellin_options INTERFACE cxx_std_20)
+target_compile_options(quellin_options INTERFACE
+  -Wall -Wextra -Wshadow -Wold-style-cast -Wnon-virtual-dtor
+  -Wno-missing-field-initializers
+  $<$<BOOL:${QUELLIN_WERROR}>:-Werror>)
+target_compile_definitions(quellin_options INTERFACE
+  _GLIBCXX_ASSERTIONS
+  QT_NO_CAST_FROM_ASCII
+  QT_NO_CAST_TO_ASCII
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT)
+
+option(QUELLIN_WERROR "Treat warnings as errors" OFF)
+option(QUELLIN_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(QUELLIN_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(QUELLIN_FUZZ)
+  # Instrument every library for coverage; the fuzz targets add the driver.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# quellin_fuzz_target(NAME SOURCE LIBS...) adds a libFuzzer target when fuzzing
+# is on.  Its corpus lives in tests/fuzz/<NAME>/ beside the target's module and
+# is replayed as an ordinary test in every build.
+function(quellin_fuzz_target name source)
+  if(QUELLIN_FUZZ)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE quellin_options ${ARGN})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  endif()
+endfunction()

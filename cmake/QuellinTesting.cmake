@@ -1,0 +1,15 @@
+# quellin_add_test(NAME SOURCES ... LIBS ...) builds one gtest executable and
+# registers its cases with CTest.  Test data lives in the module's
+# tests/data/ folder.
+function(quellin_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quellin_testing GTest::gtest GTest::gmock
+                                        GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    QUELLIN_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data"
+    QUELLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    QUELLIN_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

@@ -1,0 +1,43 @@
+#include "settings.h"
+
+#include "codec.h"
+#include "profile_file.h"
+
+namespace quellin {
+
+ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
+    ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
+    std::string trimmed = programFolder;
+    if (!trimmed.empty()) trimmed.pop_back();
+
+    ConsoleSettings s;
+    s.firmDir = ini.GetString(kSettingsSection, "FIRMDIR", programFolder + "firmware");
+    s.logDir = ini.GetString(kSettingsSection, "LOGDIR", programFolder + "log");
+    s.port = ini.GetInt(kSettingsSection, "PORT", 80);
+    s.loginId = ini.GetString(kSettingsSection, "LOGINID", "admin");
+    s.httpdConf = ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
+    s.serverDir = ini.GetString(kSettingsSection, "SVRINSDIR", trimmed);
+    s.maxRows = ini.GetInt(kSettingsSection, "MAXROWS", kDefaultMaxRows);
+    if (s.maxRows < 0) s.maxRows = kDefaultMaxRows;
+    return s;
+}
+
+bool WriteConsoleSettings(const std::string& programFolder, const ConsoleSettings& s) {
+    ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
+    bool ok = ini.WriteString(kSettingsSection, "FIRMDIR", s.firmDir);
+    ok = ini.WriteString(kSettingsSection, "LOGDIR", s.logDir) && ok;
+    ok = ini.WriteString(kSettingsSection, "PORT", std::to_string(s.port)) && ok;
+    ok = ini.WriteString(kSettingsSection, "SVRINSDIR", s.serverDir) && ok;
+    ok = ini.WriteString(kSettingsSection, "HTTPDCONF", s.httpdConf) && ok;
+    return ok;
+}
+
+NetprovSettings ReadNetprovSettings(const std::string& iniPath) {
+    ProfileFile ini(cp932::ToPath(iniPath));
+    NetprovSettings s;
+    s.loginId = ini.GetString(kSettingsSection, "LOGINID", "", 256);
+    s.firmDir = ini.GetString(kSettingsSection, "FIRMDIR", "", 256);
+    return s;
+}
+
+}  // namespace quellin

@@ -1,0 +1,40 @@
+// NEXORA.INI, the settings shared by the console, Netprov and Setup: all keys
+// in section "Config".
+#pragma once
+
+#include <string>
+
+namespace quellin {
+
+inline constexpr char kSettingsSection[] = "Config";
+inline constexpr int kDefaultMaxRows = 300;
+
+// The console's settings record; texts are CP932.
+struct ConsoleSettings {
+    std::string firmDir;     // FIRMDIR
+    std::string logDir;      // LOGDIR
+    int port = 80;           // PORT
+    std::string loginId;     // LOGINID
+    std::string httpdConf;   // HTTPDCONF
+    std::string serverDir;   // SVRINSDIR
+    int maxRows = kDefaultMaxRows;  // MAXROWS
+
+    bool operator==(const ConsoleSettings&) const = default;
+};
+
+// Reads all seven keys from programFolder + "NEXORA.INI" with the console's
+// defaults (programFolder ends in "/").
+ConsoleSettings ReadConsoleSettings(const std::string& programFolder);
+
+// Writes FIRMDIR, LOGDIR, PORT, SVRINSDIR and HTTPDCONF; LOGINID and MAXROWS
+// are only ever set by hand.  False when the file cannot be written.
+bool WriteConsoleSettings(const std::string& programFolder, const ConsoleSettings& settings);
+
+// What Netprov reads, per request, from its base folder + "NEXORA.INI".
+struct NetprovSettings {
+    std::string loginId;  // LOGINID, empty = no user name
+    std::string firmDir;  // FIRMDIR, empty = no firmware folder
+};
+NetprovSettings ReadNetprovSettings(const std::string& iniPath);
+
+}  // namespace quellin

@@ -1,0 +1,53 @@
+#include "codec.h"
+
+#include <gtest/gtest.h>
+
+namespace quellin::cp932 {
+namespace {
+
+TEST(Cp932Codec, RoundTripsJapaneseText) {
+    // "ツール" in CP932: 83 63 81 5B 83 8B
+    const std::string sjis = "\x83\x63\x81\x5B\x83\x8B";
+    ASSERT_EQ(ToUtf8(sjis), std::optional<std::string>("ツール"));
+    EXPECT_EQ(FromUtf8("ツール"), std::optional<std::string>(sjis));
+}
+
+TEST(Cp932Codec, HalfWidthKatakanaIsOneByte) {
+    EXPECT_EQ(FromUtf8("ｱ"), std::optional<std::string>("\xB1"));
+    EXPECT_EQ(ByteLength("ｱｲｳ"), std::optional<std::size_t>(3));
+    EXPECT_EQ(ByteLength("装置名"), std::optional<std::size_t>(6));
+    EXPECT_EQ(ByteLength("abc"), std::optional<std::size_t>(3));
+}
+
+TEST(Cp932Codec, CharacterWithoutCp932FormFails) {
+    EXPECT_EQ(FromUtf8("😀"), std::nullopt);
+    EXPECT_EQ(ByteLength("a😀"), std::nullopt);
+    EXPECT_EQ(FromUtf8("\xFF"), std::nullopt);  // not UTF-8 at all
+}
+
+TEST(Cp932Codec, InvalidCp932) {
+    EXPECT_EQ(ToUtf8("\x81"), std::nullopt);  // lone lead byte
+    EXPECT_EQ(ToUtf8Lossy("a\x81"), "a\xEF\xBF\xBD");
+    EXPECT_EQ(ToUtf8Lossy("\x83\x63"), "ツ");
+}
+
+TEST(Cp932Codec, LiteralsAndPaths) {
+    EXPECT_EQ(Jp("未実施"), *FromUtf8("未実施"));
+    EXPECT_EQ(ToPath(Jp("装置")).string(), "装置");
+    EXPECT_EQ(FromPath("/tmp/装置"), "/tmp/" + Jp("装置"));
+    // Bytes that are not CP932 pass through unchanged.
+    EXPECT_EQ(ToPath("\x81").string(), "\x81");
+}
+
+TEST(Cp932Codec, LeadBytes) {
+    EXPECT_TRUE(IsLeadByte(0x81));
+    EXPECT_TRUE(IsLeadByte(0x9F));
+    EXPECT_FALSE(IsLeadByte(0xA0));
+    EXPECT_FALSE(IsLeadByte(0xDF));
+    EXPECT_TRUE(IsLeadByte(0xE0));
+    EXPECT_TRUE(IsLeadByte(0xFC));
+    EXPECT_FALSE(IsLeadByte('A'));
+}
+
+}  // namespace
+}  // namespace quellin::cp932

@@ -1,0 +1,194 @@
+#include "device_registry.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace quellin {
+namespace {
+
+using testing::ReadFile;
+using testing::Sjis;
+using testing::WriteFile;
+
+std::string Repeat(const std::string& line, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += line;
+    return out;
+}
+
+class RegistryTest : public testing::TempDirTest {
+protected:
+    std::filesystem::path db() const { return dir / "base.db"; }
+};
+
+TEST_F(RegistryTest, FreshFileIsPaddedToTheRowCount) {
+    ASSERT_TRUE(EnsureRowCount(db(), 300));
+    EXPECT_EQ(ReadFile(db()), Repeat(",,,,,,0,0,0,0,0,0\r\n", 300));
+    CList<CBase> list;
+    ASSERT_TRUE(LoadDevices(db(), list, 300));
+    ASSERT_EQ(list.size(), 300u);
+    EXPECT_EQ(list[0].row, 1);
+    EXPECT_EQ(list[299].row, 300);
+    EXPECT_EQ(list[299].name, "");
+}
+
+TEST_F(RegistryTest, ShortFileIsPaddedAndItsRowsKept) {
+    WriteFile(db(), "a,1.2.3.4,p,,,,0,0,0,0,0,0\r\nb,,,,,,0,0,0,0,0,0");  // no final line end
+    ASSERT_TRUE(EnsureRowCount(db(), 4));
+    EXPECT_EQ(ReadFile(db()),
+              "a,1.2.3.4,p,,,,0,0,0,0,0,0\r\nb,,,,,,0,0,0,0,0,0\r\n" +
+                  Repeat(",,,,,,0,0,0,0,0,0\r\n", 2));
+}
+
+TEST_F(RegistryTest, LongerFileIsUntouchedByPaddingButCutByTheNextSave) {
+    const std::string longer = Repeat("x,,,,,,0,0,0,0,0,0\r\n", 5);
+    WriteFile(db(), longer);
+    ASSERT_TRUE(EnsureRowCount(db(), 3));
+    EXPECT_EQ(ReadFile(db()), longer);
+    CList<CBase> list;
+    ASSERT_TRUE(LoadDevices(db(), list, 3));
+    ASSERT_EQ(list.size(), 3u);
+    ASSERT_TRUE(SaveDevices(db(), list, 3));
+    EXPECT_EQ(ReadFile(db()), Repeat("x,,,,,,0,0,0,0,0,0\r\n", 3));
+}
+
+TEST_F(RegistryTest, CommentLinesAreSkippedAndNotNumbered) {
+    WriteFile(db(), "# comment\r\na,,,,,,0,0,0,0,0,0\r\n#x\r\nb,,,,,,0,0,0,0,0,0\r\n");
+    CList<CBase> list;
+    ASSERT_TRUE(LoadDevices(db(), list, 300));
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[1].name, "b");
+    EXPECT_EQ(list[1].row, 2);
+}
+
+TEST_F(RegistryTest, ShortRowsReadAsEmptyAndZero) {
+    WriteFile(db(), "a,b,c,d,e,f,1491003000,0,0,0,0,0\nn,addr,pw,id,ap,cfg\nonly\n");
+    CList<CBase> list;
+    ASSERT_TRUE(LoadDevices(db(), list, 10));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].lastConfigTransfer, 1491003000);
+    EXPECT_EQ(list[0].lastFirmwareUpdate, 0);
+    EXPECT_EQ(list[1].configFile, "cfg");
+    EXPECT_EQ(list[1].lastConfigTransfer, 0);
+    EXPECT_EQ(list[1].logRepeatCount, 0);
+    EXPECT_EQ(list[2].name, "only");
+    EXPECT_EQ(list[2].address, "");
+}
+
+TEST_F(RegistryTest, RowRoundTripsByteForByte) {
+    const std::string row = Sjis("本社ルータ") + ",192.168.0.1," + Sjis("パス") +
+                            ",id01,ap01,C:" + Sjis("設定") +
+                            ".txt,1491003000,-1,2147483647,-2147483648,3600,5";
+    WriteFile(db(), row + "\r\n");
+    CList<CBase> list;
+    ASSERT_TRUE(LoadDevices(db(), list, 1));
+    ASSERT_TRUE(SaveDevices(db(), list, 1));
+    EXPECT_EQ(ReadFile(db()), row + "\r\n");
+}
+
+TEST(RegistryTimes, AreWrittenAsTheLow32BitsAndReadBackWithSign) {
+    CBase d;
+    d.lastConfigTransfer = 2147483647;           // 2038-01-19 03:14:07 UTC
+    d.lastFirmwareUpdate = 2147483648;           // one second later wraps
+    d.lastLogCollection = 0x1'0000'0005;         // high bits are lost
+    d.nextLogCollection = -1;
+    std::string row = FormatDeviceRow(d);
+    EXPECT_EQ(row, ",,,,,,2147483647,-2147483648,5,-1,0,0");
+    CBase back;
+    ParseDeviceRow(row, back);
+    EXPECT_EQ(back.lastConfigTransfer, 2147483647);
+    EXPECT_EQ(back.lastFirmwareUpdate, -2147483648LL);
+    EXPECT_EQ(back.lastLogCollection, 5);
+    EXPECT_EQ(back.nextLogCollection, -1);
+}
+
+TEST(RegistryFields, SplitNextFieldTakesTheCommaAlong) {
+    std::string line = "a,,b";
+    EXPECT_EQ(SplitNextField(line), "a");
+    EXPECT_EQ(line, ",b");
+    EXPECT_EQ(SplitNextField(line), "");
+    EXPECT_EQ(SplitNextField(line), "b");
+    EXPECT_EQ(line, "");
+    EXPECT_EQ(SplitNextField(line), "");
+}
+
+TEST(RegistryFields, Int32ConversionLikeAtoi) {
+    EXPECT_EQ(ParseInt32(""), 0);
+    EXPECT_EQ(ParseInt32("abc"), 0);
+    EXPECT_EQ(ParseInt32("12x"), 12);
+    EXPECT_EQ(ParseInt32(" -7"), -7);
+    EXPECT_EQ(ParseInt32("4294967295"), -1);
+}
+
+TEST_F(RegistryTest, AccessIdUniquenessCountsEveryLine) {
+    WriteFile(db(), "#c,,,dup,\r\na,,,id1,,,0,0,0,0,0,0\r\nb,,,id2,,,0,0,0,0,0,0\r\n"
+                    "c,,,,,,0,0,0,0,0,0\r\nd,,,id5,,,0,0,0,0,0,0\r\n");
+    EXPECT_TRUE(IsAccessIdUnique(db(), "id5", 5));
+    EXPECT_FALSE(IsAccessIdUnique(db(), "id5", 4));
+    EXPECT_FALSE(IsAccessIdUnique(db(), "id5", 0));
+    EXPECT_TRUE(IsAccessIdUnique(db(), "", 1));
+    EXPECT_TRUE(IsAccessIdUnique(db(), "ID5", 1));  // case matters
+    EXPECT_FALSE(IsAccessIdUnique(db(), "dup", 2));  // comment lines count too
+    EXPECT_TRUE(IsAccessIdUnique(db(), "dup", 1));
+}
+
+TEST_F(RegistryTest, FindByAccessIdReturnsTheFirstOfTwo) {
+    WriteFile(db(), "a,1.1.1.1,,same,,,0,0,0,0,0,0\r\nb,2.2.2.2,,same,,,0,0,0,0,0,0\r\n");
+    CBase found;
+    ASSERT_TRUE(FindDeviceByAccessId(db(), "same", found));
+    EXPECT_EQ(found.name, "a");
+    EXPECT_FALSE(FindDeviceByAccessId(db(), "", found));
+    EXPECT_FALSE(FindDeviceByAccessId(db(), "other", found));
+    EXPECT_FALSE(FindDeviceByAccessId(dir / "missing.db", "same", found));
+}
+
+TEST_F(RegistryTest, SavePadsAShortList) {
+    CList<CBase> list(1);
+    list[0].name = "a";
+    ASSERT_TRUE(SaveDevices(db(), list, 2));
+    EXPECT_EQ(ReadFile(db()), "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n");
+}
+
+TEST_F(RegistryTest, SaveThatFailsMidwayLeavesTheOldFileIntact) {
+    const std::string old = Repeat("old,,,,,,0,0,0,0,0,0\r\n", 3);
+    WriteFile(db(), old);
+    CList<CBase> list(300);
+    for (auto& d : list) d.name = "new";
+    // A file-size limit makes the write fail part way, even for root.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{100, 100};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(SaveDevices(db(), list, 300) ? 1 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save should have failed";
+    EXPECT_EQ(ReadFile(db()), old);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        (void)entry;
+        ++files;
+    }
+    EXPECT_EQ(files, 1) << "no temporary file is left behind";
+}
+
+TEST_F(RegistryTest, MissingFolderIsReported) {
+    CList<CBase> list;
+    EXPECT_FALSE(LoadDevices(dir / "no" / "base.db", list, 3));
+    EXPECT_FALSE(SaveDevices(dir / "no" / "base.db", list, 3));
+    EXPECT_FALSE(EnsureRowCount(dir / "no" / "base.db", 3));
+}
+
+}  // namespace
+}  // namespace quellin

@@ -1,0 +1,68 @@
+#include "settings.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace quellin {
+namespace {
+
+using testing::ReadFile;
+using testing::Sjis;
+using testing::WriteFile;
+
+class SettingsTest : public testing::TempDirTest {};
+
+TEST_F(SettingsTest, DefaultsWithoutAFile) {
+    const std::string pf = dir.folder();
+    ConsoleSettings s = ReadConsoleSettings(pf);
+    EXPECT_EQ(s.firmDir, pf + "firmware");
+    EXPECT_EQ(s.logDir, pf + "log");
+    EXPECT_EQ(s.port, 80);
+    EXPECT_EQ(s.loginId, "admin");
+    EXPECT_EQ(s.httpdConf, pf + "/httpd/conf/httpd.conf");
+    EXPECT_EQ(s.serverDir, dir.path().string());
+    EXPECT_EQ(s.maxRows, 300);
+}
+
+TEST_F(SettingsTest, NegativeMaxRowsBehavesAsDefault) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=-5\r\n");
+    EXPECT_EQ(ReadConsoleSettings(dir.folder()).maxRows, 300);
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=0\r\n");
+    EXPECT_EQ(ReadConsoleSettings(dir.folder()).maxRows, 0);
+}
+
+TEST_F(SettingsTest, WriteStoresTheFiveKeysOnly) {
+    ConsoleSettings s = ReadConsoleSettings(dir.folder());
+    s.firmDir = "/srv/" + Sjis("ファーム");
+    ASSERT_TRUE(WriteConsoleSettings(dir.folder(), s));
+    const std::string pf = dir.folder();
+    EXPECT_EQ(ReadFile(dir / "NEXORA.INI"),
+              "[Config]\r\nFIRMDIR=/srv/" + Sjis("ファーム") + "\r\nLOGDIR=" + pf +
+                  "log\r\nPORT=80\r\nSVRINSDIR=" + dir.path().string() + "\r\nHTTPDCONF=" + pf +
+                  "/httpd/conf/httpd.conf\r\n");
+    EXPECT_EQ(ReadConsoleSettings(dir.folder()), s);
+}
+
+TEST_F(SettingsTest, HandEditedKeysAreKept) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nLOGINID=operator\r\nMAXROWS=20\r\nPORT=8080\r\n");
+    ConsoleSettings s = ReadConsoleSettings(dir.folder());
+    EXPECT_EQ(s.loginId, "operator");
+    EXPECT_EQ(s.maxRows, 20);
+    EXPECT_EQ(s.port, 8080);
+    ASSERT_TRUE(WriteConsoleSettings(dir.folder(), s));
+    EXPECT_EQ(ReadConsoleSettings(dir.folder()), s);
+}
+
+TEST_F(SettingsTest, NetprovReadsTwoKeysWithEmptyDefaults) {
+    NetprovSettings none = ReadNetprovSettings((dir / "NEXORA.INI").string());
+    EXPECT_EQ(none.loginId, "");
+    EXPECT_EQ(none.firmDir, "");
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nLOGINID=admin\r\nFIRMDIR=" + std::string(300, 'f') + "\r\n");
+    NetprovSettings s = ReadNetprovSettings((dir / "NEXORA.INI").string());
+    EXPECT_EQ(s.loginId, "admin");
+    EXPECT_EQ(s.firmDir, std::string(255, 'f'));  // a 256-byte buffer
+}
+
+}  // namespace
+}  // namespace quellin
