@@ -24,13 +24,21 @@ if(QUELLIN_FUZZ)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# quellin_fuzz_target(NAME SOURCE LIBS...) adds a libFuzzer target when fuzzing
-# is on.  Its corpus lives in tests/fuzz/<NAME>/ beside the target's module and
-# is replayed as an ordinary test in every build.
+# quellin_fuzz_target(NAME SOURCE LIBS...) builds a libFuzzer target when
+# fuzzing is on.  In test builds the same source is linked with a plain
+# runner that replays the target's corpus (the folder corpus/<NAME> beside the
+# source) as an ordinary test, so every finding stays fixed.
+set(QUELLIN_FUZZ_REPLAY_MAIN ${CMAKE_CURRENT_LIST_DIR}/fuzz_replay_main.cpp)
 function(quellin_fuzz_target name source)
+  get_filename_component(corpus ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name} ABSOLUTE)
   if(QUELLIN_FUZZ)
     add_executable(${name} ${source})
     target_link_libraries(${name} PRIVATE quellin_options ${ARGN})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  elseif(QUELLIN_BUILD_TESTS)
+    add_executable(${name}_replay ${source} ${QUELLIN_FUZZ_REPLAY_MAIN})
+    set_target_properties(${name}_replay PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+    target_link_libraries(${name}_replay PRIVATE quellin_options ${ARGN})
+    add_test(NAME fuzz_replay.${name} COMMAND ${name}_replay ${corpus})
   endif()
 endfunction()
