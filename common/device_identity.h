@@ -20,4 +20,11 @@ struct DeviceIdentity {
     bool operator==(const DeviceIdentity&) const = default;
 };
 
+// "V" + major + "." + exactly two bytes of minor ("V10.02" gives 10 and 2).
+// 0 on success, -1 otherwise; major is stored even when the minor part fails.
+int ParseVersionText(const std::string& text, std::int32_t& major, std::int32_t& minor);
+
+// Versions as shown to users: "V%02d.%02d".
+std::string FormatVersion(std::int32_t major, std::int32_t minor);
+
 }  // namespace quellin
