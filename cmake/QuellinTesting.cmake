@@ -1,12 +1,15 @@
 # quellin_add_test(NAME SOURCES ... LIBS ...) builds one gtest executable and
 # registers its cases with CTest.  Test data lives in the module's
-# tests/data/ folder.
+# tests/data/ folder.  NO_GTEST_MAIN: the LIBS bring their own main (the Qt
+# tests start a QApplication first).
 function(quellin_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "NO_GTEST_MAIN" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quellin_testing GTest::gtest GTest::gmock
-                                        GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} quellin_testing GTest::gtest GTest::gmock)
+  if(NOT ARG_NO_GTEST_MAIN)
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
   target_compile_definitions(${name} PRIVATE
     QUELLIN_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data"
     QUELLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <vector>
 #include <string>
 #include <string_view>
 
@@ -37,5 +40,33 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 
 // A UTF-8 literal as CP932 bytes (short for cp932::Jp).
 std::string Sjis(std::string_view utf8);
+
+// A program started by a test, killed and reaped when the object goes.
+class ChildProcess {
+public:
+    // Starts program with the arguments (argv[0] is added); `environment`
+    // entries "NAME=value" are added to this process's environment.
+    ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment = {},
+                 const std::string& workingDirectory = {});
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    int pid() const { return pid_; }
+    // Waits up to timeoutMs for the end; the exit status, or nullopt while it
+    // still runs (a signal ending it gives 128 + the signal number).
+    std::optional<int> Wait(int timeoutMs);
+    bool Running();
+    void Signal(int signal);
+
+private:
+    int pid_ = -1;
+    std::optional<int> status_;
+};
+
+// Polls the condition every 20 ms for up to timeoutMs.
+bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 }  // namespace quellin::testing

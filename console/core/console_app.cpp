@@ -1,0 +1,15 @@
+#include "console_app.h"
+
+#include "codec.h"
+#include "operation_log.h"
+#include "report.h"
+
+namespace quellin::console {
+
+ConsoleApp::ConsoleApp(std::string programFolder)
+    : programFolder_(std::move(programFolder)), settings_(ReadConsoleSettings(programFolder_)) {
+    LoadConversionTable(cp932::ToPath(programFolder_ + "firmifconvert.db"), conversionTable_);
+    WriteOperationLog(kToolName, programFolder_, cp932::Jp("ツールを起動しました。"));
+}
+
+}  // namespace quellin::console

@@ -1,0 +1,36 @@
+// The console's application state: what start-up reads once and every
+// dialog uses for the whole run.
+#pragma once
+
+#include "conversion_table.h"
+#include "settings.h"
+
+#include <string>
+
+namespace quellin::console {
+
+class ConsoleApp {
+public:
+    // Start-up after the single-instance check: reads NEXORA.INI in the
+    // program folder (defaults where keys are missing), loads the firmware
+    // name conversion table and logs the start.  programFolder ends in "/".
+    explicit ConsoleApp(std::string programFolder);
+
+    const std::string& programFolder() const { return programFolder_; }
+    std::string profilePath() const { return programFolder_ + "NEXORA.INI"; }
+    std::string registryPath() const { return programFolder_ + "./base.db"; }
+
+    ConsoleSettings& settings() { return settings_; }
+    const ConsoleSettings& settings() const { return settings_; }
+    const CList<CFirmifConversionInfo>& conversionTable() const { return conversionTable_; }
+
+    // The user name sent at the router's "Login:" prompt; empty = none.
+    const std::string& telnetUser() const { return settings_.loginId; }
+
+private:
+    std::string programFolder_;
+    ConsoleSettings settings_;
+    CList<CFirmifConversionInfo> conversionTable_;
+};
+
+}  // namespace quellin::console

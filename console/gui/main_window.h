@@ -1,0 +1,85 @@
+// The console's main window "Quellin Server": the device list, its buttons,
+// the menu and the syslog-server status line.
+#pragma once
+
+#include "main_window_logic.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QMenuBar;
+
+namespace Ui {
+class CNEXORADlg;
+}
+
+namespace quellin::console {
+
+class DeviceListModel;
+
+class CNEXORADlg final : public QDialog {
+    Q_OBJECT
+public:
+    explicit CNEXORADlg(MainWindowLogic& logic, QWidget* parent = nullptr);
+    ~CNEXORADlg() override;
+
+    // Rows selected in the list, in list order.
+    std::vector<int> selectedRows() const;
+    void selectRows(const std::vector<int>& rows);
+
+    // After a dialog changed the selected devices: redraws their rows and
+    // writes base.db.
+    void SaveAndRefreshSelection();
+
+    // Opens the help page; tests replace it.
+    void setHelpOpener(std::function<void(const QString& path)> opener);
+
+    DeviceListModel* deviceModel() const { return model_; }
+    QAction* menuAction(int commandId) const;
+
+signals:
+    // The dialogs these open are built by their own modules.
+    void deviceSettingsRequested(int row);
+    void maintenanceRequested(const std::vector<int>& rows);
+    void environmentSettingsRequested();
+
+public slots:
+    void onSettings();
+    void onMaintenance();
+    void onHelp();
+    void onAbout();
+    void onExit();
+
+protected:
+    void reject() override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildMenu();
+    void LoadDeviceList();
+    void setStatusFont();
+    bool isPlainEnabled(int commandId) const;
+
+    MainWindowLogic& logic_;
+    std::unique_ptr<Ui::CNEXORADlg> ui_;
+    DeviceListModel* model_ = nullptr;
+    QMenuBar* menuBar_ = nullptr;
+    std::function<void(const QString&)> openHelp_;
+    bool exiting_ = false;
+};
+
+// Menu command ids of the main window.
+enum MainMenuCommand {
+    kCmdEnvironment = 134,
+    kCmdStartSyslog = 137,
+    kCmdStopSyslog = 138,
+    kCmdAbout = 140,
+    kCmdExit = 142,
+    kCmdHelp = 32771,
+};
+
+}  // namespace quellin::console

@@ -1,0 +1,160 @@
+#include "console_app.h"
+#include "main_window_logic.h"
+#include "report.h"
+
+#include "clock.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace quellin::console {
+namespace {
+
+using testing::ReadFile;
+using testing::Sjis;
+using testing::WriteFile;
+
+std::string Repeat(const std::string& line, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += line;
+    return out;
+}
+
+class ConsoleCoreTest : public testing::TempDirTest {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        SetClockForTesting(&clock_);
+    }
+    void TearDown() override { SetClockForTesting(nullptr); }
+
+    std::string ToolLog() const { return ReadFile(dir / "log" / "Quellin_tool.log"); }
+
+    FakeClock clock_{1491039000};  // 2017/04/01 09:30:00 UTC
+    FakeMessageBoxes boxes_;
+};
+
+TEST_F(ConsoleCoreTest, ReportLogsAndShowsAsAskedFor) {
+    Reporter reporter(dir.folder(), boxes_);
+    reporter.Report("r1", "only-log", MSG_LOG);
+    reporter.Report("r1", "only-box", MSG_BOX);
+    reporter.Report("r1", "both", MSG_LOG | MSG_BOX);
+    EXPECT_EQ(ReadFile(dir / "log" / "r1.log"),
+              "2017/04/01 09:30:00,r1,only-log\r\n2017/04/01 09:30:00,r1,both\r\n");
+    ASSERT_EQ(boxes_.shown.size(), 2u);
+    EXPECT_EQ(boxes_.shown[0].caption, "Quellin Server");
+    EXPECT_EQ(boxes_.shown[0].text, "only-box");
+    EXPECT_EQ(boxes_.shown[0].icon, MsgIcon::Exclamation);
+    EXPECT_EQ(boxes_.shown[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(boxes_.shown[1].text, "both");
+}
+
+TEST_F(ConsoleCoreTest, QuestionsUseTheQuestionIcon) {
+    Reporter reporter(dir.folder(), boxes_);
+    boxes_.answers.push_back(MsgAnswer::Yes);
+    EXPECT_EQ(reporter.Ask("q", MsgButtons::YesNo, MsgAnswer::No), MsgAnswer::Yes);
+    EXPECT_EQ(boxes_.shown[0].icon, MsgIcon::Question);
+    EXPECT_EQ(boxes_.shown[0].defaultButton, MsgAnswer::No);
+}
+
+TEST_F(ConsoleCoreTest, StartUpReadsSettingsLoadsTableAndLogs) {
+    WriteFile(dir / "firmifconvert.db", "Tarn-90A,Tarn-90\r\n");
+    ConsoleApp app(dir.folder());
+    EXPECT_EQ(app.settings().maxRows, 300);
+    EXPECT_EQ(app.settings().firmDir, dir.folder() + "firmware");
+    EXPECT_EQ(app.telnetUser(), "admin");
+    EXPECT_EQ(LookUpConversion(app.conversionTable(), "Tarn-90A"), "Tarn-90");
+    EXPECT_EQ(ToolLog(), "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") + "\r\n");
+}
+
+TEST_F(ConsoleCoreTest, FreshFolderGivesThreeHundredNumberedRows) {
+    ConsoleApp app(dir.folder());
+    Reporter reporter(app.programFolder(), boxes_);
+    MainWindowLogic logic(app, reporter);
+    logic.LoadDeviceList();
+    ASSERT_EQ(logic.rowCount(), 300);
+    EXPECT_EQ(logic.devices().front().row, 1);
+    EXPECT_EQ(logic.devices().back().row, 300);
+    EXPECT_EQ(ReadFile(dir / "base.db"), Repeat(",,,,,,0,0,0,0,0,0\r\n", 300));
+}
+
+TEST_F(ConsoleCoreTest, NegativeMaxRowsBehavesAsThreeHundred) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=-5\r\n");
+    ConsoleApp app(dir.folder());
+    Reporter reporter(app.programFolder(), boxes_);
+    MainWindowLogic logic(app, reporter);
+    logic.LoadDeviceList();
+    EXPECT_EQ(logic.rowCount(), 300);
+}
+
+TEST_F(ConsoleCoreTest, UnreadableRegistryStillGivesAFullList) {
+    std::filesystem::create_directory(dir / "base.db");  // a folder cannot be read as a file
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=5\r\n");
+    ConsoleApp app(dir.folder());
+    Reporter reporter(app.programFolder(), boxes_);
+    MainWindowLogic logic(app, reporter);
+    logic.LoadDeviceList();
+    ASSERT_EQ(logic.rowCount(), 5);
+    EXPECT_EQ(logic.devices()[4].row, 5);
+}
+
+class SelectionTest : public ConsoleCoreTest {
+protected:
+    void SetUp() override {
+        ConsoleCoreTest::SetUp();
+        WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=4\r\n");
+        WriteFile(dir / "base.db", "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n");
+        app_.emplace(dir.folder());
+        reporter_.emplace(app_->programFolder(), boxes_);
+        logic_.emplace(*app_, *reporter_);
+        logic_->LoadDeviceList();
+    }
+    std::vector<std::string> Shown() const {
+        std::vector<std::string> texts;
+        for (const auto& box : boxes_.shown) texts.push_back(box.text);
+        return texts;
+    }
+
+    std::optional<ConsoleApp> app_;
+    std::optional<Reporter> reporter_;
+    std::optional<MainWindowLogic> logic_;
+};
+
+TEST_F(SelectionTest, SettingsNeedsExactlyOneRow) {
+    EXPECT_EQ(logic_->RowForSettings({}), std::nullopt);
+    EXPECT_EQ(logic_->RowForSettings({0, 2}), std::nullopt);
+    EXPECT_EQ(logic_->RowForSettings({1}), 1);  // an empty row opens: that is how one registers
+    EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("装置が選択されていません。"),
+                                                 Sjis("複数の装置が選択されています。")}));
+}
+
+TEST_F(SelectionTest, MaintenanceNeedsNamedDevices) {
+    EXPECT_TRUE(logic_->RowsForMaintenance({}).empty());
+    EXPECT_TRUE(logic_->RowsForMaintenance({1}).empty());
+    EXPECT_TRUE(logic_->RowsForMaintenance({0, 1}).empty());
+    EXPECT_EQ(logic_->RowsForMaintenance({0}), std::vector<int>{0});
+    EXPECT_EQ(logic_->RowsForMaintenance({2, 0}), (std::vector<int>{0, 2}));
+    EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("装置が選択されていません。"),
+                                                 Sjis("未設定の装置が選択されています。"),
+                                                 Sjis("未設定の装置が選択されています。")}));
+    // Selection messages are shown only, never logged.
+    EXPECT_FALSE(std::filesystem::exists(dir / "log" / ".log"));
+}
+
+TEST_F(SelectionTest, SaveWritesEveryRow) {
+    logic_->device(1).name = Sjis("支店");
+    ASSERT_TRUE(logic_->SaveDevices());
+    EXPECT_EQ(ReadFile(dir / "base.db"), "a,,,,,,0,0,0,0,0,0\r\n" + Sjis("支店") +
+                                             ",,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n"
+                                             ",,,,,,0,0,0,0,0,0\r\n");
+}
+
+TEST_F(SelectionTest, ExitIsLogged) {
+    logic_->LogExit();
+    EXPECT_NE(ToolLog().find(",Quellin_tool," + Sjis("ツールを終了しました。") + "\r\n"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace quellin::console

@@ -1,0 +1,237 @@
+#include "about_dialog.h"
+#include "device_list_model.h"
+#include "elided_label.h"
+#include "main_window.h"
+#include "wait_dialogs.h"
+
+#include "codec.h"
+#include "test_support.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace quellin::console {
+namespace {
+
+using testing::ReadFile;
+using testing::Sjis;
+using testing::WriteFile;
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class MainWindowTest : public testing::TempDirTest {
+protected:
+    void SetUp() override {
+        WriteFile(dir / "base.db", "branch01,10.0.0.1,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n" +
+                                       Sjis("本社") + ",10.0.0.3,,,,,0,0,0,0,0,0\r\n");
+        app_.emplace(dir.folder());
+        reporter_.emplace(app_->programFolder(), boxes_);
+        logic_.emplace(*app_, *reporter_);
+        window_ = std::make_unique<CNEXORADlg>(*logic_);
+        window_->show();
+    }
+
+    template <typename T>
+    T* Child(const char* name) const {
+        T* child = window_->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+    QTableView* List() const { return Child<QTableView>("id1004"); }
+    void Click(const char* button) { QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton); }
+    std::vector<std::string> Shown() const {
+        std::vector<std::string> texts;
+        for (const auto& box : boxes_.shown) texts.push_back(box.text);
+        return texts;
+    }
+
+    FakeMessageBoxes boxes_;
+    std::optional<ConsoleApp> app_;
+    std::optional<Reporter> reporter_;
+    std::optional<MainWindowLogic> logic_;
+    std::unique_ptr<CNEXORADlg> window_;
+};
+
+TEST_F(MainWindowTest, ShowsEveryRowWithItsColumns) {
+    EXPECT_EQ(window_->windowTitle(), U("Quellin Server"));
+    QAbstractItemModel* model = List()->model();
+    ASSERT_EQ(model->rowCount(), 300);
+    EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), U("No."));
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), U("装置名"));
+    EXPECT_EQ(model->headerData(2, Qt::Horizontal).toString(), U("IPアドレス"));
+    EXPECT_EQ(List()->horizontalHeader()->sectionSize(0), 40);
+    EXPECT_EQ(List()->horizontalHeader()->sectionSize(1), 300);
+    EXPECT_EQ(List()->horizontalHeader()->sectionSize(2), 90);
+    EXPECT_EQ(model->index(0, 0).data().toString(), U("1"));
+    EXPECT_EQ(model->index(2, 1).data().toString(), U("本社"));
+    EXPECT_EQ(model->index(2, 2).data().toString(), U("10.0.0.3"));
+    EXPECT_EQ(model->index(299, 0).data().toString(), U("300"));
+    EXPECT_EQ(List()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(List()->selectionBehavior(), QAbstractItemView::SelectRows);
+    EXPECT_EQ(window_->selectedRows(), std::vector<int>{0});
+}
+
+TEST_F(MainWindowTest, ControlsCarryTheirTexts) {
+    EXPECT_EQ(Child<QGroupBox>("groupDevices")->title(), U("装置一覧"));
+    EXPECT_EQ(Child<QPushButton>("id1006")->text(), U("設定"));
+    EXPECT_EQ(Child<QPushButton>("id1007")->text(), U("メンテナンス"));
+    EXPECT_TRUE(Child<QPushButton>("id1007")->isDefault());
+    EXPECT_EQ(Child<QPushButton>("id2")->text(), U("終了"));
+    EXPECT_EQ(Child<QLabel>("id1029")->text(), U("システムログサーバ状態 ："));
+    EXPECT_EQ(Child<QLabel>("id1031")->text(), U("停止中"));
+    EXPECT_TRUE(Child<QLabel>("id1031")->font().bold());
+}
+
+TEST_F(MainWindowTest, MenuHasEveryItemWithItsState) {
+    struct Item {
+        int id;
+        const char* text;
+        bool enabled;
+    };
+    for (const Item& item : {Item{142, "終了(&X)", true}, Item{134, "環境設定(&E)", true},
+                             Item{137, "システムログ起動(&L)", true},
+                             Item{138, "システムログ停止(&K)", false},
+                             Item{32771, "ヘルプ(&H)", true},
+                             Item{140, "バージョン情報(&A)", true}}) {
+        QAction* action = window_->menuAction(item.id);
+        ASSERT_NE(action, nullptr) << item.id;
+        EXPECT_EQ(action->text(), U(item.text));
+        EXPECT_EQ(action->isEnabled(), item.enabled) << item.id;
+    }
+    QStringList titles;
+    for (QAction* menu : Child<QMenuBar>("id133")->actions()) titles << menu->text();
+    EXPECT_EQ(titles, (QStringList{U("ファイル(&F)"), U("設定(&C)"), U("ツール(&T)"),
+                                   U("ヘルプ(&H)")}));
+}
+
+TEST_F(MainWindowTest, SettingsButtonChecksTheSelection) {
+    QSignalSpy opened(window_.get(), &CNEXORADlg::deviceSettingsRequested);
+    window_->selectRows({});
+    Click("id1006");
+    window_->selectRows({0, 2});
+    Click("id1006");
+    EXPECT_EQ(opened.count(), 0);
+    window_->selectRows({1});
+    Click("id1006");
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).toInt(), 1);
+    EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("装置が選択されていません。"),
+                                                 Sjis("複数の装置が選択されています。")}));
+}
+
+TEST_F(MainWindowTest, DoubleClickOpensSettings) {
+    QSignalSpy opened(window_.get(), &CNEXORADlg::deviceSettingsRequested);
+    QTableView* list = List();
+    QRect cell = list->visualRect(list->model()->index(2, 1));
+    // An item view acts on a double click only after the press that starts it.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).toInt(), 2);
+}
+
+TEST_F(MainWindowTest, MaintenanceButtonNeedsNamedDevices) {
+    QSignalSpy opened(window_.get(), &CNEXORADlg::maintenanceRequested);
+    window_->selectRows({1});
+    Click("id1007");
+    window_->selectRows({0, 1});
+    Click("id1007");
+    EXPECT_EQ(opened.count(), 0);
+    window_->selectRows({2, 0});
+    Click("id1007");
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).value<std::vector<int>>(), (std::vector<int>{0, 2}));
+    EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("未設定の装置が選択されています。"),
+                                                 Sjis("未設定の装置が選択されています。")}));
+}
+
+TEST_F(MainWindowTest, SaveAndRefreshSelectionRedrawsAndWrites) {
+    window_->selectRows({1});
+    logic_->device(1).name = "new";
+    logic_->device(1).address = "10.0.0.2";
+    window_->SaveAndRefreshSelection();
+    EXPECT_EQ(List()->model()->index(1, 1).data().toString(), U("new"));
+    EXPECT_EQ(ReadFile(dir / "base.db").substr(0, 65),
+              "branch01,10.0.0.1,,,,,0,0,0,0,0,0\r\nnew,10.0.0.2,,,,,0,0,0,0,0,0\r\n");
+}
+
+TEST_F(MainWindowTest, HelpOpensThePageBesideTheProgram) {
+    QString opened;
+    window_->setHelpOpener([&](const QString& path) { opened = path; });
+    window_->menuAction(kCmdHelp)->trigger();
+    EXPECT_EQ(opened, QString::fromStdString(dir.folder() + "/Quellin_tool.html"));
+}
+
+TEST_F(MainWindowTest, AboutBoxShowsProductAndVersion) {
+    QString title, product;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(about, nullptr);
+        title = about->windowTitle();
+        product = about->findChild<QLabel*>(QStringLiteral("productLabel"))->text();
+        QTest::mouseClick(about->findChild<QPushButton*>(QStringLiteral("id1")), Qt::LeftButton);
+    });
+    window_->menuAction(kCmdAbout)->trigger();
+    EXPECT_EQ(title, U("バージョン情報"));
+    EXPECT_EQ(product, U("Quellin Server Version 1.1"));
+}
+
+TEST_F(MainWindowTest, ExitButtonLogsAndCloses) {
+    Click("id2");
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_NE(ReadFile(dir / "log" / "Quellin_tool.log")
+                  .find(",Quellin_tool," + Sjis("ツールを終了しました。") + "\r\n"),
+              std::string::npos);
+}
+
+TEST_F(MainWindowTest, EscapeAndCloseBoxExitOnce) {
+    QTest::keyClick(List(), Qt::Key_Escape);
+    EXPECT_FALSE(window_->isVisible());
+    window_->close();
+    std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
+    std::string exit = Sjis("ツールを終了しました。");
+    EXPECT_EQ(log.find(exit), log.rfind(exit)) << "the exit line is written once";
+}
+
+TEST(WaitDialogs, OpenAndCloseWithTheirTexts) {
+    QWidget owner;
+    ShowWaitDialog(&owner);
+    ASSERT_NE(CurrentWaitDialog(), nullptr);
+    EXPECT_EQ(CurrentWaitDialog()->windowTitle(), U("処理中"));
+    EXPECT_EQ(CurrentWaitDialog()->findChild<QLabel*>(QStringLiteral("idStatic"))->text(),
+              U("しばらくお待ちください ･･･"));
+    CurrentWaitDialog()->close();  // the operator cannot close it
+    EXPECT_TRUE(CurrentWaitDialog()->isVisible());
+    CloseWaitDialog();
+    EXPECT_EQ(CurrentWaitDialog(), nullptr);
+}
+
+TEST(WaitDialogs, DeviceNameEndsWithAnEllipsisWhenTooLong) {
+    QWidget owner;
+    ShowDeviceWaitDialog(&owner, QString(), U("しばらくお待ちください ･･･"));
+    CWaitPluralDlg* wait = CurrentDeviceWaitDialog();
+    ASSERT_NE(wait, nullptr);
+    EXPECT_EQ(wait->findChild<QLabel*>(QStringLiteral("id1032"))->text(), U("対象装置名 :"));
+    UpdateDeviceWaitDialog(QString(64, QLatin1Char('W')), U("ログ採取中"));
+    auto* name = wait->findChild<ElidedLabel*>(QStringLiteral("id1031"));
+    EXPECT_TRUE(name->shownText().endsWith(QChar(0x2026))) << name->shownText().toStdString();
+    UpdateDeviceWaitDialog(U("branch01"), U("ログ採取中"));
+    EXPECT_EQ(name->shownText(), U("branch01"));
+    EXPECT_EQ(wait->findChild<QLabel*>(QStringLiteral("idMessage"))->text(), U("ログ採取中"));
+    CloseDeviceWaitDialog();
+    EXPECT_EQ(CurrentDeviceWaitDialog(), nullptr);
+}
+
+}  // namespace
+}  // namespace quellin::console

@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs what building, testing and running Quellin Server need on Debian 12,
+# skipping what is already there.  Run as root.
+set -eu
+
+packages="
+  build-essential cmake ninja-build clang libclang-rt-14-dev clang-format
+  googletest libgtest-dev libgmock-dev
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev qt6-tools-dev-tools
+  qt6-l10n-tools libgl-dev
+  libcurl4-openssl-dev
+  fonts-noto-cjk
+  xvfb xauth
+  python3 python3-pyftpdlib python3-aiosmtpd
+  apache2 bsdutils util-linux
+"
+
+missing=""
+for p in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing="$missing $p"
+    fi
+done
+
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    # shellcheck disable=SC2086
+    apt-get install -y -qq --no-install-recommends $missing
+fi
