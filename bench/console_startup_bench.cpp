@@ -1,6 +1,7 @@
 // How long the console's main window takes to come up with a large registry
 // (MAXROWS rows), from reading the settings to the first painted window.
 #include "console_app.h"
+#include "file_dialogs.h"
 #include "main_window.h"
 #include "main_window_logic.h"
 #include "message_box.h"
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 10000;
 
     char pattern[] = "/tmp/quellin-bench-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return 1;
+    if (mkdtemp(pattern) == nullptr)
+        return 1;
     const std::string folder = std::string(pattern) + "/";
     std::ofstream(folder + "NEXORA.INI", std::ios::binary)
         << "[Config]\r\nMAXROWS=" << rows << "\r\n";
@@ -40,7 +42,8 @@ int main(int argc, char** argv) {
         quellin::FakeMessageBoxes boxes;
         quellin::console::Reporter reporter(folder, boxes);
         quellin::console::MainWindowLogic logic(app, reporter);
-        quellin::console::CNEXORADlg window(logic);
+        quellin::FakeFileDialogs files;
+        quellin::console::CNEXORADlg window(logic, files);
         window.show();
         QApplication::processEvents();
         window.grab();  // paint once

@@ -13,9 +13,11 @@ int main(int argc, char** argv) {
     int files = 0;
     for (int i = 1; i < argc; ++i) {
         std::error_code ec;
-        if (!std::filesystem::exists(argv[i], ec)) continue;
+        if (!std::filesystem::exists(argv[i], ec))
+            continue;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i])) {
-            if (!entry.is_regular_file()) continue;
+            if (!entry.is_regular_file())
+                continue;
             std::ifstream in(entry.path(), std::ios::binary);
             std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),

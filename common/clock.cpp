@@ -11,19 +11,24 @@ std::atomic<const Clock*> g_clock{nullptr};
 
 }  // namespace
 
-std::int64_t SystemClock::Now() const { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t SystemClock::Now() const {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 const Clock& CurrentClock() {
     const Clock* clock = g_clock.load();
     return clock != nullptr ? *clock : g_systemClock;
 }
 
-void SetClockForTesting(const Clock* clock) { g_clock.store(clock); }
+void SetClockForTesting(const Clock* clock) {
+    g_clock.store(clock);
+}
 
 std::string FormatLocalTime(std::int64_t time, const char* format) {
     std::time_t t = static_cast<std::time_t>(time);
     std::tm local{};
-    if (localtime_r(&t, &local) == nullptr) return {};
+    if (localtime_r(&t, &local) == nullptr)
+        return {};
     char buffer[128];
     std::size_t n = std::strftime(buffer, sizeof buffer, format, &local);
     return std::string(buffer, n);

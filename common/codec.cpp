@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 
 namespace quellin::cp932 {
@@ -14,7 +15,8 @@ class Converter {
 public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
     ~Converter() {
-        if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+        if (cd_ != reinterpret_cast<iconv_t>(-1))
+            iconv_close(cd_);
     }
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
@@ -22,7 +24,8 @@ public:
     // Converts the whole input; on an invalid sequence either fails or, with
     // a replacement, puts it in place of the offending bytes and goes on.
     std::optional<std::string> Run(std::string_view in, const std::string* replacement) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+        if (cd_ == reinterpret_cast<iconv_t>(-1))
+            return std::nullopt;
         iconv(cd_, nullptr, nullptr, nullptr, nullptr);
         std::string out;
         out.reserve(in.size() * 3 / 2 + 4);
@@ -34,9 +37,12 @@ public:
             size_t dstLeft = sizeof buffer;
             size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
             out.append(buffer, static_cast<size_t>(dst - buffer));
-            if (rc != static_cast<size_t>(-1)) continue;
-            if (errno == E2BIG) continue;
-            if (replacement == nullptr) return std::nullopt;
+            if (rc != static_cast<size_t>(-1))
+                continue;
+            if (errno == E2BIG)
+                continue;
+            if (replacement == nullptr)
+                return std::nullopt;
             // EILSEQ or EINVAL (truncated input): skip one byte and go on.
             out += *replacement;
             ++src;
@@ -66,31 +72,55 @@ Converter& FromUtf8Converter() {
 
 bool IsAscii(std::string_view s) {
     for (unsigned char c : s)
-        if (c >= 0x80) return false;
+        if (c >= 0x80)
+            return false;
     return true;
 }
 
 }  // namespace
 
 std::optional<std::string> ToUtf8(std::string_view cp932) {
-    if (IsAscii(cp932)) return std::string(cp932);
+    if (IsAscii(cp932))
+        return std::string(cp932);
     return ToUtf8Converter().Run(cp932, nullptr);
 }
 
 std::optional<std::string> FromUtf8(std::string_view utf8) {
-    if (IsAscii(utf8)) return std::string(utf8);
+    if (IsAscii(utf8))
+        return std::string(utf8);
     return FromUtf8Converter().Run(utf8, nullptr);
 }
 
 std::string ToUtf8Lossy(std::string_view cp932) {
-    if (IsAscii(cp932)) return std::string(cp932);
+    if (IsAscii(cp932))
+        return std::string(cp932);
     static const std::string kReplacement = "\xEF\xBF\xBD";
     return ToUtf8Converter().Run(cp932, &kReplacement).value_or(std::string());
 }
 
+std::string FromUtf8Lossy(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
+    if (auto exact = FromUtf8(utf8)) return *exact;
+    // Character by character, so one unconvertible character costs one "?".
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        auto lead = static_cast<unsigned char>(utf8[i]);
+        std::size_t width = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        width = std::min(width, utf8.size() - i);
+        if (auto bytes = FromUtf8(utf8.substr(i, width))) {
+            out += *bytes;
+        } else {
+            out += '?';
+        }
+        i += width;
+    }
+    return out;
+}
+
 std::optional<std::size_t> ByteLength(std::string_view utf8) {
     auto bytes = FromUtf8(utf8);
-    if (!bytes) return std::nullopt;
+    if (!bytes)
+        return std::nullopt;
     return bytes->size();
 }
 
@@ -105,13 +135,15 @@ std::string Jp(std::string_view utf8) {
 }
 
 std::filesystem::path ToPath(std::string_view cp932) {
-    if (auto utf8 = ToUtf8(cp932)) return std::filesystem::path(*utf8);
+    if (auto utf8 = ToUtf8(cp932))
+        return std::filesystem::path(*utf8);
     return std::filesystem::path(std::string(cp932));
 }
 
 std::string FromPath(const std::filesystem::path& path) {
     const std::string& native = path.native();
-    if (auto bytes = FromUtf8(native)) return *bytes;
+    if (auto bytes = FromUtf8(native))
+        return *bytes;
     return native;
 }
 

@@ -19,6 +19,10 @@ std::optional<std::string> ToUtf8(std::string_view cp932);
 // CP932 form (or is not valid UTF-8).
 std::optional<std::string> FromUtf8(std::string_view utf8);
 
+// UTF-8 to CP932 as a text box of the original would hand it over:
+// characters without a CP932 form become "?".
+std::string FromUtf8Lossy(std::string_view utf8);
+
 // CP932 to UTF-8 for display: bytes that are not valid CP932 become U+FFFD.
 std::string ToUtf8Lossy(std::string_view cp932);
 

@@ -9,8 +9,10 @@ namespace {
 
 // Reads lines ending in LF or CR LF; the line end is not part of the line.
 bool ReadLine(std::istream& in, std::string& line) {
-    if (!std::getline(in, line)) return false;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!std::getline(in, line))
+        return false;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
     return true;
 }
 
@@ -22,13 +24,16 @@ std::int32_t LowWord(std::int64_t value) {
 
 std::int32_t ParseInt32(const std::string& text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        negative = text[i++] == '-';
     std::uint32_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
         value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-    if (negative) value = 0u - value;
+    if (negative)
+        value = 0u - value;
     return static_cast<std::int32_t>(value);
 }
 
@@ -61,8 +66,8 @@ void ParseDeviceRow(std::string& line, CBase& device) {
 
 std::string FormatDeviceRow(const CBase& d) {
     std::string row;
-    for (const std::string* text : {&d.name, &d.address, &d.password, &d.accessId,
-                                    &d.accessPassword, &d.configFile}) {
+    for (const std::string* text :
+         {&d.name, &d.address, &d.password, &d.accessId, &d.accessPassword, &d.configFile}) {
         row += *text;
         row += ',';
     }
@@ -85,23 +90,29 @@ bool EnsureRowCount(const std::filesystem::path& path, int rows) {
             endsWithNewline = !in.eof();
         }
     }
-    if (count >= rows) return true;
+    if (count >= rows)
+        return true;
     std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (!out) return false;
+    if (!out)
+        return false;
     // A last line without its line end is finished first, so the padding
     // starts on a row of its own.
-    if (!endsWithNewline) out << "\r\n";
-    for (int i = count; i < rows; ++i) out << kEmptyDeviceRow << "\r\n";
+    if (!endsWithNewline)
+        out << "\r\n";
+    for (int i = count; i < rows; ++i)
+        out << kEmptyDeviceRow << "\r\n";
     return static_cast<bool>(out.flush());
 }
 
 bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     std::string line;
     int counter = 0;
     while (counter < rows && ReadLine(in, line)) {
-        if (!line.empty() && line.front() == '#') continue;
+        if (!line.empty() && line.front() == '#')
+            continue;
         CBase device;
         device.row = ++counter;
         ParseDeviceRow(line, device);
@@ -122,30 +133,38 @@ bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, in
 }
 
 bool IsAccessIdUnique(const std::filesystem::path& path, const std::string& accessId, int ownRow) {
-    if (accessId.empty()) return true;
+    if (accessId.empty())
+        return true;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return true;
+    if (!in)
+        return true;
     std::string line;
     int number = 0;
     while (ReadLine(in, line)) {
         ++number;
-        if (number == ownRow) continue;
+        if (number == ownRow)
+            continue;
         std::string fourth;
-        for (int i = 0; i < 4; ++i) fourth = SplitNextField(line);
-        if (fourth == accessId) return false;
+        for (int i = 0; i < 4; ++i)
+            fourth = SplitNextField(line);
+        if (fourth == accessId)
+            return false;
     }
     return true;
 }
 
 bool FindDeviceByAccessId(const std::filesystem::path& path, const std::string& accessId,
                           CBase& device) {
-    if (accessId.empty()) return false;
+    if (accessId.empty())
+        return false;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in)
+        return false;
     std::string line;
     while (ReadLine(in, line)) {
         ParseDeviceRow(line, device);
-        if (device.accessId == accessId) return true;
+        if (device.accessId == accessId)
+            return true;
     }
     return false;
 }

@@ -22,10 +22,12 @@ void WriteOperationLog(const std::string& name, const std::string& baseFolder,
     std::string folder = baseFolder + "/log";
     auto folderPath = cp932::ToPath(folder);
     // One level only: the base folder itself must exist.
-    if (::mkdir(folderPath.c_str(), 0777) != 0 && errno != EEXIST) return;
+    if (::mkdir(folderPath.c_str(), 0777) != 0 && errno != EEXIST)
+        return;
     auto filePath = cp932::ToPath(folder + "/" + name + ".log");
     int fd = ::open(filePath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     // O_APPEND makes the seek and the write one step: whole lines only.
     ssize_t n;
     do {

@@ -15,29 +15,38 @@
 namespace quellin {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r'))
+        s.remove_suffix(1);
     return s;
 }
 
-unsigned char FoldAscii(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
+unsigned char FoldAscii(unsigned char c) {
+    return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+}
 
 // Case-insensitive for ASCII letters; the trail byte of a two-byte CP932
 // character may look like a letter and is compared exactly.
 bool NamesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         auto ca = static_cast<unsigned char>(a[i]);
         auto cb = static_cast<unsigned char>(b[i]);
         if (cp932::IsLeadByte(ca)) {
-            if (ca != cb || i + 1 >= a.size() || a[i + 1] != b[i + 1]) return false;
+            if (ca != cb || i + 1 >= a.size() || a[i + 1] != b[i + 1])
+                return false;
             ++i;
             continue;
         }
-        if (FoldAscii(ca) != FoldAscii(cb)) return false;
+        if (FoldAscii(ca) != FoldAscii(cb))
+            return false;
     }
     return true;
 }
@@ -45,7 +54,8 @@ bool NamesEqual(std::string_view a, std::string_view b) {
 // The name of a section header line, or nullopt when the line is none.
 std::optional<std::string_view> SectionName(std::string_view line) {
     line = Trim(line);
-    if (line.empty() || line.front() != '[') return std::nullopt;
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
     auto close = line.find(']');
     std::string_view name =
         close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1);
@@ -59,7 +69,8 @@ struct KeyValue {
 
 std::optional<KeyValue> SplitKeyLine(std::string_view line) {
     auto eq = line.find('=');
-    if (eq == std::string_view::npos) return std::nullopt;
+    if (eq == std::string_view::npos)
+        return std::nullopt;
     return KeyValue{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
 }
 
@@ -95,24 +106,28 @@ ProfileDocument::ProfileDocument(std::string_view bytes) {
 std::optional<std::size_t> ProfileDocument::FindSection(std::string_view section) const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
         auto name = SectionName(lines_[i].text);
-        if (name && NamesEqual(*name, Trim(section))) return i;
+        if (name && NamesEqual(*name, Trim(section)))
+            return i;
     }
     return std::nullopt;
 }
 
 std::size_t ProfileDocument::SectionEnd(std::size_t header) const {
     std::size_t i = header + 1;
-    while (i < lines_.size() && !SectionName(lines_[i].text)) ++i;
+    while (i < lines_.size() && !SectionName(lines_[i].text))
+        ++i;
     return i;
 }
 
 std::optional<std::string> ProfileDocument::Find(std::string_view section,
                                                  std::string_view key) const {
     auto header = FindSection(section);
-    if (!header) return std::nullopt;
+    if (!header)
+        return std::nullopt;
     for (std::size_t i = *header + 1, end = SectionEnd(*header); i < end; ++i) {
         auto kv = SplitKeyLine(lines_[i].text);
-        if (kv && NamesEqual(kv->key, Trim(key))) return Unquote(kv->value);
+        if (kv && NamesEqual(kv->key, Trim(key)))
+            return Unquote(kv->value);
     }
     return std::nullopt;
 }
@@ -120,13 +135,17 @@ std::optional<std::string> ProfileDocument::Find(std::string_view section,
 std::vector<std::string> ProfileDocument::Keys(std::string_view section) const {
     std::vector<std::string> keys;
     auto header = FindSection(section);
-    if (!header) return keys;
+    if (!header)
+        return keys;
     for (std::size_t i = *header + 1, end = SectionEnd(*header); i < end; ++i) {
         auto kv = SplitKeyLine(lines_[i].text);
-        if (!kv || kv->key.empty()) continue;
+        if (!kv || kv->key.empty())
+            continue;
         bool seen = false;
-        for (const auto& k : keys) seen = seen || NamesEqual(k, kv->key);
-        if (!seen) keys.emplace_back(kv->key);
+        for (const auto& k : keys)
+            seen = seen || NamesEqual(k, kv->key);
+        if (!seen)
+            keys.emplace_back(kv->key);
     }
     return keys;
 }
@@ -135,7 +154,8 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
     std::string keyLine = std::string(Trim(key)) + "=" + std::string(value);
     auto header = FindSection(section);
     if (!header) {
-        if (!lines_.empty() && lines_.back().end.empty()) lines_.back().end = "\r\n";
+        if (!lines_.empty() && lines_.back().end.empty())
+            lines_.back().end = "\r\n";
         lines_.push_back({"[" + std::string(Trim(section)) + "]", "\r\n"});
         lines_.push_back({keyLine, "\r\n"});
         return;
@@ -146,12 +166,15 @@ void ProfileDocument::Set(std::string_view section, std::string_view key, std::s
         auto kv = SplitKeyLine(lines_[i].text);
         if (kv && NamesEqual(kv->key, Trim(key))) {
             lines_[i].text = keyLine;
-            if (lines_[i].end.empty()) lines_[i].end = "\r\n";
+            if (lines_[i].end.empty())
+                lines_[i].end = "\r\n";
             return;
         }
-        if (!Trim(lines_[i].text).empty()) lastFilled = i;
+        if (!Trim(lines_[i].text).empty())
+            lastFilled = i;
     }
-    if (lines_[lastFilled].end.empty()) lines_[lastFilled].end = "\r\n";
+    if (lines_[lastFilled].end.empty())
+        lines_[lastFilled].end = "\r\n";
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastFilled + 1), {keyLine, "\r\n"});
 }
 
@@ -173,19 +196,25 @@ int ParseProfileInt(std::string_view text) {
     }
     long long value = 0;
     for (char c : text) {
-        if (c < '0' || c > '9') break;
+        if (c < '0' || c > '9')
+            break;
         value = value * 10 + (c - '0');
-        if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
+        if (value > INT_MAX)
+            value = static_cast<long long>(INT_MAX) + 1;
     }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
     return static_cast<int>(value);
 }
 
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     std::ostringstream content;
     content << in.rdbuf();
     return std::move(content).str();
@@ -195,24 +224,31 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
     std::filesystem::path temp = path;
     temp += ".tmp" + std::to_string(getpid());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+    if (::stat(path.c_str(), &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
     std::size_t done = 0;
     bool ok = true;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0) {
             ok = false;
             break;
         }
         done += static_cast<std::size_t>(n);
     }
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false;
-    if (!ok) ::unlink(temp.c_str());
+    if (ok && ::fsync(fd) != 0)
+        ok = false;
+    if (::close(fd) != 0)
+        ok = false;
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0)
+        ok = false;
+    if (!ok)
+        ::unlink(temp.c_str());
     return ok;
 }
 
@@ -220,14 +256,17 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
                                    std::string_view defaultValue, std::size_t bufferSize) const {
     std::string value(defaultValue);
     if (auto bytes = ReadWholeFile(path_)) {
-        if (auto found = ProfileDocument(*bytes).Find(section, key)) value = std::move(*found);
+        if (auto found = ProfileDocument(*bytes).Find(section, key))
+            value = std::move(*found);
     }
-    if (bufferSize == 0) return {};
+    if (bufferSize == 0)
+        return {};
     if (value.size() > bufferSize - 1) {
         std::size_t cut = 0;
         for (std::size_t i = 0; i < bufferSize - 1;) {
             std::size_t width = cp932::IsLeadByte(static_cast<unsigned char>(value[i])) ? 2 : 1;
-            if (i + width > bufferSize - 1) break;
+            if (i + width > bufferSize - 1)
+                break;
             i += width;
             cut = i;
         }
@@ -238,9 +277,11 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
 
 int ProfileFile::GetInt(std::string_view section, std::string_view key, int defaultValue) const {
     auto bytes = ReadWholeFile(path_);
-    if (!bytes) return defaultValue;
+    if (!bytes)
+        return defaultValue;
     auto found = ProfileDocument(*bytes).Find(section, key);
-    if (!found) return defaultValue;
+    if (!found)
+        return defaultValue;
     return ParseProfileInt(*found);
 }
 

@@ -15,7 +15,8 @@ std::string g_override;
 std::filesystem::path ExecutablePath() {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return std::filesystem::current_path(ec) / "program";
+    if (ec)
+        return std::filesystem::current_path(ec) / "program";
     return exe;
 }
 
@@ -29,9 +30,11 @@ std::string GetProgramFolder(bool trim) {
     }
     if (folder.empty()) {
         folder = cp932::FromPath(ExecutablePath().parent_path());
-        if (folder.empty() || folder.back() != '/') folder += '/';
+        if (folder.empty() || folder.back() != '/')
+            folder += '/';
     }
-    if (trim && !folder.empty()) folder.pop_back();
+    if (trim && !folder.empty())
+        folder.pop_back();
     return folder;
 }
 
@@ -40,6 +43,8 @@ void SetProgramFolderForTesting(const std::string& folder) {
     g_override = folder;
 }
 
-std::string GetProgramName() { return ExecutablePath().filename().string(); }
+std::string GetProgramName() {
+    return ExecutablePath().filename().string();
+}
 
 }  // namespace quellin

@@ -8,17 +8,20 @@ namespace quellin {
 ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
     ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
     std::string trimmed = programFolder;
-    if (!trimmed.empty()) trimmed.pop_back();
+    if (!trimmed.empty())
+        trimmed.pop_back();
 
     ConsoleSettings s;
     s.firmDir = ini.GetString(kSettingsSection, "FIRMDIR", programFolder + "firmware");
     s.logDir = ini.GetString(kSettingsSection, "LOGDIR", programFolder + "log");
     s.port = ini.GetInt(kSettingsSection, "PORT", 80);
     s.loginId = ini.GetString(kSettingsSection, "LOGINID", "admin");
-    s.httpdConf = ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
+    s.httpdConf =
+        ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
     s.serverDir = ini.GetString(kSettingsSection, "SVRINSDIR", trimmed);
     s.maxRows = ini.GetInt(kSettingsSection, "MAXROWS", kDefaultMaxRows);
-    if (s.maxRows < 0) s.maxRows = kDefaultMaxRows;
+    if (s.maxRows < 0)
+        s.maxRows = kDefaultMaxRows;
     return s;
 }
 

@@ -11,12 +11,12 @@ inline constexpr int kDefaultMaxRows = 300;
 
 // The console's settings record; texts are CP932.
 struct ConsoleSettings {
-    std::string firmDir;     // FIRMDIR
-    std::string logDir;      // LOGDIR
-    int port = 80;           // PORT
-    std::string loginId;     // LOGINID
-    std::string httpdConf;   // HTTPDCONF
-    std::string serverDir;   // SVRINSDIR
+    std::string firmDir;            // FIRMDIR
+    std::string logDir;             // LOGDIR
+    int port = 80;                  // PORT
+    std::string loginId;            // LOGINID
+    std::string httpdConf;          // HTTPDCONF
+    std::string serverDir;          // SVRINSDIR
     int maxRows = kDefaultMaxRows;  // MAXROWS
 
     bool operator==(const ConsoleSettings&) const = default;

@@ -30,7 +30,8 @@ SingleInstanceLock::SingleInstanceLock(const std::string& name) : name_(name) {
 }
 
 SingleInstanceLock::~SingleInstanceLock() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 std::string SingleInstanceLock::ActivationSocketPath() const {

@@ -1,5 +1,6 @@
 // Quellin_tool: the management console.
 #include "console_app.h"
+#include "file_dialogs.h"
 #include "instance_activation.h"
 #include "main_window.h"
 #include "main_window_logic.h"
@@ -26,16 +27,18 @@ int main(int argc, char* argv[]) {
     quellin::QtMessageBoxes boxes;
     quellin::console::Reporter reporter(app.programFolder(), boxes);
     quellin::console::MainWindowLogic logic(app, reporter);
-    quellin::console::CNEXORADlg window(logic);
-    QObject::connect(&activation, &quellin::ActivationServer::activationRequested, &window, [&window] {
-        window.showNormal();
-        window.raise();
-        window.activateWindow();
-        if (QWidget* popup = QApplication::activeModalWidget()) {
-            popup->raise();
-            popup->activateWindow();
-        }
-    });
+    quellin::QtFileDialogs files;
+    quellin::console::CNEXORADlg window(logic, files);
+    QObject::connect(&activation, &quellin::ActivationServer::activationRequested, &window,
+                     [&window] {
+                         window.showNormal();
+                         window.raise();
+                         window.activateWindow();
+                         if (QWidget* popup = QApplication::activeModalWidget()) {
+                             popup->raise();
+                             popup->activateWindow();
+                         }
+                     });
     window.exec();
     return 0;
 }

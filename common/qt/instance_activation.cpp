@@ -22,7 +22,8 @@ ActivationServer::ActivationServer(const QString& socketPath, QObject* parent)
 bool RequestActivation(const QString& socketPath, int timeoutMs) {
     QLocalSocket socket;
     socket.connectToServer(socketPath);
-    if (!socket.waitForConnected(timeoutMs)) return false;
+    if (!socket.waitForConnected(timeoutMs))
+        return false;
     socket.disconnectFromServer();
     return true;
 }

@@ -10,21 +10,30 @@ namespace {
 
 QMessageBox::Icon ToQt(MsgIcon icon) {
     switch (icon) {
-        case MsgIcon::Exclamation: return QMessageBox::Warning;
-        case MsgIcon::Question: return QMessageBox::Question;
-        case MsgIcon::Information: return QMessageBox::Information;
-        case MsgIcon::Error: return QMessageBox::Critical;
-        case MsgIcon::None: break;
+        case MsgIcon::Exclamation:
+            return QMessageBox::Warning;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::Information:
+            return QMessageBox::Information;
+        case MsgIcon::Error:
+            return QMessageBox::Critical;
+        case MsgIcon::None:
+            break;
     }
     return QMessageBox::NoIcon;
 }
 
 QMessageBox::StandardButton ToQt(MsgAnswer answer) {
     switch (answer) {
-        case MsgAnswer::Ok: return QMessageBox::Ok;
-        case MsgAnswer::Cancel: return QMessageBox::Cancel;
-        case MsgAnswer::Yes: return QMessageBox::Yes;
-        case MsgAnswer::No: return QMessageBox::No;
+        case MsgAnswer::Ok:
+            return QMessageBox::Ok;
+        case MsgAnswer::Cancel:
+            return QMessageBox::Cancel;
+        case MsgAnswer::Yes:
+            return QMessageBox::Yes;
+        case MsgAnswer::No:
+            return QMessageBox::No;
     }
     return QMessageBox::Ok;
 }
@@ -52,11 +61,16 @@ MsgAnswer QtMessageBoxes::Show(const MessageBoxRequest& request) {
     box.setDefaultButton(ToQt(request.defaultButton));
     box.setEscapeButton(ToQt(escape));
     switch (box.exec()) {
-        case QMessageBox::Ok: return MsgAnswer::Ok;
-        case QMessageBox::Cancel: return MsgAnswer::Cancel;
-        case QMessageBox::Yes: return MsgAnswer::Yes;
-        case QMessageBox::No: return MsgAnswer::No;
-        default: return escape;
+        case QMessageBox::Ok:
+            return MsgAnswer::Ok;
+        case QMessageBox::Cancel:
+            return MsgAnswer::Cancel;
+        case QMessageBox::Yes:
+            return MsgAnswer::Yes;
+        case QMessageBox::No:
+            return MsgAnswer::No;
+        default:
+            return escape;
     }
 }
 

@@ -13,3 +13,9 @@ std::optional<std::string> ToCp932(const QString& text) {
 }
 
 }  // namespace quellin
+
+namespace quellin {
+
+std::string ToCp932Lossy(const QString& text) { return cp932::FromUtf8Lossy(text.toStdString()); }
+
+}  // namespace quellin

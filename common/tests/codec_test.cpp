@@ -25,6 +25,11 @@ TEST(Cp932Codec, CharacterWithoutCp932FormFails) {
     EXPECT_EQ(FromUtf8("\xFF"), std::nullopt);  // not UTF-8 at all
 }
 
+TEST(Cp932Codec, LossyConversionMarksWhatHasNoForm) {
+    EXPECT_EQ(FromUtf8Lossy("a😀" "装"), "a?" + Jp("装"));
+    EXPECT_EQ(FromUtf8Lossy("abc"), "abc");
+}
+
 TEST(Cp932Codec, InvalidCp932) {
     EXPECT_EQ(ToUtf8("\x81"), std::nullopt);  // lone lead byte
     EXPECT_EQ(ToUtf8Lossy("a\x81"), "a\xEF\xBF\xBD");

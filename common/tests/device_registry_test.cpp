@@ -19,7 +19,8 @@ using testing::WriteFile;
 
 std::string Repeat(const std::string& line, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += line;
+    for (int i = 0; i < n; ++i)
+        out += line;
     return out;
 }
 
@@ -42,9 +43,8 @@ TEST_F(RegistryTest, FreshFileIsPaddedToTheRowCount) {
 TEST_F(RegistryTest, ShortFileIsPaddedAndItsRowsKept) {
     WriteFile(db(), "a,1.2.3.4,p,,,,0,0,0,0,0,0\r\nb,,,,,,0,0,0,0,0,0");  // no final line end
     ASSERT_TRUE(EnsureRowCount(db(), 4));
-    EXPECT_EQ(ReadFile(db()),
-              "a,1.2.3.4,p,,,,0,0,0,0,0,0\r\nb,,,,,,0,0,0,0,0,0\r\n" +
-                  Repeat(",,,,,,0,0,0,0,0,0\r\n", 2));
+    EXPECT_EQ(ReadFile(db()), "a,1.2.3.4,p,,,,0,0,0,0,0,0\r\nb,,,,,,0,0,0,0,0,0\r\n" +
+                                  Repeat(",,,,,,0,0,0,0,0,0\r\n", 2));
 }
 
 TEST_F(RegistryTest, LongerFileIsUntouchedByPaddingButCutByTheNextSave) {
@@ -95,9 +95,9 @@ TEST_F(RegistryTest, RowRoundTripsByteForByte) {
 
 TEST(RegistryTimes, AreWrittenAsTheLow32BitsAndReadBackWithSign) {
     CBase d;
-    d.lastConfigTransfer = 2147483647;           // 2038-01-19 03:14:07 UTC
-    d.lastFirmwareUpdate = 2147483648;           // one second later wraps
-    d.lastLogCollection = 0x1'0000'0005;         // high bits are lost
+    d.lastConfigTransfer = 2147483647;    // 2038-01-19 03:14:07 UTC
+    d.lastFirmwareUpdate = 2147483648;    // one second later wraps
+    d.lastLogCollection = 0x1'0000'0005;  // high bits are lost
     d.nextLogCollection = -1;
     std::string row = FormatDeviceRow(d);
     EXPECT_EQ(row, ",,,,,,2147483647,-2147483648,5,-1,0,0");
@@ -128,13 +128,14 @@ TEST(RegistryFields, Int32ConversionLikeAtoi) {
 }
 
 TEST_F(RegistryTest, AccessIdUniquenessCountsEveryLine) {
-    WriteFile(db(), "#c,,,dup,\r\na,,,id1,,,0,0,0,0,0,0\r\nb,,,id2,,,0,0,0,0,0,0\r\n"
-                    "c,,,,,,0,0,0,0,0,0\r\nd,,,id5,,,0,0,0,0,0,0\r\n");
+    WriteFile(db(),
+              "#c,,,dup,\r\na,,,id1,,,0,0,0,0,0,0\r\nb,,,id2,,,0,0,0,0,0,0\r\n"
+              "c,,,,,,0,0,0,0,0,0\r\nd,,,id5,,,0,0,0,0,0,0\r\n");
     EXPECT_TRUE(IsAccessIdUnique(db(), "id5", 5));
     EXPECT_FALSE(IsAccessIdUnique(db(), "id5", 4));
     EXPECT_FALSE(IsAccessIdUnique(db(), "id5", 0));
     EXPECT_TRUE(IsAccessIdUnique(db(), "", 1));
-    EXPECT_TRUE(IsAccessIdUnique(db(), "ID5", 1));  // case matters
+    EXPECT_TRUE(IsAccessIdUnique(db(), "ID5", 1));   // case matters
     EXPECT_FALSE(IsAccessIdUnique(db(), "dup", 2));  // comment lines count too
     EXPECT_TRUE(IsAccessIdUnique(db(), "dup", 1));
 }
@@ -160,7 +161,8 @@ TEST_F(RegistryTest, SaveThatFailsMidwayLeavesTheOldFileIntact) {
     const std::string old = Repeat("old,,,,,,0,0,0,0,0,0\r\n", 3);
     WriteFile(db(), old);
     CList<CBase> list(300);
-    for (auto& d : list) d.name = "new";
+    for (auto& d : list)
+        d.name = "new";
     // A file-size limit makes the write fail part way, even for root.
     pid_t child = fork();
     ASSERT_GE(child, 0);

@@ -47,7 +47,8 @@ TEST_F(OperationLogTest, LinesAreAppendedAndCommasKept) {
 
 TEST_F(OperationLogTest, JapaneseDeviceNameBecomesAUtf8FileName) {
     WriteOperationLog(Sjis("本社"), dir.folder(), "x");
-    EXPECT_EQ(ReadFile(dir.path() / "log" / "本社.log"), "2017/04/01 09:30:00," + Sjis("本社") + ",x\r\n");
+    EXPECT_EQ(ReadFile(dir.path() / "log" / "本社.log"),
+              "2017/04/01 09:30:00," + Sjis("本社") + ",x\r\n");
 }
 
 TEST_F(OperationLogTest, MissingBaseFolderWritesNothing) {
@@ -66,7 +67,8 @@ TEST_F(OperationLogTest, ConcurrentWritersProduceOnlyWholeLines) {
             _exit(0);
         }
     }
-    for (int w = 0; w < kWriters; ++w) wait(nullptr);
+    for (int w = 0; w < kWriters; ++w)
+        wait(nullptr);
     std::istringstream in(ReadFile(dir.path() / "log" / "shared.log"));
     std::string line;
     int count = 0;

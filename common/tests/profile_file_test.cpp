@@ -69,13 +69,15 @@ struct IntCase {
 
 class ProfileInt : public ::testing::TestWithParam<IntCase> {};
 
-TEST_P(ProfileInt, Parses) { EXPECT_EQ(ParseProfileInt(GetParam().text), GetParam().expected); }
+TEST_P(ProfileInt, Parses) {
+    EXPECT_EQ(ParseProfileInt(GetParam().text), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(Values, ProfileInt,
                          ::testing::Values(IntCase{"80", 80}, IntCase{"-5", -5}, IntCase{"+7", 7},
-                                           IntCase{"12abc", 12}, IntCase{"abc", 0},
-                                           IntCase{"", 0}, IntCase{" 42 ", 42},
-                                           IntCase{"-", 0}, IntCase{"99999999999", 2147483647},
+                                           IntCase{"12abc", 12}, IntCase{"abc", 0}, IntCase{"", 0},
+                                           IntCase{" 42 ", 42}, IntCase{"-", 0},
+                                           IntCase{"99999999999", 2147483647},
                                            IntCase{"-99999999999", -2147483647 - 1}));
 
 class ProfileFileTest : public testing::TempDirTest {
@@ -107,7 +109,8 @@ TEST_F(ProfileFileTest, WriteCreatesTheFile) {
 }
 
 TEST_F(ProfileFileTest, WriteReplacesTheLineInPlaceAndKeepsEverythingElse) {
-    const std::string before = "; " + Sjis("設定") + "\r\n[Config]\r\n  port = 1 \r\nX=y\r\n\r\n[Other]\nA=b\n";
+    const std::string before =
+        "; " + Sjis("設定") + "\r\n[Config]\r\n  port = 1 \r\nX=y\r\n\r\n[Other]\nA=b\n";
     WriteFile(ini(), before);
     ASSERT_TRUE(ProfileFile(ini()).WriteString("Config", "PORT", "8080"));
     EXPECT_EQ(ReadFile(ini()),
@@ -135,7 +138,8 @@ TEST_F(ProfileFileTest, WriteToAnEmptySectionAtTheEnd) {
 }
 
 TEST_F(ProfileFileTest, FailedWriteLeavesTheFileAlone) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root writes into read-only folders";
     WriteFile(ini(), "[Config]\r\nA=1\r\n");
     ::chmod(dir.path().c_str(), 0500);
     EXPECT_FALSE(ProfileFile(ini()).WriteString("Config", "A", "2"));

@@ -58,7 +58,8 @@ TEST_F(SettingsTest, NetprovReadsTwoKeysWithEmptyDefaults) {
     NetprovSettings none = ReadNetprovSettings((dir / "NEXORA.INI").string());
     EXPECT_EQ(none.loginId, "");
     EXPECT_EQ(none.firmDir, "");
-    WriteFile(dir / "NEXORA.INI", "[Config]\r\nLOGINID=admin\r\nFIRMDIR=" + std::string(300, 'f') + "\r\n");
+    WriteFile(dir / "NEXORA.INI",
+              "[Config]\r\nLOGINID=admin\r\nFIRMDIR=" + std::string(300, 'f') + "\r\n");
     NetprovSettings s = ReadNetprovSettings((dir / "NEXORA.INI").string());
     EXPECT_EQ(s.loginId, "admin");
     EXPECT_EQ(s.firmDir, std::string(255, 'f'));  // a 256-byte buffer

@@ -10,15 +10,16 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <thread>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 namespace quellin::testing {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quellin-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    if (::mkdtemp(pattern.data()) == nullptr)
+        std::abort();
     path_ = pattern;
 }
 
@@ -41,7 +42,9 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-std::string Sjis(std::string_view utf8) { return cp932::Jp(utf8); }
+std::string Sjis(std::string_view utf8) {
+    return cp932::Jp(utf8);
+}
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment,
@@ -49,25 +52,29 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
+    for (auto& a : args)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
 
     std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
+    for (char** e = environ; *e != nullptr; ++e)
+        env.emplace_back(*e);
     for (const auto& extra : environment) {
         auto name = extra.substr(0, extra.find('=') + 1);
         std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
         env.push_back(extra);
     }
     std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
+    for (auto& e : env)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
 
     if (!workingDirectory.empty()) {
         // posix_spawn has no portable chdir action in this libc; fork instead.
         pid_t pid = fork();
         if (pid == 0) {
-            if (chdir(workingDirectory.c_str()) != 0) _exit(127);
+            if (chdir(workingDirectory.c_str()) != 0)
+                _exit(127);
             execve(program.c_str(), argv.data(), envp.data());
             _exit(127);
         }
@@ -88,7 +95,8 @@ ChildProcess::~ChildProcess() {
 }
 
 std::optional<int> ChildProcess::Wait(int timeoutMs) {
-    if (status_ || pid_ <= 0) return status_;
+    if (status_ || pid_ <= 0)
+        return status_;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
         int status = 0;
@@ -102,16 +110,20 @@ std::optional<int> ChildProcess::Wait(int timeoutMs) {
     return std::nullopt;
 }
 
-bool ChildProcess::Running() { return pid_ > 0 && !Wait(0); }
+bool ChildProcess::Running() {
+    return pid_ > 0 && !Wait(0);
+}
 
 void ChildProcess::Signal(int signal) {
-    if (pid_ > 0 && !status_) ::kill(pid_, signal);
+    if (pid_ > 0 && !status_)
+        ::kill(pid_, signal);
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;

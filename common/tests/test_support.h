@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <vector>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quellin::testing {
 

@@ -5,7 +5,8 @@
 namespace quellin::console {
 
 void Reporter::Report(const std::string& deviceName, const std::string& message, unsigned flags) {
-    if (flags & MSG_LOG) WriteOperationLog(deviceName, programFolder_, message);
+    if (flags & MSG_LOG)
+        WriteOperationLog(deviceName, programFolder_, message);
     if (flags & MSG_BOX) {
         boxes_.Show({kCaption, message, MsgIcon::Exclamation, MsgButtons::Ok, MsgAnswer::Ok});
     }

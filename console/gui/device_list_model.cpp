@@ -18,29 +18,40 @@ int DeviceListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= names_.size()) return {};
+    if (!index.isValid() || index.row() >= names_.size())
+        return {};
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role != Qt::DisplayRole) return {};
+    if (role != Qt::DisplayRole)
+        return {};
     switch (index.column()) {
         case NumberColumn:
             return QString::number(devices_[static_cast<std::size_t>(index.row())].row);
-        case NameColumn: return names_[index.row()];
-        case AddressColumn: return addresses_[index.row()];
-        default: return {};
+        case NameColumn:
+            return names_[index.row()];
+        case AddressColumn:
+            return addresses_[index.row()];
+        default:
+            return {};
     }
 }
 
 QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal) return {};
+    if (orientation != Qt::Horizontal)
+        return {};
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    if (role != Qt::DisplayRole) return {};
+    if (role != Qt::DisplayRole)
+        return {};
     switch (section) {
-        case NumberColumn: return QStringLiteral("No.");
-        case NameColumn: return Tr("装置名");
-        case AddressColumn: return Tr("IPアドレス");
-        default: return {};
+        case NumberColumn:
+            return QStringLiteral("No.");
+        case NameColumn:
+            return Tr("装置名");
+        case AddressColumn:
+            return Tr("IPアドレス");
+        default:
+            return {};
     }
 }
 
@@ -55,13 +66,15 @@ void DeviceListModel::reload() {
     const int rows = static_cast<int>(devices_.size());
     names_ = QStringList(rows, QString());
     addresses_ = QStringList(rows, QString());
-    for (int row = 0; row < rows; ++row) cacheRow(row);
+    for (int row = 0; row < rows; ++row)
+        cacheRow(row);
     endResetModel();
 }
 
 void DeviceListModel::refreshRows(const std::vector<int>& rows) {
     for (int row : rows) {
-        if (row < 0 || row >= names_.size()) continue;
+        if (row < 0 || row >= names_.size())
+            continue;
         cacheRow(row);
         emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
     }

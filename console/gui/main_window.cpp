@@ -4,6 +4,8 @@
 #include "app_icon.h"
 #include "codec.h"
 #include "device_list_model.h"
+#include "device_settings_dialog.h"
+#include "environment_dialog.h"
 #include "qt_text.h"
 #include "ui_main_window.h"
 
@@ -17,8 +19,8 @@
 
 namespace quellin::console {
 
-CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, QWidget* parent)
-    : QDialog(parent), logic_(logic), ui_(std::make_unique<Ui::CNEXORADlg>()) {
+CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, QWidget* parent)
+    : QDialog(parent), logic_(logic), files_(files), ui_(std::make_unique<Ui::CNEXORADlg>()) {
     ui_->setupUi(this);
     setWindowIcon(AppIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -50,7 +52,7 @@ void CNEXORADlg::buildMenu() {
     QMenu* file = menuBar_->addMenu(Tr("ファイル(&F)"));
     add(file, "終了(&X)", kCmdExit, &CNEXORADlg::onExit);
     QMenu* settings = menuBar_->addMenu(Tr("設定(&C)"));
-    add(settings, "環境設定(&E)", kCmdEnvironment, &CNEXORADlg::environmentSettingsRequested);
+    add(settings, "環境設定(&E)", kCmdEnvironment, &CNEXORADlg::onEnvironment);
     QMenu* tools = menuBar_->addMenu(Tr("ツール(&T)"));
     add(tools, "システムログ起動(&L)", kCmdStartSyslog, [] {});
     add(tools, "システムログ停止(&K)", kCmdStopSyslog, [] {})->setEnabled(false);
@@ -107,7 +109,8 @@ void CNEXORADlg::setStatusFont() {
 std::vector<int> CNEXORADlg::selectedRows() const {
     std::vector<int> rows;
     if (auto* selection = ui_->id1004->selectionModel()) {
-        for (const QModelIndex& index : selection->selectedRows()) rows.push_back(index.row());
+        for (const QModelIndex& index : selection->selectedRows())
+            rows.push_back(index.row());
     }
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -132,16 +135,33 @@ void CNEXORADlg::setHelpOpener(std::function<void(const QString&)> opener) {
 }
 
 void CNEXORADlg::onSettings() {
-    if (auto row = logic_.RowForSettings(selectedRows())) emit deviceSettingsRequested(*row);
+    if (auto row = logic_.RowForSettings(selectedRows())) openDeviceSettings(*row);
+}
+
+void CNEXORADlg::openDeviceSettings(int row) {
+    emit deviceSettingsRequested(row);
+    DeviceSettingsLogic settings(logic_.device(row), logic_.reporter(), logic_.app().registryPath(),
+                                 [this] { SaveAndRefreshSelection(); });
+    CBaseDlg dialog(settings, files_, this);
+    dialog.exec();
+}
+
+void CNEXORADlg::onEnvironment() {
+    EnvironmentSettingsLogic environment(logic_.app().settings(), logic_.app().programFolder(),
+                                         logic_.reporter());
+    CConfigDlg dialog(environment, logic_.app().settings(), files_, this);
+    dialog.exec();
 }
 
 void CNEXORADlg::onMaintenance() {
     auto rows = logic_.RowsForMaintenance(selectedRows());
-    if (!rows.empty()) emit maintenanceRequested(rows);
+    if (!rows.empty())
+        emit maintenanceRequested(rows);
 }
 
 void CNEXORADlg::onHelp() {
-    if (!isPlainEnabled(kCmdHelp)) return;
+    if (!isPlainEnabled(kCmdHelp))
+        return;
     openHelp_(FromCp932(logic_.app().programFolder() + "/Quellin_tool.html"));
 }
 
@@ -151,13 +171,16 @@ void CNEXORADlg::onAbout() {
 }
 
 void CNEXORADlg::onExit() {
-    if (exiting_) return;
+    if (exiting_)
+        return;
     exiting_ = true;
     logic_.LogExit();
     done(QDialog::Accepted);
 }
 
-void CNEXORADlg::reject() { onExit(); }
+void CNEXORADlg::reject() {
+    onExit();
+}
 
 void CNEXORADlg::closeEvent(QCloseEvent* event) {
     onExit();

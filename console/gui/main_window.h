@@ -17,6 +17,10 @@ namespace Ui {
 class CNEXORADlg;
 }
 
+namespace quellin {
+class FileDialogs;
+}
+
 namespace quellin::console {
 
 class DeviceListModel;
@@ -24,7 +28,7 @@ class DeviceListModel;
 class CNEXORADlg final : public QDialog {
     Q_OBJECT
 public:
-    explicit CNEXORADlg(MainWindowLogic& logic, QWidget* parent = nullptr);
+    CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, QWidget* parent = nullptr);
     ~CNEXORADlg() override;
 
     // Rows selected in the list, in list order.
@@ -42,14 +46,14 @@ public:
     QAction* menuAction(int commandId) const;
 
 signals:
-    // The dialogs these open are built by their own modules.
+    // Emitted before the dialog opens.
     void deviceSettingsRequested(int row);
     void maintenanceRequested(const std::vector<int>& rows);
-    void environmentSettingsRequested();
 
 public slots:
     void onSettings();
     void onMaintenance();
+    void onEnvironment();
     void onHelp();
     void onAbout();
     void onExit();
@@ -64,7 +68,10 @@ private:
     void setStatusFont();
     bool isPlainEnabled(int commandId) const;
 
+    void openDeviceSettings(int row);
+
     MainWindowLogic& logic_;
+    FileDialogs& files_;
     std::unique_ptr<Ui::CNEXORADlg> ui_;
     DeviceListModel* model_ = nullptr;
     QMenuBar* menuBar_ = nullptr;

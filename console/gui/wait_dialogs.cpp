@@ -32,9 +32,13 @@ CWaitDlg::CWaitDlg(QWidget* owner)
 
 CWaitDlg::~CWaitDlg() = default;
 
-void CWaitDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
+void CWaitDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
 
-void CWaitDlg::keyPressEvent(QKeyEvent* event) { event->ignore(); }
+void CWaitDlg::keyPressEvent(QKeyEvent* event) {
+    event->ignore();
+}
 
 CWaitPluralDlg::CWaitPluralDlg(QWidget* owner)
     : QDialog(owner, kNoCloseButton), ui_(std::make_unique<Ui::CWaitPluralDlg>()) {
@@ -50,9 +54,13 @@ void CWaitPluralDlg::setTexts(const QString& deviceName, const QString& message)
     ui_->idMessage->setText(message);
 }
 
-void CWaitPluralDlg::closeEvent(QCloseEvent* event) { event->ignore(); }
+void CWaitPluralDlg::closeEvent(QCloseEvent* event) {
+    event->ignore();
+}
 
-void CWaitPluralDlg::keyPressEvent(QKeyEvent* event) { event->ignore(); }
+void CWaitPluralDlg::keyPressEvent(QKeyEvent* event) {
+    event->ignore();
+}
 
 void ShowWaitDialog(QWidget* owner) {
     CloseWaitDialog();
@@ -63,7 +71,8 @@ void ShowWaitDialog(QWidget* owner) {
 }
 
 void CloseWaitDialog() {
-    if (g_wait) delete g_wait.data();
+    if (g_wait)
+        delete g_wait.data();
 }
 
 void ShowDeviceWaitDialog(QWidget* owner, const QString& deviceName, const QString& message) {
@@ -74,16 +83,22 @@ void ShowDeviceWaitDialog(QWidget* owner, const QString& deviceName, const QStri
 }
 
 void UpdateDeviceWaitDialog(const QString& deviceName, const QString& message) {
-    if (!g_deviceWait) return;
+    if (!g_deviceWait)
+        return;
     g_deviceWait->setTexts(deviceName, message);
     Repaint(g_deviceWait);
 }
 
 void CloseDeviceWaitDialog() {
-    if (g_deviceWait) delete g_deviceWait.data();
+    if (g_deviceWait)
+        delete g_deviceWait.data();
 }
 
-CWaitDlg* CurrentWaitDialog() { return g_wait.data(); }
-CWaitPluralDlg* CurrentDeviceWaitDialog() { return g_deviceWait.data(); }
+CWaitDlg* CurrentWaitDialog() {
+    return g_wait.data();
+}
+CWaitPluralDlg* CurrentDeviceWaitDialog() {
+    return g_deviceWait.data();
+}
 
 }  // namespace quellin::console

@@ -16,7 +16,8 @@ using testing::WriteFile;
 
 std::string Repeat(const std::string& line, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i) out += line;
+    for (int i = 0; i < n; ++i)
+        out += line;
     return out;
 }
 
@@ -65,7 +66,8 @@ TEST_F(ConsoleCoreTest, StartUpReadsSettingsLoadsTableAndLogs) {
     EXPECT_EQ(app.settings().firmDir, dir.folder() + "firmware");
     EXPECT_EQ(app.telnetUser(), "admin");
     EXPECT_EQ(LookUpConversion(app.conversionTable(), "Tarn-90A"), "Tarn-90");
-    EXPECT_EQ(ToolLog(), "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") + "\r\n");
+    EXPECT_EQ(ToolLog(),
+              "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") + "\r\n");
 }
 
 TEST_F(ConsoleCoreTest, FreshFolderGivesThreeHundredNumberedRows) {
@@ -104,7 +106,8 @@ protected:
     void SetUp() override {
         ConsoleCoreTest::SetUp();
         WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=4\r\n");
-        WriteFile(dir / "base.db", "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n");
+        WriteFile(dir / "base.db",
+                  "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n");
         app_.emplace(dir.folder());
         reporter_.emplace(app_->programFolder(), boxes_);
         logic_.emplace(*app_, *reporter_);
@@ -112,7 +115,8 @@ protected:
     }
     std::vector<std::string> Shown() const {
         std::vector<std::string> texts;
-        for (const auto& box : boxes_.shown) texts.push_back(box.text);
+        for (const auto& box : boxes_.shown)
+            texts.push_back(box.text);
         return texts;
     }
 

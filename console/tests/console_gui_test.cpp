@@ -1,4 +1,7 @@
 #include "about_dialog.h"
+#include "device_settings_dialog.h"
+#include "environment_dialog.h"
+#include "file_dialogs.h"
 #include "device_list_model.h"
 #include "elided_label.h"
 #include "main_window.h"
@@ -12,6 +15,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -28,7 +32,23 @@ using testing::ReadFile;
 using testing::Sjis;
 using testing::WriteFile;
 
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+QString U(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+// Runs `act` on the modal dialog that is about to open (once its loop runs).
+template <typename Dialog>
+void OnNextDialog(std::function<void(Dialog*)> act) {
+    QTimer::singleShot(0, [act] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        act(dialog);
+    });
+}
+
+void CloseNextDialog() {
+    OnNextDialog<QDialog>([](QDialog* d) { d->reject(); });
+}
 
 class MainWindowTest : public testing::TempDirTest {
 protected:
@@ -38,7 +58,7 @@ protected:
         app_.emplace(dir.folder());
         reporter_.emplace(app_->programFolder(), boxes_);
         logic_.emplace(*app_, *reporter_);
-        window_ = std::make_unique<CNEXORADlg>(*logic_);
+        window_ = std::make_unique<CNEXORADlg>(*logic_, files_);
         window_->show();
     }
 
@@ -49,14 +69,18 @@ protected:
         return child;
     }
     QTableView* List() const { return Child<QTableView>("id1004"); }
-    void Click(const char* button) { QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton); }
+    void Click(const char* button) {
+        QTest::mouseClick(Child<QPushButton>(button), Qt::LeftButton);
+    }
     std::vector<std::string> Shown() const {
         std::vector<std::string> texts;
-        for (const auto& box : boxes_.shown) texts.push_back(box.text);
+        for (const auto& box : boxes_.shown)
+            texts.push_back(box.text);
         return texts;
     }
 
     FakeMessageBoxes boxes_;
+    FakeFileDialogs files_;
     std::optional<ConsoleApp> app_;
     std::optional<Reporter> reporter_;
     std::optional<MainWindowLogic> logic_;
@@ -99,20 +123,20 @@ TEST_F(MainWindowTest, MenuHasEveryItemWithItsState) {
         const char* text;
         bool enabled;
     };
-    for (const Item& item : {Item{142, "終了(&X)", true}, Item{134, "環境設定(&E)", true},
-                             Item{137, "システムログ起動(&L)", true},
-                             Item{138, "システムログ停止(&K)", false},
-                             Item{32771, "ヘルプ(&H)", true},
-                             Item{140, "バージョン情報(&A)", true}}) {
+    for (const Item& item :
+         {Item{142, "終了(&X)", true}, Item{134, "環境設定(&E)", true},
+          Item{137, "システムログ起動(&L)", true}, Item{138, "システムログ停止(&K)", false},
+          Item{32771, "ヘルプ(&H)", true}, Item{140, "バージョン情報(&A)", true}}) {
         QAction* action = window_->menuAction(item.id);
         ASSERT_NE(action, nullptr) << item.id;
         EXPECT_EQ(action->text(), U(item.text));
         EXPECT_EQ(action->isEnabled(), item.enabled) << item.id;
     }
     QStringList titles;
-    for (QAction* menu : Child<QMenuBar>("id133")->actions()) titles << menu->text();
-    EXPECT_EQ(titles, (QStringList{U("ファイル(&F)"), U("設定(&C)"), U("ツール(&T)"),
-                                   U("ヘルプ(&H)")}));
+    for (QAction* menu : Child<QMenuBar>("id133")->actions())
+        titles << menu->text();
+    EXPECT_EQ(titles,
+              (QStringList{U("ファイル(&F)"), U("設定(&C)"), U("ツール(&T)"), U("ヘルプ(&H)")}));
 }
 
 TEST_F(MainWindowTest, SettingsButtonChecksTheSelection) {
@@ -123,6 +147,7 @@ TEST_F(MainWindowTest, SettingsButtonChecksTheSelection) {
     Click("id1006");
     EXPECT_EQ(opened.count(), 0);
     window_->selectRows({1});
+    CloseNextDialog();
     Click("id1006");
     ASSERT_EQ(opened.count(), 1);
     EXPECT_EQ(opened.at(0).at(0).toInt(), 1);
@@ -136,6 +161,7 @@ TEST_F(MainWindowTest, DoubleClickOpensSettings) {
     QRect cell = list->visualRect(list->model()->index(2, 1));
     // An item view acts on a double click only after the press that starts it.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    CloseNextDialog();
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, cell.center());
     ASSERT_EQ(opened.count(), 1);
     EXPECT_EQ(opened.at(0).at(0).toInt(), 2);
@@ -202,6 +228,65 @@ TEST_F(MainWindowTest, EscapeAndCloseBoxExitOnce) {
     std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
     std::string exit = Sjis("ツールを終了しました。");
     EXPECT_EQ(log.find(exit), log.rfind(exit)) << "the exit line is written once";
+}
+
+TEST_F(MainWindowTest, DeviceSettingsDialogRegistersARowAndRedrawsIt) {
+    window_->selectRows({1});
+    OnNextDialog<CBaseDlg>([](CBaseDlg* d) {
+        EXPECT_EQ(d->windowTitle(), U("装置設定"));
+        EXPECT_TRUE(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->isReadOnly());
+        EXPECT_FALSE(d->findChild<QPushButton*>(QStringLiteral("id3"))->isVisible());
+        // Typed through an input method; QTest only types ASCII keys.
+        d->findChild<QLineEdit*>(QStringLiteral("id1016"))->insert(U("支店02"));
+        QTest::keyClicks(d->findChild<QLineEdit*>(QStringLiteral("id1018")), U("10.0.0.2"));
+        QTest::keyClicks(d->findChild<QLineEdit*>(QStringLiteral("id1019")), U("acc02"));
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("id1")), Qt::LeftButton);
+    });
+    Click("id1006");
+    EXPECT_EQ(List()->model()->index(1, 1).data().toString(), U("支店02"));
+    EXPECT_EQ(List()->model()->index(1, 2).data().toString(), U("10.0.0.2"));
+    EXPECT_NE(ReadFile(dir / "base.db").find(Sjis("支店02") + ",10.0.0.2,,acc02,"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, DeviceSettingsBrowseAndInitialize) {
+    window_->selectRows({0});
+    files_.answers = {QStringLiteral("/etc/branch01.cfg"), QString()};
+    OnNextDialog<CBaseDlg>([](CBaseDlg* d) {
+        auto* browse = d->findChild<QPushButton*>(QStringLiteral("id1017"));
+        QTest::mouseClick(browse, Qt::LeftButton);
+        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text(), U("/etc/branch01.cfg"));
+        QTest::mouseClick(browse, Qt::LeftButton);  // cancelled: the choice stays
+        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text(), U("/etc/branch01.cfg"));
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("id4")), Qt::LeftButton);
+        EXPECT_TRUE(d->findChild<QLineEdit*>(QStringLiteral("id1016"))->text().isEmpty());
+        EXPECT_TRUE(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text().isEmpty());
+        d->reject();
+    });
+    Click("id1006");
+    ASSERT_EQ(files_.requests.size(), 2u);
+    EXPECT_EQ(files_.requests[0].kind, U("open"));
+    EXPECT_EQ(logic_->device(0).name, "branch01") << "キャンセル stores nothing";
+}
+
+TEST_F(MainWindowTest, EnvironmentDialogKeepsTheTextWhenTheChooserIsCancelled) {
+    files_.answers = {QString(), QStringLiteral("/srv/logs")};
+    OnNextDialog<CConfigDlg>([](CConfigDlg* d) {
+        EXPECT_EQ(d->windowTitle(), U("環境設定"));
+        auto* firm = d->findChild<QLineEdit*>(QStringLiteral("id1010"));
+        const QString before = firm->text();
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("id1011")), Qt::LeftButton);
+        EXPECT_EQ(firm->text(), before);
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("id1013")), Qt::LeftButton);
+        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1012"))->text(), U("/srv/logs"));
+        QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("id1")), Qt::LeftButton);
+    });
+    window_->menuAction(kCmdEnvironment)->trigger();
+    ASSERT_EQ(files_.requests.size(), 2u);
+    EXPECT_EQ(files_.requests[0].title, U("ソフトウェア格納フォルダを選択してください"));
+    EXPECT_EQ(files_.requests[0].filterOrStart, QString::fromStdString(dir.folder() + "firmware"));
+    EXPECT_EQ(files_.requests[1].title, U("ログファイル格納フォルダを選択してください"));
+    EXPECT_EQ(app_->settings().logDir, "/srv/logs");
+    EXPECT_NE(ReadFile(dir / "NEXORA.INI").find("LOGDIR=/srv/logs\r\n"), std::string::npos);
 }
 
 TEST(WaitDialogs, OpenAndCloseWithTheirTexts) {

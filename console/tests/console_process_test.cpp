@@ -27,7 +27,8 @@ protected:
     std::string Program() const { return (dir / "Quellin_tool").string(); }
     int Lines(const std::string& text, const std::string& needle) const {
         int n = 0;
-        for (auto pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1))
+        for (auto pos = text.find(needle); pos != std::string::npos;
+             pos = text.find(needle, pos + 1))
             ++n;
         return n;
     }
@@ -39,8 +40,8 @@ TEST_F(ConsoleProcessTest, FirstStartCreatesRegistryAndLogsAndASecondInstanceEnd
     ChildProcess first(Program(), {}, env_);
     ASSERT_TRUE(first.started());
     const std::string started = ",Quellin_tool," + Sjis("ツールを起動しました。") + "\r\n";
-    ASSERT_TRUE(WaitUntil([&] { return Lines(ReadFile(dir / "log" / "Quellin_tool.log"), started) == 1; },
-                          20000));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Lines(ReadFile(dir / "log" / "Quellin_tool.log"), started) == 1; }, 20000));
     ASSERT_TRUE(WaitUntil([&] { return Lines(ReadFile(dir / "base.db"), "\r\n") == 300; }, 5000));
     EXPECT_EQ(Lines(ReadFile(dir / "base.db"), ",,,,,,0,0,0,0,0,0\r\n"), 300);
 
@@ -62,8 +63,8 @@ TEST_F(ConsoleProcessTest, LockDiesWithTheProcess) {
     }
     ChildProcess again(Program(), {}, env_);
     const std::string started = Sjis("ツールを起動しました。");
-    EXPECT_TRUE(WaitUntil([&] { return Lines(ReadFile(dir / "log" / "Quellin_tool.log"), started) == 2; },
-                          20000));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return Lines(ReadFile(dir / "log" / "Quellin_tool.log"), started) == 2; }, 20000));
     EXPECT_TRUE(again.Running());
 }
 

@@ -1,0 +1,275 @@
+// Netprov behind the real web server: an installation tree is laid out in a
+// temporary folder from dist/httpd, patched by the real Webcfgpatch, served
+// by Debian's apache2 on a loopback port, and asked for the page.
+#include "expected_page.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quellin::netprov {
+namespace {
+
+namespace fs = std::filesystem;
+using quellin::testing::ReadFile;
+using quellin::testing::WriteFile;
+using testing::ExpectedPage;
+
+constexpr char kApache[] = "/usr/sbin/apache2";
+
+class Socket {
+public:
+    Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
+    ~Socket() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+sockaddr_in Loopback(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+bool Connect(const Socket& socket, std::uint16_t port) {
+    sockaddr_in address = Loopback(port);
+    return ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+           0;
+}
+
+// A port that was free a moment ago; the server binds it right after.
+std::uint16_t FreeLoopbackPort() {
+    Socket socket;
+    sockaddr_in address = Loopback(0);
+    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return 0;
+    socklen_t size = sizeof address;
+    ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &size);
+    return ntohs(address.sin_port);
+}
+
+// Sends one request and reads the answer until the server closes the
+// connection; nullopt when that does not happen in time.
+std::optional<std::string> Fetch(std::uint16_t port, const std::string& request) {
+    Socket socket;
+    if (!Connect(socket, port))
+        return std::nullopt;
+    timeval timeout{10, 0};
+    ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size()))
+        return std::nullopt;
+    std::string answer;
+    char buffer[4096];
+    for (int reads = 0; reads < 10000; ++reads) {
+        ssize_t n = ::recv(socket.get(), buffer, sizeof buffer, 0);
+        if (n == 0)
+            return answer;
+        if (n < 0)
+            return std::nullopt;
+        answer.append(buffer, static_cast<std::size_t>(n));
+    }
+    return std::nullopt;
+}
+
+// A started program, ended with SIGTERM (then SIGKILL) when it goes.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& arguments, const fs::path& output) {
+        std::vector<char*> argv;
+        for (const auto& argument : arguments)
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        // A group of its own: the server signals its whole process group when
+        // it stops, which must not reach the test.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProcess() { Stop(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool running() {
+        if (pid_ <= 0)
+            return false;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+
+    // The exit status once the program has ended within the time given.
+    std::optional<int> Wait(std::chrono::milliseconds limit) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return std::nullopt;
+    }
+
+    void Stop() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        if (!Wait(std::chrono::seconds(15))) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+int RunToEnd(const std::vector<std::string>& arguments, const fs::path& output) {
+    ChildProcess child(arguments, output);
+    return child.Wait(std::chrono::seconds(30)).value_or(-1000);
+}
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+class HttpdTest : public quellin::testing::TempDirTest {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kApache))
+            GTEST_SKIP() << "Debian's apache2 is not installed";
+        // The server drops to its own user when started by root; that user
+        // must reach the tree.
+        fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
+        install = dir / "Quellin_server";
+        httpd = install / "httpd";
+        fs::create_directories(install);
+        fs::copy(fs::path(QUELLIN_SOURCE_DIR) / "dist" / "httpd", httpd,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        fs::copy_file(fs::path(QUELLIN_BIN_DIR) / "Netprov", httpd / "cgi-bin" / "Netprov");
+
+        port = FreeLoopbackPort();
+        ASSERT_NE(port, 0);
+        const fs::path conf = httpd / "conf" / "httpd.conf";
+        ASSERT_EQ(RunToEnd({std::string(QUELLIN_BIN_DIR) + "/Webcfgpatch", conf.string(),
+                            install.string(), std::to_string(port)},
+                           dir / "webcfgpatch.out"),
+                  0);
+        std::string patched = ReadFile(conf);
+        const std::string listen = "\r\nListen " + std::to_string(port) + "\r\n";
+        ASSERT_NE(patched.find(listen), std::string::npos);
+        ASSERT_NE(patched.find("\r\nServerRoot \"" + httpd.string() + "\"\r\n"), std::string::npos);
+        // Tests stay on loopback: the patched "Listen <port>" would take every
+        // address.
+        WriteFile(conf, ReplaceAll(patched, listen,
+                                   "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n"));
+
+        server.emplace(
+            std::vector<std::string>{(httpd / "bin" / "httpd").string(), "-k", "runservice"},
+            dir / "httpd.out");
+        for (int attempt = 0; attempt < 200 && server->running(); ++attempt) {
+            Socket probe;
+            if (Connect(probe, port))
+                return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        FAIL() << "web server did not come up\n"
+               << ReadFile(dir / "httpd.out") << ReadFile(httpd / "logs" / "error.log");
+    }
+
+    void TearDown() override {
+        if (server)
+            server->Stop();
+    }
+
+    std::string Get(const std::string& target) {
+        auto answer = Fetch(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+        return answer.value_or("<no complete answer>");
+    }
+
+    fs::path install;
+    fs::path httpd;
+    std::uint16_t port = 0;
+    std::optional<ChildProcess> server;
+};
+
+TEST_F(HttpdTest, PageArrivesByteForByte) {
+    const std::string refused = ExpectedPage({"パラメタが不正です。"});
+    EXPECT_EQ(Get("/cgi-bin/Netprov"), refused);
+    EXPECT_EQ(Get("/cgi-bin/Netprov?foo=1&bar=%41+b"), refused);
+
+    const std::string body = "foo=1&bar=2";
+    EXPECT_EQ(Fetch(port,
+                    "POST /cgi-bin/Netprov HTTP/1.0\r\nHost: 127.0.0.1\r\n"
+                    "Content-Type: application/x-www-form-urlencoded\r\n"
+                    "Content-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n" + body),
+              refused);
+
+    // HTTP/1.1 clients read the page to the closed connection too.
+    EXPECT_EQ(Fetch(port, "GET /cgi-bin/Netprov HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"), refused);
+}
+
+TEST_F(HttpdTest, NetprovFindsTheInstallationFromCgiBin) {
+    WriteFile(install / "base.db", "branch01,,,id01,secret,/nonexistent.txt,0,0,0,0,0,0\r\n");
+    EXPECT_EQ(Get("/cgi-bin/Netprov?accessid=id99&accesspass=0123"),
+              ExpectedPage({"アクセスIDに誤りがあります。"}));
+    // md5("secret"): the registry row is found and the password accepted.
+    EXPECT_EQ(Get("/cgi-bin/Netprov?accessid=id01&accesspass=5ebe2294ecd0e0f08eab7690d2a6ee69"),
+              ExpectedPage({"構成定義ファイルが見つかりません。"}));
+}
+
+TEST_F(HttpdTest, DocumentRootServesTheIndexPage) {
+    std::string answer = Get("/");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
+    EXPECT_NE(answer.find(ReadFile(httpd / "htdocs" / "index.html")), std::string::npos);
+    std::string outside = Get("/../conf/httpd.conf");
+    EXPECT_EQ(outside.find("ServerRoot"), std::string::npos) << outside;
+}
+
+}  // namespace
+}  // namespace quellin::netprov
