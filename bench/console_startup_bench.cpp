@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
         quellin::console::Reporter reporter(folder, boxes);
         quellin::console::MainWindowLogic logic(app, reporter);
         quellin::FakeFileDialogs files;
-        quellin::console::CNEXORADlg window(logic, files);
+        quellin::console::RouterMaintenance maintenance(app, reporter);
+        quellin::console::OperationWaiter waiter;
+        quellin::console::CNEXORADlg window(logic, files, maintenance, waiter);
         window.show();
         QApplication::processEvents();
         window.grab();  // paint once

@@ -1,0 +1,71 @@
+// Firmware image identification: the model, version and build texts that a
+// router firmware image carries in its ".firmif" section.
+//
+// An image file starts with one text line, followed by a directory of named
+// entries; the entry "firm" holds a COFF or big-endian ELF32 executable with
+// the ".firmif" section.  All numbers in the file are big-endian.  A file
+// without that layout is simply not an image: every read is checked against
+// the real file size, and no allocation depends on what the file says.
+//
+// The four steps can be called one by one; each opens and closes the file
+// itself.  Seek and read failures while walking the directory are written to
+// the standard error stream as "lseek: <reason>" or "read: <reason>", as the
+// tools around the image files have always shown them.
+#pragma once
+
+#include "device_identity.h"
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <string_view>
+
+namespace quellin {
+
+inline constexpr std::size_t kFirmifBlockSize = 256;
+using FirmifBlock = std::array<unsigned char, kFirmifBlockSize>;
+
+// Why a file did not give an identity.
+enum class FirmwareImageFault {
+    kNone,
+    kOpen,             // the file cannot be opened, or is no regular file
+    kNoHeaderLine,     // no LF within the first 512 bytes
+    kSeek,             // a position could not be reached
+    kShortRead,        // the file ends before a structure it announces
+    kUnknownFormat,    // neither COFF nor ELF where the executable should be
+    kNotExecutable32,  // ELF, but not a 32-bit executable
+    kNoFirmifSection,  // no section named ".firmif"
+    kNoVersionSpace,   // the identity block has no space before the version
+    kBadVersion,       // the version text is not "V<major>.<two digits>"
+};
+
+std::string_view ToString(FirmwareImageFault fault);
+
+// The whole identification: 0 when the file is an image and its identity
+// block was read (model, major, minor, ptf and date filled; startupConfig
+// empty), any other value otherwise.  The identity is cleared first.
+int ReadFirmwareIdentity(const std::filesystem::path& path, DeviceIdentity& identity);
+
+// The same, telling why a file is not an image.
+FirmwareImageFault ExamineFirmwareImage(const std::filesystem::path& path,
+                                        DeviceIdentity& identity);
+
+// Step 1: the offset just past the header line.  The header is read the way
+// a text-mode read sees it, where CR LF is one byte, so for a header line
+// ending in CR LF the offset is that of its LF.  0 or -1.
+int ReadHeaderLine(const std::filesystem::path& path, std::int64_t& offset);
+
+// Step 2: given the directory's offset, moves it to the data of the entry
+// named "firm".  Without such an entry the result is still 0 and the offset
+// stays at the directory.  0 or -1.
+int FindFirmwareEntry(const std::filesystem::path& path, std::int64_t& offset);
+
+// Step 3: the first 256 bytes of the ".firmif" section of the executable at
+// the offset.  0 or -1.
+int ReadFirmifSection(const std::filesystem::path& path, std::int64_t offset, FirmifBlock& block);
+
+// Step 4: model (block offset 16), "<ptf> <version>" (48) and date (80).
+// 0 or -1; model and date are filled even when the version part fails.
+int ParseFirmifSection(DeviceIdentity& identity, const FirmifBlock& block);
+
+}  // namespace quellin

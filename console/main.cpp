@@ -6,6 +6,9 @@
 #include "main_window_logic.h"
 #include "program_folder.h"
 #include "qt_message_boxes.h"
+#include "qt_operation_waiter.h"
+#include "thread_safe_message_boxes.h"
+#include "maintenance.h"
 #include "report.h"
 #include "single_instance.h"
 
@@ -24,11 +27,15 @@ int main(int argc, char* argv[]) {
     quellin::ActivationServer activation(activationPath);
 
     quellin::console::ConsoleApp app(quellin::GetProgramFolder());
-    quellin::QtMessageBoxes boxes;
+    quellin::QtMessageBoxes qtBoxes;
+    quellin::ThreadSafeMessageBoxes boxes(qtBoxes);
     quellin::console::Reporter reporter(app.programFolder(), boxes);
     quellin::console::MainWindowLogic logic(app, reporter);
+    quellin::console::RouterMaintenance maintenance(app, reporter);
+    quellin::console::QtOperationWaiter waiter(nullptr);
     quellin::QtFileDialogs files;
-    quellin::console::CNEXORADlg window(logic, files);
+    quellin::console::CNEXORADlg window(logic, files, maintenance, waiter);
+    waiter.setOwner(&window);
     QObject::connect(&activation, &quellin::ActivationServer::activationRequested, &window,
                      [&window] {
                          window.showNormal();

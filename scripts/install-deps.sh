@@ -12,7 +12,7 @@ packages="
   fonts-noto-cjk
   xvfb xauth
   python3 python3-pyftpdlib python3-aiosmtpd
-  apache2 bsdutils util-linux
+  apache2 bsdutils util-linux curl
 "
 
 missing=""

@@ -4,6 +4,7 @@
 
 #include "console_app.h"
 #include "device_registry.h"
+#include "operation_waiter.h"
 #include "report.h"
 
 #include <optional>
@@ -40,11 +41,14 @@ public:
 
     ConsoleApp& app() { return app_; }
     Reporter& reporter() { return reporter_; }
+    CList<CBase>& mutableDevices() { return devices_; }
+    BusyFlag& busy() { return busy_; }
 
 private:
     ConsoleApp& app_;
     Reporter& reporter_;
     CList<CBase> devices_;
+    BusyFlag busy_;
 };
 
 }  // namespace quellin::console

@@ -6,6 +6,7 @@
 #include "device_list_model.h"
 #include "device_settings_dialog.h"
 #include "environment_dialog.h"
+#include "maintenance_dialog.h"
 #include "qt_text.h"
 #include "ui_main_window.h"
 
@@ -13,14 +14,21 @@
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QMenuBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 
 namespace quellin::console {
 
-CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, QWidget* parent)
-    : QDialog(parent), logic_(logic), files_(files), ui_(std::make_unique<Ui::CNEXORADlg>()) {
+CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& maintenance,
+                       OperationWaiter& waiter, QWidget* parent)
+    : QDialog(parent),
+      logic_(logic),
+      files_(files),
+      maintenance_(maintenance),
+      waiter_(waiter),
+      ui_(std::make_unique<Ui::CNEXORADlg>()) {
     ui_->setupUi(this);
     setWindowIcon(AppIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -35,7 +43,17 @@ CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, QWidget* pare
 
     LoadDeviceList();
     setStatusFont();
+    scheduler_ = std::make_unique<LogScheduler>(logic_.mutableDevices(), maintenance_,
+                                                logic_.reporter(), waiter_, logic_.busy(),
+                                                [this] { return logic_.SaveDevices(); });
+    scheduler_->DropExpiredSchedules();
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("timer1"));
+    connect(timer_, &QTimer::timeout, this, &CNEXORADlg::onTimer);
+    timer_->start(1000);
 }
+
+void CNEXORADlg::onTimer() { scheduler_->RunDueLogCollections(); }
 
 CNEXORADlg::~CNEXORADlg() = default;
 

@@ -2,7 +2,9 @@
 // the menu and the syslog-server status line.
 #pragma once
 
+#include "log_scheduler.h"
 #include "main_window_logic.h"
+#include "maintenance.h"
 
 #include <QDialog>
 
@@ -12,6 +14,7 @@
 
 class QAction;
 class QMenuBar;
+class QTimer;
 
 namespace Ui {
 class CNEXORADlg;
@@ -28,7 +31,8 @@ class DeviceListModel;
 class CNEXORADlg final : public QDialog {
     Q_OBJECT
 public:
-    CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, QWidget* parent = nullptr);
+    CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& maintenance,
+               OperationWaiter& waiter, QWidget* parent = nullptr);
     ~CNEXORADlg() override;
 
     // Rows selected in the list, in list order.
@@ -43,6 +47,7 @@ public:
     void setHelpOpener(std::function<void(const QString& path)> opener);
 
     DeviceListModel* deviceModel() const { return model_; }
+    LogScheduler& scheduler() { return *scheduler_; }
     QAction* menuAction(int commandId) const;
 
 signals:
@@ -69,12 +74,18 @@ private:
     bool isPlainEnabled(int commandId) const;
 
     void openDeviceSettings(int row);
+    void openMaintenance(int row);
+    void onTimer();
 
     MainWindowLogic& logic_;
     FileDialogs& files_;
+    Maintenance& maintenance_;
+    OperationWaiter& waiter_;
+    std::unique_ptr<LogScheduler> scheduler_;
     std::unique_ptr<Ui::CNEXORADlg> ui_;
     DeviceListModel* model_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
+    QTimer* timer_ = nullptr;
     std::function<void(const QString&)> openHelp_;
     bool exiting_ = false;
 };

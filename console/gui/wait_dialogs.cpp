@@ -27,7 +27,9 @@ CWaitDlg::CWaitDlg(QWidget* owner)
     : QDialog(owner, kNoCloseButton), ui_(std::make_unique<Ui::CWaitDlg>()) {
     ui_->setupUi(this);
     ui_->idStatic->setText(Tr("しばらくお待ちください ･･･"));
-    setModal(false);
+    // Shown while an operation runs on a worker thread: nothing else may be
+    // started meanwhile.
+    setWindowModality(Qt::ApplicationModal);
 }
 
 CWaitDlg::~CWaitDlg() = default;
@@ -44,7 +46,7 @@ CWaitPluralDlg::CWaitPluralDlg(QWidget* owner)
     : QDialog(owner, kNoCloseButton), ui_(std::make_unique<Ui::CWaitPluralDlg>()) {
     ui_->setupUi(this);
     ui_->id1032->setText(Tr("対象装置名 :"));
-    setModal(false);
+    setWindowModality(Qt::ApplicationModal);
 }
 
 CWaitPluralDlg::~CWaitPluralDlg() = default;

@@ -5,6 +5,9 @@
 #include "device_list_model.h"
 #include "elided_label.h"
 #include "main_window.h"
+#include "maintenance_dialog.h"
+#include "qt_operation_waiter.h"
+#include "scripted_maintenance.h"
 #include "wait_dialogs.h"
 
 #include "codec.h"
@@ -13,7 +16,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QGroupBox>
+#include <QComboBox>
 #include <QHeaderView>
+#include <QTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -58,7 +63,8 @@ protected:
         app_.emplace(dir.folder());
         reporter_.emplace(app_->programFolder(), boxes_);
         logic_.emplace(*app_, *reporter_);
-        window_ = std::make_unique<CNEXORADlg>(*logic_, files_);
+        maintenance_.emplace(*app_, *reporter_);
+        window_ = std::make_unique<CNEXORADlg>(*logic_, files_, *maintenance_, waiter_);
         window_->show();
     }
 
@@ -84,6 +90,8 @@ protected:
     std::optional<ConsoleApp> app_;
     std::optional<Reporter> reporter_;
     std::optional<MainWindowLogic> logic_;
+    std::optional<RouterMaintenance> maintenance_;
+    OperationWaiter waiter_;
     std::unique_ptr<CNEXORADlg> window_;
 };
 
@@ -287,6 +295,86 @@ TEST_F(MainWindowTest, EnvironmentDialogKeepsTheTextWhenTheChooserIsCancelled) {
     EXPECT_EQ(files_.requests[1].title, U("ログファイル格納フォルダを選択してください"));
     EXPECT_EQ(app_->settings().logDir, "/srv/logs");
     EXPECT_NE(ReadFile(dir / "NEXORA.INI").find("LOGDIR=/srv/logs\r\n"), std::string::npos);
+}
+
+class MaintenanceDialogTest : public testing::TempDirTest {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        clock_.Set(1514196000);  // 2017/12/25 10:00:00
+        SetClockForTesting(&clock_);
+        device_.name = "Osaka-1";
+        device_.address = "127.0.0.2";
+    }
+    void TearDown() override { SetClockForTesting(nullptr); }
+
+    template <typename T>
+    T* Child(QWidget* dialog, const char* name) {
+        T* child = dialog->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(child, nullptr) << name;
+        return child;
+    }
+
+    FakeClock clock_;
+    FakeMessageBoxes boxes_;
+    Reporter reporter_{dir.folder(), boxes_};
+    ScriptedMaintenance ops_;
+    QWidget owner_;
+    QtOperationWaiter waiter_{&owner_};
+    BusyFlag busy_;
+    CBase device_;
+    int saves_ = 0;
+};
+
+TEST_F(MaintenanceDialogTest, OpensWithTheDeviceState) {
+    MaintenanceDialogLogic logic(device_, ops_, reporter_, waiter_, busy_, [] {});
+    CMainteDlg dialog(logic);
+    EXPECT_EQ(dialog.windowTitle(), U("メンテナンス   < Osaka-1 >"));
+    for (const char* edit : {"id1026", "id1027", "id1028"})
+        EXPECT_EQ(Child<QLineEdit>(&dialog, edit)->text(), U("未実施")) << edit;
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "id1031")->text(), U("未登録"));
+    EXPECT_EQ(Child<QPushButton>(&dialog, "id1037")->text(), U("スケジュール実行"));
+    EXPECT_EQ(Child<QPushButton>(&dialog, "id1025")->text(), U("即時実行\n（１回のみ）"));
+    EXPECT_EQ(Child<QTimeEdit>(&dialog, "id1022")->displayFormat(), U("HH:mm"));
+    auto* intervals = Child<QComboBox>(&dialog, "id1034");
+    ASSERT_EQ(intervals->count(), 6);
+    EXPECT_EQ(intervals->itemText(5), U("60分おき"));
+    EXPECT_EQ(Child<QComboBox>(&dialog, "id1035")->count(), 10);
+}
+
+TEST_F(MaintenanceDialogTest, RegistersAScheduleFromTheLists) {
+    MaintenanceDialogLogic logic(device_, ops_, reporter_, waiter_, busy_, [this] { ++saves_; });
+    CMainteDlg dialog(logic);
+    Child<QComboBox>(&dialog, "id1034")->setCurrentIndex(2);
+    Child<QComboBox>(&dialog, "id1035")->setCurrentIndex(2);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "id1037"), Qt::LeftButton);
+    EXPECT_EQ(device_.logInterval, 1800);
+    EXPECT_EQ(device_.logRepeatCount, 3);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "id1031")->text(), U("2017/12/25 10:30:00"));
+    EXPECT_EQ(Child<QPushButton>(&dialog, "id1037")->text(), U("スケジュール削除"));
+
+    device_.logRepeatCount = 2;
+    CMainteDlg reopened(logic);
+    EXPECT_EQ(Child<QComboBox>(&reopened, "id1034")->currentText(), U("30分おき"));
+    EXPECT_EQ(Child<QComboBox>(&reopened, "id1035")->currentText(), U("2回"));
+}
+
+TEST_F(MaintenanceDialogTest, OperationRunsOffTheWindowThreadAndLeavesNoWaitWindow) {
+    MaintenanceDialogLogic logic(device_, ops_, reporter_, waiter_, busy_, [this] { ++saves_; });
+    CMainteDlg dialog(logic);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
+    EXPECT_EQ(ops_.calls.back(), "CollectLog Osaka-1");
+    EXPECT_NE(ops_.collectThread, std::this_thread::get_id());
+    EXPECT_EQ(CurrentWaitDialog(), nullptr);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "id1028")->text(), U("2017/12/25 10:00:00"));
+    EXPECT_EQ(saves_, 1);
+
+    ops_.succeed = false;
+    clock_.Advance(60);
+    QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
+    EXPECT_EQ(CurrentWaitDialog(), nullptr);
+    EXPECT_EQ(Child<QLineEdit>(&dialog, "id1028")->text(), U("2017/12/25 10:00:00"));
 }
 
 TEST(WaitDialogs, OpenAndCloseWithTheirTexts) {

@@ -1,0 +1,71 @@
+// What the maintenance dialog does for one device: the three last-time
+// displays, the five operation buttons with their checks, log lines, stamps
+// and messages, and the repeating log-collection schedule.
+#pragma once
+
+#include "device_registry.h"
+#include "maintenance.h"
+#include "operation_waiter.h"
+#include "report.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace quellin::console {
+
+struct ListChoice {
+    const char* text;  // UTF-8 as shown
+    int value;
+};
+// Interval texts and minutes; count texts and counts.
+extern const ListChoice LogIntervalTable[6];
+extern const ListChoice LogCountTable[10];
+
+// "未実施" for 0, else local time "%Y/%m/%d %H:%M:%S" (CP932).
+std::string MaintenanceTimeText(std::int64_t time);
+
+// The planned time as the router takes it: "%y%m%d" of the date and "%H%M"
+// of the time.
+std::string ScheduleDigits(int year, int month, int day, int hour, int minute);
+
+class MaintenanceDialogLogic {
+public:
+    enum class Action { kApplyNow, kApplyScheduled, kUpdateNow, kUpdateScheduled, kCollectNow };
+
+    MaintenanceDialogLogic(CBase& device, Maintenance& maintenance, Reporter& reporter,
+                           OperationWaiter& waiter, BusyFlag& busy,
+                           std::function<void()> saveAndRefresh);
+
+    // "メンテナンス   < NAME >"
+    std::string Caption() const;
+
+    // One of the five operation buttons.  True when the operation succeeded
+    // (and the device was stamped).
+    bool Run(Action action, const std::string& scheduleTime = {});
+
+    // Schedule state shown in the log-collection group.
+    bool scheduleRegistered() const { return device_.logInterval != 0; }
+    // Index of the stored interval and count in their tables, or nullopt
+    // when the list is left as it is.
+    std::optional<int> intervalIndex() const;
+    std::optional<int> countIndex() const;
+    std::string nextRunText() const;      // CP932
+    std::string scheduleButtonText() const;  // CP932
+
+    // Button 1037 with the visible texts of the two lists (UTF-8): registers
+    // or, after the question, deletes the schedule.
+    void ToggleSchedule(const std::string& intervalText, const std::string& countText);
+
+    const CBase& device() const { return device_; }
+
+private:
+    CBase& device_;
+    Maintenance& maintenance_;
+    Reporter& reporter_;
+    OperationWaiter& waiter_;
+    BusyFlag& busy_;
+    std::function<void()> saveAndRefresh_;
+};
+
+}  // namespace quellin::console

@@ -1,0 +1,117 @@
+#include "journal.h"
+
+#include "codec.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace quellin::tarn {
+
+std::string JsonString(std::string_view cp932) {
+    std::string utf8 = cp932::ToUtf8Lossy(cp932);
+    std::string out = "\"";
+    for (char c : utf8) {
+        auto byte = static_cast<unsigned char>(c);
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                if (byte < 0x20 || byte == 0x7F) {
+                    char escape[8];
+                    std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+                    out += escape;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    return out + "\"";
+}
+
+void JsonLine::Key(std::string_view key) {
+    if (!body_.empty())
+        body_ += ",";
+    body_ += JsonString(key);
+    body_ += ":";
+}
+
+JsonLine& JsonLine::Add(std::string_view key, std::string_view text) {
+    Key(key);
+    body_ += JsonString(text);
+    return *this;
+}
+
+JsonLine& JsonLine::Add(std::string_view key, std::int64_t number) {
+    Key(key);
+    body_ += std::to_string(number);
+    return *this;
+}
+
+JsonLine& JsonLine::Add(std::string_view key, bool flag) {
+    Key(key);
+    body_ += flag ? "true" : "false";
+    return *this;
+}
+
+Journal::Journal(const std::string& path, bool echo) : path_(path), echo_(echo) {
+    if (path_.empty())
+        return;
+    fd_ = Fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    if (!fd_.valid())
+        error_ = path_ + ": " + std::strerror(errno);
+}
+
+void Journal::Write(const std::string& router, const std::string& address, std::string_view event,
+                    const JsonLine& fields) {
+    auto now = std::chrono::system_clock::now();
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm local{};
+    ::localtime_r(&seconds, &local);
+    char stamp[40];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
+    char withMs[48];
+    std::snprintf(withMs, sizeof withMs, "%s.%03d", stamp, static_cast<int>(ms % 1000));
+
+    JsonLine head;
+    head.Add("time", withMs).Add("ms", static_cast<std::int64_t>(ms));
+    if (!router.empty())
+        head.Add("router", router).Add("address", address);
+    head.Add("event", event);
+    std::string line = head.Text();
+    std::string rest = fields.Text();
+    if (rest.size() > 2) {
+        line.pop_back();
+        line += "," + rest.substr(1);
+    }
+    line += "\n";
+    if (fd_.valid()) {
+        // One write per line: with O_APPEND readers never see half a line.
+        [[maybe_unused]] ssize_t n = ::write(fd_.get(), line.data(), line.size());
+    }
+    if (echo_) {
+        std::fwrite(line.data(), 1, line.size(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+}  // namespace quellin::tarn

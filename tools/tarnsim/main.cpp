@@ -1,0 +1,266 @@
+// tarnsim: plays one or many Tarn routers on loopback addresses, for tests,
+// benchmarks and demonstrations.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "codec.h"
+#include "event_loop.h"
+#include "journal.h"
+#include "profile_file.h"
+#include "router_config.h"
+#include "sim_router.h"
+#include "syslog_sender.h"
+
+namespace {
+
+using namespace quellin::tarn;
+
+constexpr const char* kUsage =
+    "usage: tarnsim [--state DIR] [--journal FILE] [--echo-journal] [--fleet FILE]\n"
+    "               [--SETTING VALUE ...]\n"
+    "       tarnsim syslog --from ADDRESS --to ADDRESS:PORT [--pri N]\n"
+    "               [--stamp \"Mmm dd hh:mm:ss\" | --no-stamp] [--count N]\n"
+    "               [--interval-ms N] [--raw] TEXT...\n"
+    "\n"
+    "Plays one router (settings on the command line) or a fleet (one router per\n"
+    "line of the fleet file; command-line settings are the fleet's defaults).\n"
+    "Each router listens on its own loopback address.  Files stored over FTP go\n"
+    "to STATE/<name>/; the journal (one JSON line per event) to\n"
+    "STATE/journal.jsonl unless --journal says otherwise.  When every router\n"
+    "listens, one line per router is printed:\n"
+    "  ready NAME ADDRESS telnet=PORT ftp=PORT\n"
+    "followed by \"ready all N\".  SIGTERM or SIGINT stops it.\n"
+    "\n"
+    "Settings (as --name value, or name=value in a fleet file):\n"
+    "  name, address (127.0.0.2), model (Tarn-90), version (V10.02), ptf, date,\n"
+    "  startup (config1|config2), firmware-form (plain|running|both),\n"
+    "  second-version, user (empty: any), password, telnet-port (23),\n"
+    "  ftp-port (21; 0 picks a free port), reset-delay-ms (3000),\n"
+    "  tech-support-bytes (16384), tech-support-pace-ms (0, per 1 KiB),\n"
+    "  telnet-options (do-echo,will-echo), syslog (ADDRESS:PORT),\n"
+    "  fault (no-banner, wrong-password, no-prompt, refuse-ftp-login,\n"
+    "         close-after-command[:TEXT], silence[:MS]), max-upload-bytes,\n"
+    "  idle-timeout-ms\n"
+    "\n"
+    "Fleet file lines:  defaults KEY=VALUE...  |  router KEY=VALUE... [count=N]\n";
+
+int Usage(const std::string& problem) {
+    if (!problem.empty())
+        std::fprintf(stderr, "tarnsim: %s\n", problem.c_str());
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+// Makes room for many routers' sockets.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+int SendSyslogCommand(const std::vector<std::string>& args) {
+    std::string from = "127.0.0.2";
+    std::string to;
+    int pri = 134;
+    std::string stamp;
+    bool noStamp = false;
+    int count = 1;
+    int intervalMs = 0;
+    bool raw = false;
+    std::string text;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto next = [&](std::string& target) {
+            if (i + 1 >= args.size())
+                return false;
+            target = args[++i];
+            return true;
+        };
+        auto number = [&](int& target, int low, int high) {
+            std::string value;
+            if (!next(value) || value.empty() || value.size() > 9 ||
+                value.find_first_not_of("0123456789") != std::string::npos)
+                return false;
+            target = std::stoi(value);
+            return target >= low && target <= high;
+        };
+        if (arg == "--from") {
+            if (!next(from))
+                return Usage("--from needs an address");
+        } else if (arg == "--to") {
+            if (!next(to))
+                return Usage("--to needs ADDRESS:PORT");
+        } else if (arg == "--pri") {
+            if (!number(pri, 0, 191))
+                return Usage("--pri needs 0 to 191");
+        } else if (arg == "--stamp") {
+            if (!next(stamp))
+                return Usage("--stamp needs a time stamp");
+        } else if (arg == "--no-stamp") {
+            noStamp = true;
+        } else if (arg == "--count") {
+            if (!number(count, 1, 1000000))
+                return Usage("--count needs 1 to 1000000");
+        } else if (arg == "--interval-ms") {
+            if (!number(intervalMs, 0, 60000))
+                return Usage("--interval-ms needs 0 to 60000");
+        } else if (arg == "--raw") {
+            raw = true;
+        } else {
+            text += (text.empty() ? "" : " ") + arg;
+        }
+    }
+    auto source = ParseIpv4(from);
+    auto target = ParseEndpoint(to);
+    if (!source)
+        return Usage("--from needs a dotted address");
+    if (!target)
+        return Usage("--to needs ADDRESS:PORT");
+    // The command line speaks UTF-8; routers send CP932.
+    if (!raw) {
+        auto converted = quellin::cp932::FromUtf8(text);
+        if (!converted)
+            return Usage("the text has characters without a CP932 form (use --raw)");
+        text = *converted;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && intervalMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(intervalMs));
+        std::string when = noStamp ? "" : stamp.empty() ? SyslogStamp(std::time(nullptr)) : stamp;
+        std::string error;
+        if (!SendSyslog(*source, *target, FormatSyslog(pri, when, text), error)) {
+            std::fprintf(stderr, "tarnsim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int RunRouters(const std::vector<std::string>& args) {
+    RouterConfig base;
+    std::string state = "tarnsim-state";
+    std::string journalPath;
+    std::string fleetPath;
+    bool echo = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (arg == "--echo-journal") {
+            echo = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0 || arg.size() < 3)
+            return Usage("unexpected " + arg);
+        if (i + 1 >= args.size())
+            return Usage(arg + " needs a value");
+        const std::string key = arg.substr(2);
+        const std::string& value = args[++i];
+        if (key == "state") {
+            state = value;
+        } else if (key == "journal") {
+            journalPath = value;
+        } else if (key == "fleet") {
+            fleetPath = value;
+        } else {
+            std::string error;
+            if (!ApplyRouterSetting(base, key, value, error))
+                return Usage(error);
+        }
+    }
+
+    std::vector<RouterConfig> configs;
+    std::string error;
+    if (fleetPath.empty()) {
+        if (!CheckRouterConfig(base, error))
+            return Usage(error);
+        configs.push_back(base);
+    } else {
+        auto text = quellin::ReadWholeFile(fleetPath);
+        if (!text)
+            return Usage("cannot read " + fleetPath);
+        if (!ParseFleet(*text, base, configs, error))
+            return Usage(fleetPath + ": " + error);
+        if (configs.empty())
+            return Usage(fleetPath + ": no routers");
+    }
+
+    std::error_code ec;
+    std::filesystem::create_directories(state, ec);
+    if (ec)
+        return Usage(state + ": " + ec.message());
+    if (journalPath.empty())
+        journalPath = (std::filesystem::path(state) / "journal.jsonl").string();
+    Journal journal(journalPath, echo);
+    if (!journal.ok())
+        return Usage(journal.error());
+
+    ::signal(SIGPIPE, SIG_IGN);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    Fd signals(::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC));
+    if (!signals.valid())
+        return Usage("signalfd failed");
+    RaiseDescriptorLimit();
+
+    EventLoop loop;
+    std::vector<std::unique_ptr<SimRouter>> routers;
+    for (auto& config : configs) {
+        auto router = std::make_unique<SimRouter>(config, loop, journal, state);
+        if (!router->Start(error)) {
+            std::fprintf(stderr, "tarnsim: %s: %s\n", router->name().c_str(), error.c_str());
+            return 1;
+        }
+        routers.push_back(std::move(router));
+    }
+    for (const auto& router : routers) {
+        std::printf("ready %s %s telnet=%u ftp=%u\n", router->name().c_str(),
+                    router->config().address.c_str(), unsigned{router->telnetPort()},
+                    unsigned{router->ftpPort()});
+    }
+    std::printf("ready all %zu\n", routers.size());
+    std::fflush(stdout);
+
+    loop.Watch(signals.get(), POLLIN, [&](short) {
+        signalfd_siginfo info{};
+        [[maybe_unused]] ssize_t n = ::read(signals.get(), &info, sizeof info);
+        loop.Stop();
+    });
+    std::function<void()> tick = [&] {
+        for (auto& router : routers)
+            router->Tick();
+        loop.After(std::chrono::milliseconds(1000), tick);
+    };
+    loop.After(std::chrono::milliseconds(1000), tick);
+
+    bool ok = loop.Run();
+    for (auto& router : routers)
+        router->Stop();
+    journal.Write("", "", "stop");
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "syslog")
+        return SendSyslogCommand({args.begin() + 1, args.end()});
+    return RunRouters(args);
+}
