@@ -48,7 +48,7 @@ std::string Sjis(std::string_view utf8) {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment,
-                           const std::string& workingDirectory) {
+                           const std::string& workingDirectory, const std::string& stdoutPath) {
     std::vector<std::string> args{program};
     args.insert(args.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
@@ -69,12 +69,18 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         envp.push_back(e.data());
     envp.push_back(nullptr);
 
-    if (!workingDirectory.empty()) {
+    if (!workingDirectory.empty() || !stdoutPath.empty()) {
         // posix_spawn has no portable chdir action in this libc; fork instead.
         pid_t pid = fork();
         if (pid == 0) {
-            if (chdir(workingDirectory.c_str()) != 0)
+            if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0)
                 _exit(127);
+            if (!stdoutPath.empty()) {
+                int fd = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || dup2(fd, 1) < 0)
+                    _exit(127);
+                ::close(fd);
+            }
             execve(program.c_str(), argv.data(), envp.data());
             _exit(127);
         }

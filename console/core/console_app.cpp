@@ -6,10 +6,11 @@
 
 namespace quellin::console {
 
-ConsoleApp::ConsoleApp(std::string programFolder)
+ConsoleApp::ConsoleApp(std::string programFolder, StartLog startLog)
     : programFolder_(std::move(programFolder)), settings_(ReadConsoleSettings(programFolder_)) {
     LoadConversionTable(cp932::ToPath(programFolder_ + "firmifconvert.db"), conversionTable_);
-    WriteOperationLog(kToolName, programFolder_, cp932::Jp("ツールを起動しました。"));
+    if (startLog == StartLog::Write)
+        WriteOperationLog(kToolName, programFolder_, cp932::Jp("ツールを起動しました。"));
 }
 
 }  // namespace quellin::console

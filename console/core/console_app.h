@@ -14,7 +14,10 @@ public:
     // Start-up after the single-instance check: reads NEXORA.INI in the
     // program folder (defaults where keys are missing), loads the firmware
     // name conversion table and logs the start.  programFolder ends in "/".
-    explicit ConsoleApp(std::string programFolder);
+    // The command line works on the same folder without starting the tool,
+    // so it skips the start line.
+    enum class StartLog { Write, Skip };
+    explicit ConsoleApp(std::string programFolder, StartLog startLog = StartLog::Write);
 
     const std::string& programFolder() const { return programFolder_; }
     std::string profilePath() const { return programFolder_ + "NEXORA.INI"; }

@@ -40,29 +40,60 @@ std::string MaintenanceDialogLogic::Caption() const {
     return cp932::Jp("メンテナンス   < ") + device_.name + " >";
 }
 
+const MaintenanceStep& StepFor(MaintenanceAction action) {
+    static const MaintenanceStep kSteps[] = {
+        {"即時反映を開始しました。", "即時反映を終了しました。", &CBase::lastConfigTransfer, true,
+         false},
+        {"構成定義のスケジュール反映を開始しました。", "構成定義のスケジュール反映を終了しました。",
+         &CBase::lastConfigTransfer, true, true},
+        {"ソフトウェア更新を開始しました。", "ソフトウェア更新を終了しました。",
+         &CBase::lastFirmwareUpdate, false, false},
+        {"ソフトウェアのスケジュール実行を開始しました。",
+         "ソフトウェアのスケジュール実行を終了しました。", &CBase::lastFirmwareUpdate, false, true},
+        {"ログ採取を開始しました。", "ログ採取を終了しました。", &CBase::lastLogCollection, false,
+         false},
+    };
+    return kSteps[static_cast<int>(action)];
+}
+
+int RunMaintenance(Maintenance& maintenance, MaintenanceAction action,
+                   const MaintenanceTarget& target, bool unattended) {
+    const bool scheduled = StepFor(action).scheduled;
+    switch (action) {
+        case MaintenanceAction::kApplyNow:
+        case MaintenanceAction::kApplyScheduled:
+            return maintenance.ApplyConfig(target, scheduled, unattended) ? 1 : -1;
+        case MaintenanceAction::kUpdateNow:
+        case MaintenanceAction::kUpdateScheduled:
+            switch (maintenance.UpdateSoftware(target, scheduled, unattended)) {
+                case kUpdateNoNewer: return 0;
+                case kUpdateFailed: return -1;
+                default: return 1;
+            }
+        case MaintenanceAction::kCollectNow:
+            return maintenance.CollectLog(target, unattended) ? 1 : -1;
+    }
+    return -1;
+}
+
+int IntervalSecondsOf(const std::string& text) {
+    for (const ListChoice& c : LogIntervalTable)
+        if (text == c.text) return c.value * 60;
+    return 0;
+}
+
+int CountOf(const std::string& text) {
+    for (const ListChoice& c : LogCountTable)
+        if (text == c.text) return c.value;
+    return 0;
+}
+
 bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime) {
     BusyFlag::Guard guard(busy_);
     if (!guard.taken()) return false;
-
-    struct Step {
-        const char* opening;
-        const char* closing;
-        std::int64_t CBase::*stamp;
-        bool needsConfig;
-    };
-    static const Step kSteps[] = {
-        {"即時反映を開始しました。", "即時反映を終了しました。", &CBase::lastConfigTransfer, true},
-        {"構成定義のスケジュール反映を開始しました。", "構成定義のスケジュール反映を終了しました。",
-         &CBase::lastConfigTransfer, true},
-        {"ソフトウェア更新を開始しました。", "ソフトウェア更新を終了しました。",
-         &CBase::lastFirmwareUpdate, false},
-        {"ソフトウェアのスケジュール実行を開始しました。",
-         "ソフトウェアのスケジュール実行を終了しました。", &CBase::lastFirmwareUpdate, false},
-        {"ログ採取を開始しました。", "ログ採取を終了しました。", &CBase::lastLogCollection, false},
-    };
-    const Step& step = kSteps[static_cast<int>(action)];
-    const bool scheduled = action == Action::kApplyScheduled || action == Action::kUpdateScheduled;
-    const MaintenanceTarget target = TargetFor(device_, scheduled ? scheduleTime : std::string());
+    const MaintenanceStep& step = StepFor(action);
+    const MaintenanceTarget target =
+        TargetFor(device_, step.scheduled ? scheduleTime : std::string());
 
     if (!maintenance_.CheckAddress(target, false)) return false;
     if (step.needsConfig && !maintenance_.CheckConfigFile(target, false)) return false;
@@ -70,18 +101,12 @@ bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime)
 
     bool ok = false;
     waiter_.Run([&] {
-        switch (action) {
-            case Action::kApplyNow:
-            case Action::kApplyScheduled:
-                ok = maintenance_.ApplyConfig(target, scheduled, false);
-                break;
-            case Action::kUpdateNow:
-            case Action::kUpdateScheduled:
-                ok = maintenance_.UpdateSoftware(target, scheduled, false) == kUpdateDone;
-                break;
-            case Action::kCollectNow:
-                ok = maintenance_.CollectLog(target, false);
-                break;
+        if (action == Action::kUpdateNow || action == Action::kUpdateScheduled) {
+            // Only a finished update counts here; a declined one or no
+            // newer software leaves the stamp alone.
+            ok = maintenance_.UpdateSoftware(target, step.scheduled, false) == kUpdateDone;
+        } else {
+            ok = RunMaintenance(maintenance_, action, target, false) == 1;
         }
     });
     if (!ok) return false;
@@ -117,15 +142,10 @@ std::string MaintenanceDialogLogic::scheduleButtonText() const {
 void MaintenanceDialogLogic::ToggleSchedule(const std::string& intervalText,
                                             const std::string& countText) {
     if (!scheduleRegistered()) {
-        int minutes = 0;
-        int count = 0;
-        for (const ListChoice& c : LogIntervalTable)
-            if (intervalText == c.text) minutes = c.value;
-        for (const ListChoice& c : LogCountTable)
-            if (countText == c.text) count = c.value;
-        device_.nextLogCollection = CurrentClock().Now() + minutes * 60;
-        device_.logInterval = minutes * 60;
-        device_.logRepeatCount = count;
+        const int interval = IntervalSecondsOf(intervalText);
+        device_.nextLogCollection = CurrentClock().Now() + interval;
+        device_.logInterval = interval;
+        device_.logRepeatCount = CountOf(countText);
         saveAndRefresh_();
         reporter_.Report(device_.name, cp932::Jp("ログ採取のスケジュール実行を終了しました。"),
                          MSG_LOG | MSG_BOX);

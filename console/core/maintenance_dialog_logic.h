@@ -29,9 +29,32 @@ std::string MaintenanceTimeText(std::int64_t time);
 // of the time.
 std::string ScheduleDigits(int year, int month, int day, int hour, int minute);
 
+enum class MaintenanceAction { kApplyNow, kApplyScheduled, kUpdateNow, kUpdateScheduled, kCollectNow };
+
+// What one operation button does: its log lines, the field it stamps, and
+// whether it needs the configuration file.
+struct MaintenanceStep {
+    const char* opening;
+    const char* closing;
+    std::int64_t CBase::*stamp;
+    bool needsConfig;
+    bool scheduled;
+};
+const MaintenanceStep& StepFor(MaintenanceAction action);
+
+// Runs the action's operation unattended or not: 1 success, 0 neither (no
+// newer software), -1 failure.
+int RunMaintenance(Maintenance& maintenance, MaintenanceAction action,
+                   const MaintenanceTarget& target, bool unattended);
+
+// The interval seconds and count of the two lists' visible texts (UTF-8);
+// 0 for a text not in its table.
+int IntervalSecondsOf(const std::string& text);
+int CountOf(const std::string& text);
+
 class MaintenanceDialogLogic {
 public:
-    enum class Action { kApplyNow, kApplyScheduled, kUpdateNow, kUpdateScheduled, kCollectNow };
+    using Action = MaintenanceAction;
 
     MaintenanceDialogLogic(CBase& device, Maintenance& maintenance, Reporter& reporter,
                            OperationWaiter& waiter, BusyFlag& busy,

@@ -7,6 +7,7 @@
 #include "device_settings_dialog.h"
 #include "environment_dialog.h"
 #include "maintenance_dialog.h"
+#include "multi_maintenance_dialog.h"
 #include "qt_text.h"
 #include "ui_main_window.h"
 

@@ -6,6 +6,7 @@
 #include "elided_label.h"
 #include "main_window.h"
 #include "maintenance_dialog.h"
+#include "multi_maintenance_dialog.h"
 #include "qt_operation_waiter.h"
 #include "scripted_maintenance.h"
 #include "wait_dialogs.h"
@@ -375,6 +376,23 @@ TEST_F(MaintenanceDialogTest, OperationRunsOffTheWindowThreadAndLeavesNoWaitWind
     QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
     EXPECT_EQ(CurrentWaitDialog(), nullptr);
     EXPECT_EQ(Child<QLineEdit>(&dialog, "id1028")->text(), U("2017/12/25 10:00:00"));
+}
+
+TEST_F(MaintenanceDialogTest, MultiDeviceDialogLayout) {
+    MultiMaintenanceLogic logic({&device_}, ops_, reporter_, waiter_, busy_, [] {});
+    CMainteDlgMulti dialog(logic);
+    dialog.show();
+    EXPECT_EQ(dialog.windowTitle(), U("複数装置メンテナンス"));
+    EXPECT_FALSE(Child<QLineEdit>(&dialog, "id1026")->isVisible());
+    EXPECT_EQ(dialog.findChild<QLineEdit*>(QStringLiteral("id1031")), nullptr);
+    EXPECT_EQ(Child<QPushButton>(&dialog, "id1037")->text(), U("スケジュール実行"));
+    EXPECT_EQ(Child<QPushButton>(&dialog, "id1038")->text(), U("スケジュール削除"));
+    EXPECT_EQ(Child<QComboBox>(&dialog, "id1034")->currentText(), U("10分おき"));
+    EXPECT_EQ(Child<QComboBox>(&dialog, "id1035")->currentText(), U("1回"));
+    boxes_.answers = {MsgAnswer::Yes};
+    QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
+    EXPECT_EQ(ops_.calls.back(), "CollectLog Osaka-1 unattended");
+    EXPECT_EQ(CurrentDeviceWaitDialog(), nullptr);
 }
 
 TEST(WaitDialogs, OpenAndCloseWithTheirTexts) {

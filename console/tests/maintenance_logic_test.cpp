@@ -2,6 +2,7 @@
 // stand-in for the router operations.
 #include "log_scheduler.h"
 #include "maintenance_dialog_logic.h"
+#include "multi_maintenance_logic.h"
 
 #include "clock.h"
 #include "scripted_maintenance.h"
@@ -288,6 +289,107 @@ TEST_F(SchedulerTest, APassDoesNotStartWhileAnActionIsInFlight) {
     BusyFlag::Guard action(busy_);
     Scheduler().RunDueLogCollections();
     EXPECT_TRUE(ops_.calls.empty());
+}
+
+class MultiMaintenanceTest : public SchedulerTest {
+protected:
+    MultiMaintenanceLogic Multi() {
+        std::vector<CBase*> selected;
+        for (CBase& d : devices_) selected.push_back(&d);
+        return MultiMaintenanceLogic(selected, ops_, reporter_, waiter_, busy_, [this] { ++saves_; });
+    }
+    void AddThree() {
+        devices_.reserve(5);
+        Add("r1", 0, 0, 0);
+        Add("r2", 0, 0, 0).address.clear();
+        Add("r3", 0, 0, 0);
+    }
+};
+
+TEST_F(MultiMaintenanceTest, NoToTheFirstQuestionChangesNothing) {
+    AddThree();
+    boxes_.answers = {MsgAnswer::No};
+    EXPECT_FALSE(Multi().Run(MaintenanceAction::kCollectNow));
+    EXPECT_TRUE(ops_.calls.empty());
+    EXPECT_EQ(saves_, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "log"));
+    EXPECT_EQ(boxes_.shown.at(0).text,
+              Sjis("複数装置の操作を行うため、処理に時間がかかる場合があります。\r\n実行してよろしいですか？"));
+}
+
+TEST_F(MultiMaintenanceTest, DeviceWithoutAddressFailsButTheOthersAreStamped) {
+    AddThree();
+    boxes_.answers = {MsgAnswer::Yes};
+    ASSERT_TRUE(Multi().Run(MaintenanceAction::kCollectNow));
+    EXPECT_EQ(devices_[0].lastLogCollection, 1514196000);
+    EXPECT_EQ(devices_[1].lastLogCollection, 0);
+    EXPECT_EQ(devices_[2].lastLogCollection, 1514196000);
+    EXPECT_EQ(saves_, 1) << "base.db is written once for the run";
+    EXPECT_EQ(boxes_.shown.back().text, Sjis("処理に失敗した装置があります。"));
+    EXPECT_EQ(boxes_.shown.size(), 2u) << "no box per device";
+    EXPECT_EQ(DeviceLog("r2"), "2017/12/25 10:00:00,r2," + Sjis("ログ採取を開始しました。") +
+                                   "\r\n2017/12/25 10:00:00,r2," +
+                                   Sjis("IPアドレスが設定されていません。") + "\r\n");
+    EXPECT_NE(DeviceLog("r3").find(Sjis("ログ採取を終了しました。")), std::string::npos);
+    EXPECT_EQ(waiter_.deviceWaits, (std::vector<std::string>{"r1", "r2", "r3"}));
+}
+
+TEST_F(MultiMaintenanceTest, NoNewerSoftwareAnywhereIsNeitherSuccessNorFailure) {
+    devices_.reserve(2);
+    Add("r1", 0, 0, 0);
+    Add("r2", 0, 0, 0);
+    ops_.updateResult = kUpdateNoNewer;
+    boxes_.answers = {MsgAnswer::Yes};
+    ASSERT_TRUE(Multi().Run(MaintenanceAction::kUpdateNow));
+    EXPECT_EQ(devices_[0].lastFirmwareUpdate, 0);
+    EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置のソフトウェア更新を終了しました。"));
+}
+
+TEST_F(MultiMaintenanceTest, ScheduledRunGivesEveryDeviceTheSameTime) {
+    devices_.reserve(2);
+    Add("r1", 0, 0, 0);
+    Add("r2", 0, 0, 0);
+    devices_[0].configFile = devices_[1].configFile = "/cfg";
+    boxes_.answers = {MsgAnswer::Yes};
+    ASSERT_TRUE(Multi().Run(MaintenanceAction::kApplyScheduled, "1712251030"));
+    EXPECT_EQ(ops_.calls, (std::vector<std::string>{
+                              "CheckAddress r1 unattended", "CheckConfigFile /cfg",
+                              "ApplyConfig r1 at 1712251030", "CheckAddress r2 unattended",
+                              "CheckConfigFile /cfg", "ApplyConfig r2 at 1712251030"}));
+    EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置の構成定義スケジュール反映を終了しました。"));
+}
+
+TEST_F(MultiMaintenanceTest, ScheduleOnFiveDevicesRunsThemInRowOrder) {
+    devices_.reserve(5);
+    for (int i = 1; i <= 5; ++i) Add("r" + std::to_string(i), 0, 0, 0);
+    clock_.Set(1514192400);  // 09:00:00
+    boxes_.answers = {MsgAnswer::Yes};
+    Multi().RegisterSchedule("10分おき", "2回");
+    for (const CBase& d : devices_) {
+        EXPECT_EQ(d.nextLogCollection, 1514192400 + 600);
+        EXPECT_EQ(d.logRepeatCount, 2);
+    }
+    EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置のログ採取スケジュール実行を終了しました。"));
+    EXPECT_NE(DeviceLog("r4").find(Sjis("ログ採取のスケジュール実行を終了しました。")), std::string::npos);
+    auto scheduler = Scheduler();
+    for (int second = 0; second <= 1500; ++second) {
+        clock_.Set(1514192400 + second);
+        scheduler.RunDueLogCollections();
+    }
+    EXPECT_EQ(waiter_.deviceWaits, (std::vector<std::string>{"r1", "r2", "r3", "r4", "r5", "r1",
+                                                             "r2", "r3", "r4", "r5"}));
+    for (const CBase& d : devices_) EXPECT_EQ(d.logInterval, 0);
+}
+
+TEST_F(MultiMaintenanceTest, DeletingTouchesEveryDevice) {
+    devices_.reserve(2);
+    Add("r1", 1514196600, 600, 2);
+    Add("r2", 0, 0, 0);
+    boxes_.answers = {MsgAnswer::Yes};
+    Multi().DeleteSchedule();
+    EXPECT_EQ(devices_[0].logInterval, 0);
+    EXPECT_NE(DeviceLog("r2").find(Sjis("ログ採取のスケジュールを削除しました。")), std::string::npos);
+    EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置のログ採取スケジュールを削除しました。"));
 }
 
 }  // namespace

@@ -1,0 +1,268 @@
+// The maintenance operations against simulated routers, as the routers
+// receive them.
+#include "maintenance.h"
+
+#include "clock.h"
+#include "codec.h"
+#include "tarn_image.h"
+#include "tarnsim_router.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace quellin::console {
+namespace {
+
+using testing::ReadFile;
+using testing::Sjis;
+using testing::WriteFile;
+
+class RouterMaintenanceTest : public testing::TempDirTest {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        std::filesystem::create_directories(dir / "firmware");
+        std::filesystem::create_directories(dir / "log");
+        WriteFile(dir / "branch.cfg", "hostname branch\r\ninterface lan\r\n");
+    }
+
+    // Starts the router and the console's side for it.
+    void Start(std::vector<std::string> settings, const std::string& conversion = {}) {
+        WriteFile(dir / "firmifconvert.db", conversion);
+        router_ = std::make_unique<TarnsimRouter>(dir / "sim", "127.0.0.2", settings);
+        ASSERT_TRUE(router_->ready());
+        app_ = std::make_unique<ConsoleApp>(dir.folder());
+        RouterTimings timings;
+        timings.telnet.port = static_cast<std::uint16_t>(router_->telnetPort());
+        timings.telnet.receiveTimeout = std::chrono::milliseconds(300);
+        timings.telnet.initialSleep = std::chrono::milliseconds(10);
+        timings.ftpPort = router_->ftpPort();
+        timings.ftp.connect = std::chrono::milliseconds(3000);
+        ops_ = std::make_unique<RouterMaintenance>(*app_, reporter_, timings);
+        ops_->setSleep([this](std::chrono::milliseconds wait) { waits_.push_back(wait.count()); });
+    }
+
+    void AddImage(const std::string& file, const std::string& model, const std::string& version) {
+        tarn::ImageOptions options;
+        options.model = model;
+        options.version = version;
+        std::string error;
+        ASSERT_TRUE(tarn::WriteImage(dir / "firmware" / file, options, error)) << error;
+    }
+
+    MaintenanceTarget Target(std::string time = {}) const {
+        return {"127.0.0.2", "pw", (dir / "branch.cfg").string(), std::move(time), "branch01"};
+    }
+    std::string DeviceLog() const { return ReadFile(dir / "log" / "branch01.log"); }
+    // What the router received after the identification dialogue
+    // ("show system information", then the session's own "exit").
+    std::vector<std::string> CommandsAfterIdentification() const {
+        auto commands = router_->commands();
+        EXPECT_GE(commands.size(), 2u);
+        EXPECT_EQ(commands.at(0), "show system information");
+        return std::vector<std::string>(commands.begin() + 2, commands.end());
+    }
+    std::vector<std::string> Boxes() const {
+        std::vector<std::string> texts;
+        for (const auto& box : boxes_.shown) texts.push_back(box.text);
+        return texts;
+    }
+
+    FakeMessageBoxes boxes_;
+    Reporter reporter_{dir.folder(), boxes_};
+    std::unique_ptr<TarnsimRouter> router_;
+    std::unique_ptr<ConsoleApp> app_;
+    std::unique_ptr<RouterMaintenance> ops_;
+    std::vector<long> waits_;
+};
+
+TEST_F(RouterMaintenanceTest, ConfigGoesToTheSlotTheRouterDoesNotStartFrom) {
+    Start({"--model", "Tarn-90", "--version", "V30.01", "--password", "pw", "--startup", "config1"});
+    ASSERT_TRUE(ops_->ApplyConfig(Target(), false, false));
+    EXPECT_EQ(router_->stored("config2"), "hostname branch\ninterface lan\neof\n");
+    EXPECT_EQ(ReadFile(dir / "branch.cfg"), "hostname branch\ninterface lan\neof\n");
+    EXPECT_NE(router_->journal().find("\"slot\":\"config2\",\"bytes\":34,\"mode\":\"passive\",\"type\":\"I\""),
+              std::string::npos);
+    EXPECT_EQ(CommandsAfterIdentification(), std::vector<std::string>{"reset config2"});
+    EXPECT_EQ(waits_, std::vector<long>{15000});
+    EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(RouterMaintenanceTest, OtherStartUpConfigurationGivesConfig1) {
+    Start({"--password", "pw", "--startup", "config2"});
+    ASSERT_TRUE(ops_->ApplyConfig(Target(), false, false));
+    EXPECT_EQ(CommandsAfterIdentification(), std::vector<std::string>{"reset config1"});
+}
+
+TEST_F(RouterMaintenanceTest, GatedModelTakesTheShortScheduledForm) {
+    Start({"--model", "Tarn-60", "--version", "V29.05", "--password", "pw", "--startup", "config1"});
+    ASSERT_TRUE(ops_->ApplyConfig(Target("1712251030"), true, false));
+    // The session leaves with its own "exit" while the router stays connected.
+    EXPECT_EQ(CommandsAfterIdentification(),
+              (std::vector<std::string>{"addact 0 1712251030 reset config2", "enable", "exit"}));
+    EXPECT_TRUE(waits_.empty()) << "no wait after a scheduled apply";
+}
+
+TEST_F(RouterMaintenanceTest, CurrentModelTakesTheLongScheduledForm) {
+    Start({"--model", "Tarn-60", "--version", "V30.00", "--password", "pw", "--startup", "config1"});
+    ASSERT_TRUE(ops_->ApplyConfig(Target("1712251030"), true, false));
+    EXPECT_EQ(CommandsAfterIdentification(),
+              (std::vector<std::string>{"configure", "addact 0 1712251030 reset config2", "commit",
+                                        "exit", "exit"}));
+}
+
+TEST_F(RouterMaintenanceTest, NewestImageIsChosenAfterTheQuestion) {
+    Start({"--model", "Tarn-90", "--version", "V30.05", "--password", "pw"});
+    AddImage("a.img", "Tarn-90", "V30.01");
+    AddImage("b.img", "Tarn-90", "V30.10");
+    AddImage("c.img", "Tarn-20B", "V40.00");
+    WriteFile(dir / "firmware" / "notes.txt", "not an image\n");
+    boxes_.answers = {MsgAnswer::Yes};
+    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateDone);
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, Sjis("V30.05版からV30.10版へソフトウェアを更新します。よろしいですか？"));
+    EXPECT_EQ(boxes_.shown[0].defaultButton, MsgAnswer::No);
+    EXPECT_EQ(router_->stored("firmware"), ReadFile(dir / "firmware" / "b.img"));
+    EXPECT_EQ(CommandsAfterIdentification(),
+              (std::vector<std::string>{"configure", "save config1", "reset"}));
+    EXPECT_EQ(waits_, std::vector<long>{25000});
+    EXPECT_NE(DeviceLog().find(Sjis("V30.05版からV30.10版へソフトウェアを更新します。")), std::string::npos);
+}
+
+TEST_F(RouterMaintenanceTest, EqualVersionsKeepTheFirstImage) {
+    Start({"--model", "Tarn-90", "--version", "V30.01", "--password", "pw"});
+    AddImage("a.img", "Tarn-90", "V31.00");
+    tarn::ImageOptions second;
+    second.model = "Tarn-90";
+    second.version = "V31.00";
+    second.ptf = "OTHER";
+    std::string error;
+    ASSERT_TRUE(tarn::WriteImage(dir / "firmware" / "b.img", second, error));
+    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateDone);
+    EXPECT_EQ(router_->stored("firmware"), ReadFile(dir / "firmware" / "a.img"));
+    EXPECT_TRUE(boxes_.shown.empty()) << "unattended never asks";
+}
+
+TEST_F(RouterMaintenanceTest, DeviceAlreadyAtTheNewestVersion) {
+    Start({"--model", "Tarn-90", "--version", "V30.10", "--password", "pw"});
+    AddImage("b.img", "Tarn-90", "V30.10");
+    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateNoNewer);
+    EXPECT_EQ(Boxes(), std::vector<std::string>{Sjis("新しいソフトウェアファイルはありません。")});
+    EXPECT_EQ(router_->stored("firmware"), "");
+}
+
+TEST_F(RouterMaintenanceTest, DowngradeIsMarkedAndCanBeDeclined) {
+    Start({"--model", "Tarn-90", "--version", "V30.10", "--password", "pw"});
+    AddImage("a.img", "Tarn-90", "V30.01");
+    boxes_.answers = {MsgAnswer::No};
+    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateCancelled);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{
+                           Sjis("V30.10版からV30.01版へソフトウェアを更新します(ダウングレード)。よろしいですか？"),
+                           Sjis("ソフトウェア更新を中止しました。")}));
+    EXPECT_NE(DeviceLog().find(Sjis("ソフトウェア更新を中止しました。")), std::string::npos);
+    EXPECT_EQ(router_->stored("firmware"), "");
+}
+
+TEST_F(RouterMaintenanceTest, AliasMatchesAnImageToItsDeviceModel) {
+    Start({"--model", "BRKX30TA", "--version", "V30.00", "--password", "pw"});
+    AddImage("x.img", "BRKX30", "V31.05");
+    EXPECT_EQ(ops_->UpdateSoftware(Target("1712251030"), true, true), kUpdateDone);
+    EXPECT_EQ(CommandsAfterIdentification(),
+              (std::vector<std::string>{"configure", "save config1", "addact 0 1712251030 reset",
+                                        "commit", "exit", "exit"}));
+}
+
+TEST_F(RouterMaintenanceTest, ConversionToAGatedNameStopsAnOldImage) {
+    // The device reports "Tarn-60A"; images carry "Tarn-60A" too, but the
+    // table says it is a Tarn-60, which may not take images below V30.00.
+    Start({"--model", "Tarn-60A", "--version", "V20.00", "--password", "pw"}, "Tarn60A,Tarn-60\r\n");
+    AddImage("old.img", "Tarn-60A", "V29.99");
+    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateNoNewer);
+    EXPECT_NE(DeviceLog().find(Sjis("新しいソフトウェアファイルはありません。")), std::string::npos);
+}
+
+TEST_F(RouterMaintenanceTest, MissingSoftwareFolder) {
+    Start({"--password", "pw"});
+    std::filesystem::remove_all(dir / "firmware");
+    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateFailed);
+    EXPECT_NE(DeviceLog().find(Sjis("ソフトウェア格納フォルダの設定に誤りがあります。")), std::string::npos);
+}
+
+TEST_F(RouterMaintenanceTest, CollectedLogIsStoredAsReceived) {
+    Start({"--model", "Tarn-90", "--version", "V30.00", "--password", "pw", "--tech-support-bytes",
+           "5000"});
+    FakeClock clock(1514196000);  // 2017/12/25 10:00:00
+    SetClockForTesting(&clock);
+    const bool ok = ops_->CollectLog(Target(), false);
+    SetClockForTesting(nullptr);
+    ASSERT_TRUE(ok);
+    const std::string log = ReadFile(dir / "log" / "branch01-20171225100000.log");
+    EXPECT_GT(log.size(), 5000u);
+    EXPECT_EQ(log.find("\r\r\n"), std::string::npos) << "CR LF lines stay CR LF";
+    EXPECT_NE(log.find("\r\n"), std::string::npos);
+    EXPECT_EQ(CommandsAfterIdentification(), (std::vector<std::string>{"show tech-support", "exit"}));
+}
+
+TEST_F(RouterMaintenanceTest, GatedModelCollectsWithTheShortCommand) {
+    Start({"--model", "Tarn-10", "--version", "V12.00", "--password", "pw"});
+    ASSERT_TRUE(ops_->CollectLog(Target(), true));
+    EXPECT_EQ(CommandsAfterIdentification(), (std::vector<std::string>{"tech-support", "exit"}));
+}
+
+TEST_F(RouterMaintenanceTest, EveryFailureReportsItsMessage) {
+    struct Case {
+        std::vector<std::string> settings;
+        std::function<bool(RouterMaintenance&, const MaintenanceTarget&)> run;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {{"--password", "pw", "--fault", "wrong-password"},
+         [](auto& ops, const auto& t) { return ops.ApplyConfig(t, false, true); },
+         "装置情報の取得に失敗しました。"},
+        {{"--password", "pw", "--fault", "refuse-ftp-login"},
+         [](auto& ops, const auto& t) { return ops.ApplyConfig(t, false, true); },
+         "構成定義ファイルの転送に失敗しました。"},
+        {{"--password", "pw"},
+         [this](auto& ops, const auto& t) {
+             std::filesystem::remove_all(dir / "log");
+             return ops.CollectLog(t, true);
+         },
+         "ログ採取結果の書込みに失敗しました。"},
+    };
+    for (const Case& c : cases) {
+        Start(c.settings);
+        EXPECT_FALSE(c.run(*ops_, Target())) << c.message;
+        if (!std::filesystem::exists(dir / "log")) std::filesystem::create_directories(dir / "log");
+        EXPECT_NE(DeviceLog().find(Sjis(c.message)), std::string::npos) << c.message;
+        router_.reset();
+        std::filesystem::remove_all(dir / "sim");
+    }
+    EXPECT_TRUE(boxes_.shown.empty());
+}
+
+TEST_F(RouterMaintenanceTest, ConversionFailureStopsBeforeTheUpload) {
+    Start({"--password", "pw"});
+    MaintenanceTarget target = Target();
+    target.configFile = (dir / "firmware").string();  // a folder cannot be rewritten
+    EXPECT_FALSE(ops_->ApplyConfig(target, false, false));
+    EXPECT_EQ(Boxes(), std::vector<std::string>{Sjis("構成定義ファイルの改行変換に失敗しました。")});
+    EXPECT_EQ(router_->journal().find("\"event\":\"upload\""), std::string::npos);
+}
+
+TEST_F(RouterMaintenanceTest, ChecksShowBoxesOrLogLines) {
+    Start({"--password", "pw"});
+    MaintenanceTarget target = Target();
+    target.address.clear();
+    target.configFile.clear();
+    EXPECT_FALSE(ops_->CheckAddress(target, false));
+    EXPECT_FALSE(ops_->CheckConfigFile(target, false));
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{Sjis("IPアドレスが設定されていません。"),
+                                                 Sjis("構成定義ファイルが見つかりません。")}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "log" / "branch01.log"));
+    EXPECT_FALSE(ops_->CheckAddress(target, true));
+    EXPECT_NE(DeviceLog().find(Sjis("IPアドレスが設定されていません。")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quellin::console
