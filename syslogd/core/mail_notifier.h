@@ -1,0 +1,30 @@
+// Where mail notification plugs into the alert stage.  The alert stage calls
+// Notify for a matching entry with mail on; the SMTP client implements it.
+#pragma once
+
+#include "syslogd_settings.h"
+
+#include <string>
+
+namespace quellin::syslogd {
+
+class MailNotifier {
+public:
+    virtual ~MailNotifier() = default;
+    // Starts mailing `text` (the popup text of the triggering message) for
+    // the entry; the text is taken now, even if later messages match before
+    // the mail goes out.  Never blocks the caller for the whole session.
+    virtual void Notify(const SyslogdSettings& settings, const SearchEntry& entry,
+                        const std::string& text) = 0;
+    // Closes an open session at program exit.
+    virtual void Shutdown() = 0;
+};
+
+// Mail switched off in the build: notifications are dropped.
+class NoMailNotifier final : public MailNotifier {
+public:
+    void Notify(const SyslogdSettings&, const SearchEntry&, const std::string&) override {}
+    void Shutdown() override {}
+};
+
+}  // namespace quellin::syslogd

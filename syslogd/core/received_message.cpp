@@ -1,0 +1,234 @@
+#include "received_message.h"
+
+#include "codec.h"
+#include "log_file.h"
+
+#include <ctime>
+#include <vector>
+
+namespace quellin::syslogd {
+namespace {
+
+constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+constexpr std::array<LevelInfo, 8> kLevels = {{{"Emergency", 1},
+                                               {"Alert", 2},
+                                               {"Critical", 4},
+                                               {"Error", 8},
+                                               {"Warning", 16},
+                                               {"Notice", 32},
+                                               {"Info", 64},
+                                               {"Debug", 128}}};
+
+// Facility 15 has no entry; from 16 on the bit is one lower than the facility
+// number so that the named facilities fill bits 0-22 without a gap.
+constexpr std::array<FacilityInfo, 24> kFacilities = {
+    {{"Kern", 0x1},       {"User", 0x2},         {"Mail", 0x4},         {"Daemon", 0x8},
+     {"Auth", 0x10},      {"Syslog", 0x20},      {"Lpr", 0x40},         {"News", 0x80},
+     {"Uucp", 0x100},     {"Cron", 0x200},       {"Authpriv", 0x400},   {"Ftp", 0x800},
+     {"Ntp", 0x1000},     {"Log Audit", 0x2000}, {"Log Alert", 0x4000}, {nullptr, 0},
+     {"Local0", 0x8000},  {"Local1", 0x10000},   {"Local2", 0x20000},   {"Local3", 0x40000},
+     {"Local4", 0x80000}, {"Local5", 0x100000},  {"Local6", 0x200000},  {"Local7", 0x400000}}};
+
+bool IsTrailByte(unsigned char c) {
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+int DigitValue(char c) {
+    return c - '0';
+}
+
+// The datagram split into characters; offsets_[i] is where character i
+// starts, and one extra entry marks the end of the text.
+class CharacterView {
+public:
+    explicit CharacterView(std::string_view text) : text_(text) {
+        for (std::size_t pos = 0; pos < text.size(); pos += CharacterLength(text, pos))
+            offsets_.push_back(pos);
+        offsets_.push_back(text.size());
+    }
+
+    std::size_t size() const { return offsets_.size() - 1; }
+    // Characters [first, first + count), cut at the end of the text.
+    std::string_view Slice(std::size_t first, std::size_t count) const {
+        if (first >= size())
+            return {};
+        std::size_t last = count > size() - first ? size() : first + count;
+        return text_.substr(offsets_[first], offsets_[last] - offsets_[first]);
+    }
+    std::string_view From(std::size_t first) const { return Slice(first, size()); }
+    // The character as one byte, or '\0' for a two-byte character or past the end.
+    char Single(std::size_t index) const {
+        if (index >= size() || offsets_[index + 1] - offsets_[index] != 1)
+            return '\0';
+        return text_[offsets_[index]];
+    }
+    std::optional<std::size_t> Find(char c) const {
+        for (std::size_t i = 0; i < size(); ++i)
+            if (Single(i) == c)
+                return i;
+        return std::nullopt;
+    }
+
+private:
+    std::string_view text_;
+    std::vector<std::size_t> offsets_;
+};
+
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+std::optional<std::tm> LocalTime(std::int64_t time) {
+    std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+    if (localtime_r(&t, &local) == nullptr)
+        return std::nullopt;
+    return local;
+}
+
+// Two decimal digits, or nullopt.
+std::optional<int> TwoDigits(char tens, char ones) {
+    if (!IsDigit(tens) || !IsDigit(ones))
+        return std::nullopt;
+    return DigitValue(tens) * 10 + DigitValue(ones);
+}
+
+// The sender's "Mmm dd hh:mm:ss": an English month abbreviation in exact
+// case, a day of two digits or a space and one digit that exists in that
+// month of the current year, and a valid 24-hour time.  `stamp` holds the 15
+// characters after ">", already known to be single-byte.
+bool IsValidTimestamp(std::string_view stamp, int currentYear) {
+    if (stamp.size() != 15)
+        return false;
+    int month = 0;
+    for (std::size_t i = 0; i < kMonths.size(); ++i)
+        if (stamp.substr(0, 3) == kMonths[i])
+            month = static_cast<int>(i) + 1;
+    if (month == 0 || stamp[3] != ' ' || stamp[6] != ' ')
+        return false;
+
+    std::optional<int> day;
+    if (stamp[4] == ' ' && IsDigit(stamp[5]))
+        day = DigitValue(stamp[5]);
+    else
+        day = TwoDigits(stamp[4], stamp[5]);
+    if (!day || *day < 1 || *day > DaysInMonth(currentYear, month))
+        return false;
+
+    auto hours = TwoDigits(stamp[7], stamp[8]);
+    auto minutes = TwoDigits(stamp[10], stamp[11]);
+    auto seconds = TwoDigits(stamp[13], stamp[14]);
+    return stamp[9] == ':' && stamp[12] == ':' && hours && *hours <= 23 && minutes &&
+           *minutes <= 59 && seconds && *seconds <= 59;
+}
+
+std::string_view TrimLeadingSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    return text;
+}
+
+DecodeResult Drop(DropReason reason) {
+    return {std::nullopt, reason};
+}
+
+}  // namespace
+
+std::size_t CharacterLength(std::string_view text, std::size_t offset) {
+    auto lead = static_cast<unsigned char>(text[offset]);
+    if (cp932::IsLeadByte(lead) && offset + 1 < text.size() &&
+        IsTrailByte(static_cast<unsigned char>(text[offset + 1])))
+        return 2;
+    return 1;
+}
+
+std::optional<FacilityInfo> LookUpFacility(int facility) {
+    if (facility < 0 || facility >= static_cast<int>(kFacilities.size()))
+        return std::nullopt;
+    const FacilityInfo& info = kFacilities[static_cast<std::size_t>(facility)];
+    if (info.name == nullptr)
+        return std::nullopt;
+    return info;
+}
+
+std::optional<LevelInfo> LookUpLevel(int level) {
+    if (level < 0 || level >= static_cast<int>(kLevels.size()))
+        return std::nullopt;
+    return kLevels[static_cast<std::size_t>(level)];
+}
+
+std::string FormatReceiveTime(std::int64_t time) {
+    auto local = LocalTime(time);
+    if (!local)
+        return std::string(15, ' ');
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%s %02d %02d:%02d:%02d",
+                  kMonths[static_cast<std::size_t>(local->tm_mon) % 12], local->tm_mday,
+                  local->tm_hour, local->tm_min, local->tm_sec);
+    return buffer;
+}
+
+DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source, std::int64_t now,
+                            bool withLogLine) {
+    CharacterView chars(datagram);
+    if (chars.Single(0) != '<')
+        return Drop(DropReason::NoOpeningBracket);
+
+    // Zero-based index of the first ">": the PRI takes one to three characters.
+    auto close = chars.Find('>');
+    if (!close || *close < 2 || *close > 4)
+        return Drop(DropReason::BadPriLength);
+
+    // Only plain digits make a PRI; a sign or a decimal point would give a
+    // level outside the table.
+    int pri = 0;
+    for (std::size_t i = 1; i < *close; ++i) {
+        char c = chars.Single(i);
+        if (!IsDigit(c))
+            return Drop(DropReason::NonNumericPri);
+        pri = pri * 10 + DigitValue(c);
+    }
+    auto facility = LookUpFacility(pri / 8);
+    if (!facility)
+        return Drop(DropReason::UnknownFacility);
+    auto level = LookUpLevel(pri % 8);
+
+    ReceivedMessage m;
+    m.raw = std::string(datagram);
+    m.source = std::string(source);
+    m.receivedAt = now;
+    m.facilityName = facility->name;
+    m.facilityBit = facility->bit;
+    m.levelName = level->name;
+    m.levelBit = level->bit;
+
+    auto local = LocalTime(now);
+    int currentYear = local ? local->tm_year + 1900 : 1970;
+    std::string_view stamp = chars.Slice(*close + 1, 15);
+    if (stamp.size() == 15 && chars.Single(*close + 16) == ' ' &&
+        IsValidTimestamp(stamp, currentYear)) {
+        m.timestamp = std::string(stamp);
+        m.body = std::string(chars.From(*close + 17));
+    } else {
+        m.timestamp = FormatReceiveTime(now);
+        m.body = std::string(TrimLeadingSpaces(chars.From(*close + 1)));
+    }
+
+    m.rowText =
+        m.timestamp + '\t' + m.source + '\t' + m.facilityName + '\t' + m.levelName + '\t' + m.body;
+    m.notificationText = m.timestamp + "   From " + m.source + "\r\n" + m.body;
+    if (withLogLine)
+        m.logLine = FormatLogLine(m.Row());
+    return {std::move(m), DropReason::None};
+}
+
+}  // namespace quellin::syslogd

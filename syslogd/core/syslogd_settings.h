@@ -1,0 +1,107 @@
+// Syslogd.ini: every setting of the syslog server and its search-string
+// table, in section "SETUP" of the file in the program folder.  Read once at
+// start, rewritten whole when the settings window is confirmed.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quellin::syslogd {
+
+inline constexpr char kSettingsFileName[] = "Syslogd.ini";
+inline constexpr char kSettingsSection[] = "SETUP";
+// What the search table and the popup show when an entry names no text of
+// its own (CP932 of "<Syslogメッセージを表示する>").
+std::string ShowMessageItselfText();
+
+// Colour values as stored: 0x00BBGGRR, or 0x80000000 plus a system colour index.
+inline constexpr std::int32_t kSystemWindowColor = -2147483643;  // index 5
+inline constexpr std::int32_t kSystemButtonFace = -2147483633;   // index 15
+
+// The system drive's root stands in for C:\ here.
+inline constexpr char kDefaultLogPath[] = "/syslogd.txt";
+// Bound on the table size a hand-edited file can ask for, so that a typing
+// slip cannot make start-up read and keep millions of entries.
+inline constexpr int kSearchTableLimit = 1000;
+
+struct SearchEntry {
+    std::string keyStr;
+    std::string dispStr;
+    bool mailFlag = false;
+    std::string subjectStr;
+    std::string fromStr;
+    std::string toStr;    // recipients separated by ","
+    std::string dataStr;  // appended to the mail body; may hold CR LF
+    bool noPopMail = false;
+
+    bool operator==(const SearchEntry&) const = default;
+};
+
+struct SyslogdSettings {
+    std::int32_t mainBackColor = kSystemWindowColor;
+    std::int32_t mainForeColor = 0;
+    std::int32_t popBackColor = kSystemButtonFace;
+    std::int32_t popForeColor = 0;
+    std::int32_t maxLineCount = 500;
+    bool logWriteFlag = false;
+    std::string logPath = kDefaultLogPath;
+    std::int32_t searchMaxKensu = 20;
+    bool mailSendFlag = false;
+    std::string smtpServer;
+    std::int32_t smtpPort = 25;
+    std::string clientMailAddress;
+    std::int16_t soundType = 2;  // 1 none, 2 beep, 3 wave file
+    std::string wavPath;
+    std::uint8_t dispFilter = 1;
+    std::uint8_t filterLevel = 0;
+    std::int32_t filterFacility = 0;
+    // SearchTableSize(searchMaxKensu) entries in file order.
+    std::vector<SearchEntry> searchTable;
+
+    SyslogdSettings();
+    bool operator==(const SyslogdSettings&) const = default;
+};
+
+// Entries the table holds for a SearchMaxKensu value: negative counts as
+// none, and the count is bounded by kSearchTableLimit.
+std::size_t SearchTableSize(std::int32_t searchMaxKensu);
+
+// Entries before the first empty search string: the part of the table that
+// alerts and the settings window use.
+std::size_t ActiveEntryCount(const std::vector<SearchEntry>& table);
+
+// programFolder (CP932, with or without a trailing "/") + "Syslogd.ini".
+std::filesystem::path SettingsFilePath(const std::string& programFolder);
+
+struct SettingsLoad {
+    SyslogdSettings settings;
+    // Empty when every value converted; else the key whose value did not.
+    std::string failedKey;
+    bool ok() const { return failedKey.empty(); }
+};
+
+// Reads the settings from the file's bytes (nullopt: no file).  Values are
+// cut to 254 bytes; a value that does not convert to its type fails the load.
+SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes);
+SettingsLoad LoadSettings(const std::filesystem::path& path);
+
+// Every key with its value text, in the order the file is written.
+std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSettings& settings);
+
+// The file's bytes after writing every key and all table entries, empty ones
+// included, into `existing` (other lines and sections are kept).
+std::string RenderSettings(std::string_view existing, const SyslogdSettings& settings);
+// Writes the file; false when it could not be written.
+bool SaveSettings(const std::filesystem::path& path, const SyslogdSettings& settings);
+
+// A line break in the recipients and the mail text is kept in the file as
+// the six letters "VBCRLF".
+std::string EncodeLineBreaks(std::string_view text);
+std::string DecodeLineBreaks(std::string_view text);
+
+}  // namespace quellin::syslogd

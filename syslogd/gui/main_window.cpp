@@ -1,0 +1,392 @@
+#include "main_window.h"
+
+#include "codec.h"
+#include "colors.h"
+#include "log_file.h"
+#include "popup_window.h"
+#include "program_folder.h"
+#include "qt_message_boxes.h"
+#include "qt_text.h"
+#include "ui_main_window.h"
+#include "version_dialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QPainter>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSystemTrayIcon>
+#include <QUrl>
+
+#include <algorithm>
+#include <exception>
+
+namespace quellin::syslogd {
+namespace {
+
+constexpr int kColumnTwips[LogListModel::kColumnCount] = {1400, 1400, 900, 1200, 5000};
+constexpr int kMinWindowWidthTwips = 10470;
+constexpr int kMinWindowHeightTwips = 6660;
+
+// Popup text with line breaks as the label shows them.
+QString LabelText(const std::string& cp932) {
+    QString text = FromCp932(cp932);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+std::filesystem::path PathFromDialog(const QString& fileName) {
+    return std::filesystem::path(fileName.toStdString());
+}
+
+QIcon ProgramIcon() {
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(QColor(0x20, 0x60, 0xA0));
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(1, 1, 30, 30), 5, 5);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(22);
+    painter.setFont(font);
+    painter.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, QStringLiteral("S"));
+    return QIcon(pixmap);
+}
+
+template <typename Step>
+void IgnoringFailure(Step&& step) {
+    try {
+        step();
+    } catch (const std::exception&) {
+        // A failing alert step must not keep the next one from running.
+    }
+}
+
+}  // namespace
+
+MainWindow::MainWindow(SyslogdSettings& settings, Services services, QWidget* parent)
+    : QMainWindow(parent),
+      ui_(std::make_unique<Ui::Main>()),
+      settings_(settings),
+      services_(std::move(services)),
+      handler_(services_.clock != nullptr ? *services_.clock : systemClock_, *this, settings_),
+      model_(new LogListModel(this)) {
+    if (services_.sound == nullptr) {
+        ownSound_ = std::make_unique<QtSoundPlayer>();
+        services_.sound = ownSound_.get();
+    }
+    if (services_.messageBoxes == nullptr) {
+        ownBoxes_ = std::make_unique<QtMessageBoxes>();
+        services_.messageBoxes = ownBoxes_.get();
+    }
+    if (services_.fileDialogs == nullptr) {
+        ownFileDialogs_ = std::make_unique<QtListFileDialogs>();
+        services_.fileDialogs = ownFileDialogs_.get();
+    }
+    if (services_.mail == nullptr)
+        services_.mail = &noMail_;
+    if (!services_.openHelp) {
+        services_.openHelp = [](const QString& path) {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        };
+    }
+    if (!services_.quit)
+        services_.quit = [] { QCoreApplication::quit(); };
+
+    ui_->setupUi(this);
+    setWindowIcon(ProgramIcon());
+    ui_->LogList->setModel(model_);
+    ConnectMenus();
+    LayOutList();
+
+    setMinimumSize(TwipsToPixels(this, kMinWindowWidthTwips),
+                   TwipsToPixels(this, kMinWindowHeightTwips));
+    resize(minimumSize());
+}
+
+MainWindow::~MainWindow() {
+    if (popup_)
+        delete popup_.data();
+}
+
+QTableView* MainWindow::list() const {
+    return ui_->LogList;
+}
+
+void MainWindow::ConnectMenus() {
+    // Separators carry the names of the menu layout as well.
+    const char* separatorNames[] = {"haihun", "haifun", "haihun2"};
+    std::size_t next = 0;
+    for (QMenu* menu : {ui_->Menu, ui_->Help}) {
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator() && next < std::size(separatorNames))
+                action->setObjectName(QString::fromLatin1(separatorNames[next++]));
+        }
+    }
+
+    connect(ui_->FileRead, &QAction::triggered, this, &MainWindow::OpenListFile);
+    connect(ui_->FileSave, &QAction::triggered, this, &MainWindow::SaveListFile);
+    connect(ui_->open, &QAction::triggered, this, &MainWindow::RestoreWindow);
+    connect(ui_->end, &QAction::triggered, this, &MainWindow::ExitProgram);
+    connect(ui_->DispRestart, &QAction::triggered, this, &MainWindow::RestartDisplay);
+    connect(ui_->DispStop, &QAction::triggered, this, &MainWindow::StopDisplay);
+    connect(ui_->DispClear, &QAction::triggered, this, &MainWindow::ClearList);
+    auto settingsTab = [this](SettingsTab tab) {
+        return [this, tab] {
+            if (openSettings_)
+                openSettings_(tab);
+        };
+    };
+    connect(ui_->set_Operate, &QAction::triggered, this, settingsTab(SettingsTab::Operation));
+    connect(ui_->set_Disp, &QAction::triggered, this, settingsTab(SettingsTab::Screen));
+    connect(ui_->Log_Set, &QAction::triggered, this, settingsTab(SettingsTab::Log));
+    connect(ui_->Disp_FilSet, &QAction::triggered, this, settingsTab(SettingsTab::DisplayFilter));
+    connect(ui_->mokuji, &QAction::triggered, this, &MainWindow::OpenHelp);
+    connect(ui_->Version, &QAction::triggered, this, &MainWindow::ShowVersion);
+
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, this, &MainWindow::HideWindow);
+    for (auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* enter = new QShortcut(QKeySequence(key), this);
+        connect(enter, &QShortcut::activated, this, &MainWindow::RestoreWindow);
+    }
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, &MainWindow::OpenHelp);
+}
+
+void MainWindow::LayOutList() {
+    QHeaderView* header = ui_->LogList->horizontalHeader();
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int column = 0; column < LogListModel::kColumnCount; ++column)
+        header->resizeSection(column, TwipsToPixels(this, kColumnTwips[column]));
+    ApplyColors();
+}
+
+void MainWindow::ApplyColors() {
+    const QColor back = ColorFromSetting(settings_.mainBackColor);
+    const QColor fore = ColorFromSetting(settings_.mainForeColor);
+    QPalette p = ui_->LogList->palette();
+    p.setColor(QPalette::Base, back);
+    p.setColor(QPalette::Window, back);
+    p.setColor(QPalette::Text, fore);
+    ui_->LogList->setPalette(p);
+    if (popup_) {
+        popup_->SetColors(ColorFromSetting(settings_.popBackColor),
+                          ColorFromSetting(settings_.popForeColor));
+    }
+}
+
+void MainWindow::SetSettingsWindowOpener(std::function<void(SettingsTab)> opener) {
+    openSettings_ = std::move(opener);
+}
+
+void MainWindow::HandleDatagram(std::string_view bytes, std::string_view source) {
+    handler_.Handle(bytes, source);
+}
+
+bool MainWindow::AddRow(const ReceivedMessage& message) {
+    DisplayFilter filter{settings_.dispFilter, settings_.filterLevel, settings_.filterFacility};
+    if (!PassesDisplayFilter(filter, message.levelBit, message.facilityBit))
+        return false;
+
+    QTableView* view = ui_->LogList;
+    QScrollBar* bar = view->verticalScrollBar();
+    view->doItemsLayout();
+    // The view follows new rows only while the newest row is in view; a
+    // user who scrolled back keeps looking at the same rows.
+    const bool following = bar->value() >= bar->maximum();
+    const int top = bar->value();
+
+    model_->AppendRow(message.Row());
+    bool trimmed = false;
+    if (model_->rowCount() > settings_.maxLineCount) {
+        model_->RemoveOldest();
+        trimmed = true;
+    }
+    view->doItemsLayout();
+    if (following)
+        view->scrollToBottom();
+    else if (trimmed)
+        bar->setValue(std::max(0, top - 1));
+    return true;
+}
+
+void MainWindow::Alert(const ReceivedMessage& message) {
+    auto plan = PlanAlert(settings_, message);
+    if (!plan)
+        return;
+    if (plan->showPopup)
+        IgnoringFailure([&] { ShowPopup(plan->text); });
+    IgnoringFailure([&] { services_.sound->Play(plan->sound, settings_.wavPath); });
+    if (plan->sendMail) {
+        IgnoringFailure([&] {
+            services_.mail->Notify(settings_, settings_.searchTable[plan->entryIndex], plan->text);
+        });
+    }
+}
+
+void MainWindow::WriteLog(const ReceivedMessage& message) {
+    // A line that cannot be written is lost without a word; reception goes on.
+    AppendLogLine(cp932::ToPath(settings_.logPath), message.logLine);
+}
+
+void MainWindow::ShowPopup(const std::string& text) {
+    if (popup_) {
+        popup_->close();
+        delete popup_.data();
+    }
+    auto* popup = new PopupWindow(this);
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    popup->setModal(false);
+    popup->SetText(LabelText(text));
+    popup->SetColors(ColorFromSetting(settings_.popBackColor),
+                     ColorFromSetting(settings_.popForeColor));
+    popup_ = popup;
+    popup->show();
+}
+
+bool MainWindow::popupShown() const {
+    return popup_ && popup_->isVisible();
+}
+
+void MainWindow::InstallTrayIcon() {
+    if (tray_ != nullptr || !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    tray_ = new QSystemTrayIcon(windowIcon(), this);
+    tray_->setToolTip(QStringLiteral("Syslogd"));
+    tray_->setContextMenu(ui_->Menu);
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    QApplication::beep();
+                if (reason == QSystemTrayIcon::DoubleClick)
+                    RestoreWindow();
+            });
+    tray_->show();
+    hidesToTray_ = true;
+}
+
+void MainWindow::RestoreWindow() {
+    if (exiting_)
+        return;
+    resize(std::max(width(), minimumWidth()), std::max(height(), minimumHeight()));
+    showNormal();
+    raise();
+    activateWindow();
+    ui_->LogList->setFocus();
+}
+
+void MainWindow::HideWindow() {
+    if (hidesToTray_)
+        hide();
+    else
+        showMinimized();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (exiting_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    HideWindow();
+}
+
+void MainWindow::ExitProgram() {
+    if (exiting_)
+        return;
+    exiting_ = true;
+    hide();
+    if (tray_ != nullptr)
+        tray_->hide();
+    services_.mail->Shutdown();
+    if (popup_)
+        popup_->close();
+    services_.quit();
+}
+
+void MainWindow::StopDisplay() {
+    handler_.SetDisplayRunning(false);
+    ui_->DispStop->setChecked(true);
+}
+
+void MainWindow::RestartDisplay() {
+    handler_.SetDisplayRunning(true);
+    ui_->DispStop->setChecked(false);
+}
+
+void MainWindow::ClearList() {
+    model_->Clear();
+    ApplyColors();
+}
+
+MsgAnswer MainWindow::Ask(const MessageBoxRequest& request) {
+    return services_.messageBoxes->Show(request);
+}
+
+QString MainWindow::ProgramFolderText() const {
+    return QString::fromStdString(cp932::ToPath(GetProgramFolder()).string());
+}
+
+void MainWindow::OpenListFile() {
+    FileDialogRequest request{QString(), ProgramFolderText(), AllFilesFilter()};
+    QString fileName = services_.fileDialogs->OpenFileName(this, request);
+    if (fileName.isEmpty())
+        return;
+
+    const std::string caption = ToCp932Lossy(windowTitle());
+    auto lines = ReadLines(PathFromDialog(fileName));
+    if (!lines) {
+        // Emptying the list for a file that cannot be read would only lose rows.
+        Ask({caption, cp932::Jp("ファイルの読み込みに失敗しました。"), MsgIcon::Exclamation});
+        return;
+    }
+    MessageBoxRequest confirm{"Syslogd",
+                              cp932::Jp("表示するログデータ数は、") +
+                                  std::to_string(lines->size()) + cp932::Jp(" 件です。") + "\r\n" +
+                                  cp932::Jp("表示しますか？"),
+                              MsgIcon::None, MsgButtons::OkCancel, MsgAnswer::Ok};
+    if (Ask(confirm) != MsgAnswer::Ok)
+        return;
+
+    std::vector<ListRow> rows;
+    rows.reserve(lines->size());
+    for (const std::string& line : *lines)
+        rows.push_back(SplitLogLine(line));
+    model_->Replace(std::move(rows));
+    ApplyColors();
+}
+
+void MainWindow::SaveListFile() {
+    const std::string caption = ToCp932Lossy(windowTitle());
+    if (model_->rowCount() == 0) {
+        Ask({caption, cp932::Jp("現在、保存する対象がありません。"), MsgIcon::Exclamation});
+        return;
+    }
+    FileDialogRequest request{QString(), ProgramFolderText(), AllFilesFilter()};
+    QString fileName = services_.fileDialogs->SaveFileName(this, request);
+    if (fileName.isEmpty())
+        return;
+    if (!WriteListFile(PathFromDialog(fileName), model_->Rows())) {
+        Ask({caption, cp932::Jp("保存処理に失敗しました。"), MsgIcon::Exclamation});
+        return;
+    }
+    Ask({caption, cp932::Jp("保存処理が終了しました。"), MsgIcon::Information});
+}
+
+void MainWindow::ShowVersion() {
+    VersionDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::OpenHelp() {
+    services_.openHelp(ProgramFolderText() + QStringLiteral("syslogd.html"));
+}
+
+}  // namespace quellin::syslogd

@@ -1,0 +1,120 @@
+// Main: the message list window.  It is the display, alert and log stage of
+// every received message, owns the popup and the tray icon, and runs the
+// file menu and the one exit routine of the program.
+#pragma once
+
+#include "clock.h"
+#include "dialog_seams.h"
+#include "log_list_model.h"
+#include "mail_notifier.h"
+#include "message_box.h"
+#include "popup_window.h"
+#include "receive_handler.h"
+#include "syslogd_settings.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class QSystemTrayIcon;
+class QTableView;
+
+namespace Ui {
+class Main;
+}
+
+namespace quellin::syslogd {
+
+// Settings window tabs opened from the 設定 menu.
+enum class SettingsTab { Operation = 0, Screen = 1, Log = 2, DisplayFilter = 3 };
+
+class MainWindow final : public QMainWindow, public MessageStages {
+    Q_OBJECT
+
+public:
+    // What the window reaches the world through; every pointer must outlive
+    // the window.  Empty functions get the program's own behaviour.
+    struct Services {
+        const Clock* clock = nullptr;
+        SoundPlayer* sound = nullptr;
+        MessageBoxes* messageBoxes = nullptr;
+        ListFileDialogs* fileDialogs = nullptr;
+        MailNotifier* mail = nullptr;
+        std::function<void(const QString& path)> openHelp;
+        std::function<void()> quit;
+    };
+
+    MainWindow(SyslogdSettings& settings, Services services, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // One datagram from the listener.
+    void HandleDatagram(std::string_view bytes, std::string_view source);
+
+    bool AddRow(const ReceivedMessage& message) override;
+    void Alert(const ReceivedMessage& message) override;
+    void WriteLog(const ReceivedMessage& message) override;
+
+    // Adds the tray icon when the desktop has a tray; without one, the
+    // close box and Esc minimise instead of hiding, so the window stays
+    // reachable.
+    void InstallTrayIcon();
+    bool hidesToTray() const { return hidesToTray_; }
+    void SetHidesToTray(bool hides) { hidesToTray_ = hides; }
+
+    void RestoreWindow();
+    void HideWindow();
+    // 終了: hides the window, removes the tray icon, closes the mail session
+    // and the popup, then quits.  Session end and SIGTERM come here too.
+    void ExitProgram();
+
+    void StopDisplay();
+    void RestartDisplay();
+    void ClearList();
+    void OpenListFile();
+    void SaveListFile();
+    void ShowVersion();
+    void OpenHelp();
+
+    // Colours from the settings, for the list and an open popup; the
+    // settings window calls this after changing them.
+    void ApplyColors();
+    // The settings window (opened on a tab by the 設定 menu).
+    void SetSettingsWindowOpener(std::function<void(SettingsTab)> opener);
+
+    LogListModel* model() const { return model_; }
+    QTableView* list() const;
+    PopupWindow* popup() const { return popup_; }
+    bool popupShown() const;
+    bool displayRunning() const { return handler_.displayRunning(); }
+    QSystemTrayIcon* trayIcon() const { return tray_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void ConnectMenus();
+    void LayOutList();
+    void ShowPopup(const std::string& text);
+    MsgAnswer Ask(const MessageBoxRequest& request);
+    QString ProgramFolderText() const;
+
+    std::unique_ptr<Ui::Main> ui_;
+    SyslogdSettings& settings_;
+    Services services_;
+    SystemClock systemClock_;
+    NoMailNotifier noMail_;
+    std::unique_ptr<QtSoundPlayer> ownSound_;
+    std::unique_ptr<MessageBoxes> ownBoxes_;
+    std::unique_ptr<QtListFileDialogs> ownFileDialogs_;
+    ReceiveHandler handler_;
+    LogListModel* model_;
+    QPointer<PopupWindow> popup_;
+    QSystemTrayIcon* tray_ = nullptr;
+    bool hidesToTray_ = false;
+    bool exiting_ = false;
+    std::function<void(SettingsTab)> openSettings_;
+};
+
+}  // namespace quellin::syslogd

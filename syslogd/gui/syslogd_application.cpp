@@ -1,0 +1,131 @@
+#include "syslogd_application.h"
+
+#include "codec.h"
+#include "program_folder.h"
+#include "qt_message_boxes.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QSessionManager>
+#include <QSocketNotifier>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace quellin::syslogd {
+namespace {
+
+constexpr char kInstanceName[] = "Syslogd";
+
+// Self-pipe for SIGTERM: the handler only writes a byte; the window thread
+// picks it up through a socket notifier.
+int g_signalFds[2] = {-1, -1};
+
+void OnSignal(int) {
+    char byte = 1;
+    [[maybe_unused]] ssize_t n = ::write(g_signalFds[0], &byte, 1);
+}
+
+}  // namespace
+
+SyslogdApplication::SyslogdApplication(quint16 port, MessageBoxes& boxes,
+                                       MainWindow::Services services)
+    : port_(port), boxes_(boxes), services_(std::move(services)) {}
+
+SyslogdApplication::~SyslogdApplication() {
+    receiver_.reset();
+    window_.reset();
+}
+
+void SyslogdApplication::Fail() {
+    boxes_.Show({"Syslogd", cp932::Jp("起動処理に失敗しました。"), MsgIcon::Error});
+}
+
+SyslogdApplication::StartResult SyslogdApplication::Start() {
+    lock_ = std::make_unique<SingleInstanceLock>(kInstanceName);
+    if (!lock_->acquired()) {
+        RequestActivation(QString::fromStdString(lock_->ActivationSocketPath()));
+        return StartResult::AlreadyRunning;
+    }
+
+    SettingsLoad load = LoadSettings(SettingsFilePath(GetProgramFolder()));
+    if (!load.ok()) {
+        Fail();
+        return StartResult::Failed;
+    }
+    settings_ = std::move(load.settings);
+
+    window_ = std::make_unique<MainWindow>(settings_, services_);
+    window_->InstallTrayIcon();
+
+    receiver_ =
+        std::make_unique<SyslogReceiver>([this](std::string_view bytes, std::string_view source) {
+            window_->HandleDatagram(bytes, source);
+        });
+    if (!receiver_->Bind(port_)) {
+        Fail();
+        return StartResult::Failed;
+    }
+
+    ListenForActivation();
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        // The desktop session ending closes the program like 終了.
+        connect(gui, &QGuiApplication::commitDataRequest, this,
+                [this](QSessionManager&) { window_->ExitProgram(); });
+    }
+    window_->show();
+    return StartResult::Running;
+}
+
+void SyslogdApplication::ListenForActivation() {
+    activation_ = new ActivationServer(QString::fromStdString(lock_->ActivationSocketPath()), this);
+    connect(activation_, &ActivationServer::activationRequested, this,
+            [this] { window_->RestoreWindow(); });
+}
+
+bool SyslogdApplication::InstallTerminationHandler(SyslogdApplication* app) {
+    if (g_signalFds[0] < 0 &&
+        ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, g_signalFds) != 0)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (::sigaction(SIGTERM, &action, nullptr) != 0)
+        return false;
+    app->signalNotifier_ = new QSocketNotifier(g_signalFds[1], QSocketNotifier::Read, app);
+    connect(app->signalNotifier_, &QSocketNotifier::activated, app,
+            &SyslogdApplication::OnTerminationSignal);
+    return true;
+}
+
+void SyslogdApplication::OnTerminationSignal() {
+    char buffer[16];
+    while (::read(g_signalFds[1], buffer, sizeof buffer) > 0) {
+    }
+    if (window_)
+        window_->ExitProgram();
+    else
+        QCoreApplication::quit();
+}
+
+int RunSyslogd() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("Syslogd"));
+    QtMessageBoxes boxes;
+    SyslogdApplication app(kSyslogPort, boxes);
+    SyslogdApplication::InstallTerminationHandler(&app);
+    switch (app.Start()) {
+        case SyslogdApplication::StartResult::AlreadyRunning:
+            return 0;
+        case SyslogdApplication::StartResult::Failed:
+            return 1;
+        case SyslogdApplication::StartResult::Running:
+            break;
+    }
+    return QApplication::exec();
+}
+
+}  // namespace quellin::syslogd

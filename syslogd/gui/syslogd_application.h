@@ -1,0 +1,64 @@
+// Start-up and shutdown of the Syslogd program: single instance, settings,
+// window and tray icon, the listener, and the signals that end the program.
+#pragma once
+
+#include "instance_activation.h"
+#include "main_window.h"
+#include "message_box.h"
+#include "single_instance.h"
+#include "syslog_receiver.h"
+#include "syslogd_settings.h"
+
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace quellin::syslogd {
+
+inline constexpr quint16 kSyslogPort = 514;
+
+class SyslogdApplication final : public QObject {
+    Q_OBJECT
+
+public:
+    enum class StartResult { Running, AlreadyRunning, Failed };
+
+    // `port` is the UDP port to listen on (the program always uses 514);
+    // `boxes` answers the start-up failure message.
+    SyslogdApplication(quint16 port, MessageBoxes& boxes, MainWindow::Services services = {});
+    ~SyslogdApplication() override;
+
+    // Runs the start-up steps in order: another instance ends this one
+    // silently (after asking it to come to the front); settings that cannot
+    // be read or a port that cannot be bound show "起動処理に失敗しました。".
+    StartResult Start();
+
+    MainWindow* window() const { return window_.get(); }
+    SyslogReceiver* receiver() const { return receiver_.get(); }
+    SyslogdSettings& settings() { return settings_; }
+
+    // SIGTERM runs the window's exit routine, like File > 終了.
+    static bool InstallTerminationHandler(SyslogdApplication* app);
+
+private:
+    void Fail();
+    void ListenForActivation();
+    void OnTerminationSignal();
+
+    quint16 port_;
+    MessageBoxes& boxes_;
+    MainWindow::Services services_;
+    SyslogdSettings settings_;
+    std::unique_ptr<SingleInstanceLock> lock_;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<SyslogReceiver> receiver_;
+    ActivationServer* activation_ = nullptr;
+    QSocketNotifier* signalNotifier_ = nullptr;
+};
+
+// The program: a QApplication is expected to exist.
+int RunSyslogd();
+
+}  // namespace quellin::syslogd

@@ -1,0 +1,118 @@
+#include "syslogd_application.h"
+
+#include "codec.h"
+#include "program_folder.h"
+#include "test_support.h"
+
+#include <QTest>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace quellin::syslogd {
+namespace {
+
+using quellin::testing::Sjis;
+using quellin::testing::TempDirTest;
+using quellin::testing::WriteFile;
+
+// A UDP port that was free a moment ago.
+quint16 FreePort() {
+    QUdpSocket probe;
+    if (!probe.bind(QHostAddress::AnyIPv4, 0))
+        return 0;
+    return probe.localPort();
+}
+
+class SyslogdApplicationTest : public TempDirTest {
+protected:
+    SyslogdApplicationTest() {
+        std::filesystem::create_directory(dir / "run");
+        std::filesystem::permissions(dir / "run", std::filesystem::perms::owner_all);
+        const char* old = std::getenv("XDG_RUNTIME_DIR");
+        if (old != nullptr)
+            oldRuntime_ = old;
+        ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+        SetProgramFolderForTesting(dir.folder());
+    }
+    ~SyslogdApplicationTest() override {
+        SetProgramFolderForTesting("");
+        if (oldRuntime_)
+            ::setenv("XDG_RUNTIME_DIR", oldRuntime_->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+    void ExpectStartUpFailure(const FakeMessageBoxes& shown) {
+        ASSERT_EQ(shown.shown.size(), 1u);
+        EXPECT_EQ(shown.shown[0].text, Sjis("起動処理に失敗しました。"));
+        EXPECT_EQ(shown.shown[0].caption, "Syslogd");
+        EXPECT_EQ(shown.shown[0].icon, MsgIcon::Error);
+    }
+
+    FakeMessageBoxes boxes;
+
+private:
+    std::optional<std::string> oldRuntime_;
+};
+
+TEST_F(SyslogdApplicationTest, StartsWithDefaultsAndListens) {
+    const quint16 port = FreePort();
+    SyslogdApplication app(port, boxes);
+    ASSERT_EQ(app.Start(), SyslogdApplication::StartResult::Running);
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(app.receiver()->localPort(), port);
+    EXPECT_TRUE(app.window()->isVisible());
+    EXPECT_EQ(app.window()->windowTitle(), QStringLiteral("Syslogd"));
+    EXPECT_EQ(app.settings().maxLineCount, 500);
+
+    QUdpSocket sender;
+    sender.writeDatagram(QByteArray("<13>hello"), QHostAddress::LocalHost, port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return app.window()->model()->rowCount() == 1; }, 5000));
+    EXPECT_EQ(app.window()->model()->Row(0)[4], "hello");
+}
+
+TEST_F(SyslogdApplicationTest, ReadsItsSettingsFromTheProgramFolder) {
+    WriteFile(dir / "Syslogd.ini", "[SETUP]\r\nMaxLineCount=7\r\nKeyStr1=down\r\n");
+    SyslogdApplication app(FreePort(), boxes);
+    ASSERT_EQ(app.Start(), SyslogdApplication::StartResult::Running);
+    EXPECT_EQ(app.settings().maxLineCount, 7);
+    EXPECT_EQ(app.settings().searchTable[0].keyStr, "down");
+}
+
+TEST_F(SyslogdApplicationTest, UnconvertibleSettingFailsStartUp) {
+    WriteFile(dir / "Syslogd.ini", "[SETUP]\r\nMaxLineCount=many\r\n");
+    SyslogdApplication app(FreePort(), boxes);
+    EXPECT_EQ(app.Start(), SyslogdApplication::StartResult::Failed);
+    ExpectStartUpFailure(boxes);
+    EXPECT_EQ(app.window(), nullptr);
+}
+
+TEST_F(SyslogdApplicationTest, PortInUseFailsStartUp) {
+    QUdpSocket holder;
+    ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
+    SyslogdApplication app(holder.localPort(), boxes);
+    EXPECT_EQ(app.Start(), SyslogdApplication::StartResult::Failed);
+    ExpectStartUpFailure(boxes);
+    EXPECT_FALSE(app.window()->isVisible());
+}
+
+TEST_F(SyslogdApplicationTest, SecondInstanceEndsAndBringsTheFirstToTheFront) {
+    SyslogdApplication first(FreePort(), boxes);
+    ASSERT_EQ(first.Start(), SyslogdApplication::StartResult::Running);
+    first.window()->SetHidesToTray(true);
+    first.window()->HideWindow();
+    ASSERT_FALSE(first.window()->isVisible());
+
+    FakeMessageBoxes secondBoxes;
+    SyslogdApplication second(FreePort(), secondBoxes);
+    EXPECT_EQ(second.Start(), SyslogdApplication::StartResult::AlreadyRunning);
+    EXPECT_TRUE(secondBoxes.shown.empty());
+    EXPECT_EQ(second.window(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return first.window()->isVisible(); }, 5000));
+}
+
+}  // namespace
+}  // namespace quellin::syslogd

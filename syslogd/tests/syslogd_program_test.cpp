@@ -1,0 +1,233 @@
+// The built Syslogd program as a process: it listens on UDP 514, writes its
+// log file for datagrams from util-linux logger and from a raw socket, lets
+// no second instance run, and exits cleanly on SIGTERM.
+#include "log_file.h"
+#include "test_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace quellin::syslogd {
+namespace {
+
+using quellin::testing::ReadFile;
+using quellin::testing::Sjis;
+using quellin::testing::TempDirTest;
+using quellin::testing::WriteFile;
+using namespace std::chrono_literals;
+
+constexpr std::uint16_t kPort = 514;
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// A child process, killed and reaped if the test leaves it running.
+class Child {
+public:
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const auto& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
+        if (::posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), envp.data()) != 0)
+            pid_ = -1;
+    }
+    ~Child() {
+        if (pid_ > 0 && !status_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    void Signal(int signal) const { ::kill(pid_, signal); }
+    bool Running() {
+        Poll();
+        return !status_;
+    }
+    // Exit status, or nullopt when the child has not ended within the wait.
+    std::optional<int> Wait(std::chrono::milliseconds limit) {
+        for (auto end = std::chrono::steady_clock::now() + limit;
+             std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(20ms)) {
+            if (!Running())
+                return status_;
+        }
+        return std::nullopt;
+    }
+
+private:
+    void Poll() {
+        if (status_ || pid_ <= 0)
+            return;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_)
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
+bool SendDatagram(const std::string& bytes) {
+    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kPort);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                    sizeof to) == static_cast<ssize_t>(bytes.size());
+}
+
+// Empty when the port can be bound the way Syslogd binds it; else why not.
+std::string PortProblem() {
+    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(kPort);
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+        return std::strerror(errno);
+    return {};
+}
+
+class SyslogdProgramTest : public TempDirTest {
+protected:
+    std::vector<std::string> Environment() const {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            std::string_view entry(*e);
+            if (entry.starts_with("QT_QPA_PLATFORM=") || entry.starts_with("XDG_RUNTIME_DIR=") ||
+                entry.starts_with("LC_ALL="))
+                continue;
+            env.emplace_back(entry);
+        }
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+        env.push_back("XDG_RUNTIME_DIR=" + (dir / "run").string());
+        env.push_back("LC_ALL=C");
+        return env;
+    }
+
+    std::vector<std::string> LogLines() const { return SplitLines(ReadFile(dir / "syslogd.txt")); }
+
+    bool WaitForLogLines(std::size_t count) const {
+        for (int i = 0; i < 250; ++i) {
+            if (LogLines().size() >= count)
+                return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+};
+
+TEST_F(SyslogdProgramTest, LogsDatagramsAndExitsOnSigterm) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+
+    // The program reads Syslogd.ini from its own folder.
+    const auto program = dir / "Syslogd";
+    std::filesystem::copy_file(SYSLOGD_PROGRAM, program);
+    std::filesystem::create_directory(dir / "run");
+    std::filesystem::permissions(dir / "run", std::filesystem::perms::owner_all);
+    WriteFile(dir / "Syslogd.ini",
+              "[SETUP]\r\nLogWriteFlag=1\r\nLogPath=" + (dir / "syslogd.txt").string() +
+                  "\r\nSoundType=1\r\nKeyStr1=down\r\n");
+
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+
+    // Probe until the listener answers by logging.
+    bool listening = false;
+    for (int i = 0; i < 250 && !listening && server.Running(); ++i) {
+        SendDatagram("<13>probe");
+        std::this_thread::sleep_for(20ms);
+        listening = !LogLines().empty();
+    }
+    ASSERT_TRUE(listening) << "Syslogd did not start listening";
+    std::this_thread::sleep_for(100ms);
+    const std::size_t probes = LogLines().size();
+    for (const auto& line : LogLines()) {
+        ListRow row = SplitLogLine(line);
+        EXPECT_EQ(row[1], "127.0.0.1");
+        EXPECT_EQ(row[4], "probe");
+    }
+
+    Child logger({"logger", "--rfc3164", "-d", "-n", "127.0.0.1", "-P", "514", "-p", "local3.err",
+                  "-t", "tarn", "link down, port 3"},
+                 Environment());
+    ASSERT_TRUE(logger.started());
+    ASSERT_EQ(logger.Wait(10s), 0);
+    ASSERT_TRUE(WaitForLogLines(probes + 1));
+
+    ASSERT_TRUE(
+        SendDatagram("<11>Jul  5 00:43:58 tarn02 " + Sjis("回線断") + ",\t" + Sjis("再接続")));
+    ASSERT_TRUE(SendDatagram("<120>facility 15 is dropped"));
+    ASSERT_TRUE(SendDatagram("<191>plain"));
+    ASSERT_TRUE(WaitForLogLines(probes + 3));
+
+    // Logged once each, in arrival order, CR LF ended.
+    const std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), probes + 3);
+    const std::string bytes = ReadFile(dir / "syslogd.txt");
+    EXPECT_EQ(bytes.size() - bytes.find(lines.back()), lines.back().size() + 2);
+    EXPECT_TRUE(bytes.ends_with("\r\n"));
+
+    ListRow fromLogger = SplitLogLine(lines[probes]);
+    EXPECT_EQ(fromLogger[0].size(), 15u);
+    EXPECT_EQ(fromLogger[1], "127.0.0.1");
+    EXPECT_EQ(fromLogger[2], "Local3");
+    EXPECT_EQ(fromLogger[3], "Error");
+    EXPECT_TRUE(fromLogger[4].ends_with(" tarn: link down, port 3")) << fromLogger[4];
+
+    EXPECT_EQ(lines[probes + 1], "Jul  5 00:43:58,127.0.0.1,User,Error,tarn02 " + Sjis("回線断") +
+                                     ",," + Sjis("再接続"));
+    ListRow plain = SplitLogLine(lines[probes + 2]);
+    EXPECT_EQ(plain[1], "127.0.0.1");
+    EXPECT_EQ(plain[2], "Local7");
+    EXPECT_EQ(plain[3], "Debug");
+    EXPECT_EQ(plain[4], "plain");
+
+    // A second instance ends at once without taking over.
+    Child second({program.string()}, Environment());
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.Wait(10s), 0);
+    EXPECT_TRUE(server.Running());
+
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+}  // namespace
+}  // namespace quellin::syslogd
