@@ -45,7 +45,10 @@ int main(int argc, char** argv) {
         quellin::FakeFileDialogs files;
         quellin::console::RouterMaintenance maintenance(app, reporter);
         quellin::console::OperationWaiter waiter;
-        quellin::console::CNEXORADlg window(logic, files, maintenance, waiter);
+        quellin::console::SystemProcessControl processes;
+        quellin::console::FakeServiceManager services;
+        quellin::console::SyslogControl syslog(folder, reporter, processes, services);
+        quellin::console::CNEXORADlg window(logic, files, maintenance, waiter, syslog);
         window.show();
         QApplication::processEvents();
         window.grab();  // paint once

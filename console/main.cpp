@@ -1,6 +1,9 @@
 // Quellin_tool: the management console.
 #include "console_app.h"
+#include "codec.h"
 #include "file_dialogs.h"
+#include "folder_lock.h"
+#include "termination_signal.h"
 #include "instance_activation.h"
 #include "main_window.h"
 #include "main_window_logic.h"
@@ -13,6 +16,7 @@
 #include "single_instance.h"
 
 #include <QApplication>
+#include <QSessionManager>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -26,6 +30,16 @@ int main(int argc, char* argv[]) {
     }
     quellin::ActivationServer activation(activationPath);
 
+    // The command line rewrites base.db too: one of the two at a time.
+    quellin::FolderLock folderLock(quellin::GetProgramFolder());
+    if (folderLock.state() == quellin::FolderLock::State::kHeldElsewhere) {
+        quellin::QtMessageBoxes boxes;
+        boxes.Show({"Quellin Server",
+                    quellin::cp932::Jp("コマンドラインの処理が実行中のため、ツールを起動できません。"),
+                    quellin::MsgIcon::Exclamation, quellin::MsgButtons::Ok, quellin::MsgAnswer::Ok});
+        return 0;
+    }
+
     quellin::console::ConsoleApp app(quellin::GetProgramFolder());
     quellin::QtMessageBoxes qtBoxes;
     quellin::ThreadSafeMessageBoxes boxes(qtBoxes);
@@ -34,8 +48,18 @@ int main(int argc, char* argv[]) {
     quellin::console::RouterMaintenance maintenance(app, reporter);
     quellin::console::QtOperationWaiter waiter(nullptr);
     quellin::QtFileDialogs files;
-    quellin::console::CNEXORADlg window(logic, files, maintenance, waiter);
+    quellin::console::SystemProcessControl processes;
+    quellin::console::SystemdServiceManager services;
+    quellin::console::SyslogControl syslog(app.programFolder(), reporter, processes, services);
+    quellin::console::CNEXORADlg window(logic, files, maintenance, waiter, syslog);
     waiter.setOwner(&window);
+    // The end of the desktop session, or SIGTERM, stops Syslogd and the
+    // web-server service the way the session end always has.
+    QObject::connect(&application, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.onSessionEnd(); });
+    quellin::TerminationSignal termination;
+    QObject::connect(&termination, &quellin::TerminationSignal::received, &window,
+                     &quellin::console::CNEXORADlg::onSessionEnd);
     QObject::connect(&activation, &quellin::ActivationServer::activationRequested, &window,
                      [&window] {
                          window.showNormal();

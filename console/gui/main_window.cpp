@@ -23,12 +23,13 @@
 namespace quellin::console {
 
 CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& maintenance,
-                       OperationWaiter& waiter, QWidget* parent)
+                       OperationWaiter& waiter, SyslogControl& syslog, QWidget* parent)
     : QDialog(parent),
       logic_(logic),
       files_(files),
       maintenance_(maintenance),
       waiter_(waiter),
+      syslog_(syslog),
       ui_(std::make_unique<Ui::CNEXORADlg>()) {
     ui_->setupUi(this);
     setWindowIcon(AppIcon());
@@ -43,18 +44,57 @@ CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& 
     connect(ui_->id1004, &QAbstractItemView::doubleClicked, this, &CNEXORADlg::onSettings);
 
     LoadDeviceList();
+    syslog_.RemoveWebService(SyslogControl::ServiceCheck::kStartUp);
     setStatusFont();
     scheduler_ = std::make_unique<LogScheduler>(logic_.mutableDevices(), maintenance_,
                                                 logic_.reporter(), waiter_, logic_.busy(),
                                                 [this] { return logic_.SaveDevices(); });
     scheduler_->DropExpiredSchedules();
+    RefreshSyslogStatus();
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("timer1"));
     connect(timer_, &QTimer::timeout, this, &CNEXORADlg::onTimer);
     timer_->start(1000);
 }
 
-void CNEXORADlg::onTimer() { scheduler_->RunDueLogCollections(); }
+void CNEXORADlg::onTimer() {
+    RefreshSyslogStatus();
+    scheduler_->RunDueLogCollections();
+}
+
+void CNEXORADlg::RefreshSyslogStatus() {
+    syslog_.RefreshSyslogStatus();
+    const bool running = syslog_.running();
+    menuAction(kCmdStartSyslog)->setEnabled(!running);
+    menuAction(kCmdStopSyslog)->setEnabled(running);
+    ui_->id1031->setText(FromCp932(syslog_.statusText()));
+    QPalette palette = ui_->id1031->palette();
+    palette.setColor(QPalette::WindowText, running ? QColor(0, 0, 255) : QColor(0, 0, 0));
+    ui_->id1031->setPalette(palette);
+}
+
+void CNEXORADlg::onStartSyslog() {
+    if (!isPlainEnabled(kCmdStartSyslog)) return;
+    syslog_.StartSyslogServer();
+    menuAction(kCmdStartSyslog)->setEnabled(!syslog_.running());
+    menuAction(kCmdStopSyslog)->setEnabled(syslog_.running());
+}
+
+void CNEXORADlg::onStopSyslog() {
+    if (!isPlainEnabled(kCmdStopSyslog)) return;
+    if (syslog_.StopSyslogServer()) {
+        menuAction(kCmdStopSyslog)->setEnabled(false);
+        menuAction(kCmdStartSyslog)->setEnabled(true);
+    }
+}
+
+void CNEXORADlg::onSessionEnd() {
+    if (exiting_) return;
+    exiting_ = true;
+    syslog_.StopSyslogServer();
+    syslog_.RemoveWebService(SyslogControl::ServiceCheck::kSessionEnd);
+    done(QDialog::Accepted);
+}
 
 CNEXORADlg::~CNEXORADlg() = default;
 
@@ -73,8 +113,8 @@ void CNEXORADlg::buildMenu() {
     QMenu* settings = menuBar_->addMenu(Tr("設定(&C)"));
     add(settings, "環境設定(&E)", kCmdEnvironment, &CNEXORADlg::onEnvironment);
     QMenu* tools = menuBar_->addMenu(Tr("ツール(&T)"));
-    add(tools, "システムログ起動(&L)", kCmdStartSyslog, [] {});
-    add(tools, "システムログ停止(&K)", kCmdStopSyslog, [] {})->setEnabled(false);
+    add(tools, "システムログ起動(&L)", kCmdStartSyslog, &CNEXORADlg::onStartSyslog);
+    add(tools, "システムログ停止(&K)", kCmdStopSyslog, &CNEXORADlg::onStopSyslog)->setEnabled(false);
     QMenu* help = menuBar_->addMenu(Tr("ヘルプ(&H)"));
     add(help, "ヘルプ(&H)", kCmdHelp, &CNEXORADlg::onHelp);
     add(help, "バージョン情報(&A)", kCmdAbout, &CNEXORADlg::onAbout);
@@ -193,6 +233,7 @@ void CNEXORADlg::onExit() {
     if (exiting_)
         return;
     exiting_ = true;
+    syslog_.StopSyslogServer();
     logic_.LogExit();
     done(QDialog::Accepted);
 }

@@ -5,6 +5,7 @@
 #include "log_scheduler.h"
 #include "main_window_logic.h"
 #include "maintenance.h"
+#include "syslog_control.h"
 
 #include <QDialog>
 
@@ -32,7 +33,7 @@ class CNEXORADlg final : public QDialog {
     Q_OBJECT
 public:
     CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& maintenance,
-               OperationWaiter& waiter, QWidget* parent = nullptr);
+               OperationWaiter& waiter, SyslogControl& syslog, QWidget* parent = nullptr);
     ~CNEXORADlg() override;
 
     // Rows selected in the list, in list order.
@@ -59,9 +60,15 @@ public slots:
     void onSettings();
     void onMaintenance();
     void onEnvironment();
+    void onStartSyslog();
+    void onStopSyslog();
     void onHelp();
     void onAbout();
     void onExit();
+    // The desktop session is ending or the console was asked to terminate:
+    // Syslogd is stopped and the web-server service removed; the window
+    // does not log its own exit.
+    void onSessionEnd();
 
 protected:
     void reject() override;
@@ -76,11 +83,13 @@ private:
     void openDeviceSettings(int row);
     void openMaintenance(int row);
     void onTimer();
+    void RefreshSyslogStatus();
 
     MainWindowLogic& logic_;
     FileDialogs& files_;
     Maintenance& maintenance_;
     OperationWaiter& waiter_;
+    SyslogControl& syslog_;
     std::unique_ptr<LogScheduler> scheduler_;
     std::unique_ptr<Ui::CNEXORADlg> ui_;
     DeviceListModel* model_ = nullptr;

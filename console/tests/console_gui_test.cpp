@@ -8,6 +8,7 @@
 #include "maintenance_dialog.h"
 #include "multi_maintenance_dialog.h"
 #include "qt_operation_waiter.h"
+#include "fake_processes.h"
 #include "scripted_maintenance.h"
 #include "wait_dialogs.h"
 
@@ -65,7 +66,9 @@ protected:
         reporter_.emplace(app_->programFolder(), boxes_);
         logic_.emplace(*app_, *reporter_);
         maintenance_.emplace(*app_, *reporter_);
-        window_ = std::make_unique<CNEXORADlg>(*logic_, files_, *maintenance_, waiter_);
+        syslog_.emplace(app_->programFolder(), *reporter_, processes_, services_);
+        syslog_->setSleep([](std::chrono::milliseconds) {});
+        window_ = std::make_unique<CNEXORADlg>(*logic_, files_, *maintenance_, waiter_, *syslog_);
         window_->show();
     }
 
@@ -93,6 +96,9 @@ protected:
     std::optional<MainWindowLogic> logic_;
     std::optional<RouterMaintenance> maintenance_;
     OperationWaiter waiter_;
+    FakeProcessControl processes_;
+    FakeServiceManager services_;
+    std::optional<SyslogControl> syslog_;
     std::unique_ptr<CNEXORADlg> window_;
 };
 
@@ -393,6 +399,85 @@ TEST_F(MaintenanceDialogTest, MultiDeviceDialogLayout) {
     QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
     EXPECT_EQ(ops_.calls.back(), "CollectLog Osaka-1 unattended");
     EXPECT_EQ(CurrentDeviceWaitDialog(), nullptr);
+}
+
+TEST_F(MainWindowTest, SyslogServerStartsAndStopsFromTheMenu) {
+    window_->menuAction(kCmdStartSyslog)->trigger();
+    ASSERT_EQ(processes_.started.size(), 1u);
+    EXPECT_EQ(processes_.started[0], dir.folder() + "syslog/Syslogd");
+    EXPECT_FALSE(window_->menuAction(kCmdStartSyslog)->isEnabled());
+    EXPECT_TRUE(window_->menuAction(kCmdStopSyslog)->isEnabled());
+    QTest::qWait(1100);  // one tick of the status timer
+    EXPECT_EQ(Child<QLabel>("id1031")->text(), U("起動中"));
+    EXPECT_EQ(Child<QLabel>("id1031")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+
+    window_->menuAction(kCmdStopSyslog)->trigger();
+    EXPECT_EQ(processes_.quitRequests, std::vector<int>{4242});
+    EXPECT_TRUE(window_->menuAction(kCmdStartSyslog)->isEnabled());
+    EXPECT_FALSE(window_->menuAction(kCmdStopSyslog)->isEnabled());
+    const std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
+    EXPECT_LT(log.find(Sjis("システムログサーバを起動しました。")),
+              log.find(Sjis("システムログサーバを停止しました。")));
+}
+
+TEST_F(MainWindowTest, SyslogdClosedByOtherMeansIsSeenWithinATick) {
+    processes_.running["Syslogd"] = 777;
+    QTest::qWait(1100);
+    EXPECT_EQ(Child<QLabel>("id1031")->text(), U("起動中"));
+    EXPECT_TRUE(window_->menuAction(kCmdStopSyslog)->isEnabled());
+    processes_.running.clear();
+    QTest::qWait(1100);
+    EXPECT_EQ(Child<QLabel>("id1031")->text(), U("停止中"));
+    EXPECT_TRUE(window_->menuAction(kCmdStartSyslog)->isEnabled());
+}
+
+TEST_F(MainWindowTest, ExitStopsSyslogdBeforeItsOwnLine) {
+    window_->menuAction(kCmdStartSyslog)->trigger();
+    Click("id2");
+    const std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
+    auto stopped = log.find(Sjis("システムログサーバを停止しました。"));
+    ASSERT_NE(stopped, std::string::npos);
+    EXPECT_LT(stopped, log.find(Sjis("ツールを終了しました。")));
+}
+
+TEST_F(MainWindowTest, FailedStartIsLoggedAndShown) {
+    processes_.startSucceeds = false;
+    window_->menuAction(kCmdStartSyslog)->trigger();
+    EXPECT_EQ(Shown(), std::vector<std::string>{Sjis("システムログサーバの起動に失敗しました。")});
+    EXPECT_TRUE(window_->menuAction(kCmdStartSyslog)->isEnabled());
+}
+
+TEST_F(MainWindowTest, SessionEndStopsSyslogdAndRemovesTheService) {
+    window_->menuAction(kCmdStartSyslog)->trigger();
+    services_.services["NXR_HTTPD"] = {syslog_->runServiceCommand()};
+    window_->onSessionEnd();
+    EXPECT_TRUE(processes_.running.empty());
+    EXPECT_TRUE(services_.services.empty());
+    const std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
+    EXPECT_NE(log.find(Sjis("[Windowsシャットダウン検知] 導入サーバを停止しました。")), std::string::npos);
+    EXPECT_EQ(log.find(Sjis("ツールを終了しました。")), std::string::npos);
+}
+
+class WebServiceTest : public MainWindowTest {
+protected:
+    void SetUp() override {}  // the window is built by each test, after the service is set up
+    void Build() { MainWindowTest::SetUp(); }
+};
+
+TEST_F(WebServiceTest, MatchingServiceIsRemovedAtStartUp) {
+    services_.services["NXR_HTTPD"] = {"\"" + dir.folder() + "httpd/bin/httpd\" -k runservice"};
+    Build();
+    EXPECT_TRUE(services_.services.empty());
+    EXPECT_NE(ReadFile(dir / "log" / "Quellin_tool.log")
+                  .find(Sjis("[ツール起動時にサービス検知] 導入サーバを停止しました。")),
+              std::string::npos);
+}
+
+TEST_F(WebServiceTest, ServiceWithAnotherCommandIsLeftAlone) {
+    services_.services["NXR_HTTPD"] = {"\"/usr/sbin/apache2\" -k runservice"};
+    Build();
+    EXPECT_EQ(services_.services.size(), 1u);
+    EXPECT_EQ(ReadFile(dir / "log" / "Quellin_tool.log").find(Sjis("導入サーバ")), std::string::npos);
 }
 
 TEST(WaitDialogs, OpenAndCloseWithTheirTexts) {

@@ -1,0 +1,26 @@
+// Starting other programs and finding running ones.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quellin {
+
+struct StartResult {
+    bool started = false;
+    int systemError = 0;  // errno of the step that failed
+};
+
+// Starts the program (a path, no search, never through a shell) with the
+// arguments and returns as soon as it runs.  It runs in a session of its own
+// as a grandchild that the system reaps, so no zombie is left, with its
+// standard streams on /dev/null; with a folder it starts there.
+StartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& folder = {});
+
+// The id of the first running process whose program name is exactly `name`
+// (case-sensitive), or 0.  Processes that cannot be read, and processes that
+// have ended but are not yet reaped, are skipped.
+int FindProcessByName(const std::string& name);
+
+}  // namespace quellin

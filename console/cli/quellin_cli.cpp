@@ -1,0 +1,603 @@
+#include "quellin_cli.h"
+
+#include "batch_run.h"
+#include "clock.h"
+#include "codec.h"
+#include "console_app.h"
+#include "device_identity.h"
+#include "device_settings.h"
+#include "firmware_image.h"
+#include "folder_lock.h"
+#include "main_window_logic.h"
+#include "maintenance.h"
+#include "message_box.h"
+#include "profile_file.h"
+#include "report.h"
+#include "telnet_session.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <set>
+
+namespace quellin::cli {
+namespace {
+
+constexpr char kUsage[] =
+    "usage: quellin COMMAND [ARGUMENTS]\n"
+    "\n"
+    "Routers:\n"
+    "  identify ADDRESS [--user U] [--password P]\n"
+    "      model, version and start-up configuration of the router\n"
+    "  firmware-info FILE...\n"
+    "      model and version of each firmware image\n"
+    "\n"
+    "Installation (--home DIR, default: the folder of this program):\n"
+    "  devices                                  the registered devices\n"
+    "  apply-config NAME... [--at YYMMDDHHMM] [--jobs N]\n"
+    "  update-firmware NAME... [--at YYMMDDHHMM] [--jobs N]\n"
+    "  collect-log NAME... [--jobs N]\n"
+    "  register NAME --address A --password P [--access-id I]\n"
+    "           [--access-password X] [--config FILE]\n"
+    "  unregister NAME\n"
+    "\n"
+    "--jobs N works on up to N devices at once (default 1).  Exit status: 0 done,\n"
+    "1 a device or file failed, 2 wrong command line, 3 the console or another\n"
+    "quellin works on the installation folder.\n"
+    "\n"
+    "Test options (for tests and benchmarks against simulated routers):\n"
+    "  --telnet-port N  --ftp-port N  --receive-timeout-ms N  --initial-sleep-ms N\n"
+    "  --restart-wait-ms N  --ftp-connect-timeout-ms N\n";
+
+const std::set<std::string> kTestOptions = {"telnet-port",        "ftp-port",
+                                            "receive-timeout-ms", "initial-sleep-ms",
+                                            "restart-wait-ms",    "ftp-connect-timeout-ms"};
+
+struct CommandSpec {
+    std::set<std::string> options;
+    bool routerOptions;  // takes the test options
+};
+
+const std::map<std::string, CommandSpec>& Commands() {
+    static const std::map<std::string, CommandSpec> commands = {
+        {"identify", {{"user", "password"}, true}},
+        {"firmware-info", {{}, false}},
+        {"devices", {{"home"}, false}},
+        {"apply-config", {{"home", "at", "jobs"}, true}},
+        {"update-firmware", {{"home", "at", "jobs"}, true}},
+        {"collect-log", {{"home", "jobs"}, true}},
+        {"register",
+         {{"home", "address", "password", "access-id", "access-password", "config"}, false}},
+        {"unregister", {{"home"}, false}},
+    };
+    return commands;
+}
+
+struct Invocation {
+    std::string command;
+    std::vector<std::string> operands;
+    std::map<std::string, std::string> options;
+
+    std::optional<std::string> Option(const std::string& name) const {
+        auto it = options.find(name);
+        if (it == options.end())
+            return std::nullopt;
+        return it->second;
+    }
+};
+
+struct UsageError {
+    std::string text;
+};
+
+std::optional<UsageError> Parse(const std::vector<std::string>& args, Invocation& invocation) {
+    if (args.empty())
+        return UsageError{"no command given"};
+    invocation.command = args[0];
+    auto spec = Commands().find(invocation.command);
+    if (spec == Commands().end())
+        return UsageError{"unknown command " + args[0]};
+    bool optionsEnded = false;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 3 || arg.rfind("--", 0) != 0) {
+            if (arg == "--") {
+                optionsEnded = true;
+                continue;
+            }
+            invocation.operands.push_back(arg);
+            continue;
+        }
+        std::string name = arg.substr(2);
+        std::optional<std::string> value;
+        if (auto equals = name.find('='); equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        const bool known = spec->second.options.contains(name) ||
+                           (spec->second.routerOptions && kTestOptions.contains(name));
+        if (!known)
+            return UsageError{invocation.command + " takes no option --" + name};
+        if (!value) {
+            if (i + 1 >= args.size())
+                return UsageError{"--" + name + " needs a value"};
+            value = args[++i];
+        }
+        invocation.options[name] = *value;
+    }
+    return std::nullopt;
+}
+
+std::optional<long long> Number(const std::string& text, long long low, long long high) {
+    if (text.empty() || text.size() > 12 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    long long value = std::stoll(text);
+    if (value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+bool IsIpv4(const std::string& text) {
+    in_addr parsed{};
+    return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
+}
+
+// The planned time as the dialogs make it: "%y%m%d%H%M" of a real minute.
+bool IsScheduleTime(const std::string& text) {
+    if (text.size() != 10 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    auto part = [&](std::size_t at) { return std::stoi(text.substr(at, 2)); };
+    const int month = part(2), day = part(4), hour = part(6), minute = part(8);
+    return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59;
+}
+
+// The message boxes of the console's logic, as lines on the terminal.
+// Questions the command line has already answered take the queued answers.
+class TerminalBoxes final : public MessageBoxes {
+public:
+    explicit TerminalBoxes(std::ostream& err) : err_(err) {}
+    MsgAnswer Show(const MessageBoxRequest& request) override {
+        std::lock_guard lock(lock_);
+        if (!answers_.empty()) {
+            MsgAnswer answer = answers_.front();
+            answers_.pop_front();
+            return answer;
+        }
+        err_ << cp932::ToUtf8Lossy(request.text) << "\n";
+        return request.defaultButton;
+    }
+    void AnswerNext(MsgAnswer answer) { answers_.push_back(answer); }
+
+private:
+    std::ostream& err_;
+    std::mutex lock_;
+    std::deque<MsgAnswer> answers_;
+};
+
+class Runner {
+public:
+    Runner(const Invocation& invocation, std::string defaultHome, std::ostream& out,
+           std::ostream& err)
+        : in_(invocation), defaultHome_(std::move(defaultHome)), out_(out), err_(err) {}
+
+    int Run() {
+        const std::string& c = in_.command;
+        if (c == "identify")
+            return Identify();
+        if (c == "firmware-info")
+            return FirmwareInfo();
+        if (c == "devices")
+            return Devices();
+        if (c == "register")
+            return Register();
+        if (c == "unregister")
+            return Unregister();
+        return Maintain();
+    }
+
+private:
+    int Usage(const std::string& problem) {
+        err_ << "quellin: " << problem << "\n";
+        return kExitUsage;
+    }
+    int Fail(const std::string& problem) {
+        err_ << "quellin: " << problem << "\n";
+        return kExitFailed;
+    }
+
+    std::string Home() const {
+        auto home = in_.Option("home");
+        if (!home)
+            return defaultHome_;
+        std::string folder = cp932::FromPath(std::filesystem::path(*home));
+        if (folder.empty() || folder.back() != '/')
+            folder += '/';
+        return folder;
+    }
+
+    // The ports and waits of the router dialogues; the defaults are the
+    // console's, the test options shorten them.
+    std::optional<console::RouterTimings> Timings() {
+        console::RouterTimings timings;
+        auto number = [&](const char* name, long long low, long long high, auto apply) -> bool {
+            auto text = in_.Option(name);
+            if (!text)
+                return true;
+            auto value = Number(*text, low, high);
+            if (!value) {
+                Usage(std::string("--") + name + " needs a number from " + std::to_string(low) +
+                      " to " + std::to_string(high));
+                return false;
+            }
+            apply(*value);
+            return true;
+        };
+        using std::chrono::milliseconds;
+        bool ok =
+            number("telnet-port", 1, 65535,
+                   [&](long long v) { timings.telnet.port = static_cast<std::uint16_t>(v); }) &&
+            number("ftp-port", 1, 65535,
+                   [&](long long v) { timings.ftpPort = static_cast<int>(v); }) &&
+            number("receive-timeout-ms", 1, 600000,
+                   [&](long long v) { timings.telnet.receiveTimeout = milliseconds(v); }) &&
+            number("initial-sleep-ms", 0, 600000,
+                   [&](long long v) { timings.telnet.initialSleep = milliseconds(v); }) &&
+            number("restart-wait-ms", 0, 600000,
+                   [&](long long v) {
+                       timings.configRestartWait = milliseconds(v);
+                       timings.firmwareRestartWait = milliseconds(v);
+                   }) &&
+            number("ftp-connect-timeout-ms", 1, 600000,
+                   [&](long long v) { timings.ftp.connect = milliseconds(v); });
+        if (!ok)
+            return std::nullopt;
+        return timings;
+    }
+
+    std::optional<std::string> Cp932(const std::string& what, const std::string& utf8) {
+        auto text = cp932::FromUtf8(utf8);
+        if (!text)
+            Usage(what + " has characters without a Shift-JIS form: " + utf8);
+        return text;
+    }
+
+    // Taken for every command that writes base.db, for the whole run.
+    bool LockFolder(const std::string& home, std::optional<FolderLock>& lock, int& status) {
+        lock.emplace(home);
+        switch (lock->state()) {
+            case FolderLock::State::kAcquired:
+                return true;
+            case FolderLock::State::kHeldElsewhere:
+                err_ << "quellin: Quellin_tool or another quellin is working on "
+                     << cp932::ToUtf8Lossy(home) << "; run this again when it has finished.\n";
+                status = kExitBusy;
+                return false;
+            case FolderLock::State::kFailed:
+                break;
+        }
+        status = Fail("cannot lock the installation folder " + cp932::ToUtf8Lossy(home) + ": " +
+                      lock->reason());
+        return false;
+    }
+
+    int Identify() {
+        if (in_.operands.size() != 1)
+            return Usage("identify takes one address");
+        const std::string& address = in_.operands[0];
+        if (!IsIpv4(address))
+            return Usage("not an IPv4 address: " + address);
+        auto timings = Timings();
+        if (!timings)
+            return kExitUsage;
+        auto user = Cp932("the user", in_.Option("user").value_or(""));
+        auto password = Cp932("the password", in_.Option("password").value_or(""));
+        if (!user || !password)
+            return kExitUsage;
+
+        CTelnetSession session(timings->telnet);
+        CommandOutput output;
+        if (session.RunCommand(address, *user, *password, "show system information", &output, 0) <
+            0)
+            return Fail(cp932::ToUtf8Lossy(session.LastError()));
+        DeviceIdentity identity;
+        if (ParseSystemInformation(output.text, identity, SystemInformationRules::kConsole) != 0)
+            return Fail(cp932::ToUtf8Lossy(cp932::Jp("装置情報の確認に失敗しました。")));
+        out_ << "model: " << cp932::ToUtf8Lossy(identity.model) << "\n"
+             << "version: " << FormatVersion(identity.major, identity.minor) << "\n"
+             << "startup configuration: " << cp932::ToUtf8Lossy(identity.startupConfig) << "\n";
+        return kExitOk;
+    }
+
+    int FirmwareInfo() {
+        if (in_.operands.empty())
+            return Usage("firmware-info needs at least one file");
+        int status = kExitOk;
+        for (const std::string& file : in_.operands) {
+            DeviceIdentity identity;
+            FirmwareImageFault fault = ExamineFirmwareImage(file, identity);
+            if (fault != FirmwareImageFault::kNone) {
+                out_ << file << ": not a firmware image (" << ToString(fault) << ")\n";
+                status = kExitFailed;
+                continue;
+            }
+            out_ << file << ": model " << cp932::ToUtf8Lossy(identity.model) << ", version "
+                 << FormatVersion(identity.major, identity.minor) << ", ptf "
+                 << cp932::ToUtf8Lossy(identity.ptf) << ", date "
+                 << cp932::ToUtf8Lossy(identity.date) << "\n";
+        }
+        return status;
+    }
+
+    static std::string Time(std::int64_t time) {
+        if (time == 0)
+            return "-";
+        std::string text = FormatLocalTime(time, "%Y/%m/%d %H:%M:%S");
+        return text.empty() ? "-" : text;
+    }
+
+    int Devices() {
+        if (!in_.operands.empty())
+            return Usage("devices takes no names");
+        const std::string home = Home();
+        const ConsoleSettings settings = ReadConsoleSettings(home);
+        CList<CBase> devices;
+        if (!LoadDevices(cp932::ToPath(home + "./base.db"), devices, settings.maxRows))
+            return Fail("cannot read " + cp932::ToUtf8Lossy(home) + "base.db");
+        out_ << "row\tname\taddress\tlast config\tlast firmware\tlast log\tnext log\n";
+        for (const CBase& d : devices) {
+            if (d.name.empty())
+                continue;
+            out_ << d.row << "\t" << cp932::ToUtf8Lossy(d.name) << "\t"
+                 << cp932::ToUtf8Lossy(d.address) << "\t" << Time(d.lastConfigTransfer) << "\t"
+                 << Time(d.lastFirmwareUpdate) << "\t" << Time(d.lastLogCollection) << "\t"
+                 << Time(d.nextLogCollection) << "\n";
+        }
+        return kExitOk;
+    }
+
+    // The console's state on the folder, without its start-up line.
+    struct Installation {
+        explicit Installation(const std::string& home, MessageBoxes& boxes)
+            : app(home, console::ConsoleApp::StartLog::Skip),
+              reporter(home, boxes),
+              logic(app, reporter) {
+            logic.LoadDeviceList();
+        }
+        std::optional<std::size_t> Find(const std::string& name) const {
+            const auto& devices = logic.devices();
+            for (std::size_t i = 0; i < devices.size(); ++i)
+                if (devices[i].name == name)
+                    return i;
+            return std::nullopt;
+        }
+        console::ConsoleApp app;
+        console::Reporter reporter;
+        console::MainWindowLogic logic;
+    };
+
+    int Maintain() {
+        if (in_.operands.empty())
+            return Usage(in_.command + " needs at least one device name");
+        Operation operation = Operation::kCollectLog;
+        std::string scheduleTime;
+        if (auto at = in_.Option("at")) {
+            if (!IsScheduleTime(*at))
+                return Usage("--at needs YYMMDDHHMM, e.g. 1712251030");
+            scheduleTime = *at;
+        }
+        if (in_.command == "apply-config")
+            operation =
+                scheduleTime.empty() ? Operation::kApplyConfig : Operation::kScheduledConfig;
+        else if (in_.command == "update-firmware")
+            operation =
+                scheduleTime.empty() ? Operation::kUpdateFirmware : Operation::kScheduledFirmware;
+        int jobs = 1;
+        if (auto text = in_.Option("jobs")) {
+            auto value = Number(*text, 1, 256);
+            if (!value)
+                return Usage("--jobs needs a number from 1 to 256");
+            jobs = static_cast<int>(*value);
+        }
+        auto timings = Timings();
+        if (!timings)
+            return kExitUsage;
+        std::vector<std::string> names;
+        for (const std::string& operand : in_.operands) {
+            auto name = Cp932("the device name", operand);
+            if (!name)
+                return kExitUsage;
+            if (std::find(names.begin(), names.end(), *name) == names.end())
+                names.push_back(*name);
+        }
+
+        const std::string home = Home();
+        std::optional<FolderLock> lock;
+        int status = kExitOk;
+        if (!LockFolder(home, lock, status))
+            return status;
+        TerminalBoxes boxes(err_);
+        Installation installation(home, boxes);
+        std::vector<std::size_t> selected;
+        for (const std::string& name : names) {
+            auto index = installation.Find(name);
+            if (!index)
+                return Usage("no device named " + cp932::ToUtf8Lossy(name));
+            selected.push_back(*index);
+        }
+
+        BatchRequest request;
+        request.operation = operation;
+        request.scheduleTime = scheduleTime;
+        request.jobs = jobs;
+        request.makeMaintenance = [&installation, timings = *timings] {
+            return std::make_unique<console::RouterMaintenance>(installation.app,
+                                                                installation.reporter, timings);
+        };
+        request.progress = [&](const DeviceProgress& p) {
+            out_ << "[" << p.finished << "/" << p.total << "] "
+                 << cp932::ToUtf8Lossy(p.device.name);
+            switch (p.outcome) {
+                case DeviceOutcome::kSucceeded:
+                    out_ << ": ok\n";
+                    break;
+                case DeviceOutcome::kUnchanged:
+                    out_ << ": unchanged ("
+                         << cp932::ToUtf8Lossy(LastLogMessage(home, p.device.name)) << ")\n";
+                    break;
+                case DeviceOutcome::kFailed:
+                    out_ << ": failed (" << cp932::ToUtf8Lossy(LastLogMessage(home, p.device.name))
+                         << ")\n";
+                    break;
+            }
+            out_.flush();
+        };
+        BatchResult result =
+            RunBatch(request, installation.logic.mutableDevices(), selected, installation.reporter);
+        if (!installation.logic.SaveDevices())
+            return Fail("cannot write " + cp932::ToUtf8Lossy(home) + "base.db");
+        out_ << (result.failed ? kSomeDevicesFailed : TextsFor(operation).summary) << "\n";
+        return result.failed ? kExitFailed : kExitOk;
+    }
+
+    int Register() {
+        if (in_.operands.size() != 1)
+            return Usage("register takes one device name");
+        auto address = in_.Option("address");
+        auto password = in_.Option("password");
+        if (!address || !password)
+            return Usage("register needs --address and --password");
+        if (!address->empty() && !IsIpv4(*address))
+            return Usage("not an IPv4 address: " + *address);
+        auto name = Cp932("the device name", in_.operands[0]);
+        auto pass = Cp932("the password", *password);
+        auto accessId = Cp932("the access ID", in_.Option("access-id").value_or(""));
+        auto accessPassword =
+            Cp932("the access password", in_.Option("access-password").value_or(""));
+        if (!name || !pass || !accessId || !accessPassword)
+            return kExitUsage;
+        if (name->empty())
+            return Usage("the device name is empty");
+        std::string configFile;
+        if (auto config = in_.Option("config")) {
+            std::error_code ec;
+            std::filesystem::path path = std::filesystem::absolute(*config, ec);
+            if (ec || !std::filesystem::is_regular_file(path, ec))
+                return Fail("no such file: " + *config);
+            configFile = cp932::FromPath(path.lexically_normal());
+        }
+
+        const std::string home = Home();
+        std::optional<FolderLock> lock;
+        int status = kExitOk;
+        if (!LockFolder(home, lock, status))
+            return status;
+        TerminalBoxes boxes(err_);
+        Installation installation(home, boxes);
+        if (installation.Find(*name))
+            return Fail("a device named " + in_.operands[0] + " is already registered");
+        auto& devices = installation.logic.mutableDevices();
+        auto free = std::find_if(devices.begin(), devices.end(),
+                                 [](const CBase& d) { return d.name.empty(); });
+        if (free == devices.end())
+            return Fail("base.db has no free row (MAXROWS " +
+                        std::to_string(installation.app.settings().maxRows) + ")");
+
+        bool saved = true;
+        console::DeviceSettingsLogic logic(*free, installation.reporter,
+                                           installation.app.registryPath(),
+                                           [&] { saved = installation.logic.SaveDevices(); });
+        console::DeviceSettingsFields typed{
+            *name,     address->empty() ? "0.0.0.0" : *address, *pass, *accessId, *accessPassword,
+            configFile};
+        if (logic.Ok(typed) != console::DeviceSettingsLogic::OkResult::Close)
+            return kExitFailed;
+        if (!saved)
+            return Fail("cannot write " + cp932::ToUtf8Lossy(home) + "base.db");
+        out_ << "registered " << in_.operands[0] << " in row " << free->row << "\n";
+        return kExitOk;
+    }
+
+    int Unregister() {
+        if (in_.operands.size() != 1)
+            return Usage("unregister takes one device name");
+        auto name = Cp932("the device name", in_.operands[0]);
+        if (!name)
+            return kExitUsage;
+        if (name->empty())
+            return Usage("the device name is empty");
+        const std::string home = Home();
+        std::optional<FolderLock> lock;
+        int status = kExitOk;
+        if (!LockFolder(home, lock, status))
+            return status;
+        TerminalBoxes boxes(err_);
+        Installation installation(home, boxes);
+        auto index = installation.Find(*name);
+        if (!index)
+            return Fail("no device named " + in_.operands[0]);
+        CBase& device = installation.logic.device(static_cast<int>(*index));
+        bool saved = true;
+        console::DeviceSettingsLogic logic(device, installation.reporter,
+                                           installation.app.registryPath(),
+                                           [&] { saved = installation.logic.SaveDevices(); });
+        // An empty dialog confirmed with OK, the deletion question answered
+        // by the command itself.
+        console::DeviceSettingsFields empty;
+        boxes.AnswerNext(MsgAnswer::Ok);
+        if (logic.Ok(empty) != console::DeviceSettingsLogic::OkResult::Close)
+            return kExitFailed;
+        if (!saved)
+            return Fail("cannot write " + cp932::ToUtf8Lossy(home) + "base.db");
+        out_ << "unregistered " << in_.operands[0] << " from row " << device.row << "\n";
+        return kExitOk;
+    }
+
+    const Invocation& in_;
+    std::string defaultHome_;
+    std::ostream& out_;
+    std::ostream& err_;
+};
+
+}  // namespace
+
+std::string LastLogMessage(const std::string& home, const std::string& deviceName) {
+    auto bytes = ReadWholeFile(cp932::ToPath(home + "/log/" + deviceName + ".log"));
+    if (!bytes)
+        return {};
+    std::string text = std::move(*bytes);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    const std::size_t start = text.rfind('\n');
+    std::string line = start == std::string::npos ? text : text.substr(start + 1);
+    // "date time,name,message": the name holds no comma.
+    const std::size_t first = line.find(',');
+    if (first == std::string::npos)
+        return {};
+    const std::size_t second = line.find(',', first + 1);
+    if (second == std::string::npos)
+        return {};
+    return line.substr(second + 1);
+}
+
+int RunQuellin(const std::vector<std::string>& args, const std::string& defaultHome,
+               std::ostream& out, std::ostream& err) {
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
+        out << kUsage;
+        return kExitOk;
+    }
+    Invocation invocation;
+    if (auto problem = Parse(args, invocation)) {
+        err << "quellin: " << problem->text << "\n" << kUsage;
+        return kExitUsage;
+    }
+    return Runner(invocation, defaultHome, out, err).Run();
+}
+
+}  // namespace quellin::cli

@@ -1,0 +1,78 @@
+// The operating system's service manager, as far as the console uses it: to
+// find a left-over web-server service by name and start command, stop it and
+// remove it.  Here the services are systemd units; tests use the fake.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace quellin::console {
+
+enum class ServiceState {
+    kRunning = 1,
+    kStopped = 2,
+    kStartPending = 3,
+    kStopPending = 4,
+    kPaused = 5,
+    kPausePending = 6,
+    kContinuePending = 7,
+    kOther = 8,
+};
+
+class ServiceManager {
+public:
+    virtual ~ServiceManager() = default;
+    // 0 not found, 1 to 8 its state, -1 error or a service of that name
+    // with another start command.
+    virtual int QueryServiceState(const std::string& name, const std::string& command) = 0;
+    // Asks the service to stop; false when the request failed.
+    virtual bool RequestStop(const std::string& name) = 0;
+    // False when the service could not be removed.
+    virtual bool Delete(const std::string& name) = 0;
+};
+
+// 0 stopped and deleted, 1 not installed, -1 otherwise.  Polls the state up
+// to `polls` times, `interval` apart, after asking it to stop.
+int StopAndDeleteService(ServiceManager& manager, const std::string& name,
+                         const std::string& command, int polls = 120,
+                         std::chrono::milliseconds interval = std::chrono::milliseconds(500),
+                         const std::function<void(std::chrono::milliseconds)>& sleep = {});
+
+// systemd through systemctl.  Without systemd there are no services.
+class SystemdServiceManager final : public ServiceManager {
+public:
+    int QueryServiceState(const std::string& name, const std::string& command) override;
+    bool RequestStop(const std::string& name) override;
+    bool Delete(const std::string& name) override;
+};
+
+class FakeServiceManager final : public ServiceManager {
+public:
+    struct Service {
+        std::string command;
+        ServiceState state = ServiceState::kRunning;
+        int pollsUntilStopped = 1;  // state reads after a stop request
+    };
+
+    int QueryServiceState(const std::string& name, const std::string& command) override {
+        auto it = services.find(name);
+        if (it == services.end()) return 0;
+        if (it->second.command != command) return -1;
+        if (stopRequested && it->second.state != ServiceState::kStopped &&
+            --it->second.pollsUntilStopped <= 0)
+            it->second.state = ServiceState::kStopped;
+        return static_cast<int>(it->second.state);
+    }
+    bool RequestStop(const std::string&) override {
+        stopRequested = true;
+        return true;
+    }
+    bool Delete(const std::string& name) override { return services.erase(name) == 1; }
+
+    std::map<std::string, Service> services;
+    bool stopRequested = false;
+};
+
+}  // namespace quellin::console

@@ -1,0 +1,90 @@
+#include "syslog_control.h"
+
+#include "codec.h"
+#include "process.h"
+
+#include <signal.h>
+
+#include <thread>
+
+namespace quellin::console {
+
+bool SystemProcessControl::Start(const std::string& program) {
+    return StartDetached(program, {}).started;
+}
+
+int SystemProcessControl::Find(const std::string& name) { return FindProcessByName(name); }
+
+bool SystemProcessControl::AskToQuit(int pid) { return ::kill(pid, SIGTERM) == 0; }
+
+SyslogControl::SyslogControl(std::string programFolder, Reporter& reporter,
+                             ProcessControl& processes, ServiceManager& services)
+    : programFolder_(std::move(programFolder)),
+      reporter_(reporter),
+      processes_(processes),
+      services_(services),
+      runServiceCommand_("\"" + programFolder_ + "httpd/bin/httpd\" -k runservice") {}
+
+void SyslogControl::Wait(std::chrono::milliseconds wait) {
+    if (sleep_) {
+        sleep_(wait);
+    } else {
+        std::this_thread::sleep_for(wait);
+    }
+}
+
+void SyslogControl::StartSyslogServer() {
+    if (running_) return;
+    if (processes_.Start(cp932::ToPath(programFolder_ + "syslog/Syslogd").string())) {
+        running_ = true;
+        reporter_.Report(kToolName, cp932::Jp("システムログサーバを起動しました。"), MSG_LOG);
+    } else {
+        reporter_.Report(kToolName, cp932::Jp("システムログサーバの起動に失敗しました。"),
+                         MSG_LOG | MSG_BOX);
+    }
+}
+
+bool SyslogControl::StopSyslogServer() {
+    if (!running_) return true;
+    const int pid = processes_.Find(kSyslogdName);
+    if (pid == 0 || !processes_.AskToQuit(pid)) {
+        reporter_.Report(kToolName, cp932::Jp("システムログサーバの停止に失敗しました。"), MSG_LOG);
+        return false;
+    }
+    for (int check = 0; check <= 500; ++check) {
+        if (check > 0) Wait(std::chrono::milliseconds(10));
+        if (processes_.Find(kSyslogdName) == 0) {
+            running_ = false;
+            reporter_.Report(kToolName, cp932::Jp("システムログサーバを停止しました。"), MSG_LOG);
+            return true;
+        }
+    }
+    reporter_.Report(kToolName, cp932::Jp("システムログサーバの停止に失敗しました。"), MSG_LOG);
+    return false;
+}
+
+bool SyslogControl::RefreshSyslogStatus() {
+    const int pid = processes_.Find(kSyslogdName);
+    if (pid == lastPid_) return false;
+    lastPid_ = pid;
+    running_ = pid != 0;
+    return true;
+}
+
+std::string SyslogControl::statusText() const {
+    return cp932::Jp(running_ ? "起動中" : "停止中");
+}
+
+void SyslogControl::RemoveWebService(ServiceCheck when) {
+    if (StopAndDeleteService(services_, kWebServiceName, runServiceCommand_, 120,
+                             std::chrono::milliseconds(500),
+                             [this](std::chrono::milliseconds wait) { Wait(wait); }) != 0)
+        return;
+    reporter_.Report(kToolName,
+                     cp932::Jp(when == ServiceCheck::kStartUp
+                                   ? "[ツール起動時にサービス検知] 導入サーバを停止しました。"
+                                   : "[Windowsシャットダウン検知] 導入サーバを停止しました。"),
+                     MSG_LOG);
+}
+
+}  // namespace quellin::console

@@ -1,0 +1,74 @@
+// The console's control of the syslog server Syslogd: starting it, asking it
+// to quit, and watching once a second whether it runs; and the removal of a
+// left-over web-server service.
+#pragma once
+
+#include "report.h"
+#include "service_manager.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace quellin::console {
+
+// The processes the console starts, finds and signals.
+class ProcessControl {
+public:
+    virtual ~ProcessControl() = default;
+    virtual bool Start(const std::string& program) = 0;
+    virtual int Find(const std::string& name) = 0;
+    // Asks the process to quit the way its own exit command does.
+    virtual bool AskToQuit(int pid) = 0;
+};
+
+class SystemProcessControl final : public ProcessControl {
+public:
+    bool Start(const std::string& program) override;
+    int Find(const std::string& name) override;
+    bool AskToQuit(int pid) override;
+};
+
+inline constexpr char kSyslogdName[] = "Syslogd";
+inline constexpr char kWebServiceName[] = "NXR_HTTPD";
+
+class SyslogControl {
+public:
+    SyslogControl(std::string programFolder, Reporter& reporter, ProcessControl& processes,
+                  ServiceManager& services);
+
+    // Menu 137: starts program folder + "syslog/Syslogd".
+    void StartSyslogServer();
+    // Menu 138, exit and session end: true when Syslogd is gone or was not
+    // believed running.
+    bool StopSyslogServer();
+    // Each second: true when the display changed.
+    bool RefreshSyslogStatus();
+
+    enum class ServiceCheck { kStartUp, kSessionEnd };
+    // Removes the web-server service started from this installation.
+    void RemoveWebService(ServiceCheck when);
+
+    // Syslogd counts as running exactly when the stop item is enabled.
+    bool running() const { return running_; }
+    // CP932 status text "起動中" / "停止中".
+    std::string statusText() const;
+    const std::string& runServiceCommand() const { return runServiceCommand_; }
+
+    // The waits of the stop and service polls; tests make them instant.
+    void setSleep(std::function<void(std::chrono::milliseconds)> sleep) { sleep_ = std::move(sleep); }
+
+private:
+    void Wait(std::chrono::milliseconds wait);
+
+    std::string programFolder_;
+    Reporter& reporter_;
+    ProcessControl& processes_;
+    ServiceManager& services_;
+    std::string runServiceCommand_;
+    int lastPid_ = -1;
+    bool running_ = false;
+    std::function<void(std::chrono::milliseconds)> sleep_;
+};
+
+}  // namespace quellin::console
