@@ -1,9 +1,10 @@
 # quellin_add_test(NAME SOURCES ... LIBS ...) builds one gtest executable and
 # registers its cases with CTest.  Test data lives in the module's
 # tests/data/ folder.  NO_GTEST_MAIN: the LIBS bring their own main (the Qt
-# tests start a QApplication first).
+# tests start a QApplication first).  RESOURCE_LOCK: cases that must not run
+# beside other tests holding the same lock (for example UDP port 514).
 function(quellin_add_test name)
-  cmake_parse_arguments(ARG "NO_GTEST_MAIN" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "NO_GTEST_MAIN" "RESOURCE_LOCK" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quellin_testing GTest::gtest GTest::gmock)
@@ -14,5 +15,9 @@ function(quellin_add_test name)
     QUELLIN_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/data"
     QUELLIN_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     QUELLIN_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  set(properties TIMEOUT 300)
+  if(ARG_RESOURCE_LOCK)
+    list(APPEND properties RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()

@@ -10,8 +10,10 @@ cmake --preset default
 cmake --build --preset default
 
 inst="$top/run/Quellin_server"
-mkdir -p "$inst/firmware" "$inst/log"
-cp build/bin/Quellin_tool build/bin/Quellin_tool.html "$inst/"
+mkdir -p "$inst/firmware" "$inst/log" "$inst/syslog"
+cp build/bin/Quellin_tool build/bin/Quellin_tool.html build/bin/quellin "$inst/"
+cp build/bin/Syslogd "$inst/syslog/"
+[ -f build/bin/syslogd.html ] && cp build/bin/syslogd.html "$inst/syslog/"
 [ -f "$inst/NEXORA.INI" ] || cp dist/NEXORA.INI "$inst/"
 [ -f "$inst/firmifconvert.db" ] || cp dist/firmifconvert.db "$inst/"
 
@@ -32,4 +34,6 @@ fi
 
 echo "Installation folder: $inst"
 echo "Starting the console (Quellin_tool). Close it with 終了 or Ctrl-C."
+echo "From the console: ツール > システムログ起動 starts the syslog server (UDP 514)."
+echo "From another terminal: $inst/quellin devices   lists the registered routers."
 "$inst/Quellin_tool"

@@ -1,6 +1,8 @@
 // The maintenance operations against simulated routers, as the routers
 // receive them.
+#include "environment_settings.h"
 #include "maintenance.h"
+#include "multi_maintenance_logic.h"
 
 #include "clock.h"
 #include "codec.h"
@@ -262,6 +264,46 @@ TEST_F(RouterMaintenanceTest, ChecksShowBoxesOrLogLines) {
     EXPECT_FALSE(std::filesystem::exists(dir / "log" / "branch01.log"));
     EXPECT_FALSE(ops_->CheckAddress(target, true));
     EXPECT_NE(DeviceLog().find(Sjis("IPアドレスが設定されていません。")), std::string::npos);
+}
+
+TEST_F(RouterMaintenanceTest, MultiDeviceRunGoesOnPastADeviceWithoutAddress) {
+    Start({"--model", "Tarn-90", "--version", "V30.00", "--password", "pw"});
+    CList<CBase> devices(3);
+    for (int i = 0; i < 3; ++i) {
+        devices[i].row = i + 1;
+        devices[i].name = "r" + std::to_string(i + 1);
+        devices[i].address = "127.0.0.2";
+        devices[i].password = "pw";
+    }
+    devices[1].address.clear();
+    OperationWaiter waiter;
+    BusyFlag busy;
+    int saves = 0;
+    MultiMaintenanceLogic multi({&devices[0], &devices[1], &devices[2]}, *ops_, reporter_, waiter,
+                                busy, [&] { ++saves; });
+    boxes_.answers = {MsgAnswer::Yes};
+    ASSERT_TRUE(multi.Run(MaintenanceAction::kCollectNow));
+    EXPECT_NE(devices[0].lastLogCollection, 0);
+    EXPECT_EQ(devices[1].lastLogCollection, 0);
+    EXPECT_NE(devices[2].lastLogCollection, 0);
+    EXPECT_EQ(saves, 1);
+    EXPECT_NE(ReadFile(dir / "log" / "r2.log").find(Sjis("IPアドレスが設定されていません。")),
+              std::string::npos);
+    EXPECT_EQ(boxes_.shown.back().text, Sjis("処理に失敗した装置があります。"));
+}
+
+TEST_F(RouterMaintenanceTest, NewLogFolderIsUsedByTheNextCollection) {
+    Start({"--password", "pw"});
+    std::filesystem::create_directories(dir / "newlogs");
+    EnvironmentSettingsLogic environment(app_->settings(), app_->programFolder(), reporter_);
+    ASSERT_TRUE(environment.Ok(app_->settings().firmDir, (dir / "newlogs").string()));
+    ASSERT_TRUE(ops_->CollectLog(Target(), true));
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "newlogs")) {
+        EXPECT_EQ(entry.path().filename().string().rfind("branch01-", 0), 0u);
+        ++files;
+    }
+    EXPECT_EQ(files, 1);
 }
 
 }  // namespace
