@@ -1,13 +1,20 @@
 #include "auto_config.h"
 
 #include "codec.h"
+#include "conversion_table.h"
 #include "device_registry.h"
+#include "firmware_image.h"
 #include "md5.h"
 #include "operation_log.h"
+#include "restart_program.h"
+#include "settings.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <system_error>
+#include <tuple>
 
 namespace quellin::netprov {
 namespace {
@@ -24,7 +31,57 @@ bool CanOpenFile(const std::string& path) {
     return isFile;
 }
 
+bool IsHigher(const DeviceIdentity& a, const DeviceIdentity& b) {
+    return std::tie(a.major, a.minor) > std::tie(b.major, b.minor);
+}
+
+bool SameVersion(const DeviceIdentity& a, const DeviceIdentity& b) {
+    return a.major == b.major && a.minor == b.minor;
+}
+
+// Longest model name a device identity holds.
+constexpr std::size_t kMaxModelLength = 31;
+
+// "ソフトウェアをAAA版からBBB版へ更新しますXXX。しばらくお待ちください ･･･"
+std::string UpdateMessage(const DeviceIdentity& device, const DeviceIdentity& image) {
+    const bool downgrade = IsHigher(device, image);
+    return cp932::Jp("ソフトウェアを") + FormatVersion(device.major, device.minor) +
+           cp932::Jp("版から") + FormatVersion(image.major, image.minor) +
+           cp932::Jp("版へ更新します") + (downgrade ? cp932::Jp("(ダウングレード)") : "") +
+           cp932::Jp("。しばらくお待ちください ･･･");
+}
+
 }  // namespace
+
+std::optional<FirmwareCandidate> FindBestFirmware(const std::filesystem::path& folder,
+                                                  const std::string& model,
+                                                  FirmwareFolderError& error) {
+    namespace fs = std::filesystem;
+    error = FirmwareFolderError::kNone;
+    std::error_code failure;
+    fs::directory_iterator entries(folder, failure);
+    if (failure) {
+        error = FirmwareFolderError::kUnreadable;
+        return std::nullopt;
+    }
+    std::optional<FirmwareCandidate> best;
+    DeviceIdentity bestIdentity;  // V00.00: never chosen
+    for (; entries != fs::directory_iterator(); entries.increment(failure)) {
+        if (failure)
+            break;
+        std::error_code kind;
+        if (entries->is_directory(kind))
+            continue;
+        DeviceIdentity image;
+        if (ReadFirmwareIdentity(entries->path(), image) != 0 || image.model != model)
+            continue;
+        if (!IsHigher(image, bestIdentity))
+            continue;
+        bestIdentity = image;
+        best = FirmwareCandidate{entries->path(), image};
+    }
+    return best;
+}
 
 bool DigestsEqual(std::string_view expected, std::string_view given) {
     // Every byte of the expected digest is looked at whatever the given
@@ -38,8 +95,11 @@ bool DigestsEqual(std::string_view expected, std::string_view given) {
 }
 
 CAutoConfig::CAutoConfig(CCgiRequest& request, const Environment& environment,
-                         std::string baseFolder)
-    : request_(request), environment_(environment), baseFolder_(std::move(baseFolder)) {}
+                         std::string baseFolder, ProvisioningOptions options)
+    : request_(request),
+      environment_(environment),
+      baseFolder_(std::move(baseFolder)),
+      options_(std::move(options)) {}
 
 void CAutoConfig::Message(const std::string& text, unsigned flags) {
     if (flags & MSG_LOG)
@@ -49,7 +109,102 @@ void CAutoConfig::Message(const std::string& text, unsigned flags) {
 }
 
 bool CAutoConfig::Run() {
-    return CheckRequest();
+    if (!CheckRequest())
+        return false;
+    constexpr unsigned kBoth = MSG_LOG | MSG_PAGE;
+    Message(cp932::Jp("設定を開始しました。"), MSG_LOG);
+    if (!UpdateFirmware())
+        return false;
+    Message(cp932::Jp("構成定義を更新します。しばらくお待ちください ･･･"), kBoth);
+    if (ConvertNewlines(configFile_) != 0) {
+        Message(cp932::Jp("構成定義ファイルの改行変換に失敗しました。"), kBoth);
+        return false;
+    }
+    if (!PutFile(configFile_, "config1"))
+        return false;
+    Message(cp932::Jp("構成定義を更新しました。"), kBoth);
+    if (!StartRestartProgram()) {
+        Message(cp932::Jp("再起動に失敗しました。"), kBoth);
+        return false;
+    }
+    Message(cp932::Jp("設定が正常に終了しました。"), kBoth);
+    return true;
+}
+
+bool CAutoConfig::UpdateFirmware() {
+    constexpr unsigned kBoth = MSG_LOG | MSG_PAGE;
+    const NetprovSettings settings = ReadNetprovSettings(baseFolder_ + "/" + "NEXORA.INI");
+    CList<CFirmifConversionInfo> table;
+    // A missing table converts nothing.
+    LoadConversionTable(cp932::ToPath(baseFolder_ + "/" + "firmifconvert.db"), table);
+
+    DeviceIdentity device;
+    const int identified =
+        QuerySystemInformation(remoteAddress_, settings.loginId, "", device,
+                               SystemInformationRules::kNetprov, options_.telnet);
+    if (identified == -1) {
+        Message(cp932::Jp("装置情報の取得に失敗しました。"), kBoth);
+        return false;
+    }
+    if (identified != 0) {
+        Message(cp932::Jp("装置情報の確認に失敗しました。"), kBoth);
+        return false;
+    }
+
+    const std::string folderWrong = cp932::Jp("ソフトウェア格納フォルダの設定に誤りがあります。");
+    if (settings.firmDir.empty()) {
+        Message(folderWrong, kBoth);
+        return false;
+    }
+    // Images are matched against the name the device reported.
+    FirmwareFolderError folderError = FirmwareFolderError::kNone;
+    const auto candidate =
+        FindBestFirmware(cp932::ToPath(settings.firmDir), device.model, folderError);
+    if (folderError != FirmwareFolderError::kNone) {
+        Message(folderWrong, kBoth);
+        return false;
+    }
+
+    // The gate applies to the name the images use for this device.  A table
+    // value too long to be a model name converts nothing.
+    DeviceIdentity working = device;
+    const std::string converted = LookUpConversion(table, device.model);
+    if (!converted.empty() && converted.size() <= kMaxModelLength)
+        working.model = converted;
+
+    bool due = false;
+    if (candidate) {
+        working.major = candidate->identity.major;
+        working.minor = candidate->identity.minor;
+        due = !IsGatedModel(working) && !SameVersion(candidate->identity, device);
+    }
+    if (!due) {
+        Message(cp932::Jp("新しいソフトウェアファイルはありません。"), kBoth);
+        return true;
+    }
+    Message(UpdateMessage(device, candidate->identity), kBoth);
+    if (!PutFile(cp932::FromPath(candidate->path), "firmware"))
+        return false;
+    Message(cp932::Jp("ソフトウェアを更新しました。"), kBoth);
+    return true;
+}
+
+bool CAutoConfig::PutFile(const std::string& localPath, const std::string& remoteName) {
+    // Active mode: the device opens the data connection back to us.
+    if (UploadByFtp(remoteAddress_, kFtpUser, "", localPath, remoteName, options_.ftpPort, false,
+                    nullptr, options_.ftp))
+        return true;
+    Message(cp932::Jp("ファイル転送中にエラーが発生しました。"), MSG_LOG | MSG_PAGE);
+    return false;
+}
+
+bool CAutoConfig::StartRestartProgram() {
+    // The parameters were always one unquoted text "ADDRESS NAME"; its blanks
+    // separate the arguments and nothing else in it has a meaning.
+    const std::vector<std::string> arguments = SplitAtBlanks(remoteAddress_ + " " + deviceName_);
+    return StartDetached(options_.restartFolder + "/" + "Devrestart", arguments,
+                         options_.restartFolder)
+        .started;
 }
 
 bool CAutoConfig::CheckRequest() {

@@ -1,9 +1,15 @@
 // The provisioning run of Netprov for one calling device: the request is
-// checked against the registry before anything else happens.
+// checked against the registry, then the device at the calling address gets
+// the firmware of the software folder, its configuration and a restart.
 #pragma once
 
 #include "cgi_request.h"
+#include "device_identity.h"
+#include "ftp_session.h"
+#include "telnet_session.h"
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +22,37 @@ inline constexpr unsigned MSG_PAGE = 0x10;  // a paragraph of the page
 // The server installation folder seen from the cgi-bin working directory.
 inline constexpr char kBaseFolder[] = "../..";
 
+// Where and how long the run talks to the device; the defaults are the
+// routers' standard ports and times.
+struct ProvisioningOptions {
+    TelnetOptions telnet;  // port 23, 5 s of silence ends a response
+    int ftpPort = 21;
+    FtpTimeouts ftp;  // 30 s to connect
+    // The folder of the restart program "Devrestart", which is also its
+    // working directory: the cgi-bin working directory of the run.
+    std::string restartFolder = ".";
+};
+
+// The user that the run logs in as over FTP, without a password.
+inline constexpr char kFtpUser[] = "ftp-admin";
+
+// A firmware image chosen for a device.
+struct FirmwareCandidate {
+    std::filesystem::path path;
+    DeviceIdentity identity;
+};
+
+// Why the software folder could not be searched.
+enum class FirmwareFolderError { kNone, kUnreadable };
+
+// The image in the folder (files directly inside it, in the order the file
+// system lists them) with the highest version for exactly that model; among
+// equal versions the first one listed, and never a V00.00 image.  Files that
+// are no image are skipped.
+std::optional<FirmwareCandidate> FindBestFirmware(const std::filesystem::path& folder,
+                                                  const std::string& model,
+                                                  FirmwareFolderError& error);
+
 // Compares the access-password digest sent by a device with the expected one
 // in time independent of where they differ, so the digest cannot be guessed
 // byte by byte from response times.
@@ -26,12 +63,21 @@ public:
     // baseFolder is the server installation folder; every file of the run is
     // found from it.
     CAutoConfig(CCgiRequest& request, const Environment& environment,
-                std::string baseFolder = kBaseFolder);
+                std::string baseFolder = kBaseFolder, ProvisioningOptions options = {});
 
     // The run; true when it succeeded.  It checks the parameters, the
     // calling device's registry row, its access password and its
-    // configuration file.
+    // configuration file, then brings the device's firmware to the software
+    // folder's version, uploads the configuration as "config1" and starts
+    // the restart program.
     bool Run();
+
+    // True when the run may go on: an image was pushed or none was due.
+    bool UpdateFirmware();
+
+    // Uploads the local file under the remote name in active mode; reports
+    // a failure itself.
+    bool PutFile(const std::string& localPath, const std::string& remoteName);
 
     // MSG_LOG appends the text to the device's operation log, MSG_PAGE writes
     // it as a paragraph; the log line comes first.
@@ -44,6 +90,7 @@ public:
 
 private:
     bool CheckRequest();
+    bool StartRestartProgram();
 
     CCgiRequest& request_;
     const Environment& environment_;
@@ -53,6 +100,7 @@ private:
     std::string remoteAddress_;
     std::string baseFolder_;
     std::string configFile_;
+    ProvisioningOptions options_;
 };
 
 }  // namespace quellin::netprov

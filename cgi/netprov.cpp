@@ -7,11 +7,11 @@
 namespace quellin::netprov {
 
 int run(std::istream& input, std::ostream& output, const Environment& environment,
-        const std::string& baseFolder) {
+        const std::string& baseFolder, const ProvisioningOptions& options) {
     // The request object lives longest, so its foot closes the page after
     // everything the run wrote.
     CCgiRequest request(output);
-    CAutoConfig autoConfig(request, environment, baseFolder);
+    CAutoConfig autoConfig(request, environment, baseFolder, options);
     try {
         // A body that could not be read leaves the map empty, which the run
         // reports as a missing parameter.

@@ -13,7 +13,7 @@ namespace quellin::netprov {
 // Answers one request read from input and the environment with the page on
 // output.  baseFolder is the server installation folder.
 int run(std::istream& input, std::ostream& output, const Environment& environment,
-        const std::string& baseFolder = kBaseFolder);
+        const std::string& baseFolder = kBaseFolder, const ProvisioningOptions& options = {});
 
 // The process environment as an Environment.
 Environment ProcessEnvironment();

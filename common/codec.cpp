@@ -2,9 +2,9 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <algorithm>
 #include <cstdlib>
 
 namespace quellin::cp932 {
@@ -99,8 +99,10 @@ std::string ToUtf8Lossy(std::string_view cp932) {
 }
 
 std::string FromUtf8Lossy(std::string_view utf8) {
-    if (IsAscii(utf8)) return std::string(utf8);
-    if (auto exact = FromUtf8(utf8)) return *exact;
+    if (IsAscii(utf8))
+        return std::string(utf8);
+    if (auto exact = FromUtf8(utf8))
+        return *exact;
     // Character by character, so one unconvertible character costs one "?".
     std::string out;
     for (std::size_t i = 0; i < utf8.size();) {

@@ -120,12 +120,14 @@ StartResult StartDetached(const std::string& program, const std::vector<std::str
 
 int FindProcessByName(const std::string& name) {
     DIR* proc = ::opendir("/proc");
-    if (proc == nullptr) return 0;
+    if (proc == nullptr)
+        return 0;
     int found = 0;
     while (dirent* entry = ::readdir(proc)) {
         char* end = nullptr;
         long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid <= 0 || *end != '\0') continue;
+        if (pid <= 0 || *end != '\0')
+            continue;
         const std::string base = std::string("/proc/") + entry->d_name;
         // The "exe" link names the program in full; "comm" (cut to 15
         // bytes) is the fallback for processes whose link cannot be read.
@@ -141,14 +143,18 @@ int FindProcessByName(const std::string& name) {
             program = path.substr(path.rfind('/') + 1);
         } else {
             std::ifstream comm(base + "/comm");
-            if (!std::getline(comm, program)) continue;
+            if (!std::getline(comm, program))
+                continue;
         }
-        if (program != name) continue;
+        if (program != name)
+            continue;
         std::ifstream stat(base + "/stat");
         std::string line;
-        if (!std::getline(stat, line)) continue;
+        if (!std::getline(stat, line))
+            continue;
         auto close = line.rfind(')');
-        if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'Z') continue;
+        if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'Z')
+            continue;
         found = static_cast<int>(pid);
         break;
     }

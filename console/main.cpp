@@ -1,19 +1,19 @@
 // Quellin_tool: the management console.
-#include "console_app.h"
 #include "codec.h"
+#include "console_app.h"
 #include "file_dialogs.h"
 #include "folder_lock.h"
-#include "termination_signal.h"
 #include "instance_activation.h"
 #include "main_window.h"
 #include "main_window_logic.h"
+#include "maintenance.h"
 #include "program_folder.h"
 #include "qt_message_boxes.h"
 #include "qt_operation_waiter.h"
-#include "thread_safe_message_boxes.h"
-#include "maintenance.h"
 #include "report.h"
 #include "single_instance.h"
+#include "termination_signal.h"
+#include "thread_safe_message_boxes.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -34,9 +34,10 @@ int main(int argc, char* argv[]) {
     quellin::FolderLock folderLock(quellin::GetProgramFolder());
     if (folderLock.state() == quellin::FolderLock::State::kHeldElsewhere) {
         quellin::QtMessageBoxes boxes;
-        boxes.Show({"Quellin Server",
-                    quellin::cp932::Jp("コマンドラインの処理が実行中のため、ツールを起動できません。"),
-                    quellin::MsgIcon::Exclamation, quellin::MsgButtons::Ok, quellin::MsgAnswer::Ok});
+        boxes.Show(
+            {"Quellin Server",
+             quellin::cp932::Jp("コマンドラインの処理が実行中のため、ツールを起動できません。"),
+             quellin::MsgIcon::Exclamation, quellin::MsgButtons::Ok, quellin::MsgAnswer::Ok});
         return 0;
     }
 

@@ -1,13 +1,23 @@
 #include "auto_config.h"
 
 #include "expected_page.h"
+#include "firmware_image.h"
 #include "md5.h"
+#include "netprov.h"
+#include "tarn_image.h"
+#include "tarnsim_client.h"
 #include "test_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 namespace quellin::netprov {
 namespace {
@@ -16,6 +26,16 @@ using quellin::testing::ReadFile;
 using quellin::testing::Sjis;
 using quellin::testing::WriteFile;
 using testing::ExpectedPage;
+namespace fs = std::filesystem;
+namespace sim = quellin::tarn::testing;
+
+// Telnet without the caller's initial wait; the callers here are never
+// reached anyway.
+ProvisioningOptions FastOptions() {
+    ProvisioningOptions options;
+    options.telnet.initialSleep = std::chrono::milliseconds(0);
+    return options;
+}
 
 // The installation folder laid out in a temporary folder: base.db and the
 // devices' configuration files.
@@ -38,9 +58,11 @@ protected:
                       config() + ",0,0,0,0,0,0\r\n");
     }
 
-    // Runs one request through the checks; returns the page and sets ok.
+    // Runs one request; returns the page and sets ok.  An IPv6 caller
+    // passes the checks but is never reached, so a request that passes them
+    // ends at the identification without any traffic.
     std::string Check(const std::string& query, bool& ok,
-                      const std::optional<std::string>& remote = "192.168.0.1") {
+                      const std::optional<std::string>& remote = "::1") {
         Environment environment{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}};
         if (remote)
             environment["REMOTE_ADDR"] = *remote;
@@ -48,7 +70,7 @@ protected:
         {
             std::istringstream input;
             CCgiRequest request(page);
-            CAutoConfig run(request, environment, base());
+            CAutoConfig run(request, environment, base(), FastOptions());
             request.ReadInput(input, environment);
             ok = run.Run();
             lastDevice = run.deviceName();
@@ -80,33 +102,40 @@ const std::string kGoodPass = Md5Hex("secret");
 INSTANTIATE_TEST_SUITE_P(
     Checks, RefusalTest,
     ::testing::Values(
-        RefusalCase{"NoParameters", "", "192.168.0.1", "パラメタが不正です。"},
-        RefusalCase{"EmptyAccessId", "accessid=&accesspass=" + kGoodPass, "192.168.0.1",
+        RefusalCase{"NoParameters", "", "127.0.0.1", "パラメタが不正です。"},
+        RefusalCase{"EmptyAccessId", "accessid=&accesspass=" + kGoodPass, "127.0.0.1",
                     "パラメタが不正です。"},
-        RefusalCase{"NoAccessPass", "accessid=id01", "192.168.0.1", "パラメタが不正です。"},
+        RefusalCase{"NoAccessPass", "accessid=id01", "127.0.0.1", "パラメタが不正です。"},
         RefusalCase{"NoRemoteAddress", "accessid=id01&accesspass=" + kGoodPass, std::nullopt,
                     "パラメタが不正です。"},
         RefusalCase{"EmptyRemoteAddress", "accessid=id01&accesspass=" + kGoodPass, "",
                     "パラメタが不正です。"},
-        RefusalCase{"UnknownAccessId", "accessid=id99&accesspass=" + kGoodPass, "192.168.0.1",
+        RefusalCase{"UnknownAccessId", "accessid=id99&accesspass=" + kGoodPass, "127.0.0.1",
                     "アクセスIDに誤りがあります。"},
-        RefusalCase{"AccessIdCaseDiffers", "accessid=ID01&accesspass=" + kGoodPass, "192.168.0.1",
+        RefusalCase{"AccessIdCaseDiffers", "accessid=ID01&accesspass=" + kGoodPass, "127.0.0.1",
                     "アクセスIDに誤りがあります。"},
-        RefusalCase{"PlainPassword", "accessid=id01&accesspass=secret", "192.168.0.1",
+        RefusalCase{"PlainPassword", "accessid=id01&accesspass=secret", "127.0.0.1",
                     "パスワードに誤りがあります。"},
         RefusalCase{"UpperCaseDigest", "accessid=id01&accesspass=5EBE2294ECD0E0F08EAB7690D2A6EE69",
-                    "192.168.0.1", "パスワードに誤りがあります。"},
+                    "127.0.0.1", "パスワードに誤りがあります。"},
         RefusalCase{"DigestOfSecondDuplicateRow", "accessid=id01&accesspass=" + Md5Hex("second"),
-                    "192.168.0.1", "パスワードに誤りがあります。"},
+                    "127.0.0.1", "パスワードに誤りがあります。"},
         RefusalCase{"ConfigurationFileMissing", "accessid=id02&accesspass=" + Md5Hex("other"),
-                    "192.168.0.1", "構成定義ファイルが見つかりません。"}),
+                    "127.0.0.1", "構成定義ファイルが見つかりません。"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(AutoConfigTest, RegisteredDeviceWithItsDigestPassesTheChecks) {
-    bool ok = false;
-    EXPECT_EQ(Check("accessid=id01&accesspass=" + kGoodPass, ok), ExpectedPage());
-    EXPECT_TRUE(ok);
+    bool ok = true;
+    EXPECT_EQ(Check("accessid=id01&accesspass=" + kGoodPass, ok),
+              ExpectedPage({"装置情報の取得に失敗しました。"}));
+    EXPECT_FALSE(ok);
     EXPECT_EQ(lastDevice, "branch01");
+    const std::string log = ReadFile(dir / "log" / "branch01.log");
+    EXPECT_NE(log.find(",branch01," + Sjis("設定を開始しました。") + "\r\n"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find(",branch01," + Sjis("装置情報の取得に失敗しました。") + "\r\n"),
+              std::string::npos)
+        << log;
 }
 
 TEST_F(AutoConfigTest, MissingRegistryIsReportedAsUnreadable) {
@@ -137,19 +166,19 @@ TEST_F(AutoConfigTest, MessageGoesToLogThenPageAsFlagsSay) {
     std::ostringstream page;
     {
         CCgiRequest request(page);
-        CAutoConfig run(request, environment, base());
+        CAutoConfig run(request, environment, base(), FastOptions());
         WriteFile(dir / "base.db", "dev1,,,id,pw," + config() + ",0,0,0,0,0,0\r\n");
         environment = {{"REQUEST_METHOD", "GET"},
                        {"QUERY_STRING", "accessid=id&accesspass=" + Md5Hex("pw")},
-                       {"REMOTE_ADDR", "10.1.1.1"}};
+                       {"REMOTE_ADDR", "::1"}};
         std::istringstream input;
         request.ReadInput(input, environment);
-        ASSERT_TRUE(run.Run());
+        ASSERT_FALSE(run.Run());
         run.Message(Sjis("ログのみ"), MSG_LOG);
         run.Message(Sjis("画面のみ"), MSG_PAGE);
         run.Message(Sjis("両方"), MSG_LOG | MSG_PAGE);
     }
-    EXPECT_EQ(page.str(), ExpectedPage({"画面のみ", "両方"}));
+    EXPECT_EQ(page.str(), ExpectedPage({"装置情報の取得に失敗しました。", "画面のみ", "両方"}));
     const std::string log = ReadFile(dir / "log" / "dev1.log");
     EXPECT_NE(log.find(",dev1," + Sjis("ログのみ") + "\r\n"), std::string::npos) << log;
     EXPECT_NE(log.find(",dev1," + Sjis("両方") + "\r\n"), std::string::npos) << log;
@@ -178,6 +207,608 @@ INSTANTIATE_TEST_SUITE_P(
                       DigestCase{"GivenLonger", "abc", "abcd", false},
                       DigestCase{"GivenEmpty", "abc", "", false},
                       DigestCase{"GivenWithNul", "ab", std::string("ab\0", 3), false}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace
+}  // namespace quellin::netprov
+
+namespace quellin::netprov {
+namespace {
+
+// ---------------------------------------------------------------------------
+// The software folder scan.
+
+class FindBestFirmwareTest : public quellin::testing::TempDirTest {
+protected:
+    void Image(const std::string& file, const std::string& model, const std::string& version) {
+        tarn::ImageOptions options;
+        options.model = model;
+        options.version = version;
+        std::string error;
+        ASSERT_TRUE(tarn::WriteImage(dir / file, options, error)) << error;
+    }
+};
+
+TEST_F(FindBestFirmwareTest, TakesTheHighestVersionOfTheExactModel) {
+    Image("a.bin", "Tarn-90", "V05.00");
+    Image("b.bin", "Tarn-90", "V06.02");
+    Image("c.bin", "Tarn-90", "V06.01");
+    Image("other-model.bin", "Tarn-90X", "V99.00");
+    Image("lower-case.bin", "tarn-90", "V98.00");
+    WriteFile(dir / "readme.txt", "not an image\n");
+    fs::create_directory(dir / "sub");
+    FirmwareFolderError error = FirmwareFolderError::kUnreadable;
+    auto best = FindBestFirmware(dir.path(), "Tarn-90", error);
+    EXPECT_EQ(error, FirmwareFolderError::kNone);
+    ASSERT_TRUE(best);
+    EXPECT_EQ(best->path, dir / "b.bin");
+    EXPECT_EQ(FormatVersion(best->identity.major, best->identity.minor), "V06.02");
+}
+
+TEST_F(FindBestFirmwareTest, MinorDecidesBetweenEqualMajors) {
+    Image("a.bin", "Tarn-90", "V06.09");
+    Image("b.bin", "Tarn-90", "V06.10");
+    FirmwareFolderError error;
+    auto best = FindBestFirmware(dir.path(), "Tarn-90", error);
+    ASSERT_TRUE(best);
+    EXPECT_EQ(best->path, dir / "b.bin");
+}
+
+TEST_F(FindBestFirmwareTest, VersionZeroIsNeverChosen) {
+    Image("zero.bin", "Tarn-90", "V00.00");
+    FirmwareFolderError error;
+    EXPECT_FALSE(FindBestFirmware(dir.path(), "Tarn-90", error));
+    EXPECT_EQ(error, FirmwareFolderError::kNone);
+    Image("one.bin", "Tarn-90", "V00.01");
+    EXPECT_TRUE(FindBestFirmware(dir.path(), "Tarn-90", error));
+}
+
+TEST_F(FindBestFirmwareTest, EqualVersionsKeepTheFirstListed) {
+    Image("a.bin", "Tarn-90", "V06.02");
+    Image("b.bin", "Tarn-90", "V06.02");
+    fs::path first;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        first = entry.path();
+        break;
+    }
+    FirmwareFolderError error;
+    auto best = FindBestFirmware(dir.path(), "Tarn-90", error);
+    ASSERT_TRUE(best);
+    EXPECT_EQ(best->path, first);
+}
+
+TEST_F(FindBestFirmwareTest, MissingFolderOrFileIsUnreadable) {
+    FirmwareFolderError error = FirmwareFolderError::kNone;
+    EXPECT_FALSE(FindBestFirmware(dir / "missing", "Tarn-90", error));
+    EXPECT_EQ(error, FirmwareFolderError::kUnreadable);
+    WriteFile(dir / "file", "x");
+    error = FirmwareFolderError::kNone;
+    EXPECT_FALSE(FindBestFirmware(dir / "file", "Tarn-90", error));
+    EXPECT_EQ(error, FirmwareFolderError::kUnreadable);
+}
+
+// ---------------------------------------------------------------------------
+// Whole runs against a simulated router on loopback.
+
+constexpr char kRouterAddress[] = "127.0.86.2";
+
+// A loopback port that nothing listens on a moment later.
+int UnusedPort(const std::string& address) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+    socklen_t size = sizeof sa;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size) == 0)
+        port = ntohs(sa.sin_port);
+    ::close(fd);
+    return port;
+}
+
+// The installation folder with its cgi-bin, a registered device "branch01"
+// (access ID id01, access password secret) and the software folder.
+class ProvisioningTest : public quellin::testing::TempDirTest {
+protected:
+    void SetUp() override {
+        install = dir / "Quellin_server";
+        cgiBin = install / "httpd" / "cgi-bin";
+        firmware = install / "firmware";
+        fs::create_directories(cgiBin);
+        fs::create_directories(firmware);
+        fs::create_directories(install / "configs");
+        config = install / "configs" / "branch01.txt";
+        WriteFile(config, "hostname branch01\r\nip address 10.1.1.1\r\n");
+        Settings("", firmware.string());
+        Register("branch01");
+        FakeRestartProgram();
+    }
+
+    void Settings(const std::string& loginId, const std::string& firmDir) {
+        WriteFile(install / "NEXORA.INI",
+                  "[Config]\r\nLOGINID=" + loginId + "\r\nFIRMDIR=" + firmDir + "\r\n");
+    }
+
+    void Register(const std::string& name) {
+        deviceName = name;
+        WriteFile(install / "base.db",
+                  name + ",10.9.9.9,pw,id01,secret," + config.string() + ",0,0,0,0,0,0\r\n");
+    }
+
+    // Records its arguments, one a line, in args.txt of its working folder.
+    void FakeRestartProgram() {
+        const fs::path program = cgiBin / "Devrestart";
+        WriteFile(program,
+                  "#!/bin/sh\n"
+                  "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > args.tmp && "
+                  "mv args.tmp args.txt\n");
+        fs::permissions(program, fs::perms::owner_all);
+    }
+
+    void Image(const std::string& file, const std::string& model, const std::string& version) {
+        tarn::ImageOptions image;
+        image.model = model;
+        image.version = version;
+        std::string error;
+        ASSERT_TRUE(tarn::WriteImage(firmware / file, image, error)) << error;
+    }
+
+    // One simulated router at kRouterAddress; the run is pointed at its
+    // ports.
+    void StartRouter(const std::string& model, const std::string& version,
+                     const std::vector<std::string>& extra = {}) {
+        std::vector<std::string> arguments{"--state",          (dir / "sim").string(),
+                                           "--name",           "r1",
+                                           "--address",        kRouterAddress,
+                                           "--telnet-port",    "0",
+                                           "--ftp-port",       "0",
+                                           "--model",          model,
+                                           "--version",        version,
+                                           "--reset-delay-ms", "200"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        router.emplace(arguments);
+        ASSERT_TRUE(router->ready());
+        options.telnet.port = static_cast<std::uint16_t>(router->router().telnetPort);
+        options.ftpPort = router->router().ftpPort;
+    }
+
+    // A request from the device at `remote` with its access ID and digest.
+    int Run(const std::string& remote = kRouterAddress) {
+        Environment environment{{"REQUEST_METHOD", "GET"},
+                                {"QUERY_STRING", "accessid=id01&accesspass=" + Md5Hex("secret")},
+                                {"REMOTE_ADDR", remote}};
+        std::istringstream input;
+        std::ostringstream output;
+        const int status = run(input, output, environment, install.string(), options);
+        page = output.str();
+        return status;
+    }
+
+    fs::path journal() const { return dir / "sim" / "journal.jsonl"; }
+    fs::path stored(const std::string& slot) const { return dir / "sim" / "r1" / slot; }
+
+    std::vector<std::string> Uploads() const {
+        return sim::WaitForJournal(journal(), {"\"event\":\"upload\""}, 1,
+                                   std::chrono::milliseconds(0));
+    }
+
+    // The messages of the device's operation log, without their time stamps.
+    std::vector<std::string> LogMessages() const {
+        std::vector<std::string> messages;
+        std::istringstream log(ReadFile(install / "log" / (deviceName + ".log")));
+        std::string line;
+        const std::string prefix = "," + deviceName + ",";
+        while (std::getline(log, line)) {
+            if (line.empty() || line.back() != '\r') {
+                ADD_FAILURE() << "line without CR LF: " << line;
+                continue;
+            }
+            line.pop_back();
+            auto at = line.find(prefix);
+            EXPECT_EQ(at, 19u) << line;
+            messages.push_back(line.substr(at + prefix.size()));
+        }
+        return messages;
+    }
+
+    // The arguments the restart program was given; empty when it did not run.
+    std::vector<std::string> RestartArguments() {
+        const fs::path file = cgiBin / "args.txt";
+        for (int attempt = 0; attempt < 500 && !fs::exists(file); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::vector<std::string> arguments;
+        std::istringstream text(fs::exists(file) ? ReadFile(file) : "");
+        for (std::string line; std::getline(text, line);)
+            arguments.push_back(line);
+        return arguments;
+    }
+
+    static std::vector<std::string> Messages(std::initializer_list<std::string> messages) {
+        std::vector<std::string> result;
+        for (const auto& message : messages)
+            result.push_back(quellin::testing::Sjis(message));
+        return result;
+    }
+
+    fs::path install;
+    fs::path cgiBin;
+    fs::path firmware;
+    fs::path config;
+    std::string deviceName;
+    std::optional<sim::TarnsimProcess> router;
+    ProvisioningOptions options = [] {
+        ProvisioningOptions o;
+        o.telnet.receiveTimeout = std::chrono::milliseconds(300);
+        o.telnet.initialSleep = std::chrono::milliseconds(0);
+        o.ftp.connect = std::chrono::milliseconds(5000);
+        o.ftp.stall = std::chrono::seconds(10);
+        return o;
+    }();
+    std::string page;
+
+    void SetRestartFolder() { options.restartFolder = cgiBin.string(); }
+};
+
+const char kUpdatingConfig[] = "構成定義を更新します。しばらくお待ちください ･･･";
+const char kConfigUpdated[] = "構成定義を更新しました。";
+const char kFinished[] = "設定が正常に終了しました。";
+const char kNoNewSoftware[] = "新しいソフトウェアファイルはありません。";
+const char kSoftwareUpdated[] = "ソフトウェアを更新しました。";
+const char kFolderWrong[] = "ソフトウェア格納フォルダの設定に誤りがあります。";
+
+class FirmwareDecisionTest : public ProvisioningTest {
+protected:
+    void SetUp() override {
+        ProvisioningTest::SetUp();
+        SetRestartFolder();
+    }
+};
+
+struct DecisionCase {
+    const char* name;
+    std::string model;
+    std::string deviceVersion;
+    std::vector<std::pair<std::string, std::string>> images;  // model, version
+    std::string conversion;                                   // firmifconvert.db
+    std::optional<std::string> updateMessage;                 // UTF-8; none: no update
+    std::string pushedVersion;
+};
+
+class FirmwareDecision : public FirmwareDecisionTest,
+                         public ::testing::WithParamInterface<DecisionCase> {};
+
+TEST_P(FirmwareDecision, PagesLogAndUploadsFollowTheDecision) {
+    const DecisionCase& row = GetParam();
+    int n = 0;
+    for (const auto& [model, version] : row.images)
+        Image("image" + std::to_string(n++) + ".bin", model, version);
+    if (!row.conversion.empty())
+        WriteFile(install / "firmifconvert.db", row.conversion);
+    StartRouter(row.model, row.deviceVersion);
+
+    ASSERT_EQ(Run(), 0) << page;
+    if (row.updateMessage) {
+        EXPECT_EQ(page, ExpectedPage({*row.updateMessage, kSoftwareUpdated, kUpdatingConfig,
+                                      kConfigUpdated, kFinished}));
+        EXPECT_EQ(LogMessages(),
+                  Messages({"設定を開始しました。", *row.updateMessage, kSoftwareUpdated,
+                            kUpdatingConfig, kConfigUpdated, kFinished}));
+    } else {
+        EXPECT_EQ(page, ExpectedPage({kNoNewSoftware, kUpdatingConfig, kConfigUpdated, kFinished}));
+        EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", kNoNewSoftware, kUpdatingConfig,
+                                           kConfigUpdated, kFinished}));
+    }
+
+    const auto uploads = Uploads();
+    const std::size_t expected = row.updateMessage ? 2u : 1u;
+    ASSERT_EQ(uploads.size(), expected);
+    if (row.updateMessage) {
+        EXPECT_NE(uploads[0].find("\"slot\":\"firmware\""), std::string::npos) << uploads[0];
+        DeviceIdentity pushed;
+        ASSERT_EQ(ReadFirmwareIdentity(stored("firmware"), pushed), 0);
+        EXPECT_EQ(pushed.model, row.images.front().first);
+        EXPECT_EQ(FormatVersion(pushed.major, pushed.minor), row.pushedVersion);
+    }
+    for (const auto& upload : uploads)
+        EXPECT_NE(upload.find("\"mode\":\"active\""), std::string::npos) << upload;
+    EXPECT_NE(uploads.back().find("\"slot\":\"config1\""), std::string::npos);
+    EXPECT_EQ(RestartArguments(), (std::vector<std::string>{kRouterAddress, "branch01"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FirmwareDecision,
+    ::testing::Values(
+        DecisionCase{"SameVersionIsNoUpdate",
+                     "Tarn-120",
+                     "V06.02",
+                     {{"Tarn-120", "V05.00"}, {"Tarn-120", "V06.02"}},
+                     "",
+                     std::nullopt,
+                     ""},
+        DecisionCase{"OlderImageIsADowngrade",
+                     "Tarn-120",
+                     "V07.00",
+                     {{"Tarn-120", "V05.00"}, {"Tarn-120", "V06.02"}},
+                     "",
+                     "ソフトウェアをV07.00版からV06.02版へ更新します(ダウングレード)。"
+                     "しばらくお待ちください ･･･",
+                     "V06.02"},
+        DecisionCase{"NewerImageIsAnUpgrade",
+                     "Tarn-120",
+                     "V05.00",
+                     {{"Tarn-120", "V05.00"}, {"Tarn-120", "V06.02"}},
+                     "",
+                     "ソフトウェアをV05.00版からV06.02版へ更新します。しばらくお待ちください ･･･",
+                     "V06.02"},
+        DecisionCase{"GatedModelBelowThirtyIsNotUpdated",
+                     "Tarn-60",
+                     "V29.05",
+                     {{"Tarn-60", "V29.99"}},
+                     "",
+                     std::nullopt,
+                     ""},
+        DecisionCase{"GatedModelAtThirtyIsUpdated",
+                     "Tarn-60",
+                     "V29.05",
+                     {{"Tarn-60", "V30.00"}},
+                     "",
+                     "ソフトウェアをV29.05版からV30.00版へ更新します。しばらくお待ちください ･･･",
+                     "V30.00"},
+        DecisionCase{"NoImageForTheModel",
+                     "Tarn-120",
+                     "V06.02",
+                     {{"Tarn-70", "V40.00"}},
+                     "",
+                     std::nullopt,
+                     ""},
+        DecisionCase{"UnconvertedNameIsNotGated",
+                     "TX-10",
+                     "V29.00",
+                     {{"TX-10", "V29.50"}},
+                     "",
+                     "ソフトウェアをV29.00版からV29.50版へ更新します。しばらくお待ちください ･･･",
+                     "V29.50"},
+        // The device's own name finds the image; the converted one gates it.
+        DecisionCase{"ConvertedNameGates",
+                     "TX-10",
+                     "V29.00",
+                     {{"TX-10", "V29.50"}, {"Tarn-10", "V31.00"}},
+                     "TX-10,Tarn-10\r\n",
+                     std::nullopt,
+                     ""},
+        DecisionCase{"ConvertedNameAtThirtyIsUpdated",
+                     "TX-10",
+                     "V29.00",
+                     {{"TX-10", "V30.00"}},
+                     "TX-10,Tarn-10\r\n",
+                     "ソフトウェアをV29.00版からV30.00版へ更新します。しばらくお待ちください ･･･",
+                     "V30.00"},
+        DecisionCase{"OverlongConversionValueConvertsNothing",
+                     "TX-10",
+                     "V29.00",
+                     {{"TX-10", "V29.50"}},
+                     "TX-10,Tarn-10" + std::string(19, 'x') + "\r\n",
+                     "ソフトウェアをV29.00版からV29.50版へ更新します。しばらくお待ちください ･･･",
+                     "V29.50"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(FirmwareDecisionTest, EmptySoftwareFolderMeansNoNewSoftware) {
+    StartRouter("Tarn-90", "V06.02");
+    ASSERT_EQ(Run(), 0);
+    EXPECT_EQ(page, ExpectedPage({kNoNewSoftware, kUpdatingConfig, kConfigUpdated, kFinished}));
+}
+
+struct FolderCase {
+    const char* name;
+    std::string firmDir;  // "-" stands for a folder that does not exist
+};
+
+class FolderSetting : public FirmwareDecisionTest,
+                      public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(FolderSetting, StopsBeforeAnyUpload) {
+    Image("image.bin", "Tarn-90", "V07.00");
+    const std::string firmDir =
+        GetParam().firmDir == "-" ? (install / "missing").string() : GetParam().firmDir;
+    Settings("", firmDir);
+    StartRouter("Tarn-90", "V06.02");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(page, ExpectedPage({kFolderWrong}));
+    EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", kFolderWrong}));
+    EXPECT_TRUE(Uploads().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FolderSetting,
+                         ::testing::Values(FolderCase{"Empty", ""}, FolderCase{"Missing", "-"}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(FirmwareDecisionTest, FolderSettingNamingAFileIsWrong) {
+    WriteFile(install / "plain-file", "x");
+    Settings("", (install / "plain-file").string());
+    StartRouter("Tarn-90", "V06.02");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(page, ExpectedPage({kFolderWrong}));
+}
+
+TEST_F(FirmwareDecisionTest, UnreachableDevicePushesNothing) {
+    Image("image.bin", "Tarn-90", "V07.00");
+    StartRouter("Tarn-90", "V06.02");
+    options.telnet.port = static_cast<std::uint16_t>(UnusedPort("127.0.86.3"));
+    EXPECT_EQ(Run("127.0.86.3"), 1);
+    EXPECT_EQ(page, ExpectedPage({"装置情報の取得に失敗しました。"}));
+    EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", "装置情報の取得に失敗しました。"}));
+    EXPECT_TRUE(Uploads().empty());
+    EXPECT_EQ(ReadFile(config), "hostname branch01\r\nip address 10.1.1.1\r\n");
+}
+
+// A router that logs anyone in and answers every command with the same
+// text; it serves one connection on its own thread.
+class ScriptedRouter {
+public:
+    ScriptedRouter(const std::string& address, std::string answer) : answer_(std::move(answer)) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
+        socklen_t size = sizeof sa;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+            ::listen(listener_, 1) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &size) != 0)
+            return;
+        port_ = ntohs(sa.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ScriptedRouter() {
+        ::shutdown(listener_, SHUT_RDWR);
+        if (thread_.joinable())
+            thread_.join();
+        ::close(listener_);
+    }
+    ScriptedRouter(const ScriptedRouter&) = delete;
+    ScriptedRouter& operator=(const ScriptedRouter&) = delete;
+
+    int port() const { return port_; }
+
+private:
+    void Serve() {
+        int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        timeval timeout{5, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        const std::string steps[] = {"Login: ", "Password: ", "\r\n# ", answer_ + "\r\n# "};
+        for (const auto& step : steps) {
+            ::send(fd, step.data(), step.size(), MSG_NOSIGNAL);
+            if (!ReadLine(fd))
+                break;
+        }
+        ::close(fd);
+    }
+
+    static bool ReadLine(int fd) {
+        std::string line;
+        char c = 0;
+        while (line.size() < 4096 && ::recv(fd, &c, 1, 0) == 1) {
+            line += c;
+            if (line.ends_with("\r\n"))
+                return true;
+        }
+        return false;
+    }
+
+    std::string answer_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST_F(FirmwareDecisionTest, UnreadableIdentificationPushesNothing) {
+    Image("image.bin", "Tarn-90", "V07.00");
+    StartRouter("Tarn-90", "V06.02");
+    // The version has one minor digit only, which is no version.
+    ScriptedRouter scripted("127.0.86.5",
+                            "System : Tarn-90\r\nFirm Ver. : V06.2 \r\n"
+                            "Startup-config : Thu Jan 26 13:08:04 2006 config1");
+    ASSERT_NE(scripted.port(), 0);
+    options.telnet.port = static_cast<std::uint16_t>(scripted.port());
+    EXPECT_EQ(Run("127.0.86.5"), 1);
+    EXPECT_EQ(page, ExpectedPage({"装置情報の確認に失敗しました。"}));
+    EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", "装置情報の確認に失敗しました。"}));
+    EXPECT_TRUE(Uploads().empty());
+}
+
+TEST_F(FirmwareDecisionTest, LoginIdIsTheTelnetUser) {
+    Settings("operator", firmware.string());
+    StartRouter("Tarn-90", "V06.02", {"--user", "operator"});
+    EXPECT_EQ(Run(), 0) << page;
+    EXPECT_EQ(sim::WaitForJournal(journal(), {"\"event\":\"login\"", "\"service\":\"telnet\"",
+                                              "\"user\":\"operator\"", "\"ok\":true"})
+                  .size(),
+              1u);
+}
+
+TEST_F(FirmwareDecisionTest, CrLfConfigurationArrivesAndStaysConverted) {
+    StartRouter("Tarn-90", "V06.02");
+    ASSERT_EQ(Run(), 0) << page;
+    const std::string converted = "hostname branch01\nip address 10.1.1.1\neof\n";
+    EXPECT_EQ(ReadFile(stored("config1")), converted);
+    EXPECT_EQ(ReadFile(config), converted);
+    EXPECT_FALSE(fs::exists(config.string() + ".tmp"));
+
+    // A second run finds nothing more to change.
+    fs::remove(cgiBin / "args.txt");
+    ASSERT_EQ(Run(), 0) << page;
+    EXPECT_EQ(ReadFile(config), converted);
+    EXPECT_EQ(ReadFile(stored("config1")), converted);
+}
+
+TEST_F(FirmwareDecisionTest, ConversionFailureStopsBeforeTheUpload) {
+    // The converted text is written beside the file first; a folder in
+    // that place makes the conversion fail.
+    fs::create_directory(config.string() + ".tmp");
+    StartRouter("Tarn-90", "V06.02");
+    EXPECT_EQ(Run(), 1);
+    const char failed[] = "構成定義ファイルの改行変換に失敗しました。";
+    EXPECT_EQ(page, ExpectedPage({kNoNewSoftware, kUpdatingConfig, failed}));
+    EXPECT_EQ(LogMessages(),
+              Messages({"設定を開始しました。", kNoNewSoftware, kUpdatingConfig, failed}));
+    EXPECT_TRUE(Uploads().empty());
+}
+
+TEST_F(FirmwareDecisionTest, RefusedTransferIsReported) {
+    Image("image.bin", "Tarn-120", "V07.00");
+    StartRouter("Tarn-120", "V06.02", {"--fault", "refuse-ftp-login"});
+    EXPECT_EQ(Run(), 1);
+    const char failed[] = "ファイル転送中にエラーが発生しました。";
+    EXPECT_EQ(page, ExpectedPage({"ソフトウェアをV06.02版からV07.00版へ更新します。"
+                                  "しばらくお待ちください ･･･",
+                                  failed}));
+    EXPECT_EQ(LogMessages().back(), quellin::testing::Sjis(failed));
+    // The run ended before the restart program would be started.
+    EXPECT_FALSE(fs::exists(cgiBin / "args.txt"));
+}
+
+TEST_F(ProvisioningTest, MissingRestartProgramFailsTheRun) {
+    fs::remove(cgiBin / "Devrestart");
+    SetRestartFolder();
+    StartRouter("Tarn-90", "V06.02");
+    EXPECT_EQ(Run(), 1);
+    const char failed[] = "再起動に失敗しました。";
+    EXPECT_EQ(page, ExpectedPage({kNoNewSoftware, kUpdatingConfig, kConfigUpdated, failed}));
+    EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", kNoNewSoftware, kUpdatingConfig,
+                                       kConfigUpdated, failed}));
+}
+
+struct NameCase {
+    const char* name;
+    std::string deviceName;
+    std::vector<std::string> arguments;  // after the address
+};
+
+class RestartArgumentsTest : public ProvisioningTest,
+                             public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(RestartArgumentsTest, NameIsSplitAtBlanksAndNothingElse) {
+    Register(GetParam().deviceName);
+    SetRestartFolder();
+    StartRouter("Tarn-90", "V06.02");
+    ASSERT_EQ(Run(), 0) << page;
+    std::vector<std::string> expected{kRouterAddress};
+    expected.insert(expected.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    EXPECT_EQ(RestartArguments(), expected);
+    EXPECT_FALSE(fs::exists(cgiBin / "pwned"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RestartArgumentsTest,
+    ::testing::Values(NameCase{"Plain", "branch01", {"branch01"}},
+                      NameCase{"Blank", "branch 01", {"branch", "01"}},
+                      NameCase{"BlankRun", "a  \tb", {"a", "b"}},
+                      NameCase{"ShellCharacters", "x;touch${IFS}pwned", {"x;touch${IFS}pwned"}},
+                      NameCase{
+                          "Substitution", "$(touch\tpwned)`touch`", {"$(touch", "pwned)`touch`"}},
+                      NameCase{"Quotes", "\"a b\"", {"\"a", "b\""}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -2,6 +2,9 @@
 // temporary folder from dist/httpd, patched by the real Webcfgpatch, served
 // by Debian's apache2 on a loopback port, and asked for the page.
 #include "expected_page.h"
+#include "md5.h"
+#include "tarn_image.h"
+#include "tarnsim_client.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +21,7 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,12 +77,21 @@ std::uint16_t FreeLoopbackPort() {
 }
 
 // Sends one request and reads the answer until the server closes the
-// connection; nullopt when that does not happen in time.
-std::optional<std::string> Fetch(std::uint16_t port, const std::string& request) {
+// connection; nullopt when that does not happen in time.  With a source
+// address the request comes from that loopback address, as from a router.
+std::optional<std::string> Fetch(std::uint16_t port, const std::string& request,
+                                 const std::string& source = {}) {
     Socket socket;
+    if (!source.empty()) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+        if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
+            return std::nullopt;
+    }
     if (!Connect(socket, port))
         return std::nullopt;
-    timeval timeout{10, 0};
+    timeval timeout{20, 0};
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     if (::send(socket.get(), request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size()))
@@ -269,6 +282,116 @@ TEST_F(HttpdTest, DocumentRootServesTheIndexPage) {
     EXPECT_NE(answer.find(ReadFile(httpd / "htdocs" / "index.html")), std::string::npos);
     std::string outside = Get("/../conf/httpd.conf");
     EXPECT_EQ(outside.find("ServerRoot"), std::string::npos) << outside;
+}
+
+namespace sim = quellin::tarn::testing;
+
+// A router of the fleet: it sits on the standard ports of its own loopback
+// address, because the web server's Netprov reaches it only there.
+constexpr char kRouterAddress[] = "127.0.86.10";
+
+TEST_F(HttpdTest, RouterCallsAndIsProvisionedAndRestarted) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the router must listen on ports 23 and 21, which needs root";
+
+    // The server's user (www-data) creates the logs and rewrites the
+    // configuration file beside itself.
+    const auto shared = fs::perms::all;
+    fs::create_directories(install / "log");
+    fs::permissions(install / "log", shared);
+    fs::create_directories(install / "configs");
+    fs::permissions(install / "configs", shared);
+    const fs::path config = install / "configs" / "branch01.txt";
+    WriteFile(config, "hostname branch01\r\ninterface lan0\r\n");
+    fs::permissions(config, shared);
+    fs::copy_file(fs::path(QUELLIN_BIN_DIR) / "Devrestart", httpd / "cgi-bin" / "Devrestart");
+
+    fs::create_directories(install / "firmware");
+    for (const char* version : {"V05.00", "V06.02"}) {
+        tarn::ImageOptions image;
+        image.model = "Tarn-120";
+        image.version = version;
+        std::string error;
+        ASSERT_TRUE(
+            tarn::WriteImage(install / "firmware" / (std::string(version) + ".bin"), image, error))
+            << error;
+    }
+    WriteFile(install / "NEXORA.INI",
+              "[Config]\r\nFIRMDIR=" + (install / "firmware").string() + "\r\nLOGINID=\r\n");
+    WriteFile(install / "base.db",
+              "branch01,10.9.9.9,pw,id01,secret," + config.string() + ",0,0,0,0,0,0\r\n");
+
+    sim::TarnsimProcess router({"--state", (dir / "sim").string(), "--name", "r1", "--address",
+                                kRouterAddress, "--telnet-port", "23", "--ftp-port", "21",
+                                "--model", "Tarn-120", "--version", "V05.00", "--reset-delay-ms",
+                                "300"});
+    ASSERT_TRUE(router.ready());
+
+    const std::string page =
+        Fetch(port,
+              "GET /cgi-bin/Netprov?accessid=id01&accesspass=" + Md5Hex("secret") +
+                  " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n",
+              kRouterAddress)
+            .value_or("<no complete answer>");
+    EXPECT_EQ(
+        page,
+        ExpectedPage({"ソフトウェアをV05.00版からV06.02版へ更新します。しばらくお待ちください ･･･",
+                      "ソフトウェアを更新しました。",
+                      "構成定義を更新します。しばらくお待ちください ･･･",
+                      "構成定義を更新しました。", "設定が正常に終了しました。"}))
+        << ReadFile(httpd / "logs" / "error.log");
+
+    // The router's side: identified, given firmware and configuration in
+    // active mode, restarted by Devrestart into the new slot and software.
+    const fs::path journal = dir / "sim" / "journal.jsonl";
+    const auto patience = std::chrono::seconds(30);
+    EXPECT_EQ(sim::WaitForJournal(journal,
+                                  {"\"event\":\"command\"", "\"text\":\"show system information\""})
+                  .size(),
+              1u);
+    for (const char* slot : {"firmware", "config1"})
+        EXPECT_EQ(sim::WaitForJournal(
+                      journal, {"\"event\":\"upload\"", "\"slot\":\"" + std::string(slot) + "\"",
+                                "\"mode\":\"active\"", "\"ok\":true"})
+                      .size(),
+                  1u)
+            << slot;
+    EXPECT_EQ(sim::WaitForJournal(journal, {"\"event\":\"command\"", "\"text\":\"reset config1\""},
+                                  1, patience)
+                  .size(),
+              1u);
+    EXPECT_EQ(
+        sim::WaitForJournal(
+            journal, {"\"event\":\"up\"", "\"version\":\"V06.02\"", "\"startup\":\"config1\""}, 1,
+            patience)
+            .size(),
+        1u)
+        << ReadFile(journal);
+
+    const std::string converted = "hostname branch01\ninterface lan0\neof\n";
+    EXPECT_EQ(ReadFile(config), converted);
+    EXPECT_EQ(ReadFile(dir / "sim" / "r1" / "config1"), converted);
+
+    std::istringstream log(ReadFile(install / "log" / "branch01.log"));
+    std::vector<std::string> messages;
+    for (std::string line; std::getline(log, line);) {
+        auto at = line.find(",branch01,");
+        ASSERT_EQ(at, 19u) << line;
+        ASSERT_TRUE(line.ends_with("\r"));
+        messages.push_back(line.substr(at + 10, line.size() - at - 11));
+    }
+    std::vector<std::string> expected;
+    for (const char* message :
+         {"設定を開始しました。",
+          "ソフトウェアをV05.00版からV06.02版へ更新します。しばらくお待ちください ･･･",
+          "ソフトウェアを更新しました。", "構成定義を更新します。しばらくお待ちください ･･･",
+          "構成定義を更新しました。", "設定が正常に終了しました。"})
+        expected.push_back(quellin::testing::Sjis(message));
+    EXPECT_EQ(messages, expected);
+
+    server->Stop();
+    EXPECT_FALSE(server->running());
+    EXPECT_EQ(router.Stop(), 0);
 }
 
 }  // namespace

@@ -36,22 +36,23 @@ TEST_F(RunTest, OversizedBodyCountsAsNoInput) {
     body += std::string(static_cast<std::size_t>(kMaxBodySize) + 1 - body.size(), 'x');
     EXPECT_EQ(Run({{"REQUEST_METHOD", "POST"},
                    {"CONTENT_LENGTH", std::to_string(body.size())},
-                   {"REMOTE_ADDR", "10.0.0.1"}},
+                   {"REMOTE_ADDR", "127.0.0.1"}},
                   body),
               1);
     EXPECT_EQ(page, ExpectedPage({"パラメタが不正です。"}));
 }
 
-TEST_F(RunTest, RequestPassingTheChecksEndsWithStatusZero) {
+TEST_F(RunTest, RequestPassingTheChecksGoesOnToIdentifyTheCaller) {
     WriteFile(dir / "cfg.txt", "x\n");
     WriteFile(dir / "base.db", "dev,,,id,pw," + (dir / "cfg.txt").string() + ",0,0,0,0,0,0\r\n");
     std::string body = "accessid=id&accesspass=" + Md5Hex("pw");
     EXPECT_EQ(Run({{"REQUEST_METHOD", "POST"},
                    {"CONTENT_LENGTH", std::to_string(body.size())},
-                   {"REMOTE_ADDR", "10.0.0.1"}},
+                   {"REMOTE_ADDR", "::1"}},
                   body),
-              0);
-    EXPECT_EQ(page, ExpectedPage());
+              1);
+    // The caller is reached by dotted IPv4 address only.
+    EXPECT_EQ(page, ExpectedPage({"装置情報の取得に失敗しました。"}));
 }
 
 TEST(ProcessEnvironmentTest, HoldsTheProcessVariables) {

@@ -44,10 +44,12 @@ public:
         QString filterOrStart;
     };
 
-    std::optional<QString> OpenFile(QWidget*, const QString& title, const QString& filter) override {
+    std::optional<QString> OpenFile(QWidget*, const QString& title,
+                                    const QString& filter) override {
         return Answer({QStringLiteral("open"), title, filter});
     }
-    std::optional<QString> SaveFile(QWidget*, const QString& title, const QString& filter) override {
+    std::optional<QString> SaveFile(QWidget*, const QString& title,
+                                    const QString& filter) override {
         return Answer({QStringLiteral("save"), title, filter});
     }
     std::optional<QString> ChooseFolder(QWidget*, const QString& title,
@@ -62,9 +64,11 @@ public:
 private:
     std::optional<QString> Answer(Request request) {
         requests.push_back(std::move(request));
-        if (answers.isEmpty()) return std::nullopt;
+        if (answers.isEmpty())
+            return std::nullopt;
         QString answer = answers.takeFirst();
-        if (answer.isEmpty()) return std::nullopt;
+        if (answer.isEmpty())
+            return std::nullopt;
         return answer;
     }
 };

@@ -16,6 +16,8 @@ std::optional<std::string> ToCp932(const QString& text) {
 
 namespace quellin {
 
-std::string ToCp932Lossy(const QString& text) { return cp932::FromUtf8Lossy(text.toStdString()); }
+std::string ToCp932Lossy(const QString& text) {
+    return cp932::FromUtf8Lossy(text.toStdString());
+}
 
 }  // namespace quellin

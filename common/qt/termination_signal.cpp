@@ -20,7 +20,8 @@ void OnSignal(int) {
 }  // namespace
 
 TerminationSignal::TerminationSignal(QObject* parent) : QObject(parent) {
-    if (::pipe2(g_fds, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (::pipe2(g_fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);

@@ -8,7 +8,8 @@ namespace quellin {
 
 MsgAnswer ThreadSafeMessageBoxes::Show(const MessageBoxRequest& request) {
     QCoreApplication* app = QCoreApplication::instance();
-    if (app == nullptr || QThread::currentThread() == app->thread()) return inner_.Show(request);
+    if (app == nullptr || QThread::currentThread() == app->thread())
+        return inner_.Show(request);
     MsgAnswer answer = MsgAnswer::Cancel;
     QMetaObject::invokeMethod(
         app, [&] { answer = inner_.Show(request); }, Qt::BlockingQueuedConnection);

@@ -26,7 +26,9 @@ TEST(Cp932Codec, CharacterWithoutCp932FormFails) {
 }
 
 TEST(Cp932Codec, LossyConversionMarksWhatHasNoForm) {
-    EXPECT_EQ(FromUtf8Lossy("a😀" "装"), "a?" + Jp("装"));
+    EXPECT_EQ(FromUtf8Lossy("a😀"
+                            "装"),
+              "a?" + Jp("装"));
     EXPECT_EQ(FromUtf8Lossy("abc"), "abc");
 }
 

@@ -7,7 +7,8 @@ namespace quellin::console {
 bool EnvironmentSettingsLogic::Apply(const std::string& firmDir, const std::string& logDir) {
     changed_ = false;
     if (firmDir.empty()) {
-        reporter_.Report("", cp932::Jp("ソフトウェア格納フォルダ名が指定されていません。"), MSG_BOX);
+        reporter_.Report("", cp932::Jp("ソフトウェア格納フォルダ名が指定されていません。"),
+                         MSG_BOX);
         return false;
     }
     if (logDir.empty()) {
@@ -22,13 +23,16 @@ bool EnvironmentSettingsLogic::Apply(const std::string& firmDir, const std::stri
         settings_.logDir = logDir;
         changed_ = true;
     }
-    if (changed_) WriteConsoleSettings(programFolder_, settings_);
+    if (changed_)
+        WriteConsoleSettings(programFolder_, settings_);
     return true;
 }
 
 bool EnvironmentSettingsLogic::Ok(const std::string& firmDir, const std::string& logDir) {
-    if (!Apply(firmDir, logDir)) return false;
-    if (changed_) reporter_.Report(kToolName, cp932::Jp("環境情報を設定しました。"), MSG_LOG);
+    if (!Apply(firmDir, logDir))
+        return false;
+    if (changed_)
+        reporter_.Report(kToolName, cp932::Jp("環境情報を設定しました。"), MSG_LOG);
     return true;
 }
 

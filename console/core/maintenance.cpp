@@ -30,12 +30,15 @@ bool Newer(const DeviceIdentity& a, const DeviceIdentity& b) {
 // Writes the bytes as received: the router's CR LF lines stay CR LF.
 bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     std::size_t done = 0;
     while (done < bytes.size()) {
         ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
         done += static_cast<std::size_t>(n);
     }
     bool ok = ::close(fd) == 0 && done == bytes.size();
@@ -45,7 +48,7 @@ bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes)
 }  // namespace
 
 const ModelAlias ModelAliasTable[5] = {
-    {"BRKX30", "BRKX30TA"},         {"BRKX40", "BRKX40TA"},   {"BRKX50", "BRKX50TRA"},
+    {"BRKX30", "BRKX30TA"},        {"BRKX40", "BRKX40TA"},     {"BRKX50", "BRKX50TRA"},
     {"MOORLINKPATHB", "BRKX70RA"}, {"BRKS90TEA", "BRKS90CPA"},
 };
 
@@ -55,7 +58,8 @@ MaintenanceTarget TargetFor(const CBase& device, std::string scheduleTime) {
 }
 
 std::string ScheduledConfigCommand(bool gated, const std::string& time, const std::string& slot) {
-    if (gated) return "addact 0 " + time + " reset " + slot + "\r\nenable";
+    if (gated)
+        return "addact 0 " + time + " reset " + slot + "\r\nenable";
     return "configure\r\naddact 0 " + time + " reset " + slot + "\r\ncommit\r\nexit";
 }
 
@@ -64,7 +68,8 @@ std::string SoftwareRestartCommand(bool gated) {
 }
 
 std::string ScheduledSoftwareCommand(bool gated, const std::string& time) {
-    if (gated) return "save config1\r\naddact 0 " + time + " reset\r\nenable";
+    if (gated)
+        return "save config1\r\naddact 0 " + time + " reset\r\nenable";
     return "configure\r\nsave config1\r\naddact 0 " + time + " reset\r\ncommit\r\nexit";
 }
 
@@ -80,7 +85,8 @@ void RouterMaintenance::Notice(const MaintenanceTarget& target, const char* mess
 }
 
 bool RouterMaintenance::CheckAddress(const MaintenanceTarget& target, bool unattended) {
-    if (!target.address.empty()) return true;
+    if (!target.address.empty())
+        return true;
     reporter_.Report(target.name, cp932::Jp("IPアドレスが設定されていません。"),
                      unattended ? MSG_LOG : MSG_BOX);
     return false;
@@ -100,9 +106,9 @@ bool RouterMaintenance::CheckConfigFile(const MaintenanceTarget& target, bool un
 
 bool RouterMaintenance::Identify(const MaintenanceTarget& target, DeviceIdentity& identity,
                                  bool unattended) {
-    int result = QuerySystemInformation(target.address, app_.telnetUser(), target.password,
-                                        identity, SystemInformationRules::kConsole,
-                                        timings_.telnet);
+    int result =
+        QuerySystemInformation(target.address, app_.telnetUser(), target.password, identity,
+                               SystemInformationRules::kConsole, timings_.telnet);
     if (result == -1) {
         Notice(target, "装置情報の取得に失敗しました。", unattended);
         return false;
@@ -124,7 +130,8 @@ int RouterMaintenance::RunCommand(const MaintenanceTarget& target, const std::st
 bool RouterMaintenance::ApplyConfig(const MaintenanceTarget& target, bool scheduled,
                                     bool unattended) {
     DeviceIdentity identity;
-    if (!Identify(target, identity, unattended)) return false;
+    if (!Identify(target, identity, unattended))
+        return false;
     const bool startsFromConfig1 =
         identity.startupConfig.size() > 6 && identity.startupConfig[6] == '1';
     const std::string slot = startsFromConfig1 ? "config2" : "config1";
@@ -158,7 +165,8 @@ bool RouterMaintenance::ApplyConfig(const MaintenanceTarget& target, bool schedu
 int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool scheduled,
                                       bool unattended) {
     DeviceIdentity own;
-    if (!Identify(target, own, unattended)) return kUpdateFailed;
+    if (!Identify(target, own, unattended))
+        return kUpdateFailed;
     DeviceIdentity working = own;
 
     // The folder's files in name order, so that the choice between equal
@@ -171,7 +179,8 @@ int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool sche
     }
     std::vector<std::filesystem::path> files;
     for (const auto& entry : folder) {
-        if (entry.is_regular_file(ec)) files.push_back(entry.path());
+        if (entry.is_regular_file(ec))
+            files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
 
@@ -180,7 +189,8 @@ int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool sche
     std::filesystem::path chosen;
     for (const auto& path : files) {
         DeviceIdentity image;
-        if (ReadFirmwareIdentity(path, image) != 0) continue;
+        if (ReadFirmwareIdentity(path, image) != 0)
+            continue;
         working.model = WithoutDashes(working.model);
         image.model = WithoutDashes(image.model);
         for (const ModelAlias& alias : ModelAliasTable) {
@@ -196,7 +206,8 @@ int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool sche
         }
     }
     const std::string converted = LookUpConversion(app_.conversionTable(), working.model);
-    if (!converted.empty()) working.model = converted;
+    if (!converted.empty())
+        working.model = converted;
 
     if (chosen.empty() || IsGatedModel(working) ||
         (working.major == own.major && working.minor == own.minor)) {
@@ -204,14 +215,13 @@ int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool sche
         return kUpdateNoNewer;
     }
     const bool downgrade = Newer(own, working);
-    const std::string decided = FormatVersion(own.major, own.minor) + cp932::Jp("版から") +
-                                FormatVersion(working.major, working.minor) +
-                                cp932::Jp("版へソフトウェアを更新します") +
-                                (downgrade ? cp932::Jp("(ダウングレード)") : std::string()) +
-                                cp932::Jp("。");
+    const std::string decided =
+        FormatVersion(own.major, own.minor) + cp932::Jp("版から") +
+        FormatVersion(working.major, working.minor) + cp932::Jp("版へソフトウェアを更新します") +
+        (downgrade ? cp932::Jp("(ダウングレード)") : std::string()) + cp932::Jp("。");
     if (!unattended) {
-        MsgAnswer answer = reporter_.Ask(decided + cp932::Jp("よろしいですか？"),
-                                         MsgButtons::YesNo, MsgAnswer::No);
+        MsgAnswer answer = reporter_.Ask(decided + cp932::Jp("よろしいですか？"), MsgButtons::YesNo,
+                                         MsgAnswer::No);
         if (answer != MsgAnswer::Yes) {
             reporter_.Report(target.name, cp932::Jp("ソフトウェア更新を中止しました。"),
                              MSG_LOG | MSG_BOX);
@@ -220,8 +230,8 @@ int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool sche
     }
     reporter_.Report(target.name, decided, MSG_LOG);
 
-    if (!UploadByFtp(target.address, kFtpUser, target.password, cp932::FromPath(chosen),
-                     "firmware", timings_.ftpPort, true, nullptr, timings_.ftp)) {
+    if (!UploadByFtp(target.address, kFtpUser, target.password, cp932::FromPath(chosen), "firmware",
+                     timings_.ftpPort, true, nullptr, timings_.ftp)) {
         Notice(target, "ソフトウェアファイルの転送に失敗しました。", unattended);
         return kUpdateFailed;
     }
@@ -243,7 +253,8 @@ int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool sche
 
 bool RouterMaintenance::CollectLog(const MaintenanceTarget& target, bool unattended) {
     DeviceIdentity identity;
-    if (!Identify(target, identity, unattended)) return false;
+    if (!Identify(target, identity, unattended))
+        return false;
     CommandOutput output;
     const char* command = IsGatedModel(identity) ? "tech-support" : "show tech-support";
     if (RunCommand(target, command, &output) < 0) {

@@ -72,7 +72,9 @@ public:
     bool CollectLog(const MaintenanceTarget& target, bool unattended) override;
 
     // How the waits after an immediate restart pass; tests replace it.
-    void setSleep(std::function<void(std::chrono::milliseconds)> sleep) { sleep_ = std::move(sleep); }
+    void setSleep(std::function<void(std::chrono::milliseconds)> sleep) {
+        sleep_ = std::move(sleep);
+    }
 
 private:
     void Notice(const MaintenanceTarget& target, const char* message, bool unattended);

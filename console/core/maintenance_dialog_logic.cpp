@@ -9,12 +9,12 @@ namespace quellin::console {
 
 const ListChoice LogIntervalTable[6] = {{"10分おき", 10}, {"20分おき", 20}, {"30分おき", 30},
                                         {"40分おき", 40}, {"50分おき", 50}, {"60分おき", 60}};
-const ListChoice LogCountTable[10] = {{"1回", 1}, {"2回", 2}, {"3回", 3}, {"4回", 4},
-                                      {"5回", 5}, {"6回", 6}, {"7回", 7}, {"8回", 8},
-                                      {"9回", 9}, {"10回", 10}};
+const ListChoice LogCountTable[10] = {{"1回", 1}, {"2回", 2}, {"3回", 3}, {"4回", 4}, {"5回", 5},
+                                      {"6回", 6}, {"7回", 7}, {"8回", 8}, {"9回", 9}, {"10回", 10}};
 
 std::string MaintenanceTimeText(std::int64_t time) {
-    if (time == 0) return cp932::Jp("未実施");
+    if (time == 0)
+        return cp932::Jp("未実施");
     return FormatLocalTime(time, "%Y/%m/%d %H:%M:%S");
 }
 
@@ -27,8 +27,7 @@ std::string ScheduleDigits(int year, int month, int day, int hour, int minute) {
 
 MaintenanceDialogLogic::MaintenanceDialogLogic(CBase& device, Maintenance& maintenance,
                                                Reporter& reporter, OperationWaiter& waiter,
-                                               BusyFlag& busy,
-                                               std::function<void()> saveAndRefresh)
+                                               BusyFlag& busy, std::function<void()> saveAndRefresh)
     : device_(device),
       maintenance_(maintenance),
       reporter_(reporter),
@@ -66,9 +65,12 @@ int RunMaintenance(Maintenance& maintenance, MaintenanceAction action,
         case MaintenanceAction::kUpdateNow:
         case MaintenanceAction::kUpdateScheduled:
             switch (maintenance.UpdateSoftware(target, scheduled, unattended)) {
-                case kUpdateNoNewer: return 0;
-                case kUpdateFailed: return -1;
-                default: return 1;
+                case kUpdateNoNewer:
+                    return 0;
+                case kUpdateFailed:
+                    return -1;
+                default:
+                    return 1;
             }
         case MaintenanceAction::kCollectNow:
             return maintenance.CollectLog(target, unattended) ? 1 : -1;
@@ -78,25 +80,30 @@ int RunMaintenance(Maintenance& maintenance, MaintenanceAction action,
 
 int IntervalSecondsOf(const std::string& text) {
     for (const ListChoice& c : LogIntervalTable)
-        if (text == c.text) return c.value * 60;
+        if (text == c.text)
+            return c.value * 60;
     return 0;
 }
 
 int CountOf(const std::string& text) {
     for (const ListChoice& c : LogCountTable)
-        if (text == c.text) return c.value;
+        if (text == c.text)
+            return c.value;
     return 0;
 }
 
 bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime) {
     BusyFlag::Guard guard(busy_);
-    if (!guard.taken()) return false;
+    if (!guard.taken())
+        return false;
     const MaintenanceStep& step = StepFor(action);
     const MaintenanceTarget target =
         TargetFor(device_, step.scheduled ? scheduleTime : std::string());
 
-    if (!maintenance_.CheckAddress(target, false)) return false;
-    if (step.needsConfig && !maintenance_.CheckConfigFile(target, false)) return false;
+    if (!maintenance_.CheckAddress(target, false))
+        return false;
+    if (step.needsConfig && !maintenance_.CheckConfigFile(target, false))
+        return false;
     reporter_.Report(device_.name, cp932::Jp(step.opening), MSG_LOG);
 
     bool ok = false;
@@ -109,7 +116,8 @@ bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime)
             ok = RunMaintenance(maintenance_, action, target, false) == 1;
         }
     });
-    if (!ok) return false;
+    if (!ok)
+        return false;
     device_.*step.stamp = CurrentClock().Now();
     saveAndRefresh_();
     reporter_.Report(device_.name, cp932::Jp(step.closing), MSG_LOG | MSG_BOX);
@@ -117,21 +125,26 @@ bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime)
 }
 
 std::optional<int> MaintenanceDialogLogic::intervalIndex() const {
-    if (!scheduleRegistered()) return 0;
+    if (!scheduleRegistered())
+        return 0;
     for (int i = 0; i < 6; ++i)
-        if (LogIntervalTable[i].value == device_.logInterval / 60) return i;
+        if (LogIntervalTable[i].value == device_.logInterval / 60)
+            return i;
     return std::nullopt;
 }
 
 std::optional<int> MaintenanceDialogLogic::countIndex() const {
-    if (!scheduleRegistered()) return 0;
+    if (!scheduleRegistered())
+        return 0;
     for (int i = 0; i < 10; ++i)
-        if (LogCountTable[i].value == device_.logRepeatCount) return i;
+        if (LogCountTable[i].value == device_.logRepeatCount)
+            return i;
     return std::nullopt;
 }
 
 std::string MaintenanceDialogLogic::nextRunText() const {
-    if (!scheduleRegistered()) return cp932::Jp("未登録");
+    if (!scheduleRegistered())
+        return cp932::Jp("未登録");
     return FormatLocalTime(device_.nextLogCollection, "%Y/%m/%d %H:%M:%S");
 }
 
@@ -151,9 +164,11 @@ void MaintenanceDialogLogic::ToggleSchedule(const std::string& intervalText,
                          MSG_LOG | MSG_BOX);
         return;
     }
-    MsgAnswer answer = reporter_.Ask(cp932::Jp("ログ採取のスケジュールを削除します。よろしいですか？"),
-                                     MsgButtons::YesNo, MsgAnswer::No);
-    if (answer != MsgAnswer::Yes) return;
+    MsgAnswer answer =
+        reporter_.Ask(cp932::Jp("ログ採取のスケジュールを削除します。よろしいですか？"),
+                      MsgButtons::YesNo, MsgAnswer::No);
+    if (answer != MsgAnswer::Yes)
+        return;
     device_.nextLogCollection = 0;
     device_.logInterval = 0;
     device_.logRepeatCount = 0;

@@ -29,7 +29,13 @@ std::string MaintenanceTimeText(std::int64_t time);
 // of the time.
 std::string ScheduleDigits(int year, int month, int day, int hour, int minute);
 
-enum class MaintenanceAction { kApplyNow, kApplyScheduled, kUpdateNow, kUpdateScheduled, kCollectNow };
+enum class MaintenanceAction {
+    kApplyNow,
+    kApplyScheduled,
+    kUpdateNow,
+    kUpdateScheduled,
+    kCollectNow
+};
 
 // What one operation button does: its log lines, the field it stamps, and
 // whether it needs the configuration file.
@@ -73,7 +79,7 @@ public:
     // when the list is left as it is.
     std::optional<int> intervalIndex() const;
     std::optional<int> countIndex() const;
-    std::string nextRunText() const;      // CP932
+    std::string nextRunText() const;         // CP932
     std::string scheduleButtonText() const;  // CP932
 
     // Button 1037 with the visible texts of the two lists (UTF-8): registers

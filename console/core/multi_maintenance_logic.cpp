@@ -8,13 +8,16 @@ namespace {
 
 const char* SummaryOf(MaintenanceAction action) {
     switch (action) {
-        case MaintenanceAction::kApplyNow: return "複数装置の即時反映を終了しました。";
+        case MaintenanceAction::kApplyNow:
+            return "複数装置の即時反映を終了しました。";
         case MaintenanceAction::kApplyScheduled:
             return "複数装置の構成定義スケジュール反映を終了しました。";
-        case MaintenanceAction::kUpdateNow: return "複数装置のソフトウェア更新を終了しました。";
+        case MaintenanceAction::kUpdateNow:
+            return "複数装置のソフトウェア更新を終了しました。";
         case MaintenanceAction::kUpdateScheduled:
             return "複数装置のソフトウェアスケジュール実行を終了しました。";
-        case MaintenanceAction::kCollectNow: return "複数装置のログ採取を終了しました。";
+        case MaintenanceAction::kCollectNow:
+            return "複数装置のログ採取を終了しました。";
     }
     return "";
 }
@@ -32,12 +35,14 @@ MultiMaintenanceLogic::MultiMaintenanceLogic(std::vector<CBase*> devices, Mainte
       saveAndRefresh_(std::move(saveAndRefresh)) {}
 
 bool MultiMaintenanceLogic::Run(MaintenanceAction action, const std::string& scheduleTime) {
-    MsgAnswer answer = reporter_.Ask(
-        cp932::Jp("複数装置の操作を行うため、処理に時間がかかる場合があります。\r\n実行してよろしいですか？"),
-        MsgButtons::YesNo, MsgAnswer::No);
-    if (answer != MsgAnswer::Yes) return false;
+    MsgAnswer answer = reporter_.Ask(cp932::Jp("複数装置の操作を行うため、処理に時間がかかる場合が"
+                                               "あります。\r\n実行してよろしいですか？"),
+                                     MsgButtons::YesNo, MsgAnswer::No);
+    if (answer != MsgAnswer::Yes)
+        return false;
     BusyFlag::Guard guard(busy_);
-    if (!guard.taken()) return false;
+    if (!guard.taken())
+        return false;
 
     const MaintenanceStep& step = StepFor(action);
     bool failed = false;
@@ -47,8 +52,10 @@ bool MultiMaintenanceLogic::Run(MaintenanceAction action, const std::string& sch
         int result = -1;
         waiter_.RunForDevice(device->name, cp932::Jp("しばらくお待ちください ･･･"), [&] {
             reporter_.Report(device->name, cp932::Jp(step.opening), MSG_LOG);
-            if (!maintenance_.CheckAddress(target, true)) return;
-            if (step.needsConfig && !maintenance_.CheckConfigFile(target, true)) return;
+            if (!maintenance_.CheckAddress(target, true))
+                return;
+            if (step.needsConfig && !maintenance_.CheckConfigFile(target, true))
+                return;
             result = RunMaintenance(maintenance_, action, target, true);
         });
         if (result > 0) {
@@ -66,10 +73,12 @@ bool MultiMaintenanceLogic::Run(MaintenanceAction action, const std::string& sch
 
 void MultiMaintenanceLogic::RegisterSchedule(const std::string& intervalText,
                                              const std::string& countText) {
-    MsgAnswer answer = reporter_.Ask(
-        cp932::Jp("複数装置のログ採取を行うため、スケジュール実行時、処理に時間がかかる場合があります。\r\n登録してよろしいですか？"),
-        MsgButtons::YesNo, MsgAnswer::No);
-    if (answer != MsgAnswer::Yes) return;
+    MsgAnswer answer =
+        reporter_.Ask(cp932::Jp("複数装置のログ採取を行うため、スケジュール実行時、処理に時間がかか"
+                                "る場合があります。\r\n登録してよろしいですか？"),
+                      MsgButtons::YesNo, MsgAnswer::No);
+    if (answer != MsgAnswer::Yes)
+        return;
     const int interval = IntervalSecondsOf(intervalText);
     const int count = CountOf(countText);
     const std::int64_t now = CurrentClock().Now();
@@ -85,14 +94,17 @@ void MultiMaintenanceLogic::RegisterSchedule(const std::string& intervalText,
 }
 
 void MultiMaintenanceLogic::DeleteSchedule() {
-    MsgAnswer answer = reporter_.Ask(cp932::Jp("ログ採取のスケジュールを削除します。よろしいですか？"),
-                                     MsgButtons::YesNo, MsgAnswer::No);
-    if (answer != MsgAnswer::Yes) return;
+    MsgAnswer answer =
+        reporter_.Ask(cp932::Jp("ログ採取のスケジュールを削除します。よろしいですか？"),
+                      MsgButtons::YesNo, MsgAnswer::No);
+    if (answer != MsgAnswer::Yes)
+        return;
     for (CBase* device : devices_) {
         device->nextLogCollection = 0;
         device->logInterval = 0;
         device->logRepeatCount = 0;
-        reporter_.Report(device->name, cp932::Jp("ログ採取のスケジュールを削除しました。"), MSG_LOG);
+        reporter_.Report(device->name, cp932::Jp("ログ採取のスケジュールを削除しました。"),
+                         MSG_LOG);
     }
     saveAndRefresh_();
     reporter_.Report("", cp932::Jp("複数装置のログ採取スケジュールを削除しました。"), MSG_BOX);

@@ -33,7 +33,8 @@ public:
     public:
         explicit Guard(BusyFlag& flag) : flag_(flag), taken_(!flag.busy_) { flag_.busy_ = true; }
         ~Guard() {
-            if (taken_) flag_.busy_ = false;
+            if (taken_)
+                flag_.busy_ = false;
         }
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;

@@ -35,14 +35,17 @@ CommandResult Systemctl(const std::vector<std::string>& arguments) {
         }
     }
     // No systemd running: no services to find.
-    if (program.empty() || !std::filesystem::exists("/run/systemd/system")) return result;
+    if (program.empty() || !std::filesystem::exists("/run/systemd/system"))
+        return result;
     std::vector<std::string> words{program};
     words.insert(words.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
+    for (auto& w : words)
+        argv.push_back(w.data());
     argv.push_back(nullptr);
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return result;
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return result;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -70,7 +73,8 @@ std::string Property(const std::string& output, const std::string& key) {
     std::istringstream in(output);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+        if (line.rfind(key + "=", 0) == 0)
+            return line.substr(key.size() + 1);
     }
     return {};
 }
@@ -79,10 +83,11 @@ std::string Property(const std::string& output, const std::string& key) {
 // "\"/x\" -k runservice".
 std::string CommandOf(const std::string& execStart) {
     auto at = execStart.find("argv[]=");
-    if (at == std::string::npos) return {};
+    if (at == std::string::npos)
+        return {};
     auto end = execStart.find(" ;", at);
-    std::string argv = execStart.substr(at + 7, end == std::string::npos ? std::string::npos
-                                                                         : end - at - 7);
+    std::string argv =
+        execStart.substr(at + 7, end == std::string::npos ? std::string::npos : end - at - 7);
     auto blank = argv.find(' ');
     std::string program = argv.substr(0, blank);
     std::string rest = blank == std::string::npos ? std::string() : argv.substr(blank);
@@ -95,10 +100,13 @@ int StopAndDeleteService(ServiceManager& manager, const std::string& name,
                          const std::string& command, int polls, std::chrono::milliseconds interval,
                          const std::function<void(std::chrono::milliseconds)>& sleep) {
     int state = manager.QueryServiceState(name, command);
-    if (state == 0) return 1;
-    if (state < 1 || state > 8) return -1;
+    if (state == 0)
+        return 1;
+    if (state < 1 || state > 8)
+        return -1;
     if (state != static_cast<int>(ServiceState::kStopped)) {
-        if (!manager.RequestStop(name)) return -1;
+        if (!manager.RequestStop(name))
+            return -1;
         bool stopped = false;
         for (int i = 0; i < polls && !stopped; ++i) {
             if (sleep) {
@@ -109,7 +117,8 @@ int StopAndDeleteService(ServiceManager& manager, const std::string& name,
             stopped = manager.QueryServiceState(name, command) ==
                       static_cast<int>(ServiceState::kStopped);
         }
-        if (!stopped) return -1;
+        if (!stopped)
+            return -1;
     }
     return manager.Delete(name) ? 0 : -1;
 }
@@ -117,15 +126,23 @@ int StopAndDeleteService(ServiceManager& manager, const std::string& name,
 int SystemdServiceManager::QueryServiceState(const std::string& name, const std::string& command) {
     CommandResult shown = Systemctl({"show", name + ".service", "-p", "LoadState", "-p",
                                      "ActiveState", "-p", "SubState", "-p", "ExecStart"});
-    if (!shown.ran) return 0;
-    if (shown.status != 0) return -1;
-    if (Property(shown.output, "LoadState") == "not-found") return 0;
-    if (CommandOf(Property(shown.output, "ExecStart")) != command) return -1;
+    if (!shown.ran)
+        return 0;
+    if (shown.status != 0)
+        return -1;
+    if (Property(shown.output, "LoadState") == "not-found")
+        return 0;
+    if (CommandOf(Property(shown.output, "ExecStart")) != command)
+        return -1;
     const std::string active = Property(shown.output, "ActiveState");
-    if (active == "active" || active == "reloading") return static_cast<int>(ServiceState::kRunning);
-    if (active == "inactive" || active == "failed") return static_cast<int>(ServiceState::kStopped);
-    if (active == "activating") return static_cast<int>(ServiceState::kStartPending);
-    if (active == "deactivating") return static_cast<int>(ServiceState::kStopPending);
+    if (active == "active" || active == "reloading")
+        return static_cast<int>(ServiceState::kRunning);
+    if (active == "inactive" || active == "failed")
+        return static_cast<int>(ServiceState::kStopped);
+    if (active == "activating")
+        return static_cast<int>(ServiceState::kStartPending);
+    if (active == "deactivating")
+        return static_cast<int>(ServiceState::kStopPending);
     return static_cast<int>(ServiceState::kOther);
 }
 
@@ -139,7 +156,8 @@ bool SystemdServiceManager::Delete(const std::string& name) {
     const std::string unit = Property(shown.output, "FragmentPath");
     Systemctl({"disable", name + ".service"});
     std::error_code ec;
-    if (!unit.empty() && !std::filesystem::remove(unit, ec)) return false;
+    if (!unit.empty() && !std::filesystem::remove(unit, ec))
+        return false;
     CommandResult reload = Systemctl({"daemon-reload"});
     return reload.ran && reload.status == 0;
 }

@@ -58,8 +58,10 @@ public:
 
     int QueryServiceState(const std::string& name, const std::string& command) override {
         auto it = services.find(name);
-        if (it == services.end()) return 0;
-        if (it->second.command != command) return -1;
+        if (it == services.end())
+            return 0;
+        if (it->second.command != command)
+            return -1;
         if (stopRequested && it->second.state != ServiceState::kStopped &&
             --it->second.pollsUntilStopped <= 0)
             it->second.state = ServiceState::kStopped;

@@ -13,9 +13,13 @@ bool SystemProcessControl::Start(const std::string& program) {
     return StartDetached(program, {}).started;
 }
 
-int SystemProcessControl::Find(const std::string& name) { return FindProcessByName(name); }
+int SystemProcessControl::Find(const std::string& name) {
+    return FindProcessByName(name);
+}
 
-bool SystemProcessControl::AskToQuit(int pid) { return ::kill(pid, SIGTERM) == 0; }
+bool SystemProcessControl::AskToQuit(int pid) {
+    return ::kill(pid, SIGTERM) == 0;
+}
 
 SyslogControl::SyslogControl(std::string programFolder, Reporter& reporter,
                              ProcessControl& processes, ServiceManager& services)
@@ -34,7 +38,8 @@ void SyslogControl::Wait(std::chrono::milliseconds wait) {
 }
 
 void SyslogControl::StartSyslogServer() {
-    if (running_) return;
+    if (running_)
+        return;
     if (processes_.Start(cp932::ToPath(programFolder_ + "syslog/Syslogd").string())) {
         running_ = true;
         reporter_.Report(kToolName, cp932::Jp("システムログサーバを起動しました。"), MSG_LOG);
@@ -45,14 +50,16 @@ void SyslogControl::StartSyslogServer() {
 }
 
 bool SyslogControl::StopSyslogServer() {
-    if (!running_) return true;
+    if (!running_)
+        return true;
     const int pid = processes_.Find(kSyslogdName);
     if (pid == 0 || !processes_.AskToQuit(pid)) {
         reporter_.Report(kToolName, cp932::Jp("システムログサーバの停止に失敗しました。"), MSG_LOG);
         return false;
     }
     for (int check = 0; check <= 500; ++check) {
-        if (check > 0) Wait(std::chrono::milliseconds(10));
+        if (check > 0)
+            Wait(std::chrono::milliseconds(10));
         if (processes_.Find(kSyslogdName) == 0) {
             running_ = false;
             reporter_.Report(kToolName, cp932::Jp("システムログサーバを停止しました。"), MSG_LOG);
@@ -65,7 +72,8 @@ bool SyslogControl::StopSyslogServer() {
 
 bool SyslogControl::RefreshSyslogStatus() {
     const int pid = processes_.Find(kSyslogdName);
-    if (pid == lastPid_) return false;
+    if (pid == lastPid_)
+        return false;
     lastPid_ = pid;
     running_ = pid != 0;
     return true;

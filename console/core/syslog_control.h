@@ -56,7 +56,9 @@ public:
     const std::string& runServiceCommand() const { return runServiceCommand_; }
 
     // The waits of the stop and service polls; tests make them instant.
-    void setSleep(std::function<void(std::chrono::milliseconds)> sleep) { sleep_ = std::move(sleep); }
+    void setSleep(std::function<void(std::chrono::milliseconds)> sleep) {
+        sleep_ = std::move(sleep);
+    }
 
 private:
     void Wait(std::chrono::milliseconds wait);

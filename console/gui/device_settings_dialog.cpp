@@ -52,13 +52,15 @@ void CBaseDlg::onBrowse() {
 }
 
 void CBaseDlg::onInitialize() {
-    for (QLineEdit* edit : {ui_->id1016, ui_->id1018, ui_->id1021, ui_->id1019, ui_->id1020,
-                            ui_->id1008}) {
+    for (QLineEdit* edit :
+         {ui_->id1016, ui_->id1018, ui_->id1021, ui_->id1019, ui_->id1020, ui_->id1008}) {
         edit->clear();
     }
 }
 
-void CBaseDlg::onApply() { logic_.Apply(fields()); }
+void CBaseDlg::onApply() {
+    logic_.Apply(fields());
+}
 
 void CBaseDlg::onOk() {
     DeviceSettingsFields f = fields();

@@ -9,7 +9,8 @@ namespace quellin::console {
 int CBrowseFolderDialog::Run(QWidget* owner, const QString& initialFolder) {
     chosen_.clear();
     auto folder = files_.ChooseFolder(owner, title_, initialFolder);
-    if (!folder) return 2;
+    if (!folder)
+        return 2;
     chosen_ = *folder;
     return 1;
 }
@@ -48,7 +49,8 @@ void CConfigDlg::showFolders() {
 
 void CConfigDlg::browse(const char* title, QString& folder) {
     CBrowseFolderDialog browser(files_, Tr(title));
-    if (browser.Run(this, folder) == 1) folder = browser.chosenPath();
+    if (browser.Run(this, folder) == 1)
+        folder = browser.chosenPath();
     showFolders();
 }
 

@@ -20,7 +20,8 @@ namespace quellin::console {
 // and answers nothing when cancelled.
 class CBrowseFolderDialog {
 public:
-    CBrowseFolderDialog(FileDialogs& files, QString title) : files_(files), title_(std::move(title)) {}
+    CBrowseFolderDialog(FileDialogs& files, QString title)
+        : files_(files), title_(std::move(title)) {}
     // 1 chosen, 2 cancelled (the chosen path is then empty).
     int Run(QWidget* owner, const QString& initialFolder);
     const QString& chosenPath() const { return chosen_; }
@@ -35,8 +36,8 @@ private:
 class CConfigDlg final : public QDialog {
     Q_OBJECT
 public:
-    CConfigDlg(EnvironmentSettingsLogic& logic, const ConsoleSettings& settings,
-               FileDialogs& files, QWidget* parent = nullptr);
+    CConfigDlg(EnvironmentSettingsLogic& logic, const ConsoleSettings& settings, FileDialogs& files,
+               QWidget* parent = nullptr);
     ~CConfigDlg() override;
 
 private:

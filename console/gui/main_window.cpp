@@ -74,14 +74,16 @@ void CNEXORADlg::RefreshSyslogStatus() {
 }
 
 void CNEXORADlg::onStartSyslog() {
-    if (!isPlainEnabled(kCmdStartSyslog)) return;
+    if (!isPlainEnabled(kCmdStartSyslog))
+        return;
     syslog_.StartSyslogServer();
     menuAction(kCmdStartSyslog)->setEnabled(!syslog_.running());
     menuAction(kCmdStopSyslog)->setEnabled(syslog_.running());
 }
 
 void CNEXORADlg::onStopSyslog() {
-    if (!isPlainEnabled(kCmdStopSyslog)) return;
+    if (!isPlainEnabled(kCmdStopSyslog))
+        return;
     if (syslog_.StopSyslogServer()) {
         menuAction(kCmdStopSyslog)->setEnabled(false);
         menuAction(kCmdStartSyslog)->setEnabled(true);
@@ -89,7 +91,8 @@ void CNEXORADlg::onStopSyslog() {
 }
 
 void CNEXORADlg::onSessionEnd() {
-    if (exiting_) return;
+    if (exiting_)
+        return;
     exiting_ = true;
     syslog_.StopSyslogServer();
     syslog_.RemoveWebService(SyslogControl::ServiceCheck::kSessionEnd);
@@ -114,7 +117,8 @@ void CNEXORADlg::buildMenu() {
     add(settings, "環境設定(&E)", kCmdEnvironment, &CNEXORADlg::onEnvironment);
     QMenu* tools = menuBar_->addMenu(Tr("ツール(&T)"));
     add(tools, "システムログ起動(&L)", kCmdStartSyslog, &CNEXORADlg::onStartSyslog);
-    add(tools, "システムログ停止(&K)", kCmdStopSyslog, &CNEXORADlg::onStopSyslog)->setEnabled(false);
+    add(tools, "システムログ停止(&K)", kCmdStopSyslog, &CNEXORADlg::onStopSyslog)
+        ->setEnabled(false);
     QMenu* help = menuBar_->addMenu(Tr("ヘルプ(&H)"));
     add(help, "ヘルプ(&H)", kCmdHelp, &CNEXORADlg::onHelp);
     add(help, "バージョン情報(&A)", kCmdAbout, &CNEXORADlg::onAbout);
@@ -194,7 +198,8 @@ void CNEXORADlg::setHelpOpener(std::function<void(const QString&)> opener) {
 }
 
 void CNEXORADlg::onSettings() {
-    if (auto row = logic_.RowForSettings(selectedRows())) openDeviceSettings(*row);
+    if (auto row = logic_.RowForSettings(selectedRows()))
+        openDeviceSettings(*row);
 }
 
 void CNEXORADlg::openDeviceSettings(int row) {

@@ -10,7 +10,8 @@ namespace quellin::console {
 
 void FillChoices(QComboBox* list, const ListChoice* table, int count) {
     list->clear();
-    for (int i = 0; i < count; ++i) list->addItem(Tr(table[i].text));
+    for (int i = 0; i < count; ++i)
+        list->addItem(Tr(table[i].text));
 }
 
 CMainteDlg::CMainteDlg(MaintenanceDialogLogic& logic, QWidget* parent)
@@ -20,7 +21,8 @@ CMainteDlg::CMainteDlg(MaintenanceDialogLogic& logic, QWidget* parent)
     setWindowTitle(FromCp932(logic_.Caption()));
 
     const QDateTime now = QDateTime::fromSecsSinceEpoch(CurrentClock().Now());
-    for (QDateEdit* date : {ui_->id1021, ui_->id1029}) date->setDate(now.date());
+    for (QDateEdit* date : {ui_->id1021, ui_->id1029})
+        date->setDate(now.date());
     for (QTimeEdit* time : {ui_->id1022, ui_->id1030}) {
         time->setDisplayFormat(QStringLiteral("HH:mm"));
         time->setTime(now.time());
@@ -54,8 +56,10 @@ void CMainteDlg::showTimes() {
 }
 
 void CMainteDlg::showSchedule() {
-    if (auto i = logic_.intervalIndex()) ui_->id1034->setCurrentIndex(*i);
-    if (auto i = logic_.countIndex()) ui_->id1035->setCurrentIndex(*i);
+    if (auto i = logic_.intervalIndex())
+        ui_->id1034->setCurrentIndex(*i);
+    if (auto i = logic_.countIndex())
+        ui_->id1035->setCurrentIndex(*i);
     ui_->id1031->setText(FromCp932(logic_.nextRunText()));
     ui_->id1037->setText(FromCp932(logic_.scheduleButtonText()));
 }
@@ -71,7 +75,8 @@ std::string CMainteDlg::plannedTime(MaintenanceDialogLogic::Action action) const
 void CMainteDlg::run(MaintenanceDialogLogic::Action action) {
     using Action = MaintenanceDialogLogic::Action;
     const bool scheduled = action == Action::kApplyScheduled || action == Action::kUpdateScheduled;
-    if (logic_.Run(action, scheduled ? plannedTime(action) : std::string())) showTimes();
+    if (logic_.Run(action, scheduled ? plannedTime(action) : std::string()))
+        showTimes();
 }
 
 }  // namespace quellin::console

@@ -1,14 +1,14 @@
 #include "about_dialog.h"
-#include "device_settings_dialog.h"
-#include "environment_dialog.h"
-#include "file_dialogs.h"
 #include "device_list_model.h"
+#include "device_settings_dialog.h"
 #include "elided_label.h"
+#include "environment_dialog.h"
+#include "fake_processes.h"
+#include "file_dialogs.h"
 #include "main_window.h"
 #include "maintenance_dialog.h"
 #include "multi_maintenance_dialog.h"
 #include "qt_operation_waiter.h"
-#include "fake_processes.h"
 #include "scripted_maintenance.h"
 #include "wait_dialogs.h"
 
@@ -17,10 +17,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QGroupBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHeaderView>
-#include <QTimeEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -28,6 +27,7 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
+#include <QTimeEdit>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -260,7 +260,8 @@ TEST_F(MainWindowTest, DeviceSettingsDialogRegistersARowAndRedrawsIt) {
     Click("id1006");
     EXPECT_EQ(List()->model()->index(1, 1).data().toString(), U("支店02"));
     EXPECT_EQ(List()->model()->index(1, 2).data().toString(), U("10.0.0.2"));
-    EXPECT_NE(ReadFile(dir / "base.db").find(Sjis("支店02") + ",10.0.0.2,,acc02,"), std::string::npos);
+    EXPECT_NE(ReadFile(dir / "base.db").find(Sjis("支店02") + ",10.0.0.2,,acc02,"),
+              std::string::npos);
 }
 
 TEST_F(MainWindowTest, DeviceSettingsBrowseAndInitialize) {
@@ -269,9 +270,11 @@ TEST_F(MainWindowTest, DeviceSettingsBrowseAndInitialize) {
     OnNextDialog<CBaseDlg>([](CBaseDlg* d) {
         auto* browse = d->findChild<QPushButton*>(QStringLiteral("id1017"));
         QTest::mouseClick(browse, Qt::LeftButton);
-        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text(), U("/etc/branch01.cfg"));
+        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text(),
+                  U("/etc/branch01.cfg"));
         QTest::mouseClick(browse, Qt::LeftButton);  // cancelled: the choice stays
-        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text(), U("/etc/branch01.cfg"));
+        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text(),
+                  U("/etc/branch01.cfg"));
         QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("id4")), Qt::LeftButton);
         EXPECT_TRUE(d->findChild<QLineEdit*>(QStringLiteral("id1016"))->text().isEmpty());
         EXPECT_TRUE(d->findChild<QLineEdit*>(QStringLiteral("id1008"))->text().isEmpty());
@@ -454,7 +457,8 @@ TEST_F(MainWindowTest, SessionEndStopsSyslogdAndRemovesTheService) {
     EXPECT_TRUE(processes_.running.empty());
     EXPECT_TRUE(services_.services.empty());
     const std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
-    EXPECT_NE(log.find(Sjis("[Windowsシャットダウン検知] 導入サーバを停止しました。")), std::string::npos);
+    EXPECT_NE(log.find(Sjis("[Windowsシャットダウン検知] 導入サーバを停止しました。")),
+              std::string::npos);
     EXPECT_EQ(log.find(Sjis("ツールを終了しました。")), std::string::npos);
 }
 
@@ -477,7 +481,8 @@ TEST_F(WebServiceTest, ServiceWithAnotherCommandIsLeftAlone) {
     services_.services["NXR_HTTPD"] = {"\"/usr/sbin/apache2\" -k runservice"};
     Build();
     EXPECT_EQ(services_.services.size(), 1u);
-    EXPECT_EQ(ReadFile(dir / "log" / "Quellin_tool.log").find(Sjis("導入サーバ")), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "log" / "Quellin_tool.log").find(Sjis("導入サーバ")),
+              std::string::npos);
 }
 
 TEST(WaitDialogs, OpenAndCloseWithTheirTexts) {

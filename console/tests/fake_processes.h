@@ -14,7 +14,8 @@ class FakeProcessControl final : public ProcessControl {
 public:
     bool Start(const std::string& program) override {
         started.push_back(program);
-        if (!startSucceeds) return false;
+        if (!startSucceeds)
+            return false;
         running[program.substr(program.rfind('/') + 1)] = nextPid++;
         return true;
     }
@@ -24,7 +25,8 @@ public:
     }
     bool AskToQuit(int pid) override {
         quitRequests.push_back(pid);
-        if (!quitsWhenAsked) return true;
+        if (!quitsWhenAsked)
+            return true;
         for (auto it = running.begin(); it != running.end(); ++it) {
             if (it->second == pid) {
                 running.erase(it);

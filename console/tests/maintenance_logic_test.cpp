@@ -50,7 +50,8 @@ protected:
     void TearDown() override { SetClockForTesting(nullptr); }
 
     MaintenanceDialogLogic Dialog() {
-        return MaintenanceDialogLogic(device_, ops_, reporter_, waiter_, busy_, [this] { ++saves_; });
+        return MaintenanceDialogLogic(device_, ops_, reporter_, waiter_, busy_,
+                                      [this] { ++saves_; });
     }
     std::string DeviceLog(const std::string& name = "Osaka-1") const {
         return ReadFile(dir / "log" / (name + ".log"));
@@ -82,15 +83,15 @@ TEST_F(MaintenanceLogicTest, NeverMaintainedDeviceShowsItsInitialState) {
 TEST_F(MaintenanceLogicTest, ApplyNowLogsStampsSavesAndTellsTheOperator) {
     clock_.Set(1514196005);
     ASSERT_TRUE(Dialog().Run(MaintenanceDialogLogic::Action::kApplyNow));
-    EXPECT_EQ(ops_.calls, (std::vector<std::string>{"CheckAddress Osaka-1",
-                                                    "CheckConfigFile /cfg/osaka.txt",
-                                                    "ApplyConfig Osaka-1"}));
+    EXPECT_EQ(ops_.calls,
+              (std::vector<std::string>{"CheckAddress Osaka-1", "CheckConfigFile /cfg/osaka.txt",
+                                        "ApplyConfig Osaka-1"}));
     EXPECT_EQ(device_.lastConfigTransfer, 1514196005);
     EXPECT_EQ(saves_, 1);
     EXPECT_EQ(waiter_.plain, 1);
     EXPECT_EQ(DeviceLog(), "2017/12/25 10:00:05,Osaka-1," + Sjis("即時反映を開始しました。") +
-                               "\r\n2017/12/25 10:00:05,Osaka-1," + Sjis("即時反映を終了しました。") +
-                               "\r\n");
+                               "\r\n2017/12/25 10:00:05,Osaka-1," +
+                               Sjis("即時反映を終了しました。") + "\r\n");
     ASSERT_EQ(boxes_.shown.size(), 1u);
     EXPECT_EQ(boxes_.shown[0].text, Sjis("即時反映を終了しました。"));
 }
@@ -101,7 +102,8 @@ TEST_F(MaintenanceLogicTest, ScheduledApplySendsThePlannedDigitsAndStampsNow) {
     ASSERT_TRUE(Dialog().Run(MaintenanceDialogLogic::Action::kApplyScheduled, digits));
     EXPECT_EQ(ops_.calls.back(), "ApplyConfig Osaka-1 at 1712251030");
     EXPECT_EQ(device_.lastConfigTransfer, 1514196000) << "the moment of sending";
-    EXPECT_NE(DeviceLog().find(Sjis("構成定義のスケジュール反映を終了しました。")), std::string::npos);
+    EXPECT_NE(DeviceLog().find(Sjis("構成定義のスケジュール反映を終了しました。")),
+              std::string::npos);
 }
 
 TEST_F(MaintenanceLogicTest, EmptyConfigurationPathStopsBeforeAnyLogLine) {
@@ -117,7 +119,8 @@ TEST_F(MaintenanceLogicTest, FailureStampsNothing) {
     EXPECT_FALSE(Dialog().Run(MaintenanceDialogLogic::Action::kCollectNow));
     EXPECT_EQ(device_.lastLogCollection, 0);
     EXPECT_EQ(saves_, 0);
-    EXPECT_EQ(DeviceLog(), "2017/12/25 10:00:00,Osaka-1," + Sjis("ログ採取を開始しました。") + "\r\n");
+    EXPECT_EQ(DeviceLog(),
+              "2017/12/25 10:00:00,Osaka-1," + Sjis("ログ採取を開始しました。") + "\r\n");
 }
 
 TEST_F(MaintenanceLogicTest, SoftwareUpdateIsStampedOnlyWhenDone) {
@@ -165,7 +168,8 @@ TEST_F(MaintenanceLogicTest, DeletingAsksFirst) {
     boxes_.answers = {MsgAnswer::No};
     Dialog().ToggleSchedule("", "");
     EXPECT_EQ(device_.logInterval, 600) << "No keeps the schedule";
-    EXPECT_EQ(boxes_.shown.back().text, Sjis("ログ採取のスケジュールを削除します。よろしいですか？"));
+    EXPECT_EQ(boxes_.shown.back().text,
+              Sjis("ログ採取のスケジュールを削除します。よろしいですか？"));
     EXPECT_EQ(boxes_.shown.back().defaultButton, MsgAnswer::No);
     boxes_.answers = {MsgAnswer::Yes};
     Dialog().ToggleSchedule("", "");
@@ -234,16 +238,19 @@ TEST_F(SchedulerTest, ThirtyMinutesThreeTimesThenNoSchedule) {
         clock_.Set(1514196000 + second);
         std::int64_t before = d.lastLogCollection;
         scheduler.RunDueLogCollections();
-        if (d.lastLogCollection != before) runs.push_back(d.lastLogCollection);
+        if (d.lastLogCollection != before)
+            runs.push_back(d.lastLogCollection);
     }
     EXPECT_EQ(runs, (std::vector<std::int64_t>{1514197800, 1514199600, 1514201400}));
     EXPECT_EQ(d.logInterval, 0);
     EXPECT_EQ(d.nextLogCollection, 0);
     EXPECT_EQ(d.logRepeatCount, 0);
     const std::string log = DeviceLog();
-    EXPECT_NE(log.find("2017/12/25 10:30:00,Osaka-1," + Sjis("[スケジュール実行] ログ採取を開始しました。")),
+    EXPECT_NE(log.find("2017/12/25 10:30:00,Osaka-1," +
+                       Sjis("[スケジュール実行] ログ採取を開始しました。")),
               std::string::npos);
-    EXPECT_NE(log.find("2017/12/25 11:30:00,Osaka-1," + Sjis("[スケジュール実行] ログ採取を終了しました。")),
+    EXPECT_NE(log.find("2017/12/25 11:30:00,Osaka-1," +
+                       Sjis("[スケジュール実行] ログ採取を終了しました。")),
               std::string::npos);
 }
 
@@ -295,8 +302,10 @@ class MultiMaintenanceTest : public SchedulerTest {
 protected:
     MultiMaintenanceLogic Multi() {
         std::vector<CBase*> selected;
-        for (CBase& d : devices_) selected.push_back(&d);
-        return MultiMaintenanceLogic(selected, ops_, reporter_, waiter_, busy_, [this] { ++saves_; });
+        for (CBase& d : devices_)
+            selected.push_back(&d);
+        return MultiMaintenanceLogic(selected, ops_, reporter_, waiter_, busy_,
+                                     [this] { ++saves_; });
     }
     void AddThree() {
         devices_.reserve(5);
@@ -313,8 +322,8 @@ TEST_F(MultiMaintenanceTest, NoToTheFirstQuestionChangesNothing) {
     EXPECT_TRUE(ops_.calls.empty());
     EXPECT_EQ(saves_, 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "log"));
-    EXPECT_EQ(boxes_.shown.at(0).text,
-              Sjis("複数装置の操作を行うため、処理に時間がかかる場合があります。\r\n実行してよろしいですか？"));
+    EXPECT_EQ(boxes_.shown.at(0).text, Sjis("複数装置の操作を行うため、処理に時間がかかる場合があり"
+                                            "ます。\r\n実行してよろしいですか？"));
 }
 
 TEST_F(MultiMaintenanceTest, DeviceWithoutAddressFailsButTheOthersAreStamped) {
@@ -361,7 +370,8 @@ TEST_F(MultiMaintenanceTest, ScheduledRunGivesEveryDeviceTheSameTime) {
 
 TEST_F(MultiMaintenanceTest, ScheduleOnFiveDevicesRunsThemInRowOrder) {
     devices_.reserve(5);
-    for (int i = 1; i <= 5; ++i) Add("r" + std::to_string(i), 0, 0, 0);
+    for (int i = 1; i <= 5; ++i)
+        Add("r" + std::to_string(i), 0, 0, 0);
     clock_.Set(1514192400);  // 09:00:00
     boxes_.answers = {MsgAnswer::Yes};
     Multi().RegisterSchedule("10分おき", "2回");
@@ -370,7 +380,8 @@ TEST_F(MultiMaintenanceTest, ScheduleOnFiveDevicesRunsThemInRowOrder) {
         EXPECT_EQ(d.logRepeatCount, 2);
     }
     EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置のログ採取スケジュール実行を終了しました。"));
-    EXPECT_NE(DeviceLog("r4").find(Sjis("ログ採取のスケジュール実行を終了しました。")), std::string::npos);
+    EXPECT_NE(DeviceLog("r4").find(Sjis("ログ採取のスケジュール実行を終了しました。")),
+              std::string::npos);
     auto scheduler = Scheduler();
     for (int second = 0; second <= 1500; ++second) {
         clock_.Set(1514192400 + second);
@@ -378,7 +389,8 @@ TEST_F(MultiMaintenanceTest, ScheduleOnFiveDevicesRunsThemInRowOrder) {
     }
     EXPECT_EQ(waiter_.deviceWaits, (std::vector<std::string>{"r1", "r2", "r3", "r4", "r5", "r1",
                                                              "r2", "r3", "r4", "r5"}));
-    for (const CBase& d : devices_) EXPECT_EQ(d.logInterval, 0);
+    for (const CBase& d : devices_)
+        EXPECT_EQ(d.logInterval, 0);
 }
 
 TEST_F(MultiMaintenanceTest, DeletingTouchesEveryDevice) {
@@ -388,7 +400,8 @@ TEST_F(MultiMaintenanceTest, DeletingTouchesEveryDevice) {
     boxes_.answers = {MsgAnswer::Yes};
     Multi().DeleteSchedule();
     EXPECT_EQ(devices_[0].logInterval, 0);
-    EXPECT_NE(DeviceLog("r2").find(Sjis("ログ採取のスケジュールを削除しました。")), std::string::npos);
+    EXPECT_NE(DeviceLog("r2").find(Sjis("ログ採取のスケジュールを削除しました。")),
+              std::string::npos);
     EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置のログ採取スケジュールを削除しました。"));
 }
 

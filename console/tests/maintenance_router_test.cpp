@@ -67,7 +67,8 @@ protected:
     }
     std::vector<std::string> Boxes() const {
         std::vector<std::string> texts;
-        for (const auto& box : boxes_.shown) texts.push_back(box.text);
+        for (const auto& box : boxes_.shown)
+            texts.push_back(box.text);
         return texts;
     }
 
@@ -80,11 +81,13 @@ protected:
 };
 
 TEST_F(RouterMaintenanceTest, ConfigGoesToTheSlotTheRouterDoesNotStartFrom) {
-    Start({"--model", "Tarn-90", "--version", "V30.01", "--password", "pw", "--startup", "config1"});
+    Start(
+        {"--model", "Tarn-90", "--version", "V30.01", "--password", "pw", "--startup", "config1"});
     ASSERT_TRUE(ops_->ApplyConfig(Target(), false, false));
     EXPECT_EQ(router_->stored("config2"), "hostname branch\ninterface lan\neof\n");
     EXPECT_EQ(ReadFile(dir / "branch.cfg"), "hostname branch\ninterface lan\neof\n");
-    EXPECT_NE(router_->journal().find("\"slot\":\"config2\",\"bytes\":34,\"mode\":\"passive\",\"type\":\"I\""),
+    EXPECT_NE(router_->journal().find(
+                  "\"slot\":\"config2\",\"bytes\":34,\"mode\":\"passive\",\"type\":\"I\""),
               std::string::npos);
     EXPECT_EQ(CommandsAfterIdentification(), std::vector<std::string>{"reset config2"});
     EXPECT_EQ(waits_, std::vector<long>{15000});
@@ -98,7 +101,8 @@ TEST_F(RouterMaintenanceTest, OtherStartUpConfigurationGivesConfig1) {
 }
 
 TEST_F(RouterMaintenanceTest, GatedModelTakesTheShortScheduledForm) {
-    Start({"--model", "Tarn-60", "--version", "V29.05", "--password", "pw", "--startup", "config1"});
+    Start(
+        {"--model", "Tarn-60", "--version", "V29.05", "--password", "pw", "--startup", "config1"});
     ASSERT_TRUE(ops_->ApplyConfig(Target("1712251030"), true, false));
     // The session leaves with its own "exit" while the router stays connected.
     EXPECT_EQ(CommandsAfterIdentification(),
@@ -107,7 +111,8 @@ TEST_F(RouterMaintenanceTest, GatedModelTakesTheShortScheduledForm) {
 }
 
 TEST_F(RouterMaintenanceTest, CurrentModelTakesTheLongScheduledForm) {
-    Start({"--model", "Tarn-60", "--version", "V30.00", "--password", "pw", "--startup", "config1"});
+    Start(
+        {"--model", "Tarn-60", "--version", "V30.00", "--password", "pw", "--startup", "config1"});
     ASSERT_TRUE(ops_->ApplyConfig(Target("1712251030"), true, false));
     EXPECT_EQ(CommandsAfterIdentification(),
               (std::vector<std::string>{"configure", "addact 0 1712251030 reset config2", "commit",
@@ -123,13 +128,15 @@ TEST_F(RouterMaintenanceTest, NewestImageIsChosenAfterTheQuestion) {
     boxes_.answers = {MsgAnswer::Yes};
     EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateDone);
     ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text, Sjis("V30.05版からV30.10版へソフトウェアを更新します。よろしいですか？"));
+    EXPECT_EQ(boxes_.shown[0].text,
+              Sjis("V30.05版からV30.10版へソフトウェアを更新します。よろしいですか？"));
     EXPECT_EQ(boxes_.shown[0].defaultButton, MsgAnswer::No);
     EXPECT_EQ(router_->stored("firmware"), ReadFile(dir / "firmware" / "b.img"));
     EXPECT_EQ(CommandsAfterIdentification(),
               (std::vector<std::string>{"configure", "save config1", "reset"}));
     EXPECT_EQ(waits_, std::vector<long>{25000});
-    EXPECT_NE(DeviceLog().find(Sjis("V30.05版からV30.10版へソフトウェアを更新します。")), std::string::npos);
+    EXPECT_NE(DeviceLog().find(Sjis("V30.05版からV30.10版へソフトウェアを更新します。")),
+              std::string::npos);
 }
 
 TEST_F(RouterMaintenanceTest, EqualVersionsKeepTheFirstImage) {
@@ -159,9 +166,12 @@ TEST_F(RouterMaintenanceTest, DowngradeIsMarkedAndCanBeDeclined) {
     AddImage("a.img", "Tarn-90", "V30.01");
     boxes_.answers = {MsgAnswer::No};
     EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateCancelled);
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{
-                           Sjis("V30.10版からV30.01版へソフトウェアを更新します(ダウングレード)。よろしいですか？"),
-                           Sjis("ソフトウェア更新を中止しました。")}));
+    EXPECT_EQ(
+        Boxes(),
+        (std::vector<std::string>{
+            Sjis(
+                "V30.10版からV30.01版へソフトウェアを更新します(ダウングレード)。よろしいですか？"),
+            Sjis("ソフトウェア更新を中止しました。")}));
     EXPECT_NE(DeviceLog().find(Sjis("ソフトウェア更新を中止しました。")), std::string::npos);
     EXPECT_EQ(router_->stored("firmware"), "");
 }
@@ -178,17 +188,20 @@ TEST_F(RouterMaintenanceTest, AliasMatchesAnImageToItsDeviceModel) {
 TEST_F(RouterMaintenanceTest, ConversionToAGatedNameStopsAnOldImage) {
     // The device reports "Tarn-60A"; images carry "Tarn-60A" too, but the
     // table says it is a Tarn-60, which may not take images below V30.00.
-    Start({"--model", "Tarn-60A", "--version", "V20.00", "--password", "pw"}, "Tarn60A,Tarn-60\r\n");
+    Start({"--model", "Tarn-60A", "--version", "V20.00", "--password", "pw"},
+          "Tarn60A,Tarn-60\r\n");
     AddImage("old.img", "Tarn-60A", "V29.99");
     EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateNoNewer);
-    EXPECT_NE(DeviceLog().find(Sjis("新しいソフトウェアファイルはありません。")), std::string::npos);
+    EXPECT_NE(DeviceLog().find(Sjis("新しいソフトウェアファイルはありません。")),
+              std::string::npos);
 }
 
 TEST_F(RouterMaintenanceTest, MissingSoftwareFolder) {
     Start({"--password", "pw"});
     std::filesystem::remove_all(dir / "firmware");
     EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateFailed);
-    EXPECT_NE(DeviceLog().find(Sjis("ソフトウェア格納フォルダの設定に誤りがあります。")), std::string::npos);
+    EXPECT_NE(DeviceLog().find(Sjis("ソフトウェア格納フォルダの設定に誤りがあります。")),
+              std::string::npos);
 }
 
 TEST_F(RouterMaintenanceTest, CollectedLogIsStoredAsReceived) {
@@ -203,7 +216,8 @@ TEST_F(RouterMaintenanceTest, CollectedLogIsStoredAsReceived) {
     EXPECT_GT(log.size(), 5000u);
     EXPECT_EQ(log.find("\r\r\n"), std::string::npos) << "CR LF lines stay CR LF";
     EXPECT_NE(log.find("\r\n"), std::string::npos);
-    EXPECT_EQ(CommandsAfterIdentification(), (std::vector<std::string>{"show tech-support", "exit"}));
+    EXPECT_EQ(CommandsAfterIdentification(),
+              (std::vector<std::string>{"show tech-support", "exit"}));
 }
 
 TEST_F(RouterMaintenanceTest, GatedModelCollectsWithTheShortCommand) {
@@ -235,7 +249,8 @@ TEST_F(RouterMaintenanceTest, EveryFailureReportsItsMessage) {
     for (const Case& c : cases) {
         Start(c.settings);
         EXPECT_FALSE(c.run(*ops_, Target())) << c.message;
-        if (!std::filesystem::exists(dir / "log")) std::filesystem::create_directories(dir / "log");
+        if (!std::filesystem::exists(dir / "log"))
+            std::filesystem::create_directories(dir / "log");
         EXPECT_NE(DeviceLog().find(Sjis(c.message)), std::string::npos) << c.message;
         router_.reset();
         std::filesystem::remove_all(dir / "sim");
@@ -248,7 +263,8 @@ TEST_F(RouterMaintenanceTest, ConversionFailureStopsBeforeTheUpload) {
     MaintenanceTarget target = Target();
     target.configFile = (dir / "firmware").string();  // a folder cannot be rewritten
     EXPECT_FALSE(ops_->ApplyConfig(target, false, false));
-    EXPECT_EQ(Boxes(), std::vector<std::string>{Sjis("構成定義ファイルの改行変換に失敗しました。")});
+    EXPECT_EQ(Boxes(),
+              std::vector<std::string>{Sjis("構成定義ファイルの改行変換に失敗しました。")});
     EXPECT_EQ(router_->journal().find("\"event\":\"upload\""), std::string::npos);
 }
 

@@ -6,8 +6,8 @@
 #include "maintenance.h"
 #include "test_support.h"
 
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace quellin::console {
@@ -36,7 +36,8 @@ public:
     bool CollectLog(const MaintenanceTarget& t, bool unattended) override {
         calls.push_back("CollectLog " + t.name + (unattended ? " unattended" : ""));
         collectThread = std::this_thread::get_id();
-        if (clock != nullptr) clock->Advance(collectSeconds);
+        if (clock != nullptr)
+            clock->Advance(collectSeconds);
         return succeed;
     }
 

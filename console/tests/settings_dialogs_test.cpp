@@ -89,17 +89,20 @@ INSTANTIATE_TEST_SUITE_P(
     Fields, DeviceSettingsChecks,
     ::testing::Values(
         FieldCase{"name_64_half_width", [](auto& f) { f.name = std::string(64, 'a'); }, ""},
-        FieldCase{"name_65_half_width", [](auto& f) { f.name = std::string(65, 'a'); }, kNameTooLong},
+        FieldCase{"name_65_half_width", [](auto& f) { f.name = std::string(65, 'a'); },
+                  kNameTooLong},
         FieldCase{"name_32_full_width",
                   [](auto& f) {
                       f.name.clear();
-                      for (int i = 0; i < 32; ++i) f.name += Sjis("装");
+                      for (int i = 0; i < 32; ++i)
+                          f.name += Sjis("装");
                   },
                   ""},
         FieldCase{"name_33_full_width",
                   [](auto& f) {
                       f.name.clear();
-                      for (int i = 0; i < 33; ++i) f.name += Sjis("装");
+                      for (int i = 0; i < 33; ++i)
+                          f.name += Sjis("装");
                   },
                   kNameTooLong},
         FieldCase{"name_comma", [](auto& f) { f.name = "a,b"; }, kForbidden},
@@ -175,7 +178,8 @@ TEST_F(DeviceSettingsTest, RegistrationInAnEmptyRowLogsTheName) {
     EXPECT_EQ(Logic().Ok(typed), DeviceSettingsLogic::OkResult::Close);
     EXPECT_EQ(device_.address, "10.0.0.3");
     EXPECT_EQ(device_.accessId, "id3");
-    EXPECT_NE(ToolLog().find(Sjis("装置情報を設定しました。装置名：") + "branch03"), std::string::npos);
+    EXPECT_NE(ToolLog().find(Sjis("装置情報を設定しました。装置名：") + "branch03"),
+              std::string::npos);
 }
 
 TEST_F(DeviceSettingsTest, ConfirmedDeletionEmptiesTheTextsOnly) {

@@ -19,8 +19,10 @@ using testing::WaitUntil;
 class SyslogControlProcessTest : public testing::TempDirTest {
 protected:
     void SetUp() override {
-        if (geteuid() != 0) GTEST_SKIP() << "Syslogd binds UDP port 514, which needs root";
-        if (FindProcessByName(kSyslogdName) != 0) GTEST_SKIP() << "a Syslogd already runs here";
+        if (geteuid() != 0)
+            GTEST_SKIP() << "Syslogd binds UDP port 514, which needs root";
+        if (FindProcessByName(kSyslogdName) != 0)
+            GTEST_SKIP() << "a Syslogd already runs here";
         std::filesystem::create_directories(dir / "syslog");
         std::filesystem::create_directories(dir / "run");
         std::filesystem::copy_file(std::filesystem::path(QUELLIN_BIN_DIR) / "Syslogd",

@@ -19,15 +19,18 @@ public:
                   std::vector<std::string> settings)
         : state_(stateDir), address_(address) {
         std::filesystem::create_directories(stateDir);
-        std::vector<std::string> args{"--state",       stateDir.string(), "--address", address,
-                                      "--telnet-port", "0",               "--ftp-port", "0",
-                                      "--reset-delay-ms", "100"};
+        std::vector<std::string> args{
+            "--state", stateDir.string(),  "--address", address, "--telnet-port", "0", "--ftp-port",
+            "0",       "--reset-delay-ms", "100"};
         args.insert(args.end(), settings.begin(), settings.end());
         process_ = std::make_unique<testing::ChildProcess>(
             std::string(QUELLIN_BIN_DIR) + "/tarnsim", args, std::vector<std::string>{},
             std::string(), (stateDir / "ready.txt").string());
         testing::WaitUntil(
-            [&] { return testing::ReadFile(stateDir / "ready.txt").find("ready all") != std::string::npos; },
+            [&] {
+                return testing::ReadFile(stateDir / "ready.txt").find("ready all") !=
+                       std::string::npos;
+            },
             10000);
         std::smatch m;
         const std::string ready = testing::ReadFile(stateDir / "ready.txt");
@@ -49,7 +52,8 @@ public:
     // The commands the router received, in order.
     std::vector<std::string> commands() const {
         std::vector<std::string> texts;
-        static const std::regex command("\"event\":\"command\",\"peer\":\"[^\"]*\",\"text\":\"([^\"]*)\"");
+        static const std::regex command(
+            "\"event\":\"command\",\"peer\":\"[^\"]*\",\"text\":\"([^\"]*)\"");
         const std::string text = journal();
         for (std::sregex_iterator it(text.begin(), text.end(), command), end; it != end; ++it)
             texts.push_back((*it)[1]);

@@ -1,0 +1,212 @@
+#include "installer.h"
+
+#include "codec.h"
+#include "desktop_entry.h"
+#include "profile_file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace quellin::setup {
+namespace fs = std::filesystem;
+
+namespace {
+
+SetupMessage Warning(const char* text) {
+    return {cp932::Jp(text), MsgIcon::Exclamation};
+}
+
+// A path that cannot be found means a wrong folder to the user; anything
+// else is shown with its description and number.
+SetupMessage ErrorMessage(std::error_code ec) {
+    if (ec == std::errc::no_such_file_or_directory)
+        return Warning(kFolderWrong);
+    return {ec.message() + " " + std::to_string(ec.value()), MsgIcon::Exclamation};
+}
+
+bool HasDoubleByteCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return cp932::IsLeadByte(static_cast<unsigned char>(c)); });
+}
+
+bool IsSameOrBelow(const fs::path& inner, const fs::path& outer) {
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(inner, ec);
+    if (ec)
+        return false;
+    const fs::path b = fs::weakly_canonical(outer, ec);
+    if (ec)
+        return false;
+    auto [ai, bi] = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+    return bi == b.end() || (std::next(bi) == b.end() && bi->empty());
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+}  // namespace
+
+int MakeDirectory(const fs::path& folder) {
+    return ::mkdir(folder.c_str(), 0777) == 0 ? 0 : errno;
+}
+
+bool CreateFolderWithParents(std::string_view folder, const MakeDirectoryFn& makeDirectory) {
+    const std::string full(folder);
+    if (full.empty())
+        return false;
+    // Each pass creates one more level, so the passes are bounded by the
+    // number of levels.
+    const auto levels = static_cast<std::size_t>(std::count(full.begin(), full.end(), '/')) + 1;
+    for (std::size_t pass = 0; pass <= levels; ++pass) {
+        std::string current = full;
+        for (;;) {
+            const int error = makeDirectory(cp932::ToPath(current));
+            if (error == 0 || error == EEXIST)
+                break;
+            if (error != ENOENT || current.size() < 2)
+                return false;
+            const auto cut = current.rfind('/', current.size() - 2);
+            if (cut == std::string::npos || cut == 0)
+                return false;
+            current.resize(cut);
+        }
+        if (current == full)
+            return true;
+    }
+    return false;
+}
+
+std::optional<fs::path> FindSettingsFile(const fs::path& folder) {
+    std::error_code ec;
+    if (fs::is_regular_file(folder / "NEXORA.INI", ec))
+        return folder / "NEXORA.INI";
+    std::optional<fs::path> found;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (EqualsIgnoringAsciiCase(name, "NEXORA.INI") && it->is_regular_file(ec) &&
+            (!found || name < found->filename().string()))
+            found = it->path();
+    }
+    return found;
+}
+
+std::error_code CopyFolder(const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::recursive_directory_iterator it(from, ec);
+    for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const fs::path target = to / it->path().lexically_relative(from);
+        const fs::file_status source = it->symlink_status(ec);
+        if (ec)
+            break;
+        const fs::file_status existing = fs::symlink_status(target, ec);
+        ec.clear();
+        if (fs::is_symlink(source)) {
+            if (fs::exists(existing) && !fs::is_directory(existing) && !fs::remove(target, ec))
+                break;
+            fs::copy_symlink(it->path(), target, ec);
+        } else if (fs::is_directory(source)) {
+            if (!fs::is_directory(existing))
+                fs::create_directory(target, ec);
+        } else if (fs::is_regular_file(source)) {
+            // A link in the way would make the copy write through it.
+            if (fs::is_symlink(existing) && !fs::remove(target, ec))
+                break;
+            fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
+        }
+    }
+    return ec;
+}
+
+void MakeOwnerWritable(const fs::path& folder) {
+    std::error_code ec;
+    fs::permissions(folder, fs::perms::owner_write, fs::perm_options::add, ec);
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
+    for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::error_code ignored;
+        if (!it->is_symlink(ignored))
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+    }
+}
+
+CInstaller::CInstaller(fs::path mediumFolder, ProcessLauncher& launcher,
+                       std::optional<fs::path> desktopFolder, MakeDirectoryFn makeDirectory)
+    : medium_(std::move(mediumFolder)),
+      launcher_(launcher),
+      desktop_(std::move(desktopFolder)),
+      makeDirectory_(std::move(makeDirectory)) {}
+
+std::optional<SetupMessage> CInstaller::PrepareFolder(std::string_view folderText) {
+    if (folderText.empty())
+        return Warning(kFolderWrong);
+    if (HasDoubleByteCharacter(folderText))
+        return Warning(kJapaneseInFolder);
+    std::string folder(folderText);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    // A relative folder would land wherever Setup happened to be started;
+    // the root or a folder inside the medium would be overwritten by the
+    // copy or copied into itself.
+    if (folder.front() != '/' || folder == "/" || IsSameOrBelow(cp932::ToPath(folder), medium_))
+        return Warning(kFolderWrong);
+    // A file of that name "exists" to the walk but cannot take the copy.
+    std::error_code ec;
+    if (!CreateFolderWithParents(folder, makeDirectory_) ||
+        !fs::is_directory(cp932::ToPath(folder), ec))
+        return Warning(kFolderWrong);
+    folder_ = folder;
+    return std::nullopt;
+}
+
+std::optional<SetupMessage> CInstaller::CopyAndConfigure() {
+    const fs::path install = cp932::ToPath(folder_);
+    if (std::error_code ec = CopyFolder(medium_, install))
+        return ErrorMessage(ec);
+
+    MakeOwnerWritable(install);
+
+    for (const char* program : {kSetupProgram, kPatcherProgram}) {
+        std::error_code ec;
+        fs::remove(install / program, ec);
+        if (ec)
+            return ErrorMessage(ec);
+    }
+
+    const fs::path patcher = medium_ / kPatcherProgram;
+    std::error_code ec;
+    if (!fs::is_regular_file(patcher, ec))
+        return ErrorMessage(std::make_error_code(std::errc::no_such_file_or_directory));
+    StartResult started = launcher_.Start(
+        patcher,
+        {(install / "httpd" / "conf" / "httpd.conf").string(), install.string(), kPatcherPort});
+    if (started.error != 0)
+        return ErrorMessage(std::error_code(started.error, std::generic_category()));
+    patcherPid_ = started.pid;
+
+    if (auto settings = FindSettingsFile(install)) {
+        ProfileFile file(*settings);
+        const std::pair<const char*, std::string> keys[] = {{"FIRMDIR", folder_ + "/firmware"},
+                                                            {"LOGDIR", folder_ + "/log"},
+                                                            {"PORT", kPatcherPort}};
+        for (const auto& [key, value] : keys) {
+            errno = 0;
+            if (!file.WriteString("Config", key, value))
+                return ErrorMessage(
+                    std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
+        }
+    }
+
+    if (!desktop_)
+        return SetupMessage{"HOME is not set", MsgIcon::Exclamation};
+    if (std::error_code entry = WriteDesktopEntry(*desktop_, install))
+        return ErrorMessage(entry);
+    return std::nullopt;
+}
+
+}  // namespace quellin::setup

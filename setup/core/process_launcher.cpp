@@ -1,0 +1,45 @@
+#include "process_launcher.h"
+
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace quellin::setup {
+
+StartResult PosixProcessLauncher::Start(const std::filesystem::path& program,
+                                        const std::vector<std::string>& arguments) {
+    std::vector<std::string> words;
+    words.reserve(arguments.size() + 1);
+    words.push_back(program.string());
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    int rc = posix_spawn(&pid, words.front().c_str(), nullptr, nullptr, argv.data(), environ);
+    if (rc != 0)
+        return {-1, rc};
+    return {pid, 0};
+}
+
+std::optional<int> PosixProcessLauncher::Wait(int pid) {
+    int status = 0;
+    pid_t rc;
+    do {
+        rc = waitpid(pid, &status, 0);
+    } while (rc < 0 && errno == EINTR);
+    if (rc != pid)
+        return std::nullopt;
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return std::nullopt;
+}
+
+}  // namespace quellin::setup
