@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     quellin::ProfileDocument document(bytes);
     // Reading the bytes and writing them back changes nothing.
-    if (document.Bytes() != bytes) std::abort();
+    if (document.Bytes() != bytes)
+        std::abort();
     for (const char* key : {"FIRMDIR", "PORT", "MaxLineCount", ""})
         static_cast<void>(document.Find("Config", key));
     static_cast<void>(document.Keys("Config"));
@@ -18,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     document.Set("Config", "PORT", "8080");
     quellin::ProfileDocument reread(document.Bytes());
     auto port = reread.Find("Config", "PORT");
-    if (!port || *port != "8080") std::abort();
+    if (!port || *port != "8080")
+        std::abort();
     return 0;
 }
