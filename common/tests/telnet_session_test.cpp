@@ -30,13 +30,7 @@ void PrintTo(const Row& row, std::ostream* os) {
     *os << row.name;
 }
 
-// Names parameterised cases after their table row.
-struct RowName {
-    template <typename Row>
-    std::string operator()(const ::testing::TestParamInfo<Row>& row) const {
-        return row.param.name;
-    }
-};
+using testing::RowName;
 using testing::Sjis;
 
 // --- A dialogue fed from memory ---------------------------------------------

@@ -67,6 +67,14 @@ private:
     std::optional<int> status_;
 };
 
+// Names parameterised cases after their table row's `name`.
+struct RowName {
+    template <typename Row>
+    std::string operator()(const ::testing::TestParamInfo<Row>& row) const {
+        return row.param.name;
+    }
+};
+
 // Polls the condition every 20 ms for up to timeoutMs.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
