@@ -57,6 +57,10 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
     }
     settings_ = std::move(load.settings);
 
+    if (services_.mail == nullptr) {
+        mail_ = std::make_unique<SmtpClient>();
+        services_.mail = mail_.get();
+    }
     window_ = std::make_unique<MainWindow>(settings_, services_);
     window_->InstallTrayIcon();
 

@@ -6,6 +6,7 @@
 #include "main_window.h"
 #include "message_box.h"
 #include "single_instance.h"
+#include "smtp_client.h"
 #include "syslog_receiver.h"
 #include "syslogd_settings.h"
 
@@ -51,6 +52,7 @@ private:
     MessageBoxes& boxes_;
     MainWindow::Services services_;
     SyslogdSettings settings_;
+    std::unique_ptr<SmtpClient> mail_;
     std::unique_ptr<SingleInstanceLock> lock_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SyslogReceiver> receiver_;

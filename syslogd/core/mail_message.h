@@ -1,0 +1,49 @@
+// Composition of a notification mail: the header lines, the body, and the
+// Japanese encodings the mail carries (ISO-2022-JP text, "B" encoded-words
+// in the header, Base64), all on CP932 byte strings.
+#pragma once
+
+#include "syslogd_settings.h"
+
+#include <string>
+#include <string_view>
+
+namespace quellin::syslogd {
+
+struct CleanText {
+    std::string text;
+    bool nonAscii = false;  // held a double-byte or half-width katakana character
+};
+
+// Half-width katakana become their full-width forms; single bytes that are
+// neither ASCII nor half-width katakana (and a lead byte without its trail
+// byte) become "."; double-byte characters are kept.
+CleanText CleanUpForMail(std::string_view cp932);
+
+// The ISO-2022-JP form of cleaned-up CP932 text.  A double-byte character
+// outside the JIS X 0208 rows (user-defined and vendor ranges) is sent as
+// the geta mark rather than as two NUL bytes, which many readers cut at.
+std::string ToIso2022Jp(std::string_view cp932);
+
+// Standard Base64 with "=" padding and no line breaks.
+std::string Base64Encode(std::string_view bytes);
+
+// Puts every run of non-ASCII characters into "=?ISO-2022-JP?B?...?="
+// encoded-words, each at most 74 characters long and followed by a space,
+// with a space before each run.
+std::string EncodeHeaderWords(std::string_view header);
+
+// Folds every CR LF line of the header at spaces so that no line grows
+// past 75 characters unless a single word is longer.
+std::string FoldHeader(std::string_view header);
+
+// The whole message (header, blank line, body) for the entry and the text
+// of the triggering message.
+std::string ComposeMail(const std::string& clientMailAddress, const SearchEntry& entry,
+                        std::string_view mailText);
+
+// The message as sent after DATA: lines starting with "." get another ".",
+// then CR LF "." CR LF ends it.
+std::string DataSection(std::string_view message);
+
+}  // namespace quellin::syslogd

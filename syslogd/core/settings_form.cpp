@@ -1,0 +1,195 @@
+#include "settings_form.h"
+
+#include "codec.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace quellin::syslogd {
+namespace {
+
+constexpr std::uint8_t kDispNoFilter = 1;
+constexpr std::uint8_t kDispShow = 2;
+constexpr std::uint8_t kDispHide = 4;
+constexpr std::uint8_t kDispLevel = 8;
+constexpr std::uint8_t kDispFacility = 16;
+
+// A whole positive number within [1, limit], spaces around it allowed.
+std::optional<std::int64_t> PositiveNumber(const std::string& text, std::int64_t limit) {
+    std::string trimmed = TrimSpaces(text);
+    if (trimmed.empty() || trimmed.size() > 10)
+        return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : trimmed) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > limit)
+        return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::string TrimSpaces(const std::string& text) {
+    std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    std::size_t last = text.find_last_not_of(' ');
+    return text.substr(first, last - first + 1);
+}
+
+SettingsForm FormFromSettings(const SyslogdSettings& settings) {
+    SettingsForm form;
+    form.dispCount = std::to_string(settings.maxLineCount);
+    form.rows.assign(settings.searchTable.begin(),
+                     settings.searchTable.begin() +
+                         static_cast<std::ptrdiff_t>(ActiveEntryCount(settings.searchTable)));
+    form.mailSend = settings.mailSendFlag;
+    if (settings.mailSendFlag) {
+        form.smtpServer = settings.smtpServer;
+        form.clientMailAddress = settings.clientMailAddress;
+    }
+    form.smtpPort = std::to_string(settings.smtpPort);
+    form.soundOption = settings.soundType >= 1 && settings.soundType <= 3 ? settings.soundType : 2;
+    form.wavPath = settings.wavPath;
+    form.logWrite = settings.logWriteFlag;
+    form.logPath = settings.logPath;
+    form.popBackColor = settings.popBackColor;
+    form.popForeColor = settings.popForeColor;
+    form.mainBackColor = settings.mainBackColor;
+    form.mainForeColor = settings.mainForeColor;
+    if (settings.dispFilter & kDispShow)
+        form.filterMode = FilterMode::ShowMatching;
+    else if (settings.dispFilter & kDispHide)
+        form.filterMode = FilterMode::HideMatching;
+    form.levelChecked = (settings.dispFilter & kDispLevel) != 0;
+    form.facilityChecked = (settings.dispFilter & kDispFacility) != 0;
+    form.levelBits = settings.filterLevel;
+    form.facilityBits = settings.filterFacility;
+    return form;
+}
+
+std::optional<std::string> CheckSettingsForm(const SettingsForm& form) {
+    if (!PositiveNumber(form.dispCount, std::numeric_limits<std::int32_t>::max()))
+        return cp932::Jp("リスト表示件数の設定が不正です。");
+    if (form.mailSend) {
+        if (form.smtpServer.empty())
+            return cp932::Jp("SMTPサーバの設定が不正です。");
+        if (!PositiveNumber(form.smtpPort, 65535))
+            return cp932::Jp("SMTPポート番号の設定が不正です。");
+        if (form.clientMailAddress.empty())
+            return cp932::Jp("送信元メールアドレスの設定が不正です。");
+    }
+    if (form.soundOption == 3 && form.wavPath.empty())
+        return cp932::Jp("wavファイルの設定が不正です。");
+    if (form.logWrite && form.logPath.empty())
+        return cp932::Jp("受信ログの保存先の設定が不正です。");
+    if (form.filterMode != FilterMode::NoFilter) {
+        if (!form.levelChecked && !form.facilityChecked)
+            return cp932::Jp("Display Filter 条件指定を選択して下さい。");
+        if (form.levelChecked && form.levelBits == 0)
+            return cp932::Jp("Levelの指定がありません。");
+        if (form.facilityChecked && form.facilityBits == 0)
+            return cp932::Jp("Facilityの指定がありません。");
+    }
+    return std::nullopt;
+}
+
+void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
+    settings.maxLineCount = static_cast<std::int32_t>(
+        PositiveNumber(form.dispCount, std::numeric_limits<std::int32_t>::max()).value_or(1));
+
+    std::vector<SearchEntry> table(SearchTableSize(settings.searchMaxKensu));
+    std::copy_n(form.rows.begin(), std::min(form.rows.size(), table.size()), table.begin());
+    settings.searchTable = std::move(table);
+
+    settings.mailSendFlag = form.mailSend;
+    if (form.mailSend) {
+        settings.smtpServer = TrimSpaces(form.smtpServer);
+        settings.smtpPort =
+            static_cast<std::int32_t>(PositiveNumber(form.smtpPort, 65535).value_or(25));
+        settings.clientMailAddress = TrimSpaces(form.clientMailAddress);
+    }
+    settings.soundType = static_cast<std::int16_t>(form.soundOption);
+    if (form.soundOption == 3)
+        settings.wavPath = TrimSpaces(form.wavPath);
+    settings.logWriteFlag = form.logWrite;
+    if (form.logWrite)
+        settings.logPath = TrimSpaces(form.logPath);
+    settings.popBackColor = form.popBackColor;
+    settings.popForeColor = form.popForeColor;
+    settings.mainBackColor = form.mainBackColor;
+    settings.mainForeColor = form.mainForeColor;
+    settings.filterLevel = form.levelChecked ? form.levelBits : 0;
+    settings.filterFacility = form.facilityChecked ? form.facilityBits : 0;
+    if (form.filterMode == FilterMode::NoFilter) {
+        settings.dispFilter = kDispNoFilter;
+    } else {
+        std::uint8_t value = form.filterMode == FilterMode::ShowMatching ? kDispShow : kDispHide;
+        if (form.levelChecked)
+            value |= kDispLevel;
+        if (form.facilityChecked)
+            value |= kDispFacility;
+        settings.dispFilter = value;
+    }
+}
+
+SearchInputForm FormFromEntry(const SearchEntry& entry) {
+    SearchInputForm form;
+    form.searchStr = entry.keyStr;
+    if (entry.dispStr == ShowMessageItselfText())
+        form.useMessageItself = true;
+    else
+        form.dispStr = entry.dispStr;
+    form.mailSend = entry.mailFlag;
+    form.subject = entry.subjectStr;
+    form.to = entry.toStr;
+    form.data = entry.dataStr;
+    form.from = entry.fromStr;
+    form.noPopup = entry.noPopMail;
+    return form;
+}
+
+std::optional<std::string> CheckSearchInput(const SearchInputForm& form) {
+    if (form.searchStr.empty())
+        return cp932::Jp("検索文字列の設定は省略できません。");
+    if (form.mailSend && form.to.empty())
+        return cp932::Jp("宛先の設定は省略できません。");
+    return std::nullopt;
+}
+
+SearchEntry EntryFromForm(const SearchInputForm& form) {
+    SearchEntry entry;
+    entry.keyStr = form.searchStr;
+    entry.dispStr =
+        form.useMessageItself || form.dispStr.empty() ? ShowMessageItselfText() : form.dispStr;
+    entry.mailFlag = form.mailSend;
+    if (form.mailSend) {
+        entry.subjectStr = form.subject;
+        entry.toStr = form.to;
+        entry.dataStr = form.data;
+        entry.fromStr = form.from;
+        entry.noPopMail = form.noPopup;
+    }
+    return entry;
+}
+
+const std::array<std::int32_t, 48> kColorPalette = {
+    0xFFFFFF, 0xC0C0FF, 0xC0E0FF, 0xC0FFFF, 0xC0FFC0, 0xFFFFC0, 0xFFC0C0, 0xFFC0FF,
+    0xE0E0E0, 0x8080FF, 0x80C0FF, 0x80FFFF, 0x80FF80, 0xFFFF80, 0xFF8080, 0xFF80FF,
+    0xC0C0C0, 0x0000FF, 0x0080FF, 0x00FFFF, 0x00FF00, 0xFFFF00, 0xFF0000, 0xFF00FF,
+    0x808080, 0x0000C0, 0x0040C0, 0x00C0C0, 0x00C000, 0xC0C000, 0xC00000, 0xC000C0,
+    0x404040, 0x000080, 0x004080, 0x008080, 0x008000, 0x808000, 0x800000, 0x800080,
+    0x000000, 0x000040, 0x404080, 0x004040, 0x004000, 0x404000, 0x400000, 0x400040,
+};
+
+std::optional<std::size_t> PaletteIndexOf(std::int32_t color) {
+    auto it = std::find(kColorPalette.begin(), kColorPalette.end(), color);
+    if (it == kColorPalette.end())
+        return std::nullopt;
+    return static_cast<std::size_t>(it - kColorPalette.begin());
+}
+
+}  // namespace quellin::syslogd

@@ -1,0 +1,76 @@
+// What the settings window and the search-entry dialog edit, without the
+// widgets: the values of their controls, the checks of OK in their order,
+// and how confirmed values reach the settings.
+#pragma once
+
+#include "syslogd_settings.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellin::syslogd {
+
+inline constexpr std::uint8_t kAllLevels = 255;
+inline constexpr std::int32_t kAllFacilities = 0x7FFFFF;
+
+enum class FilterMode { NoFilter, ShowMatching, HideMatching };
+
+// The controls of the four tabs; texts are CP932 as typed.
+struct SettingsForm {
+    std::string dispCount;
+    std::vector<SearchEntry> rows;  // the search list's working copy
+    bool mailSend = false;
+    std::string smtpServer;
+    std::string smtpPort;
+    std::string clientMailAddress;
+    int soundOption = 2;  // opt1..opt3
+    std::string wavPath;
+    bool logWrite = false;
+    std::string logPath;
+    std::int32_t popBackColor = 0;
+    std::int32_t popForeColor = 0;
+    std::int32_t mainBackColor = 0;
+    std::int32_t mainForeColor = 0;
+    FilterMode filterMode = FilterMode::NoFilter;
+    bool levelChecked = false;
+    bool facilityChecked = false;
+    std::uint8_t levelBits = 0;
+    std::int32_t facilityBits = 0;
+};
+
+SettingsForm FormFromSettings(const SyslogdSettings& settings);
+
+// The warning of the first failing check of OK (CP932), or nullopt.
+std::optional<std::string> CheckSettingsForm(const SettingsForm& form);
+
+// Applies a form that passed the checks, in the window's order.
+void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings);
+
+// The search-entry dialog.
+struct SearchInputForm {
+    std::string searchStr;
+    std::string dispStr;
+    bool useMessageItself = false;  // chk_Default
+    bool mailSend = false;
+    std::string subject;
+    std::string to;
+    std::string data;
+    std::string from;
+    bool noPopup = false;
+};
+
+SearchInputForm FormFromEntry(const SearchEntry& entry);
+std::optional<std::string> CheckSearchInput(const SearchInputForm& form);
+SearchEntry EntryFromForm(const SearchInputForm& form);
+
+// The colour dialog's palette, row by row, as stored colour values.
+extern const std::array<std::int32_t, 48> kColorPalette;
+std::optional<std::size_t> PaletteIndexOf(std::int32_t color);
+
+// Spaces around the text removed (not tabs), as the window trims values.
+std::string TrimSpaces(const std::string& text);
+
+}  // namespace quellin::syslogd
