@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace quellin {
 namespace {
@@ -84,6 +86,19 @@ std::string Unquote(std::string_view value) {
 
 }  // namespace
 
+std::string FoldProfileName(std::string_view name) {
+    std::string folded(name);
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        auto c = static_cast<unsigned char>(folded[i]);
+        if (cp932::IsLeadByte(c)) {
+            ++i;
+        } else {
+            folded[i] = static_cast<char>(FoldAscii(c));
+        }
+    }
+    return folded;
+}
+
 ProfileDocument::ProfileDocument(std::string_view bytes) {
     std::size_t pos = 0;
     while (pos < bytes.size()) {
@@ -148,6 +163,84 @@ std::vector<std::string> ProfileDocument::Keys(std::string_view section) const {
             keys.emplace_back(kv->key);
     }
     return keys;
+}
+
+std::vector<std::pair<std::string, std::string>> ProfileDocument::Values(
+    std::string_view section) const {
+    std::vector<std::pair<std::string, std::string>> values;
+    auto header = FindSection(section);
+    if (!header)
+        return values;
+    std::unordered_set<std::string> seen;
+    for (std::size_t i = *header + 1, end = SectionEnd(*header); i < end; ++i) {
+        auto kv = SplitKeyLine(lines_[i].text);
+        if (!kv || !seen.insert(FoldProfileName(kv->key)).second)
+            continue;
+        values.emplace_back(std::string(kv->key), Unquote(kv->value));
+    }
+    return values;
+}
+
+void ProfileDocument::SetMany(std::string_view section,
+                              const std::vector<std::pair<std::string, std::string>>& entries) {
+    if (entries.empty())
+        return;
+    auto header = FindSection(section);
+    if (!header) {
+        if (!lines_.empty() && lines_.back().end.empty())
+            lines_.back().end = "\r\n";
+        lines_.push_back({"[" + std::string(Trim(section)) + "]", "\r\n"});
+        header = lines_.size() - 1;
+    }
+    // As with repeated Set calls, a name given twice keeps the place of its
+    // first entry and the spelling and value of its last.
+    struct Wanted {
+        std::size_t first;
+        std::size_t last;
+        bool written = false;
+    };
+    std::vector<std::string> names;
+    std::unordered_map<std::string, Wanted> wanted;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string name = FoldProfileName(Trim(entries[i].first));
+        auto [it, fresh] = wanted.try_emplace(name, Wanted{i, i});
+        if (fresh) {
+            names.push_back(name);
+        } else {
+            it->second.last = i;
+        }
+    }
+    auto lineFor = [&](const Wanted& w) {
+        return std::string(Trim(entries[w.last].first)) + "=" + entries[w.last].second;
+    };
+    const std::size_t end = SectionEnd(*header);
+    std::size_t lastFilled = *header;
+    for (std::size_t i = *header + 1; i < end; ++i) {
+        if (!Trim(lines_[i].text).empty())
+            lastFilled = i;
+        auto kv = SplitKeyLine(lines_[i].text);
+        if (!kv)
+            continue;
+        auto it = wanted.find(FoldProfileName(kv->key));
+        if (it == wanted.end() || it->second.written)
+            continue;
+        lines_[i].text = lineFor(it->second);
+        if (lines_[i].end.empty())
+            lines_[i].end = "\r\n";
+        it->second.written = true;
+    }
+    std::vector<Line> added;
+    for (const std::string& name : names) {
+        const Wanted& w = wanted.at(name);
+        if (!w.written)
+            added.push_back({lineFor(w), "\r\n"});
+    }
+    if (added.empty())
+        return;
+    if (lines_[lastFilled].end.empty())
+        lines_[lastFilled].end = "\r\n";
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastFilled + 1),
+                  std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
 }
 
 void ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {

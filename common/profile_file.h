@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quellin {
@@ -33,6 +34,13 @@ public:
     void Set(std::string_view section, std::string_view key, std::string_view value);
     // Names of the keys of a section, in file order (first occurrences).
     std::vector<std::string> Keys(std::string_view section) const;
+    // Every key of a section with its value as Find gives it, in file order
+    // (first occurrences), read in one pass.
+    std::vector<std::pair<std::string, std::string>> Values(std::string_view section) const;
+    // The same as Set for each entry in turn, done in one pass: large
+    // sections are written without rescanning the section for every key.
+    void SetMany(std::string_view section,
+                 const std::vector<std::pair<std::string, std::string>>& entries);
     std::string Bytes() const;
 
 private:
@@ -66,6 +74,10 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A section or key name folded so that equal names compare equal: ASCII
+// letters in upper case, two-byte CP932 characters unchanged.
+std::string FoldProfileName(std::string_view name);
 
 // The integer rule of the profile functions: optional blanks and sign, then
 // the leading decimal digits; no digits gives 0.

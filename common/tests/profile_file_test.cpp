@@ -156,5 +156,29 @@ TEST(ProfileKeys, ListsFirstOccurrencesInOrder) {
     EXPECT_EQ(doc.Keys("s"), (std::vector<std::string>{"b", "a"}));
 }
 
+TEST(ProfileBulk, SetManyWritesWhatRepeatedSetsWould) {
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {"A", "1"}, {"new", "2"}, {"b", "3"}, {"NEW", "4"}, {"Other", "5"}};
+    for (const char* file : {"", "[S]", "[S]\r\nb=0\r\n\r\n[T]\nA=9\n", "x\n[s]\na=0\n;c\n\n",
+                             "[T]\r\nA=1\r\n[S]\r\nB = \"q\"\r\nb=dup"}) {
+        ProfileDocument one(file);
+        for (const auto& [key, value] : entries)
+            one.Set("S", key, value);
+        ProfileDocument bulk(file);
+        bulk.SetMany("S", entries);
+        EXPECT_EQ(bulk.Bytes(), one.Bytes()) << file;
+    }
+}
+
+TEST(ProfileBulk, ValuesAgreeWithFind) {
+    ProfileDocument doc("[S]\r\n a = \"1\" \r\nB=2\r\nA=3\r\nnoequals\r\n[T]\r\nc=4\r\n");
+    const auto values = doc.Values("s");
+    ASSERT_EQ(values.size(), 2u);
+    for (const auto& [key, value] : values)
+        EXPECT_EQ(doc.Find("S", key), value) << key;
+    EXPECT_EQ(values[0], (std::pair<std::string, std::string>{"a", "1"}));
+    EXPECT_EQ(FoldProfileName("ab" + Sjis("ア")), "AB" + Sjis("ア"));
+}
+
 }  // namespace
 }  // namespace quellin

@@ -49,122 +49,15 @@ std::optional<std::int64_t> ParseWhole(std::string_view text) {
     return negative ? -value : value;
 }
 
-// The private-profile rules (see profile_file.h) applied to the one section
-// this file uses, in one pass: with a table of up to kSearchTableLimit
-// entries, looking each key up line by line would take seconds.
-struct Line {
-    std::string text;  // without its line end
-    std::string end;   // "\r\n", "\n" or "" for a last line without one
-};
-
-std::vector<Line> SplitProfileLines(std::string_view bytes) {
-    std::vector<Line> lines;
-    std::size_t pos = 0;
-    while (pos < bytes.size()) {
-        auto nl = bytes.find('\n', pos);
-        if (nl == std::string_view::npos) {
-            lines.push_back({std::string(bytes.substr(pos)), ""});
-            break;
-        }
-        std::size_t textEnd = nl;
-        std::string end = "\n";
-        if (textEnd > pos && bytes[textEnd - 1] == '\r') {
-            --textEnd;
-            end = "\r\n";
-        }
-        lines.push_back({std::string(bytes.substr(pos, textEnd - pos)), end});
-        pos = nl + 1;
-    }
-    return lines;
-}
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
-
-// Names compare without case for ASCII letters; two-byte characters exactly.
-std::string FoldName(std::string_view name) {
-    std::string folded(name);
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-        auto c = static_cast<unsigned char>(folded[i]);
-        if (cp932::IsLeadByte(c)) {
-            ++i;
-        } else if (c >= 'a' && c <= 'z') {
-            folded[i] = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return folded;
-}
-
-std::optional<std::string_view> SectionName(std::string_view line) {
-    line = Trim(line);
-    if (line.empty() || line.front() != '[')
-        return std::nullopt;
-    auto close = line.find(']');
-    return Trim(close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1));
-}
-
-struct KeyLine {
-    std::string_view key;
-    std::string_view value;
-};
-
-std::optional<KeyLine> SplitKeyLine(std::string_view line) {
-    auto eq = line.find('=');
-    if (eq == std::string_view::npos)
-        return std::nullopt;
-    return KeyLine{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))};
-}
-
-std::string Unquote(std::string_view value) {
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front())
-        value = value.substr(1, value.size() - 2);
-    return std::string(value);
-}
-
-// Lines [first, last) of the first section of that name; nullopt without one.
-struct SectionRange {
-    std::size_t header;
-    std::size_t end;
-};
-
-std::optional<SectionRange> FindSection(const std::vector<Line>& lines) {
-    const std::string wanted = FoldName(kSettingsSection);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        auto name = SectionName(lines[i].text);
-        if (!name || FoldName(*name) != wanted)
-            continue;
-        std::size_t end = i + 1;
-        while (end < lines.size() && !SectionName(lines[end].text))
-            ++end;
-        return SectionRange{i, end};
-    }
-    return std::nullopt;
-}
-
 class Reader {
 public:
     explicit Reader(std::optional<std::string_view> bytes) : exists_(bytes.has_value()) {
         if (!bytes)
             return;
-        std::vector<Line> lines = SplitProfileLines(*bytes);
-        auto section = FindSection(lines);
-        if (!section)
-            return;
-        for (std::size_t i = section->header + 1; i < section->end; ++i) {
-            auto kv = SplitKeyLine(lines[i].text);
-            if (kv)
-                values_.try_emplace(FoldName(kv->key), Unquote(kv->value));
-        }
+        // One pass over the section: with a table of up to
+        // kSearchTableLimit entries, looking each key up alone takes seconds.
+        for (auto& [key, value] : ProfileDocument(*bytes).Values(kSettingsSection))
+            values_.try_emplace(FoldProfileName(key), std::move(value));
     }
 
     bool exists() const { return exists_; }
@@ -196,7 +89,7 @@ public:
 
 private:
     const std::string* Find(std::string_view key) const {
-        auto it = values_.find(FoldName(key));
+        auto it = values_.find(FoldProfileName(key));
         return it == values_.end() ? nullptr : &it->second;
     }
 
@@ -214,51 +107,9 @@ public:
     }
 
     std::string Apply(std::string_view existing) const {
-        std::vector<Line> lines = SplitProfileLines(existing);
-        std::unordered_map<std::string, std::size_t> wanted;
-        for (std::size_t i = 0; i < entries_.size(); ++i)
-            wanted.try_emplace(FoldName(entries_[i].first), i);
-        std::vector<bool> written(entries_.size(), false);
-
-        auto section = FindSection(lines);
-        if (!section) {
-            if (!lines.empty() && lines.back().end.empty())
-                lines.back().end = "\r\n";
-            lines.push_back({"[" + std::string(kSettingsSection) + "]", "\r\n"});
-            section = SectionRange{lines.size() - 1, lines.size()};
-        }
-        std::size_t lastFilled = section->header;
-        for (std::size_t i = section->header + 1; i < section->end; ++i) {
-            if (!Trim(lines[i].text).empty())
-                lastFilled = i;
-            auto kv = SplitKeyLine(lines[i].text);
-            if (!kv)
-                continue;
-            auto it = wanted.find(FoldName(kv->key));
-            if (it == wanted.end() || written[it->second])
-                continue;
-            const auto& [key, value] = entries_[it->second];
-            lines[i].text = key + "=" + value;
-            if (lines[i].end.empty())
-                lines[i].end = "\r\n";
-            written[it->second] = true;
-        }
-        std::vector<Line> added;
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (!written[i])
-                added.push_back({entries_[i].first + "=" + entries_[i].second, "\r\n"});
-        }
-        if (lines[lastFilled].end.empty())
-            lines[lastFilled].end = "\r\n";
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastFilled + 1),
-                     std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()));
-
-        std::string out;
-        for (const auto& line : lines) {
-            out += line.text;
-            out += line.end;
-        }
-        return out;
+        ProfileDocument document(existing);
+        document.SetMany(kSettingsSection, entries_);
+        return document.Bytes();
     }
 
 private:
