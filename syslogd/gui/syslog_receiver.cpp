@@ -1,10 +1,15 @@
 #include "syslog_receiver.h"
 
-#include <QNetworkDatagram>
-#include <QTimer>
-#include <QUdpSocket>
+#include <QSocketNotifier>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace quellin::syslogd {
 namespace {
@@ -12,9 +17,13 @@ namespace {
 // Bursts from many routers must not overflow the socket while the window
 // thread is busy (a modal dialog, a long list update).
 constexpr int kWantedReceiveBuffer = 16 * 1024 * 1024;
-// Datagrams handled before other window events get their turn; the rest
-// follow at once from the event loop.
+
+// Datagrams handled before other window events get their turn.  The
+// notifier is level-triggered, so whatever is left raises it again at once.
 constexpr int kDatagramsPerTurn = 256;
+
+// The largest UDP payload over IPv4.
+constexpr std::size_t kMaxDatagram = 65507;
 
 void EnlargeReceiveBuffer(int fd) {
     int size = kWantedReceiveBuffer;
@@ -24,59 +33,76 @@ void EnlargeReceiveBuffer(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
 
-QString DottedAddress(const QHostAddress& address) {
-    bool isV4 = false;
-    quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : address.toString();
-}
-
 }  // namespace
 
+// The socket is read directly rather than through QUdpSocket, whose
+// one-notification-per-read bookkeeping could leave a socket full of
+// datagrams unread after a burst.
 SyslogReceiver::SyslogReceiver(Handler handler, QObject* parent)
-    : QObject(parent), handler_(std::move(handler)), socket_(new QUdpSocket(this)) {
-    connect(socket_, &QUdpSocket::readyRead, this, &SyslogReceiver::Drain);
+    : QObject(parent), handler_(std::move(handler)), buffer_(kMaxDatagram + 1) {}
+
+SyslogReceiver::~SyslogReceiver() {
+    delete notifier_;
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
-SyslogReceiver::~SyslogReceiver() = default;
-
 bool SyslogReceiver::Bind(quint16 port, QString* error) {
-    // Exclusive: a second server on the port must fail rather than share it.
-    if (!socket_->bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress)) {
+    auto fail = [&](int code) {
         if (error != nullptr)
-            *error = socket_->errorString();
+            *error = QString::fromLocal8Bit(std::strerror(code));
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
         return false;
-    }
-    EnlargeReceiveBuffer(static_cast<int>(socket_->socketDescriptor()));
+    };
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd_ < 0)
+        return fail(errno);
+    // Exclusive: no SO_REUSEADDR, so a second server on the port fails
+    // rather than sharing it.
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return fail(errno);
+    EnlargeReceiveBuffer(fd_);
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &SyslogReceiver::Drain);
     return true;
 }
 
 quint16 SyslogReceiver::localPort() const {
-    return socket_->localPort();
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
 }
 
 int SyslogReceiver::receiveBufferSize() const {
     int size = 0;
     socklen_t length = sizeof size;
-    if (::getsockopt(static_cast<int>(socket_->socketDescriptor()), SOL_SOCKET, SO_RCVBUF, &size,
-                     &length) != 0)
+    if (fd_ < 0 || ::getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, &length) != 0)
         return 0;
     return size;
 }
 
 void SyslogReceiver::Drain() {
-    drainScheduled_ = false;
-    for (int n = 0; n < kDatagramsPerTurn && socket_->hasPendingDatagrams(); ++n) {
-        QNetworkDatagram datagram = socket_->receiveDatagram();
-        if (!datagram.isValid())
-            break;
-        const QByteArray bytes = datagram.data();
-        const std::string source = DottedAddress(datagram.senderAddress()).toStdString();
-        handler_(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                 source);
-    }
-    if (socket_->hasPendingDatagrams() && !drainScheduled_) {
-        drainScheduled_ = true;
-        QTimer::singleShot(0, this, &SyslogReceiver::Drain);
+    for (int n = 0; n < kDatagramsPerTurn; ++n) {
+        sockaddr_in sender{};
+        socklen_t length = sizeof sender;
+        ssize_t got = ::recvfrom(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT,
+                                 reinterpret_cast<sockaddr*>(&sender), &length);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return;  // EAGAIN: nothing left; other errors: try at the next event
+        }
+        char source[INET_ADDRSTRLEN] = "";
+        ::inet_ntop(AF_INET, &sender.sin_addr, source, sizeof source);
+        handler_(std::string_view(buffer_.data(), static_cast<std::size_t>(got)), source);
     }
 }
 

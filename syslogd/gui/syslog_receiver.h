@@ -8,14 +8,14 @@
 
 #include <functional>
 #include <string_view>
+#include <vector>
 
-class QUdpSocket;
+class QSocketNotifier;
 
 namespace quellin::syslogd {
 
 class SyslogReceiver final : public QObject {
     Q_OBJECT
-
 public:
     // Called for each datagram with its bytes and the sender's dotted IPv4
     // address.
@@ -35,8 +35,9 @@ private:
     void Drain();
 
     Handler handler_;
-    QUdpSocket* socket_;
-    bool drainScheduled_ = false;
+    int fd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    std::vector<char> buffer_;
 };
 
 }  // namespace quellin::syslogd

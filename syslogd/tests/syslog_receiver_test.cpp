@@ -87,6 +87,26 @@ TEST_F(SyslogReceiverTest, DrainsABurstQueuedWhileBusy) {
     EXPECT_EQ(received.back().bytes, "<13>burst 1999");
 }
 
+TEST_F(SyslogReceiverTest, KeepsReadingWhileDatagramsArriveDuringADrain) {
+    ASSERT_TRUE(receiver.Bind(0));
+    Sender sender;
+    constexpr int kWaves = 20;
+    constexpr int kPerWave = 400;
+    // Datagrams arrive in waves while earlier ones are still being handled,
+    // as they do from a busy fleet; none may be left unread in the socket.
+    for (int wave = 0; wave < kWaves; ++wave) {
+        for (int i = 0; i < kPerWave; ++i)
+            ASSERT_TRUE(sender.Send(receiver.localPort(), "<13>wave " + std::to_string(wave)));
+        QTest::qWait(1);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == kWaves * kPerWave; }, 20000))
+        << received.size();
+    QTest::qWait(200);
+    ASSERT_TRUE(sender.Send(receiver.localPort(), "<13>after the burst"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == kWaves * kPerWave + 1; }, 5000));
+    EXPECT_EQ(received.back().bytes, "<13>after the burst");
+}
+
 TEST_F(SyslogReceiverTest, ReceiveBufferIsEnlarged) {
     ASSERT_TRUE(receiver.Bind(0));
     if (::geteuid() != 0)

@@ -1,0 +1,242 @@
+#!/bin/sh
+# Syslog reception side by side with rsyslog: for each receiver, loggen sends
+# UDP datagrams to 127.0.0.1 at rising rates for a fixed time, and a rate
+# counts as sustained when every message sent became one line of the
+# receiver's log file.  Rising stops after the first rate with loss.  Prints
+# the highest lossless rate of both and their ratio.
+#
+# Syslogd always listens on UDP 514, so its half needs root; without root it
+# is skipped with a message.  rsyslog and loggen run from Debian packages
+# unpacked into PEERS (fetched with apt-get download when missing), so the
+# machine's own syslog set-up is never touched.  Their libraries must be
+# installed: libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0
+# libjson-c5.
+#   RATES ("5000 10000 20000 50000 100000"), SECONDS_PER_RATE (10),
+#   MESSAGE_SIZE (200), RSYSLOG_PORT (45514), BIN (the folder holding
+#   Syslogd), PEERS (the folder for the unpacked packages)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+# Copied into build/bench/ the build folder is the parent; run from the
+# source tree it is build/.
+if [ -d "$here/../bin" ]; then build=$here/..; else build=$here/../build; fi
+bin=${BIN:-$build/bin}
+peers=${PEERS:-$build/bench-peers}
+rates=${RATES:-5000 10000 20000 50000 100000}
+seconds=${SECONDS_PER_RATE:-10}
+size=${MESSAGE_SIZE:-200}
+rsyslog_port=${RSYSLOG_PORT:-45514}
+syslogd_port=514
+
+work=
+loggen_pid=
+receiver_pid=
+stop_process() { # pid: TERM, then KILL when it has not ended within 10 s
+    [ -n "$1" ] || return 0
+    kill -TERM "$1" 2>/dev/null || return 0
+    n=0
+    while kill -0 "$1" 2>/dev/null && [ "$n" -lt 100 ]; do
+        sleep 0.1
+        n=$((n + 1))
+    done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+cleanup() {
+    stop_process "$loggen_pid"
+    loggen_pid=
+    stop_process "$receiver_pid"
+    receiver_pid=
+    if [ -n "$work" ]; then rm -rf "$work"; fi
+    work=
+}
+trap cleanup EXIT
+trap 'cleanup; exit 130' INT TERM
+
+# --- peers -----------------------------------------------------------------
+root=$peers/root
+rsyslogd=$root/usr/sbin/rsyslogd
+loggen=$root/usr/bin/loggen
+if [ ! -x "$rsyslogd" ] || [ ! -x "$loggen" ]; then
+    echo "unpacking rsyslog and syslog-ng-core into $peers"
+    mkdir -p "$peers/debs"
+    if ! (cd "$peers/debs" && apt-get download rsyslog syslog-ng-core >/dev/null 2>&1); then
+        echo "syslog bench skipped: 'apt-get download rsyslog syslog-ng-core' failed"
+        exit 0
+    fi
+    for deb in "$peers"/debs/rsyslog_*.deb "$peers"/debs/syslog-ng-core_*.deb; do
+        dpkg-deb -x "$deb" "$root"
+    done
+fi
+run_loggen() {
+    LD_LIBRARY_PATH=$root/usr/lib/syslog-ng SYSLOGNG_PREFIX=$root/usr "$loggen" "$@"
+}
+if ! run_loggen --help >/dev/null 2>&1 || ! "$rsyslogd" -v >/dev/null 2>&1; then
+    echo "syslog bench skipped: loggen or rsyslogd does not run; install their libraries:"
+    echo "  apt-get install libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0 libjson-c5"
+    exit 0
+fi
+
+work=$(mktemp -d)
+
+# --- measuring -------------------------------------------------------------
+lines_in() { # file
+    if [ -f "$1" ]; then wc -l < "$1"; else echo 0; fi
+}
+# The line count once the receiver has written its backlog: unchanged for
+# 2 s, or after 60 s at most.
+settled_lines() { # file
+    last=$(lines_in "$1")
+    still=0
+    n=0
+    while [ "$still" -lt 20 ] && [ "$n" -lt 600 ]; do
+        sleep 0.1
+        now=$(lines_in "$1")
+        if [ "$now" -eq "$last" ]; then still=$((still + 1)); else still=0; fi
+        last=$now
+        n=$((n + 1))
+    done
+    echo "$last"
+}
+# The kernel's count of datagrams dropped for a full receive buffer.
+rcvbuf_errors() {
+    awk '$1 == "Udp:" { if (!seen) { for (i = 2; i <= NF; i++) if ($i == "RcvbufErrors") col = i; seen = 1 }
+                        else { print $col; exit } }' /proc/net/snmp
+}
+# Bytes waiting unread in the receive queue of the socket bound to port: a
+# receiver that has stopped reading leaves its backlog there.
+unread_bytes() { # port
+    awk -v port="$(printf '%04X' "$1")" '
+        function hex(text,  n, i) {
+            n = 0
+            for (i = 1; i <= length(text); i++) n = n * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1
+            return n
+        }
+        { split($2, local, ":"); if (local[2] == port) { split($5, q, ":"); print hex(q[2]); exit } }
+    ' /proc/net/udp
+}
+# Sends probes until the receiver logs one; false when it never does.
+wait_until_listening() { # port file
+    n=0
+    while [ "$n" -lt 50 ]; do
+        kill -0 "$receiver_pid" 2>/dev/null || return 1
+        logger -d -n 127.0.0.1 -P "$1" -p user.notice -t bench probe 2>/dev/null || true
+        sleep 0.2
+        [ "$(lines_in "$2")" -gt 0 ] && return 0
+        n=$((n + 1))
+    done
+    return 1
+}
+
+# Runs every rate against one receiver already listening on port and
+# writing file; prints one line per rate and leaves the highest lossless
+# rate in $sustained and the rate loggen really reached there in $reached.
+measure() { # name port file
+    sustained=0
+    reached=0
+    for rate in $rates; do
+        before=$(settled_lines "$3")
+        dropped_before=$(rcvbuf_errors)
+        timeout -s KILL $((seconds + 30)) env \
+            LD_LIBRARY_PATH="$root/usr/lib/syslog-ng" SYSLOGNG_PREFIX="$root/usr" \
+            "$loggen" -i -D -r "$rate" -I "$seconds" -s "$size" 127.0.0.1 "$2" \
+            > "$work/loggen.out" 2>&1 &
+        loggen_pid=$!
+        wait "$loggen_pid" || true
+        loggen_pid=
+        sent=$(sed -n 's/^average rate.*count=\([0-9]*\).*/\1/p' "$work/loggen.out" | tail -1)
+        if [ -z "$sent" ]; then
+            echo "$1: loggen gave no count at $rate msg/s:" >&2
+            tail -5 "$work/loggen.out" >&2
+            return 1
+        fi
+        after=$(settled_lines "$3")
+        dropped=$(($(rcvbuf_errors) - dropped_before))
+        logged=$((after - before))
+        lost=$((sent - logged))
+        unread=$(unread_bytes "$2")
+        # The generator falls short of high rates on a busy machine.
+        achieved=$((sent / seconds))
+        printf '%s %7s msg/s for %s s: sent %s (%s msg/s), logged %s, lost %s (kernel buffer drops %s, left unread %s bytes)\n' \
+            "$1" "$rate" "$seconds" "$sent" "$achieved" "$logged" "$lost" "$dropped" "${unread:-0}"
+        if [ "$lost" -ne 0 ]; then return 0; fi
+        sustained=$rate
+        reached=$achieved
+    done
+}
+
+report() { # name sustained reached
+    if [ "$2" -eq 0 ]; then
+        echo "$1: lost messages already at the lowest rate tried"
+    else
+        echo "$1: $2 msg/s sustained without loss (loggen reached $3 msg/s)"
+    fi
+}
+
+# --- rsyslog ---------------------------------------------------------------
+mkdir -p "$work/rsyslog"
+cat > "$work/rsyslog/rsyslog.conf" <<EOF
+global(workDirectory="$work/rsyslog")
+module(load="imudp")
+input(type="imudp" address="127.0.0.1" port="$rsyslog_port" rcvbufSize="16m" ruleset="bench")
+ruleset(name="bench") {
+    action(type="omfile" file="$work/rsyslog/messages.txt" template="RSYSLOG_FileFormat")
+}
+EOF
+"$rsyslogd" -n -f "$work/rsyslog/rsyslog.conf" -i "$work/rsyslog/rsyslogd.pid" \
+    -M "$root/usr/lib/x86_64-linux-gnu/rsyslog" > "$work/rsyslog/rsyslogd.out" 2>&1 &
+receiver_pid=$!
+if ! wait_until_listening "$rsyslog_port" "$work/rsyslog/messages.txt"; then
+    echo "rsyslogd did not start listening on 127.0.0.1:$rsyslog_port:" >&2
+    tail -5 "$work/rsyslog/rsyslogd.out" >&2
+    exit 1
+fi
+measure rsyslog "$rsyslog_port" "$work/rsyslog/messages.txt"
+rsyslog_rate=$sustained
+rsyslog_reached=$reached
+stop_process "$receiver_pid"
+receiver_pid=
+
+# --- Syslogd ---------------------------------------------------------------
+syslogd_rate=
+syslogd_reached=0
+if [ "$(id -u)" -ne 0 ]; then
+    echo "syslogd: skipped, it listens on UDP port 514, which needs root"
+elif [ ! -x "$bin/Syslogd" ]; then
+    echo "syslogd: skipped, $bin/Syslogd is not built (configure with QUELLIN_BUILD_GUI=ON)"
+elif grep -qi '^ *[0-9]*: [0-9A-F]*:0202 ' /proc/net/udp /proc/net/udp6 2>/dev/null; then
+    echo "syslogd: skipped, UDP port 514 is already in use"
+else
+    # An installation folder of its own: the program reads Syslogd.ini
+    # beside itself, and its single-instance lock lives in XDG_RUNTIME_DIR.
+    install=$work/syslogd
+    mkdir -p "$install/run"
+    chmod 700 "$install/run"
+    cp "$bin/Syslogd" "$install/Syslogd"
+    printf '[SETUP]\r\nLogWriteFlag=1\r\nLogPath=%s\r\nSoundType=1\r\nMailSendFlag=0\r\n' \
+        "$install/syslogd.txt" > "$install/Syslogd.ini"
+    env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$install/run" LC_ALL=C \
+        "$install/Syslogd" > "$install/Syslogd.out" 2>&1 &
+    receiver_pid=$!
+    if ! wait_until_listening "$syslogd_port" "$install/syslogd.txt"; then
+        echo "Syslogd did not start listening on UDP 514:" >&2
+        tail -5 "$install/Syslogd.out" >&2
+        exit 1
+    fi
+    measure syslogd "$syslogd_port" "$install/syslogd.txt"
+    syslogd_rate=$sustained
+    syslogd_reached=$reached
+    stop_process "$receiver_pid"
+    receiver_pid=
+fi
+
+echo "message size ${size} bytes, ${seconds} s per rate, rates tried: $rates"
+if [ -n "$syslogd_rate" ]; then report syslogd "$syslogd_rate" "$syslogd_reached"; fi
+report rsyslog "$rsyslog_rate" "$rsyslog_reached"
+if [ -n "$syslogd_rate" ]; then
+    if [ "$rsyslog_rate" -gt 0 ]; then
+        awk -v s="$syslogd_rate" -v r="$rsyslog_rate" \
+            'BEGIN { printf "ratio syslogd/rsyslog: %.2f\n", s / r }'
+    else
+        echo "ratio syslogd/rsyslog: n/a (rsyslog lost messages at every rate)"
+    fi
+fi
