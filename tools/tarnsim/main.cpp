@@ -14,6 +14,7 @@
 
 #include "codec.h"
 #include "event_loop.h"
+#include "http_call.h"
 #include "journal.h"
 #include "profile_file.h"
 #include "router_config.h"
@@ -30,6 +31,9 @@ constexpr const char* kUsage =
     "       tarnsim syslog --from ADDRESS --to ADDRESS:PORT [--pri N]\n"
     "               [--stamp \"Mmm dd hh:mm:ss\" | --no-stamp] [--count N]\n"
     "               [--interval-ms N] [--raw] TEXT...\n"
+    "       tarnsim provision --from ADDRESS --url http://127.0.0.1:PORT/cgi-bin/Netprov\n"
+    "               --access-id ID --access-password PASSWORD [--post]\n"
+    "               [--state DIR] [--journal FILE] [--name NAME] [--timeout-ms N]\n"
     "\n"
     "Plays one router (settings on the command line) or a fleet (one router per\n"
     "line of the fleet file; command-line settings are the fleet's defaults).\n"
@@ -51,7 +55,14 @@ constexpr const char* kUsage =
     "         close-after-command[:TEXT], silence[:MS]), max-upload-bytes,\n"
     "  idle-timeout-ms\n"
     "\n"
-    "Fleet file lines:  defaults KEY=VALUE...  |  router KEY=VALUE... [count=N]\n";
+    "Fleet file lines:  defaults KEY=VALUE...  |  router KEY=VALUE... [count=N]\n"
+    "\n"
+    "provision: the router at ADDRESS asks the provisioning page for its update\n"
+    "(GET, or POST with --post) with its access ID and the MD5 digest of its\n"
+    "access password, and reads the page to the end (default limit 120000 ms).\n"
+    "The page is printed, kept whole in STATE/NAME/provision-page (NAME: the\n"
+    "address unless --name) and journalled as an \"http-call\" line with its\n"
+    "status and body.  Exit status 0 when the page came with status 200.\n";
 
 int Usage(const std::string& problem) {
     if (!problem.empty())
@@ -145,6 +156,125 @@ int SendSyslogCommand(const std::vector<std::string>& args) {
         }
     }
     return 0;
+}
+
+int ProvisionCommand(const std::vector<std::string>& args) {
+    std::string from = "127.0.0.2";
+    std::string urlText;
+    ProvisionCall call;
+    bool haveId = false;
+    bool havePassword = false;
+    std::string state = "tarnsim-state";
+    std::string journalPath;
+    std::string name;
+    int timeoutMs = 120000;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--post") {
+            call.post = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return Usage(arg + " needs a value");
+        const std::string& value = args[++i];
+        if (arg == "--from") {
+            from = value;
+        } else if (arg == "--url") {
+            urlText = value;
+        } else if (arg == "--access-id") {
+            call.accessId = value;
+            haveId = true;
+        } else if (arg == "--access-password") {
+            call.accessPassword = value;
+            havePassword = true;
+        } else if (arg == "--state") {
+            state = value;
+        } else if (arg == "--journal") {
+            journalPath = value;
+        } else if (arg == "--name") {
+            name = value;
+        } else if (arg == "--timeout-ms") {
+            if (value.empty() || value.size() > 7 ||
+                value.find_first_not_of("0123456789") != std::string::npos || std::stoi(value) < 1)
+                return Usage("--timeout-ms needs 1 to 9999999");
+            timeoutMs = std::stoi(value);
+        } else {
+            return Usage("provision: unexpected " + arg);
+        }
+    }
+    auto source = ParseIpv4(from);
+    if (!source || !IsLoopback(*source))
+        return Usage("--from needs a dotted loopback address");
+    std::string error;
+    auto url = ParseHttpUrl(urlText, error);
+    if (!url)
+        return Usage("--url: " + error);
+    if (!haveId || !havePassword)
+        return Usage("provision needs --access-id and --access-password");
+    // The command line speaks UTF-8; the router's settings are CP932.
+    for (std::string* text : {&call.accessId, &call.accessPassword}) {
+        auto converted = quellin::cp932::FromUtf8(*text);
+        if (!converted)
+            return Usage("the access ID and password must have a CP932 form");
+        *text = *converted;
+    }
+    call.url = *url;
+    if (name.empty())
+        name = from;
+
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::path(state) / name;
+    std::filesystem::create_directories(folder, ec);
+    if (ec)
+        return Usage(folder.string() + ": " + ec.message());
+    if (journalPath.empty())
+        journalPath = (std::filesystem::path(state) / "journal.jsonl").string();
+    Journal journal(journalPath);
+    if (!journal.ok())
+        return Usage(journal.error());
+
+    const std::string method = call.post ? "POST" : "GET";
+    journal.Write(name, from, "http-request", JsonLine().Add("method", method).Add("url", urlText));
+    std::string partial;
+    auto answer = Exchange(*source, url->server, BuildProvisionRequest(call),
+                           std::chrono::milliseconds(timeoutMs), error, &partial);
+    if (!answer) {
+        journal.Write(name, from, "http-call",
+                      JsonLine()
+                          .Add("method", method)
+                          .Add("url", urlText)
+                          .Add("ok", false)
+                          .Add("error", error)
+                          .Add("received", partial.size()));
+        std::fprintf(stderr, "tarnsim: %s\n", error.c_str());
+        return 1;
+    }
+    if (!quellin::WriteFileAtomically(folder / "provision-page", *answer))
+        std::fprintf(stderr, "tarnsim: cannot write %s\n", (folder / "provision-page").c_str());
+    auto response = ParseHttpResponse(*answer, error);
+    if (!response) {
+        journal.Write(name, from, "http-call",
+                      JsonLine()
+                          .Add("method", method)
+                          .Add("url", urlText)
+                          .Add("ok", false)
+                          .Add("error", error)
+                          .Add("received", answer->size()));
+        std::fprintf(stderr, "tarnsim: %s\n", error.c_str());
+        return 1;
+    }
+    journal.Write(name, from, "http-call",
+                  JsonLine()
+                      .Add("method", method)
+                      .Add("url", urlText)
+                      .Add("ok", response->status == 200)
+                      .Add("status", response->status)
+                      .Add("body", response->body));
+    std::printf("%s\n%s", response->statusLine.c_str(),
+                quellin::cp932::ToUtf8Lossy(response->body).c_str());
+    if (!response->body.empty() && response->body.back() != '\n')
+        std::printf("\n");
+    return response->status == 200 ? 0 : 1;
 }
 
 int RunRouters(const std::vector<std::string>& args) {
@@ -262,5 +392,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (!args.empty() && args[0] == "syslog")
         return SendSyslogCommand({args.begin() + 1, args.end()});
+    if (!args.empty() && args[0] == "provision")
+        return ProvisionCommand({args.begin() + 1, args.end()});
     return RunRouters(args);
 }

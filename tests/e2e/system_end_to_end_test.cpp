@@ -1,0 +1,406 @@
+// The whole system in one run, as an operator would have it: Setup installs
+// from the medium into a temporary folder, the installed web server serves
+// Netprov, a simulated fleet sits on its own loopback addresses, one router
+// provisions itself over HTTP, quellin maintains the others, and Syslogd,
+// started through the console's own control, writes what the routers send
+// into its log file.  Every operation-log line of the run is checked.
+#include "message_box.h"
+#include "service_manager.h"
+#include "syslog_control.h"
+#include "tarn_image.h"
+#include "tarnsim_client.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace quellin {
+namespace {
+
+namespace fs = std::filesystem;
+namespace sim = quellin::tarn::testing;
+using quellin::testing::ChildProcess;
+using quellin::testing::ReadFile;
+using quellin::testing::Sjis;
+using quellin::testing::WaitUntil;
+using quellin::testing::WriteFile;
+
+constexpr char kApache[] = "/usr/sbin/apache2";
+// Routers sit on the standard ports of their own addresses, because Netprov
+// reaches a router only there; the block is used by no other test.
+constexpr char kProvisioned[] = "127.0.87.10";
+constexpr char kConfigured[] = "127.0.87.11";
+constexpr char kUpdated[] = "127.0.87.12";
+constexpr char kCollected[] = "127.0.87.13";
+
+struct Ran {
+    int status = -1;
+    std::string output;
+};
+
+// Runs a program to its end (at most a minute) and keeps what it printed.
+Ran RunToEnd(const fs::path& out, const std::string& program, const std::vector<std::string>& args,
+             const std::vector<std::string>& environment = {}) {
+    fs::remove(out);
+    ChildProcess child(program, args, environment, {}, out.string());
+    Ran ran;
+    ran.status = child.Wait(60000).value_or(-1000);
+    ran.output = fs::exists(out) ? ReadFile(out) : "";
+    return ran;
+}
+
+std::uint16_t FreeLoopbackPort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    std::uint16_t port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
+        port = ntohs(address.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool Accepts(std::uint16_t port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+bool Udp514Bound() {
+    return ReadFile("/proc/net/udp").find(":0202 ") != std::string::npos;
+}
+
+// The message parts of a device's operation log ("date time,name,message").
+std::vector<std::string> LogMessages(const fs::path& file, const std::string& name) {
+    std::vector<std::string> messages;
+    std::istringstream log(fs::exists(file) ? ReadFile(file) : "");
+    for (std::string line; std::getline(log, line);) {
+        auto at = line.find("," + name + ",");
+        if (at != 19 || !line.ends_with("\r")) {
+            messages.push_back("<malformed> " + line);
+            continue;
+        }
+        messages.push_back(line.substr(at + name.size() + 2, line.size() - at - name.size() - 3));
+    }
+    return messages;
+}
+
+std::vector<std::string> Sjis(std::initializer_list<const char*> texts) {
+    std::vector<std::string> converted;
+    for (const char* text : texts)
+        converted.push_back(quellin::testing::Sjis(text));
+    return converted;
+}
+
+class SystemTest : public quellin::testing::TempDirTest {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "the routers listen on ports 23 and 21 and Syslogd on UDP 514, which "
+                            "needs root";
+        if (!fs::exists(kApache))
+            GTEST_SKIP() << "Debian's apache2 is not installed";
+        if (!fs::exists(fs::path(QUELLIN_MEDIUM_DIR) / "Setup"))
+            GTEST_SKIP() << "the medium has no Setup; build the medium target";
+        if (Udp514Bound())
+            GTEST_SKIP() << "UDP port 514 is taken here";
+        // The web server's user reaches the installation through the folder.
+        fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                        fs::perms::group_exec | fs::perms::others_read |
+                                        fs::perms::others_exec);
+        install = dir / "Quellin_server";
+        home = install.string() + "/";
+        fs::create_directories(dir / "desktop");
+        fs::create_directories(dir / "run");
+        fs::permissions(dir / "run", fs::perms::owner_all);
+        // Syslogd inherits the environment of the console's control.
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    }
+
+    void TearDown() override {
+        if (control && control->running())
+            control->StopSyslogServer();
+        if (webServerStarted)
+            RunToEnd(dir / "httpd-stop.out", (install / "httpd" / "bin" / "httpd").string(),
+                     {"-k", "stop"});
+    }
+
+    Ran Quellin(std::vector<std::string> args) {
+        return RunToEnd(dir / "quellin.out", (install / "quellin").string(), args);
+    }
+
+    fs::path install;
+    std::string home;
+    std::uint16_t port = 0;
+    bool webServerStarted = false;
+    FakeMessageBoxes boxes;
+    std::optional<console::Reporter> reporter;
+    console::SystemProcessControl processes;
+    console::FakeServiceManager services;
+    std::optional<console::SyslogControl> control;
+};
+
+TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
+    // Setup, unattended, from the medium.
+    Ran setup = RunToEnd(dir / "setup.out", std::string(QUELLIN_MEDIUM_DIR) + "/Setup",
+                         {"--folder", install.string(), "--accept-license"},
+                         {"XDG_DESKTOP_DIR=" + (dir / "desktop").string()});
+    ASSERT_EQ(setup.status, 0) << setup.output;
+    for (const char* file : {"Quellin_tool", "quellin", "NEXORA.INI", "syslog/Syslogd",
+                             "httpd/cgi-bin/Netprov", "httpd/cgi-bin/Devrestart"})
+        ASSERT_TRUE(fs::exists(install / file)) << file;
+    EXPECT_FALSE(fs::exists(install / "Setup"));
+
+    // The patched configuration listens on 80; the test keeps to a free
+    // loopback port.
+    const fs::path conf = install / "httpd" / "conf" / "httpd.conf";
+    std::string patched = ReadFile(conf);
+    ASSERT_NE(patched.find("\r\nServerRoot \"" + (install / "httpd").string() + "\"\r\n"),
+              std::string::npos);
+    const auto listen = patched.find("\r\nListen 80\r\n");
+    ASSERT_NE(listen, std::string::npos);
+    port = FreeLoopbackPort();
+    ASSERT_NE(port, 0);
+    patched.replace(listen, 13, "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n");
+    WriteFile(conf, patched);
+    const std::string settings = ReadFile(install / "NEXORA.INI");
+    EXPECT_NE(settings.find("FIRMDIR=" + home + "firmware\r\n"), std::string::npos) << settings;
+
+    // Firmware in the software folder, one configuration file per router.
+    struct Image {
+        const char* model;
+        const char* version;
+    };
+    for (Image image :
+         {Image{"Tarn-120", "V05.00"}, Image{"Tarn-120", "V06.02"}, Image{"Tarn-90", "V30.05"}}) {
+        tarn::ImageOptions options;
+        options.model = image.model;
+        options.version = image.version;
+        std::string error;
+        ASSERT_TRUE(tarn::WriteImage(
+            install / "firmware" / (std::string(image.model) + "-" + image.version + ".bin"),
+            options, error))
+            << error;
+    }
+    fs::create_directories(install / "configs");
+    for (const char* name : {"r1", "r2", "r3", "r4"})
+        WriteFile(install / "configs" / (std::string(name) + ".txt"),
+                  "hostname " + std::string(name) + "\r\ninterface lan0\r\n");
+
+    // The fleet.
+    WriteFile(dir / "fleet.txt",
+              "defaults telnet-port=23 ftp-port=21 reset-delay-ms=300 syslog=127.0.0.1:514\n"
+              "router name=r1 address=" +
+                  std::string(kProvisioned) +
+                  " model=Tarn-120 version=V05.00\n"
+                  "router name=r2 address=" +
+                  kConfigured +
+                  " model=Tarn-20B version=V10.02 password=pw2\n"
+                  "router name=r3 address=" +
+                  kUpdated +
+                  " model=Tarn-90 version=V30.01 password=pw3\n"
+                  "router name=r4 address=" +
+                  kCollected +
+                  " model=Tarn-60 version=V29.05 password=pw4 tech-support-bytes=3000\n");
+    sim::TarnsimProcess fleet(
+        {"--state", (dir / "sim").string(), "--fleet", (dir / "fleet.txt").string()});
+    ASSERT_TRUE(fleet.ready());
+    const fs::path journal = dir / "sim" / "journal.jsonl";
+
+    // Registration through quellin.  Netprov logs in without a password, so
+    // the router that provisions itself has none.
+    struct Device {
+        const char* name;
+        const char* address;
+        const char* password;
+        const char* accessId;
+        const char* accessPassword;
+    };
+    const Device devices[] = {{"r1", kProvisioned, "", "id01", "secret01"},
+                              {"r2", kConfigured, "pw2", "id02", "secret02"},
+                              {"r3", kUpdated, "pw3", "id03", "secret03"},
+                              {"r4", kCollected, "pw4", "id04", "secret04"}};
+    for (const Device& device : devices) {
+        Ran registered = Quellin(
+            {"register", device.name, "--address", device.address, "--password", device.password,
+             "--access-id", device.accessId, "--access-password", device.accessPassword, "--config",
+             (install / "configs" / (std::string(device.name) + ".txt")).string()});
+        ASSERT_EQ(registered.status, 0) << registered.output;
+    }
+    Ran listed = Quellin({"devices"});
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    for (const Device& device : devices)
+        EXPECT_NE(listed.output.find(device.address), std::string::npos) << listed.output;
+
+    // The web server's user writes the logs and rewrites configuration files.
+    for (const fs::path& folder : {install / "log", install / "configs"}) {
+        fs::permissions(folder, fs::perms::all);
+        for (const auto& entry : fs::directory_iterator(folder))
+            fs::permissions(entry.path(), fs::perms::all);
+    }
+
+    // Syslogd, started by the console's control, logs what it receives.
+    const fs::path syslogLog = dir / "syslogd.txt";
+    WriteFile(install / "syslog" / "Syslogd.ini",
+              "[SETUP]\r\nLogWriteFlag=1\r\nLogPath=" + syslogLog.string() + "\r\n");
+    reporter.emplace(home, boxes);
+    control.emplace(home, *reporter, processes, services);
+    control->StartSyslogServer();
+    ASSERT_TRUE(control->running());
+    ASSERT_TRUE(WaitUntil(Udp514Bound, 10000)) << "Syslogd did not bind UDP 514";
+
+    // The web server.
+    Ran started = RunToEnd(dir / "httpd-start.out", (install / "httpd" / "bin" / "httpd").string(),
+                           {"-k", "start"});
+    ASSERT_EQ(started.status, 0) << started.output;
+    webServerStarted = true;
+    ASSERT_TRUE(WaitUntil([&] { return Accepts(port); }, 10000))
+        << ReadFile(install / "httpd" / "logs" / "error.log");
+
+    // r1 provisions itself through the web server and Netprov.
+    Ran provisioned = RunToEnd(
+        dir / "provision.out", sim::BinPath("tarnsim"),
+        {"provision", "--from", kProvisioned, "--url",
+         "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/Netprov", "--access-id", "id01",
+         "--access-password", "secret01", "--state", (dir / "sim").string(), "--name", "r1"});
+    EXPECT_EQ(provisioned.status, 0)
+        << provisioned.output << ReadFile(install / "httpd" / "logs" / "error.log");
+    EXPECT_NE(provisioned.output.find("設定が正常に終了しました。"), std::string::npos)
+        << provisioned.output;
+    EXPECT_EQ(sim::WaitForJournal(journal, {"\"router\":\"r1\"", "\"event\":\"http-call\"",
+                                            "\"status\":200", "\"ok\":true"})
+                  .size(),
+              1u);
+    EXPECT_EQ(sim::WaitForJournal(journal,
+                                  {"\"router\":\"r1\"", "\"event\":\"up\"",
+                                   "\"version\":\"V06.02\"", "\"startup\":\"config1\""},
+                                  1, std::chrono::seconds(30))
+                  .size(),
+              1u)
+        << ReadFile(journal);
+
+    // quellin's maintenance on the other routers.
+    const std::vector<std::string> quick = {
+        "--initial-sleep-ms", "0", "--receive-timeout-ms", "500", "--restart-wait-ms", "0"};
+    auto maintain = [&](const std::string& command, const std::string& name) {
+        std::vector<std::string> args = {command, name};
+        args.insert(args.end(), quick.begin(), quick.end());
+        return Quellin(args);
+    };
+    Ran configured = maintain("apply-config", "r2");
+    EXPECT_EQ(configured.status, 0) << configured.output;
+    Ran updated = maintain("update-firmware", "r3");
+    EXPECT_EQ(updated.status, 0) << updated.output;
+    Ran collected = maintain("collect-log", "r4");
+    EXPECT_EQ(collected.status, 0) << collected.output;
+    EXPECT_EQ(
+        sim::WaitForJournal(journal, {"\"router\":\"r2\"", "\"event\":\"upload\"", "\"ok\":true"})
+            .size(),
+        1u);
+    EXPECT_EQ(sim::WaitForJournal(
+                  journal, {"\"router\":\"r3\"", "\"event\":\"up\"", "\"version\":\"V30.05\""}, 1,
+                  std::chrono::seconds(30))
+                  .size(),
+              1u)
+        << ReadFile(journal);
+
+    // Syslog: a router's own datagram, and the fleet's event reports.
+    Ran sent = RunToEnd(dir / "syslog.out", sim::BinPath("tarnsim"),
+                        {"syslog", "--from", kCollected, "--to", "127.0.0.1:514", "--pri", "134",
+                         "end-to-end check from r4"});
+    EXPECT_EQ(sent.status, 0) << sent.output;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return fs::exists(syslogLog) &&
+                   ReadFile(syslogLog).find("end-to-end check from r4") != std::string::npos;
+        },
+        10000))
+        << (fs::exists(syslogLog) ? ReadFile(syslogLog) : "<no log file>");
+    EXPECT_TRUE(control->StopSyslogServer());
+    EXPECT_FALSE(control->running());
+
+    std::string received = fs::exists(syslogLog) ? ReadFile(syslogLog) : "";
+    std::istringstream lines(received);
+    std::size_t fromFleet = 0;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.ends_with("\r")) << line;
+        // timestamp,source,facility,level,body
+        std::size_t commas = 0;
+        for (char c : line)
+            commas += c == ',';
+        EXPECT_GE(commas, 4u) << line;
+        if (line.find(",127.0.87.1") != std::string::npos)
+            ++fromFleet;
+    }
+    EXPECT_GE(fromFleet, 2u) << received;
+    EXPECT_NE(received.find(",127.0.87.13,"), std::string::npos) << received;
+
+    // r4's log was asked for over telnet.
+    EXPECT_EQ(
+        sim::WaitForJournal(journal, {"\"router\":\"r4\"", "\"event\":\"command\"", "tech-support"})
+            .size(),
+        1u);
+
+    // Every operation-log line of the run.
+    const std::vector<std::pair<std::string, std::vector<std::string>>> logs = {
+        {"r1",
+         Sjis({"設定を開始しました。",
+               "ソフトウェアをV05.00版からV06.02版へ更新します。しばらくお待ちください ･･･",
+               "ソフトウェアを更新しました。", "構成定義を更新します。しばらくお待ちください ･･･",
+               "構成定義を更新しました。", "設定が正常に終了しました。"})},
+        {"r2", Sjis({"即時反映を開始しました。", "即時反映を終了しました。"})},
+        {"r3", Sjis({"ソフトウェア更新を開始しました。",
+                     "V30.01版からV30.05版へソフトウェアを更新します。",
+                     "ソフトウェア更新を終了しました。"})},
+        {"r4", Sjis({"ログ採取を開始しました。", "ログ採取を終了しました。"})},
+        {"Quellin_tool",
+         Sjis({"装置情報を設定しました。装置名：r1", "装置情報を設定しました。装置名：r2",
+               "装置情報を設定しました。装置名：r3", "装置情報を設定しました。装置名：r4",
+               "システムログサーバを起動しました。", "システムログサーバを停止しました。"})},
+    };
+    for (const auto& [name, expected] : logs)
+        EXPECT_EQ(LogMessages(install / "log" / (name + ".log"), name), expected) << name;
+    // Beside them only the log collected from r4 ("r4-YYYYMMDDhhmmss.log").
+    std::vector<std::string> logFiles;
+    std::uintmax_t collectedBytes = 0;
+    for (const auto& entry : fs::directory_iterator(install / "log")) {
+        std::string file = entry.path().filename().string();
+        if (file.size() == 21 && file.starts_with("r4-") && file.ends_with(".log")) {
+            collectedBytes = entry.file_size();
+            file = "r4-<time>.log";
+        }
+        logFiles.push_back(file);
+    }
+    std::sort(logFiles.begin(), logFiles.end());
+    EXPECT_EQ(logFiles, (std::vector<std::string>{".keep", "Quellin_tool.log", "r1.log", "r2.log",
+                                                  "r3.log", "r4-<time>.log", "r4.log"}));
+    EXPECT_GE(collectedBytes, 3000u);
+
+    EXPECT_EQ(fleet.Stop(), 0);
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+}  // namespace
+}  // namespace quellin
