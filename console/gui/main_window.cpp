@@ -219,8 +219,27 @@ void CNEXORADlg::onEnvironment() {
 
 void CNEXORADlg::onMaintenance() {
     auto rows = logic_.RowsForMaintenance(selectedRows());
-    if (!rows.empty())
-        emit maintenanceRequested(rows);
+    if (rows.empty())
+        return;
+    emit maintenanceRequested(rows);
+    if (rows.size() == 1) {
+        openMaintenance(rows.front());
+        return;
+    }
+    std::vector<CBase*> devices;
+    for (int row : rows)
+        devices.push_back(&logic_.device(row));
+    MultiMaintenanceLogic multi(std::move(devices), maintenance_, logic_.reporter(), waiter_,
+                                logic_.busy(), [this] { SaveAndRefreshSelection(); });
+    CMainteDlgMulti dialog(multi, this);
+    dialog.exec();
+}
+
+void CNEXORADlg::openMaintenance(int row) {
+    MaintenanceDialogLogic logic(logic_.device(row), maintenance_, logic_.reporter(), waiter_,
+                                 logic_.busy(), [this] { SaveAndRefreshSelection(); });
+    CMainteDlg dialog(logic, this);
+    dialog.exec();
 }
 
 void CNEXORADlg::onHelp() {

@@ -190,11 +190,28 @@ TEST_F(MainWindowTest, MaintenanceButtonNeedsNamedDevices) {
     Click("id1007");
     EXPECT_EQ(opened.count(), 0);
     window_->selectRows({2, 0});
+    QString title;
+    OnNextDialog<QDialog>([&](QDialog* d) {
+        title = d->windowTitle();
+        d->reject();
+    });
     Click("id1007");
+    EXPECT_EQ(title, U("複数装置メンテナンス"));
     ASSERT_EQ(opened.count(), 1);
     EXPECT_EQ(opened.at(0).at(0).value<std::vector<int>>(), (std::vector<int>{0, 2}));
     EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("未設定の装置が選択されています。"),
                                                  Sjis("未設定の装置が選択されています。")}));
+}
+
+TEST_F(MainWindowTest, MaintenanceOpensTheDialogOfTheDevice) {
+    window_->selectRows({2});
+    QString title;
+    OnNextDialog<QDialog>([&](QDialog* d) {
+        title = d->windowTitle();
+        d->reject();
+    });
+    Click("id1007");
+    EXPECT_EQ(title, U("メンテナンス   < 本社 >"));
 }
 
 TEST_F(MainWindowTest, SaveAndRefreshSelectionRedrawsAndWrites) {

@@ -1,0 +1,248 @@
+#!/bin/sh
+# Makes the user guide's screenshots in docs/images/ from the built programs.
+# The programs run in a throw-away installation folder on a virtual display
+# (Xvfb); windows are opened with xdotool and captured with ImageMagick's
+# import, cropped to the window.
+#
+#   docs/screenshots.sh            (as root: Syslogd listens on UDP 514)
+#
+# Needs: xvfb, xdotool, imagemagick, fonts-noto-cjk, a build in build/.
+# QUELLIN_BIN overrides the program folder, SCREENSHOT_DISPLAY the display.
+set -eu
+cd "$(dirname "$0")/.."
+top=$(pwd)
+bin=${QUELLIN_BIN:-$top/build/bin}
+out=$top/docs/images
+display=${SCREENSHOT_DISPLAY:-:93}
+
+for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null || { echo "screenshots.sh: $tool is missing" >&2; exit 1; }
+done
+for program in Quellin_tool quellin Syslogd Setup tarnsim; do
+    [ -x "$bin/$program" ] || { echo "screenshots.sh: $bin/$program is missing" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/quellin-shots.XXXXXX)
+inst=$work/Quellin_server
+xvfb_pid=""
+tool_pid=""
+setup_pid=""
+harness_pid=""
+
+stop() {  # stop PID: ask first, insist after five seconds
+    [ -n "$1" ] || return 0
+    kill "$1" 2>/dev/null || return 0
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 0.5
+    done
+    kill -9 "$1" 2>/dev/null || true
+}
+cleanup() {
+    status=$?
+    if [ "$status" -ne 0 ]; then
+        for log in "$work"/*.log; do
+            [ -s "$log" ] && { echo "--- $log"; tail -n 20 "$log"; } >&2
+        done
+    fi
+    stop "$harness_pid"
+    stop "$setup_pid"
+    stop "$tool_pid"   # the console stops the Syslogd it started
+    stop "$xvfb_pid"
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+export DISPLAY="$display"
+export LANG=C.UTF-8
+# A Japanese face for every text, Latin letters included, as on a Japanese
+# desktop.
+cat >"$work/fonts.conf" <<'EOF'
+<?xml version="1.0"?>
+<!DOCTYPE fontconfig SYSTEM "fonts.dtd">
+<fontconfig>
+  <include ignore_missing="yes">/etc/fonts/fonts.conf</include>
+  <alias binding="strong">
+    <family>sans-serif</family>
+    <prefer><family>Noto Sans CJK JP</family></prefer>
+  </alias>
+</fontconfig>
+EOF
+export FONTCONFIG_FILE="$work/fonts.conf"
+export XDG_RUNTIME_DIR="$work/runtime"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# Waits for a top-level window whose title is exactly $1; prints its id.
+window() {
+    for _ in $(seq 1 120); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+        if [ -n "$id" ]; then
+            sleep 0.5   # let it paint
+            echo "$id"
+            return 0
+        fi
+        sleep 0.25
+    done
+    import -window root /tmp/quellin-shots-failure.png 2>/dev/null || true
+    echo "screenshots.sh: no window \"$1\" (screen: /tmp/quellin-shots-failure.png)" >&2
+    return 1
+}
+shot() {  # shot WINDOW-ID NAME
+    [ -n "$1" ] || exit 1   # import would wait for a click on the screen
+    import -window "$1" -strip "PNG8:$out/$2.png" 2>/dev/null || import -window "$1" "$out/$2.png"
+    echo "wrote docs/images/$2.png"
+}
+click() {  # click WINDOW-ID X Y (window coordinates)
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+    sleep 0.3
+}
+menu() {  # menu WINDOW-ID X ITEM-KEY: opens the menu title at X, picks the item
+    click "$1" "$2" 12
+    sleep 0.7
+    xdotool key "$3"
+    sleep 0.3
+}
+
+# --- A demo installation --------------------------------------------------
+mkdir -p "$inst/firmware" "$inst/log" "$inst/syslog" "$inst/config" "$work/medium" "$out"
+cp "$bin/Setup" "$bin/tarnsim" "$work/medium/"
+cp "$bin/Quellin_tool" "$bin/quellin" "$inst/"
+cp "$bin/Syslogd" "$inst/syslog/"
+cp dist/firmifconvert.db "$inst/"
+printf '[Config]\r\nLOGINID=admin\r\nMAXROWS=300\r\nFIRMDIR=/opt/Quellin_server/firmware\r\nLOGDIR=/opt/Quellin_server/log\r\nPORT=80\r\n' \
+    >"$inst/NEXORA.INI"
+register() {  # register NAME ADDRESS ACCESS-ID CONFIG
+    printf 'hostname %s\r\n' "$4" >"$inst/config/$4.cfg"
+    "$inst/quellin" register --home "$inst" "$1" --address "$2" --password secret \
+        --access-id "$3" --access-password "$3-pass" --config "$inst/config/$4.cfg" >/dev/null
+}
+register tokyo-branch 192.168.10.1 tokyo01 tokyo
+register 大阪支店 192.168.20.1 osaka01 osaka
+register nagoya-branch 192.168.30.1 nagoya01 nagoya
+register fukuoka-branch 192.168.40.1 fukuoka01 fukuoka
+
+Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+sleep 1
+
+# --- Setup's first window -------------------------------------------------
+# Setup runs once per machine: when another Setup (a test, say) holds the
+# lock, it quits at once, so try again a few times.
+id=""
+for _ in 1 2 3 4 5 6 7 8 9 10; do
+    "$work/medium/Setup" >"$work/setup.log" 2>&1 &
+    setup_pid=$!
+    for _ in $(seq 1 40); do
+        id=$(xdotool search --onlyvisible --name '^Quellin Server セットアップ$' 2>/dev/null | head -n 1 || true)
+        [ -n "$id" ] || ! kill -0 "$setup_pid" 2>/dev/null || { sleep 0.25; continue; }
+        break
+    done
+    [ -n "$id" ] && break
+    stop "$setup_pid"
+    sleep 2
+done
+[ -n "$id" ] || id=$(window 'Quellin Server セットアップ')
+sleep 0.5
+shot "$id" setup-start
+stop "$setup_pid"
+setup_pid=""
+
+# --- The console ----------------------------------------------------------
+(cd "$inst" && exec ./Quellin_tool) >"$work/tool.log" 2>&1 &
+tool_pid=$!
+main=$(window 'Quellin Server')
+
+# The console's window is laid out at 600 x 440; its buttons sit on the right.
+click "$main" 549 46   # 設定 with the first row selected
+settings=$(window '装置設定')
+shot "$settings" device-settings
+xdotool key Escape   # a modal dialog holds the keyboard
+sleep 0.5
+
+menu "$main" 106 e   # 設定 > 環境設定
+environment=$(window '環境設定')
+shot "$environment" environment-settings
+xdotool key Escape
+sleep 0.5
+
+click "$main" 549 78   # メンテナンス
+sleep 2
+maintenance=$(xdotool search --onlyvisible --name '^メンテナンス' 2>/dev/null | head -n 1 || true)
+if [ -n "$maintenance" ]; then
+    shot "$maintenance" maintenance
+    xdotool key Escape
+    sleep 0.5
+else
+    # Without a build whose main window opens the dialog, show the dialog
+    # itself through a small program linked against the console's libraries.
+    cat >"$work/harness.cpp" <<'EOF'
+#include "console_app.h"
+#include "maintenance.h"
+#include "maintenance_dialog.h"
+#include "maintenance_dialog_logic.h"
+#include "qt_message_boxes.h"
+#include "qt_operation_waiter.h"
+#include "report.h"
+
+#include <QApplication>
+
+#include <ctime>
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    using namespace quellin::console;
+    ConsoleApp app(argv[1], ConsoleApp::StartLog::Skip);
+    quellin::QtMessageBoxes boxes;
+    Reporter reporter(app.programFolder(), boxes);
+    RouterMaintenance maintenance(app, reporter);
+    QtOperationWaiter waiter(nullptr);
+    BusyFlag busy;
+    quellin::CBase device;
+    device.row = 1;
+    device.name = "tokyo-branch";
+    device.address = "192.168.10.1";
+    device.configFile = std::string(argv[1]) + "config/tokyo.cfg";
+    const std::int64_t now = std::time(nullptr);
+    device.lastConfigTransfer = now - 3 * 86400;
+    device.lastLogCollection = now - 3600;
+    MaintenanceDialogLogic logic(device, maintenance, reporter, waiter, busy, [] {});
+    CMainteDlg dialog(logic);
+    waiter.setOwner(&dialog);
+    return dialog.exec();
+}
+EOF
+    qt=$(pkg-config --cflags --libs Qt6Widgets Qt6Network 2>/dev/null || pkg-config --cflags --libs Qt6Widgets)
+    lib=$(dirname "$bin")/lib
+    # shellcheck disable=SC2086
+    c++ -std=c++20 -fPIC -o "$work/harness" "$work/harness.cpp" \
+        -I"$top/console/core" -I"$top/console/gui" -I"$top/common" -I"$top/common/qt" \
+        -L"$lib" -Wl,--start-group -lconsole_gui -lconsole_core -lquellin_store -lquellin_ftp \
+        -lquellin_firmware -lquellin_router -lquellin_qt -lquellin_platform -Wl,--end-group \
+        $qt -lcurl -pthread
+    "$work/harness" "$inst/" >"$work/harness.log" 2>&1 &
+    harness_pid=$!
+    id=$(window 'メンテナンス.*')
+    shot "$id" maintenance
+    stop "$harness_pid"
+    harness_pid=""
+fi
+
+# --- Syslogd, started from the console ------------------------------------
+menu "$main" 165 l   # ツール > システムログ起動
+syslogd=$(window 'Syslogd')
+sleep 1
+send() {  # send FROM PRI TEXT
+    "$work/medium/tarnsim" syslog --from "$1" --to 127.0.0.1:514 --pri "$2" "$3"
+}
+send 127.0.0.2 134 "tokyo-branch: login admin from 192.168.10.20"
+send 127.0.0.3 131 "osaka: PPP session down (interface ppp0)"
+send 127.0.0.3 134 "osaka: PPP session up (interface ppp0)"
+send 127.0.0.4 132 "nagoya: firmware stored, restart at 2400"
+send 127.0.0.2 133 "tokyo-branch: configuration saved"
+send 127.0.0.5 134 "fukuoka-branch: login admin from 192.168.40.20"
+sleep 1
+shot "$syslogd" syslogd
+sleep 1.5   # the console notices the running server within a second
+xdotool windowraise "$main"
+sleep 0.5
+shot "$main" console-main
