@@ -42,6 +42,13 @@ void WriteFile(const std::filesystem::path& path, std::string_view bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string Repeat(const std::string& text, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += text;
+    return out;
+}
+
 std::string Sjis(std::string_view utf8) {
     return cp932::Jp(utf8);
 }

@@ -38,6 +38,9 @@ protected:
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 
+// The text n times over (a file of n equal lines, say).
+std::string Repeat(const std::string& text, int n);
+
 // A UTF-8 literal as CP932 bytes (short for cp932::Jp).
 std::string Sjis(std::string_view utf8);
 

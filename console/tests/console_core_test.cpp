@@ -14,12 +14,7 @@ using testing::ReadFile;
 using testing::Sjis;
 using testing::WriteFile;
 
-std::string Repeat(const std::string& line, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i)
-        out += line;
-    return out;
-}
+using testing::Repeat;
 
 class ConsoleCoreTest : public testing::TempDirTest {
 protected:
