@@ -68,7 +68,68 @@ SettingsForm FormFromSettings(const SyslogdSettings& settings) {
     form.facilityChecked = (settings.dispFilter & kDispFacility) != 0;
     form.levelBits = settings.filterLevel;
     form.facilityBits = settings.filterFacility;
+    form.allLevels = settings.filterLevel == kAllLevels;
+    form.allFacilities = settings.filterFacility == kAllFacilities;
     return form;
+}
+
+void SetAllLevels(SettingsForm& form, bool all) {
+    form.allLevels = all;
+    form.levelBits = all ? kAllLevels : 0;
+}
+
+void SetAllFacilities(SettingsForm& form, bool all) {
+    form.allFacilities = all;
+    form.facilityBits = all ? kAllFacilities : 0;
+}
+
+void SetLevel(SettingsForm& form, int index, bool on) {
+    const auto bit = static_cast<std::uint8_t>(1u << index);
+    form.levelBits = static_cast<std::uint8_t>(on ? form.levelBits | bit : form.levelBits & ~bit);
+}
+
+void SetFacility(SettingsForm& form, int index, bool on) {
+    const std::int32_t bit = std::int32_t{1} << index;
+    form.facilityBits = on ? form.facilityBits | bit : form.facilityBits & ~bit;
+}
+
+bool HasLevel(const SettingsForm& form, int index) {
+    return (form.levelBits >> index) & 1u;
+}
+
+bool HasFacility(const SettingsForm& form, int index) {
+    return (form.facilityBits >> index) & 1;
+}
+
+SettingsEnabling EnablingOf(const SettingsForm& form, std::size_t maxRows) {
+    SettingsEnabling e;
+    e.addRow = form.rows.size() < maxRows;
+    e.deleteOrEditRow = !form.rows.empty();
+    e.mailFields = form.mailSend;
+    e.wavFile = form.soundOption == 3;
+    e.logPath = form.logWrite;
+    e.filterConditions = form.filterMode != FilterMode::NoFilter;
+    e.levelFrame = e.filterConditions && form.levelChecked;
+    e.singleLevels = e.levelFrame && !form.allLevels;
+    e.facilityFrame = e.filterConditions && form.facilityChecked;
+    e.singleFacilities = e.facilityFrame && !form.allFacilities;
+    return e;
+}
+
+std::int32_t& BackColor(SettingsForm& form, ColorWindow window) {
+    return window == ColorWindow::Popup ? form.popBackColor : form.mainBackColor;
+}
+
+std::int32_t& ForeColor(SettingsForm& form, ColorWindow window) {
+    return window == ColorWindow::Popup ? form.popForeColor : form.mainForeColor;
+}
+
+void RestoreDefaultColors(SettingsForm& form) {
+    const SyslogdSettings defaults;
+    form.popBackColor = defaults.popBackColor;
+    form.popForeColor = defaults.popForeColor;
+    form.mainBackColor = defaults.mainBackColor;
+    form.mainForeColor = defaults.mainForeColor;
 }
 
 std::optional<std::string> CheckSettingsForm(const SettingsForm& form) {

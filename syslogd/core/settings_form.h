@@ -37,9 +37,48 @@ struct SettingsForm {
     FilterMode filterMode = FilterMode::NoFilter;
     bool levelChecked = false;
     bool facilityChecked = false;
+    bool allLevels = false;  // the "ALL" boxes
+    bool allFacilities = false;
     std::uint8_t levelBits = 0;
     std::int32_t facilityBits = 0;
 };
+
+inline constexpr int kLevelCount = 8;
+inline constexpr int kFacilityCount = 23;
+
+// "ALL" checked selects every level and fixes the single boxes; unchecked
+// it clears them all.
+void SetAllLevels(SettingsForm& form, bool all);
+void SetAllFacilities(SettingsForm& form, bool all);
+// One single box: index 0 is the lowest bit.
+void SetLevel(SettingsForm& form, int index, bool on);
+void SetFacility(SettingsForm& form, int index, bool on);
+bool HasLevel(const SettingsForm& form, int index);
+bool HasFacility(const SettingsForm& form, int index);
+
+// Which controls of the settings window accept input for the current values.
+struct SettingsEnabling {
+    bool addRow = false;
+    bool deleteOrEditRow = false;
+    bool mailFields = false;
+    bool wavFile = false;
+    bool logPath = false;
+    bool filterConditions = false;  // the Level and Facility check boxes
+    bool levelFrame = false;
+    bool singleLevels = false;
+    bool facilityFrame = false;
+    bool singleFacilities = false;
+
+    bool operator==(const SettingsEnabling&) const = default;
+};
+SettingsEnabling EnablingOf(const SettingsForm& form, std::size_t maxRows);
+
+// The two windows whose colours the screen tab edits.
+enum class ColorWindow { Popup = 0, Main = 1 };
+std::int32_t& BackColor(SettingsForm& form, ColorWindow window);
+std::int32_t& ForeColor(SettingsForm& form, ColorWindow window);
+// The colours a settings file without colour keys gives.
+void RestoreDefaultColors(SettingsForm& form);
 
 SettingsForm FormFromSettings(const SyslogdSettings& settings);
 

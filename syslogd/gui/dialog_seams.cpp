@@ -1,6 +1,7 @@
 #include "dialog_seams.h"
 
 #include "codec.h"
+#include "program_folder.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -25,9 +26,21 @@ QString AllFilesFilter() {
     return QStringLiteral("全てのﾌｧｲﾙ (*.*) (*)");
 }
 
+QString ProgramFolderText() {
+    return QString::fromStdString(cp932::ToPath(GetProgramFolder()).string());
+}
+
 QString QtListFileDialogs::OpenFileName(QWidget* parent, const FileDialogRequest& request) {
-    return QFileDialog::getOpenFileName(parent, request.title, request.folder, request.filter,
-                                        nullptr, DialogOptions());
+    if (request.mustExist)
+        return QFileDialog::getOpenFileName(parent, request.title, request.folder, request.filter,
+                                            nullptr, DialogOptions());
+    QFileDialog dialog(parent, request.title, request.folder, request.filter);
+    dialog.setOptions(DialogOptions());
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().front();
 }
 
 QString QtListFileDialogs::SaveFileName(QWidget* parent, const FileDialogRequest& request) {

@@ -22,6 +22,8 @@ struct FileDialogRequest {
     QString folder;  // initial folder
     // Shown as "全てのﾌｧｲﾙ (*.*)" but matching every file, with or without a dot.
     QString filter;
+    // An open dialog that also takes the name of a file still to be made.
+    bool mustExist = true;
 };
 
 class ListFileDialogs {
@@ -92,5 +94,8 @@ public:
 
 // The filter of the open and save dialogs.
 QString AllFilesFilter();
+
+// The program folder as the file dialogs start in it.
+QString ProgramFolderText();
 
 }  // namespace quellin::syslogd

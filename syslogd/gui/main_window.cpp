@@ -137,12 +137,7 @@ void MainWindow::ConnectMenus() {
     connect(ui_->DispRestart, &QAction::triggered, this, &MainWindow::RestartDisplay);
     connect(ui_->DispStop, &QAction::triggered, this, &MainWindow::StopDisplay);
     connect(ui_->DispClear, &QAction::triggered, this, &MainWindow::ClearList);
-    auto settingsTab = [this](SettingsTab tab) {
-        return [this, tab] {
-            if (openSettings_)
-                openSettings_(tab);
-        };
-    };
+    auto settingsTab = [this](SettingsTab tab) { return [this, tab] { OpenSettings(tab); }; };
     connect(ui_->set_Operate, &QAction::triggered, this, settingsTab(SettingsTab::Operation));
     connect(ui_->set_Disp, &QAction::triggered, this, settingsTab(SettingsTab::Screen));
     connect(ui_->Log_Set, &QAction::triggered, this, settingsTab(SettingsTab::Log));
@@ -180,6 +175,18 @@ void MainWindow::ApplyColors() {
         popup_->SetColors(ColorFromSetting(settings_.popBackColor),
                           ColorFromSetting(settings_.popForeColor));
     }
+}
+
+void MainWindow::OpenSettings(SettingsTab tab) {
+    if (openSettings_) {
+        openSettings_(tab);
+        return;
+    }
+    SettingsWindow::Services services{services_.messageBoxes, services_.fileDialogs,
+                                      SettingsFilePath(GetProgramFolder()),
+                                      [this] { ApplyColors(); }};
+    SettingsWindow window(settings_, std::move(services), tab, this);
+    window.exec();
 }
 
 void MainWindow::SetSettingsWindowOpener(std::function<void(SettingsTab)> opener) {
@@ -328,10 +335,6 @@ void MainWindow::ClearList() {
 
 MsgAnswer MainWindow::Ask(const MessageBoxRequest& request) {
     return services_.messageBoxes->Show(request);
-}
-
-QString MainWindow::ProgramFolderText() const {
-    return QString::fromStdString(cp932::ToPath(GetProgramFolder()).string());
 }
 
 void MainWindow::OpenListFile() {

@@ -10,6 +10,7 @@
 #include "message_box.h"
 #include "popup_window.h"
 #include "receive_handler.h"
+#include "settings_window.h"
 #include "syslogd_settings.h"
 
 #include <QMainWindow>
@@ -26,9 +27,6 @@ class Main;
 }
 
 namespace quellin::syslogd {
-
-// Settings window tabs opened from the 設定 menu.
-enum class SettingsTab { Operation = 0, Screen = 1, Log = 2, DisplayFilter = 3 };
 
 class MainWindow final : public QMainWindow, public MessageStages {
     Q_OBJECT
@@ -80,7 +78,9 @@ public:
     // Colours from the settings, for the list and an open popup; the
     // settings window calls this after changing them.
     void ApplyColors();
-    // The settings window (opened on a tab by the 設定 menu).
+    // The settings window, opened on a tab by the 設定 menu; tests replace
+    // it.
+    void OpenSettings(SettingsTab tab);
     void SetSettingsWindowOpener(std::function<void(SettingsTab)> opener);
 
     LogListModel* model() const { return model_; }
@@ -98,7 +98,6 @@ private:
     void LayOutList();
     void ShowPopup(const std::string& text);
     MsgAnswer Ask(const MessageBoxRequest& request);
-    QString ProgramFolderText() const;
 
     std::unique_ptr<Ui::Main> ui_;
     SyslogdSettings& settings_;

@@ -1,0 +1,308 @@
+#include "settings_window.h"
+
+#include "codec.h"
+#include "color_dialog.h"
+#include "colors.h"
+#include "form_binding.h"
+#include "qt_text.h"
+#include "search_input_dialog.h"
+#include "ui_settings_window.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+
+#include <initializer_list>
+
+namespace quellin::syslogd {
+namespace {
+
+constexpr int kHiddenColumn = 0;
+
+void SetEnabled(std::initializer_list<QWidget*> widgets, bool enabled) {
+    for (QWidget* w : widgets)
+        w->setEnabled(enabled);
+}
+
+void SetChecked(QAbstractButton* button, bool checked) {
+    // Showing a value is not an edit.
+    QSignalBlocker blocker(button);
+    button->setChecked(checked);
+}
+
+void Paint(QWidget* widget, std::int32_t background, std::int32_t text) {
+    QPalette p = widget->palette();
+    p.setColor(QPalette::Window, ColorFromSetting(background));
+    p.setColor(QPalette::WindowText, ColorFromSetting(text));
+    widget->setPalette(p);
+}
+
+}  // namespace
+
+SettingsWindow::SettingsWindow(SyslogdSettings& settings, Services services, SettingsTab tab,
+                               QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::frmSetting>()),
+      settings_(settings),
+      services_(std::move(services)),
+      form_(FormFromSettings(settings)),
+      maxRows_(SearchTableSize(settings.searchMaxKensu)) {
+    ui_->setupUi(this);
+    levelBoxes_ = {ui_->id360, ui_->id361, ui_->id362, ui_->id363,
+                   ui_->id364, ui_->id365, ui_->id366, ui_->id367};
+    facilityBoxes_ = {ui_->id371, ui_->id372, ui_->id373, ui_->id374, ui_->id375, ui_->id376,
+                      ui_->id377, ui_->id378, ui_->id379, ui_->id380, ui_->id381, ui_->id382,
+                      ui_->id383, ui_->id384, ui_->id385, ui_->id386, ui_->id387, ui_->id388,
+                      ui_->id389, ui_->id390, ui_->id391, ui_->id392, ui_->id393};
+    Fill(tab);
+    ConnectControls();
+    Refresh();
+    RefreshColors();
+}
+
+SettingsWindow::~SettingsWindow() = default;
+
+QCheckBox* SettingsWindow::allLevelsBox() const {
+    return ui_->id353;
+}
+
+QCheckBox* SettingsWindow::allFacilitiesBox() const {
+    return ui_->id370;
+}
+
+ColorWindow SettingsWindow::colorWindow() const {
+    return ui_->cmb_select->currentIndex() == 1 ? ColorWindow::Main : ColorWindow::Popup;
+}
+
+void SettingsWindow::Fill(SettingsTab tab) {
+    BindText(ui_->txt_DispCNT, form_.dispCount);
+
+    QTreeWidget* list = ui_->lst_search;
+    list->setColumnHidden(kHiddenColumn, true);
+    list->setColumnWidth(1, TwipsToPixels(this, 1500));
+    list->setColumnWidth(2, TwipsToPixels(this, 3500));
+    list->setColumnWidth(3, TwipsToPixels(this, 1000));
+    list->headerItem()->setTextAlignment(3, Qt::AlignCenter);
+    FillRows();
+
+    ui_->chk_MailSend->setChecked(form_.mailSend);
+    BindText(ui_->txt_SMTP_Srv, form_.smtpServer);
+    BindText(ui_->txt_SMTP_Port, form_.smtpPort);
+    BindText(ui_->txt_ClientMailAddress, form_.clientMailAddress);
+
+    ui_->opt1->setChecked(form_.soundOption == 1);
+    ui_->opt2->setChecked(form_.soundOption == 2);
+    ui_->opt3->setChecked(form_.soundOption == 3);
+    BindText(ui_->txt_wav, form_.wavPath);
+
+    ui_->cmb_select->setCurrentIndex(0);
+
+    ui_->chk_log->setChecked(form_.logWrite);
+    BindText(ui_->txt_save, form_.logPath);
+
+    ui_->DispNoFil->setChecked(form_.filterMode == FilterMode::NoFilter);
+    ui_->DispFilDisp->setChecked(form_.filterMode == FilterMode::ShowMatching);
+    ui_->DispFilNoDisp->setChecked(form_.filterMode == FilterMode::HideMatching);
+    ui_->FilType_Lel->setChecked(form_.levelChecked);
+    ui_->FilType_Fac->setChecked(form_.facilityChecked);
+
+    // The display-filter tab is reached from its own menu item only.
+    const int index = static_cast<int>(tab);
+    ui_->id300->setTabVisible(static_cast<int>(SettingsTab::DisplayFilter),
+                              tab == SettingsTab::DisplayFilter);
+    ui_->id300->setCurrentIndex(index);
+}
+
+void SettingsWindow::ConnectControls() {
+    auto onToggle = [this](QAbstractButton* button, auto apply) {
+        connect(button, &QAbstractButton::toggled, this, [this, apply](bool on) {
+            apply(on);
+            Refresh();
+        });
+    };
+    onToggle(ui_->chk_MailSend, [this](bool on) { form_.mailSend = on; });
+    onToggle(ui_->chk_log, [this](bool on) { form_.logWrite = on; });
+    int option = 1;
+    for (QRadioButton* opt : {ui_->opt1, ui_->opt2, ui_->opt3}) {
+        onToggle(opt, [this, option](bool on) {
+            if (on)
+                form_.soundOption = option;
+        });
+        ++option;
+    }
+    const std::pair<QRadioButton*, FilterMode> modes[] = {
+        {ui_->DispNoFil, FilterMode::NoFilter},
+        {ui_->DispFilDisp, FilterMode::ShowMatching},
+        {ui_->DispFilNoDisp, FilterMode::HideMatching}};
+    for (auto [button, mode] : modes) {
+        onToggle(button, [this, mode = mode](bool on) {
+            if (on)
+                form_.filterMode = mode;
+        });
+    }
+    onToggle(ui_->FilType_Lel, [this](bool on) { form_.levelChecked = on; });
+    onToggle(ui_->FilType_Fac, [this](bool on) { form_.facilityChecked = on; });
+    onToggle(ui_->id353, [this](bool on) { SetAllLevels(form_, on); });
+    onToggle(ui_->id370, [this](bool on) { SetAllFacilities(form_, on); });
+    for (int i = 0; i < kLevelCount; ++i)
+        onToggle(levelBox(i), [this, i](bool on) { SetLevel(form_, i, on); });
+    for (int i = 0; i < kFacilityCount; ++i)
+        onToggle(facilityBox(i), [this, i](bool on) { SetFacility(form_, i, on); });
+
+    connect(ui_->cmd_Add, &QPushButton::clicked, this, &SettingsWindow::AddRow);
+    connect(ui_->cmd_Edit_Search, &QPushButton::clicked, this, &SettingsWindow::EditRow);
+    connect(ui_->cmd_Del, &QPushButton::clicked, this, &SettingsWindow::DeleteRow);
+    connect(ui_->lst_search, &QTreeWidget::itemDoubleClicked, this, &SettingsWindow::EditRow);
+    connect(ui_->cmd_wav, &QPushButton::clicked, this, &SettingsWindow::ChooseWaveFile);
+    connect(ui_->cmd_Ref, &QPushButton::clicked, this, &SettingsWindow::ChooseLogFile);
+
+    connect(ui_->cmb_select, &QComboBox::currentIndexChanged, this, &SettingsWindow::RefreshColors);
+    connect(ui_->cmd_Edit, &QPushButton::clicked, this, [this] { PickColor(true); });
+    connect(ui_->id332, &QPushButton::clicked, this, [this] { PickColor(false); });
+    connect(ui_->cmd_Default, &QPushButton::clicked, this, [this] {
+        RestoreDefaultColors(form_);
+        RefreshColors();
+    });
+
+    connect(ui_->cmdOK, &QPushButton::clicked, this, &SettingsWindow::OnOk);
+    connect(ui_->cmdExit, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void SettingsWindow::Refresh() {
+    const SettingsEnabling e = EnablingOf(form_, maxRows_);
+    ui_->cmd_Add->setEnabled(e.addRow);
+    SetEnabled({ui_->cmd_Del, ui_->cmd_Edit_Search}, e.deleteOrEditRow);
+    SetEnabled({ui_->txt_SMTP_Srv, ui_->txt_SMTP_Port, ui_->txt_ClientMailAddress, ui_->id320,
+                ui_->id321, ui_->id322},
+               e.mailFields);
+    SetEnabled({ui_->txt_wav, ui_->cmd_wav, ui_->id323}, e.wavFile);
+    SetEnabled({ui_->txt_save, ui_->cmd_Ref, ui_->id340}, e.logPath);
+
+    ui_->id350->setEnabled(e.filterConditions);
+    ui_->id351->setEnabled(e.levelFrame);
+    ui_->id352->setEnabled(e.facilityFrame);
+    SetChecked(ui_->id353, form_.allLevels);
+    SetChecked(ui_->id370, form_.allFacilities);
+    for (int i = 0; i < kLevelCount; ++i) {
+        SetChecked(levelBox(i), HasLevel(form_, i));
+        levelBox(i)->setEnabled(e.singleLevels);
+    }
+    for (int i = 0; i < kFacilityCount; ++i) {
+        SetChecked(facilityBox(i), HasFacility(form_, i));
+        facilityBox(i)->setEnabled(e.singleFacilities);
+    }
+}
+
+void SettingsWindow::RefreshColors() {
+    const ColorWindow window = colorWindow();
+    const std::int32_t back = BackColor(form_, window);
+    const std::int32_t fore = ForeColor(form_, window);
+    Paint(ui_->id330, back, back);
+    Paint(ui_->id331, fore, fore);
+    Paint(ui_->id333, back, fore);
+}
+
+void SettingsWindow::FillRows() {
+    QTreeWidget* list = ui_->lst_search;
+    list->clear();
+    for (const SearchEntry& row : form_.rows) {
+        auto* item = new QTreeWidgetItem(list);
+        item->setText(1, FromCp932(row.keyStr));
+        item->setText(2, FromCp932(row.dispStr));
+        item->setText(3, row.mailFlag ? Tr("有り") : Tr("無し"));
+        item->setTextAlignment(3, Qt::AlignCenter);
+    }
+}
+
+int SettingsWindow::CurrentRow() const {
+    QTreeWidgetItem* item = ui_->lst_search->currentItem();
+    if (item == nullptr)
+        return form_.rows.empty() ? -1 : 0;
+    return ui_->lst_search->indexOfTopLevelItem(item);
+}
+
+void SettingsWindow::AddRow() {
+    if (form_.rows.size() >= maxRows_)
+        return;
+    SearchInputDialog dialog(*services_.messageBoxes, SearchEntry{}, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    form_.rows.push_back(dialog.entry());
+    FillRows();
+    ui_->lst_search->setCurrentItem(
+        ui_->lst_search->topLevelItem(static_cast<int>(form_.rows.size()) - 1));
+    Refresh();
+}
+
+void SettingsWindow::EditRow() {
+    const int row = CurrentRow();
+    if (row < 0)
+        return;
+    SearchInputDialog dialog(*services_.messageBoxes, form_.rows[static_cast<std::size_t>(row)],
+                             this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    form_.rows[static_cast<std::size_t>(row)] = dialog.entry();
+    FillRows();
+    ui_->lst_search->setCurrentItem(ui_->lst_search->topLevelItem(row));
+}
+
+void SettingsWindow::DeleteRow() {
+    const int row = CurrentRow();
+    if (row < 0)
+        return;
+    form_.rows.erase(form_.rows.begin() + row);
+    FillRows();
+    if (!form_.rows.empty()) {
+        const int next = std::min(row, static_cast<int>(form_.rows.size()) - 1);
+        ui_->lst_search->setCurrentItem(ui_->lst_search->topLevelItem(next));
+    }
+    Refresh();
+}
+
+void SettingsWindow::PickColor(bool background) {
+    const ColorWindow window = colorWindow();
+    std::int32_t& color = background ? BackColor(form_, window) : ForeColor(form_, window);
+    ColorDialog dialog(color, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    color = dialog.selection();
+    RefreshColors();
+}
+
+void SettingsWindow::ChooseWaveFile() {
+    FileDialogRequest request{Tr("ファイルの指定"), ProgramFolderText(), Tr("wavﾌｧｲﾙ (*.wav)")};
+    QString fileName = services_.fileDialogs->OpenFileName(this, request);
+    if (!fileName.isEmpty())
+        ui_->txt_wav->setText(fileName);
+}
+
+void SettingsWindow::ChooseLogFile() {
+    FileDialogRequest request{Tr("保存先の指定"), ProgramFolderText(), AllFilesFilter()};
+    request.mustExist = false;
+    QString fileName = services_.fileDialogs->OpenFileName(this, request);
+    if (!fileName.isEmpty())
+        ui_->txt_save->setText(fileName);
+}
+
+void SettingsWindow::OnOk() {
+    const std::string caption = ToCp932Lossy(windowTitle());
+    if (auto warning = CheckSettingsForm(form_)) {
+        services_.messageBoxes->Show({caption, *warning, MsgIcon::Exclamation});
+        return;
+    }
+    ApplySettingsForm(form_, settings_);
+    if (services_.colorsChanged)
+        services_.colorsChanged();
+    // The settings are in use already; a file that cannot be written is
+    // reported so that the loss at the next start is no surprise.
+    if (!SaveSettings(services_.settingsFile, settings_))
+        services_.messageBoxes->Show(
+            {caption, cp932::Jp("保存処理に失敗しました。"), MsgIcon::Exclamation});
+    accept();
+}
+
+}  // namespace quellin::syslogd
