@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what building, testing and running Quellin Server need on Debian 12,
-# skipping what is already there.  Run as root.
+# skipping what is already there.  Run as root.  Arguments name further
+# packages a caller needs (the demonstration's VNC server, say).
 set -eu
 
 packages="
@@ -12,7 +13,8 @@ packages="
   fonts-noto-cjk
   xvfb xauth
   python3 python3-pyftpdlib python3-aiosmtpd
-  apache2 bsdutils util-linux curl
+  apache2 bsdutils util-linux curl iproute2
+  $*
 "
 
 missing=""

@@ -7,7 +7,9 @@
 # the console runs under Xvfb.  Ctrl-C (or closing the console) stops
 # everything this script started.  Run as root: the routers listen on ports
 # 23 and 21 of their own addresses, as Netprov and the console expect, and
-# Syslogd binds UDP port 514.
+# Syslogd binds UDP port 514.  Without a display, the console runs on a
+# virtual one (Xvfb) that a VNC viewer can show and work (x11vnc on
+# 127.0.0.1).
 set -eu
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -17,7 +19,12 @@ if [ "$(id -u)" != 0 ]; then
     exit 1
 fi
 
-./scripts/install-deps.sh
+headless=""
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    headless=yes
+fi
+# shellcheck disable=SC2046
+./scripts/install-deps.sh $([ -n "$headless" ] && echo x11vnc)
 cmake --preset default
 cmake --build --preset default
 cmake --build --preset default --target medium
@@ -31,6 +38,7 @@ httpd="$inst/httpd/bin/httpd"
 fleet_pid=""
 console_pid=""
 xvfb_pid=""
+vnc_pid=""
 httpd_started=""
 cleanup() {
     trap - EXIT
@@ -47,6 +55,7 @@ cleanup() {
     done
     [ -n "$httpd_started" ] && "$httpd" -k stop >/dev/null 2>&1
     [ -n "$fleet_pid" ] && kill "$fleet_pid" 2>/dev/null
+    [ -n "$vnc_pid" ] && kill "$vnc_pid" 2>/dev/null
     sleep 1
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     echo "Stopped.  The installation stays in $inst."
@@ -120,14 +129,22 @@ sed -i "s/^Listen 80\r\$/Listen 127.0.0.1:$port\r/" "$inst/httpd/conf/httpd.conf
 httpd_started=yes
 
 export XDG_RUNTIME_DIR="$demo/xdg-runtime"
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    export DISPLAY=:77
-    Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+if [ -n "$headless" ]; then
+    screen=77
+    while [ -e "/tmp/.X11-unix/X$screen" ] || [ -e "/tmp/.X$screen-lock" ]; do
+        screen=$((screen + 1))
+    done
+    export DISPLAY=":$screen"
+    Xvfb "$DISPLAY" -screen 0 1280x800x24 -nolisten tcp >"$demo/xvfb.out" 2>&1 &
     xvfb_pid=$!
     sleep 1
-    headless=yes
-else
-    headless=""
+    vnc_port=5900
+    while ss -ltn "sport = :$vnc_port" 2>/dev/null | grep -q LISTEN; do
+        vnc_port=$((vnc_port + 1))
+    done
+    x11vnc -display "$DISPLAY" -localhost -rfbport "$vnc_port" -nopw -forever -shared \
+        -quiet >"$demo/x11vnc.out" 2>&1 &
+    vnc_pid=$!
 fi
 
 # A session of its own, so that nothing the console signals reaches this script.
@@ -146,8 +163,12 @@ Quellin Server demonstration
   console        Quellin_tool (pid $console_pid) on display $DISPLAY
 EOF
 if [ -n "$headless" ]; then
-    echo "  no display:    the console runs under Xvfb; look with, for example,"
-    echo "                 DISPLAY=$DISPLAY import -window root screen.png  (ImageMagick)"
+    cat <<EOF
+  no display     the console runs on the virtual display $DISPLAY (Xvfb); see and
+                 work it with a VNC viewer on 127.0.0.1:$vnc_port (x11vnc, pid $vnc_pid);
+                 from another machine: ssh -L $vnc_port:127.0.0.1:$vnc_port root@<this host>,
+                 then point the viewer at localhost:$vnc_port
+EOF
 fi
 cat <<EOF
 
