@@ -27,7 +27,6 @@ inst=$work/Quellin_server
 xvfb_pid=""
 tool_pid=""
 setup_pid=""
-harness_pid=""
 
 stop() {  # stop PID: ask first, insist after five seconds
     [ -n "$1" ] || return 0
@@ -45,7 +44,6 @@ cleanup() {
             [ -s "$log" ] && { echo "--- $log"; tail -n 20 "$log"; } >&2
         done
     fi
-    stop "$harness_pid"
     stop "$setup_pid"
     stop "$tool_pid"   # the console stops the Syslogd it started
     stop "$xvfb_pid"
@@ -120,6 +118,15 @@ register tokyo-branch 192.168.10.1 tokyo01 tokyo
 register 大阪支店 192.168.20.1 osaka01 osaka
 register nagoya-branch 192.168.30.1 nagoya01 nagoya
 register fukuoka-branch 192.168.40.1 fukuoka01 fukuoka
+# Syslogd with two search strings, one of them alerting by mail.
+{
+    printf '[SETUP]\r\nMailSendFlag=1\r\nSMTPServer=mail.example.jp\r\n'
+    printf 'ClientMailAddress=syslog@example.jp\r\n'
+    printf 'KeyStr1=session down\r\nDispStr1=PPP session down\r\nMailFlag1=1\r\n'
+    printf 'SubjectStr1=Line down\r\nToStr1=noc@example.jp\r\nFromStr1=Quellin Server\r\n'
+    printf 'KeyStr2=login admin\r\nDispStr2=<Syslog%s>\r\nMailFlag2=0\r\n' \
+        "$(printf 'メッセージを表示する' | iconv -f UTF-8 -t CP932)"
+} >"$inst/syslog/Syslogd.ini"
 
 Xvfb "$display" -screen 0 1280x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
@@ -166,66 +173,10 @@ xdotool key Escape
 sleep 0.5
 
 click "$main" 549 78   # メンテナンス
-sleep 2
-maintenance=$(xdotool search --onlyvisible --name '^メンテナンス' 2>/dev/null | head -n 1 || true)
-if [ -n "$maintenance" ]; then
-    shot "$maintenance" maintenance
-    xdotool key Escape
-    sleep 0.5
-else
-    # Without a build whose main window opens the dialog, show the dialog
-    # itself through a small program linked against the console's libraries.
-    cat >"$work/harness.cpp" <<'EOF'
-#include "console_app.h"
-#include "maintenance.h"
-#include "maintenance_dialog.h"
-#include "maintenance_dialog_logic.h"
-#include "qt_message_boxes.h"
-#include "qt_operation_waiter.h"
-#include "report.h"
-
-#include <QApplication>
-
-#include <ctime>
-
-int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    using namespace quellin::console;
-    ConsoleApp app(argv[1], ConsoleApp::StartLog::Skip);
-    quellin::QtMessageBoxes boxes;
-    Reporter reporter(app.programFolder(), boxes);
-    RouterMaintenance maintenance(app, reporter);
-    QtOperationWaiter waiter(nullptr);
-    BusyFlag busy;
-    quellin::CBase device;
-    device.row = 1;
-    device.name = "tokyo-branch";
-    device.address = "192.168.10.1";
-    device.configFile = std::string(argv[1]) + "config/tokyo.cfg";
-    const std::int64_t now = std::time(nullptr);
-    device.lastConfigTransfer = now - 3 * 86400;
-    device.lastLogCollection = now - 3600;
-    MaintenanceDialogLogic logic(device, maintenance, reporter, waiter, busy, [] {});
-    CMainteDlg dialog(logic);
-    waiter.setOwner(&dialog);
-    return dialog.exec();
-}
-EOF
-    qt=$(pkg-config --cflags --libs Qt6Widgets Qt6Network 2>/dev/null || pkg-config --cflags --libs Qt6Widgets)
-    lib=$(dirname "$bin")/lib
-    # shellcheck disable=SC2086
-    c++ -std=c++20 -fPIC -o "$work/harness" "$work/harness.cpp" \
-        -I"$top/console/core" -I"$top/console/gui" -I"$top/common" -I"$top/common/qt" \
-        -L"$lib" -Wl,--start-group -lconsole_gui -lconsole_core -lquellin_store -lquellin_ftp \
-        -lquellin_firmware -lquellin_router -lquellin_qt -lquellin_platform -Wl,--end-group \
-        $qt -lcurl -pthread
-    "$work/harness" "$inst/" >"$work/harness.log" 2>&1 &
-    harness_pid=$!
-    id=$(window 'メンテナンス.*')
-    shot "$id" maintenance
-    stop "$harness_pid"
-    harness_pid=""
-fi
+maintenance=$(window 'メンテナンス.*')
+shot "$maintenance" maintenance
+xdotool key Escape
+sleep 0.5
 
 # --- Syslogd, started from the console ------------------------------------
 menu "$main" 165 l   # ツール > システムログ起動
@@ -242,6 +193,17 @@ send 127.0.0.2 133 "tokyo-branch: configuration saved"
 send 127.0.0.5 134 "fukuoka-branch: login admin from 192.168.40.20"
 sleep 1
 shot "$syslogd" syslogd
+
+xdotool windowactivate --sync "$syslogd" key alt+s t   # 設定 > 動作設定
+settings=$(window '設定画面')
+shot "$settings" syslogd-settings
+xdotool key alt+h   # 変更: the first search string
+entry=$(window '検索文字列設定')
+shot "$entry" syslogd-search-entry
+xdotool key Escape
+sleep 0.5
+xdotool key Escape
+sleep 0.5
 sleep 1.5   # the console notices the running server within a second
 xdotool windowraise "$main"
 sleep 0.5
