@@ -1,6 +1,8 @@
 #include "cgi_request.h"
 
 #include "codec.h"
+#include "leading_number.h"
+#include "text_lines.h"
 
 #include <istream>
 #include <limits>
@@ -66,18 +68,6 @@ std::string PageHeadText() {
 
 constexpr std::string_view kPageFoot = "</body>\n</html>\n";
 
-// The body as a text stream delivers it: CR LF pairs become LF.
-std::string TextMode(std::string_view bytes) {
-    std::string text;
-    text.reserve(bytes.size());
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-            continue;
-        text += bytes[i];
-    }
-    return text;
-}
-
 }  // namespace
 
 std::optional<std::string> GetVariable(const Environment& environment, const std::string& name) {
@@ -88,17 +78,12 @@ std::optional<std::string> GetVariable(const Environment& environment, const std
 }
 
 std::int64_t ParseContentLength(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
+    const LeadingNumber number = SplitLeadingNumber(text);
     constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max() / 10 - 1;
     std::int64_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value >= kLimit ? kLimit : value * 10 + (text[i] - '0');
-    return negative ? -value : value;
+    for (char c : number.digits)
+        value = value >= kLimit ? kLimit : value * 10 + (c - '0');
+    return number.negative ? -value : value;
 }
 
 ParameterMap ParseInput(std::string_view input) {

@@ -1,17 +1,14 @@
 #include "conversion_table.h"
 
-#include <fstream>
+#include "text_lines.h"
 
 namespace quellin {
 
 bool LoadConversionTable(const std::filesystem::path& path, CList<CFirmifConversionInfo>& table) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    auto lines = ReadTextLines(path);
+    if (!lines)
         return false;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
+    for (std::string& line : *lines) {
         CFirmifConversionInfo row;
         row.key = SplitNextField(line);
         row.value = SplitNextField(line);

@@ -1,20 +1,13 @@
 #include "device_registry.h"
 
+#include "leading_number.h"
 #include "profile_file.h"
+#include "text_lines.h"
 
 #include <fstream>
 
 namespace quellin {
 namespace {
-
-// Reads lines ending in LF or CR LF; the line end is not part of the line.
-bool ReadLine(std::istream& in, std::string& line) {
-    if (!std::getline(in, line))
-        return false;
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return true;
-}
 
 std::int32_t LowWord(std::int64_t value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
@@ -23,18 +16,7 @@ std::int32_t LowWord(std::int64_t value) {
 }  // namespace
 
 std::int32_t ParseInt32(const std::string& text) {
-    std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
-        negative = text[i++] == '-';
-    std::uint32_t value = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value * 10u + static_cast<std::uint32_t>(text[i] - '0');
-    if (negative)
-        value = 0u - value;
-    return static_cast<std::int32_t>(value);
+    return static_cast<std::int32_t>(ParseWrapping<std::uint32_t>(text));
 }
 
 std::string SplitNextField(std::string& line) {
@@ -105,12 +87,13 @@ bool EnsureRowCount(const std::filesystem::path& path, int rows) {
 }
 
 bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    auto lines = ReadTextLines(path);
+    if (!lines)
         return false;
-    std::string line;
     int counter = 0;
-    while (counter < rows && ReadLine(in, line)) {
+    for (std::string& line : *lines) {
+        if (counter >= rows)
+            break;
         if (!line.empty() && line.front() == '#')
             continue;
         CBase device;
@@ -135,12 +118,11 @@ bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, in
 bool IsAccessIdUnique(const std::filesystem::path& path, const std::string& accessId, int ownRow) {
     if (accessId.empty())
         return true;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    auto lines = ReadTextLines(path);
+    if (!lines)
         return true;
-    std::string line;
     int number = 0;
-    while (ReadLine(in, line)) {
+    for (std::string& line : *lines) {
         ++number;
         if (number == ownRow)
             continue;
@@ -157,11 +139,10 @@ bool FindDeviceByAccessId(const std::filesystem::path& path, const std::string& 
                           CBase& device) {
     if (accessId.empty())
         return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    auto lines = ReadTextLines(path);
+    if (!lines)
         return false;
-    std::string line;
-    while (ReadLine(in, line)) {
+    for (std::string& line : *lines) {
         ParseDeviceRow(line, device);
         if (device.accessId == accessId)
             return true;

@@ -1,6 +1,7 @@
 #include "ftp_session.h"
 
 #include "codec.h"
+#include "file_descriptor.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -24,29 +25,6 @@ std::string ErrnoText(int error) {
     return std::strerror(error);
 }
 
-class UniqueFd {
-public:
-    explicit UniqueFd(int fd = -1) : fd_(fd) {}
-    ~UniqueFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return fd_; }
-    // Closes now so that the caller sees the close error (lost delayed
-    // writes show up there on some file systems).
-    bool Close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
 // Removes the temporary file unless it was put in place.
 class TemporaryFile {
 public:
@@ -69,21 +47,6 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 // ---------------------------------------------------------------- curl
 

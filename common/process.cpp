@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 
 namespace quellin {
 namespace {
@@ -71,15 +72,23 @@ private:
 
 }  // namespace
 
+ExecStrings::ExecStrings(std::vector<std::string> strings) : strings_(std::move(strings)) {
+    for (auto& text : strings_)
+        pointers_.push_back(text.data());
+    pointers_.push_back(nullptr);
+}
+
+ExecStrings::ExecStrings(const std::string& program, const std::vector<std::string>& arguments)
+    : ExecStrings([&] {
+          std::vector<std::string> words{program};
+          words.insert(words.end(), arguments.begin(), arguments.end());
+          return words;
+      }()) {}
+
 StartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& folder) {
     // Everything the children need is prepared before the fork.
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
+    const ExecStrings argv(program, arguments);
 
     ErrorPipe pipe;
     if (!pipe.valid())
@@ -93,7 +102,7 @@ StartResult StartDetached(const std::string& program, const std::vector<std::str
         pipe.CloseRead();
         pid_t grandchild = ::fork();
         if (grandchild == 0)
-            ExecGrandchild(program.c_str(), argv.data(), folder.c_str(), pipe.write());
+            ExecGrandchild(program.c_str(), argv.get(), folder.c_str(), pipe.write());
         if (grandchild < 0) {
             int error = errno;
             ssize_t ignored = ::write(pipe.write(), &error, sizeof error);

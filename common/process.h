@@ -6,6 +6,25 @@
 
 namespace quellin {
 
+// Strings as exec and posix_spawn take them (an argument vector or an
+// environment): C strings followed by a null pointer.  Built before a fork,
+// since the child of a process with threads must not allocate.  Neither
+// copied nor moved: the pointers point into the strings held here.
+class ExecStrings {
+public:
+    explicit ExecStrings(std::vector<std::string> strings);
+    // An argument vector: the program's path first, then the arguments.
+    ExecStrings(const std::string& program, const std::vector<std::string>& arguments);
+    ExecStrings(const ExecStrings&) = delete;
+    ExecStrings& operator=(const ExecStrings&) = delete;
+
+    char* const* get() const { return pointers_.data(); }
+
+private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+};
+
 struct StartResult {
     bool started = false;
     int systemError = 0;  // errno of the step that failed

@@ -1,6 +1,8 @@
 #include "profile_file.h"
 
 #include "codec.h"
+#include "file_descriptor.h"
+#include "leading_number.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -281,21 +283,14 @@ std::string ProfileDocument::Bytes() const {
 }
 
 int ParseProfileInt(std::string_view text) {
-    text = Trim(text);
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
+    const LeadingNumber number = SplitLeadingNumber(text);
     long long value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            break;
+    for (char c : number.digits) {
         value = value * 10 + (c - '0');
         if (value > INT_MAX)
             value = static_cast<long long>(INT_MAX) + 1;
     }
-    if (negative)
+    if (number.negative)
         value = -value;
     if (value > INT_MAX)
         return INT_MAX;
@@ -316,27 +311,14 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
     std::filesystem::path temp = path;
     temp += ".tmp" + std::to_string(getpid());
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (!fd.valid())
         return false;
     struct stat old {};
     if (::stat(path.c_str(), &old) == 0)
-        ::fchmod(fd, old.st_mode & 07777);
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (ok && ::fsync(fd) != 0)
-        ok = false;
-    if (::close(fd) != 0)
+        ::fchmod(fd.get(), old.st_mode & 07777);
+    bool ok = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+    if (!fd.Close())
         ok = false;
     if (ok && ::rename(temp.c_str(), path.c_str()) != 0)
         ok = false;

@@ -4,17 +4,14 @@
 #include "firmware_image.h"
 #include "md5.h"
 #include "netprov.h"
+#include "socket_support.h"
 #include "tarn_image.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -22,7 +19,9 @@
 namespace quellin::netprov {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::ReadFile;
+using quellin::testing::RowName;
 using quellin::testing::Sjis;
 using quellin::testing::WriteFile;
 using testing::ExpectedPage;
@@ -122,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "127.0.0.1", "パスワードに誤りがあります。"},
         RefusalCase{"ConfigurationFileMissing", "accessid=id02&accesspass=" + Md5Hex("other"),
                     "127.0.0.1", "構成定義ファイルが見つかりません。"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST_F(AutoConfigTest, RegisteredDeviceWithItsDigestPassesTheChecks) {
     bool ok = true;
@@ -207,7 +206,7 @@ INSTANTIATE_TEST_SUITE_P(
                       DigestCase{"GivenLonger", "abc", "abcd", false},
                       DigestCase{"GivenEmpty", "abc", "", false},
                       DigestCase{"GivenWithNul", "ab", std::string("ab\0", 3), false}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 }  // namespace
 }  // namespace quellin::netprov
@@ -291,21 +290,6 @@ TEST_F(FindBestFirmwareTest, MissingFolderOrFileIsUnreadable) {
 // Whole runs against a simulated router on loopback.
 
 constexpr char kRouterAddress[] = "127.0.86.2";
-
-// A loopback port that nothing listens on a moment later.
-int UnusedPort(const std::string& address) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-    socklen_t size = sizeof sa;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size) == 0)
-        port = ntohs(sa.sin_port);
-    ::close(fd);
-    return port;
-}
 
 // The installation folder with its cgi-bin, a registered device "branch01"
 // (access ID id01, access password secret) and the software folder.
@@ -591,7 +575,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "TX-10,Tarn-10" + std::string(19, 'x') + "\r\n",
                      "ソフトウェアをV29.00版からV29.50版へ更新します。しばらくお待ちください ･･･",
                      "V29.50"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST_F(FirmwareDecisionTest, EmptySoftwareFolderMeansNoNewSoftware) {
     StartRouter("Tarn-90", "V06.02");
@@ -621,7 +605,7 @@ TEST_P(FolderSetting, StopsBeforeAnyUpload) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, FolderSetting,
                          ::testing::Values(FolderCase{"Empty", ""}, FolderCase{"Missing", "-"}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName());
 
 TEST_F(FirmwareDecisionTest, FolderSettingNamingAFileIsWrong) {
     WriteFile(install / "plain-file", "x");
@@ -634,7 +618,7 @@ TEST_F(FirmwareDecisionTest, FolderSettingNamingAFileIsWrong) {
 TEST_F(FirmwareDecisionTest, UnreachableDevicePushesNothing) {
     Image("image.bin", "Tarn-90", "V07.00");
     StartRouter("Tarn-90", "V06.02");
-    options.telnet.port = static_cast<std::uint16_t>(UnusedPort("127.0.86.3"));
+    options.telnet.port = quellin::testing::UnusedLoopbackPort("127.0.86.3");
     EXPECT_EQ(Run("127.0.86.3"), 1);
     EXPECT_EQ(page, ExpectedPage({"装置情報の取得に失敗しました。"}));
     EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", "装置情報の取得に失敗しました。"}));
@@ -643,75 +627,28 @@ TEST_F(FirmwareDecisionTest, UnreachableDevicePushesNothing) {
 }
 
 // A router that logs anyone in and answers every command with the same
-// text; it serves one connection on its own thread.
-class ScriptedRouter {
-public:
-    ScriptedRouter(const std::string& address, std::string answer) : answer_(std::move(answer)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-        socklen_t size = sizeof sa;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-            ::listen(listener_, 1) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&sa), &size) != 0)
-            return;
-        port_ = ntohs(sa.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~ScriptedRouter() {
-        ::shutdown(listener_, SHUT_RDWR);
-        if (thread_.joinable())
-            thread_.join();
-        ::close(listener_);
-    }
-    ScriptedRouter(const ScriptedRouter&) = delete;
-    ScriptedRouter& operator=(const ScriptedRouter&) = delete;
-
-    int port() const { return port_; }
-
-private:
-    void Serve() {
-        int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
-            return;
-        timeval timeout{5, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        const std::string steps[] = {"Login: ", "Password: ", "\r\n# ", answer_ + "\r\n# "};
+// text.
+quellin::testing::ScriptedPeer::Script AnswerEverything(std::string answer) {
+    return [answer = std::move(answer)](quellin::testing::PeerConnection& connection) {
+        const std::string steps[] = {"Login: ", "Password: ", "\r\n# ", answer + "\r\n# "};
         for (const auto& step : steps) {
-            ::send(fd, step.data(), step.size(), MSG_NOSIGNAL);
-            if (!ReadLine(fd))
+            connection.Send(step);
+            if (!connection.ReadUntil("\r\n", std::chrono::seconds(5)).ends_with("\r\n"))
                 break;
         }
-        ::close(fd);
-    }
-
-    static bool ReadLine(int fd) {
-        std::string line;
-        char c = 0;
-        while (line.size() < 4096 && ::recv(fd, &c, 1, 0) == 1) {
-            line += c;
-            if (line.ends_with("\r\n"))
-                return true;
-        }
-        return false;
-    }
-
-    std::string answer_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
+    };
+}
 
 TEST_F(FirmwareDecisionTest, UnreadableIdentificationPushesNothing) {
     Image("image.bin", "Tarn-90", "V07.00");
     StartRouter("Tarn-90", "V06.02");
     // The version has one minor digit only, which is no version.
-    ScriptedRouter scripted("127.0.86.5",
-                            "System : Tarn-90\r\nFirm Ver. : V06.2 \r\n"
-                            "Startup-config : Thu Jan 26 13:08:04 2006 config1");
+    quellin::testing::ScriptedPeer scripted(
+        AnswerEverything("System : Tarn-90\r\nFirm Ver. : V06.2 \r\n"
+                         "Startup-config : Thu Jan 26 13:08:04 2006 config1"),
+        "127.0.86.5");
     ASSERT_NE(scripted.port(), 0);
-    options.telnet.port = static_cast<std::uint16_t>(scripted.port());
+    options.telnet.port = scripted.port();
     EXPECT_EQ(Run("127.0.86.5"), 1);
     EXPECT_EQ(page, ExpectedPage({"装置情報の確認に失敗しました。"}));
     EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", "装置情報の確認に失敗しました。"}));
@@ -809,7 +746,7 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{
                           "Substitution", "$(touch\tpwned)`touch`", {"$(touch", "pwned)`touch`"}},
                       NameCase{"Quotes", "\"a b\"", {"\"a", "b\""}}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 }  // namespace
 }  // namespace quellin::netprov

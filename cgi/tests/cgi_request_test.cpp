@@ -1,6 +1,7 @@
 #include "cgi_request.h"
 
 #include "expected_page.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 namespace quellin::netprov {
 namespace {
 
+using quellin::testing::PrintTo;
+using quellin::testing::RowName;
 using testing::ExpectedFoot;
 using testing::ExpectedHead;
 
@@ -140,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "a=1",
                   {},
                   false}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST(ReadInputTest, GetAndPostGiveTheSameMap) {
     const std::string input = "accessid=A&accesspass=B";

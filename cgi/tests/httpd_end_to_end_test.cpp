@@ -2,16 +2,17 @@
 // temporary folder from dist/httpd, patched by the real Webcfgpatch, served
 // by Debian's apache2 on a loopback port, and asked for the page.
 #include "expected_page.h"
+#include "file_descriptor.h"
 #include "md5.h"
+#include "process.h"
+#include "socket_support.h"
 #include "tarn_image.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -30,66 +31,20 @@ namespace quellin::netprov {
 namespace {
 
 namespace fs = std::filesystem;
+using quellin::testing::ConnectToLoopback;
 using quellin::testing::ReadFile;
 using quellin::testing::WriteFile;
 using testing::ExpectedPage;
 
 constexpr char kApache[] = "/usr/sbin/apache2";
 
-class Socket {
-public:
-    Socket() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {}
-    ~Socket() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-bool Connect(const Socket& socket, std::uint16_t port) {
-    sockaddr_in address = Loopback(port);
-    return ::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-           0;
-}
-
-// A port that was free a moment ago; the server binds it right after.
-std::uint16_t FreeLoopbackPort() {
-    Socket socket;
-    sockaddr_in address = Loopback(0);
-    if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return 0;
-    socklen_t size = sizeof address;
-    ::getsockname(socket.get(), reinterpret_cast<sockaddr*>(&address), &size);
-    return ntohs(address.sin_port);
-}
-
 // Sends one request and reads the answer until the server closes the
 // connection; nullopt when that does not happen in time.  With a source
 // address the request comes from that loopback address, as from a router.
 std::optional<std::string> Fetch(std::uint16_t port, const std::string& request,
                                  const std::string& source = {}) {
-    Socket socket;
-    if (!source.empty()) {
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-        if (::bind(socket.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
-            return std::nullopt;
-    }
-    if (!Connect(socket, port))
+    UniqueFd socket = ConnectToLoopback(quellin::testing::kLoopback, port, source);
+    if (!socket.valid())
         return std::nullopt;
     timeval timeout{20, 0};
     ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
@@ -113,10 +68,7 @@ std::optional<std::string> Fetch(std::uint16_t port, const std::string& request,
 class ChildProcess {
 public:
     ChildProcess(const std::vector<std::string>& arguments, const fs::path& output) {
-        std::vector<char*> argv;
-        for (const auto& argument : arguments)
-            argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
+        const ExecStrings argv(arguments);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
@@ -128,7 +80,7 @@ public:
         posix_spawnattr_init(&attributes);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
         posix_spawnattr_setpgroup(&attributes, 0);
-        if (::posix_spawn(&pid_, argv[0], &actions, &attributes, argv.data(), environ) != 0)
+        if (::posix_spawn(&pid_, argv.get()[0], &actions, &attributes, argv.get(), environ) != 0)
             pid_ = -1;
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
@@ -205,7 +157,7 @@ protected:
                  fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         fs::copy_file(fs::path(QUELLIN_BIN_DIR) / "Netprov", httpd / "cgi-bin" / "Netprov");
 
-        port = FreeLoopbackPort();
+        port = quellin::testing::UnusedLoopbackPort();
         ASSERT_NE(port, 0);
         const fs::path conf = httpd / "conf" / "httpd.conf";
         ASSERT_EQ(RunToEnd({std::string(QUELLIN_BIN_DIR) + "/Webcfgpatch", conf.string(),
@@ -225,8 +177,7 @@ protected:
             std::vector<std::string>{(httpd / "bin" / "httpd").string(), "-k", "runservice"},
             dir / "httpd.out");
         for (int attempt = 0; attempt < 200 && server->running(); ++attempt) {
-            Socket probe;
-            if (Connect(probe, port))
+            if (ConnectToLoopback(quellin::testing::kLoopback, port).valid())
                 return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }

@@ -1,11 +1,16 @@
 #include "md5.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace quellin {
 namespace {
+
+using quellin::testing::PrintTo;
+using quellin::testing::RowName;
 
 struct DigestCase {
     const char* name;
@@ -34,7 +39,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "1234567890123456789012345678901234567890123456789012345678901234567890123456"
                    "7890",
                    "57edf4a22be3c955ac49da2e2107b67a"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 // Lengths around the points where the padding needs a second block or a
 // further input block.
@@ -50,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         DigestCase{"Len119", std::string(119, 'a'), "8a7bd0732ed6a28ce75f6dabc90e1613"},
         DigestCase{"Len120", std::string(120, 'a'), "5f61c0ccad4cac44c75ff505e1f1e537"},
         DigestCase{"Len121", std::string(121, 'a'), "f6acfca2d47c87f2b14ca038234d3614"}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST(Md5HexTest, HighBytesAndNulsAreDigestedAsBytes) {
     std::string bytes;

@@ -15,7 +15,9 @@ namespace quellin::netprov {
 namespace {
 
 namespace fs = std::filesystem;
+using quellin::testing::PrintTo;
 using quellin::testing::ReadFile;
+using quellin::testing::RowName;
 using quellin::testing::WriteFile;
 
 struct SplitCase {
@@ -41,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 "\x83\x5c\x83\x74\x83\x67 x",
                                 {"\x83\x5c\x83\x74\x83\x67", "x"}},
                       SplitCase{"NewlineIsNoBlank", "a\nb", {"a\nb"}}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 class StartDetachedTest : public quellin::testing::TempDirTest {
 protected:
@@ -118,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, StartFailureTest,
                          ::testing::Values(FailureCase{"Missing", ENOENT},
                                            FailureCase{"NotExecutable", EACCES},
                                            FailureCase{"FolderIsAFile", ENOTDIR}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName());
 
 }  // namespace
 }  // namespace quellin::netprov

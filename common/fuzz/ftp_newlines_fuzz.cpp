@@ -2,18 +2,15 @@
 // bytes whatever the read blocks, never alter a byte other than line ends,
 // and leave nothing for a second run to change.
 #include "ftp_session.h"
+#include "fuzz_check.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 namespace {
 
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using quellin::fuzz::Check;
 
 std::string WithoutLineEnds(std::string_view text) {
     std::string out;

@@ -1,19 +1,12 @@
 // Router answers to "idinfo -c": whatever the bytes, the fields stay within
 // their limits and come from the text.
 #include <cstdint>
-#include <cstdlib>
 #include <string_view>
 
 #include "device_identity.h"
+#include "fuzz_check.h"
 
-namespace {
-
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
-
-}  // namespace
+using quellin::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

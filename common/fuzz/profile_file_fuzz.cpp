@@ -1,16 +1,17 @@
 // Profile files edited by hand: any bytes read, looked up and written back.
+#include "fuzz_check.h"
 #include "profile_file.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <string>
+
+using quellin::fuzz::Check;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string bytes(reinterpret_cast<const char*>(data), size);
     quellin::ProfileDocument document(bytes);
     // Reading the bytes and writing them back changes nothing.
-    if (document.Bytes() != bytes)
-        std::abort();
+    Check(document.Bytes() == bytes);
     for (const char* key : {"FIRMDIR", "PORT", "MaxLineCount", ""})
         static_cast<void>(document.Find("Config", key));
     static_cast<void>(document.Keys("Config"));
@@ -19,7 +20,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     document.Set("Config", "PORT", "8080");
     quellin::ProfileDocument reread(document.Bytes());
     auto port = reread.Find("Config", "PORT");
-    if (!port || *port != "8080")
-        std::abort();
+    Check(port && *port == "8080");
     return 0;
 }

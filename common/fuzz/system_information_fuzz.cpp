@@ -3,21 +3,18 @@
 // come from the text, a result of 0 means all three were found, and both
 // rules agree on the model.
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 
 #include "device_identity.h"
+#include "fuzz_check.h"
 
 namespace {
 
 using quellin::DeviceIdentity;
 using quellin::SystemInformationRules;
 
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using quellin::fuzz::Check;
 
 bool HasNoLineEndOrNul(std::string_view field) {
     return field.find_first_of(std::string_view("\0\r", 2)) == std::string_view::npos;

@@ -6,21 +6,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "telnet_session.h"
 
 namespace {
 
 using quellin::TelnetChannel;
 
-void Check(bool condition) {
-    if (!condition)
-        std::abort();
-}
+using quellin::fuzz::Check;
 
 class MemoryChannel final : public TelnetChannel {
 public:

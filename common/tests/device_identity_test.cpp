@@ -1,16 +1,10 @@
 #include "device_identity.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "socket_support.h"
 #include "telnet_session.h"
 #include "test_support.h"
 
@@ -19,16 +13,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Table rows show as their name in test listings and failure messages.
-template <typename Row>
-requires requires(const Row& row) {
-    row.name;
-}
-void PrintTo(const Row& row, std::ostream* os) {
-    *os << row.name;
-}
-
+using testing::PeerConnection;
+using testing::PrintTo;
 using testing::RowName;
+using testing::ScriptedPeer;
 
 std::string Data(const char* name) {
     return testing::ReadFile(std::filesystem::path(QUELLIN_TEST_DATA) / name);
@@ -337,86 +325,22 @@ TEST(GatedModelTest, V29_99IsGatedAndV30_00IsNot) {
 
 // --- Identification over telnet ------------------------------------------------
 
-// A router on 127.0.0.1 that logs in anyone, answers one command with the
-// given bytes (or stays silent without them) and hangs up at "exit".
-class Router {
-public:
-    explicit Router(std::optional<std::string> answer) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 1) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            ADD_FAILURE() << "cannot listen on loopback";
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, answer = std::move(answer)] {
-            pollfd ready{listener_, POLLIN, 0};
-            if (::poll(&ready, 1, 10000) != 1)
-                return;
-            int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                return;
-            const char* prompts[] = {"Login: ", "Password: ", "\r\nTarn# ", nullptr};
-            for (int step = 0; step < 4; ++step) {
-                if (prompts[step] != nullptr) {
-                    Send(fd, prompts[step]);
-                } else if (answer) {
-                    Send(fd, *answer);
-                }
-                if (!ReadLine(fd))
-                    break;
+// A router that logs in anyone, answers one command with the given bytes
+// (or stays silent without them) and hangs up at "exit".
+testing::ScriptedPeer::Script Router(std::optional<std::string> answer) {
+    return [answer = std::move(answer)](PeerConnection& connection) {
+        const char* prompts[] = {"Login: ", "Password: ", "\r\nTarn# ", nullptr};
+        for (const char* prompt : prompts) {
+            if (prompt != nullptr) {
+                connection.Send(prompt);
+            } else if (answer) {
+                connection.Send(*answer);
             }
-            ::close(fd);
-        });
-    }
-    ~Router() {
-        if (thread_.joinable())
-            thread_.join();
-        if (listener_ >= 0)
-            ::close(listener_);
-    }
-
-    std::uint16_t port() const { return port_; }
-    const std::string& received() {
-        if (thread_.joinable())
-            thread_.join();
-        return received_;
-    }
-
-private:
-    static void Send(int fd, std::string_view bytes) {
-        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    }
-
-    // Reads up to the next CR LF; false when the client went away first.
-    bool ReadLine(int fd) {
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            pollfd readable{fd, POLLIN, 0};
-            if (::poll(&readable, 1, 100) < 0)
-                return false;
-            if (readable.revents == 0)
-                continue;
-            char byte;
-            if (::recv(fd, &byte, 1, 0) != 1)
-                return false;
-            received_ += byte;
-            if (received_.ends_with("\r\n"))
-                return true;
+            if (!connection.ReadUntil("\r\n").ends_with("\r\n"))
+                break;
         }
-        return false;
-    }
-
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-    std::string received_;
-};
+    };
+}
 
 TelnetOptions OptionsFor(std::uint16_t port) {
     TelnetOptions options;
@@ -427,17 +351,17 @@ TelnetOptions OptionsFor(std::uint16_t port) {
 }
 
 TEST(QuerySystemInformationTest, IdentifiesTheRouter) {
-    Router router(Data("sysinfo_dual_bank.txt"));
+    ScriptedPeer router(Router(Data("sysinfo_dual_bank.txt")));
     DeviceIdentity identity;
     EXPECT_EQ(QuerySystemInformation("127.0.0.1", "admin", "pw", identity,
                                      SystemInformationRules::kNetprov, OptionsFor(router.port())),
               0);
     EXPECT_EQ(identity, Identity("Tarn-700", 11, 1, "config2"));
-    EXPECT_EQ(router.received(), "admin\r\npw\r\nshow system information\r\nexit\r\n");
+    EXPECT_EQ(router.Finish(), "admin\r\npw\r\nshow system information\r\nexit\r\n");
 }
 
 TEST(QuerySystemInformationTest, ConsoleRulesReadTheFirmVerLine) {
-    Router router(Data("sysinfo_dual_bank.txt"));
+    ScriptedPeer router(Router(Data("sysinfo_dual_bank.txt")));
     DeviceIdentity identity;
     EXPECT_EQ(QuerySystemInformation("127.0.0.1", "", "", identity,
                                      SystemInformationRules::kConsole, OptionsFor(router.port())),
@@ -446,7 +370,7 @@ TEST(QuerySystemInformationTest, ConsoleRulesReadTheFirmVerLine) {
 }
 
 TEST(QuerySystemInformationTest, IncompleteAnswerIsMinusTwo) {
-    Router router("show system information\r\nSystem : Tarn-90\r\nTarn# ");
+    ScriptedPeer router(Router("show system information\r\nSystem : Tarn-90\r\nTarn# "));
     DeviceIdentity identity;
     EXPECT_EQ(QuerySystemInformation("127.0.0.1", "admin", "pw", identity,
                                      SystemInformationRules::kNetprov, OptionsFor(router.port())),
@@ -455,7 +379,7 @@ TEST(QuerySystemInformationTest, IncompleteAnswerIsMinusTwo) {
 }
 
 TEST(QuerySystemInformationTest, FailedDialogueIsMinusOne) {
-    Router router(std::nullopt);
+    ScriptedPeer router(Router(std::nullopt));
     DeviceIdentity identity = Identity("stale", 1, 1, "stale");
     EXPECT_EQ(QuerySystemInformation("127.0.0.1", "admin", "pw", identity,
                                      SystemInformationRules::kNetprov, OptionsFor(router.port())),
@@ -464,11 +388,11 @@ TEST(QuerySystemInformationTest, FailedDialogueIsMinusOne) {
 }
 
 TEST(QueryIdInfoTest, IdentifiesTheRouter) {
-    Router router(Data("sysinfo_idinfo.txt"));
+    ScriptedPeer router(Router(Data("sysinfo_idinfo.txt")));
     DeviceIdentity identity;
     EXPECT_EQ(QueryIdInfo("127.0.0.1", "admin", "pw", identity, OptionsFor(router.port())), 0);
     EXPECT_EQ(identity, Identity("Tarn-60", 29, 99, "config2"));
-    EXPECT_EQ(router.received(), "admin\r\npw\r\nidinfo -c\r\nexit\r\n");
+    EXPECT_EQ(router.Finish(), "admin\r\npw\r\nidinfo -c\r\nexit\r\n");
 }
 
 }  // namespace

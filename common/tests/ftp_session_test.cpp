@@ -1,8 +1,10 @@
 #include "ftp_session.h"
 
+#include "file_descriptor.h"
+#include "process.h"
+#include "socket_support.h"
 #include "test_support.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -30,75 +32,18 @@ namespace quellin {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::BoundPort;
+using testing::ConnectToLoopback;
+using testing::ListenOnLoopback;
+using testing::PrintTo;
 using testing::ReadFile;
+using testing::RowName;
 using testing::TempDir;
 using testing::TempDirTest;
 using testing::WriteFile;
 namespace fs = std::filesystem;
 
 // ================================================================ helpers
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = other.Release();
-        }
-        return *this;
-    }
-    int get() const { return fd_; }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
-sockaddr_in Loopback(std::uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-std::uint16_t PortOf(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-// A listening socket on a free loopback port.
-Fd Listen(int backlog) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address = Loopback(0);
-    if (fd.get() < 0 ||
-        ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd.get(), backlog) != 0) {
-        return Fd();
-    }
-    return fd;
-}
-
-bool PortAnswers(std::uint16_t port) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address = Loopback(port);
-    return fd.get() >= 0 &&
-           ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-}
 
 // Bytes that an FTP client in text mode or a careless converter would alter.
 std::string AllByteValues() {
@@ -170,33 +115,30 @@ private:
         int fromChild[2];
         if (::pipe2(toChild, O_CLOEXEC) != 0)
             return false;
-        stdin_ = Fd(toChild[1]);
-        Fd childIn(toChild[0]);
+        stdin_ = UniqueFd(toChild[1]);
+        UniqueFd childIn(toChild[0]);
         if (::pipe2(fromChild, O_CLOEXEC) != 0)
             return false;
-        Fd fromPeer(fromChild[0]);
-        Fd childOut(fromChild[1]);
+        UniqueFd fromPeer(fromChild[0]);
+        UniqueFd childOut(fromChild[1]);
 
         const std::string script = QUELLIN_SOURCE_DIR "/common/tests/peers/ftp_peer.py";
         std::vector<std::string> args = {"/usr/bin/python3", script,      "--root",
                                          root().string(),    "--journal", journal().string(),
                                          "--password",       password};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
+        const ExecStrings argv(std::move(args));
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, childIn.get(), 0);
         posix_spawn_file_actions_adddup2(&actions, childOut.get(), 1);
         pid_t pid = -1;
-        int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        int rc = ::posix_spawn(&pid, argv.get()[0], &actions, nullptr, argv.get(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (rc != 0)
             return false;
         pid_ = pid;
-        childOut.Reset();
+        childOut.Close();
 
         // "port <n>" comes once the server listens.
         std::string line;
@@ -219,7 +161,7 @@ private:
             return false;
         port_ = static_cast<std::uint16_t>(std::stoi(line.substr(5)));
         for (int attempt = 0; attempt < 100; ++attempt) {
-            if (PortAnswers(port_))
+            if (ConnectToLoopback(testing::kLoopback, port_).valid())
                 return true;
             std::this_thread::sleep_for(50ms);
         }
@@ -229,7 +171,7 @@ private:
     void Stop() {
         if (pid_ <= 0)
             return;
-        stdin_.Reset();
+        stdin_.Close();
         ::kill(pid_, SIGTERM);
         for (int attempt = 0; attempt < 100; ++attempt) {
             if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
@@ -245,7 +187,7 @@ private:
 
     TempDir workDir_;
     fs::path work_ = workDir_.path();
-    Fd stdin_;
+    UniqueFd stdin_;
     pid_t pid_ = -1;
     std::uint16_t port_ = 0;
 };
@@ -258,10 +200,6 @@ struct Mode {
     const char* name;
     bool passive;
 };
-
-void PrintTo(const Mode& mode, std::ostream* out) {
-    *out << mode.name;
-}
 
 class FtpUploadTest : public ::testing::TestWithParam<Mode> {
 protected:
@@ -436,7 +374,7 @@ TEST_P(FtpUploadTest, SessionCanBeUsedForSeveralFiles) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, FtpUploadTest,
                          ::testing::Values(Mode{"Passive", true}, Mode{"Active", false}),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         RowName());
 
 // Netprov logs in without a password.
 class FtpNoPasswordTest : public ::testing::Test {
@@ -492,12 +430,8 @@ TEST_F(FtpUnreachableTest, DefaultConnectTimeoutIsThirtySeconds) {
 }
 
 TEST_F(FtpUnreachableTest, NothingListeningFails) {
-    std::uint16_t port = 0;
-    {
-        Fd probe = Listen(1);
-        ASSERT_GE(probe.get(), 0);
-        port = PortOf(probe.get());
-    }
+    const std::uint16_t port = testing::UnusedLoopbackPort();
+    ASSERT_NE(port, 0);
     std::chrono::steady_clock::duration elapsed{};
     EXPECT_FALSE(UploadTo(port, &elapsed));
     EXPECT_EQ(error_.code, FtpErrorCode::kConnect) << error_.message;
@@ -506,10 +440,10 @@ TEST_F(FtpUnreachableTest, NothingListeningFails) {
 
 // The connection is taken by the kernel but nobody ever greets.
 TEST_F(FtpUnreachableTest, ServerThatNeverGreetsTimesOut) {
-    Fd listener = Listen(8);
+    UniqueFd listener = ListenOnLoopback(8);
     ASSERT_GE(listener.get(), 0);
     std::chrono::steady_clock::duration elapsed{};
-    EXPECT_FALSE(UploadTo(PortOf(listener.get()), &elapsed));
+    EXPECT_FALSE(UploadTo(BoundPort(listener.get()), &elapsed));
     EXPECT_EQ(error_.code, FtpErrorCode::kTimeout) << error_.message;
     EXPECT_GE(elapsed, kShortTimeout);
     EXPECT_LT(elapsed, kUpperBound);
@@ -518,14 +452,14 @@ TEST_F(FtpUnreachableTest, ServerThatNeverGreetsTimesOut) {
 // A listener whose accept queue is full drops new SYNs, so the TCP
 // connection itself never completes: the same as a router that is off.
 TEST_F(FtpUnreachableTest, ConnectionThatNeverCompletesTimesOut) {
-    Fd listener = Listen(0);
+    UniqueFd listener = ListenOnLoopback(0);
     ASSERT_GE(listener.get(), 0);
-    const std::uint16_t port = PortOf(listener.get());
-    std::vector<Fd> fillers;
+    const std::uint16_t port = BoundPort(listener.get());
+    std::vector<UniqueFd> fillers;
     bool stuck = false;
     for (int attempt = 0; attempt < 32 && !stuck; ++attempt) {
-        Fd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        sockaddr_in address = Loopback(port);
+        UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        sockaddr_in address = *testing::LoopbackAddress(testing::kLoopback, port);
         ::connect(client.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
         pollfd wait{client.get(), POLLOUT, 0};
         stuck = ::poll(&wait, 1, 300) == 0;

@@ -1,10 +1,7 @@
 #include "telnet_session.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -12,8 +9,9 @@
 #include <functional>
 #include <limits>
 #include <string>
-#include <thread>
 
+#include "file_descriptor.h"
+#include "socket_support.h"
 #include "test_support.h"
 
 namespace quellin {
@@ -21,16 +19,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Table rows show as their name in test listings and failure messages.
-template <typename Row>
-requires requires(const Row& row) {
-    row.name;
-}
-void PrintTo(const Row& row, std::ostream* os) {
-    *os << row.name;
-}
-
+using testing::PeerConnection;
+using testing::PrintTo;
 using testing::RowName;
+using testing::ScriptedPeer;
 using testing::Sjis;
 
 // --- A dialogue fed from memory ---------------------------------------------
@@ -341,139 +333,6 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Sessions against a scripted router on loopback --------------------------
 
-// The router's side of one accepted connection.
-class PeerConnection {
-public:
-    explicit PeerConnection(int fd) : fd_(fd) {}
-    ~PeerConnection() { Close(); }
-    PeerConnection(const PeerConnection&) = delete;
-    PeerConnection& operator=(const PeerConnection&) = delete;
-
-    void Send(std::string_view bytes) {
-        while (fd_ >= 0 && !bytes.empty()) {
-            ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (sent < 0 && errno == EINTR)
-                continue;
-            if (sent <= 0)
-                return;
-            bytes.remove_prefix(static_cast<std::size_t>(sent));
-        }
-    }
-
-    // Reads until the bytes since the previous call hold `marker`; returns
-    // them (whatever came when the client hung up or time ran out).
-    std::string ReadUntil(std::string_view marker, std::chrono::milliseconds limit = 10s) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            std::size_t at = received_.find(marker, consumed_);
-            if (at != std::string::npos)
-                return Take(at + marker.size());
-            if (!ReadSome(deadline))
-                return Take(received_.size());
-        }
-    }
-
-    // Keeps the connection until the client closes it.
-    void WaitForHangUp(std::chrono::milliseconds limit = 10s) {
-        auto deadline = std::chrono::steady_clock::now() + limit;
-        while (ReadSome(deadline)) {
-        }
-    }
-
-    void Close() {
-        if (fd_ < 0)
-            return;
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
-        fd_ = -1;
-    }
-
-    const std::string& received() const { return received_; }
-
-private:
-    std::string Take(std::size_t end) {
-        std::string taken = received_.substr(consumed_, end - consumed_);
-        consumed_ = end;
-        return taken;
-    }
-
-    bool ReadSome(std::chrono::steady_clock::time_point deadline) {
-        if (fd_ < 0)
-            return false;
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd readable{fd_, POLLIN, 0};
-        if (::poll(&readable, 1, static_cast<int>(left.count())) <= 0)
-            return false;
-        char buffer[4096];
-        ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (got <= 0)
-            return false;
-        received_.append(buffer, static_cast<std::size_t>(got));
-        return true;
-    }
-
-    int fd_;
-    std::string received_;
-    std::size_t consumed_ = 0;
-};
-
-// A one-connection router on 127.0.0.1 whose behaviour is a script run on
-// its own thread; the thread is joined when the peer goes.
-class ScriptedPeer {
-public:
-    explicit ScriptedPeer(std::function<void(PeerConnection&)> script) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 ||
-            ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 1) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            ADD_FAILURE() << "cannot listen on loopback: " << std::strerror(errno);
-            return;
-        }
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this, script = std::move(script)] {
-            pollfd ready{listener_, POLLIN, 0};
-            if (::poll(&ready, 1, 10000) != 1)
-                return;
-            int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
-                return;
-            PeerConnection connection(fd);
-            script(connection);
-            connection.Close();
-            received_ = connection.received();
-        });
-    }
-
-    ~ScriptedPeer() {
-        Finish();
-        if (listener_ >= 0)
-            ::close(listener_);
-    }
-
-    std::uint16_t port() const { return port_; }
-
-    // Waits for the script to end; everything the client sent.
-    const std::string& Finish() {
-        if (thread_.joinable())
-            thread_.join();
-        return received_;
-    }
-
-private:
-    int listener_ = -1;
-    std::uint16_t port_ = 0;
-    std::thread thread_;
-    std::string received_;
-};
-
 // Long enough that a busy machine does not make a router look silent.
 constexpr auto kReceiveTimeout = 1000ms;
 
@@ -615,20 +474,15 @@ TEST(TelnetSessionTest, TimeoutDetailIsWhatTheRouterSaidSoFar) {
 TEST(TelnetSessionTest, RefusedConnectionNamesTheSystemError) {
     // A bound socket that does not listen: connections to its port are
     // refused, and no other program can take the port meanwhile.
-    int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    UniqueFd holder = testing::BindOnLoopback(SOCK_STREAM);
+    const std::uint16_t port = testing::BoundPort(holder.get());
+    ASSERT_NE(port, 0);
 
-    CTelnetSession session(OptionsFor(ntohs(address.sin_port)));
+    CTelnetSession session(OptionsFor(port));
     EXPECT_EQ(session.RunCommand("127.0.0.1", "admin", "pw", kShowSystem, nullptr), -1);
     EXPECT_EQ(session.LastError(),
               Sjis("ソケット作成中:ソケットエラー発生:接続失敗:GerLastError=") +
                   std::to_string(ECONNREFUSED) + "(" + std::strerror(ECONNREFUSED) + ")");
-    ::close(holder);
 }
 
 struct AddressCase {

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include "codec.h"
+#include "process.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -56,12 +57,7 @@ std::string Sjis(std::string_view utf8) {
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment,
                            const std::string& workingDirectory, const std::string& stdoutPath) {
-    std::vector<std::string> args{program};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const ExecStrings argv(program, arguments);
 
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e)
@@ -71,10 +67,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
         std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
         env.push_back(extra);
     }
-    std::vector<char*> envp;
-    for (auto& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const ExecStrings envp(std::move(env));
 
     if (!workingDirectory.empty() || !stdoutPath.empty()) {
         // posix_spawn has no portable chdir action in this libc; fork instead.
@@ -88,14 +81,14 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
                     _exit(127);
                 ::close(fd);
             }
-            execve(program.c_str(), argv.data(), envp.data());
+            execve(program.c_str(), argv.get(), envp.get());
             _exit(127);
         }
         pid_ = pid;
         return;
     }
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), envp.data()) == 0)
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.get(), envp.get()) == 0)
         pid_ = pid;
 }
 

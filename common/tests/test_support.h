@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +78,17 @@ struct RowName {
         return row.param.name;
     }
 };
+
+// Table rows show as their name in test listings and failure messages.
+// gtest finds this through argument-dependent lookup, so a test file brings
+// it into the rows' namespace with `using quellin::testing::PrintTo;`.
+template <typename Row>
+requires requires(const Row& row) {
+    row.name;
+}
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.name;
+}
 
 // Polls the condition every 20 ms for up to timeoutMs.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);

@@ -21,6 +21,7 @@
 #include <deque>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -268,23 +269,59 @@ private:
         return text;
     }
 
-    // Taken for every command that writes base.db, for the whole run.
-    bool LockFolder(const std::string& home, std::optional<FolderLock>& lock, int& status) {
-        lock.emplace(home);
+    // The console's state on the folder, without its start-up line, for
+    // the commands that write base.db.  The folder lock is taken first and
+    // held until the installation goes, so no console or other quellin
+    // writes beside the command.
+    struct Installation {
+        Installation(const std::string& folder, std::unique_ptr<FolderLock> folderLock,
+                     std::ostream& err)
+            : home(folder),
+              lock(std::move(folderLock)),
+              boxes(err),
+              app(home, console::ConsoleApp::StartLog::Skip),
+              reporter(home, boxes),
+              logic(app, reporter) {
+            logic.LoadDeviceList();
+        }
+        std::optional<std::size_t> Find(const std::string& name) const {
+            const auto& devices = logic.devices();
+            for (std::size_t i = 0; i < devices.size(); ++i)
+                if (devices[i].name == name)
+                    return i;
+            return std::nullopt;
+        }
+        const std::string home;
+        std::unique_ptr<FolderLock> lock;
+        TerminalBoxes boxes;
+        console::ConsoleApp app;
+        console::Reporter reporter;
+        console::MainWindowLogic logic;
+    };
+
+    // nullptr, with the exit status in `status`, when the folder is busy or
+    // cannot be locked.
+    std::unique_ptr<Installation> OpenInstallation(int& status) {
+        const std::string home = Home();
+        auto lock = std::make_unique<FolderLock>(home);
         switch (lock->state()) {
             case FolderLock::State::kAcquired:
-                return true;
+                return std::make_unique<Installation>(home, std::move(lock), err_);
             case FolderLock::State::kHeldElsewhere:
                 err_ << "quellin: Quellin_tool or another quellin is working on "
                      << cp932::ToUtf8Lossy(home) << "; run this again when it has finished.\n";
                 status = kExitBusy;
-                return false;
+                return nullptr;
             case FolderLock::State::kFailed:
                 break;
         }
         status = Fail("cannot lock the installation folder " + cp932::ToUtf8Lossy(home) + ": " +
                       lock->reason());
-        return false;
+        return nullptr;
+    }
+
+    int CannotSave(const Installation& installation) {
+        return Fail("cannot write " + cp932::ToUtf8Lossy(installation.home) + "base.db");
     }
 
     int Identify() {
@@ -362,26 +399,6 @@ private:
         return kExitOk;
     }
 
-    // The console's state on the folder, without its start-up line.
-    struct Installation {
-        explicit Installation(const std::string& home, MessageBoxes& boxes)
-            : app(home, console::ConsoleApp::StartLog::Skip),
-              reporter(home, boxes),
-              logic(app, reporter) {
-            logic.LoadDeviceList();
-        }
-        std::optional<std::size_t> Find(const std::string& name) const {
-            const auto& devices = logic.devices();
-            for (std::size_t i = 0; i < devices.size(); ++i)
-                if (devices[i].name == name)
-                    return i;
-            return std::nullopt;
-        }
-        console::ConsoleApp app;
-        console::Reporter reporter;
-        console::MainWindowLogic logic;
-    };
-
     int Maintain() {
         if (in_.operands.empty())
             return Usage(in_.command + " needs at least one device name");
@@ -417,16 +434,13 @@ private:
                 names.push_back(*name);
         }
 
-        const std::string home = Home();
-        std::optional<FolderLock> lock;
         int status = kExitOk;
-        if (!LockFolder(home, lock, status))
+        auto installation = OpenInstallation(status);
+        if (!installation)
             return status;
-        TerminalBoxes boxes(err_);
-        Installation installation(home, boxes);
         std::vector<std::size_t> selected;
         for (const std::string& name : names) {
-            auto index = installation.Find(name);
+            auto index = installation->Find(name);
             if (!index)
                 return Usage("no device named " + cp932::ToUtf8Lossy(name));
             selected.push_back(*index);
@@ -437,8 +451,8 @@ private:
         request.scheduleTime = scheduleTime;
         request.jobs = jobs;
         request.makeMaintenance = [&installation, timings = *timings] {
-            return std::make_unique<console::RouterMaintenance>(installation.app,
-                                                                installation.reporter, timings);
+            return std::make_unique<console::RouterMaintenance>(installation->app,
+                                                                installation->reporter, timings);
         };
         request.progress = [&](const DeviceProgress& p) {
             out_ << "[" << p.finished << "/" << p.total << "] "
@@ -449,19 +463,21 @@ private:
                     break;
                 case DeviceOutcome::kUnchanged:
                     out_ << ": unchanged ("
-                         << cp932::ToUtf8Lossy(LastLogMessage(home, p.device.name)) << ")\n";
+                         << cp932::ToUtf8Lossy(LastLogMessage(installation->home, p.device.name))
+                         << ")\n";
                     break;
                 case DeviceOutcome::kFailed:
-                    out_ << ": failed (" << cp932::ToUtf8Lossy(LastLogMessage(home, p.device.name))
+                    out_ << ": failed ("
+                         << cp932::ToUtf8Lossy(LastLogMessage(installation->home, p.device.name))
                          << ")\n";
                     break;
             }
             out_.flush();
         };
-        BatchResult result =
-            RunBatch(request, installation.logic.mutableDevices(), selected, installation.reporter);
-        if (!installation.logic.SaveDevices())
-            return Fail("cannot write " + cp932::ToUtf8Lossy(home) + "base.db");
+        BatchResult result = RunBatch(request, installation->logic.mutableDevices(), selected,
+                                      installation->reporter);
+        if (!installation->logic.SaveDevices())
+            return CannotSave(*installation);
         out_ << (result.failed ? kSomeDevicesFailed : TextsFor(operation).summary) << "\n";
         return result.failed ? kExitFailed : kExitOk;
     }
@@ -493,33 +509,30 @@ private:
             configFile = cp932::FromPath(path.lexically_normal());
         }
 
-        const std::string home = Home();
-        std::optional<FolderLock> lock;
         int status = kExitOk;
-        if (!LockFolder(home, lock, status))
+        auto installation = OpenInstallation(status);
+        if (!installation)
             return status;
-        TerminalBoxes boxes(err_);
-        Installation installation(home, boxes);
-        if (installation.Find(*name))
+        if (installation->Find(*name))
             return Fail("a device named " + in_.operands[0] + " is already registered");
-        auto& devices = installation.logic.mutableDevices();
+        auto& devices = installation->logic.mutableDevices();
         auto free = std::find_if(devices.begin(), devices.end(),
                                  [](const CBase& d) { return d.name.empty(); });
         if (free == devices.end())
             return Fail("base.db has no free row (MAXROWS " +
-                        std::to_string(installation.app.settings().maxRows) + ")");
+                        std::to_string(installation->app.settings().maxRows) + ")");
 
         bool saved = true;
-        console::DeviceSettingsLogic logic(*free, installation.reporter,
-                                           installation.app.registryPath(),
-                                           [&] { saved = installation.logic.SaveDevices(); });
+        console::DeviceSettingsLogic logic(*free, installation->reporter,
+                                           installation->app.registryPath(),
+                                           [&] { saved = installation->logic.SaveDevices(); });
         console::DeviceSettingsFields typed{
             *name,     address->empty() ? "0.0.0.0" : *address, *pass, *accessId, *accessPassword,
             configFile};
         if (logic.Ok(typed) != console::DeviceSettingsLogic::OkResult::Close)
             return kExitFailed;
         if (!saved)
-            return Fail("cannot write " + cp932::ToUtf8Lossy(home) + "base.db");
+            return CannotSave(*installation);
         out_ << "registered " << in_.operands[0] << " in row " << free->row << "\n";
         return kExitOk;
     }
@@ -532,29 +545,26 @@ private:
             return kExitUsage;
         if (name->empty())
             return Usage("the device name is empty");
-        const std::string home = Home();
-        std::optional<FolderLock> lock;
         int status = kExitOk;
-        if (!LockFolder(home, lock, status))
+        auto installation = OpenInstallation(status);
+        if (!installation)
             return status;
-        TerminalBoxes boxes(err_);
-        Installation installation(home, boxes);
-        auto index = installation.Find(*name);
+        auto index = installation->Find(*name);
         if (!index)
             return Fail("no device named " + in_.operands[0]);
-        CBase& device = installation.logic.device(static_cast<int>(*index));
+        CBase& device = installation->logic.device(static_cast<int>(*index));
         bool saved = true;
-        console::DeviceSettingsLogic logic(device, installation.reporter,
-                                           installation.app.registryPath(),
-                                           [&] { saved = installation.logic.SaveDevices(); });
+        console::DeviceSettingsLogic logic(device, installation->reporter,
+                                           installation->app.registryPath(),
+                                           [&] { saved = installation->logic.SaveDevices(); });
         // An empty dialog confirmed with OK, the deletion question answered
         // by the command itself.
         console::DeviceSettingsFields empty;
-        boxes.AnswerNext(MsgAnswer::Ok);
+        installation->boxes.AnswerNext(MsgAnswer::Ok);
         if (logic.Ok(empty) != console::DeviceSettingsLogic::OkResult::Close)
             return kExitFailed;
         if (!saved)
-            return Fail("cannot write " + cp932::ToUtf8Lossy(home) + "base.db");
+            return CannotSave(*installation);
         out_ << "unregistered " << in_.operands[0] << " from row " << device.row << "\n";
         return kExitOk;
     }

@@ -24,33 +24,6 @@ std::string Upper(std::string text) {
     return text;
 }
 
-std::optional<unsigned> SmallNumber(const std::string& text, unsigned high) {
-    if (text.empty() || text.size() > 5)
-        return std::nullopt;
-    unsigned value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    if (value > high)
-        return std::nullopt;
-    return value;
-}
-
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<Endpoint> ParsePortArgument(const std::string& text) {
@@ -58,7 +31,7 @@ std::optional<Endpoint> ParsePortArgument(const std::string& text) {
     std::string part;
     std::istringstream in(text);
     while (std::getline(in, part, ',')) {
-        auto n = SmallNumber(part, 255);
+        auto n = ParseSmallNumber(part, 255);
         if (!n)
             return std::nullopt;
         numbers.push_back(*n);
@@ -91,13 +64,13 @@ std::optional<Endpoint> ParseEprtArgument(const std::string& text) {
     if (fields.size() != 3 || at != text.size() || fields[0] != "1")
         return std::nullopt;
     auto address = ParseIpv4(fields[1]);
-    auto port = SmallNumber(fields[2], 65535);
+    auto port = ParseSmallNumber(fields[2], 65535);
     if (!address || !port || *port == 0)
         return std::nullopt;
     return Endpoint{*address, static_cast<std::uint16_t>(*port)};
 }
 
-FtpConnection::FtpConnection(SimRouter& router, Fd socket)
+FtpConnection::FtpConnection(SimRouter& router, UniqueFd socket)
     : Connection(router),
       control_(std::move(socket)),
       peer_(PeerAddress(control_.get())),
@@ -120,7 +93,7 @@ void FtpConnection::Close() {
     closed_ = true;
     ResetData();
     router_.loop().Unwatch(control_.get());
-    control_.Reset();
+    control_.Close();
     router_.ConnectionClosed();
 }
 
@@ -132,8 +105,8 @@ void FtpConnection::ResetData() {
         router_.loop().Unwatch(passive_.get());
     if (data_.valid())
         router_.loop().Unwatch(data_.get());
-    passive_.Reset();
-    data_.Reset();
+    passive_.Close();
+    data_.Close();
     dataConnected_ = false;
     mode_ = DataMode::kNone;
 }
@@ -168,8 +141,8 @@ void FtpConnection::UpdateWatch() {
 void FtpConnection::OnControl(short revents) {
     if (revents & (POLLIN | POLLHUP | POLLERR)) {
         char buffer[2048];
-        ssize_t n = ::recv(control_.get(), buffer, sizeof buffer, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        long n = ReceiveSome(control_.get(), buffer, sizeof buffer);
+        if (n < 0) {
             Close();
             return;
         }
@@ -318,7 +291,7 @@ void FtpConnection::Store(const std::string& argument) {
         return Reply("425 Use PORT or PASV first.");
 
     std::filesystem::path part = router_.folder() / (name + ".part");
-    file_ = Fd(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    file_ = UniqueFd(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file_.valid())
         return Reply("553 Could not create file.");
     storing_ = true;
@@ -346,11 +319,11 @@ void FtpConnection::Store(const std::string& argument) {
 }
 
 void FtpConnection::OnPassiveAccept() {
-    Fd accepted = AcceptNonBlocking(passive_.get());
+    UniqueFd accepted = AcceptNonBlocking(passive_.get());
     if (!accepted.valid())
         return;
     router_.loop().Unwatch(passive_.get());
-    passive_.Reset();
+    passive_.Close();
     data_ = std::move(accepted);
     dataConnected_ = true;
     if (storing_)
@@ -402,7 +375,7 @@ void FtpConnection::OnData(short revents) {
         FinishTransfer(false, "too large");
         return;
     }
-    if (!WriteAll(file_.get(), buffer, static_cast<std::size_t>(n))) {
+    if (!WriteAll(file_.get(), std::string_view(buffer, static_cast<std::size_t>(n)))) {
         Reply("451 Requested action aborted. Local error in processing.");
         FinishTransfer(false, std::strerror(errno));
     }
@@ -413,7 +386,7 @@ void FtpConnection::FinishTransfer(bool ok, const std::string& reason) {
         return;
     storing_ = false;
     std::filesystem::path part = router_.folder() / (slot_ + ".part");
-    bool closedOk = ::close(file_.Release()) == 0;
+    bool closedOk = file_.Close();
     std::error_code ec;
     if (ok && closedOk) {
         std::filesystem::rename(part, router_.folder() / slot_, ec);

@@ -20,7 +20,7 @@ class FtpConnection final : public Connection {
 public:
     static constexpr const char* kUser = "ftp-admin";
 
-    FtpConnection(SimRouter& router, Fd socket);
+    FtpConnection(SimRouter& router, UniqueFd socket);
     ~FtpConnection() override;
 
     void Start() override;
@@ -42,7 +42,7 @@ private:
     void FinishTransfer(bool ok, const std::string& reason);
     void ResetData();
 
-    Fd control_;
+    UniqueFd control_;
     std::string peer_;
     in_addr peerAddress_{};
     std::string in_;
@@ -53,14 +53,14 @@ private:
     char type_ = 'A';
 
     DataMode mode_ = DataMode::kNone;
-    Fd passive_;
+    UniqueFd passive_;
     Endpoint activeTarget_{};
-    Fd data_;
+    UniqueFd data_;
     bool dataConnected_ = false;
 
     bool storing_ = false;
     std::string slot_;
-    Fd file_;
+    UniqueFd file_;
     std::size_t received_ = 0;
     EventLoop::TimerId dataTimer_ = 0;
 };

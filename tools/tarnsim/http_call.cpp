@@ -139,7 +139,7 @@ std::optional<std::string> Exchange(in_addr from, const Endpoint& server,
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         return static_cast<int>(std::max<std::int64_t>(0, left.count()));
     };
-    Fd fd = ConnectNonBlocking(from, server.address, server.port, error);
+    UniqueFd fd = ConnectNonBlocking(from, server.address, server.port, error);
     if (!fd.valid())
         return std::nullopt;
     std::string answer;

@@ -75,7 +75,7 @@ JsonLine& JsonLine::Add(std::string_view key, bool flag) {
 Journal::Journal(const std::string& path, bool echo) : path_(path), echo_(echo) {
     if (path_.empty())
         return;
-    fd_ = Fd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+    fd_ = UniqueFd(::open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
     if (!fd_.valid())
         error_ = path_ + ": " + std::strerror(errno);
 }

@@ -53,7 +53,7 @@ public:
 
 private:
     std::string path_;
-    Fd fd_;
+    UniqueFd fd_;
     bool echo_ = false;
     std::string error_;
 };

@@ -24,6 +24,7 @@
 namespace {
 
 using namespace quellin::tarn;
+using quellin::UniqueFd;
 
 constexpr const char* kUsage =
     "usage: tarnsim [--state DIR] [--journal FILE] [--echo-journal] [--fleet FILE]\n"
@@ -235,34 +236,27 @@ int ProvisionCommand(const std::vector<std::string>& args) {
 
     const std::string method = call.post ? "POST" : "GET";
     journal.Write(name, from, "http-request", JsonLine().Add("method", method).Add("url", urlText));
+    auto failedCall = [&](std::size_t received) {
+        journal.Write(name, from, "http-call",
+                      JsonLine()
+                          .Add("method", method)
+                          .Add("url", urlText)
+                          .Add("ok", false)
+                          .Add("error", error)
+                          .Add("received", received));
+        std::fprintf(stderr, "tarnsim: %s\n", error.c_str());
+        return 1;
+    };
     std::string partial;
     auto answer = Exchange(*source, url->server, BuildProvisionRequest(call),
                            std::chrono::milliseconds(timeoutMs), error, &partial);
-    if (!answer) {
-        journal.Write(name, from, "http-call",
-                      JsonLine()
-                          .Add("method", method)
-                          .Add("url", urlText)
-                          .Add("ok", false)
-                          .Add("error", error)
-                          .Add("received", partial.size()));
-        std::fprintf(stderr, "tarnsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!answer)
+        return failedCall(partial.size());
     if (!quellin::WriteFileAtomically(folder / "provision-page", *answer))
         std::fprintf(stderr, "tarnsim: cannot write %s\n", (folder / "provision-page").c_str());
     auto response = ParseHttpResponse(*answer, error);
-    if (!response) {
-        journal.Write(name, from, "http-call",
-                      JsonLine()
-                          .Add("method", method)
-                          .Add("url", urlText)
-                          .Add("ok", false)
-                          .Add("error", error)
-                          .Add("received", answer->size()));
-        std::fprintf(stderr, "tarnsim: %s\n", error.c_str());
-        return 1;
-    }
+    if (!response)
+        return failedCall(answer->size());
     journal.Write(name, from, "http-call",
                   JsonLine()
                       .Add("method", method)
@@ -344,7 +338,7 @@ int RunRouters(const std::vector<std::string>& args) {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     ::sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
-    Fd signals(::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC));
+    UniqueFd signals(::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC));
     if (!signals.valid())
         return Usage("signalfd failed");
     RaiseDescriptorLimit();

@@ -10,12 +10,6 @@
 
 namespace quellin::tarn {
 
-void Fd::Reset() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
-}
-
 std::optional<in_addr> ParseIpv4(const std::string& text) {
     in_addr address{};
     if (::inet_pton(AF_INET, text.c_str(), &address) != 1)
@@ -44,18 +38,24 @@ std::optional<Endpoint> ParseEndpoint(const std::string& text) {
     if (colon == std::string::npos)
         return std::nullopt;
     auto address = ParseIpv4(text.substr(0, colon));
-    std::string port = text.substr(colon + 1);
-    if (!address || port.empty() || port.size() > 5)
+    auto port = ParseSmallNumber(text.substr(colon + 1), 65535);
+    if (!address || !port || *port == 0)
+        return std::nullopt;
+    return Endpoint{*address, static_cast<std::uint16_t>(*port)};
+}
+
+std::optional<unsigned> ParseSmallNumber(const std::string& text, unsigned high) {
+    if (text.empty() || text.size() > 5)
         return std::nullopt;
     unsigned value = 0;
-    for (char c : port) {
+    for (char c : text) {
         if (c < '0' || c > '9')
             return std::nullopt;
         value = value * 10 + static_cast<unsigned>(c - '0');
     }
-    if (value == 0 || value > 65535)
+    if (value > high)
         return std::nullopt;
-    return Endpoint{*address, static_cast<std::uint16_t>(value)};
+    return value;
 }
 
 bool SetNonBlocking(int fd) {
@@ -80,8 +80,8 @@ std::string Describe(const char* what, in_addr address, std::uint16_t port) {
 
 }  // namespace
 
-Fd ListenTcp(in_addr address, std::uint16_t port, std::string& error) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+UniqueFd ListenTcp(in_addr address, std::uint16_t port, std::string& error) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         error = std::string("socket: ") + std::strerror(errno);
         return {};
@@ -120,12 +120,12 @@ std::string PeerAddress(int fd) {
     return FormatIpv4(PeerIpv4(fd));
 }
 
-Fd AcceptNonBlocking(int listener) {
-    return Fd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+UniqueFd AcceptNonBlocking(int listener) {
+    return UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
 }
 
-Fd ConnectNonBlocking(in_addr local, in_addr remote, std::uint16_t port, std::string& error) {
-    Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+UniqueFd ConnectNonBlocking(in_addr local, in_addr remote, std::uint16_t port, std::string& error) {
+    UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         error = std::string("socket: ") + std::strerror(errno);
         return {};
@@ -159,6 +159,15 @@ long SendSome(int fd, const std::string& bytes) {
     if (n >= 0)
         return static_cast<long>(n);
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+        return 0;
+    return -1;
+}
+
+long ReceiveSome(int fd, char* buffer, std::size_t size) {
+    ssize_t n = ::recv(fd, buffer, size, 0);
+    if (n > 0)
+        return static_cast<long>(n);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return 0;
     return -1;
 }

@@ -1,6 +1,8 @@
-// Small socket helpers for the router simulator: owned descriptors, IPv4
-// loopback addresses and non-blocking listeners and connections.
+// Small socket helpers for the router simulator: IPv4 loopback addresses
+// and non-blocking listeners and connections.
 #pragma once
+
+#include "file_descriptor.h"
 
 #include <netinet/in.h>
 
@@ -9,36 +11,6 @@
 #include <string>
 
 namespace quellin::tarn {
-
-// An owned file descriptor, closed on destruction.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(other.Release()) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = other.Release();
-        }
-        return *this;
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset();
-
-private:
-    int fd_ = -1;
-};
 
 // Dotted IPv4 text to an address in network order; nullopt when malformed.
 std::optional<in_addr> ParseIpv4(const std::string& text);
@@ -55,18 +27,22 @@ struct Endpoint {
 };
 std::optional<Endpoint> ParseEndpoint(const std::string& text);
 
+// One to five decimal digits and nothing else, worth at most `high`, as in
+// ports and in the numbers of FTP's PORT argument; nullopt otherwise.
+std::optional<unsigned> ParseSmallNumber(const std::string& text, unsigned high);
+
 // A non-blocking listening TCP socket; port 0 picks a free port.
-Fd ListenTcp(in_addr address, std::uint16_t port, std::string& error);
+UniqueFd ListenTcp(in_addr address, std::uint16_t port, std::string& error);
 // The local port of a bound socket (0 when unknown).
 std::uint16_t LocalPort(int fd);
 // The peer's address of a connected socket.
 std::string PeerAddress(int fd);
 in_addr PeerIpv4(int fd);
 // Accepts one connection as a non-blocking socket; invalid when none.
-Fd AcceptNonBlocking(int listener);
+UniqueFd AcceptNonBlocking(int listener);
 // Starts a non-blocking connection from the local address (port 0) to the
 // remote end; invalid on immediate failure.
-Fd ConnectNonBlocking(in_addr local, in_addr remote, std::uint16_t port, std::string& error);
+UniqueFd ConnectNonBlocking(in_addr local, in_addr remote, std::uint16_t port, std::string& error);
 // The result of a finished non-blocking connect (0 = connected).
 int ConnectResult(int fd);
 
@@ -75,5 +51,9 @@ bool SetNonBlocking(int fd);
 // Sends as much of the bytes as the socket takes now; the count sent, or -1
 // on a broken connection.
 long SendSome(int fd, const std::string& bytes);
+// Receives what the socket holds now, up to size bytes; the count received,
+// 0 when nothing is waiting, or -1 when the peer has closed or the
+// connection broke.
+long ReceiveSome(int fd, char* buffer, std::size_t size);
 
 }  // namespace quellin::tarn

@@ -87,8 +87,8 @@ void SimRouter::CloseListeners() {
         loop_.Unwatch(telnetListener_.get());
     if (ftpListener_.valid())
         loop_.Unwatch(ftpListener_.get());
-    telnetListener_.Reset();
-    ftpListener_.Reset();
+    telnetListener_.Close();
+    ftpListener_.Close();
 }
 
 void SimRouter::Adopt(std::unique_ptr<Connection> connection) {
@@ -98,13 +98,13 @@ void SimRouter::Adopt(std::unique_ptr<Connection> connection) {
 }
 
 void SimRouter::OnTelnetAccept() {
-    Fd socket = AcceptNonBlocking(telnetListener_.get());
+    UniqueFd socket = AcceptNonBlocking(telnetListener_.get());
     if (socket.valid())
         Adopt(std::make_unique<TelnetConnection>(*this, std::move(socket)));
 }
 
 void SimRouter::OnFtpAccept() {
-    Fd socket = AcceptNonBlocking(ftpListener_.get());
+    UniqueFd socket = AcceptNonBlocking(ftpListener_.get());
     if (socket.valid())
         Adopt(std::make_unique<FtpConnection>(*this, std::move(socket)));
 }

@@ -97,8 +97,8 @@ private:
     in_addr address_{};
     std::filesystem::path folder_;
     RouterState state_;
-    Fd telnetListener_;
-    Fd ftpListener_;
+    UniqueFd telnetListener_;
+    UniqueFd ftpListener_;
     std::uint16_t telnetPort_ = 0;
     std::uint16_t ftpPort_ = 0;
     bool up_ = false;

@@ -35,7 +35,7 @@ bool SendSyslog(in_addr from, const Endpoint& to, const std::string& datagram, s
         error = "syslog datagrams go only between loopback addresses";
         return false;
     }
-    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    UniqueFd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!fd.valid()) {
         error = std::string("socket: ") + std::strerror(errno);
         return false;

@@ -97,7 +97,7 @@ std::string DescribeOption(const TelnetInput::Option& option) {
     }
 }
 
-TelnetConnection::TelnetConnection(SimRouter& router, Fd socket)
+TelnetConnection::TelnetConnection(SimRouter& router, UniqueFd socket)
     : Connection(router),
       socket_(std::move(socket)),
       peer_(PeerAddress(socket_.get())),
@@ -133,15 +133,15 @@ void TelnetConnection::Close() {
     if (timer_ != 0)
         router_.loop().Cancel(timer_);
     router_.loop().Unwatch(socket_.get());
-    socket_.Reset();
+    socket_.Close();
     router_.ConnectionClosed();
 }
 
 void TelnetConnection::OnEvents(short revents) {
     if (revents & (POLLIN | POLLHUP | POLLERR)) {
         char buffer[4096];
-        ssize_t n = ::recv(socket_.get(), buffer, sizeof buffer, 0);
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+        long n = ReceiveSome(socket_.get(), buffer, sizeof buffer);
+        if (n < 0) {
             Close();
             return;
         }

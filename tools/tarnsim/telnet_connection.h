@@ -42,7 +42,7 @@ std::string DescribeOption(const TelnetInput::Option& option);
 
 class TelnetConnection final : public Connection {
 public:
-    TelnetConnection(SimRouter& router, Fd socket);
+    TelnetConnection(SimRouter& router, UniqueFd socket);
     ~TelnetConnection() override;
 
     void Start() override;
@@ -61,7 +61,7 @@ private:
     void UpdateWatch();
     bool busy() const { return !pending_.empty() || waiting_; }
 
-    Fd socket_;
+    UniqueFd socket_;
     std::string peer_;
     TelnetInput input_;
     Stage stage_ = Stage::kUser;

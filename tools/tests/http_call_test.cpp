@@ -1,22 +1,21 @@
 // The simulated router's HTTP call: addresses, the request bytes, reading
 // the answer, and the provision subcommand against a one-shot page server
 // started by the test on loopback.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <string>
-#include <thread>
 
+#include "file_descriptor.h"
 #include "http_call.h"
+#include "socket_support.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
 namespace quellin::tarn {
 namespace {
 
+using ::quellin::testing::PrintTo;
 using ::quellin::testing::ReadFile;
 using ::quellin::testing::RowName;
 using ::quellin::testing::Sjis;
@@ -32,10 +31,6 @@ struct UrlCase {
     int port;
     std::string path;
 };
-
-void PrintTo(const UrlCase& row, std::ostream* out) {
-    *out << row.name;
-}
 
 class ParseHttpUrlTest : public ::testing::TestWithParam<UrlCase> {};
 
@@ -121,10 +116,6 @@ struct ResponseCase {
     std::string body;
 };
 
-void PrintTo(const ResponseCase& row, std::ostream* out) {
-    *out << row.name;
-}
-
 class ParseHttpResponseTest : public ::testing::TestWithParam<ResponseCase> {};
 
 TEST_P(ParseHttpResponseTest, SplitsOrRefuses) {
@@ -164,54 +155,36 @@ INSTANTIATE_TEST_SUITE_P(
 // Content-Length body), answers with the given bytes and closes.
 class OnePageServer {
 public:
-    explicit OnePageServer(std::string answer) : answer_(std::move(answer)) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-            ::listen(fd_, 4) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
-            return;
-        port_ = ntohs(address.sin_port);
-        thread_ = std::thread([this] { Serve(); });
+    explicit OnePageServer(std::string answer)
+        : server_(
+              [this, answer = std::move(answer)](UniqueFd client) {
+                  peer_ = PeerAddress(client.get());
+                  char buffer[4096];
+                  for (int reads = 0; reads < 1000 && !Complete(); ++reads) {
+                      pollfd c{client.get(), POLLIN, 0};
+                      if (::poll(&c, 1, 10000) <= 0)
+                          break;
+                      ssize_t n = ::recv(client.get(), buffer, sizeof buffer, 0);
+                      if (n <= 0)
+                          break;
+                      request_.append(buffer, static_cast<std::size_t>(n));
+                  }
+                  if (!answer.empty())
+                      ::send(client.get(), answer.data(), answer.size(), MSG_NOSIGNAL);
+              },
+              ::quellin::testing::kLoopback, 4) {}
+    int port() const { return server_.port(); }
+    // What the client sent and where from, once it has been answered.
+    const std::string& request() {
+        server_.Join();
+        return request_;
     }
-    ~OnePageServer() {
-        if (thread_.joinable())
-            thread_.join();
-        ::close(fd_);
+    const std::string& peer() {
+        server_.Join();
+        return peer_;
     }
-    int port() const { return port_; }
-    // Valid once the client has read the answer.
-    const std::string& request() const { return request_; }
-    const std::string& peer() const { return peer_; }
 
 private:
-    void Serve() {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 10000) <= 0)
-            return;
-        sockaddr_in from{};
-        socklen_t size = sizeof from;
-        int client = ::accept(fd_, reinterpret_cast<sockaddr*>(&from), &size);
-        if (client < 0)
-            return;
-        peer_ = FormatIpv4(from.sin_addr);
-        char buffer[4096];
-        for (int reads = 0; reads < 1000 && !Complete(); ++reads) {
-            pollfd c{client, POLLIN, 0};
-            if (::poll(&c, 1, 10000) <= 0)
-                break;
-            ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
-            if (n <= 0)
-                break;
-            request_.append(buffer, static_cast<std::size_t>(n));
-        }
-        if (!answer_.empty())
-            ::send(client, answer_.data(), answer_.size(), MSG_NOSIGNAL);
-        ::close(client);
-    }
     bool Complete() const {
         auto end = request_.find("\r\n\r\n");
         if (end == std::string::npos)
@@ -222,12 +195,9 @@ private:
         return request_.size() >= end + 4 + std::stoul(request_.substr(length + 16));
     }
 
-    int fd_ = -1;
-    int port_ = 0;
-    std::string answer_;
     std::string request_;
     std::string peer_;
-    std::thread thread_;
+    ::quellin::testing::OneConnectionServer server_;
 };
 
 constexpr char kPage[] =
@@ -249,14 +219,8 @@ TEST(ExchangeTest, ReadsTheAnswerToTheClosedConnection) {
 }
 
 TEST(ExchangeTest, RefusedConnectionIsAReason) {
-    std::uint16_t port = 0;
-    {
-        OnePageServer closed("");  // takes a free port, then gives it back
-        port = static_cast<std::uint16_t>(closed.port());
-        std::string ignored;
-        Exchange(*ParseIpv4("127.0.0.1"), Endpoint{*ParseIpv4("127.0.0.1"), port}, "x\r\n\r\n",
-                 std::chrono::milliseconds(5000), ignored);
-    }
+    const std::uint16_t port = ::quellin::testing::UnusedLoopbackPort();
+    ASSERT_NE(port, 0);
     std::string error;
     EXPECT_FALSE(Exchange(*ParseIpv4("127.0.0.1"), Endpoint{*ParseIpv4("127.0.0.1"), port},
                           "GET / HTTP/1.0\r\n\r\n", std::chrono::milliseconds(5000), error));

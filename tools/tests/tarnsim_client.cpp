@@ -1,8 +1,9 @@
 #include "tarnsim_client.h"
 
-#include <arpa/inet.h>
+#include "process.h"
+#include "socket_support.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -38,14 +39,9 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& argument
     posix_spawn_file_actions_adddup2(&actions, pipes[1], STDOUT_FILENO);
     if (withErrors)
         posix_spawn_file_actions_adddup2(&actions, pipes[1], STDERR_FILENO);
-    std::vector<std::string> args{program};
-    args.insert(args.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
+    const ExecStrings argv(program, arguments);
     pid_t pid = -1;
-    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.get(), environ) != 0)
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipes[1]);
@@ -67,21 +63,6 @@ std::optional<int> WaitFor(pid_t pid, milliseconds patience) {
             return std::nullopt;
         std::this_thread::sleep_for(milliseconds(10));
     }
-}
-
-int ConnectTcp(const std::string& address, int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return -1;
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<std::uint16_t>(port));
-    ::inet_pton(AF_INET, address.c_str(), &sa.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 }  // namespace
@@ -176,28 +157,24 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     return result;
 }
 
-LineClient::LineClient(const std::string& address, int port) : fd_(ConnectTcp(address, port)) {}
-
-LineClient::~LineClient() {
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+LineClient::LineClient(const std::string& address, int port)
+    : fd_(::quellin::testing::ConnectToLoopback(address, static_cast<std::uint16_t>(port))) {}
 
 bool LineClient::Send(const std::string& bytes) {
-    if (fd_ < 0)
+    if (!fd_.valid())
         return false;
-    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+    return ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
 }
 
 bool LineClient::ReceiveSome(Clock::time_point deadline) {
-    if (fd_ < 0 || closed_)
+    if (!fd_.valid() || closed_)
         return false;
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p{fd_.get(), POLLIN, 0};
     if (::poll(&p, 1, RemainingMs(deadline)) <= 0)
         return false;
     char buffer[8192];
-    ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    ssize_t n = ::recv(fd_.get(), buffer, sizeof buffer, 0);
     if (n <= 0) {
         closed_ = true;
         return false;
@@ -292,8 +269,8 @@ std::string FtpStore(const std::string& address, int port, const std::string& us
     if (auto e = expect("TYPE I", "200"); !e.empty())
         return e;
 
-    int data = -1;
-    int listener = -1;
+    UniqueFd data;
+    UniqueFd listener;
     if (passive) {
         control.Send("PASV\r\n");
         std::string reply = FtpReply(control);
@@ -305,38 +282,29 @@ std::string FtpStore(const std::string& address, int port, const std::string& us
             return "PASV: " + reply;
         std::string host = std::to_string(n[0]) + "." + std::to_string(n[1]) + "." +
                            std::to_string(n[2]) + "." + std::to_string(n[3]);
-        data = ConnectTcp(host, static_cast<int>(n[4] * 256 + n[5]));
-        if (data < 0)
+        data = ::quellin::testing::ConnectToLoopback(host,
+                                                     static_cast<std::uint16_t>(n[4] * 256 + n[5]));
+        if (!data.valid())
             return "data connect";
     } else {
-        listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-        socklen_t size = sizeof sa;
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
-            ::listen(listener, 1) != 0 ||
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
-            ::close(listener);
+        listener = ::quellin::testing::ListenOnLoopback(1);
+        unsigned p = ::quellin::testing::BoundPort(listener.get());
+        if (p == 0)
             return "listen";
-        }
-        unsigned p = ntohs(sa.sin_port);
         if (auto e = expect(
                 "PORT 127,0,0,1," + std::to_string(p >> 8) + "," + std::to_string(p & 255), "200");
-            !e.empty()) {
-            ::close(listener);
+            !e.empty())
             return e;
-        }
     }
     std::string failure;
     if (!control.Send("STOR " + remote + "\r\n"))
         failure = "STOR: send";
     if (failure.empty()) {
         if (!passive) {
-            pollfd p{listener, POLLIN, 0};
+            pollfd p{listener.get(), POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(kPatience.count())) == 1)
-                data = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (data < 0)
+                data = UniqueFd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (!data.valid())
                 failure = "accept";
         }
     }
@@ -348,7 +316,7 @@ std::string FtpStore(const std::string& address, int port, const std::string& us
     if (failure.empty()) {
         std::size_t sent = 0;
         while (sent < bytes.size()) {
-            ssize_t n = ::send(data, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            ssize_t n = ::send(data.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
             if (n <= 0)
                 break;
             sent += static_cast<std::size_t>(n);
@@ -356,10 +324,8 @@ std::string FtpStore(const std::string& address, int port, const std::string& us
         if (sent != bytes.size())
             failure = "data send";
     }
-    if (data >= 0)
-        ::close(data);
-    if (listener >= 0)
-        ::close(listener);
+    data.Close();
+    listener.Close();
     if (failure.empty()) {
         std::string reply = FtpReply(control);
         if (reply.rfind("226", 0) != 0)

@@ -4,6 +4,8 @@
 // hanging it.
 #pragma once
 
+#include "file_descriptor.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -61,11 +63,8 @@ std::string BinPath(const std::string& program);
 class LineClient {
 public:
     LineClient(const std::string& address, int port);
-    ~LineClient();
-    LineClient(const LineClient&) = delete;
-    LineClient& operator=(const LineClient&) = delete;
 
-    bool connected() const { return fd_ >= 0; }
+    bool connected() const { return fd_.valid(); }
     bool Send(const std::string& bytes);
     // Everything received until the text has arrived (included); nullopt
     // when the deadline passes or the peer closes first.
@@ -81,7 +80,7 @@ public:
 
 private:
     bool ReceiveSome(std::chrono::steady_clock::time_point deadline);
-    int fd_ = -1;
+    UniqueFd fd_;
     std::string buffer_;
     bool closed_ = false;
 };

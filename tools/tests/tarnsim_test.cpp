@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "codec.h"
+#include "socket_support.h"
 #include "tarn_image.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
@@ -486,28 +487,17 @@ TEST_F(TarnsimTest, RejectsBadSettings) {
 
 class UdpReceiver {
 public:
-    UdpReceiver() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        ::inet_pton(AF_INET, "127.0.0.1", &sa.sin_addr);
-        socklen_t size = sizeof sa;
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &size);
-        port_ = ntohs(sa.sin_port);
-    }
-    ~UdpReceiver() { ::close(fd_); }
     int port() const { return port_; }
     // One datagram and its sender's address; empty on time-out.
     std::pair<std::string, std::string> Receive() {
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_.get(), POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(kPatience.count())) != 1)
             return {};
         char buffer[2048];
         sockaddr_in from{};
         socklen_t size = sizeof from;
-        ssize_t n =
-            ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &size);
+        ssize_t n = ::recvfrom(fd_.get(), buffer, sizeof buffer, 0,
+                               reinterpret_cast<sockaddr*>(&from), &size);
         if (n < 0)
             return {};
         char address[INET_ADDRSTRLEN] = {};
@@ -516,8 +506,8 @@ public:
     }
 
 private:
-    int fd_ = -1;
-    int port_ = 0;
+    UniqueFd fd_ = ::quellin::testing::BindOnLoopback(SOCK_DGRAM);
+    int port_ = ::quellin::testing::BoundPort(fd_.get());
 };
 
 TEST_F(TarnsimTest, SendsSyslogDatagrams) {

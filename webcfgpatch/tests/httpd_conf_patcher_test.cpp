@@ -13,7 +13,9 @@
 namespace quellin::webcfgpatch {
 namespace {
 
+using testing::PrintTo;
 using testing::ReadFile;
+using testing::RowName;
 using testing::Sjis;
 using testing::WriteFile;
 
@@ -64,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "ServerRoot \"ServerRoot\""},
         LineCase{"MarkerIsNotAWildcard", "*Server-Root*", "*Server-Root*"},
         LineCase{"EmptyLineStays", "", ""}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 struct PortCase {
     const char* name;
@@ -86,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PortCase{"WrapsToZero", "65536", 0}, PortCase{"WrapsToOne", "65537", 1},
                       PortCase{"Wraps", "70000", 4464}, PortCase{"Negative", "-1", 65535},
                       PortCase{"Huge", "4294967376", 80}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST(PatchTextTest, LineEndsBecomeCrLfAndLastLineIsKept) {
     EXPECT_EQ(PatchText("a\nb\r\n\r\nc", kFolder, 80), "a\r\nb\r\n\r\nc\r\n");

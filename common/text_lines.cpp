@@ -1,0 +1,45 @@
+#include "text_lines.h"
+
+#include "profile_file.h"
+
+namespace quellin {
+
+std::string TextMode(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
+        text += bytes[i];
+    }
+    return text;
+}
+
+std::optional<std::string_view> NextLine(std::string_view& text) {
+    if (text.empty())
+        return std::nullopt;
+    std::size_t end = text.find('\n');
+    if (end == std::string_view::npos) {
+        std::string_view line = text;
+        text = {};
+        return line;
+    }
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
+std::optional<std::vector<std::string>> ReadTextLines(const std::filesystem::path& path) {
+    auto bytes = ReadWholeFile(path);
+    if (!bytes)
+        return std::nullopt;
+    std::vector<std::string> lines;
+    std::string_view text = *bytes;
+    while (auto line = NextLine(text))
+        lines.emplace_back(*line);
+    return lines;
+}
+
+}  // namespace quellin

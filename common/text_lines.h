@@ -1,0 +1,27 @@
+// Lines of text files and request bodies.  Files written on Windows end
+// their lines in CR LF, others in LF; both read alike, the way a text-mode
+// stream reads them: a CR LF pair is one line end, and a CR anywhere else
+// is an ordinary byte.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quellin {
+
+// The bytes with every CR LF pair made a single LF.
+std::string TextMode(std::string_view bytes);
+
+// Takes the next line off the front of `text`, without its line end (LF or
+// CR LF); a last line without a line end is a line too.  nullopt once the
+// text is used up.
+std::optional<std::string_view> NextLine(std::string_view& text);
+
+// The lines of a text file, split as NextLine splits them; nullopt when the
+// file cannot be opened.
+std::optional<std::vector<std::string>> ReadTextLines(const std::filesystem::path& path);
+
+}  // namespace quellin
