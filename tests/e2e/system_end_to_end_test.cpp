@@ -1,20 +1,36 @@
 // The whole system in one run, as an operator would have it: Setup installs
-// from the medium into a temporary folder, the installed web server serves
-// Netprov, a simulated fleet sits on its own loopback addresses, one router
-// provisions itself over HTTP, quellin maintains the others, and Syslogd,
-// started through the console's own control, writes what the routers send
-// into its log file.  Every operation-log line of the run is checked.
+// from the medium into a temporary folder, a simulated fleet sits on its own
+// loopback addresses, quellin registers and maintains the routers, then the
+// console's main window opens over the installation (offscreen), its menu
+// starts the installed Syslogd, the installed web server serves Netprov while
+// one router provisions itself over HTTP, the routers' syslog lands in
+// Syslogd's log file, and the console's exit command stops Syslogd again.
+// Every operation-log line of the run is checked.
+#include "console_app.h"
+#include "device_list_model.h"
+#include "file_dialogs.h"
+#include "folder_lock.h"
+#include "main_window.h"
+#include "main_window_logic.h"
+#include "maintenance.h"
 #include "message_box.h"
+#include "qt_operation_waiter.h"
+#include "report.h"
 #include "service_manager.h"
 #include "syslog_control.h"
 #include "tarn_image.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
+#include <QAction>
+#include <QLabel>
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,7 +40,6 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace quellin {
@@ -91,6 +106,28 @@ bool Udp514Bound() {
     return ReadFile("/proc/net/udp").find(":0202 ") != std::string::npos;
 }
 
+// The live processes running exactly this program (ended ones not yet
+// reaped do not count: they hold no socket any more).
+std::vector<int> ProcessesOf(const fs::path& program) {
+    std::vector<int> ids;
+    std::error_code error;
+    const fs::path wanted = fs::weakly_canonical(program, error);
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string id = entry.path().filename().string();
+        if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::error_code unreadable;
+        if (fs::read_symlink(entry.path() / "exe", unreadable) != wanted || unreadable)
+            continue;
+        std::string stat = ReadFile(entry.path() / "stat");
+        auto close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z')
+            continue;
+        ids.push_back(std::stoi(id));
+    }
+    return ids;
+}
+
 // The message parts of a device's operation log ("date time,name,message").
 std::vector<std::string> LogMessages(const fs::path& file, const std::string& name) {
     std::vector<std::string> messages;
@@ -111,6 +148,57 @@ std::vector<std::string> Sjis(std::initializer_list<const char*> texts) {
     for (const char* text : texts)
         converted.push_back(quellin::testing::Sjis(text));
     return converted;
+}
+
+// The console as its program wires it over an installation folder, with
+// message boxes, file pickers and the service manager standing in (there
+// is no systemd here).  It holds the folder as the program does, so no
+// quellin runs beside it.
+struct Console {
+    explicit Console(const std::string& home)
+        : lock(home),
+          app(home),
+          reporter(app.programFolder(), boxes),
+          logic(app, reporter),
+          maintenance(app, reporter),
+          syslog(app.programFolder(), reporter, processes, services),
+          window(logic, files, maintenance, waiter, syslog) {
+        waiter.setOwner(&window);
+        window.show();
+    }
+
+    QString Status() const {
+        auto* label = window.findChild<QLabel*>(QStringLiteral("id1031"));
+        return label != nullptr ? label->text() : QStringLiteral("<no status>");
+    }
+    bool Enabled(int command) const {
+        QAction* action = window.menuAction(command);
+        return action != nullptr && action->isEnabled();
+    }
+    void Run(int command) {
+        QAction* action = window.menuAction(command);
+        ASSERT_NE(action, nullptr) << command;
+        action->trigger();
+    }
+
+    FolderLock lock;
+    FakeMessageBoxes boxes;
+    console::ConsoleApp app;
+    console::Reporter reporter;
+    console::MainWindowLogic logic;
+    console::RouterMaintenance maintenance;
+    console::QtOperationWaiter waiter{nullptr};
+    FakeFileDialogs files;
+    console::SystemProcessControl processes;
+    console::FakeServiceManager services;
+    console::SyslogControl syslog;
+    console::CNEXORADlg window;
+};
+
+// Waits while the console's events run, so its once-a-second timer ticks.
+template <typename Condition>
+bool WaitWithConsole(Condition condition, int timeoutMs) {
+    return QTest::qWaitFor(condition, timeoutMs);
 }
 
 class SystemTest : public quellin::testing::TempDirTest {
@@ -134,14 +222,20 @@ protected:
         fs::create_directories(dir / "desktop");
         fs::create_directories(dir / "run");
         fs::permissions(dir / "run", fs::perms::owner_all);
-        // Syslogd inherits the environment of the console's control.
+        // Syslogd inherits the console's environment.
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
     }
 
     void TearDown() override {
-        if (control && control->running())
-            control->StopSyslogServer();
+        // A run cut short still ends the console the way its user would,
+        // and never leaves the installed Syslogd behind.
+        if (console && console->window.isVisible())
+            console->Run(console::kCmdExit);
+        console.reset();
+        if (!install.empty())
+            for (int id : ProcessesOf(install / "syslog" / "Syslogd"))
+                ::kill(id, SIGKILL);
         if (webServerStarted)
             RunToEnd(dir / "httpd-stop.out", (install / "httpd" / "bin" / "httpd").string(),
                      {"-k", "stop"});
@@ -155,11 +249,7 @@ protected:
     std::string home;
     std::uint16_t port = 0;
     bool webServerStarted = false;
-    FakeMessageBoxes boxes;
-    std::optional<console::Reporter> reporter;
-    console::SystemProcessControl processes;
-    console::FakeServiceManager services;
-    std::optional<console::SyslogControl> control;
+    std::optional<Console> console;
 };
 
 TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
@@ -254,54 +344,8 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
     for (const Device& device : devices)
         EXPECT_NE(listed.output.find(device.address), std::string::npos) << listed.output;
 
-    // The web server's user writes the logs and rewrites configuration files.
-    for (const fs::path& folder : {install / "log", install / "configs"}) {
-        fs::permissions(folder, fs::perms::all);
-        for (const auto& entry : fs::directory_iterator(folder))
-            fs::permissions(entry.path(), fs::perms::all);
-    }
-
-    // Syslogd, started by the console's control, logs what it receives.
-    const fs::path syslogLog = dir / "syslogd.txt";
-    WriteFile(install / "syslog" / "Syslogd.ini",
-              "[SETUP]\r\nLogWriteFlag=1\r\nLogPath=" + syslogLog.string() + "\r\n");
-    reporter.emplace(home, boxes);
-    control.emplace(home, *reporter, processes, services);
-    control->StartSyslogServer();
-    ASSERT_TRUE(control->running());
-    ASSERT_TRUE(WaitUntil(Udp514Bound, 10000)) << "Syslogd did not bind UDP 514";
-
-    // The web server.
-    Ran started = RunToEnd(dir / "httpd-start.out", (install / "httpd" / "bin" / "httpd").string(),
-                           {"-k", "start"});
-    ASSERT_EQ(started.status, 0) << started.output;
-    webServerStarted = true;
-    ASSERT_TRUE(WaitUntil([&] { return Accepts(port); }, 10000))
-        << ReadFile(install / "httpd" / "logs" / "error.log");
-
-    // r1 provisions itself through the web server and Netprov.
-    Ran provisioned = RunToEnd(
-        dir / "provision.out", sim::BinPath("tarnsim"),
-        {"provision", "--from", kProvisioned, "--url",
-         "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/Netprov", "--access-id", "id01",
-         "--access-password", "secret01", "--state", (dir / "sim").string(), "--name", "r1"});
-    EXPECT_EQ(provisioned.status, 0)
-        << provisioned.output << ReadFile(install / "httpd" / "logs" / "error.log");
-    EXPECT_NE(provisioned.output.find("設定が正常に終了しました。"), std::string::npos)
-        << provisioned.output;
-    EXPECT_EQ(sim::WaitForJournal(journal, {"\"router\":\"r1\"", "\"event\":\"http-call\"",
-                                            "\"status\":200", "\"ok\":true"})
-                  .size(),
-              1u);
-    EXPECT_EQ(sim::WaitForJournal(journal,
-                                  {"\"router\":\"r1\"", "\"event\":\"up\"",
-                                   "\"version\":\"V06.02\"", "\"startup\":\"config1\""},
-                                  1, std::chrono::seconds(30))
-                  .size(),
-              1u)
-        << ReadFile(journal);
-
-    // quellin's maintenance on the other routers.
+    // quellin's maintenance on the other routers, before the console holds
+    // the folder.
     const std::vector<std::string> quick = {
         "--initial-sleep-ms", "0", "--receive-timeout-ms", "500", "--restart-wait-ms", "0"};
     auto maintain = [&](const std::string& command, const std::string& name) {
@@ -325,43 +369,138 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
                   .size(),
               1u)
         << ReadFile(journal);
-
-    // Syslog: a router's own datagram, and the fleet's event reports.
-    Ran sent = RunToEnd(dir / "syslog.out", sim::BinPath("tarnsim"),
-                        {"syslog", "--from", kCollected, "--to", "127.0.0.1:514", "--pri", "134",
-                         "end-to-end check from r4"});
-    EXPECT_EQ(sent.status, 0) << sent.output;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            return fs::exists(syslogLog) &&
-                   ReadFile(syslogLog).find("end-to-end check from r4") != std::string::npos;
-        },
-        10000))
-        << (fs::exists(syslogLog) ? ReadFile(syslogLog) : "<no log file>");
-    EXPECT_TRUE(control->StopSyslogServer());
-    EXPECT_FALSE(control->running());
-
-    std::string received = fs::exists(syslogLog) ? ReadFile(syslogLog) : "";
-    std::istringstream lines(received);
-    std::size_t fromFleet = 0;
-    for (std::string line; std::getline(lines, line);) {
-        EXPECT_TRUE(line.ends_with("\r")) << line;
-        // timestamp,source,facility,level,body
-        std::size_t commas = 0;
-        for (char c : line)
-            commas += c == ',';
-        EXPECT_GE(commas, 4u) << line;
-        if (line.find(",127.0.87.1") != std::string::npos)
-            ++fromFleet;
-    }
-    EXPECT_GE(fromFleet, 2u) << received;
-    EXPECT_NE(received.find(",127.0.87.13,"), std::string::npos) << received;
-
     // r4's log was asked for over telnet.
     EXPECT_EQ(
         sim::WaitForJournal(journal, {"\"router\":\"r4\"", "\"event\":\"command\"", "tech-support"})
             .size(),
         1u);
+
+    // The web server's user writes the logs and rewrites configuration files.
+    for (const fs::path& folder : {install / "log", install / "configs"}) {
+        fs::permissions(folder, fs::perms::all);
+        for (const auto& entry : fs::directory_iterator(folder))
+            fs::permissions(entry.path(), fs::perms::all);
+    }
+
+    // The console opens on the registered fleet; its menu starts the
+    // installed Syslogd, which logs what it receives.
+    const fs::path syslogLog = dir / "syslogd.txt";
+    const fs::path syslogd = install / "syslog" / "Syslogd";
+    WriteFile(install / "syslog" / "Syslogd.ini",
+              "[SETUP]\r\nLogWriteFlag=1\r\nLogPath=" + syslogLog.string() + "\r\n");
+    console.emplace(home);
+    ASSERT_TRUE(console->lock.acquired()) << console->lock.reason();
+    for (int row = 0; row < 4; ++row)
+        EXPECT_EQ(console->window.deviceModel()->index(row, 1).data().toString(),
+                  QString::fromLatin1(devices[row].name))
+            << row;
+    EXPECT_EQ(console->Status(), QString::fromUtf8("停止中"));
+    ASSERT_TRUE(console->Enabled(console::kCmdStartSyslog));
+    console->Run(console::kCmdStartSyslog);
+    EXPECT_FALSE(console->Enabled(console::kCmdStartSyslog));
+    EXPECT_TRUE(console->Enabled(console::kCmdStopSyslog));
+    ASSERT_TRUE(WaitWithConsole(Udp514Bound, 10000)) << "Syslogd did not bind UDP 514";
+    EXPECT_EQ(ProcessesOf(syslogd).size(), 1u);
+    // The window's own watch finds the program it started.
+    EXPECT_TRUE(
+        WaitWithConsole([&] { return console->Status() == QString::fromUtf8("起動中"); }, 10000))
+        << console->Status().toStdString();
+
+    // The web server.
+    Ran started = RunToEnd(dir / "httpd-start.out", (install / "httpd" / "bin" / "httpd").string(),
+                           {"-k", "start"});
+    ASSERT_EQ(started.status, 0) << started.output;
+    webServerStarted = true;
+    ASSERT_TRUE(WaitWithConsole([&] { return Accepts(port); }, 10000))
+        << ReadFile(install / "httpd" / "logs" / "error.log");
+
+    // r1 provisions itself through the web server and Netprov while the
+    // console is open.
+    Ran provisioned = RunToEnd(
+        dir / "provision.out", sim::BinPath("tarnsim"),
+        {"provision", "--from", kProvisioned, "--url",
+         "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/Netprov", "--access-id", "id01",
+         "--access-password", "secret01", "--state", (dir / "sim").string(), "--name", "r1"});
+    EXPECT_EQ(provisioned.status, 0)
+        << provisioned.output << ReadFile(install / "httpd" / "logs" / "error.log");
+    EXPECT_NE(provisioned.output.find("設定が正常に終了しました。"), std::string::npos)
+        << provisioned.output;
+    EXPECT_EQ(sim::WaitForJournal(journal, {"\"router\":\"r1\"", "\"event\":\"http-call\"",
+                                            "\"status\":200", "\"ok\":true"})
+                  .size(),
+              1u);
+    EXPECT_EQ(sim::WaitForJournal(journal,
+                                  {"\"router\":\"r1\"", "\"event\":\"up\"",
+                                   "\"version\":\"V06.02\"", "\"startup\":\"config1\""},
+                                  1, std::chrono::seconds(30))
+                  .size(),
+              1u)
+        << ReadFile(journal);
+
+    // Syslog: a datagram from each router with a fixed sender time stamp,
+    // so the whole log line is known; r2 sends Japanese in CP932 ("表" ends
+    // in the byte 0x5C), which must reach the file byte for byte.
+    struct Datagram {
+        const char* from;
+        const char* pri;
+        std::string text;  // as typed (UTF-8); the router sends CP932
+        std::string line;  // in Syslogd's log file, without CR LF
+    };
+    const std::string stamp = "Jan  2 03:04:05";
+    const std::string japanese = "r2: 構成定義を表示しました。";
+    const Datagram datagrams[] = {
+        {kProvisioned, "134", "end-to-end check from r1",
+         stamp + ",127.0.87.10,Local0,Info,end-to-end check from r1"},
+        {kConfigured, "134", japanese, stamp + ",127.0.87.11,Local0,Info," + Sjis(japanese)},
+        {kUpdated, "131", "r3: end-to-end error",
+         stamp + ",127.0.87.12,Local0,Error,r3: end-to-end error"},
+        {kCollected, "8", "end-to-end check from r4",
+         stamp + ",127.0.87.13,User,Emergency,end-to-end check from r4"},
+    };
+    for (const Datagram& datagram : datagrams) {
+        Ran sent = RunToEnd(dir / "syslog.out", sim::BinPath("tarnsim"),
+                            {"syslog", "--from", datagram.from, "--to", "127.0.0.1:514", "--pri",
+                             datagram.pri, "--stamp", stamp, datagram.text});
+        EXPECT_EQ(sent.status, 0) << sent.output;
+    }
+    // r1's report of its restart after provisioning carries its own time.
+    const std::string restartReport =
+        ",127.0.87.10,Local0,Notice,r1: system startup V06.02 config1";
+    auto received = [&] { return fs::exists(syslogLog) ? ReadFile(syslogLog) : std::string(); };
+    auto hasLine = [&](const std::string& log, const std::string& line) {
+        return log.starts_with(line + "\r\n") ||
+               log.find("\n" + line + "\r\n") != std::string::npos;
+    };
+    auto allArrived = [&] {
+        const std::string log = received();
+        for (const Datagram& datagram : datagrams)
+            if (!hasLine(log, datagram.line))
+                return false;
+        return log.find(restartReport + "\r\n") != std::string::npos;
+    };
+    EXPECT_TRUE(WaitWithConsole(allArrived, 10000)) << received();
+
+    // 終了: the console stops Syslogd, logs its exit and closes.
+    ASSERT_EQ(ProcessesOf(syslogd).size(), 1u);
+    console->Run(console::kCmdExit);
+    EXPECT_FALSE(console->window.isVisible());
+    EXPECT_EQ(console->window.result(), QDialog::Accepted);
+    EXPECT_EQ(ProcessesOf(syslogd), std::vector<int>{}) << "Syslogd outlived the console";
+    EXPECT_TRUE(WaitUntil([] { return !Udp514Bound(); }, 5000)) << "UDP 514 is still bound";
+
+    // Every line Syslogd wrote has its five columns and CR LF.
+    const std::string log = received();
+    std::istringstream lines(log);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.ends_with("\r")) << line;
+        EXPECT_GE(std::count(line.begin(), line.end(), ','), 4) << line;
+    }
+    for (const Datagram& datagram : datagrams)
+        EXPECT_TRUE(hasLine(log, datagram.line)) << datagram.line << "\n" << log;
+    const auto report = log.find(restartReport + "\r\n");
+    ASSERT_NE(report, std::string::npos) << log;
+    // The report's time column is the 15 characters "Mmm dd hh:mm:ss".
+    EXPECT_TRUE(report == 15 || (report > 15 && log[report - 16] == '\n')) << log;
 
     // Every operation-log line of the run.
     const std::vector<std::pair<std::string, std::vector<std::string>>> logs = {
@@ -378,7 +517,8 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
         {"Quellin_tool",
          Sjis({"装置情報を設定しました。装置名：r1", "装置情報を設定しました。装置名：r2",
                "装置情報を設定しました。装置名：r3", "装置情報を設定しました。装置名：r4",
-               "システムログサーバを起動しました。", "システムログサーバを停止しました。"})},
+               "ツールを起動しました。", "システムログサーバを起動しました。",
+               "システムログサーバを停止しました。", "ツールを終了しました。"})},
     };
     for (const auto& [name, expected] : logs)
         EXPECT_EQ(LogMessages(install / "log" / (name + ".log"), name), expected) << name;
@@ -399,7 +539,7 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
     EXPECT_GE(collectedBytes, 3000u);
 
     EXPECT_EQ(fleet.Stop(), 0);
-    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_TRUE(console->boxes.shown.empty());
 }
 
 }  // namespace
