@@ -9,7 +9,9 @@
 namespace quellin {
 namespace {
 
+using testing::PrintTo;
 using testing::ReadFile;
+using testing::RowName;
 using testing::Sjis;
 using testing::WriteFile;
 
@@ -52,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"key_after_other_section", "[Config]\r\n[X]\r\nPORT=1\r\n", "Config", "PORT",
                  std::nullopt},
         ReadCase{"empty_file", "", "Config", "PORT", std::nullopt}),
-    [](const auto& row) { return std::string(row.param.name); });
+    RowName());
 
 TEST(ProfileNames, TrailByteThatLooksLikeALetterIsComparedExactly) {
     // "ア" is 83 41 and "ツ" is 83 63: folding the trail byte 'A'/'c' would
@@ -66,6 +68,10 @@ struct IntCase {
     const char* text;
     int expected;
 };
+
+void PrintTo(const IntCase& row, std::ostream* os) {
+    *os << '"' << row.text << '"';
+}
 
 class ProfileInt : public ::testing::TestWithParam<IntCase> {};
 

@@ -10,6 +10,7 @@
 namespace quellin::console {
 namespace {
 
+using quellin::testing::PrintTo;
 using testing::ReadFile;
 using testing::Sjis;
 using testing::WriteFile;

@@ -8,6 +8,7 @@
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::Sjis;
 
 ReceivedMessage Decode(const std::string& datagram) {

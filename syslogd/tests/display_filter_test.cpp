@@ -1,9 +1,13 @@
 #include "display_filter.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 namespace quellin::syslogd {
 namespace {
+
+using quellin::testing::PrintTo;
 
 constexpr std::uint8_t kError = 8;
 constexpr std::uint8_t kInfo = 64;

@@ -7,6 +7,7 @@
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::ReadFile;
 using quellin::testing::Sjis;
 using quellin::testing::TempDirTest;

@@ -8,6 +8,7 @@
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::Sjis;
 
 // 2024-07-05 12:34:56 local time: a leap year.

@@ -9,6 +9,7 @@
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::RowName;
 using quellin::testing::Sjis;
 

@@ -29,6 +29,7 @@
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::ReadFile;
 using quellin::testing::RowName;
 using quellin::testing::Sjis;

@@ -7,6 +7,7 @@
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using State = SmtpDialogue::State;
 
 TEST(SmtpReplyReaderTest, MultiLineReplyIsOneReplyAtItsLastLine) {
