@@ -2,13 +2,13 @@
 
 #include "clock.h"
 #include "codec.h"
+#include "file_descriptor.h"
 #include "firmware_image.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -29,20 +29,11 @@ bool Newer(const DeviceIdentity& a, const DeviceIdentity& b) {
 
 // Writes the bytes as received: the router's CR LF lines stay CR LF.
 bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!fd.valid())
         return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    bool ok = ::close(fd) == 0 && done == bytes.size();
-    return ok;
+    const bool written = WriteAll(fd.get(), bytes);
+    return fd.Close() && written;
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "service_manager.h"
 
+#include "file_descriptor.h"
+#include "process.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -37,31 +39,23 @@ CommandResult Systemctl(const std::vector<std::string>& arguments) {
     // No systemd running: no services to find.
     if (program.empty() || !std::filesystem::exists("/run/systemd/system"))
         return result;
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& w : words)
-        argv.push_back(w.data());
-    argv.push_back(nullptr);
+    const ExecStrings argv(program, arguments);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return result;
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.get(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
-        ::close(fds[0]);
+    writeEnd.Close();
+    if (rc != 0)
         return result;
-    }
-    std::array<char, 4096> buffer;
-    ssize_t n;
-    while ((n = ::read(fds[0], buffer.data(), buffer.size())) > 0)
-        result.output.append(buffer.data(), static_cast<std::size_t>(n));
-    ::close(fds[0]);
+    // What systemctl printed before a read error is still worth parsing.
+    ReadAll(readEnd.get(), result.output);
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.ran = true;

@@ -1,5 +1,7 @@
 #include "license_text.h"
 
+#include "file_descriptor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,24 +38,9 @@ LicenseText ReadLicenseText(const std::filesystem::path& mediumFolder) {
         return {};
     std::string bytes;
     int error = 0;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid() || !ReadAll(fd.get(), bytes))
         error = errno;
-    } else {
-        char buffer[8192];
-        for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0) {
-                bytes.append(buffer, static_cast<std::size_t>(n));
-            } else if (n == 0) {
-                break;
-            } else if (errno != EINTR) {
-                error = errno;
-                break;
-            }
-        }
-        ::close(fd);
-    }
     if (error != 0)
         return {{}, std::string(std::strerror(error)) + " " + std::to_string(error)};
     return {JoinLicenseLines(bytes), {}};

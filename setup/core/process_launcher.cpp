@@ -1,5 +1,7 @@
 #include "process_launcher.h"
 
+#include "process.h"
+
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -11,17 +13,9 @@ namespace quellin::setup {
 
 StartResult PosixProcessLauncher::Start(const std::filesystem::path& program,
                                         const std::vector<std::string>& arguments) {
-    std::vector<std::string> words;
-    words.reserve(arguments.size() + 1);
-    words.push_back(program.string());
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-
+    const ExecStrings argv(program.string(), arguments);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, words.front().c_str(), nullptr, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.get(), environ);
     if (rc != 0)
         return {-1, rc};
     return {pid, 0};
