@@ -194,7 +194,7 @@ send 127.0.0.5 134 "fukuoka-branch: login admin from 192.168.40.20"
 sleep 1
 shot "$syslogd" syslogd
 
-xdotool windowactivate --sync "$syslogd" key alt+s t   # 設定 > 動作設定
+menu "$syslogd" 165 t   # 設定 > 動作設定
 settings=$(window '設定画面')
 shot "$settings" syslogd-settings
 xdotool key alt+h   # 変更: the first search string
