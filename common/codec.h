@@ -47,4 +47,18 @@ constexpr bool IsLeadByte(unsigned char c) {
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
+// True when the byte can follow a lead byte.
+constexpr bool IsTrailByte(unsigned char c) {
+    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
+
+// Bytes (1 or 2) of the character starting at `offset`: a lead byte and a
+// valid trail byte make one character, every other byte is one.
+constexpr std::size_t CharacterLength(std::string_view text, std::size_t offset) {
+    if (IsLeadByte(static_cast<unsigned char>(text[offset])) && offset + 1 < text.size() &&
+        IsTrailByte(static_cast<unsigned char>(text[offset + 1])))
+        return 2;
+    return 1;
+}
+
 }  // namespace quellin::cp932

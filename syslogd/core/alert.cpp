@@ -1,5 +1,7 @@
 #include "alert.h"
 
+#include "codec.h"
+
 namespace quellin::syslogd {
 
 bool ContainsText(std::string_view text, std::string_view needle) {
@@ -7,7 +9,7 @@ bool ContainsText(std::string_view text, std::string_view needle) {
         return true;
     // A match must not start or end inside a two-byte character of the text.
     std::vector<bool> boundary(text.size() + 1, false);
-    for (std::size_t pos = 0; pos < text.size(); pos += CharacterLength(text, pos))
+    for (std::size_t pos = 0; pos < text.size(); pos += cp932::CharacterLength(text, pos))
         boundary[pos] = true;
     boundary[text.size()] = true;
     for (auto pos = text.find(needle); pos != std::string_view::npos;

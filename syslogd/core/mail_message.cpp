@@ -28,22 +28,8 @@ constexpr std::array<std::uint16_t, 63> kFullWidthKana = {
 // JIS X 0208 "〓", the customary stand-in for a character JIS cannot carry.
 constexpr char kGeta[] = {0x22, 0x2E};
 
-bool IsTrailByte(unsigned char c) {
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
-
-// Length of the CP932 character at `i`: 2 for a lead byte with its trail
-// byte, else 1.
-std::size_t CharLength(std::string_view text, std::size_t i) {
-    auto lead = static_cast<unsigned char>(text[i]);
-    if (cp932::IsLeadByte(lead) && i + 1 < text.size() &&
-        IsTrailByte(static_cast<unsigned char>(text[i + 1])))
-        return 2;
-    return 1;
-}
-
 bool IsAsciiChar(std::string_view text, std::size_t i) {
-    return CharLength(text, i) == 1 && static_cast<unsigned char>(text[i]) < 0x80;
+    return cp932::CharacterLength(text, i) == 1 && static_cast<unsigned char>(text[i]) < 0x80;
 }
 
 // The two JIS X 0208 bytes of one CP932 character (one or two bytes).
@@ -108,7 +94,7 @@ CleanText CleanUpForMail(std::string_view cp932) {
     CleanText result;
     result.text.reserve(cp932.size() + 16);
     for (std::size_t i = 0; i < cp932.size();) {
-        std::size_t length = CharLength(cp932, i);
+        std::size_t length = quellin::cp932::CharacterLength(cp932, i);
         auto c = static_cast<unsigned char>(cp932[i]);
         if (length == 2) {
             result.text.append(cp932.substr(i, 2));
@@ -133,7 +119,7 @@ std::string ToIso2022Jp(std::string_view cp932) {
     out.reserve(cp932.size() + 8);
     bool inJis = false;
     for (std::size_t i = 0; i < cp932.size();) {
-        std::size_t length = CharLength(cp932, i);
+        std::size_t length = quellin::cp932::CharacterLength(cp932, i);
         if (IsAsciiChar(cp932, i)) {
             if (inJis) {
                 out += "\x1B(B";
@@ -189,7 +175,7 @@ std::string EncodeHeaderWords(std::string_view header) {
     std::size_t runChars = 0;
     bool pending = false;
     for (std::size_t i = 0; i < header.size();) {
-        std::size_t length = CharLength(header, i);
+        std::size_t length = cp932::CharacterLength(header, i);
         if (IsAsciiChar(header, i)) {
             if (pending) {
                 out += EncodedWord(run) + " ";

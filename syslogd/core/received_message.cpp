@@ -31,9 +31,6 @@ constexpr std::array<FacilityInfo, 24> kFacilities = {
      {"Local0", 0x8000},  {"Local1", 0x10000},   {"Local2", 0x20000},   {"Local3", 0x40000},
      {"Local4", 0x80000}, {"Local5", 0x100000},  {"Local6", 0x200000},  {"Local7", 0x400000}}};
 
-bool IsTrailByte(unsigned char c) {
-    return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
-}
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -46,7 +43,7 @@ int DigitValue(char c) {
 class CharacterView {
 public:
     explicit CharacterView(std::string_view text) : text_(text) {
-        for (std::size_t pos = 0; pos < text.size(); pos += CharacterLength(text, pos))
+        for (std::size_t pos = 0; pos < text.size(); pos += cp932::CharacterLength(text, pos))
             offsets_.push_back(pos);
         offsets_.push_back(text.size());
     }
@@ -142,14 +139,6 @@ DecodeResult Drop(DropReason reason) {
 }
 
 }  // namespace
-
-std::size_t CharacterLength(std::string_view text, std::size_t offset) {
-    auto lead = static_cast<unsigned char>(text[offset]);
-    if (cp932::IsLeadByte(lead) && offset + 1 < text.size() &&
-        IsTrailByte(static_cast<unsigned char>(text[offset + 1])))
-        return 2;
-    return 1;
-}
 
 std::optional<FacilityInfo> LookUpFacility(int facility) {
     if (facility < 0 || facility >= static_cast<int>(kFacilities.size()))

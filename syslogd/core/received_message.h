@@ -70,8 +70,4 @@ std::optional<LevelInfo> LookUpLevel(int level);
 // locale, since the timestamp check accepts only those.
 std::string FormatReceiveTime(std::int64_t time);
 
-// Bytes (1 or 2) of the CP932 character starting at `offset`: a lead byte
-// and a valid trail byte make one character, every other byte is one.
-std::size_t CharacterLength(std::string_view text, std::size_t offset);
-
 }  // namespace quellin::syslogd
