@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -102,7 +103,7 @@ public:
             Child<QLineEdit>(d, "txt_SearchStr")->setText(search);
             Child<QCheckBox>(d, "chk_MailSend")->setChecked(mail);
             if (mail)
-                Child<QLineEdit>(d, "txt_To")->setText(QStringLiteral("ops@example.jp"));
+                Child<QPlainTextEdit>(d, "txt_To")->setPlainText(QStringLiteral("ops@example.jp"));
             Click(d, "cmdOK");
         });
     }
@@ -481,6 +482,58 @@ TEST_F(SettingsWindowTest, RowsAreAddedEditedAndDeletedInAWorkingCopy) {
     Ok();
     EXPECT_EQ(settings.searchTable[0].keyStr, "again");
     EXPECT_TRUE(settings.searchTable[1].keyStr.empty());
+}
+
+TEST_F(SettingsWindowTest, TypedLineBreaksInRecipientsAndMailTextReachTheFileAndComeBack) {
+    settings.mailSendFlag = true;
+    settings.smtpServer = "127.0.0.1";
+    settings.clientMailAddress = "syslogd@example.jp";
+    Open(SettingsTab::Operation);
+    bool stayedOpen = false;
+    WhenOpened<SearchInputDialog>([&stayedOpen](SearchInputDialog* d) {
+        QTest::keyClicks(Child<QLineEdit>(d, "txt_SearchStr"), QStringLiteral("down"));
+        Child<QCheckBox>(d, "chk_MailSend")->setChecked(true);
+        // Enter starts a new line in these two boxes instead of pressing OK.
+        auto* to = Child<QPlainTextEdit>(d, "txt_To");
+        QTest::keyClicks(to, QStringLiteral("ops@example.jp"));
+        QTest::keyClick(to, Qt::Key_Return);
+        QTest::keyClicks(to, QStringLiteral("noc@example.jp"));
+        auto* data = Child<QPlainTextEdit>(d, "txt_Data");
+        QTest::keyClicks(data, QStringLiteral("first line"));
+        QTest::keyClick(data, Qt::Key_Enter);
+        QTest::keyClicks(data, QStringLiteral("second line"));
+        stayedOpen = d->isVisible() && d->result() == 0;
+        Click(d, "cmdOK");
+    });
+    Click(window.get(), "cmd_Add");
+    EXPECT_TRUE(stayedOpen);
+    Ok();
+
+    const std::string file = ReadFile(ini);
+    EXPECT_NE(file.find("\r\nToStr1=ops@example.jpVBCRLFnoc@example.jp\r\n"), std::string::npos)
+        << file;
+    EXPECT_NE(file.find("\r\nDataStr1=first lineVBCRLFsecond line\r\n"), std::string::npos) << file;
+
+    // Read back from the file, the entry dialog shows the two lines again.
+    SettingsLoad load = LoadSettings(ini);
+    ASSERT_TRUE(load.ok());
+    EXPECT_EQ(load.settings.searchTable[0].toStr, "ops@example.jp\r\nnoc@example.jp");
+    EXPECT_EQ(load.settings.searchTable[0].dataStr, "first line\r\nsecond line");
+    settings = load.settings;
+    Open(SettingsTab::Operation);
+    QTreeWidget* list = Find<QTreeWidget>("lst_search");
+    list->setCurrentItem(list->topLevelItem(0));
+    QString to, data;
+    WhenOpened<SearchInputDialog>([&to, &data](SearchInputDialog* d) {
+        to = Child<QPlainTextEdit>(d, "txt_To")->toPlainText();
+        data = Child<QPlainTextEdit>(d, "txt_Data")->toPlainText();
+        Click(d, "cmdOK");
+    });
+    Click(window.get(), "cmd_Edit_Search");
+    EXPECT_EQ(to, QStringLiteral("ops@example.jp\nnoc@example.jp"));
+    EXPECT_EQ(data, QStringLiteral("first line\nsecond line"));
+    Ok();
+    EXPECT_EQ(LoadSettings(ini).settings.searchTable[0], load.settings.searchTable[0]);
 }
 
 TEST_F(SettingsWindowTest, CancelledEntryDialogAddsNothing) {
