@@ -15,13 +15,17 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 namespace quellin::syslogd {
@@ -104,6 +108,10 @@ MainWindow::MainWindow(SyslogdSettings& settings, Services services, QWidget* pa
     ui_->LogList->setModel(model_);
     ConnectMenus();
     LayOutList();
+    notice_ = new QLabel(this);
+    notice_->setObjectName(QStringLiteral("id104"));
+    statusBar()->addWidget(notice_, 1);
+    statusBar()->hide();
 
     setMinimumSize(TwipsToPixels(this, kMinWindowWidthTwips),
                    TwipsToPixels(this, kMinWindowHeightTwips));
@@ -239,8 +247,33 @@ void MainWindow::Alert(const ReceivedMessage& message) {
 }
 
 void MainWindow::WriteLog(const ReceivedMessage& message) {
-    // A line that cannot be written is lost without a word; reception goes on.
-    AppendLogLine(cp932::ToPath(settings_.logPath), message.logLine);
+    // A line that cannot be written is lost, but the operator hears of it:
+    // once when writing starts to fail, and again only after a line went
+    // through.  Reception, list and alerts go on either way.
+    errno = 0;
+    const bool written = AppendLogLine(cp932::ToPath(settings_.logPath), message.logLine);
+    const int error = errno;
+    if (written == !logFailing_)
+        return;
+    logFailing_ = !written;
+    if (written) {
+        ShowNotice(QString());
+        return;
+    }
+    QString text = QStringLiteral("受信ログを書き込めません: ") + FromCp932(settings_.logPath);
+    if (error != 0)
+        text +=
+            QStringLiteral(" (") + QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char(')');
+    ShowNotice(text);
+}
+
+void MainWindow::ShowNotice(const QString& text) {
+    notice_->setText(text);
+    statusBar()->setVisible(!text.isEmpty());
+}
+
+QString MainWindow::notice() const {
+    return notice_->text();
 }
 
 void MainWindow::ShowPopup(const std::string& text) {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
 class QSystemTrayIcon;
 class QTableView;
 
@@ -89,6 +90,9 @@ public:
     bool popupShown() const;
     bool displayRunning() const { return handler_.displayRunning(); }
     QSystemTrayIcon* trayIcon() const { return tray_; }
+    // What the status area at the foot of the window says; empty (and the
+    // area hidden) when there is nothing to say.
+    QString notice() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -98,6 +102,7 @@ private:
     void LayOutList();
     void ShowPopup(const std::string& text);
     MsgAnswer Ask(const MessageBoxRequest& request);
+    void ShowNotice(const QString& text);
 
     std::unique_ptr<Ui::Main> ui_;
     SyslogdSettings& settings_;
@@ -112,6 +117,8 @@ private:
     QPointer<PopupWindow> popup_;
     QSystemTrayIcon* tray_ = nullptr;
     bool hidesToTray_ = false;
+    QLabel* notice_ = nullptr;
+    bool logFailing_ = false;
     bool exiting_ = false;
     std::function<void(SettingsTab)> openSettings_;
 };

@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 
@@ -294,6 +295,37 @@ TEST_F(MainWindowTest, UnwritableLogFileDoesNotStopTheOtherStages) {
     Send("<13>x");
     EXPECT_EQ(Rows(), 1);
     EXPECT_TRUE(Window().popupShown());
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MainWindowTest, UnwritableLogFileIsReportedInTheStatusAreaUntilALineGoesThrough) {
+    settings.logWriteFlag = true;
+    settings.logPath = cp932::FromPath(dir / "missing" / "syslogd.txt");
+    Send("<13>first");
+    EXPECT_EQ(Rows(), 1);
+    QStatusBar* status = Window().statusBar();
+    EXPECT_TRUE(status->isVisible());
+    const QString notice = Window().notice();
+    EXPECT_TRUE(notice.startsWith(QStringLiteral("受信ログを書き込めません: ")))
+        << notice.toStdString();
+    EXPECT_TRUE(notice.contains(QString::fromStdString((dir / "missing").string())));
+    Send("<13>second");
+    EXPECT_EQ(Window().notice(), notice);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // The folder appears: the next line is written and the notice goes.
+    std::filesystem::create_directory(dir / "missing");
+    Send("<13>third");
+    EXPECT_TRUE(Window().notice().isEmpty());
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_EQ(ReadFile(dir / "missing" / "syslogd.txt"),
+              "Jul 05 12:00:03,192.0.2.1,User,Notice,third\r\n");
+
+    // Failing again after a success is reported again.
+    std::filesystem::remove_all(dir / "missing");
+    Send("<13>fourth");
+    EXPECT_EQ(Window().notice(), notice);
+    EXPECT_EQ(Rows(), 4);
 }
 
 TEST_F(MainWindowTest, SaveAndOpenRoundTripKeepsCommasInTheBody) {
