@@ -4,6 +4,11 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    // Only one instance runs: a second one ends at once and silently, before
+    // it so much as connects to the display.
+    auto instance = quellin::syslogd::TakeInstanceLock();
+    if (!instance)
+        return 0;
     QApplication application(argc, argv);
-    return quellin::syslogd::RunSyslogd();
+    return quellin::syslogd::RunSyslogd(std::move(instance));
 }

@@ -43,12 +43,22 @@ void SyslogdApplication::Fail() {
     boxes_.Show({"Syslogd", cp932::Jp("起動処理に失敗しました。"), MsgIcon::Error});
 }
 
+void SyslogdApplication::AdoptInstanceLock(std::unique_ptr<SingleInstanceLock> lock) {
+    lock_ = std::move(lock);
+}
+
+std::unique_ptr<SingleInstanceLock> TakeInstanceLock() {
+    auto lock = std::make_unique<SingleInstanceLock>(kInstanceName);
+    if (!lock->acquired())
+        return nullptr;
+    return lock;
+}
+
 SyslogdApplication::StartResult SyslogdApplication::Start() {
-    lock_ = std::make_unique<SingleInstanceLock>(kInstanceName);
-    if (!lock_->acquired()) {
-        RequestActivation(QString::fromStdString(lock_->ActivationSocketPath()));
+    if (!lock_)
+        lock_ = std::make_unique<SingleInstanceLock>(kInstanceName);
+    if (!lock_->acquired())
         return StartResult::AlreadyRunning;
-    }
 
     SettingsLoad load = LoadSettings(SettingsFilePath(GetProgramFolder()));
     if (!load.ok()) {
@@ -73,7 +83,6 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
         return StartResult::Failed;
     }
 
-    ListenForActivation();
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         // The desktop session ending closes the program like 終了.
         connect(gui, &QGuiApplication::commitDataRequest, this,
@@ -81,12 +90,6 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
     }
     window_->show();
     return StartResult::Running;
-}
-
-void SyslogdApplication::ListenForActivation() {
-    activation_ = new ActivationServer(QString::fromStdString(lock_->ActivationSocketPath()), this);
-    connect(activation_, &ActivationServer::activationRequested, this,
-            [this] { window_->RestoreWindow(); });
 }
 
 bool SyslogdApplication::InstallTerminationHandler(SyslogdApplication* app) {
@@ -115,11 +118,13 @@ void SyslogdApplication::OnTerminationSignal() {
         QCoreApplication::quit();
 }
 
-int RunSyslogd() {
+int RunSyslogd(std::unique_ptr<SingleInstanceLock> lock) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Syslogd"));
     QtMessageBoxes boxes;
     SyslogdApplication app(kSyslogPort, boxes);
+    if (lock)
+        app.AdoptInstanceLock(std::move(lock));
     SyslogdApplication::InstallTerminationHandler(&app);
     switch (app.Start()) {
         case SyslogdApplication::StartResult::AlreadyRunning:

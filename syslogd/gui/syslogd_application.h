@@ -2,7 +2,6 @@
 // window and tray icon, the listener, and the signals that end the program.
 #pragma once
 
-#include "instance_activation.h"
 #include "main_window.h"
 #include "message_box.h"
 #include "single_instance.h"
@@ -31,10 +30,13 @@ public:
     SyslogdApplication(quint16 port, MessageBoxes& boxes, MainWindow::Services services = {});
     ~SyslogdApplication() override;
 
-    // Runs the start-up steps in order: another instance ends this one
-    // silently (after asking it to come to the front); settings that cannot
-    // be read or a port that cannot be bound show "起動処理に失敗しました。".
+    // Runs the start-up steps in order: another instance ends this one at
+    // once and silently; settings that cannot be read or a port that cannot
+    // be bound show "起動処理に失敗しました。".
     StartResult Start();
+    // The single-instance lock when it was taken before the application
+    // object existed; Start takes it itself otherwise.
+    void AdoptInstanceLock(std::unique_ptr<SingleInstanceLock> lock);
 
     MainWindow* window() const { return window_.get(); }
     SyslogReceiver* receiver() const { return receiver_.get(); }
@@ -45,7 +47,6 @@ public:
 
 private:
     void Fail();
-    void ListenForActivation();
     void OnTerminationSignal();
 
     quint16 port_;
@@ -56,11 +57,14 @@ private:
     std::unique_ptr<SingleInstanceLock> lock_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SyslogReceiver> receiver_;
-    ActivationServer* activation_ = nullptr;
     QSocketNotifier* signalNotifier_ = nullptr;
 };
 
-// The program: a QApplication is expected to exist.
-int RunSyslogd();
+// The program's single-instance lock; nullptr when another instance holds it.
+std::unique_ptr<SingleInstanceLock> TakeInstanceLock();
+
+// The program: a QApplication is expected to exist.  `lock` is the one
+// TakeInstanceLock gave, or nullptr to take it now.
+int RunSyslogd(std::unique_ptr<SingleInstanceLock> lock = nullptr);
 
 }  // namespace quellin::syslogd

@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -51,7 +52,9 @@ private:
 // A child process, killed and reaped if the test leaves it running.
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    // `output`: a file that takes the child's standard output and error.
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::filesystem::path& output = {}) {
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
@@ -60,8 +63,16 @@ public:
         for (const auto& e : env)
             envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
-        if (::posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), envp.data()) != 0)
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        if (!output.empty()) {
+            ::posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
+                                               O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        }
+        if (::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
             pid_ = -1;
+        ::posix_spawn_file_actions_destroy(&actions);
     }
     ~Child() {
         if (pid_ > 0 && !status_) {
@@ -138,6 +149,36 @@ protected:
         env.push_back("XDG_RUNTIME_DIR=" + (dir / "run").string());
         env.push_back("LC_ALL=C");
         return env;
+    }
+
+    // The program copied into the test folder, where it reads Syslogd.ini.
+    std::filesystem::path InstallProgram(const std::string& settings) {
+        const auto program = dir / "Syslogd";
+        std::filesystem::copy_file(SYSLOGD_PROGRAM, program);
+        std::filesystem::create_directory(dir / "run");
+        std::filesystem::permissions(dir / "run", std::filesystem::perms::owner_all);
+        WriteFile(dir / "Syslogd.ini", settings);
+        return program;
+    }
+
+    std::string LoggingSettings(const std::string& more = {}) const {
+        return "[SETUP]\r\nLogWriteFlag=1\r\nLogPath=" + (dir / "syslogd.txt").string() +
+               "\r\nSoundType=1\r\n" + more;
+    }
+
+    // Probes until the listener answers by logging; the probes' lines are
+    // removed again.
+    bool WaitUntilListening(Child& server) const {
+        for (int i = 0; i < 250 && server.Running(); ++i) {
+            SendDatagram("<13>probe");
+            std::this_thread::sleep_for(20ms);
+            if (!LogLines().empty()) {
+                std::this_thread::sleep_for(100ms);
+                std::filesystem::remove(dir / "syslogd.txt");
+                return true;
+            }
+        }
+        return false;
     }
 
     std::vector<std::string> LogLines() const { return SplitLines(ReadFile(dir / "syslogd.txt")); }
@@ -225,6 +266,28 @@ TEST_F(SyslogdProgramTest, LogsDatagramsAndExitsOnSigterm) {
     EXPECT_EQ(second.Wait(10s), 0);
     EXPECT_TRUE(server.Running());
 
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+TEST_F(SyslogdProgramTest, SecondInstanceEndsAtOnceWithoutAWord) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings());
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    const auto output = dir / "second.out";
+    Child second({program.string()}, Environment(), output);
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.Wait(1s), 0);
+    EXPECT_EQ(ReadFile(output), "");
+
+    // The first one goes on receiving.
+    ASSERT_TRUE(SendDatagram("<13>after the second"));
+    ASSERT_TRUE(WaitForLogLines(1));
+    EXPECT_EQ(SplitLogLine(LogLines().back())[4], "after the second");
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(10s), 0);
 }
