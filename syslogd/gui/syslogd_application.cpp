@@ -5,6 +5,7 @@
 #include "qt_message_boxes.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -89,6 +90,7 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
                 [this](QSessionManager&) { window_->ExitProgram(); });
     }
     window_->show();
+    running_ = true;
     return StartResult::Running;
 }
 
@@ -112,10 +114,16 @@ void SyslogdApplication::OnTerminationSignal() {
     char buffer[16];
     while (::read(g_signalFds[1], buffer, sizeof buffer) > 0) {
     }
-    if (window_)
+    if (running_) {
         window_->ExitProgram();
-    else
-        QCoreApplication::quit();
+        return;
+    }
+    // Start-up has not finished: the only event loop that can be running is
+    // that of the failure message.  Closing it lets Start return.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible())
+            dialog->reject();
+    }
 }
 
 int RunSyslogd(std::unique_ptr<SingleInstanceLock> lock) {

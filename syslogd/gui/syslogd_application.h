@@ -42,7 +42,8 @@ public:
     SyslogReceiver* receiver() const { return receiver_.get(); }
     SyslogdSettings& settings() { return settings_; }
 
-    // SIGTERM runs the window's exit routine, like File > 終了.
+    // SIGTERM runs the window's exit routine, like File > 終了; during
+    // start-up it closes the failure message so that the program ends.
     static bool InstallTerminationHandler(SyslogdApplication* app);
 
 private:
@@ -58,6 +59,7 @@ private:
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<SyslogReceiver> receiver_;
     QSocketNotifier* signalNotifier_ = nullptr;
+    bool running_ = false;
 };
 
 // The program's single-instance lock; nullptr when another instance holds it.

@@ -292,5 +292,36 @@ TEST_F(SyslogdProgramTest, SecondInstanceEndsAtOnceWithoutAWord) {
     EXPECT_EQ(server.Wait(10s), 0);
 }
 
+// The start-up failure message waits for the operator, but SIGTERM still
+// ends the program, whichever start-up step failed.
+TEST_F(SyslogdProgramTest, SigtermEndsTheStartUpFailureMessage) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram("[SETUP]\r\nMaxLineCount=many\r\n");
+    {
+        Child server({program.string()}, Environment(), dir / "damaged.out");
+        ASSERT_TRUE(server.started());
+        std::this_thread::sleep_for(1500ms);
+        ASSERT_TRUE(server.Running()) << "the failure message should wait for the operator";
+        server.Signal(SIGTERM);
+        EXPECT_TRUE(server.Wait(1s).has_value()) << "SIGTERM did not end the damaged start-up";
+    }
+
+    // The port already taken: the failure comes after the window was made.
+    WriteFile(dir / "Syslogd.ini", LoggingSettings());
+    Fd holder(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(kPort);
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    Child server({program.string()}, Environment(), dir / "port.out");
+    ASSERT_TRUE(server.started());
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(server.Running()) << "the failure message should wait for the operator";
+    server.Signal(SIGTERM);
+    EXPECT_TRUE(server.Wait(1s).has_value()) << "SIGTERM did not end the failed bind";
+}
+
 }  // namespace
 }  // namespace quellin::syslogd
