@@ -36,8 +36,10 @@ SyslogdApplication::SyslogdApplication(quint16 port, MessageBoxes& boxes,
     : port_(port), boxes_(boxes), services_(std::move(services)) {}
 
 SyslogdApplication::~SyslogdApplication() {
+    // Reception ends first: its last batch is logged and the file closed.
     receiver_.reset();
     window_.reset();
+    pipeline_.reset();
 }
 
 void SyslogdApplication::Fail() {
@@ -72,17 +74,17 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
         mail_ = std::make_unique<SmtpClient>();
         services_.mail = mail_.get();
     }
-    window_ = std::make_unique<MainWindow>(settings_, services_);
+    pipeline_ = std::make_unique<ReceivePipeline>(
+        clock_, std::make_shared<const SyslogdSettings>(settings_), queue_);
+    window_ = std::make_unique<MainWindow>(settings_, *pipeline_, services_);
     window_->InstallTrayIcon();
 
-    receiver_ =
-        std::make_unique<SyslogReceiver>([this](std::string_view bytes, std::string_view source) {
-            window_->HandleDatagram(bytes, source);
-        });
+    receiver_ = std::make_unique<UdpReceiver>(*pipeline_);
     if (!receiver_->Bind(port_)) {
         Fail();
         return StartResult::Failed;
     }
+    receiver_->Start();
 
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         // The desktop session ending closes the program like 終了.

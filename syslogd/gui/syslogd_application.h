@@ -4,10 +4,11 @@
 
 #include "main_window.h"
 #include "message_box.h"
+#include "receive_pipeline.h"
 #include "single_instance.h"
 #include "smtp_client.h"
-#include "syslog_receiver.h"
 #include "syslogd_settings.h"
+#include "udp_receiver.h"
 
 #include <QObject>
 
@@ -39,7 +40,7 @@ public:
     void AdoptInstanceLock(std::unique_ptr<SingleInstanceLock> lock);
 
     MainWindow* window() const { return window_.get(); }
-    SyslogReceiver* receiver() const { return receiver_.get(); }
+    UdpReceiver* receiver() const { return receiver_.get(); }
     SyslogdSettings& settings() { return settings_; }
 
     // SIGTERM runs the window's exit routine, like File > 終了; during
@@ -56,8 +57,11 @@ private:
     SyslogdSettings settings_;
     std::unique_ptr<SmtpClient> mail_;
     std::unique_ptr<SingleInstanceLock> lock_;
+    SystemClock clock_;
+    WindowQueue queue_;
+    std::unique_ptr<ReceivePipeline> pipeline_;
     std::unique_ptr<MainWindow> window_;
-    std::unique_ptr<SyslogReceiver> receiver_;
+    std::unique_ptr<UdpReceiver> receiver_;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool running_ = false;
 };

@@ -53,17 +53,23 @@ protected:
     }
     ~MainWindowTest() override { SetProgramFolderForTesting(""); }
 
+    // The window and the pipeline that feeds it, made with the settings as
+    // the test left them.
     MainWindow& Window() {
         if (!window) {
+            // A removed log file is noticed at the next line.
+            ReceivePipeline::Options options;
+            options.log.checkInterval = std::chrono::milliseconds(0);
+            pipeline = std::make_unique<ReceivePipeline>(
+                clock, std::make_shared<const SyslogdSettings>(settings), queue, options);
             MainWindow::Services services;
-            services.clock = &clock;
             services.sound = &sound;
             services.messageBoxes = &boxes;
             services.fileDialogs = &files;
             services.mail = &mail;
             services.openHelp = [this](const QString& path) { helpOpened.push_back(path); };
             services.quit = [this] { ++quits; };
-            window = std::make_unique<MainWindow>(settings, services);
+            window = std::make_unique<MainWindow>(settings, *pipeline, services);
             window->SetHidesToTray(true);
             window->show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -74,7 +80,14 @@ protected:
     // Each datagram in a second of its own, clear of the rate limit.
     void Send(const std::string& datagram) {
         clock.Advance(1);
-        Window().HandleDatagram(datagram, "192.0.2.1");
+        Receive(datagram);
+    }
+    // A datagram through the pipeline, then delivered to the window.
+    void Receive(const std::string& datagram) {
+        Window();
+        pipeline->Handle(datagram, "192.0.2.1");
+        pipeline->EndBatch();
+        Window().DeliverPending();
     }
 
     std::string Body(int row) { return Window().model()->Row(row)[4]; }
@@ -93,6 +106,8 @@ protected:
     RecordingMail mail;
     std::vector<QString> helpOpened;
     int quits = 0;
+    WindowQueue queue;
+    std::unique_ptr<ReceivePipeline> pipeline;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -186,7 +201,7 @@ TEST_F(MainWindowTest, TwelfthDatagramOfOneSecondIsNotListed) {
     settings.searchTable[0].keyStr = "burst";
     Window();
     for (int i = 1; i <= 12; ++i)
-        Window().HandleDatagram("<13>burst " + std::to_string(i), "192.0.2.1");
+        Receive("<13>burst " + std::to_string(i));
     EXPECT_EQ(Rows(), 11);
     EXPECT_EQ(sound.played.size(), 12u);
 }

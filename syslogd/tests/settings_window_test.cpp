@@ -727,11 +727,13 @@ class SettingsFromMainWindowTest : public SettingsWindowTest {
 protected:
     MainWindow& Main() {
         if (!main) {
+            pipeline = std::make_unique<ReceivePipeline>(
+                clock, std::make_shared<const SyslogdSettings>(settings), queue);
             MainWindow::Services services;
             services.messageBoxes = &boxes;
             services.fileDialogs = &files;
             services.quit = [] {};
-            main = std::make_unique<MainWindow>(settings, services);
+            main = std::make_unique<MainWindow>(settings, *pipeline, services);
             main->SetHidesToTray(true);
             main->show();
         }
@@ -740,6 +742,9 @@ protected:
     QAction* Action(const char* name) {
         return Main().findChild<QAction*>(QString::fromLatin1(name));
     }
+    SystemClock clock;
+    WindowQueue queue;
+    std::unique_ptr<ReceivePipeline> pipeline;
     std::unique_ptr<MainWindow> main;
 };
 
@@ -761,7 +766,10 @@ TEST_F(SettingsFromMainWindowTest, OkSavesBesideTheProgramAndRecoloursListAndPop
     Main();
     settings.searchTable[0].keyStr = "alarm";
     settings.searchTable[0].dispStr = "alarm";
-    Main().HandleDatagram("<13>alarm", "192.0.2.1");
+    Main().SettingsApplied();
+    pipeline->Handle("<13>alarm", "192.0.2.1");
+    pipeline->EndBatch();
+    Main().DeliverPending();
     ASSERT_TRUE(Main().popupShown());
 
     WhenOpened<SettingsWindow>([](SettingsWindow* w) {
@@ -783,6 +791,9 @@ TEST_F(SettingsFromMainWindowTest, OkSavesBesideTheProgramAndRecoloursListAndPop
 
     EXPECT_EQ(settings.mainBackColor, 0x00FF00);
     EXPECT_EQ(settings.popForeColor, 0xFF0000);
+    // The reception side works with the new settings from now on.
+    EXPECT_EQ(pipeline->settings()->mainBackColor, 0x00FF00);
+    EXPECT_EQ(*pipeline->settings(), settings);
     EXPECT_EQ(Main().list()->palette().color(QPalette::Base), QColor(Qt::green));
     QLabel* popupText = Child<QLabel>(Main().popup(), "PopMsg");
     ASSERT_NE(popupText, nullptr);

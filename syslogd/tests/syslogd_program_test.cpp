@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -84,6 +85,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     void Signal(int signal) const { ::kill(pid_, signal); }
     bool Running() {
         Poll();
@@ -120,6 +122,48 @@ bool SendDatagram(const std::string& bytes) {
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return ::sendto(fd.get(), bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to),
                     sizeof to) == static_cast<ssize_t>(bytes.size());
+}
+
+// Sends many datagrams from one socket.
+class Blaster {
+public:
+    Blaster() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        to_.sin_family = AF_INET;
+        to_.sin_port = htons(kPort);
+        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = 4 * 1024 * 1024;
+        ::setsockopt(fd_.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    bool Send(const std::string& bytes) {
+        for (;;) {
+            ssize_t sent = ::sendto(fd_.get(), bytes.data(), bytes.size(), 0,
+                                    reinterpret_cast<const sockaddr*>(&to_), sizeof to_);
+            if (sent == static_cast<ssize_t>(bytes.size()))
+                return true;
+            if (sent < 0 && (errno == ENOBUFS || errno == EAGAIN || errno == EINTR))
+                continue;
+            return false;
+        }
+    }
+
+private:
+    Fd fd_;
+    sockaddr_in to_{};
+};
+
+// Peak resident memory of a process in KiB, from /proc.
+long PeakResidentKiB(pid_t pid) {
+    const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+    auto at = status.find("VmHWM:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+}
+
+// The log line of a datagram whose sender timestamp is accepted.
+std::string LineOf(const std::string& body) {
+    return "Jul  5 00:43:58,127.0.0.1,User,Notice," + body;
+}
+std::string DatagramOf(const std::string& body) {
+    return "<13>Jul  5 00:43:58 " + body;
 }
 
 // Empty when the port can be bound the way Syslogd binds it; else why not.
@@ -183,8 +227,8 @@ protected:
 
     std::vector<std::string> LogLines() const { return SplitLines(ReadFile(dir / "syslogd.txt")); }
 
-    bool WaitForLogLines(std::size_t count) const {
-        for (int i = 0; i < 250; ++i) {
+    bool WaitForLogLines(std::size_t count, int tries = 250) const {
+        for (int i = 0; i < tries; ++i) {
             if (LogLines().size() >= count)
                 return true;
             std::this_thread::sleep_for(20ms);
@@ -321,6 +365,112 @@ TEST_F(SyslogdProgramTest, SigtermEndsTheStartUpFailureMessage) {
     ASSERT_TRUE(server.Running()) << "the failure message should wait for the operator";
     server.Signal(SIGTERM);
     EXPECT_TRUE(server.Wait(1s).has_value()) << "SIGTERM did not end the failed bind";
+}
+
+TEST_F(SyslogdProgramTest, BurstOfFiftyThousandIsLoggedWholeAndInOrder) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings());
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    constexpr int kBurst = 50000;
+    std::string expected;
+    Blaster blaster;
+    for (int i = 0; i < kBurst; ++i) {
+        const std::string body = "tarn" + std::to_string(i % 40) + " burst " + std::to_string(i) +
+                                 " " + std::string(150, 'x');
+        ASSERT_TRUE(blaster.Send(DatagramOf(body)));
+        expected += LineOf(body) + "\r\n";
+    }
+    ASSERT_TRUE(WaitForLogLines(kBurst, 1500)) << LogLines().size();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(LogLines().size(), static_cast<std::size_t>(kBurst));
+    EXPECT_TRUE(ReadFile(dir / "syslogd.txt") == expected);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+TEST_F(SyslogdProgramTest, LogFileRenamedWhileDatagramsFlowContinuesAtThePath) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings());
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    constexpr int kTotal = 20000;
+    std::atomic<int> sent{0};
+    std::thread sender([&] {
+        Blaster blaster;
+        for (int i = 0; i < kTotal; ++i) {
+            blaster.Send(DatagramOf("flow " + std::to_string(i)));
+            sent = i + 1;
+            if (i % 200 == 199)
+                std::this_thread::sleep_for(10ms);
+        }
+    });
+    // Renamed as logrotate does, in the middle of the flow.
+    while (sent.load() < kTotal / 3)
+        std::this_thread::sleep_for(1ms);
+    std::filesystem::rename(dir / "syslogd.txt", dir / "syslogd.txt.1");
+    sender.join();
+
+    auto bothFiles = [&] {
+        auto lines = SplitLines(ReadFile(dir / "syslogd.txt.1"));
+        auto more = LogLines();
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
+    for (int i = 0; i < 500 && bothFiles().size() < kTotal; ++i)
+        std::this_thread::sleep_for(20ms);
+    const auto lines = bothFiles();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kTotal));
+    for (int i = 0; i < kTotal; ++i)
+        ASSERT_EQ(lines[static_cast<std::size_t>(i)], LineOf("flow " + std::to_string(i)));
+    EXPECT_GT(LogLines().size(), 0u) << "nothing went to the new file at the configured path";
+    EXPECT_GT(SplitLines(ReadFile(dir / "syslogd.txt.1")).size(), 0u);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+// Alerts for large messages hold nothing up: 1000 matching datagrams of
+// the largest size among 1000 small ones within a second are all logged,
+// while a popup shows for each match, and memory stays bounded.
+TEST_F(SyslogdProgramTest, LargeMatchingDatagramsAreAllLoggedInBoundedMemory) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings("KeyStr1=match\r\n"));
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+    const long before = PeakResidentKiB(server.pid());
+
+    constexpr int kPairs = 1000;
+    std::vector<std::string> expected;
+    Blaster blaster;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kPairs; ++i) {
+        std::string large = "match " + std::to_string(i) + " ";
+        large += std::string(65507 - DatagramOf(large).size(), 'L');
+        ASSERT_TRUE(blaster.Send(DatagramOf(large)));
+        expected.push_back(LineOf(large));
+        const std::string small = "small " + std::to_string(i);
+        ASSERT_TRUE(blaster.Send(DatagramOf(small)));
+        expected.push_back(LineOf(small));
+        std::this_thread::sleep_until(start + (i + 1) * 1ms);
+    }
+    ASSERT_TRUE(WaitForLogLines(2 * kPairs, 1500)) << LogLines().size();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(LogLines() == expected) << LogLines().size();
+    const long peak = PeakResidentKiB(server.pid());
+    // The 2000 datagrams are 65 MB of text; holding popups, rows or lines
+    // for all of them would show here.
+    EXPECT_LT(peak - before, 40 * 1024) << "peak " << peak << " KiB, before " << before << " KiB";
+    EXPECT_TRUE(server.Running());
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
 }
 
 }  // namespace
