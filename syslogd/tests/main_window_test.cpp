@@ -343,6 +343,28 @@ TEST_F(MainWindowTest, UnwritableLogFileIsReportedInTheStatusAreaUntilALineGoesT
     EXPECT_EQ(Rows(), 4);
 }
 
+TEST_F(MainWindowTest, AlertsHeldBackByAFullHandOverAreCountedInTheStatusArea) {
+    settings.searchTable[0].keyStr = "down";
+    WindowQueue small(WindowQueue::Limits{4, 1u << 20});
+    ReceivePipeline limited(clock, std::make_shared<const SyslogdSettings>(settings), small);
+    MainWindow::Services services;
+    services.sound = &sound;
+    services.messageBoxes = &boxes;
+    services.mail = &mail;
+    MainWindow main(settings, limited, services);
+    for (int i = 0; i < 30; ++i)
+        limited.Handle("<13>down " + std::to_string(i), "192.0.2.1");
+    limited.EndBatch();
+    main.DeliverPending();
+    EXPECT_EQ(main.model()->rowCount(), 4);
+    EXPECT_TRUE(main.popupShown());
+    EXPECT_TRUE(main.popup()->Text().endsWith(QStringLiteral("down 3")));
+    EXPECT_EQ(main.notice(),
+              QStringLiteral("表示が追いつかず、警告 26 件と一覧の行 7 件を省きました。"));
+    EXPECT_FALSE(main.statusBar()->isHidden());
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
 TEST_F(MainWindowTest, SaveAndOpenRoundTripKeepsCommasInTheBody) {
     Send("<13>Jul  5 00:43:58 tarn01 a,b,,c");
     Send("<11>Jul  6 01:02:03 " + Sjis("回線断,再接続"));
