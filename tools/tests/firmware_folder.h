@@ -25,11 +25,20 @@ inline std::pair<std::filesystem::path, std::filesystem::path> EqualImagesListed
         ImageOptions image;
         image.model = model;
         image.version = version;
-        std::string error;
-        image.ptf = "PTF01";
-        EXPECT_TRUE(WriteImage(first, image, error)) << error;
-        image.ptf = "PTF02";
-        EXPECT_TRUE(WriteImage(second, image, error)) << error;
+        // Folders list by name hash, by creation or newest first: the order
+        // of creation alternates.
+        auto write = [&](const fs::path& path, const char* ptf) {
+            image.ptf = ptf;
+            std::string error;
+            EXPECT_TRUE(WriteImage(path, image, error)) << error;
+        };
+        if (attempt % 2 == 0) {
+            write(first, "PTF01");
+            write(second, "PTF02");
+        } else {
+            write(second, "PTF02");
+            write(first, "PTF01");
+        }
         std::vector<fs::path> listed;
         for (const auto& entry : fs::directory_iterator(folder))
             if (entry.path() == first || entry.path() == second)
