@@ -170,6 +170,22 @@ TEST_F(SetupProcessTest, CancelOnTheFolderWindowEndsSetupWithNothingCopied) {
     EXPECT_FALSE(fs::exists(dir / "home" / "Desktop"));
 }
 
+TEST_F(SetupProcessTest, WindowedInstallationEndsAfterItsCompletionMessage) {
+    const fs::path install = dir / "inst" / "Quellin_server";
+    std::vector<std::string> trace;
+    Outcome outcome = RunWindows(
+        "click Form1 Command2\nclick frmlisense Command2\n"
+        "type Form2 txt_setupPath " +
+            install.string() + "\nclick Form2 Command2\nanswer OK\n",
+        trace);
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(trace.back(), "box セットアップが完了しました。|OK");
+    EXPECT_EQ(outcome.exitCode, 0) << outcome.err;
+    EXPECT_TRUE(fs::exists(install / "Quellin_tool"));
+    EXPECT_FALSE(fs::exists(install / "Setup"));
+    EXPECT_TRUE(fs::exists(dir / "home" / "Desktop" / kDesktopEntryName));
+}
+
 TEST_F(SetupProcessTest, MissingHomeIsReportedInJapanese) {
     const fs::path install = dir / "inst";
     Outcome outcome = Run(QString::fromStdString((medium_ / "Setup").string()),
