@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fstream>
@@ -136,17 +135,24 @@ std::optional<std::string> SudoOperator(const EnvironmentLookup& environment) {
     return user;
 }
 
-std::error_code ApplyGroupRights(const fs::path& installFolder, gid_t group) {
+std::error_code ApplyGroupRights(const fs::path& mediumFolder, const fs::path& installFolder,
+                                 gid_t group) {
     std::error_code ec;
     for (const char* shared : {kLogFolder, kConfigFolder}) {
         fs::create_directory(installFolder / shared, ec);
         if (ec)
             return ec;
     }
-    auto apply = [group, &installFolder](const fs::path& path) -> std::error_code {
+    // missingIsFine: an entry of the medium that the installation does not
+    // keep (Setup's own programs).
+    auto apply = [group, &installFolder](const fs::path& path,
+                                         bool missingIsFine) -> std::error_code {
         struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0)
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (errno == ENOENT && missingIsFine)
+                return {};
             return {errno, std::generic_category()};
+        }
         if (S_ISLNK(info.st_mode))
             return {};
         if (::lchown(path.c_str(), static_cast<uid_t>(-1), group) != 0)
@@ -169,14 +175,28 @@ std::error_code ApplyGroupRights(const fs::path& installFolder, gid_t group) {
             return {errno, std::generic_category()};
         return {};
     };
-    if (std::error_code failed = apply(installFolder))
+    if (std::error_code failed = apply(installFolder, false))
         return failed;
-    fs::recursive_directory_iterator it(installFolder, ec);
-    for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
-        if (std::error_code failed = apply(it->path()))
+    fs::recursive_directory_iterator medium(mediumFolder, ec);
+    for (fs::recursive_directory_iterator end; !ec && medium != end; medium.increment(ec)) {
+        const fs::path relative = medium->path().lexically_relative(mediumFolder);
+        if (std::error_code failed = apply(installFolder / relative, true))
             return failed;
     }
-    return ec;
+    if (ec)
+        return ec;
+    for (const char* shared : {kLogFolder, kConfigFolder}) {
+        if (std::error_code failed = apply(installFolder / shared, false))
+            return failed;
+        fs::recursive_directory_iterator it(installFolder / shared, ec);
+        for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
+            if (std::error_code failed = apply(it->path(), false))
+                return failed;
+        }
+        if (ec)
+            return ec;
+    }
+    return apply(installFolder / "base.db", true);
 }
 
 SystemInstallationRights::SystemInstallationRights(ProcessLauncher& launcher,
@@ -240,7 +260,8 @@ std::optional<std::string> SystemInstallationRights::EnsureMember(const std::str
            cp932::Jp(" に加えられませんでした。(") + ToolOutcome("usermod", status) + ")";
 }
 
-std::optional<std::string> SystemInstallationRights::Arrange(const fs::path& installFolder) {
+std::optional<std::string> SystemInstallationRights::Arrange(const fs::path& mediumFolder,
+                                                             const fs::path& installFolder) {
     notice_.clear();
     if (::geteuid() != 0) {
         notice_ = std::string("root 以外で実行されたため、インストールフォルダのグループ (") +
@@ -268,7 +289,7 @@ std::optional<std::string> SystemInstallationRights::Arrange(const fs::path& ins
         if (auto failure = EnsureMember(member, group))
             return failure;
 
-    if (std::error_code failed = ApplyGroupRights(installFolder, group))
+    if (std::error_code failed = ApplyGroupRights(mediumFolder, installFolder, group))
         return DescribeError(failed.value());
     return std::nullopt;
 }

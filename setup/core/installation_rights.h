@@ -34,9 +34,11 @@ std::string WebServerUser(std::string_view httpdConf);
 // there is none, or when it is root.
 std::optional<std::string> SudoOperator(const EnvironmentLookup& environment);
 
-// Gives the installation folder to the group:
-//  - every file and folder belongs to the group (symbolic links are left
-//    alone);
+// Gives the installation to the group: the installation folder itself,
+// what was copied there from the medium, everything in the log and
+// configuration folders, and base.db.  Anything else in the folder (it may
+// have existed before) is left as it is.  Then:
+//  - each of them belongs to the group (symbolic links are left alone);
 //  - the group may read what the owner may read and run what the owner may
 //    run;
 //  - every folder passes its group on to what is created in it
@@ -46,14 +48,17 @@ std::optional<std::string> SudoOperator(const EnvironmentLookup& environment);
 //  - nothing is writable by others.
 // The two shared folders are created when missing.  The first failure ends
 // the walk.
-std::error_code ApplyGroupRights(const std::filesystem::path& installFolder, gid_t group);
+std::error_code ApplyGroupRights(const std::filesystem::path& mediumFolder,
+                                 const std::filesystem::path& installFolder, gid_t group);
 
 class InstallationRights {
 public:
     virtual ~InstallationRights() = default;
-    // Called once the medium has been copied.  nullopt when the rights are
-    // in place (or are left as they are), else the error to show (CP932).
-    virtual std::optional<std::string> Arrange(const std::filesystem::path& installFolder) = 0;
+    // Called once the medium has been copied into the installation folder.
+    // nullopt when the rights are in place (or are left as they are), else
+    // the error to show (CP932).
+    virtual std::optional<std::string> Arrange(const std::filesystem::path& mediumFolder,
+                                               const std::filesystem::path& installFolder) = 0;
     // A note for the person installing (UTF-8); empty when there is none.
     virtual std::string notice() const { return {}; }
 };
@@ -69,7 +74,8 @@ class SystemInstallationRights final : public InstallationRights {
 public:
     SystemInstallationRights(ProcessLauncher& launcher, EnvironmentLookup environment);
 
-    std::optional<std::string> Arrange(const std::filesystem::path& installFolder) override;
+    std::optional<std::string> Arrange(const std::filesystem::path& mediumFolder,
+                                       const std::filesystem::path& installFolder) override;
     std::string notice() const override { return notice_; }
 
 private:

@@ -188,7 +188,7 @@ std::optional<SetupMessage> CInstaller::CopyAndConfigure() {
     }
 
     if (rights_ != nullptr) {
-        if (std::optional<std::string> failure = rights_->Arrange(install))
+        if (std::optional<std::string> failure = rights_->Arrange(medium_, install))
             return SetupMessage{*failure, MsgIcon::Exclamation};
     }
 

@@ -108,34 +108,53 @@ TEST(InstallationRightsTest, OperatorIsTheSudoUserButNotRoot) {
 class GroupRightsTest : public quellin::testing::TempDirTest {};
 
 TEST_F(GroupRightsTest, OnlyLogAndConfigAreSharedForWriting) {
+    // The medium's tree, copied; beside it what the folder held before.
+    const fs::path medium = dir / "medium";
     const fs::path install = dir / "inst";
-    fs::create_directories(install / "log");
-    fs::create_directories(install / "httpd" / "cgi-bin");
+    for (const fs::path& root : {medium, install}) {
+        fs::create_directories(root / "log");
+        fs::create_directories(root / "httpd" / "cgi-bin");
+        WriteFile(root / "NEXORA.INI", "[Config]\r\n");
+        WriteFile(root / "Quellin_tool", "console");
+        WriteFile(root / "httpd" / "cgi-bin" / "Netprov", "netprov");
+        fs::create_symlink("Netprov", root / "httpd" / "cgi-bin" / "nph-Netprov");
+    }
+    WriteFile(medium / "Setup", "not installed");
     WriteFile(install / "log" / "r1.log", "line\r\n");
-    WriteFile(install / "NEXORA.INI", "[Config]\r\n");
-    WriteFile(install / "Quellin_tool", "console");
-    WriteFile(install / "httpd" / "cgi-bin" / "Netprov", "netprov");
-    fs::create_symlink("Netprov", install / "httpd" / "cgi-bin" / "nph-Netprov");
-    for (const char* folder : {"", "log", "httpd/cgi-bin"})
+    WriteFile(install / "base.db", "r1,,,,,,0,0,0,0,0,0\r\n");
+    fs::create_directories(install / "unrelated");
+    WriteFile(install / "unrelated" / "notes.txt", "mine");
+    for (const char* folder : {"", "log", "httpd/cgi-bin", "unrelated"})
         ::chmod((install / folder).c_str(), 0755);
     ::chmod((install / "log" / "r1.log").c_str(), 0644);
+    ::chmod((install / "base.db").c_str(), 0644);
     ::chmod((install / "NEXORA.INI").c_str(), 0666);
     ::chmod((install / "Quellin_tool").c_str(), 0775);
     ::chmod((install / "httpd" / "cgi-bin" / "Netprov").c_str(), 0700);
     ::chmod((install / "httpd").c_str(), 0700);
+    ::chmod((install / "unrelated" / "notes.txt").c_str(), 0666);
+    struct stat before {};
+    ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &before), 0);
     // Root hands the tree to another group; anyone else to a group of their own.
     const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
 
-    ASSERT_FALSE(ApplyGroupRights(install, group));
+    ASSERT_FALSE(ApplyGroupRights(medium, install, group));
 
     struct Row {
         const char* path;
         mode_t mode;  // permission bits with set-group-ID
     };
     const Row rows[] = {
-        {"", 02755},       {"log", 02775},           {"log/r1.log", 0664},
-        {"config", 02775}, {"NEXORA.INI", 0644},     {"Quellin_tool", 0755},
-        {"httpd", 02750},  {"httpd/cgi-bin", 02755}, {"httpd/cgi-bin/Netprov", 0750},
+        {"", 02755},
+        {"log", 02775},
+        {"log/r1.log", 0664},
+        {"config", 02775},
+        {"base.db", 0644},
+        {"NEXORA.INI", 0644},
+        {"Quellin_tool", 0755},
+        {"httpd", 02750},
+        {"httpd/cgi-bin", 02755},
+        {"httpd/cgi-bin/Netprov", 0750},
     };
     for (const Row& row : rows) {
         struct stat info {};
@@ -144,6 +163,11 @@ TEST_F(GroupRightsTest, OnlyLogAndConfigAreSharedForWriting) {
         EXPECT_EQ(info.st_gid, group) << row.path;
     }
     EXPECT_TRUE(fs::is_symlink(install / "httpd" / "cgi-bin" / "nph-Netprov"));
+    EXPECT_FALSE(fs::exists(install / "Setup"));
+    struct stat after {};
+    ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_gid, before.st_gid);
 }
 
 // ---- the folder rules ----
