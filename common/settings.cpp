@@ -4,8 +4,17 @@
 #include "profile_file.h"
 
 namespace quellin {
+namespace {
 
-ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
+int LimitMaxRows(int rows, bool* overLimit) {
+    if (overLimit != nullptr)
+        *overLimit = rows > kMaxRowsLimit;
+    return rows > kMaxRowsLimit ? kMaxRowsLimit : rows;
+}
+
+}  // namespace
+
+ConsoleSettings ReadConsoleSettings(const std::string& programFolder, bool* maxRowsOverLimit) {
     ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
     std::string trimmed = programFolder;
     if (!trimmed.empty())
@@ -19,7 +28,8 @@ ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
     s.httpdConf =
         ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
     s.serverDir = ini.GetString(kSettingsSection, "SVRINSDIR", trimmed);
-    s.maxRows = ini.GetInt(kSettingsSection, "MAXROWS", kDefaultMaxRows);
+    s.maxRows =
+        LimitMaxRows(ini.GetInt(kSettingsSection, "MAXROWS", kDefaultMaxRows), maxRowsOverLimit);
     if (s.maxRows < 0)
         s.maxRows = kDefaultMaxRows;
     return s;

@@ -1,4 +1,5 @@
 // Syslogd: the syslog server of the operations system.  No arguments.
+#include "qt_translations.h"
 #include "syslogd_application.h"
 
 #include <QApplication>
@@ -10,5 +11,6 @@ int main(int argc, char** argv) {
     if (!instance)
         return 0;
     QApplication application(argc, argv);
+    quellin::InstallQtJapaneseTranslation();
     return quellin::syslogd::RunSyslogd(std::move(instance));
 }
