@@ -4,6 +4,14 @@
 #include "profile_file.h"
 
 namespace quellin {
+namespace {
+
+int TelnetDeadline(const ProfileFile& ini) {
+    int seconds = ini.GetInt(kSettingsSection, "TELNETDEADLINE", kDefaultTelnetDeadline);
+    return seconds > 0 ? seconds : kDefaultTelnetDeadline;
+}
+
+}  // namespace
 
 ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
     ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
@@ -16,6 +24,7 @@ ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
     s.logDir = ini.GetString(kSettingsSection, "LOGDIR", programFolder + "log");
     s.port = ini.GetInt(kSettingsSection, "PORT", 80);
     s.loginId = ini.GetString(kSettingsSection, "LOGINID", "admin");
+    s.telnetDeadline = TelnetDeadline(ini);
     s.httpdConf =
         ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
     s.serverDir = ini.GetString(kSettingsSection, "SVRINSDIR", trimmed);
@@ -40,6 +49,7 @@ NetprovSettings ReadNetprovSettings(const std::string& iniPath) {
     NetprovSettings s;
     s.loginId = ini.GetString(kSettingsSection, "LOGINID", "", 256);
     s.firmDir = ini.GetString(kSettingsSection, "FIRMDIR", "", 256);
+    s.telnetDeadline = TelnetDeadline(ini);
     return s;
 }
 

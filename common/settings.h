@@ -8,6 +8,8 @@ namespace quellin {
 
 inline constexpr char kSettingsSection[] = "Config";
 inline constexpr int kDefaultMaxRows = 300;
+// TELNETDEADLINE: seconds one router dialogue may take at most.
+inline constexpr int kDefaultTelnetDeadline = 600;
 
 // The console's settings record; texts are CP932.
 struct ConsoleSettings {
@@ -19,11 +21,14 @@ struct ConsoleSettings {
     std::string serverDir;          // SVRINSDIR
     int maxRows = kDefaultMaxRows;  // MAXROWS
 
+    int telnetDeadline = kDefaultTelnetDeadline;  // TELNETDEADLINE
+
     bool operator==(const ConsoleSettings&) const = default;
 };
 
-// Reads all seven keys from programFolder + "NEXORA.INI" with the console's
-// defaults (programFolder ends in "/").
+// Reads the keys from programFolder + "NEXORA.INI" with the console's
+// defaults (programFolder ends in "/").  A TELNETDEADLINE that is not a
+// positive number of seconds gives the default.
 ConsoleSettings ReadConsoleSettings(const std::string& programFolder);
 
 // Writes FIRMDIR, LOGDIR, PORT, SVRINSDIR and HTTPDCONF; LOGINID and MAXROWS
@@ -34,6 +39,8 @@ bool WriteConsoleSettings(const std::string& programFolder, const ConsoleSetting
 struct NetprovSettings {
     std::string loginId;  // LOGINID, empty = no user name
     std::string firmDir;  // FIRMDIR, empty = no firmware folder
+
+    int telnetDeadline = kDefaultTelnetDeadline;  // TELNETDEADLINE
 };
 NetprovSettings ReadNetprovSettings(const std::string& iniPath);
 
