@@ -87,8 +87,7 @@ TEST_F(SettingsTest, TelnetDeadlineIsAPositiveNumberOfSeconds) {
         if (row.file != nullptr)
             WriteFile(dir / "NEXORA.INI", row.file);
         EXPECT_EQ(ReadConsoleSettings(dir.folder()).telnetDeadline, row.expected);
-        EXPECT_EQ(ReadNetprovSettings((dir / "NEXORA.INI").string()).telnetDeadline,
-                  row.expected);
+        EXPECT_EQ(ReadNetprovSettings((dir / "NEXORA.INI").string()).telnetDeadline, row.expected);
     }
     // The environment dialog's write leaves the hand-set key alone.
     WriteFile(dir / "NEXORA.INI", "[Config]\r\nTELNETDEADLINE=30\r\n");

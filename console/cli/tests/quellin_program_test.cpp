@@ -1,8 +1,9 @@
-// The quellin program, started as an operator starts it, against simulated
-// routers whose answer to a command never ends: lines without end, a line
-// every 300 ms (never the silence that ends an answer), 50 MB without a line
-// end.  Each operation must end within its bounds, say why in a few lines,
-// log its failure and keep its memory small.
+// The quellin program, started as an operator starts it and watched from
+// outside: against simulated routers whose answer to a command never ends
+// (lines without end, a line every 300 ms so that the silence that ends an
+// answer never comes, 50 MB without a line end), each operation must end
+// within its bounds, say why in a few lines, log its failure and keep its
+// memory small; files that claim impossible sizes are examined at once.
 #include "codec.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
@@ -177,6 +178,27 @@ INSTANTIATE_TEST_SUITE_P(
         Row{"ApplyConfigLongLine", "long-line", Command::kApplyConfig, "", "",
             "再起動に失敗しました。"}),
     RowName());
+
+TEST(FirmwareInfoTest, SaysWhyAFileIsNoImageAndTakesNoTimeOverClaims) {
+    quellin::testing::TempDir dir;
+    // A first line and half a directory header.
+    WriteFile(dir / "short.img", "TARN FIRMWARE IMAGE\n" + std::string(8, '\0'));
+    // A directory of four billion entries, 1 GiB of holes on disk.
+    WriteFile(dir / "claims.img",
+              "TARN FIRMWARE IMAGE\n" + std::string(12, '\0') + "\xff\xff\xff\xff");
+    std::filesystem::resize_file(dir / "claims.img", 1u << 30);
+
+    const std::string shortImage = (dir / "short.img").string();
+    const std::string claims = (dir / "claims.img").string();
+    MeasuredRun run =
+        RunMeasured(BinPath("quellin"), {"firmware-info", shortImage, claims}, kPatience);
+    EXPECT_FALSE(run.killed);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_LT(run.elapsed, milliseconds(10000));
+    EXPECT_EQ(run.output, shortImage + ": not a firmware image (file ends early)\n" + claims +
+                              ": not a firmware image (directory too long)\n");
+    EXPECT_EQ(run.errors, "read: file ends early\n");
+}
 
 }  // namespace
 }  // namespace quellin::cli
