@@ -209,10 +209,11 @@ public:
     CTelnetSession& operator=(const CTelnetSession&) = delete;
 
     // Runs the dialogue on a worker thread and blocks until it has ended (and
-    // at least for the initial sleep).  address is dotted IPv4 text; no name
-    // lookup.  An empty user or password is sent as an empty line.  output
-    // may be null.  0 when connecting, logging in and the command succeeded,
-    // else -1 with the reason in LastError.
+    // at least for the initial sleep; at most the connect time-out and the
+    // deadline).  address is dotted IPv4 text; no name lookup.  An empty user
+    // or password is sent as an empty line.  output may be null.  0 when
+    // connecting, logging in and the command succeeded, else -1 with the
+    // reason in LastError.
     int RunCommand(const std::string& address, const std::string& user, const std::string& password,
                    const std::string& command, CommandOutput* output, std::int32_t reserved = 0);
 
