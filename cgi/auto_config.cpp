@@ -13,8 +13,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <system_error>
 #include <tuple>
+#include <vector>
 
 namespace quellin::netprov {
 namespace {
@@ -64,21 +66,29 @@ std::optional<FirmwareCandidate> FindBestFirmware(const std::filesystem::path& f
         error = FirmwareFolderError::kUnreadable;
         return std::nullopt;
     }
-    std::optional<FirmwareCandidate> best;
-    DeviceIdentity bestIdentity;  // V00.00: never chosen
+    // The files in name order, as the console takes them, so that both
+    // programs choose the same image among equal versions whatever order
+    // the file system lists them in.
+    std::vector<fs::path> files;
     for (; entries != fs::directory_iterator(); entries.increment(failure)) {
         if (failure)
             break;
         std::error_code kind;
-        if (entries->is_directory(kind))
-            continue;
+        if (!entries->is_directory(kind))
+            files.push_back(entries->path());
+    }
+    std::sort(files.begin(), files.end());
+
+    std::optional<FirmwareCandidate> best;
+    DeviceIdentity bestIdentity;  // V00.00: never chosen
+    for (const fs::path& file : files) {
         DeviceIdentity image;
-        if (ReadFirmwareIdentity(entries->path(), image) != 0 || image.model != model)
+        if (ReadFirmwareIdentity(file, image) != 0 || image.model != model)
             continue;
         if (!IsHigher(image, bestIdentity))
             continue;
         bestIdentity = image;
-        best = FirmwareCandidate{entries->path(), image};
+        best = FirmwareCandidate{file, image};
     }
     return best;
 }

@@ -45,10 +45,9 @@ struct FirmwareCandidate {
 // Why the software folder could not be searched.
 enum class FirmwareFolderError { kNone, kUnreadable };
 
-// The image in the folder (files directly inside it, in the order the file
-// system lists them) with the highest version for exactly that model; among
-// equal versions the first one listed, and never a V00.00 image.  Files that
-// are no image are skipped.
+// The image in the folder (files directly inside it, in name order) with
+// the highest version for exactly that model; among equal versions the first
+// by name, and never a V00.00 image.  Files that are no image are skipped.
 std::optional<FirmwareCandidate> FindBestFirmware(const std::filesystem::path& folder,
                                                   const std::string& model,
                                                   FirmwareFolderError& error);

@@ -15,7 +15,7 @@ file(GLOB _dist_entries LIST_DIRECTORIES true ${DIST_DIR}/*)
 file(COPY ${_dist_entries} DESTINATION ${MEDIUM_DIR} USE_SOURCE_PERMISSIONS)
 
 # Empty folders of the tree are not kept by version control.
-foreach(folder firmware log syslog httpd/cgi-bin httpd/htdocs httpd/conf httpd/bin)
+foreach(folder firmware log config syslog httpd/cgi-bin httpd/htdocs httpd/conf httpd/bin)
   file(MAKE_DIRECTORY ${MEDIUM_DIR}/${folder})
 endforeach()
 # The registry is created by the console on its first start; a medium never

@@ -190,13 +190,34 @@ int QueryIdInfo(const std::string& address, const std::string& user, const std::
                  [&](const std::string& text) { return ParseIdInfo(text, identity); });
 }
 
+namespace {
+
+constexpr std::array<std::string_view, 5> kLegacyModels = {"Tarn-10", "Tarn-20B", "Tarn-60",
+                                                           "Tarn-70", "Tarn-90"};
+
+std::string WithoutDashes(std::string_view text) {
+    std::string result(text);
+    std::erase(result, '-');
+    return result;
+}
+
+}  // namespace
+
 bool IsGatedModel(const DeviceIdentity& identity) {
-    static constexpr std::array<std::string_view, 5> kLegacyModels = {
-        "Tarn-10", "Tarn-20B", "Tarn-60", "Tarn-70", "Tarn-90"};
     if (identity.major >= 30)
         return false;
     for (std::string_view model : kLegacyModels)
         if (identity.model == model)
+            return true;
+    return false;
+}
+
+bool IsGatedModelWithoutDashes(const DeviceIdentity& identity) {
+    if (identity.major >= 30)
+        return false;
+    const std::string model = WithoutDashes(identity.model);
+    for (std::string_view legacy : kLegacyModels)
+        if (model == WithoutDashes(legacy))
             return true;
     return false;
 }

@@ -76,4 +76,9 @@ int QueryIdInfo(const std::string& address, const std::string& user, const std::
 // "Tarn-70" and "Tarn-90" (exact bytes) while their major version is below 30.
 bool IsGatedModel(const DeviceIdentity& identity);
 
+// The same test with the dashes of both names left out ("Tarn60" is gated
+// like "Tarn-60"), for the console's image search, which compares model
+// names without their dashes.
+bool IsGatedModelWithoutDashes(const DeviceIdentity& identity);
+
 }  // namespace quellin

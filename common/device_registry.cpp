@@ -86,16 +86,23 @@ bool EnsureRowCount(const std::filesystem::path& path, int rows) {
     return static_cast<bool>(out.flush());
 }
 
-bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows) {
+bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows,
+                 std::vector<std::string>* beyond) {
     auto lines = ReadTextLines(path);
     if (!lines)
         return false;
     int counter = 0;
     for (std::string& line : *lines) {
-        if (counter >= rows)
-            break;
         if (!line.empty() && line.front() == '#')
             continue;
+        if (counter >= rows) {
+            if (beyond == nullptr)
+                break;
+            std::string fields = line;
+            if (!SplitNextField(fields).empty())
+                beyond->push_back(std::move(line));
+            continue;
+        }
         CBase device;
         device.row = ++counter;
         ParseDeviceRow(line, device);
@@ -104,12 +111,17 @@ bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows
     return true;
 }
 
-bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, int rows) {
+bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, int rows,
+                 const std::vector<std::string>& beyond) {
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(rows > 0 ? rows : 0) * 24);
     for (int i = 0; i < rows; ++i) {
         auto index = static_cast<std::size_t>(i);
         bytes += index < list.size() ? FormatDeviceRow(list[index]) : std::string(kEmptyDeviceRow);
+        bytes += "\r\n";
+    }
+    for (const std::string& row : beyond) {
+        bytes += row;
         bytes += "\r\n";
     }
     return WriteFileAtomically(path, bytes);

@@ -48,13 +48,19 @@ std::string FormatDeviceRow(const CBase& device);
 bool EnsureRowCount(const std::filesystem::path& path, int rows);
 
 // Appends up to `rows` devices (comment lines skipped) to the list, numbering
-// them from 1.  False when the file cannot be opened.
-bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows);
+// them from 1.  False when the file cannot be opened.  With `beyond`, the
+// rows after those that hold a device (a name) are appended to it as they
+// stand in the file, without their line ends, so that a smaller row count
+// never loses a registered device.
+bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows,
+                 std::vector<std::string>* beyond = nullptr);
 
 // Writes exactly `rows` rows from the list (empty rows where the list is
-// shorter), through a temporary file and a rename, so a failed save never
-// leaves a half-written registry.  False when nothing was replaced.
-bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, int rows);
+// shorter), then the rows of `beyond` unchanged, through a temporary file and
+// a rename, so a failed save never leaves a half-written registry.  False
+// when nothing was replaced.
+bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, int rows,
+                 const std::vector<std::string>& beyond = {});
 
 // True when no other row (every line numbered from 1, comments too) holds the
 // access ID; an empty access ID is always unique.

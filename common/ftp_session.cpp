@@ -2,6 +2,7 @@
 
 #include "codec.h"
 #include "file_descriptor.h"
+#include "file_replacement.h"
 
 #include <curl/curl.h>
 #include <fcntl.h>
@@ -24,24 +25,6 @@ namespace {
 std::string ErrnoText(int error) {
     return std::strerror(error);
 }
-
-// Removes the temporary file unless it was put in place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(std::filesystem::path path) : path_(std::move(path)) {}
-    ~TemporaryFile() {
-        if (!kept_)
-            ::unlink(path_.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    void Keep() { kept_ = true; }
-
-private:
-    std::filesystem::path path_;
-    bool kept_ = false;
-};
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -376,7 +359,6 @@ int ConvertNewlines(const std::string& path, ConvertError* error) {
         *error = {};
 
     const std::filesystem::path source = cp932::ToPath(path);
-    const std::filesystem::path temporary = cp932::ToPath(path + ".tmp");
 
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
@@ -389,16 +371,15 @@ int ConvertNewlines(const std::string& path, ConvertError* error) {
         return fail(ConvertErrorCode::kRead, path + " is not a regular file");
     }
 
-    // A planted link must not redirect the write (or become the file).
-    UniqueFd out(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
-    if (out.get() < 0) {
+    // Each conversion writes a file of its own beside the original, so that
+    // conversions of one file at the same time (devices sharing it, calling
+    // Netprov together) do not write into each other's output.  The new file
+    // keeps the permissions of the one it replaces.
+    FileReplacement out(source);
+    if (!out.valid()) {
         return fail(ConvertErrorCode::kTemporaryFile,
-                    "cannot create " + path + ".tmp: " + ErrnoText(errno));
+                    "cannot create a temporary file beside " + path + ": " + ErrnoText(errno));
     }
-    TemporaryFile guard(temporary);
-    // The rewritten file keeps the permissions of the one it replaces.
-    ::fchmod(out.get(), info.st_mode & 07777);
 
     NewlineConverter converter;
     std::string converted;
@@ -413,24 +394,24 @@ int ConvertNewlines(const std::string& path, ConvertError* error) {
             break;
         converted.clear();
         converter.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), converted);
-        if (!WriteAll(out.get(), converted)) {
+        if (!WriteAll(out.fd(), converted)) {
             return fail(ConvertErrorCode::kWrite,
-                        "cannot write " + path + ".tmp: " + ErrnoText(errno));
+                        "cannot write the conversion of " + path + ": " + ErrnoText(errno));
         }
     }
     converted.clear();
     converter.Finish(converted);
-    if (!WriteAll(out.get(), converted) || ::fsync(out.get()) != 0 || !out.Close()) {
-        return fail(ConvertErrorCode::kWrite, "cannot write " + path + ".tmp: " + ErrnoText(errno));
+    if (!WriteAll(out.fd(), converted) || !out.Finish()) {
+        return fail(ConvertErrorCode::kWrite,
+                    "cannot write the conversion of " + path + ": " + ErrnoText(errno));
     }
     in.Close();
 
-    // rename replaces the file in one step, so the file is never missing
+    // The rename replaces the file in one step, so the file is never missing
     // and is still the old one when the replacement fails.
-    if (::rename(temporary.c_str(), source.c_str()) != 0) {
+    if (!out.Replace()) {
         return fail(ConvertErrorCode::kReplace, "cannot replace " + path + ": " + ErrnoText(errno));
     }
-    guard.Keep();
     return 0;
 }
 

@@ -104,7 +104,7 @@ std::string ConvertNewlinesText(std::string_view text);
 enum class ConvertErrorCode {
     kNone,
     kRead,           // the file cannot be opened or read
-    kTemporaryFile,  // path + ".tmp" cannot be created
+    kTemporaryFile,  // the file for the converted text cannot be created
     kWrite,          // writing the converted text failed
     kReplace,        // the converted file could not take the file's place
 };
@@ -114,9 +114,10 @@ struct ConvertError {
     std::string message;
 };
 
-// Converts the file (CP932 path) in place through path + ".tmp": 0 when the
-// file was rewritten, -1 otherwise.  On failure the file is left as it was
-// and the temporary file is removed.
+// Converts the file (CP932 path) in place through a temporary file of its
+// own beside it (see FileReplacement): 0 when the file was rewritten, -1
+// otherwise.  On failure the file is left as it was and the temporary file
+// is removed.  Conversions of one file at the same time all succeed.
 int ConvertNewlines(const std::string& path, ConvertError* error = nullptr);
 
 }  // namespace quellin

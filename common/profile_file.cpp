@@ -1,14 +1,9 @@
 #include "profile_file.h"
 
 #include "codec.h"
-#include "file_descriptor.h"
+#include "file_replacement.h"
 #include "leading_number.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <fstream>
@@ -309,22 +304,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
 }
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    std::filesystem::path temp = path;
-    temp += ".tmp" + std::to_string(getpid());
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (!fd.valid())
-        return false;
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0)
-        ::fchmod(fd.get(), old.st_mode & 07777);
-    bool ok = WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
-    if (!fd.Close())
-        ok = false;
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0)
-        ok = false;
-    if (!ok)
-        ::unlink(temp.c_str());
-    return ok;
+    return ReplaceFileContent(path, bytes);
 }
 
 std::string ProfileFile::GetString(std::string_view section, std::string_view key,

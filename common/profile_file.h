@@ -87,7 +87,8 @@ int ParseProfileInt(std::string_view text);
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
 // Replaces a file through a temporary file in the same folder and a rename,
-// so that readers see either the old or the new content, never a mix.
+// so that readers see either the old or the new content, never a mix
+// (a FileReplacement).
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace quellin

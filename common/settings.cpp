@@ -6,6 +6,12 @@
 namespace quellin {
 namespace {
 
+int LimitMaxRows(int rows, bool* overLimit) {
+    if (overLimit != nullptr)
+        *overLimit = rows > kMaxRowsLimit;
+    return rows > kMaxRowsLimit ? kMaxRowsLimit : rows;
+}
+
 int TelnetDeadline(const ProfileFile& ini) {
     int seconds = ini.GetInt(kSettingsSection, "TELNETDEADLINE", kDefaultTelnetDeadline);
     return seconds > 0 ? seconds : kDefaultTelnetDeadline;
@@ -13,7 +19,7 @@ int TelnetDeadline(const ProfileFile& ini) {
 
 }  // namespace
 
-ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
+ConsoleSettings ReadConsoleSettings(const std::string& programFolder, bool* maxRowsOverLimit) {
     ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
     std::string trimmed = programFolder;
     if (!trimmed.empty())
@@ -28,7 +34,8 @@ ConsoleSettings ReadConsoleSettings(const std::string& programFolder) {
     s.httpdConf =
         ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
     s.serverDir = ini.GetString(kSettingsSection, "SVRINSDIR", trimmed);
-    s.maxRows = ini.GetInt(kSettingsSection, "MAXROWS", kDefaultMaxRows);
+    s.maxRows =
+        LimitMaxRows(ini.GetInt(kSettingsSection, "MAXROWS", kDefaultMaxRows), maxRowsOverLimit);
     if (s.maxRows < 0)
         s.maxRows = kDefaultMaxRows;
     return s;

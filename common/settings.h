@@ -8,6 +8,9 @@ namespace quellin {
 
 inline constexpr char kSettingsSection[] = "Config";
 inline constexpr int kDefaultMaxRows = 300;
+// The largest MAXROWS taken: more rows make base.db and the device list too
+// large to work with (a larger value is read as this one).
+inline constexpr int kMaxRowsLimit = 100000;
 // TELNETDEADLINE: seconds one router dialogue may take at most.
 inline constexpr int kDefaultTelnetDeadline = 600;
 
@@ -27,9 +30,11 @@ struct ConsoleSettings {
 };
 
 // Reads the keys from programFolder + "NEXORA.INI" with the console's
-// defaults (programFolder ends in "/").  A TELNETDEADLINE that is not a
-// positive number of seconds gives the default.
-ConsoleSettings ReadConsoleSettings(const std::string& programFolder);
+// defaults (programFolder ends in "/").  A MAXROWS above kMaxRowsLimit is
+// read as the limit; maxRowsOverLimit then tells so.  A TELNETDEADLINE that
+// is not a positive number of seconds gives the default.
+ConsoleSettings ReadConsoleSettings(const std::string& programFolder,
+                                    bool* maxRowsOverLimit = nullptr);
 
 // Writes FIRMDIR, LOGDIR, PORT, SVRINSDIR and HTTPDCONF; LOGINID and MAXROWS
 // are only ever set by hand.  False when the file cannot be written.

@@ -10,6 +10,7 @@
 #include "program_folder.h"
 #include "qt_message_boxes.h"
 #include "qt_operation_waiter.h"
+#include "qt_translations.h"
 #include "report.h"
 #include "single_instance.h"
 #include "termination_signal.h"
@@ -18,9 +19,15 @@
 #include <QApplication>
 #include <QSessionManager>
 
+#include <sys/stat.h>
+
 int main(int argc, char* argv[]) {
+    // The logs and files the console (and the Syslogd it starts) creates
+    // stay writable for the installation's group, which Netprov shares.
+    ::umask(002);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quellin_tool"));
+    quellin::InstallQtJapaneseTranslation();
 
     quellin::SingleInstanceLock instance(quellin::GetProgramName());
     const QString activationPath = QString::fromStdString(instance.ActivationSocketPath());

@@ -69,7 +69,7 @@ if [ -x "$httpd" ]; then
     "$httpd" -k stop >/dev/null 2>&1 || true # left over from a run that was killed
 fi
 rm -rf "$demo"
-mkdir -p "$demo/desktop" "$demo/configs" "$demo/sim" "$demo/xdg-runtime"
+mkdir -p "$demo/desktop" "$demo/sim" "$demo/xdg-runtime"
 chmod 700 "$demo/xdg-runtime"
 XDG_DESKTOP_DIR="$demo/desktop" build/medium/Setup --folder "$inst" --accept-license
 
@@ -101,9 +101,9 @@ until grep -q '^ready all' "$demo/sim/tarnsim.out" 2>/dev/null; do
 done
 
 register() { # name address password access-id access-password
-    printf 'hostname %s\r\ninterface lan0\r\n ip address %s/8\r\n' "$1" "$2" >"$demo/configs/$1.txt"
+    printf 'hostname %s\r\ninterface lan0\r\n ip address %s/8\r\n' "$1" "$2" >"$inst/config/$1.txt"
     "$inst/quellin" register "$1" --address "$2" --password "$3" \
-        --access-id "$4" --access-password "$5" --config "$demo/configs/$1.txt"
+        --access-id "$4" --access-password "$5" --config "$inst/config/$1.txt"
 }
 register osaka 127.0.88.10 "" osaka-id osaka-secret
 register kyoto 127.0.88.11 kyoto-pw kyoto-id kyoto-secret
@@ -113,11 +113,9 @@ register sapporo 127.0.88.13 sapporo-pw sapporo-id sapporo-secret
 # Syslogd writes what it receives to a log file.
 printf '[SETUP]\r\nLogWriteFlag=1\r\nLogPath=%s\r\n' "$demo/syslogd.txt" >"$inst/syslog/Syslogd.ini"
 
-# The web server serves as www-data: it must reach the installation, write
-# the operation logs and rewrite the configuration files.
-chmod a+rX "$demo" "$inst"
-chmod -R a+rwX "$inst/log" "$demo/configs"
-chmod -R a+rX "$inst"
+# The web server serves as www-data, a member of the installation's group
+# that Setup (run as root) arranged; it must pass through the folder above.
+chmod a+rX "$demo"
 
 # The web server on an unprivileged loopback port.
 port=8080

@@ -4,10 +4,12 @@
 #include "codec.h"
 #include "desktop_entry.h"
 #include "file_dialogs.h"
+#include "installation_rights.h"
 #include "installer.h"
 #include "process_launcher.h"
 #include "program_folder.h"
 #include "qt_message_boxes.h"
+#include "qt_translations.h"
 #include "setup_windows.h"
 #include "single_instance.h"
 #include "unattended.h"
@@ -26,25 +28,31 @@ int main(int argc, char* argv[]) {
     quellin::SingleInstanceLock instance(kSetupProgram);
     PosixProcessLauncher launcher;
     const auto desktop = DesktopFolder(ProcessEnvironment());
+    SystemInstallationRights rights(launcher, ProcessEnvironment());
 
     if (options.requested) {
         if (!instance.acquired()) {
             std::cerr << kSetupProgram << " is already running\n";
             return 1;
         }
-        return RunUnattended(options, medium, launcher, desktop, std::cout, std::cerr);
+        return RunUnattended(options, medium, launcher, desktop, std::cout, std::cerr, &rights);
     }
 
     QApplication application(argc, argv);
     if (!instance.acquired())
         return 0;
+    quellin::InstallQtJapaneseTranslation();
     QApplication::setQuitOnLastWindowClosed(false);
     quellin::QtMessageBoxes boxes;
     quellin::QtFileDialogs files;
-    CInstaller installer(medium, launcher, desktop);
+    CInstaller installer(medium, launcher, desktop, &rights);
     SetupWizard wizard(medium, installer, boxes, files);
-    QObject::connect(&wizard, &SetupWizard::finished, &application, &QApplication::quit,
-                     Qt::QueuedConnection);
+    // Setup ends at once, with its windows still open when it is cancelled.
+    // QApplication::quit() would first ask every window to close, and the
+    // windows refuse every close that is not one of their own buttons.
+    QObject::connect(
+        &wizard, &SetupWizard::finished, &application, [] { QCoreApplication::exit(0); },
+        Qt::QueuedConnection);
     wizard.start();
     return QApplication::exec();
 }

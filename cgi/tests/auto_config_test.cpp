@@ -1,6 +1,7 @@
 #include "auto_config.h"
 
 #include "expected_page.h"
+#include "firmware_folder.h"
 #include "firmware_image.h"
 #include "md5.h"
 #include "netprov.h"
@@ -10,6 +11,11 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -184,6 +190,18 @@ TEST_F(AutoConfigTest, MessageGoesToLogThenPageAsFlagsSay) {
     EXPECT_EQ(log.find(Sjis("画面のみ")), std::string::npos) << log;
 }
 
+// The console keeps registered devices beyond a lowered MAXROWS in base.db
+// without showing them; Netprov reads every row and still provisions them.
+TEST_F(AutoConfigTest, DeviceInARowBeyondMaxRowsIsFound) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=1\r\n");
+    WriteFile(dir / "base.db", ",,,,,,0,0,0,0,0,0\r\nbranch09,10.0.0.9,pw,id09,nine," + config() +
+                                   ",0,0,0,0,0,0\r\n");
+    bool ok = true;
+    EXPECT_EQ(Check("accessid=id09&accesspass=" + Md5Hex("nine"), ok),
+              ExpectedPage({"装置情報の取得に失敗しました。"}));
+    EXPECT_EQ(lastDevice, "branch09");
+}
+
 struct DigestCase {
     const char* name;
     std::string expected;
@@ -262,18 +280,14 @@ TEST_F(FindBestFirmwareTest, VersionZeroIsNeverChosen) {
     EXPECT_TRUE(FindBestFirmware(dir.path(), "Tarn-90", error));
 }
 
-TEST_F(FindBestFirmwareTest, EqualVersionsKeepTheFirstListed) {
-    Image("a.bin", "Tarn-90", "V06.02");
-    Image("b.bin", "Tarn-90", "V06.02");
-    fs::path first;
-    for (const auto& entry : fs::directory_iterator(dir.path())) {
-        first = entry.path();
-        break;
-    }
+TEST_F(FindBestFirmwareTest, EqualVersionsKeepTheFirstByName) {
+    const auto [first, second] =
+        sim::EqualImagesListedOutOfNameOrder(dir.path(), "Tarn-90", "V06.02");
     FirmwareFolderError error;
     auto best = FindBestFirmware(dir.path(), "Tarn-90", error);
     ASSERT_TRUE(best);
     EXPECT_EQ(best->path, first);
+    EXPECT_EQ(best->identity.ptf, "PTF01");
 }
 
 TEST_F(FindBestFirmwareTest, MissingFolderOrFileIsUnreadable) {
@@ -577,6 +591,50 @@ INSTANTIATE_TEST_SUITE_P(
                      "V29.50"}),
     RowName());
 
+// The five legacy models with the conversion table as shipped (empty): an
+// image older than V30.00 is never pushed, one of V30.00 is.
+class LegacyModelGate : public FirmwareDecisionTest,
+                        public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(LegacyModelGate, ImagesBelowThirtyAreNeverPushed) {
+    fs::copy_file(fs::path(QUELLIN_SOURCE_DIR) / "dist" / "firmifconvert.db",
+                  install / "firmifconvert.db");
+    Image("old.bin", GetParam(), "V29.99");
+    StartRouter(GetParam(), "V20.00");
+    ASSERT_EQ(Run(), 0) << page;
+    EXPECT_EQ(page, ExpectedPage({kNoNewSoftware, kUpdatingConfig, kConfigUpdated, kFinished}));
+    auto uploads = Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_NE(uploads[0].find("\"slot\":\"config1\""), std::string::npos) << uploads[0];
+
+    Image("new.bin", GetParam(), "V30.00");
+    ASSERT_EQ(Run(), 0) << page;
+    EXPECT_EQ(page, ExpectedPage({"ソフトウェアをV20.00版からV30.00版へ更新します。"
+                                  "しばらくお待ちください ･･･",
+                                  kSoftwareUpdated, kUpdatingConfig, kConfigUpdated, kFinished}));
+    DeviceIdentity pushed;
+    ASSERT_EQ(ReadFirmwareIdentity(stored("firmware"), pushed), 0);
+    EXPECT_EQ(FormatVersion(pushed.major, pushed.minor), "V30.00");
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, LegacyModelGate,
+                         ::testing::Values("Tarn-10", "Tarn-20B", "Tarn-60", "Tarn-70", "Tarn-90"),
+                         [](const ::testing::TestParamInfo<const char*>& row) {
+                             std::string name = row.param;
+                             std::erase(name, '-');
+                             return name;
+                         });
+
+// Among images of equal version the first by name is pushed, whatever order
+// the folder lists them in, as the console chooses.
+TEST_F(FirmwareDecisionTest, EqualVersionsPushTheFirstImageByName) {
+    const auto [first, second] =
+        sim::EqualImagesListedOutOfNameOrder(firmware, "Tarn-90", "V30.02");
+    StartRouter("Tarn-90", "V30.01");
+    ASSERT_EQ(Run(), 0) << page;
+    EXPECT_EQ(ReadFile(stored("firmware")), ReadFile(first));
+}
+
 TEST_F(FirmwareDecisionTest, EmptySoftwareFolderMeansNoNewSoftware) {
     StartRouter("Tarn-90", "V06.02");
     ASSERT_EQ(Run(), 0);
@@ -695,16 +753,91 @@ TEST_F(FirmwareDecisionTest, CrLfConfigurationArrivesAndStaysConverted) {
 }
 
 TEST_F(FirmwareDecisionTest, ConversionFailureStopsBeforeTheUpload) {
-    // The converted text is written beside the file first; a folder in
-    // that place makes the conversion fail.
-    fs::create_directory(config.string() + ".tmp");
+    // The converted text cannot be written: a full disk, imitated for root
+    // too by a file-size limit on a run in a child process.
+    std::string original = "hostname branch01\r\n";
+    for (int i = 0; i < 1000; ++i)
+        original += "interface lan" + std::to_string(i) + "\r\n";
+    WriteFile(config, original);
     StartRouter("Tarn-90", "V06.02");
-    EXPECT_EQ(Run(), 1);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipe[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const int status = Run();
+        ::_exit(WriteAll(pipe[1], page) ? status : 99);
+    }
+    ::close(pipe[1]);
+    page.clear();
+    ReadAll(pipe[0], page);
+    ::close(pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+
     const char failed[] = "構成定義ファイルの改行変換に失敗しました。";
     EXPECT_EQ(page, ExpectedPage({kNoNewSoftware, kUpdatingConfig, failed}));
     EXPECT_EQ(LogMessages(),
               Messages({"設定を開始しました。", kNoNewSoftware, kUpdatingConfig, failed}));
     EXPECT_TRUE(Uploads().empty());
+    EXPECT_EQ(ReadFile(config), original);
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(config.parent_path()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"branch01.txt"});
+}
+
+// Ten routers provisioned from one configuration file call at the same
+// moment: every run converts and uploads it, and the file stays whole.
+TEST_F(FirmwareDecisionTest, SimultaneousRunsForOneConfigurationAllSucceed) {
+    std::string original = "hostname branch01\r\n";
+    for (int i = 0; i < 5000; ++i)
+        original += "interface lan" + std::to_string(i) + "\r\n";
+    WriteFile(config, original);
+    constexpr int kRuns = 10;
+    const int port = 40000 + static_cast<int>(::getpid() % 10000) * 2;
+    WriteFile(dir / "fleet.txt", "defaults telnet-port=" + std::to_string(port) +
+                                     " ftp-port=" + std::to_string(port + 1) +
+                                     "\nrouter name=r%d address=127.0.88.1 count=" +
+                                     std::to_string(kRuns) + " model=Tarn-90 version=V06.02\n");
+    router.emplace(std::vector<std::string>{"--state", (dir / "sim").string(), "--fleet",
+                                            (dir / "fleet.txt").string()});
+    ASSERT_TRUE(router->ready());
+    options.telnet.port = static_cast<std::uint16_t>(port);
+    options.ftpPort = port + 1;
+
+    std::vector<pid_t> children;
+    for (int i = 0; i < kRuns; ++i) {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            ::_exit(Run("127.0.88." + std::to_string(i + 1)));
+        children.push_back(child);
+    }
+    int succeeded = 0;
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            ++succeeded;
+    }
+    EXPECT_EQ(succeeded, kRuns) << ReadFile(install / "log" / "branch01.log");
+    const std::string converted = ConvertNewlinesText(original);
+    EXPECT_TRUE(ReadFile(config) == converted);
+    for (int i = 0; i < kRuns; ++i) {
+        EXPECT_TRUE(ReadFile(dir / "sim" / ("r" + std::to_string(i + 1)) / "config1") == converted)
+            << i;
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(config.parent_path()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"branch01.txt"});
 }
 
 TEST_F(FirmwareDecisionTest, RefusedTransferIsReported) {

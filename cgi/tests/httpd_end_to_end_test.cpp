@@ -1,6 +1,8 @@
 // Netprov behind the real web server: an installation tree is laid out in a
 // temporary folder from dist/httpd, patched by the real Webcfgpatch, served
-// by Debian's apache2 on a loopback port, and asked for the page.
+// by Debian's apache2 on a loopback port, and asked for the page.  Clients
+// that send half a request do not keep the routers waiting, and a CGI
+// program may pause longer than the server waits for clients.
 #include "expected_page.h"
 #include "file_descriptor.h"
 #include "md5.h"
@@ -170,8 +172,9 @@ protected:
         ASSERT_NE(patched.find("\r\nServerRoot \"" + httpd.string() + "\"\r\n"), std::string::npos);
         // Tests stay on loopback: the patched "Listen <port>" would take every
         // address.
-        WriteFile(conf, ReplaceAll(patched, listen,
-                                   "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n"));
+        WriteFile(conf,
+                  Adjusted(ReplaceAll(patched, listen,
+                                      "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n")));
 
         server.emplace(
             std::vector<std::string>{(httpd / "bin" / "httpd").string(), "-k", "runservice"},
@@ -189,6 +192,9 @@ protected:
         if (server)
             server->Stop();
     }
+
+    // The installed configuration as a test wants it (shortened limits).
+    virtual std::string Adjusted(std::string conf) { return conf; }
 
     std::string Get(const std::string& target) {
         auto answer = Fetch(port, "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
@@ -233,6 +239,69 @@ TEST_F(HttpdTest, DocumentRootServesTheIndexPage) {
     EXPECT_NE(answer.find(ReadFile(httpd / "htdocs" / "index.html")), std::string::npos);
     std::string outside = Get("/../conf/httpd.conf");
     EXPECT_EQ(outside.find("ServerRoot"), std::string::npos) << outside;
+}
+
+// Half a request: the request line and a header, never the blank line.
+constexpr char kHalfRequest[] = "GET /cgi-bin/Netprov HTTP/1.0\r\nHost: 127.0.0.1\r\n";
+
+TEST_F(HttpdTest, HalfSentRequestsDoNotKeepRoutersWaiting) {
+    std::vector<UniqueFd> stalled;
+    for (int i = 0; i < 40; ++i) {
+        UniqueFd socket = ConnectToLoopback(quellin::testing::kLoopback, port);
+        ASSERT_TRUE(socket.valid()) << i;
+        ASSERT_EQ(::send(socket.get(), kHalfRequest, sizeof kHalfRequest - 1, MSG_NOSIGNAL),
+                  static_cast<ssize_t>(sizeof kHalfRequest - 1));
+        stalled.push_back(std::move(socket));
+    }
+    // Give the server the time to take them all on.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    // A router's request while all of them hang on.
+    const auto asked = std::chrono::steady_clock::now();
+    const std::string page = Get("/cgi-bin/Netprov");
+    const auto waited = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(page, ExpectedPage({"パラメタが不正です。"}));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+
+    // The stalled clients are answered 408 and let go within seconds.
+    int dropped = 0;
+    for (UniqueFd& socket : stalled) {
+        timeval timeout{30, 0};
+        ::setsockopt(socket.get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        std::string answer;
+        char buffer[1024];
+        ssize_t n;
+        while ((n = ::recv(socket.get(), buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, static_cast<std::size_t>(n));
+        if (n == 0 && answer.rfind("HTTP/1.1 408 ", 0) == 0)
+            ++dropped;
+    }
+    EXPECT_EQ(dropped, 40);
+}
+
+// The server waits only a short time for clients here, yet a CGI program
+// that pauses longer between two pieces of its page, as Netprov does while
+// it uploads a firmware image, still delivers the whole page.
+class HttpdShortClientTimeoutTest : public HttpdTest {
+protected:
+    std::string Adjusted(std::string conf) override {
+        const std::string shipped = "\r\nTimeout 60\r\n";
+        EXPECT_NE(conf.find(shipped), std::string::npos);
+        return ReplaceAll(conf, shipped, "\r\nTimeout 1\r\n");
+    }
+};
+
+TEST_F(HttpdShortClientTimeoutTest, CgiProgramMayPauseLongerThanTheClientTimeout) {
+    const fs::path script = httpd / "cgi-bin" / "nph-pause";
+    WriteFile(script,
+              "#!/bin/sh\n"
+              "printf 'HTTP/1.0 200 OK\\r\\nContent-Type: text/plain\\r\\n\\r\\nfirst\\n'\n"
+              "sleep 3\n"
+              "printf 'second\\n'\n");
+    fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                fs::perms::others_read | fs::perms::others_exec);
+    EXPECT_EQ(Get("/cgi-bin/nph-pause"),
+              "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nfirst\nsecond\n");
 }
 
 namespace sim = quellin::tarn::testing;

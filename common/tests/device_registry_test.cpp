@@ -54,6 +54,36 @@ TEST_F(RegistryTest, LongerFileIsUntouchedByPaddingButCutByTheNextSave) {
     EXPECT_EQ(ReadFile(db()), Repeat("x,,,,,,0,0,0,0,0,0\r\n", 3));
 }
 
+TEST_F(RegistryTest, DevicesBeyondTheRowCountAreKeptByTheSave) {
+    // Four rows in use, then two devices, a free row, a comment and a row
+    // without line end beyond a row count of three.
+    const std::string beyond =
+        "d,10.0.0.4,p,id4,x,/c/d.txt,5,6,7,8,600,2\r\n"
+        "e,,,,,,-1,0,0,0,0,0\r\n";
+    WriteFile(db(), "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n" + beyond +
+                        ",,,,,,0,0,0,0,0,0\r\n# note\r\n" + Sjis("本社") + ",,,,,,0,0,0,0,0,0");
+    CList<CBase> list;
+    std::vector<std::string> kept;
+    ASSERT_TRUE(LoadDevices(db(), list, 3, &kept));
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(kept, (std::vector<std::string>{"d,10.0.0.4,p,id4,x,/c/d.txt,5,6,7,8,600,2",
+                                              "e,,,,,,-1,0,0,0,0,0",
+                                              Sjis("本社") + ",,,,,,0,0,0,0,0,0"}));
+
+    list[1].name = "b";
+    ASSERT_TRUE(SaveDevices(db(), list, 3, kept));
+    EXPECT_EQ(ReadFile(db()), "a,,,,,,0,0,0,0,0,0\r\nb,,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n" +
+                                  beyond + Sjis("本社") + ",,,,,,0,0,0,0,0,0\r\n");
+
+    // With the row count raised again they are rows 4 to 6 as before.
+    CList<CBase> all;
+    ASSERT_TRUE(LoadDevices(db(), all, 6));
+    EXPECT_EQ(all[3].name, "d");
+    EXPECT_EQ(all[3].logInterval, 600);
+    EXPECT_EQ(all[5].row, 6);
+    EXPECT_EQ(all[5].name, Sjis("本社"));
+}
+
 TEST_F(RegistryTest, CommentLinesAreSkippedAndNotNumbered) {
     WriteFile(db(), "# comment\r\na,,,,,,0,0,0,0,0,0\r\n#x\r\nb,,,,,,0,0,0,0,0,0\r\n");
     CList<CBase> list;
@@ -178,6 +208,52 @@ TEST_F(RegistryTest, SaveThatFailsMidwayLeavesTheOldFileIntact) {
         ++files;
     }
     EXPECT_EQ(files, 1) << "no temporary file is left behind";
+}
+
+// A save killed at any moment leaves base.db whole, old or new, and nothing
+// beside it.
+TEST_F(RegistryTest, SaveKilledHalfWayLeavesNoTemporaryFile) {
+    CList<CBase> first(100000), second(100000);
+    for (auto& d : first)
+        d.name = "first";
+    for (auto& d : second)
+        d.name = "second";
+    ASSERT_TRUE(SaveDevices(db(), first, 100000));
+    const std::string one = ReadFile(db());
+    ASSERT_TRUE(SaveDevices(db(), second, 100000));
+    const std::string two = ReadFile(db());
+    ASSERT_GT(two.size(), 2000000u);
+
+    for (int round = 0; round < 3; ++round) {
+        int pipe[2];
+        ASSERT_EQ(::pipe(pipe), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(pipe[0]);
+            for (int i = 0;; ++i) {
+                SaveDevices(db(), i % 2 == 0 ? first : second, 100000);
+                if (i == 0 && ::write(pipe[1], "s", 1) != 1)
+                    _exit(1);
+            }
+        }
+        ::close(pipe[1]);
+        char started = 0;
+        ASSERT_EQ(::read(pipe[0], &started, 1), 1);
+        ::close(pipe[0]);
+        ::usleep(static_cast<useconds_t>(50000 + round * 70000));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"base.db"}) << "round " << round;
+        const std::string now = ReadFile(db());
+        EXPECT_TRUE(now == one || now == two) << "round " << round;
+    }
 }
 
 TEST_F(RegistryTest, MissingFolderIsReported) {

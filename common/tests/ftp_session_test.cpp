@@ -588,12 +588,43 @@ TEST_F(ConvertNewlinesTest, CrLfAcrossReadBlocks) {
     EXPECT_EQ(ReadFile(dir / "big.cfg"), expected);
 }
 
-TEST_F(ConvertNewlinesTest, StaleTemporaryFileIsReplaced) {
+TEST_F(ConvertNewlinesTest, FilesNamedLikeTemporariesAreLeftAlone) {
     WriteFile(dir / "r.cfg", "a\r\n");
     WriteFile(dir / "r.cfg.tmp", std::string(10000, 'z'));
+    WriteFile(dir / "other", "keep");
+    fs::create_symlink(dir / "other", dir / "r.cfg.tmp1");
     EXPECT_EQ(ConvertNewlines(PathOf("r.cfg")), 0);
     EXPECT_EQ(ReadFile(dir / "r.cfg"), "a\neof\n");
-    EXPECT_EQ(Names(), std::vector<std::string>{"r.cfg"});
+    EXPECT_EQ(ReadFile(dir / "r.cfg.tmp"), std::string(10000, 'z'));
+    EXPECT_EQ(ReadFile(dir / "other"), "keep");
+    EXPECT_TRUE(fs::is_symlink(dir / "r.cfg.tmp1"));
+    EXPECT_EQ(Names(), (std::vector<std::string>{"other", "r.cfg", "r.cfg.tmp", "r.cfg.tmp1"}));
+}
+
+// Devices sharing one configuration file may call Netprov at the same
+// moment: every conversion succeeds and the file ends up whole.
+TEST_F(ConvertNewlinesTest, ConcurrentConversionsOfOneFileAllSucceed) {
+    std::string original;
+    for (int i = 0; i < 20000; ++i)
+        original += "interface lan" + std::to_string(i) + "\r\n";
+    const std::string converted = ConvertNewlinesText(original);
+    for (int round = 0; round < 5; ++round) {
+        WriteFile(dir / "shared.cfg", original);
+        constexpr int kConversions = 10;
+        std::vector<int> results(kConversions, 1);
+        std::vector<ConvertError> errors(kConversions);
+        {
+            std::vector<std::jthread> threads;
+            for (int i = 0; i < kConversions; ++i) {
+                threads.emplace_back(
+                    [&, i] { results[i] = ConvertNewlines(PathOf("shared.cfg"), &errors[i]); });
+            }
+        }
+        for (int i = 0; i < kConversions; ++i)
+            EXPECT_EQ(results[i], 0) << "round " << round << ": " << errors[i].message;
+        EXPECT_TRUE(ReadFile(dir / "shared.cfg") == converted) << "round " << round;
+        EXPECT_EQ(Names(), std::vector<std::string>{"shared.cfg"});
+    }
 }
 
 TEST_F(ConvertNewlinesTest, KeepsPermissions) {
@@ -619,24 +650,28 @@ TEST_F(ConvertNewlinesTest, FolderIsNotReadable) {
     EXPECT_EQ(Names(), std::vector<std::string>{"cfg"});
 }
 
+// Out of descriptors right after opening the file: the converted text has
+// nowhere to go.
 TEST_F(ConvertNewlinesTest, TemporaryFileThatCannotBeCreatedLeavesFile) {
     WriteFile(dir / "r.cfg", "a\r\n");
-    fs::create_directory(dir / "r.cfg.tmp");
-    ConvertError error;
-    EXPECT_EQ(ConvertNewlines(PathOf("r.cfg"), &error), -1);
-    EXPECT_EQ(error.code, ConvertErrorCode::kTemporaryFile);
+    const std::string path = PathOf("r.cfg");
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int lowest = ::dup(0);
+        ::close(lowest);
+        rlimit limit{static_cast<rlim_t>(lowest + 1), static_cast<rlim_t>(lowest + 1)};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ConvertError error;
+        int rc = ConvertNewlines(path, &error);
+        ::_exit(rc == -1 && error.code == ConvertErrorCode::kTemporaryFile ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ReadFile(dir / "r.cfg"), "a\r\n");
-    EXPECT_TRUE(fs::is_directory(dir / "r.cfg.tmp"));
-}
-
-TEST_F(ConvertNewlinesTest, LinkedTemporaryFileIsNotFollowed) {
-    WriteFile(dir / "r.cfg", "a\r\n");
-    WriteFile(dir / "other", "keep");
-    fs::create_symlink(dir / "other", dir / "r.cfg.tmp");
-    EXPECT_EQ(ConvertNewlines(PathOf("r.cfg")), -1);
-    EXPECT_EQ(ReadFile(dir / "other"), "keep");
-    EXPECT_EQ(ReadFile(dir / "r.cfg"), "a\r\n");
-    EXPECT_TRUE(fs::is_symlink(dir / "r.cfg.tmp"));
+    EXPECT_EQ(Names(), std::vector<std::string>{"r.cfg"});
 }
 
 // Root may write anywhere, so a full disk is imitated with a file-size limit

@@ -32,6 +32,25 @@ TEST_F(SettingsTest, NegativeMaxRowsBehavesAsDefault) {
     EXPECT_EQ(ReadConsoleSettings(dir.folder()).maxRows, 0);
 }
 
+TEST_F(SettingsTest, MaxRowsAboveTheLimitIsTheLimit) {
+    struct Row {
+        const char* value;
+        int rows;
+        bool overLimit;
+    };
+    for (const Row& row : {Row{"100000", 100000, false}, Row{"100001", 100000, true},
+                           Row{"5000000", 100000, true}, Row{"99999999999999", 100000, true}}) {
+        WriteFile(dir / "NEXORA.INI", std::string("[Config]\r\nMAXROWS=") + row.value + "\r\n");
+        bool overLimit = !row.overLimit;
+        EXPECT_EQ(ReadConsoleSettings(dir.folder(), &overLimit).maxRows, row.rows) << row.value;
+        EXPECT_EQ(overLimit, row.overLimit) << row.value;
+    }
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=-5\r\n");
+    bool overLimit = true;
+    EXPECT_EQ(ReadConsoleSettings(dir.folder(), &overLimit).maxRows, 300);
+    EXPECT_FALSE(overLimit);
+}
+
 TEST_F(SettingsTest, WriteStoresTheFiveKeysOnly) {
     ConsoleSettings s = ReadConsoleSettings(dir.folder());
     s.firmDir = "/srv/" + Sjis("ファーム");

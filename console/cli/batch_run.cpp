@@ -30,8 +30,9 @@ const OperationTexts kTexts[] = {
      &CBase::lastLogCollection, false, false},
 };
 
-// A configuration file is rewritten in place (through path + ".tmp") before
-// its upload, so devices sharing one file must take turns with it.
+// A configuration file is rewritten in place before its upload, so devices
+// sharing one file take turns with it: each uploads the file as its own
+// conversion left it.
 class ConfigFileTurns {
 public:
     ConfigFileTurns(const CList<CBase>& devices, const std::vector<std::size_t>& selected) {

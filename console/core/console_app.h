@@ -26,12 +26,15 @@ public:
     ConsoleSettings& settings() { return settings_; }
     const ConsoleSettings& settings() const { return settings_; }
     const CList<CFirmifConversionInfo>& conversionTable() const { return conversionTable_; }
+    // True when NEXORA.INI asks for more rows than the console takes.
+    bool maxRowsOverLimit() const { return maxRowsOverLimit_; }
 
     // The user name sent at the router's "Login:" prompt; empty = none.
     const std::string& telnetUser() const { return settings_.loginId; }
 
 private:
     std::string programFolder_;
+    bool maxRowsOverLimit_ = false;
     ConsoleSettings settings_;
     CList<CFirmifConversionInfo> conversionTable_;
 };

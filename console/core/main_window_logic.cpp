@@ -1,6 +1,7 @@
 #include "main_window_logic.h"
 
 #include "codec.h"
+#include "file_replacement.h"
 
 #include <algorithm>
 
@@ -10,14 +11,33 @@ void MainWindowLogic::LoadDeviceList() {
     const int rows = app_.settings().maxRows;
     auto path = cp932::ToPath(app_.registryPath());
     devices_.clear();
+    rowsBeyond_.clear();
+    // What a save killed half-way left beside the registry.
+    RemoveStaleReplacements(path);
     EnsureRowCount(path, rows);
-    LoadDevices(path, devices_, rows);
+    LoadDevices(path, devices_, rows, &rowsBeyond_);
     // A registry that could not be read or written still gives a full list,
     // so every row can be shown and registered.
     while (rowCount() < rows) {
         CBase empty;
         empty.row = rowCount() + 1;
         devices_.push_back(empty);
+    }
+    if (app_.maxRowsOverLimit()) {
+        const std::string limit = std::to_string(kMaxRowsLimit);
+        reporter_.Report(kToolName,
+                         cp932::Jp("最大装置数(MAXROWS)が上限の") + limit +
+                             cp932::Jp("を超えているため、") + limit +
+                             cp932::Jp("として扱います。"),
+                         MSG_LOG | MSG_BOX);
+    }
+    if (!rowsBeyond_.empty()) {
+        reporter_.Report(kToolName,
+                         cp932::Jp("最大装置数(MAXROWS)を超える行に登録された装置が") +
+                             std::to_string(rowsBeyond_.size()) +
+                             cp932::Jp("台あります。これらの装置は表示されませんが、"
+                                       "登録は保持されます。"),
+                         MSG_LOG | MSG_BOX);
     }
 }
 
@@ -50,7 +70,7 @@ std::vector<int> MainWindowLogic::RowsForMaintenance(std::vector<int> selectedRo
 
 bool MainWindowLogic::SaveDevices() {
     return quellin::SaveDevices(cp932::ToPath(app_.registryPath()), devices_,
-                                app_.settings().maxRows);
+                                app_.settings().maxRows, rowsBeyond_);
 }
 
 void MainWindowLogic::LogExit() {

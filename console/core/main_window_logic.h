@@ -8,6 +8,7 @@
 #include "report.h"
 
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace quellin::console {
@@ -18,6 +19,8 @@ public:
 
     // Pads base.db to MAXROWS rows and loads it.  The list always ends up with
     // MAXROWS devices numbered 1..MAXROWS, even when the file cannot be read.
+    // Devices in rows beyond MAXROWS are kept for the saves, not shown; the
+    // operator is told so, and told when MAXROWS was above the limit.
     void LoadDeviceList();
 
     int rowCount() const { return static_cast<int>(devices_.size()); }
@@ -33,7 +36,8 @@ public:
     // telling the operator why.
     std::vector<int> RowsForMaintenance(std::vector<int> selectedRows);
 
-    // Writes the whole list back to base.db; false when it failed.
+    // Writes the whole list back to base.db, and after it the rows beyond
+    // MAXROWS that hold a device, unchanged; false when it failed.
     bool SaveDevices();
 
     // The exit routine's log line.
@@ -48,6 +52,7 @@ private:
     ConsoleApp& app_;
     Reporter& reporter_;
     CList<CBase> devices_;
+    std::vector<std::string> rowsBeyond_;  // as they stand in base.db
     BusyFlag busy_;
 };
 

@@ -202,7 +202,11 @@ int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool sche
     if (!converted.empty())
         working.model = converted;
 
-    if (chosen.empty() || IsGatedModel(working) ||
+    // The working model has lost its dashes for the search and keeps them
+    // only when the conversion table wrote them back, so the legacy models
+    // are recognised with or without dashes: the gate must hold whether or
+    // not the table names the model.
+    if (chosen.empty() || IsGatedModelWithoutDashes(working) ||
         (working.major == own.major && working.minor == own.minor)) {
         Notice(target, "新しいソフトウェアファイルはありません。", unattended);
         return kUpdateNoNewer;

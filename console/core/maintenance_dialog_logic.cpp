@@ -120,6 +120,9 @@ bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime)
         return false;
     device_.*step.stamp = CurrentClock().Now();
     saveAndRefresh_();
+    // The new time is on show while the closing message is.
+    if (showStamp_)
+        showStamp_();
     reporter_.Report(device_.name, cp932::Jp(step.closing), MSG_LOG | MSG_BOX);
     return true;
 }

@@ -69,9 +69,14 @@ public:
     // "メンテナンス   < NAME >"
     std::string Caption() const;
 
-    // One of the five operation buttons.  True when the operation succeeded
-    // (and the device was stamped).
+    // One of the five operation buttons.  True when the operation succeeded:
+    // the device was then stamped, saved and shown (through the stamp
+    // display) before the closing message.
     bool Run(Action action, const std::string& scheduleTime = {});
+
+    // What shows a new stamp in the dialog's time edits; the dialog sets it
+    // while it is open.
+    void setStampDisplay(std::function<void()> show) { showStamp_ = std::move(show); }
 
     // Schedule state shown in the log-collection group.
     bool scheduleRegistered() const { return device_.logInterval != 0; }
@@ -95,6 +100,7 @@ private:
     OperationWaiter& waiter_;
     BusyFlag& busy_;
     std::function<void()> saveAndRefresh_;
+    std::function<void()> showStamp_;
 };
 
 }  // namespace quellin::console

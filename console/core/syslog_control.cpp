@@ -71,8 +71,11 @@ bool SyslogControl::StopSyslogServer() {
 }
 
 bool SyslogControl::RefreshSyslogStatus() {
+    // The display follows the process check alone: a start or stop from the
+    // menu may have changed it since the last check without the process
+    // having changed (a Syslogd that started and ended between two checks).
     const int pid = processes_.Find(kSyslogdName);
-    if (pid == lastPid_)
+    if (pid == lastPid_ && running_ == (pid != 0))
         return false;
     lastPid_ = pid;
     running_ = pid != 0;

@@ -44,9 +44,12 @@ CMainteDlg::CMainteDlg(MaintenanceDialogLogic& logic, QWidget* parent)
         showSchedule();
     });
     connect(ui_->id2, &QPushButton::clicked, this, &QDialog::accept);
+    logic_.setStampDisplay([this] { showTimes(); });
 }
 
-CMainteDlg::~CMainteDlg() = default;
+CMainteDlg::~CMainteDlg() {
+    logic_.setStampDisplay(nullptr);
+}
 
 void CMainteDlg::showTimes() {
     const CBase& d = logic_.device();
@@ -75,8 +78,7 @@ std::string CMainteDlg::plannedTime(MaintenanceDialogLogic::Action action) const
 void CMainteDlg::run(MaintenanceDialogLogic::Action action) {
     using Action = MaintenanceDialogLogic::Action;
     const bool scheduled = action == Action::kApplyScheduled || action == Action::kUpdateScheduled;
-    if (logic_.Run(action, scheduled ? plannedTime(action) : std::string()))
-        showTimes();
+    logic_.Run(action, scheduled ? plannedTime(action) : std::string());
 }
 
 }  // namespace quellin::console

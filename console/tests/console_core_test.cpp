@@ -96,6 +96,59 @@ TEST_F(ConsoleCoreTest, UnreadableRegistryStillGivesAFullList) {
     EXPECT_EQ(logic.devices()[4].row, 5);
 }
 
+TEST_F(ConsoleCoreTest, MaxRowsAboveTheLimitIsCappedAndSaidOnce) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=99999999999999\r\n");
+    ConsoleApp app(dir.folder());
+    EXPECT_TRUE(app.maxRowsOverLimit());
+    Reporter reporter(app.programFolder(), boxes_);
+    MainWindowLogic logic(app, reporter);
+    logic.LoadDeviceList();
+    EXPECT_EQ(logic.rowCount(), 100000);
+    const std::string said =
+        Sjis("最大装置数(MAXROWS)が上限の100000を超えているため、100000として扱います。");
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, said);
+    EXPECT_EQ(boxes_.shown[0].caption, "Quellin Server");
+    EXPECT_EQ(ToolLog(), "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") +
+                             "\r\n2017/04/01 09:30:00,Quellin_tool," + said + "\r\n");
+    ASSERT_TRUE(logic.SaveDevices());
+    EXPECT_EQ(boxes_.shown.size(), 1u);
+}
+
+// Twenty-four devices registered, MAXROWS lowered to four: the twenty
+// beyond are neither shown nor lost.
+TEST_F(ConsoleCoreTest, DevicesBeyondMaxRowsAreKeptAndSaidOnce) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=4\r\n");
+    std::string rows;
+    for (int i = 1; i <= 24; ++i)
+        rows += "branch" + std::to_string(i) + ",10.0.0." + std::to_string(i) + ",p,id" +
+                std::to_string(i) + ",x,,0,0,0,0,0,0\r\n";
+    rows += Repeat(",,,,,,0,0,0,0,0,0\r\n", 6);
+    WriteFile(dir / "base.db", rows);
+    ConsoleApp app(dir.folder());
+    Reporter reporter(app.programFolder(), boxes_);
+    MainWindowLogic logic(app, reporter);
+    logic.LoadDeviceList();
+    ASSERT_EQ(logic.rowCount(), 4);
+    EXPECT_EQ(logic.devices()[3].name, "branch4");
+    const std::string said = Sjis(
+        "最大装置数(MAXROWS)を超える行に登録された装置が20台あります。"
+        "これらの装置は表示されませんが、登録は保持されます。");
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, said);
+    EXPECT_NE(ToolLog().find(",Quellin_tool," + said + "\r\n"), std::string::npos);
+
+    // Every save writes them back after the four rows shown.
+    logic.device(1) = CBase{2};
+    ASSERT_TRUE(logic.SaveDevices());
+    ASSERT_TRUE(logic.SaveDevices());
+    const std::string expected =
+        rows.substr(0, rows.find("branch2,")) + ",,,,,,0,0,0,0,0,0\r\n" +
+        rows.substr(rows.find("branch3,"), rows.find(",,,,,,0") - rows.find("branch3,"));
+    EXPECT_EQ(ReadFile(dir / "base.db"), expected);
+    EXPECT_EQ(boxes_.shown.size(), 1u);
+}
+
 class SelectionTest : public ConsoleCoreTest {
 protected:
     void SetUp() override {

@@ -404,6 +404,50 @@ TEST_F(MaintenanceDialogTest, OperationRunsOffTheWindowThreadAndLeavesNoWaitWind
     EXPECT_EQ(Child<QLineEdit>(&dialog, "id1028")->text(), U("2017/12/25 10:00:00"));
 }
 
+// Message boxes that let the test look at the dialog while one is up.
+class PeekingMessageBoxes final : public MessageBoxes {
+public:
+    MsgAnswer Show(const MessageBoxRequest& request) override {
+        shown.push_back(request.text);
+        if (onShow)
+            onShow();
+        return request.defaultButton;
+    }
+    std::function<void()> onShow;
+    std::vector<std::string> shown;
+};
+
+TEST_F(MaintenanceDialogTest, NewTimeIsShownAndSavedBeforeTheClosingMessage) {
+    PeekingMessageBoxes boxes;
+    Reporter reporter(dir.folder(), boxes);
+    device_.configFile = "/srv/osaka-1.cfg";
+    MaintenanceDialogLogic logic(device_, ops_, reporter, waiter_, busy_, [this] { ++saves_; });
+    CMainteDlg dialog(logic);
+    struct Row {
+        const char* button;
+        const char* edit;
+        const char* closing;
+    };
+    const Row rows[] = {{"id1020", "id1026", "即時反映を終了しました。"},
+                        {"id1024", "id1027", "ソフトウェア更新を終了しました。"},
+                        {"id1025", "id1028", "ログ採取を終了しました。"}};
+    int expectedSaves = 0;
+    for (const Row& row : rows) {
+        QString shownTime;
+        int savesThen = -1;
+        boxes.onShow = [&] {
+            shownTime = Child<QLineEdit>(&dialog, row.edit)->text();
+            savesThen = saves_;
+        };
+        EXPECT_EQ(Child<QLineEdit>(&dialog, row.edit)->text(), U("未実施")) << row.button;
+        QTest::mouseClick(Child<QPushButton>(&dialog, row.button), Qt::LeftButton);
+        ASSERT_FALSE(boxes.shown.empty());
+        EXPECT_EQ(boxes.shown.back(), Sjis(row.closing));
+        EXPECT_EQ(shownTime, U("2017/12/25 10:00:00")) << row.button;
+        EXPECT_EQ(savesThen, ++expectedSaves) << row.button;
+    }
+}
+
 TEST_F(MaintenanceDialogTest, MultiDeviceDialogLayout) {
     MultiMaintenanceLogic logic({&device_}, ops_, reporter_, waiter_, busy_, [] {});
     CMainteDlgMulti dialog(logic);
@@ -450,6 +494,28 @@ TEST_F(MainWindowTest, SyslogdClosedByOtherMeansIsSeenWithinATick) {
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return Child<QLabel>("id1031")->text() == U("停止中"); }, 5000));
     EXPECT_TRUE(window_->menuAction(kCmdStartSyslog)->isEnabled());
+}
+
+// A Syslogd that started from the menu and ended before the next check:
+// the status follows the check.
+TEST_F(MainWindowTest, SyslogdThatEndedBetweenTwoTicksShowsStopped) {
+    auto* timer = window_->findChild<QTimer*>(QStringLiteral("timer1"));
+    ASSERT_NE(timer, nullptr);
+    QSignalSpy ticks(timer, &QTimer::timeout);
+    window_->menuAction(kCmdStartSyslog)->trigger();
+    ASSERT_EQ(processes_.started.size(), 1u);
+    processes_.running.clear();
+    ASSERT_TRUE(ticks.wait(5000));
+    EXPECT_EQ(Child<QLabel>("id1031")->text(), U("停止中"));
+    EXPECT_EQ(Child<QLabel>("id1031")->palette().color(QPalette::WindowText), QColor(0, 0, 0));
+    EXPECT_TRUE(window_->menuAction(kCmdStartSyslog)->isEnabled());
+    EXPECT_FALSE(window_->menuAction(kCmdStopSyslog)->isEnabled());
+
+    // Started again, it is seen running at the next tick.
+    window_->menuAction(kCmdStartSyslog)->trigger();
+    ASSERT_TRUE(ticks.wait(5000));
+    EXPECT_EQ(Child<QLabel>("id1031")->text(), U("起動中"));
+    EXPECT_TRUE(window_->menuAction(kCmdStopSyslog)->isEnabled());
 }
 
 TEST_F(MainWindowTest, ExitStopsSyslogdBeforeItsOwnLine) {

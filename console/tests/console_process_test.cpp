@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace quellin {
 namespace {
@@ -66,6 +68,53 @@ TEST_F(ConsoleProcessTest, LockDiesWithTheProcess) {
     EXPECT_TRUE(WaitUntil(
         [&] { return Lines(ReadFile(dir / "log" / "Quellin_tool.log"), started) == 2; }, 20000));
     EXPECT_TRUE(again.Running());
+}
+
+// The id of a process that has ended and been reaped.
+pid_t EndedProcess() {
+    pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+// A console killed while it saved base.db left its temporary file: the next
+// start removes it, and leaves alone what a living writer still holds.
+TEST_F(ConsoleProcessTest, StartUpRemovesWhatAKilledSaveLeft) {
+    const std::string ended = std::to_string(EndedProcess());
+    const std::string living = std::to_string(::getpid());
+    testing::WriteFile(dir / "base.db", testing::Repeat(",,,,,,0,0,0,0,0,0\r\n", 300));
+    testing::WriteFile(dir / ("base.db.tmp" + ended), std::string(2 << 20, 'x'));
+    testing::WriteFile(dir / ("base.db.tmp" + ended + "-Ab3dE9"), std::string(2 << 20, 'x'));
+    testing::WriteFile(dir / ("base.db.tmp" + living + "-Zy8xW7"), "x");
+
+    ChildProcess console(Program(), {}, env_);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !std::filesystem::exists(dir / ("base.db.tmp" + ended)) &&
+                   !std::filesystem::exists(dir / ("base.db.tmp" + ended + "-Ab3dE9"));
+        },
+        20000));
+    EXPECT_TRUE(std::filesystem::exists(dir / ("base.db.tmp" + living + "-Zy8xW7")));
+    EXPECT_TRUE(console.Running());
+    console.Signal(SIGTERM);
+    EXPECT_TRUE(console.Wait(20000).has_value());
+}
+
+// MAXROWS above the limit: the console takes the limit and says so in its
+// log (and a message box) at start-up.
+TEST_F(ConsoleProcessTest, MaxRowsAboveTheLimitIsCappedAtStartUp) {
+    testing::WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=100001\r\n");
+    ChildProcess console(Program(), {}, env_);
+    const std::string said =
+        ",Quellin_tool," +
+        Sjis("最大装置数(MAXROWS)が上限の100000を超えているため、100000として扱います。") + "\r\n";
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Lines(ReadFile(dir / "log" / "Quellin_tool.log"), said) == 1; }, 20000));
+    EXPECT_EQ(Lines(ReadFile(dir / "base.db"), "\r\n"), 100000);
+    console.Signal(SIGKILL);
+    console.Wait(5000);
 }
 
 }  // namespace

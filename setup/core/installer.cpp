@@ -2,6 +2,7 @@
 
 #include "codec.h"
 #include "desktop_entry.h"
+#include "error_text.h"
 #include "profile_file.h"
 
 #include <sys/stat.h>
@@ -24,6 +25,8 @@ SetupMessage Warning(const char* text) {
 SetupMessage ErrorMessage(std::error_code ec) {
     if (ec == std::errc::no_such_file_or_directory)
         return Warning(kFolderWrong);
+    if (ec.category() == std::generic_category() || ec.category() == std::system_category())
+        return {DescribeError(ec.value()), MsgIcon::Exclamation};
     return {ec.message() + " " + std::to_string(ec.value()), MsgIcon::Exclamation};
 }
 
@@ -100,16 +103,18 @@ std::optional<fs::path> FindSettingsFile(const fs::path& folder) {
 std::error_code CopyFolder(const fs::path& from, const fs::path& to) {
     std::error_code ec;
     fs::recursive_directory_iterator it(from, ec);
+    // Each step's error ends the copy before the iterator moves on: moving
+    // on successfully would clear it.
     for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
         const fs::path target = to / it->path().lexically_relative(from);
         const fs::file_status source = it->symlink_status(ec);
         if (ec)
-            break;
+            return ec;
         const fs::file_status existing = fs::symlink_status(target, ec);
         ec.clear();
         if (fs::is_symlink(source)) {
             if (fs::exists(existing) && !fs::is_directory(existing) && !fs::remove(target, ec))
-                break;
+                return ec;
             fs::copy_symlink(it->path(), target, ec);
         } else if (fs::is_directory(source)) {
             if (!fs::is_directory(existing))
@@ -117,9 +122,11 @@ std::error_code CopyFolder(const fs::path& from, const fs::path& to) {
         } else if (fs::is_regular_file(source)) {
             // A link in the way would make the copy write through it.
             if (fs::is_symlink(existing) && !fs::remove(target, ec))
-                break;
+                return ec;
             fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
         }
+        if (ec)
+            return ec;
     }
     return ec;
 }
@@ -136,10 +143,12 @@ void MakeOwnerWritable(const fs::path& folder) {
 }
 
 CInstaller::CInstaller(fs::path mediumFolder, ProcessLauncher& launcher,
-                       std::optional<fs::path> desktopFolder, MakeDirectoryFn makeDirectory)
+                       std::optional<fs::path> desktopFolder, InstallationRights* rights,
+                       MakeDirectoryFn makeDirectory)
     : medium_(std::move(mediumFolder)),
       launcher_(launcher),
       desktop_(std::move(desktopFolder)),
+      rights_(rights),
       makeDirectory_(std::move(makeDirectory)) {}
 
 std::optional<SetupMessage> CInstaller::PrepareFolder(std::string_view folderText) {
@@ -178,6 +187,11 @@ std::optional<SetupMessage> CInstaller::CopyAndConfigure() {
             return ErrorMessage(ec);
     }
 
+    if (rights_ != nullptr) {
+        if (std::optional<std::string> failure = rights_->Arrange(medium_, install))
+            return SetupMessage{*failure, MsgIcon::Exclamation};
+    }
+
     const fs::path patcher = medium_ / kPatcherProgram;
     std::error_code ec;
     if (!fs::is_regular_file(patcher, ec))
@@ -203,7 +217,7 @@ std::optional<SetupMessage> CInstaller::CopyAndConfigure() {
     }
 
     if (!desktop_)
-        return SetupMessage{"HOME is not set", MsgIcon::Exclamation};
+        return SetupMessage{cp932::Jp(kHomeNotSet), MsgIcon::Exclamation};
     if (std::error_code entry = WriteDesktopEntry(*desktop_, install))
         return ErrorMessage(entry);
     return std::nullopt;

@@ -3,6 +3,7 @@
 // unattended form both drive this class.
 #pragma once
 
+#include "installation_rights.h"
 #include "message_box.h"
 #include "process_launcher.h"
 
@@ -61,9 +62,11 @@ void MakeOwnerWritable(const std::filesystem::path& folder);
 
 class CInstaller {
 public:
+    // With rights, the copied tree is handed to the installation's group
+    // before anything is configured in it.
     CInstaller(std::filesystem::path mediumFolder, ProcessLauncher& launcher,
                std::optional<std::filesystem::path> desktopFolder,
-               MakeDirectoryFn makeDirectory = MakeDirectory);
+               InstallationRights* rights = nullptr, MakeDirectoryFn makeDirectory = MakeDirectory);
 
     // Checks the folder text (CP932) and creates the folder; nullopt when it
     // is ready for the copy, else the warning to show.
@@ -83,6 +86,7 @@ private:
     std::filesystem::path medium_;
     ProcessLauncher& launcher_;
     std::optional<std::filesystem::path> desktop_;
+    InstallationRights* rights_;
     MakeDirectoryFn makeDirectory_;
     std::string folder_;
     int patcherPid_ = -1;

@@ -1,5 +1,6 @@
 #include "license_text.h"
 
+#include "error_text.h"
 #include "file_descriptor.h"
 
 #include <fcntl.h>
@@ -7,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 namespace quellin::setup {
 
@@ -42,7 +42,7 @@ LicenseText ReadLicenseText(const std::filesystem::path& mediumFolder) {
     if (!fd.valid() || !ReadAll(fd.get(), bytes))
         error = errno;
     if (error != 0)
-        return {{}, std::string(std::strerror(error)) + " " + std::to_string(error)};
+        return {{}, DescribeError(error)};
     return {JoinLicenseLines(bytes), {}};
 }
 

@@ -38,7 +38,7 @@ UnattendedOptions ParseUnattendedOptions(const std::vector<std::string>& argumen
 int RunUnattended(const UnattendedOptions& options, const std::filesystem::path& mediumFolder,
                   ProcessLauncher& launcher,
                   const std::optional<std::filesystem::path>& desktopFolder, std::ostream& out,
-                  std::ostream& err) {
+                  std::ostream& err, InstallationRights* rights) {
     if (!options.error.empty()) {
         err << options.error << "\nusage: Setup [--folder DIR] --accept-license\n";
         return 2;
@@ -47,7 +47,7 @@ int RunUnattended(const UnattendedOptions& options, const std::filesystem::path&
         err << kLicenseDeclined << "\n";
         return 1;
     }
-    CInstaller installer(mediumFolder, launcher, desktopFolder);
+    CInstaller installer(mediumFolder, launcher, desktopFolder, rights);
     // A folder without a CP932 form cannot be named in the settings file.
     const std::optional<std::string> folder = cp932::FromUtf8(options.folder);
     std::optional<SetupMessage> failure =
@@ -67,6 +67,8 @@ int RunUnattended(const UnattendedOptions& options, const std::filesystem::path&
             return 1;
         }
     }
+    if (rights != nullptr && !rights->notice().empty())
+        err << rights->notice() << "\n";
     out << kCompleted << "\n";
     return 0;
 }

@@ -4,6 +4,7 @@
 // waits for Webcfgpatch so that a script can rely on the patched httpd.conf.
 #pragma once
 
+#include "installation_rights.h"
 #include "process_launcher.h"
 
 #include <filesystem>
@@ -24,10 +25,11 @@ struct UnattendedOptions {
 UnattendedOptions ParseUnattendedOptions(const std::vector<std::string>& arguments);
 
 // Exit status: 0 installed, 1 refused or failed, 2 wrong usage.  Messages
-// go to `out` (success) and `err` (everything else) in UTF-8.
+// go to `out` (success) and `err` (everything else, the rights' notice
+// included) in UTF-8.  With rights, the installation's group is arranged.
 int RunUnattended(const UnattendedOptions& options, const std::filesystem::path& mediumFolder,
                   ProcessLauncher& launcher,
                   const std::optional<std::filesystem::path>& desktopFolder, std::ostream& out,
-                  std::ostream& err);
+                  std::ostream& err, InstallationRights* rights = nullptr);
 
 }  // namespace quellin::setup

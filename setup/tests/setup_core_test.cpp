@@ -1,5 +1,7 @@
 #include "codec.h"
 #include "desktop_entry.h"
+#include "error_text.h"
+#include "installation_rights.h"
 #include "installer.h"
 #include "license_text.h"
 #include "test_medium.h"
@@ -8,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <set>
 #include <sstream>
@@ -41,6 +47,129 @@ std::string Jp(const char* text) {
     return cp932::Jp(text);
 }
 
+// ---- error texts ----
+
+TEST(ErrorTextTest, ErrorsOfAnInstallationReadJapaneseWithTheirNumber) {
+    struct Row {
+        const char* name;
+        int error;
+        std::string text;
+    };
+    const Row rows[] = {
+        {"permission", EACCES, Jp("アクセスが拒否されました。 13")},
+        {"operation not permitted", EPERM, Jp("アクセスが拒否されました。 1")},
+        {"no space", ENOSPC, Jp("ディスクに十分な空き領域がありません。 28")},
+        {"quota", EDQUOT, Jp("ディスクに十分な空き領域がありません。 122")},
+        {"not found", ENOENT, Jp("指定されたファイルまたはフォルダが見つかりません。 2")},
+        {"read-only", EROFS, Jp("読み取り専用のファイルシステムには書き込めません。 30")},
+        {"exists", EEXIST, Jp("同じ名前のファイルが既に存在します。 17")},
+        // A rare error keeps the system's description rather than none.
+        {"other", EXDEV, std::string(std::strerror(EXDEV)) + " 18"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(DescribeError(row.error), row.text) << row.name;
+}
+
+// ---- the installation's group ----
+
+TEST(InstallationRightsTest, WebServerUserComesFromHttpdConf) {
+    struct Row {
+        const char* name;
+        std::string conf;
+        const char* user;
+    };
+    const Row rows[] = {
+        {"shipped template", ReadFile(fs::path(QUELLIN_SOURCE_DIR) / "dist/httpd/conf/httpd.conf"),
+         "www-data"},
+        {"another user", "Listen 80\r\nUser apache\r\nGroup apache\r\n", "apache"},
+        {"quoted, indented", "  User \"daemon\"\n", "daemon"},
+        {"first one wins", "User first\nUser second\n", "first"},
+        {"comment and look-alike", "#User nobody\nUserDir public_html\n", "www-data"},
+        {"none", "Listen 80\r\n", "www-data"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(WebServerUser(row.conf), row.user) << row.name;
+}
+
+TEST(InstallationRightsTest, OperatorIsTheSudoUserButNotRoot) {
+    auto env = [](std::optional<std::string> sudoUser) -> EnvironmentLookup {
+        return [sudoUser](const char* name) -> std::optional<std::string> {
+            if (std::string(name) == "SUDO_USER")
+                return sudoUser;
+            return std::nullopt;
+        };
+    };
+    EXPECT_EQ(SudoOperator(env(std::nullopt)), std::nullopt);
+    EXPECT_EQ(SudoOperator(env("")), std::nullopt);
+    EXPECT_EQ(SudoOperator(env("root")), std::nullopt);
+    EXPECT_EQ(SudoOperator(env("alice")), std::optional<std::string>("alice"));
+}
+
+class GroupRightsTest : public quellin::testing::TempDirTest {};
+
+TEST_F(GroupRightsTest, OnlyLogAndConfigAreSharedForWriting) {
+    // The medium's tree, copied; beside it what the folder held before.
+    const fs::path medium = dir / "medium";
+    const fs::path install = dir / "inst";
+    for (const fs::path& root : {medium, install}) {
+        fs::create_directories(root / "log");
+        fs::create_directories(root / "httpd" / "cgi-bin");
+        WriteFile(root / "NEXORA.INI", "[Config]\r\n");
+        WriteFile(root / "Quellin_tool", "console");
+        WriteFile(root / "httpd" / "cgi-bin" / "Netprov", "netprov");
+        fs::create_symlink("Netprov", root / "httpd" / "cgi-bin" / "nph-Netprov");
+    }
+    WriteFile(medium / "Setup", "not installed");
+    WriteFile(install / "log" / "r1.log", "line\r\n");
+    WriteFile(install / "base.db", "r1,,,,,,0,0,0,0,0,0\r\n");
+    fs::create_directories(install / "unrelated");
+    WriteFile(install / "unrelated" / "notes.txt", "mine");
+    for (const char* folder : {"", "log", "httpd/cgi-bin", "unrelated"})
+        ::chmod((install / folder).c_str(), 0755);
+    ::chmod((install / "log" / "r1.log").c_str(), 0644);
+    ::chmod((install / "base.db").c_str(), 0644);
+    ::chmod((install / "NEXORA.INI").c_str(), 0666);
+    ::chmod((install / "Quellin_tool").c_str(), 0775);
+    ::chmod((install / "httpd" / "cgi-bin" / "Netprov").c_str(), 0700);
+    ::chmod((install / "httpd").c_str(), 0700);
+    ::chmod((install / "unrelated" / "notes.txt").c_str(), 0666);
+    struct stat before {};
+    ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &before), 0);
+    // Root hands the tree to another group; anyone else to a group of their own.
+    const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
+
+    ASSERT_FALSE(ApplyGroupRights(medium, install, group));
+
+    struct Row {
+        const char* path;
+        mode_t mode;  // permission bits with set-group-ID
+    };
+    const Row rows[] = {
+        {"", 02755},
+        {"log", 02775},
+        {"log/r1.log", 0664},
+        {"config", 02775},
+        {"base.db", 0644},
+        {"NEXORA.INI", 0644},
+        {"Quellin_tool", 0755},
+        {"httpd", 02750},
+        {"httpd/cgi-bin", 02755},
+        {"httpd/cgi-bin/Netprov", 0750},
+    };
+    for (const Row& row : rows) {
+        struct stat info {};
+        ASSERT_EQ(::lstat((install / row.path).c_str(), &info), 0) << row.path;
+        EXPECT_EQ(info.st_mode & 07777, row.mode) << row.path;
+        EXPECT_EQ(info.st_gid, group) << row.path;
+    }
+    EXPECT_TRUE(fs::is_symlink(install / "httpd" / "cgi-bin" / "nph-Netprov"));
+    EXPECT_FALSE(fs::exists(install / "Setup"));
+    struct stat after {};
+    ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+}
+
 // ---- the folder rules ----
 
 class FolderRulesTest : public quellin::testing::TempDirTest {
@@ -70,7 +199,7 @@ TEST_F(FolderRulesTest, RefusedFoldersCreateNothing) {
     };
     for (const Row& row : rows) {
         std::vector<fs::path> made;
-        CInstaller installer(medium_, launcher_, dir / "desk", [&](const fs::path& p) {
+        CInstaller installer(medium_, launcher_, dir / "desk", nullptr, [&](const fs::path& p) {
             made.push_back(p);
             return MakeDirectory(p);
         });
@@ -251,8 +380,7 @@ TEST_F(InstallTest, FailuresSkipTheRemainingSteps) {
     const Row rows[] = {
         {"medium gone", 0, true, false, Jp(kFolderWrong)},
         {"patcher missing", 0, false, true, Jp(kFolderWrong)},
-        {"patcher not startable", EACCES, false, false,
-         std::error_code(EACCES, std::generic_category()).message() + " 13"},
+        {"patcher not startable", EACCES, false, false, Jp("アクセスが拒否されました。 13")},
     };
     for (const Row& row : rows) {
         fs::remove_all(dir / "inst");
@@ -275,6 +403,29 @@ TEST_F(InstallTest, FailuresSkipTheRemainingSteps) {
             EXPECT_EQ(ReadFile(install_ / "NEXORA.INI").find("FIRMDIR"), std::string::npos);
         }
     }
+}
+
+TEST_F(InstallTest, AFileThatCannotBeCopiedStopsTheInstallation) {
+    // Folders in the way of the medium's files: whichever comes first in
+    // the copy fails, and the failure is not lost to the entries after it.
+    for (const char* blocked : {"Quellin_tool", "license.txt", "firmifconvert.db", "syslog/Syslogd",
+                                "httpd/htdocs/index.html"})
+        fs::create_directories(install_ / blocked);
+    FakeLauncher launcher;
+    std::optional<SetupMessage> failure = Install(launcher);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->text, Jp("パラメーターが間違っています。 22"));
+    EXPECT_TRUE(launcher.starts.empty());
+    EXPECT_FALSE(fs::exists(dir / "home" / "Desktop" / kDesktopEntryName));
+}
+
+TEST_F(InstallTest, MissingHomeIsExplainedInJapanese) {
+    FakeLauncher launcher;
+    CInstaller installer(medium_, launcher, std::nullopt);
+    ASSERT_EQ(installer.PrepareFolder(folder_), std::nullopt);
+    std::optional<SetupMessage> failure = installer.CopyAndConfigure();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->text, Jp(kHomeNotSet));
 }
 
 class LowerCaseSettingsTest : public InstallTest {
@@ -330,8 +481,7 @@ TEST_F(LicenseFileTest, MissingFileIsEmptyAndUnreadableOneIsReported) {
     fs::create_directory(dir / "license.txt");
     LicenseText unreadable = ReadLicenseText(dir.path());
     EXPECT_EQ(unreadable.text, "");
-    EXPECT_EQ(unreadable.error, std::error_code(EISDIR, std::generic_category()).message() + " " +
-                                    std::to_string(EISDIR));
+    EXPECT_EQ(unreadable.error, Jp("ファイルではなくフォルダです。 21"));
 }
 
 TEST(ShippedLicenseTest, IsCp932WithCrLfLines) {

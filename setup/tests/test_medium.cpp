@@ -15,6 +15,7 @@ fs::path MakeTestMedium(const fs::path& root, bool withSetup, const std::string&
     const fs::path source = QUELLIN_SOURCE_DIR;
     fs::create_directories(medium / "firmware");
     fs::create_directories(medium / "log");
+    fs::create_directories(medium / "config");
     fs::create_directories(medium / "syslog");
     fs::create_directories(medium / "httpd" / "conf");
     fs::create_directories(medium / "httpd" / "cgi-bin");

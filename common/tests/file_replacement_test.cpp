@@ -1,0 +1,102 @@
+#include "file_replacement.h"
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace quellin {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::WriteFile;
+
+class FileReplacementTest : public testing::TempDirTest {
+protected:
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir.path()))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+// The id of a process that has ended and been reaped.
+pid_t EndedProcess() {
+    pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST_F(FileReplacementTest, ReplacesWithTheOldPermissionsAndLeavesNothingElse) {
+    WriteFile(dir / "a.txt", "old");
+    fs::permissions(dir / "a.txt", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(ReplaceFileContent(dir / "a.txt", "new"));
+    EXPECT_EQ(ReadFile(dir / "a.txt"), "new");
+    EXPECT_EQ(fs::status(dir / "a.txt").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(ReplaceFileContent(dir / "b.txt", "fresh"));
+    EXPECT_EQ(ReadFile(dir / "b.txt"), "fresh");
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST_F(FileReplacementTest, UnfinishedReplacementLeavesTheFileAndNoTrace) {
+    WriteFile(dir / "a.txt", "old");
+    {
+        FileReplacement replacement(dir / "a.txt");
+        ASSERT_TRUE(replacement.valid());
+        ASSERT_TRUE(WriteAll(replacement.fd(), "half"));
+    }
+    {
+        FileReplacement replacement(dir / "a.txt");
+        ASSERT_TRUE(WriteAll(replacement.fd(), "done"));
+        ASSERT_TRUE(replacement.Finish());
+    }
+    EXPECT_EQ(ReadFile(dir / "a.txt"), "old");
+    EXPECT_EQ(Names(), std::vector<std::string>{"a.txt"});
+    EXPECT_FALSE(FileReplacement(dir / "missing" / "a.txt").valid());
+}
+
+TEST_F(FileReplacementTest, StaleTemporariesOfEndedWritersAreRemoved) {
+    const std::string ended = std::to_string(EndedProcess());
+    const std::string living = std::to_string(::getpid());
+    WriteFile(dir / "base.db", "rows\r\n");
+    // Left by writers that were killed: the old and the present form.
+    WriteFile(dir / ("base.db.tmp" + ended), std::string(2 << 20, 'x'));
+    WriteFile(dir / ("base.db.tmp" + ended + "-a1B2c3"), "x");
+    fs::create_symlink(dir / "elsewhere", dir / ("base.db.tmp" + ended + "-link"));
+    // A writer still at work, other files, and what is not a temporary.
+    WriteFile(dir / ("base.db.tmp" + living + "-q9Z8y7"), "x");
+    WriteFile(dir / ("NEXORA.INI.tmp" + ended), "x");
+    WriteFile(dir / "base.db.tmp", "x");
+    WriteFile(dir / "base.db.tmpx", "x");
+    WriteFile(dir / ("base.db.tmp" + ended + "x"), "x");
+    fs::create_directory(dir / ("base.db.tmp" + ended + "-dir"));
+
+    EXPECT_EQ(RemoveStaleReplacements(dir / "base.db"), 3);
+    std::vector<std::string> expected = {"NEXORA.INI.tmp" + ended,
+                                         "base.db",
+                                         "base.db.tmp",
+                                         "base.db.tmp" + ended + "-dir",
+                                         "base.db.tmp" + ended + "x",
+                                         "base.db.tmp" + living + "-q9Z8y7",
+                                         "base.db.tmpx"};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(), expected);
+    EXPECT_EQ(ReadFile(dir / "base.db"), "rows\r\n");
+    EXPECT_EQ(RemoveStaleReplacements(dir / "missing" / "base.db"), 0);
+}
+
+}  // namespace
+}  // namespace quellin

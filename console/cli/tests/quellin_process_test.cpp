@@ -1,0 +1,334 @@
+// quellin as the operator runs it, from its installation folder, against
+// simulated routers on loopback: the firmware it gives the legacy models, the
+// image it takes among equal versions, what it says about MAXROWS and the
+// rows beyond it, and what a killed save left behind.
+#include "codec.h"
+#include "device_registry.h"
+#include "firmware_folder.h"
+#include "firmware_image.h"
+#include "tarn_image.h"
+#include "tarnsim_client.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace quellin {
+namespace {
+
+namespace fs = std::filesystem;
+namespace sim = quellin::tarn::testing;
+using testing::ReadFile;
+using testing::Repeat;
+using testing::Sjis;
+using testing::WriteFile;
+
+// Ports and an address block of this test process's own, so that parallel
+// test runs do not meet on loopback.
+int BasePort() {
+    return 20000 + static_cast<int>(::getpid() % 4000) * 2;
+}
+std::string AddressBlock() {
+    const int pid = static_cast<int>(::getpid());
+    return "127." + std::to_string(40 + pid % 200) + "." + std::to_string(pid / 200 % 250) + ".";
+}
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// The id of a process that has ended and been reaped.
+pid_t EndedProcess() {
+    pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+class QuellinProcessTest : public testing::TempDirTest {
+protected:
+    void SetUp() override {
+        fs::copy_file(fs::path(QUELLIN_BIN_DIR) / "quellin", dir / "quellin");
+        fs::create_directory(dir / "log");
+        fs::create_directory(dir / "firmware");
+        fs::copy_file(fs::path(QUELLIN_SOURCE_DIR) / "dist" / "firmifconvert.db",
+                      dir / "firmifconvert.db");
+        Settings(8);
+    }
+
+    void Settings(long long maxRows) {
+        WriteFile(dir / "NEXORA.INI", "[Config]\r\nFIRMDIR=" + dir.folder() +
+                                          "firmware\r\nLOGDIR=" + dir.folder() +
+                                          "log\r\nMAXROWS=" + std::to_string(maxRows) + "\r\n");
+    }
+
+    // Runs the program in its folder to its end, standard output and
+    // standard error apart.
+    Outcome Quellin(std::vector<std::string> args, bool toRouters = false) {
+        if (toRouters) {
+            const std::vector<std::string> options = {
+                "--telnet-port",        std::to_string(BasePort()),
+                "--ftp-port",           std::to_string(BasePort() + 1),
+                "--initial-sleep-ms",   "0",
+                "--receive-timeout-ms", "500",
+                "--restart-wait-ms",    "0"};
+            args.insert(args.end(), options.begin(), options.end());
+        }
+        const fs::path out = dir / "out.txt";
+        const fs::path err = dir / "err.txt";
+        std::vector<std::string> strings = {(dir / "quellin").string()};
+        strings.insert(strings.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& s : strings)
+            argv.push_back(s.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        pid_t pid = -1;
+        const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        Outcome outcome;
+        if (spawned != 0)
+            return outcome;
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        outcome.out = ReadFile(out);
+        outcome.err = ReadFile(err);
+        fs::remove(out);
+        fs::remove(err);
+        return outcome;
+    }
+
+    void Register(const std::string& name, const std::string& address) {
+        auto o = Quellin({"register", name, "--address", address, "--password", "secret"});
+        ASSERT_EQ(o.status, 0) << o.err;
+    }
+
+    std::unique_ptr<sim::TarnsimProcess> StartFleet(const std::string& lines) {
+        WriteFile(dir / "fleet.txt",
+                  "defaults password=secret telnet-port=" + std::to_string(BasePort()) +
+                      " ftp-port=" + std::to_string(BasePort() + 1) + " reset-delay-ms=50\n" +
+                      lines);
+        auto fleet = std::make_unique<sim::TarnsimProcess>(std::vector<std::string>{
+            "--state", (dir / "sim").string(), "--fleet", (dir / "fleet.txt").string()});
+        EXPECT_TRUE(fleet->ready());
+        return fleet;
+    }
+
+    void Image(const std::string& file, const std::string& model, const std::string& version) {
+        tarn::ImageOptions image;
+        image.model = model;
+        image.version = version;
+        std::string error;
+        ASSERT_TRUE(tarn::WriteImage(dir / "firmware" / file, image, error)) << error;
+    }
+
+    fs::path journal() const { return dir / "sim" / "journal.jsonl"; }
+    std::vector<std::string> Uploads() const {
+        return sim::WaitForJournal(journal(), {"\"event\":\"upload\""}, 1,
+                                   std::chrono::milliseconds(0));
+    }
+
+    // Every message of a device's log, date and name cut off.
+    std::vector<std::string> LogMessages(const std::string& name) const {
+        std::vector<std::string> messages;
+        std::istringstream lines(ReadFile(dir / "log" / (name + ".log")));
+        const std::string prefix = "," + name + ",";
+        for (std::string line; std::getline(lines, line);) {
+            EXPECT_TRUE(line.ends_with("\r")) << line;
+            if (line.ends_with("\r"))
+                line.pop_back();
+            const auto at = line.find(prefix);
+            EXPECT_EQ(at, 19u) << line;
+            messages.push_back(at == std::string::npos ? line : line.substr(at + prefix.size()));
+        }
+        return messages;
+    }
+
+    CList<CBase> Devices(int rows) const {
+        CList<CBase> devices;
+        LoadDevices(dir / "base.db", devices, rows);
+        return devices;
+    }
+
+    static int Count(const std::string& text, const std::string& needle) {
+        int n = 0;
+        for (auto at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
+            ++n;
+        return n;
+    }
+};
+
+// The five legacy models at V20.00, an image of V29.99 for each, the
+// conversion table as shipped: nothing is uploaded.  An image of V30.00 is.
+TEST_F(QuellinProcessTest, LegacyModelsAreNeverGivenAnImageBelowThirty) {
+    const std::vector<std::string> models = {"Tarn-10", "Tarn-20B", "Tarn-60", "Tarn-70",
+                                             "Tarn-90"};
+    const std::string block = AddressBlock();
+    std::string fleet;
+    std::vector<std::string> command = {"update-firmware"};
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        const std::string address = block + std::to_string(11 + i);
+        fleet += "router name=r" + std::to_string(i) + " address=" + address +
+                 " model=" + models[i] + " version=V20.00\n";
+        Image("old-" + std::to_string(i) + ".bin", models[i], "V29.99");
+        Register("legacy" + std::to_string(i), address);
+        command.push_back("legacy" + std::to_string(i));
+    }
+    auto routers = StartFleet(fleet);
+
+    auto o = Quellin(command, true);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        const std::string name = "legacy" + std::to_string(i);
+        EXPECT_NE(
+            o.out.find("] " + name + ": unchanged (新しいソフトウェアファイルはありません。)"),
+            std::string::npos)
+            << o.out;
+        EXPECT_EQ(LogMessages(name),
+                  (std::vector<std::string>{Sjis("ソフトウェア更新を開始しました。"),
+                                            Sjis("新しいソフトウェアファイルはありません。")}))
+            << models[i];
+        EXPECT_EQ(Devices(8)[i].lastFirmwareUpdate, 0) << models[i];
+    }
+    EXPECT_TRUE(Uploads().empty()) << ReadFile(journal());
+
+    // At V30.00 the gate opens.
+    Image("new-2.bin", "Tarn-60", "V30.00");
+    o = Quellin({"update-firmware", "legacy2"}, true);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(o.out, "[1/1] legacy2: ok\n複数装置のソフトウェア更新を終了しました。\n");
+    const auto uploads = Uploads();
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_NE(uploads[0].find("\"slot\":\"firmware\""), std::string::npos) << uploads[0];
+    EXPECT_NE(uploads[0].find("\"router\":\"r2\""), std::string::npos) << uploads[0];
+    DeviceIdentity pushed;
+    ASSERT_EQ(ReadFirmwareIdentity(dir / "sim" / "r2" / "firmware", pushed), 0);
+    EXPECT_EQ(FormatVersion(pushed.major, pushed.minor), "V30.00");
+    const auto messages = LogMessages("legacy2");
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[3], Sjis("V20.00版からV30.00版へソフトウェアを更新します。"));
+    EXPECT_EQ(messages[4], Sjis("ソフトウェア更新を終了しました。"));
+}
+
+// Among images of equal version the first by name is taken, whatever order
+// the folder lists them in (Netprov chooses the same).
+TEST_F(QuellinProcessTest, EqualVersionsTakeTheFirstImageByName) {
+    const auto [first, second] =
+        sim::EqualImagesListedOutOfNameOrder(dir / "firmware", "Tarn-90", "V30.02");
+    const std::string address = AddressBlock() + "21";
+    auto routers =
+        StartFleet("router name=r address=" + address + " model=Tarn-90 version=V30.01\n");
+    Register("osaka", address);
+    auto o = Quellin({"update-firmware", "osaka"}, true);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(ReadFile(dir / "sim" / "r" / "firmware"), ReadFile(first));
+}
+
+TEST_F(QuellinProcessTest, MaxRowsAboveTheLimitIsCappedAndSaidOnce) {
+    Settings(100001);
+    auto o = Quellin({"register", "osaka", "--address", "", "--password", "p"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "registered osaka in row 1\n");
+    EXPECT_EQ(o.err, "最大装置数(MAXROWS)が上限の100000を超えているため、100000として扱います。\n");
+    EXPECT_EQ(Count(ReadFile(dir / "base.db"), "\r\n"), 100000);
+    const std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
+    EXPECT_EQ(Count(log, ",Quellin_tool," +
+                             Sjis("最大装置数(MAXROWS)が上限の100000を超えているため、"
+                                  "100000として扱います。") +
+                             "\r\n"),
+              1)
+        << log;
+}
+
+// Twenty-four devices registered, MAXROWS lowered to four: the twenty rows
+// beyond are not shown but stay registered through every save.
+TEST_F(QuellinProcessTest, DevicesBeyondMaxRowsSurviveTheSaves) {
+    std::string beyond;
+    for (int i = 5; i <= 24; ++i)
+        beyond += "branch" + std::to_string(i) + ",10.0.1." + std::to_string(i) + ",p,id" +
+                  std::to_string(i) + ",x,,1500000000,0,0,0,0,0\r\n";
+    WriteFile(dir / "base.db",
+              "branch1,10.0.1.1,p,id1,x,,0,0,0,0,0,0\r\n"
+              "branch2,10.0.1.2,p,id2,x,,0,0,0,0,0,0\r\n"
+              "branch3,10.0.1.3,p,id3,x,,0,0,0,0,0,0\r\n"
+              "branch4,10.0.1.4,p,id4,x,,0,0,0,0,0,0\r\n" +
+                  beyond);
+    Settings(4);
+    const std::string said =
+        "最大装置数(MAXROWS)を超える行に登録された装置が20台あります。"
+        "これらの装置は表示されませんが、登録は保持されます。\n";
+
+    auto o = Quellin({"unregister", "branch2"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, said);
+    // An access ID of a device beyond the rows shown is still taken.
+    o = Quellin({"register", "kobe", "--address", "", "--password", "p", "--access-id", "id7"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, said + "入力されたアクセスIDはすでに使用されています。\n");
+    o = Quellin({"register", "nara", "--address", "", "--password", "p"});
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "registered nara in row 2\n");
+    EXPECT_EQ(o.err, said);
+
+    EXPECT_EQ(ReadFile(dir / "base.db"),
+              "branch1,10.0.1.1,p,id1,x,,0,0,0,0,0,0\r\n"
+              "nara,,p,,,,0,0,0,0,0,0\r\n"
+              "branch3,10.0.1.3,p,id3,x,,0,0,0,0,0,0\r\n"
+              "branch4,10.0.1.4,p,id4,x,,0,0,0,0,0,0\r\n" +
+                  beyond);
+    const std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
+    EXPECT_EQ(Count(log, ",Quellin_tool," + Sjis(said.substr(0, said.size() - 1)) + "\r\n"), 3);
+
+    // Raised again, MAXROWS shows all of them.
+    Settings(24);
+    o = Quellin({"devices"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_NE(o.out.find("24\tbranch24\t10.0.1.24\t"), std::string::npos) << o.out;
+    EXPECT_EQ(Count(o.out, "\tbranch"), 23);
+}
+
+// A quellin killed while it saved base.db left its temporary files: the
+// next run on the folder removes them, and leaves alone what a living writer
+// still holds.
+TEST_F(QuellinProcessTest, RunRemovesWhatAKilledSaveLeft) {
+    const std::string ended = std::to_string(EndedProcess());
+    const std::string living = std::to_string(::getpid());
+    WriteFile(dir / "base.db", Repeat(",,,,,,0,0,0,0,0,0\r\n", 8));
+    WriteFile(dir / ("base.db.tmp" + ended), std::string(2 << 20, 'x'));
+    WriteFile(dir / ("base.db.tmp" + ended + "-Qw3Er5"), std::string(2 << 20, 'x'));
+    WriteFile(dir / ("base.db.tmp" + living + "-Ty6Ui7"), "x");
+    Register("osaka", "");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        if (entry.path().filename().string().starts_with("base.db"))
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"base.db", "base.db.tmp" + living + "-Ty6Ui7"}));
+    EXPECT_EQ(Devices(8)[0].name, "osaka");
+}
+
+}  // namespace
+}  // namespace quellin

@@ -1,0 +1,93 @@
+// The rights of an installation made by root.  The web server runs Netprov
+// as its own user (www-data), the operator runs the console and quellin as
+// another; all of them append to the same operation logs and replace the
+// configuration files named in base.db.  They share that work through one
+// system group, the installation's group.
+#pragma once
+
+#include "desktop_entry.h"
+#include "process_launcher.h"
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace quellin::setup {
+
+inline constexpr const char* kInstallationGroup = "quellin";
+// The web server's user when httpd.conf names none (Debian's apache2).
+inline constexpr const char* kDefaultWebServerUser = "www-data";
+// The folders the group's members write: the operation logs, and the
+// configuration files that base.db names.
+inline constexpr const char* kLogFolder = "log";
+inline constexpr const char* kConfigFolder = "config";
+
+// The user of the first User directive of httpd.conf (CR LF or LF lines,
+// comment lines skipped, quotes removed); the default without one.
+std::string WebServerUser(std::string_view httpdConf);
+
+// The operator who started Setup through sudo (SUDO_USER); nullopt when
+// there is none, or when it is root.
+std::optional<std::string> SudoOperator(const EnvironmentLookup& environment);
+
+// Gives the installation to the group: the installation folder itself,
+// what was copied there from the medium, everything in the log and
+// configuration folders, and base.db.  Anything else in the folder (it may
+// have existed before) is left as it is.  Then:
+//  - each of them belongs to the group (symbolic links are left alone);
+//  - the group may read what the owner may read and run what the owner may
+//    run;
+//  - every folder passes its group on to what is created in it
+//    (set-group-ID), so new logs and replaced files stay the group's;
+//  - the log and configuration folders and everything in them are
+//    group-writable, nothing else is;
+//  - nothing is writable by others.
+// The two shared folders are created when missing.  The first failure ends
+// the walk.
+std::error_code ApplyGroupRights(const std::filesystem::path& mediumFolder,
+                                 const std::filesystem::path& installFolder, gid_t group);
+
+class InstallationRights {
+public:
+    virtual ~InstallationRights() = default;
+    // Called once the medium has been copied into the installation folder.
+    // nullopt when the rights are in place (or are left as they are), else
+    // the error to show (CP932).
+    virtual std::optional<std::string> Arrange(const std::filesystem::path& mediumFolder,
+                                               const std::filesystem::path& installFolder) = 0;
+    // A note for the person installing (UTF-8); empty when there is none.
+    virtual std::string notice() const { return {}; }
+};
+
+// The system's own accounts.  Run by root: creates the installation's group
+// when it is missing (groupadd --system), makes the web server's user and
+// the sudo operator members (usermod -a -G; accounts that do not exist are
+// left out) and applies the rights.  Membership counts for processes
+// started afterwards: the web server is to be started (again) and the
+// operator to log in again.  Run by another user: nothing changes, since
+// only root can hand files to a group; notice() says so.
+class SystemInstallationRights final : public InstallationRights {
+public:
+    SystemInstallationRights(ProcessLauncher& launcher, EnvironmentLookup environment);
+
+    std::optional<std::string> Arrange(const std::filesystem::path& mediumFolder,
+                                       const std::filesystem::path& installFolder) override;
+    std::string notice() const override { return notice_; }
+
+private:
+    std::optional<std::string> EnsureGroup(gid_t& group);
+    std::optional<std::string> EnsureMember(const std::string& user, gid_t group);
+    // Runs a tool of the system to its end; its exit status, or nullopt
+    // when it is missing or cannot be started.
+    std::optional<int> RunTool(const char* tool, const std::vector<std::string>& arguments);
+
+    ProcessLauncher& launcher_;
+    EnvironmentLookup environment_;
+    std::string notice_;
+};
+
+}  // namespace quellin::setup
