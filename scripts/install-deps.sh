@@ -13,7 +13,7 @@ packages="
   fonts-noto-cjk
   xvfb xauth
   python3 python3-pyftpdlib python3-aiosmtpd
-  apache2 bsdutils util-linux curl iproute2
+  apache2 bsdutils util-linux curl iproute2 systemd
   $*
 "
 
