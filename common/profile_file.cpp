@@ -316,18 +316,7 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
     }
     if (bufferSize == 0)
         return {};
-    if (value.size() > bufferSize - 1) {
-        std::size_t cut = 0;
-        for (std::size_t i = 0; i < bufferSize - 1;) {
-            std::size_t width = cp932::IsLeadByte(static_cast<unsigned char>(value[i])) ? 2 : 1;
-            if (i + width > bufferSize - 1)
-                break;
-            i += width;
-            cut = i;
-        }
-        value.resize(cut);
-    }
-    return value;
+    return std::string(cp932::Head(value, bufferSize - 1));
 }
 
 int ProfileFile::GetInt(std::string_view section, std::string_view key, int defaultValue) const {

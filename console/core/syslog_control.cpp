@@ -22,12 +22,8 @@ bool SystemProcessControl::AskToQuit(int pid) {
 }
 
 SyslogControl::SyslogControl(std::string programFolder, Reporter& reporter,
-                             ProcessControl& processes, ServiceManager& services)
-    : programFolder_(std::move(programFolder)),
-      reporter_(reporter),
-      processes_(processes),
-      services_(services),
-      runServiceCommand_("\"" + programFolder_ + "httpd/bin/httpd\" -k runservice") {}
+                             ProcessControl& processes)
+    : programFolder_(std::move(programFolder)), reporter_(reporter), processes_(processes) {}
 
 void SyslogControl::Wait(std::chrono::milliseconds wait) {
     if (sleep_) {
@@ -84,18 +80,6 @@ bool SyslogControl::RefreshSyslogStatus() {
 
 std::string SyslogControl::statusText() const {
     return cp932::Jp(running_ ? "起動中" : "停止中");
-}
-
-void SyslogControl::RemoveWebService(ServiceCheck when) {
-    if (StopAndDeleteService(services_, kWebServiceName, runServiceCommand_, 120,
-                             std::chrono::milliseconds(500),
-                             [this](std::chrono::milliseconds wait) { Wait(wait); }) != 0)
-        return;
-    reporter_.Report(kToolName,
-                     cp932::Jp(when == ServiceCheck::kStartUp
-                                   ? "[ツール起動時にサービス検知] 導入サーバを停止しました。"
-                                   : "[Windowsシャットダウン検知] 導入サーバを停止しました。"),
-                     MSG_LOG);
 }
 
 }  // namespace quellin::console

@@ -35,11 +35,10 @@ protected:
     FakeMessageBoxes boxes_;
     Reporter reporter_{dir.folder(), boxes_};
     SystemProcessControl processes_;
-    FakeServiceManager services_;
 };
 
 TEST_F(SyslogControlProcessTest, StartsAndStopsTheRealProgram) {
-    SyslogControl control(dir.folder(), reporter_, processes_, services_);
+    SyslogControl control(dir.folder(), reporter_, processes_);
     control.StartSyslogServer();
     ASSERT_TRUE(control.running());
     ASSERT_TRUE(WaitUntil([] { return FindProcessByName(kSyslogdName) != 0; }, 10000));
@@ -61,7 +60,7 @@ TEST_F(SyslogControlProcessTest, StartsAndStopsTheRealProgram) {
 
 TEST_F(SyslogControlProcessTest, MissingProgramIsReported) {
     std::filesystem::remove(dir / "syslog" / "Syslogd");
-    SyslogControl control(dir.folder(), reporter_, processes_, services_);
+    SyslogControl control(dir.folder(), reporter_, processes_);
     control.StartSyslogServer();
     EXPECT_FALSE(control.running());
     ASSERT_EQ(boxes_.shown.size(), 1u);

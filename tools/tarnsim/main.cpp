@@ -24,6 +24,7 @@
 namespace {
 
 using namespace quellin::tarn;
+using quellin::JsonLine;
 using quellin::UniqueFd;
 
 constexpr const char* kUsage =
