@@ -2,8 +2,13 @@
 # Syslog reception side by side with rsyslog: for each receiver, loggen sends
 # UDP datagrams to 127.0.0.1 at rising rates for a fixed time, and a rate
 # counts as sustained when every message sent became one line of the
-# receiver's log file.  Rising stops after the first rate with loss.  Prints
-# the highest lossless rate of both and their ratio.
+# receiver's log file.  Rising stops after the first rate with loss.
+#
+# Syslogd runs three times: logging only; with a search table of 20 entries
+# (none matching), the display running and logging on; and at ALERT_RATE
+# with an entry that matches every message, a popup and a 2-second wave
+# file for each match.  Prints the highest lossless rate of each run,
+# their ratio to rsyslog's, and Syslogd's peak resident memory in each.
 #
 # Syslogd always listens on UDP 514, so its half needs root; without root it
 # is skipped with a message.  rsyslog and loggen run from Debian packages
@@ -11,9 +16,10 @@
 # machine's own syslog set-up is never touched.  Their libraries must be
 # installed: libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0
 # libjson-c5.
-#   RATES ("5000 10000 20000 50000 100000"), SECONDS_PER_RATE (10),
-#   MESSAGE_SIZE (200), RSYSLOG_PORT (45514), BIN (the folder holding
-#   Syslogd), PEERS (the folder for the unpacked packages)
+#   RATES ("5000 10000 20000 50000 100000 150000 200000 250000"),
+#   SECONDS_PER_RATE (5), MESSAGE_SIZE (200), ALERT_RATE (1000),
+#   RSYSLOG_PORT (45514), BIN (the folder holding Syslogd), PEERS (the
+#   folder for the unpacked packages)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 # Copied into build/bench/ the build folder is the parent; run from the
@@ -21,8 +27,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ -d "$here/../bin" ]; then build=$here/..; else build=$here/../build; fi
 bin=${BIN:-$build/bin}
 peers=${PEERS:-$build/bench-peers}
-rates=${RATES:-5000 10000 20000 50000 100000}
-seconds=${SECONDS_PER_RATE:-10}
+rates=${RATES:-5000 10000 20000 50000 100000 150000 200000 250000}
+seconds=${SECONDS_PER_RATE:-5}
+alert_rate=${ALERT_RATE:-1000}
 size=${MESSAGE_SIZE:-200}
 rsyslog_port=${RSYSLOG_PORT:-45514}
 syslogd_port=514
@@ -127,13 +134,17 @@ wait_until_listening() { # port file
     return 1
 }
 
-# Runs every rate against one receiver already listening on port and
+# Runs every rate of $2 against one receiver already listening on port and
 # writing file; prints one line per rate and leaves the highest lossless
 # rate in $sustained and the rate loggen really reached there in $reached.
-measure() { # name port file
+measure() { # name rates port file
+    name=$1
+    these_rates=$2
+    shift 2
+    set -- "$name" "$@"
     sustained=0
     reached=0
-    for rate in $rates; do
+    for rate in $these_rates; do
         before=$(settled_lines "$3")
         dropped_before=$(rcvbuf_errors)
         timeout -s KILL $((seconds + 30)) env \
@@ -150,6 +161,10 @@ measure() { # name port file
             return 1
         fi
         after=$(settled_lines "$3")
+        if ! kill -0 "$receiver_pid" 2>/dev/null; then
+            echo "$1: the receiver ended during the $rate msg/s run (another program on its port?)"
+            return 0
+        fi
         dropped=$(($(rcvbuf_errors) - dropped_before))
         logged=$((after - before))
         lost=$((sent - logged))
@@ -190,15 +205,56 @@ if ! wait_until_listening "$rsyslog_port" "$work/rsyslog/messages.txt"; then
     tail -5 "$work/rsyslog/rsyslogd.out" >&2
     exit 1
 fi
-measure rsyslog "$rsyslog_port" "$work/rsyslog/messages.txt"
+measure rsyslog "$rates" "$rsyslog_port" "$work/rsyslog/messages.txt"
 rsyslog_rate=$sustained
 rsyslog_reached=$reached
 stop_process "$receiver_pid"
 receiver_pid=
 
 # --- Syslogd ---------------------------------------------------------------
+# Peak resident memory of a process, in MiB.
+peak_mib() { # pid
+    awk '$1 == "VmHWM:" { printf "%.1f", $2 / 1024 }' "/proc/$1/status" 2>/dev/null || echo "?"
+}
+# A 2-second wave file of silence, 8 kHz mono 8-bit.
+write_wave() { # file
+    python3 - "$1" <<'PY'
+import sys, wave
+with wave.open(sys.argv[1], "wb") as w:
+    w.setnchannels(1)
+    w.setsampwidth(1)
+    w.setframerate(8000)
+    w.writeframes(b"\x80" * 16000)
+PY
+}
+# Runs Syslogd with the extra settings lines over the rates; leaves the
+# results in $sustained, $reached and $peak.
+run_syslogd() { # name rates extra-settings
+    # An installation folder of its own: the program reads Syslogd.ini
+    # beside itself, and its single-instance lock lives in XDG_RUNTIME_DIR.
+    install=$work/$1
+    mkdir -p "$install/run"
+    chmod 700 "$install/run"
+    # Under a name of its own: a console being tested on the same machine
+    # stops every process named Syslogd.
+    cp "$bin/Syslogd" "$install/Syslogd-bench"
+    printf '[SETUP]\r\nLogWriteFlag=1\r\nLogPath=%s\r\nMailSendFlag=0\r\n%b' \
+        "$install/syslogd.txt" "$3" > "$install/Syslogd.ini"
+    env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$install/run" LC_ALL=C \
+        "$install/Syslogd-bench" > "$install/Syslogd.out" 2>&1 &
+    receiver_pid=$!
+    if ! wait_until_listening "$syslogd_port" "$install/syslogd.txt"; then
+        echo "Syslogd did not start listening on UDP 514:" >&2
+        tail -5 "$install/Syslogd.out" >&2
+        exit 1
+    fi
+    measure "$1" "$2" "$syslogd_port" "$install/syslogd.txt"
+    peak=$(peak_mib "$receiver_pid")
+    stop_process "$receiver_pid"
+    receiver_pid=
+}
+
 syslogd_rate=
-syslogd_reached=0
 if [ "$(id -u)" -ne 0 ]; then
     echo "syslogd: skipped, it listens on UDP port 514, which needs root"
 elif [ ! -x "$bin/Syslogd" ]; then
@@ -206,37 +262,51 @@ elif [ ! -x "$bin/Syslogd" ]; then
 elif grep -qi '^ *[0-9]*: [0-9A-F]*:0202 ' /proc/net/udp /proc/net/udp6 2>/dev/null; then
     echo "syslogd: skipped, UDP port 514 is already in use"
 else
-    # An installation folder of its own: the program reads Syslogd.ini
-    # beside itself, and its single-instance lock lives in XDG_RUNTIME_DIR.
-    install=$work/syslogd
-    mkdir -p "$install/run"
-    chmod 700 "$install/run"
-    cp "$bin/Syslogd" "$install/Syslogd"
-    printf '[SETUP]\r\nLogWriteFlag=1\r\nLogPath=%s\r\nSoundType=1\r\nMailSendFlag=0\r\n' \
-        "$install/syslogd.txt" > "$install/Syslogd.ini"
-    env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$install/run" LC_ALL=C \
-        "$install/Syslogd" > "$install/Syslogd.out" 2>&1 &
-    receiver_pid=$!
-    if ! wait_until_listening "$syslogd_port" "$install/syslogd.txt"; then
-        echo "Syslogd did not start listening on UDP 514:" >&2
-        tail -5 "$install/Syslogd.out" >&2
-        exit 1
-    fi
-    measure syslogd "$syslogd_port" "$install/syslogd.txt"
+    run_syslogd syslogd "$rates" 'SoundType=1\r\n'
     syslogd_rate=$sustained
     syslogd_reached=$reached
-    stop_process "$receiver_pid"
-    receiver_pid=
+    syslogd_peak=$peak
+
+    # Twenty search strings that loggen's messages never contain: every
+    # message is held against all of them.
+    table='SoundType=1\r\nSearchMaxKensu=20\r\n'
+    i=1
+    while [ "$i" -le 20 ]; do
+        table="${table}KeyStr$i=LINK-DOWN-$i\r\nDispStr$i=link $i down\r\n"
+        i=$((i + 1))
+    done
+    run_syslogd syslogd+search "$rates" "$table"
+    search_rate=$sustained
+    search_reached=$reached
+    search_peak=$peak
+
+    # Every message matches: a popup and a 2-second wave file each time.
+    write_wave "$work/alert.wav"
+    run_syslogd syslogd+alerts "$alert_rate" \
+        "SoundType=3\r\nWavPath=$work/alert.wav\r\nKeyStr1=seq:\r\n"
+    alert_sustained=$sustained
+    alert_peak=$peak
 fi
 
 echo "message size ${size} bytes, ${seconds} s per rate, rates tried: $rates"
-if [ -n "$syslogd_rate" ]; then report syslogd "$syslogd_rate" "$syslogd_reached"; fi
 report rsyslog "$rsyslog_rate" "$rsyslog_reached"
-if [ -n "$syslogd_rate" ]; then
+ratio() { # rate
     if [ "$rsyslog_rate" -gt 0 ]; then
-        awk -v s="$syslogd_rate" -v r="$rsyslog_rate" \
-            'BEGIN { printf "ratio syslogd/rsyslog: %.2f\n", s / r }'
+        awk -v s="$1" -v r="$rsyslog_rate" 'BEGIN { printf "%.2f", s / r }'
     else
-        echo "ratio syslogd/rsyslog: n/a (rsyslog lost messages at every rate)"
+        echo "n/a (rsyslog lost messages at every rate)"
+    fi
+}
+if [ -n "$syslogd_rate" ]; then
+    report syslogd "$syslogd_rate" "$syslogd_reached"
+    echo "syslogd: peak resident memory $syslogd_peak MiB"
+    echo "ratio syslogd/rsyslog: $(ratio "$syslogd_rate")"
+    report "syslogd with 20 search strings" "$search_rate" "$search_reached"
+    echo "syslogd with 20 search strings: peak resident memory $search_peak MiB"
+    echo "ratio syslogd with 20 search strings/rsyslog: $(ratio "$search_rate")"
+    if [ "$alert_sustained" -eq "$alert_rate" ]; then
+        echo "syslogd with a popup and a 2 s wave file per message: nothing lost at $alert_rate msg/s (peak resident memory $alert_peak MiB)"
+    else
+        echo "syslogd with a popup and a 2 s wave file per message: LOST messages at $alert_rate msg/s (peak resident memory $alert_peak MiB)"
     fi
 fi

@@ -5,7 +5,12 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    // Only one instance runs: a second one ends at once and silently, before
+    // it so much as connects to the display.
+    auto instance = quellin::syslogd::TakeInstanceLock();
+    if (!instance)
+        return 0;
     QApplication application(argc, argv);
     quellin::InstallQtJapaneseTranslation();
-    return quellin::syslogd::RunSyslogd();
+    return quellin::syslogd::RunSyslogd(std::move(instance));
 }

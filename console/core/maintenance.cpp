@@ -96,7 +96,9 @@ std::string ScheduledSoftwareCommand(bool gated, const std::string& time) {
 RouterMaintenance::RouterMaintenance(const ConsoleApp& app, RouterTimings timings)
     : app_(app),
       timings_(timings),
-      sleep_([](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }) {}
+      sleep_([](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }) {
+    timings_.telnet.deadline = std::chrono::seconds(app.settings().telnetDeadline);
+}
 
 Outcome RouterMaintenance::Identify(const MaintenanceTarget& target,
                                     DeviceIdentity& identity) const {

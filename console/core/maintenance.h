@@ -49,7 +49,8 @@ public:
     virtual Outcome CollectLog(const OperationContext& context) = 0;
 };
 
-// Ports and waits of the router dialogues; tests shorten them.
+// Ports and waits of the router dialogues; tests shorten them.  The telnet
+// deadline is the TELNETDEADLINE setting's.
 struct RouterTimings {
     TelnetOptions telnet;  // port 23, 5 s receive timeout, 2 s initial wait
     int ftpPort = 21;

@@ -8,13 +8,20 @@ bool ContainsText(std::string_view text, std::string_view needle) {
     if (needle.empty())
         return true;
     // A match must not start or end inside a two-byte character of the text.
-    std::vector<bool> boundary(text.size() + 1, false);
-    for (std::size_t pos = 0; pos < text.size(); pos += cp932::CharacterLength(text, pos))
-        boundary[pos] = true;
-    boundary[text.size()] = true;
+    // Matches come in rising order, so one walk over the characters serves
+    // them all, and only as far as the last match looked at.
+    std::size_t walked = 0;  // a character boundary at or before every match start
     for (auto pos = text.find(needle); pos != std::string_view::npos;
          pos = text.find(needle, pos + 1)) {
-        if (boundary[pos] && boundary[pos + needle.size()])
+        while (walked < pos)
+            walked += cp932::CharacterLength(text, walked);
+        if (walked != pos)
+            continue;
+        const std::size_t end = pos + needle.size();
+        std::size_t at = pos;
+        while (at < end)
+            at += cp932::CharacterLength(text, at);
+        if (at == end)
             return true;
     }
     return false;
@@ -32,9 +39,37 @@ std::optional<std::size_t> FindFirstMatch(const std::vector<SearchEntry>& table,
 }
 
 std::string PopupText(const SearchEntry& entry, const ReceivedMessage& message) {
+    return PopupText(entry, message.timestamp, message.source, message.body);
+}
+
+std::string PopupText(const SearchEntry& entry, std::string_view timestamp, std::string_view source,
+                      std::string_view body) {
     if (entry.dispStr.empty() || entry.dispStr == ShowMessageItselfText())
-        return message.notificationText;
-    return message.timestamp + "   From " + message.source + "\r\n" + entry.dispStr;
+        return NotificationText(timestamp, source, body);
+    return NotificationText(timestamp, source, entry.dispStr);
+}
+
+AlertSound SoundOf(std::int16_t soundType) {
+    switch (soundType) {
+        case 2:
+            return AlertSound::Beep;
+        case 3:
+            return AlertSound::WaveFile;
+        default:
+            return AlertSound::None;
+    }
+}
+
+std::string PopupHead(std::string_view text, std::size_t maxBytes, std::size_t maxLines) {
+    std::size_t end = 0;
+    std::size_t lines = 1;
+    while (end < text.size()) {
+        const std::size_t next = end + cp932::CharacterLength(text, end);
+        if (next > maxBytes || (text[end] == '\n' && ++lines > maxLines))
+            return std::string(text.substr(0, end)) + cp932::Jp("…");
+        end = next;
+    }
+    return std::string(text);
 }
 
 std::optional<AlertPlan> PlanAlert(const SyslogdSettings& settings,
@@ -47,17 +82,7 @@ std::optional<AlertPlan> PlanAlert(const SyslogdSettings& settings,
     plan.entryIndex = *index;
     plan.text = PopupText(entry, message);
     plan.showPopup = !entry.noPopMail;
-    switch (settings.soundType) {
-        case 2:
-            plan.sound = AlertSound::Beep;
-            break;
-        case 3:
-            plan.sound = AlertSound::WaveFile;
-            break;
-        default:
-            plan.sound = AlertSound::None;
-            break;
-    }
+    plan.sound = SoundOf(settings.soundType);
     plan.sendMail = settings.mailSendFlag && entry.mailFlag;
     return plan;
 }

@@ -24,8 +24,17 @@ bool ContainsText(std::string_view text, std::string_view needle);
 // The entry's own text after the time and sender, or the message itself
 // when the entry names none.
 std::string PopupText(const SearchEntry& entry, const ReceivedMessage& message);
+std::string PopupText(const SearchEntry& entry, std::string_view timestamp, std::string_view source,
+                      std::string_view body);
 
 enum class AlertSound { None, Beep, WaveFile };
+// The sound of the SoundType setting: 1 none, 2 beep, 3 wave file.
+AlertSound SoundOf(std::int16_t soundType);
+
+// The start of a popup text, at most `maxBytes` bytes and `maxLines` lines,
+// cut at a character boundary and marked with "…" when cut: what a popup
+// lays out, however long the message (the list and the log keep it whole).
+std::string PopupHead(std::string_view text, std::size_t maxBytes, std::size_t maxLines);
 
 struct AlertPlan {
     std::size_t entryIndex = 0;

@@ -14,14 +14,17 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 void AppendColumn(std::string& line, std::string_view column) {
-    for (char c : column) {
-        if (c == '\t')
-            line += ',';
-        else if (c == '\r' || c == '\n')
-            line += ' ';
-        else
-            line += c;
+    // Runs of plain bytes are copied whole; only TAB, CR and LF change.
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < column.size(); ++i) {
+        const char c = column[i];
+        if (c != '\t' && c != '\r' && c != '\n')
+            continue;
+        line.append(column.data() + start, i - start);
+        line += c == '\t' ? ',' : ' ';
+        start = i + 1;
     }
+    line.append(column.data() + start, column.size() - start);
 }
 
 bool WriteAll(std::FILE* file, std::string_view bytes) {
@@ -30,13 +33,17 @@ bool WriteAll(std::FILE* file, std::string_view bytes) {
 
 }  // namespace
 
+void AppendLogLineTo(std::string& out, const std::array<std::string_view, 5>& columns) {
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0)
+            out += ',';
+        AppendColumn(out, columns[i]);
+    }
+}
+
 std::string FormatLogLine(const ListRow& row) {
     std::string line;
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        if (i > 0)
-            line += ',';
-        AppendColumn(line, row[i]);
-    }
+    AppendLogLineTo(line, {row[0], row[1], row[2], row[3], row[4]});
     return line;
 }
 

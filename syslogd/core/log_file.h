@@ -6,6 +6,7 @@
 
 #include "received_message.h"
 
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -18,6 +19,8 @@ namespace quellin::syslogd {
 // "," (the line is the row text with every TAB replaced), and CR or LF
 // becomes a space: a sender must not be able to forge further lines.
 std::string FormatLogLine(const ListRow& row);
+// The same line appended to `out`, from the columns where they lie.
+void AppendLogLineTo(std::string& out, const std::array<std::string_view, 5>& columns);
 
 // Splits a line at its first four ","; a line with fewer fills only the
 // columns it reaches.  A CR at the end of the line is not part of the text.

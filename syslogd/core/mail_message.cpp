@@ -1,6 +1,7 @@
 #include "mail_message.h"
 
 #include "codec.h"
+#include "smtp_dialogue.h"
 
 #include <array>
 #include <cstdint>
@@ -238,7 +239,8 @@ std::string FoldHeader(std::string_view header) {
 std::string ComposeMail(const std::string& clientMailAddress, const SearchEntry& entry,
                         std::string_view mailText) {
     std::string header = "Subject: " + entry.subjectStr + kCrLf + "From: " + entry.fromStr + " <" +
-                         clientMailAddress + ">" + kCrLf + "To: " + entry.toStr + kCrLf;
+                         clientMailAddress + ">" + kCrLf +
+                         "To: " + RecipientsOnOneLine(entry.toStr) + kCrLf;
     std::string body(mailText);
     body += kCrLf;
     body += kCrLf;

@@ -38,41 +38,43 @@ int DigitValue(char c) {
     return c - '0';
 }
 
-// The datagram split into characters; offsets_[i] is where character i
-// starts, and one extra entry marks the end of the text.
-class CharacterView {
+// The first characters of a datagram: the header never reaches beyond the
+// 22nd, so the rest of a long datagram is never walked.
+class HeaderCharacters {
 public:
-    explicit CharacterView(std::string_view text) : text_(text) {
-        for (std::size_t pos = 0; pos < text.size(); pos += cp932::CharacterLength(text, pos))
-            offsets_.push_back(pos);
-        offsets_.push_back(text.size());
+    static constexpr std::size_t kReach = 22;
+
+    explicit HeaderCharacters(std::string_view text) : text_(text) {
+        std::size_t pos = 0;
+        while (count_ < kReach && pos < text.size()) {
+            offsets_[count_++] = pos;
+            pos += cp932::CharacterLength(text, pos);
+        }
+        offsets_[count_] = pos;
     }
 
-    std::size_t size() const { return offsets_.size() - 1; }
-    // Characters [first, first + count), cut at the end of the text.
-    std::string_view Slice(std::size_t first, std::size_t count) const {
-        if (first >= size())
-            return {};
-        std::size_t last = count > size() - first ? size() : first + count;
-        return text_.substr(offsets_[first], offsets_[last] - offsets_[first]);
+    // Byte offset of character `index` (the end of the walked part past it).
+    std::size_t Offset(std::size_t index) const {
+        return index < count_ ? offsets_[index] : offsets_[count_];
     }
-    std::string_view From(std::size_t first) const { return Slice(first, size()); }
-    // The character as one byte, or '\0' for a two-byte character or past the end.
+    // The character as one byte, or '\0' for a two-byte character or past
+    // the walked part.
     char Single(std::size_t index) const {
-        if (index >= size() || offsets_[index + 1] - offsets_[index] != 1)
+        if (index >= count_ || offsets_[index + 1] - offsets_[index] != 1)
             return '\0';
         return text_[offsets_[index]];
     }
-    std::optional<std::size_t> Find(char c) const {
-        for (std::size_t i = 0; i < size(); ++i)
-            if (Single(i) == c)
-                return i;
-        return std::nullopt;
+    // Characters [first, first + count) when all of them were walked.
+    std::string_view Slice(std::size_t first, std::size_t count) const {
+        if (first + count > count_)
+            return {};
+        return text_.substr(offsets_[first], offsets_[first + count] - offsets_[first]);
     }
 
 private:
     std::string_view text_;
-    std::vector<std::size_t> offsets_;
+    std::array<std::size_t, kReach + 1> offsets_{};
+    std::size_t count_ = 0;
 };
 
 bool IsLeapYear(int year) {
@@ -128,13 +130,7 @@ bool IsValidTimestamp(std::string_view stamp, int currentYear) {
            *minutes <= 59 && seconds && *seconds <= 59;
 }
 
-std::string_view TrimLeadingSpaces(std::string_view text) {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    return text;
-}
-
-DecodeResult Drop(DropReason reason) {
+LayoutResult Refuse(DropReason reason) {
     return {std::nullopt, reason};
 }
 
@@ -166,30 +162,77 @@ std::string FormatReceiveTime(std::int64_t time) {
     return buffer;
 }
 
-DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source, std::int64_t now,
-                            bool withLogLine) {
-    CharacterView chars(datagram);
-    if (chars.Single(0) != '<')
-        return Drop(DropReason::NoOpeningBracket);
+ReceiveTime DescribeReceiveTime(std::int64_t time) {
+    ReceiveTime described;
+    described.second = time;
+    auto local = LocalTime(time);
+    described.year = local ? local->tm_year + 1900 : 1970;
+    described.text = FormatReceiveTime(time);
+    return described;
+}
 
-    // Zero-based index of the first ">": the PRI takes one to three characters.
-    auto close = chars.Find('>');
-    if (!close || *close < 2 || *close > 4)
-        return Drop(DropReason::BadPriLength);
+LayoutResult ParseDatagram(std::string_view datagram, int currentYear) {
+    HeaderCharacters chars(datagram);
+    if (chars.Single(0) != '<')
+        return Refuse(DropReason::NoOpeningBracket);
+
+    // Zero-based index of the first ">": the PRI takes one to three
+    // characters, so a ">" further on (or none) refuses the datagram as well.
+    std::size_t close = 0;
+    for (std::size_t i = 1; i <= 4 && close == 0; ++i)
+        if (chars.Single(i) == '>')
+            close = i;
+    if (close < 2)
+        return Refuse(DropReason::BadPriLength);
 
     // Only plain digits make a PRI; a sign or a decimal point would give a
     // level outside the table.
     int pri = 0;
-    for (std::size_t i = 1; i < *close; ++i) {
+    for (std::size_t i = 1; i < close; ++i) {
         char c = chars.Single(i);
         if (!IsDigit(c))
-            return Drop(DropReason::NonNumericPri);
+            return Refuse(DropReason::NonNumericPri);
         pri = pri * 10 + DigitValue(c);
     }
-    auto facility = LookUpFacility(pri / 8);
-    if (!facility)
-        return Drop(DropReason::UnknownFacility);
-    auto level = LookUpLevel(pri % 8);
+    if (!LookUpFacility(pri / 8))
+        return Refuse(DropReason::UnknownFacility);
+
+    DatagramLayout layout;
+    layout.facility = pri / 8;
+    layout.level = pri % 8;
+    std::string_view stamp = chars.Slice(close + 1, 15);
+    if (stamp.size() == 15 && chars.Single(close + 16) == ' ' &&
+        IsValidTimestamp(stamp, currentYear)) {
+        layout.senderTimestamp = true;
+        layout.timestampOffset = chars.Offset(close + 1);
+        layout.bodyOffset = chars.Offset(close + 17);
+    } else {
+        // The body is the text after ">" without its leading spaces.
+        std::size_t body = chars.Offset(close + 1);
+        while (body < datagram.size() && datagram[body] == ' ')
+            ++body;
+        layout.bodyOffset = body;
+    }
+    return {layout, DropReason::None};
+}
+
+std::string NotificationText(std::string_view timestamp, std::string_view source,
+                             std::string_view text) {
+    std::string out;
+    out.reserve(timestamp.size() + source.size() + text.size() + 9);
+    out.append(timestamp).append("   From ").append(source).append("\r\n").append(text);
+    return out;
+}
+
+DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source, std::int64_t now,
+                            bool withLogLine) {
+    const ReceiveTime time = DescribeReceiveTime(now);
+    LayoutResult parsed = ParseDatagram(datagram, time.year);
+    if (!parsed.layout)
+        return {std::nullopt, parsed.dropReason};
+    const DatagramLayout& layout = *parsed.layout;
+    auto facility = LookUpFacility(layout.facility);
+    auto level = LookUpLevel(layout.level);
 
     ReceivedMessage m;
     m.raw = std::string(datagram);
@@ -199,22 +242,13 @@ DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source, 
     m.facilityBit = facility->bit;
     m.levelName = level->name;
     m.levelBit = level->bit;
-
-    auto local = LocalTime(now);
-    int currentYear = local ? local->tm_year + 1900 : 1970;
-    std::string_view stamp = chars.Slice(*close + 1, 15);
-    if (stamp.size() == 15 && chars.Single(*close + 16) == ' ' &&
-        IsValidTimestamp(stamp, currentYear)) {
-        m.timestamp = std::string(stamp);
-        m.body = std::string(chars.From(*close + 17));
-    } else {
-        m.timestamp = FormatReceiveTime(now);
-        m.body = std::string(TrimLeadingSpaces(chars.From(*close + 1)));
-    }
+    m.timestamp = layout.senderTimestamp ? std::string(datagram.substr(layout.timestampOffset, 15))
+                                         : time.text;
+    m.body = std::string(datagram.substr(layout.bodyOffset));
 
     m.rowText =
         m.timestamp + '\t' + m.source + '\t' + m.facilityName + '\t' + m.levelName + '\t' + m.body;
-    m.notificationText = m.timestamp + "   From " + m.source + "\r\n" + m.body;
+    m.notificationText = NotificationText(m.timestamp, m.source, m.body);
     if (withLogLine)
         m.logLine = FormatLogLine(m.Row());
     return {std::move(m), DropReason::None};

@@ -53,6 +53,35 @@ struct DecodeResult {
 DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source, std::int64_t now,
                             bool withLogLine);
 
+// The receive time as decoding needs it: the current year for the date
+// check and the timestamp that replaces a missing or invalid one.  Worked
+// out once per second by a receiver, not once per datagram.
+struct ReceiveTime {
+    std::int64_t second = 0;
+    int year = 1970;
+    std::string text;  // "Mmm dd hh:nn:ss"
+};
+ReceiveTime DescribeReceiveTime(std::int64_t time);
+
+// Where the parts of an accepted datagram lie, as byte offsets into it; the
+// decoder's verdict without copying anything.
+struct DatagramLayout {
+    int facility = 0;
+    int level = 0;
+    bool senderTimestamp = false;     // the 15 characters after ">" are the timestamp
+    std::size_t timestampOffset = 0;  // where they start, when senderTimestamp
+    std::size_t bodyOffset = 0;       // where the body starts (up to the end)
+};
+struct LayoutResult {
+    std::optional<DatagramLayout> layout;
+    DropReason dropReason = DropReason::None;
+};
+LayoutResult ParseDatagram(std::string_view datagram, int currentYear);
+
+// timestamp "   From " source CR LF text: the popup and mail text.
+std::string NotificationText(std::string_view timestamp, std::string_view source,
+                             std::string_view text);
+
 // The facility and level names and bits; nullopt for a facility without an
 // entry (15, or above 23) and for a level outside 0-7.
 struct FacilityInfo {

@@ -4,6 +4,7 @@
 #include "qt_text.h"
 
 #include <QLineEdit>
+#include <QPlainTextEdit>
 
 #include <string>
 
@@ -15,6 +16,20 @@ inline void BindText(QLineEdit* edit, std::string& value) {
     edit->setText(FromCp932(value));
     QObject::connect(edit, &QLineEdit::textChanged, edit,
                      [&value](const QString& text) { value = ToCp932Lossy(text); });
+}
+
+// A box of several lines: the value keeps each line break as CR LF, the box
+// shows it as one line break.
+inline void BindText(QPlainTextEdit* edit, std::string& value) {
+    QString shown = FromCp932(value);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    edit->setPlainText(shown);
+    QObject::connect(edit, &QPlainTextEdit::textChanged, edit, [edit, &value] {
+        QString text = edit->toPlainText();
+        text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        value = ToCp932Lossy(text);
+    });
 }
 
 }  // namespace quellin::syslogd

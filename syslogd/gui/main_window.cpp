@@ -15,10 +15,13 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPainter>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -64,18 +67,19 @@ void IgnoringFailure(Step&& step) {
     try {
         step();
     } catch (const std::exception&) {
-        // A failing alert step must not keep the next one from running.
+        // A failing step must not keep the next one from running.
     }
 }
 
 }  // namespace
 
-MainWindow::MainWindow(SyslogdSettings& settings, Services services, QWidget* parent)
+MainWindow::MainWindow(SyslogdSettings& settings, ReceivePipeline& pipeline, Services services,
+                       QWidget* parent)
     : QMainWindow(parent),
       ui_(std::make_unique<Ui::Main>()),
       settings_(settings),
       services_(std::move(services)),
-      handler_(services_.clock != nullptr ? *services_.clock : systemClock_, *this, settings_),
+      pipeline_(pipeline),
       model_(new LogListModel(this)) {
     if (services_.sound == nullptr) {
         ownSound_ = std::make_unique<QtSoundPlayer>();
@@ -104,6 +108,16 @@ MainWindow::MainWindow(SyslogdSettings& settings, Services services, QWidget* pa
     ui_->LogList->setModel(model_);
     ConnectMenus();
     LayOutList();
+    notice_ = new QLabel(this);
+    notice_->setObjectName(QStringLiteral("id104"));
+    statusBar()->addWidget(notice_, 1);
+    statusBar()->hide();
+
+    // The reception thread wakes the window once for whatever it hands over
+    // until the window has taken it.
+    pipeline_.queue().SetWaker([this] {
+        QMetaObject::invokeMethod(this, &MainWindow::DeliverPending, Qt::QueuedConnection);
+    });
 
     setMinimumSize(TwipsToPixels(this, kMinWindowWidthTwips),
                    TwipsToPixels(this, kMinWindowHeightTwips));
@@ -111,6 +125,7 @@ MainWindow::MainWindow(SyslogdSettings& settings, Services services, QWidget* pa
 }
 
 MainWindow::~MainWindow() {
+    pipeline_.queue().SetWaker({});
     if (popup_)
         delete popup_.data();
 }
@@ -184,7 +199,7 @@ void MainWindow::OpenSettings(SettingsTab tab) {
     }
     SettingsWindow::Services services{services_.messageBoxes, services_.fileDialogs,
                                       SettingsFilePath(GetProgramFolder()),
-                                      [this] { ApplyColors(); }};
+                                      [this] { SettingsApplied(); }};
     SettingsWindow window(settings_, std::move(services), tab, this);
     window.exec();
 }
@@ -193,15 +208,79 @@ void MainWindow::SetSettingsWindowOpener(std::function<void(SettingsTab)> opener
     openSettings_ = std::move(opener);
 }
 
-void MainWindow::HandleDatagram(std::string_view bytes, std::string_view source) {
-    handler_.Handle(bytes, source);
+void MainWindow::SettingsApplied() {
+    ApplyColors();
+    pipeline_.SetSettings(std::make_shared<const SyslogdSettings>(settings_));
 }
 
-bool MainWindow::AddRow(const ReceivedMessage& message) {
-    DisplayFilter filter{settings_.dispFilter, settings_.filterLevel, settings_.filterFacility};
-    if (!PassesDisplayFilter(filter, message.levelBit, message.facilityBit))
-        return false;
+void MainWindow::DeliverPending() {
+    WindowQueue::Delivery delivery = pipeline_.queue().Take(kItemsPerTurn);
 
+    std::vector<ListRow> rows;
+    for (WindowItem& item : delivery.items) {
+        if (item.row)
+            rows.push_back(std::move(*item.row));
+    }
+    IgnoringFailure([&] { AddRows(rows); });
+
+    // A popup replaces the one before it, so of the popups of one delivery
+    // only the last is ever seen; the same goes for the sound.  Every mail
+    // goes out.
+    const AlertOrder* lastPopup = nullptr;
+    const AlertOrder* lastSound = nullptr;
+    for (const WindowItem& item : delivery.items) {
+        if (!item.alert)
+            continue;
+        const AlertOrder& alert = *item.alert;
+        if (alert.showPopup)
+            lastPopup = &alert;
+        if (alert.sound != AlertSound::None)
+            lastSound = &alert;
+        if (alert.sendMail) {
+            IgnoringFailure(
+                [&] { services_.mail->Notify(*alert.settings, alert.entry(), alert.mailText); });
+        }
+    }
+    if (lastPopup != nullptr)
+        IgnoringFailure([&] { ShowPopup(lastPopup->popupText); });
+    if (lastSound != nullptr) {
+        IgnoringFailure(
+            [&] { services_.sound->Play(lastSound->sound, lastSound->settings->wavPath); });
+    }
+
+    bool noticeChanged = false;
+    if (delivery.logStatus) {
+        const LogWriteStatus& status = *delivery.logStatus;
+        logNotice_.clear();
+        if (status.failing) {
+            logNotice_ = QStringLiteral("受信ログを書き込めません: ") + FromCp932(status.path);
+            if (!status.reason.empty())
+                logNotice_ += QStringLiteral(" (") + QString::fromLocal8Bit(status.reason.c_str()) +
+                              QLatin1Char(')');
+        }
+        noticeChanged = true;
+    }
+    if (delivery.heldBackRows != 0 || delivery.heldBackAlerts != 0) {
+        heldBackRows_ += delivery.heldBackRows;
+        heldBackAlerts_ += delivery.heldBackAlerts;
+        noticeChanged = true;
+    }
+    if (noticeChanged)
+        UpdateNotice();
+
+    if (delivery.more && !deliveryScheduled_) {
+        // The rest comes in the next turn, after painting and input.
+        deliveryScheduled_ = true;
+        QTimer::singleShot(0, this, [this] {
+            deliveryScheduled_ = false;
+            DeliverPending();
+        });
+    }
+}
+
+void MainWindow::AddRows(std::vector<ListRow>& rows) {
+    if (rows.empty())
+        return;
     QTableView* view = ui_->LogList;
     QScrollBar* bar = view->verticalScrollBar();
     view->doItemsLayout();
@@ -210,37 +289,41 @@ bool MainWindow::AddRow(const ReceivedMessage& message) {
     const bool following = bar->value() >= bar->maximum();
     const int top = bar->value();
 
-    model_->AppendRow(message.Row());
-    bool trimmed = false;
-    if (model_->rowCount() > settings_.maxLineCount) {
-        model_->RemoveOldest();
-        trimmed = true;
+    int trimmed = 0;
+    for (ListRow& row : rows) {
+        model_->AppendRow(std::move(row));
+        // One row goes per row added, so a list made longer by opening a
+        // file keeps its length.
+        if (model_->rowCount() > settings_.maxLineCount) {
+            model_->RemoveOldest();
+            ++trimmed;
+        }
     }
     view->doItemsLayout();
     if (following)
         view->scrollToBottom();
-    else if (trimmed)
-        bar->setValue(std::max(0, top - 1));
-    return true;
+    else if (trimmed > 0)
+        bar->setValue(std::max(0, top - trimmed));
 }
 
-void MainWindow::Alert(const ReceivedMessage& message) {
-    auto plan = PlanAlert(settings_, message);
-    if (!plan)
-        return;
-    if (plan->showPopup)
-        IgnoringFailure([&] { ShowPopup(plan->text); });
-    IgnoringFailure([&] { services_.sound->Play(plan->sound, settings_.wavPath); });
-    if (plan->sendMail) {
-        IgnoringFailure([&] {
-            services_.mail->Notify(settings_, settings_.searchTable[plan->entryIndex], plan->text);
-        });
+void MainWindow::UpdateNotice() {
+    QStringList parts;
+    if (!logNotice_.isEmpty())
+        parts << logNotice_;
+    if (heldBackAlerts_ != 0 || heldBackRows_ != 0) {
+        // The window fell so far behind that the hand-over from reception
+        // was full; the log has every message all the same.
+        parts << QStringLiteral("表示が追いつかず、警告 %1 件と一覧の行 %2 件を省きました。")
+                     .arg(heldBackAlerts_)
+                     .arg(heldBackRows_);
     }
+    const QString text = parts.join(QStringLiteral("  "));
+    notice_->setText(text);
+    statusBar()->setVisible(!text.isEmpty());
 }
 
-void MainWindow::WriteLog(const ReceivedMessage& message) {
-    // A line that cannot be written is lost without a word; reception goes on.
-    AppendLogLine(cp932::ToPath(settings_.logPath), message.logLine);
+QString MainWindow::notice() const {
+    return notice_->text();
 }
 
 void MainWindow::ShowPopup(const std::string& text) {
@@ -319,12 +402,12 @@ void MainWindow::ExitProgram() {
 }
 
 void MainWindow::StopDisplay() {
-    handler_.SetDisplayRunning(false);
+    pipeline_.SetDisplayRunning(false);
     ui_->DispStop->setChecked(true);
 }
 
 void MainWindow::RestartDisplay() {
-    handler_.SetDisplayRunning(true);
+    pipeline_.SetDisplayRunning(true);
     ui_->DispStop->setChecked(false);
 }
 

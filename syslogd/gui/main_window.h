@@ -1,15 +1,16 @@
-// Main: the message list window.  It is the display, alert and log stage of
-// every received message, owns the popup and the tray icon, and runs the
-// file menu and the one exit routine of the program.
+// Main: the message list window.  It shows the rows and carries out the
+// alerts (popup, sound, mail) that the receive pipeline hands it, owns the
+// popup and the tray icon, and runs the file menu and the one exit routine
+// of the program.  Reception, decoding and the log file are the pipeline's,
+// on a thread of their own.
 #pragma once
 
-#include "clock.h"
 #include "dialog_seams.h"
 #include "log_list_model.h"
 #include "mail_notifier.h"
 #include "message_box.h"
 #include "popup_window.h"
-#include "receive_handler.h"
+#include "receive_pipeline.h"
 #include "settings_window.h"
 #include "syslogd_settings.h"
 
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
 class QSystemTrayIcon;
 class QTableView;
 
@@ -28,14 +30,13 @@ class Main;
 
 namespace quellin::syslogd {
 
-class MainWindow final : public QMainWindow, public MessageStages {
+class MainWindow final : public QMainWindow {
     Q_OBJECT
 
 public:
     // What the window reaches the world through; every pointer must outlive
     // the window.  Empty functions get the program's own behaviour.
     struct Services {
-        const Clock* clock = nullptr;
         SoundPlayer* sound = nullptr;
         MessageBoxes* messageBoxes = nullptr;
         ListFileDialogs* fileDialogs = nullptr;
@@ -44,15 +45,23 @@ public:
         std::function<void()> quit;
     };
 
-    MainWindow(SyslogdSettings& settings, Services services, QWidget* parent = nullptr);
+    // Items delivered in one turn of the event loop; more wait for the next
+    // turn, so that painting and input keep their place.
+    static constexpr std::size_t kItemsPerTurn = 200;
+
+    // `settings` is the window thread's copy, which the settings window
+    // edits; the pipeline gets a snapshot of it whenever it changes.
+    MainWindow(SyslogdSettings& settings, ReceivePipeline& pipeline, Services services,
+               QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // One datagram from the listener.
-    void HandleDatagram(std::string_view bytes, std::string_view source);
-
-    bool AddRow(const ReceivedMessage& message) override;
-    void Alert(const ReceivedMessage& message) override;
-    void WriteLog(const ReceivedMessage& message) override;
+    // Takes what the pipeline has left for the window and shows it: rows,
+    // then alerts, then what the status area has to say.  Called when the
+    // pipeline signals; tests call it to deliver at once.
+    void DeliverPending();
+    // The settings changed on this thread: colours now, and a new snapshot
+    // for the pipeline.
+    void SettingsApplied();
 
     // Adds the tray icon when the desktop has a tray; without one, the
     // close box and Esc minimise instead of hiding, so the window stays
@@ -87,8 +96,11 @@ public:
     QTableView* list() const;
     PopupWindow* popup() const { return popup_; }
     bool popupShown() const;
-    bool displayRunning() const { return handler_.displayRunning(); }
+    bool displayRunning() const { return pipeline_.displayRunning(); }
     QSystemTrayIcon* trayIcon() const { return tray_; }
+    // What the status area at the foot of the window says; empty (and the
+    // area hidden) when there is nothing to say.
+    QString notice() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -96,22 +108,29 @@ protected:
 private:
     void ConnectMenus();
     void LayOutList();
+    void AddRows(std::vector<ListRow>& rows);
+    void CarryOut(const AlertOrder& alert);
     void ShowPopup(const std::string& text);
     MsgAnswer Ask(const MessageBoxRequest& request);
+    void UpdateNotice();
 
     std::unique_ptr<Ui::Main> ui_;
     SyslogdSettings& settings_;
     Services services_;
-    SystemClock systemClock_;
+    ReceivePipeline& pipeline_;
     NoMailNotifier noMail_;
     std::unique_ptr<QtSoundPlayer> ownSound_;
     std::unique_ptr<MessageBoxes> ownBoxes_;
     std::unique_ptr<QtListFileDialogs> ownFileDialogs_;
-    ReceiveHandler handler_;
     LogListModel* model_;
     QPointer<PopupWindow> popup_;
     QSystemTrayIcon* tray_ = nullptr;
     bool hidesToTray_ = false;
+    QLabel* notice_ = nullptr;
+    QString logNotice_;
+    std::uint64_t heldBackRows_ = 0;
+    std::uint64_t heldBackAlerts_ = 0;
+    bool deliveryScheduled_ = false;
     bool exiting_ = false;
     std::function<void(SettingsTab)> openSettings_;
 };

@@ -5,6 +5,7 @@
 #include "qt_message_boxes.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
@@ -35,20 +36,32 @@ SyslogdApplication::SyslogdApplication(quint16 port, MessageBoxes& boxes,
     : port_(port), boxes_(boxes), services_(std::move(services)) {}
 
 SyslogdApplication::~SyslogdApplication() {
+    // Reception ends first: its last batch is logged and the file closed.
     receiver_.reset();
     window_.reset();
+    pipeline_.reset();
 }
 
 void SyslogdApplication::Fail() {
     boxes_.Show({"Syslogd", cp932::Jp("起動処理に失敗しました。"), MsgIcon::Error});
 }
 
+void SyslogdApplication::AdoptInstanceLock(std::unique_ptr<SingleInstanceLock> lock) {
+    lock_ = std::move(lock);
+}
+
+std::unique_ptr<SingleInstanceLock> TakeInstanceLock() {
+    auto lock = std::make_unique<SingleInstanceLock>(kInstanceName);
+    if (!lock->acquired())
+        return nullptr;
+    return lock;
+}
+
 SyslogdApplication::StartResult SyslogdApplication::Start() {
-    lock_ = std::make_unique<SingleInstanceLock>(kInstanceName);
-    if (!lock_->acquired()) {
-        RequestActivation(QString::fromStdString(lock_->ActivationSocketPath()));
+    if (!lock_)
+        lock_ = std::make_unique<SingleInstanceLock>(kInstanceName);
+    if (!lock_->acquired())
         return StartResult::AlreadyRunning;
-    }
 
     SettingsLoad load = LoadSettings(SettingsFilePath(GetProgramFolder()));
     if (!load.ok()) {
@@ -61,32 +74,26 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
         mail_ = std::make_unique<SmtpClient>();
         services_.mail = mail_.get();
     }
-    window_ = std::make_unique<MainWindow>(settings_, services_);
+    pipeline_ = std::make_unique<ReceivePipeline>(
+        clock_, std::make_shared<const SyslogdSettings>(settings_), queue_);
+    window_ = std::make_unique<MainWindow>(settings_, *pipeline_, services_);
     window_->InstallTrayIcon();
 
-    receiver_ =
-        std::make_unique<SyslogReceiver>([this](std::string_view bytes, std::string_view source) {
-            window_->HandleDatagram(bytes, source);
-        });
+    receiver_ = std::make_unique<UdpReceiver>(*pipeline_);
     if (!receiver_->Bind(port_)) {
         Fail();
         return StartResult::Failed;
     }
+    receiver_->Start();
 
-    ListenForActivation();
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         // The desktop session ending closes the program like 終了.
         connect(gui, &QGuiApplication::commitDataRequest, this,
                 [this](QSessionManager&) { window_->ExitProgram(); });
     }
     window_->show();
+    running_ = true;
     return StartResult::Running;
-}
-
-void SyslogdApplication::ListenForActivation() {
-    activation_ = new ActivationServer(QString::fromStdString(lock_->ActivationSocketPath()), this);
-    connect(activation_, &ActivationServer::activationRequested, this,
-            [this] { window_->RestoreWindow(); });
 }
 
 bool SyslogdApplication::InstallTerminationHandler(SyslogdApplication* app) {
@@ -109,17 +116,25 @@ void SyslogdApplication::OnTerminationSignal() {
     char buffer[16];
     while (::read(g_signalFds[1], buffer, sizeof buffer) > 0) {
     }
-    if (window_)
+    if (running_) {
         window_->ExitProgram();
-    else
-        QCoreApplication::quit();
+        return;
+    }
+    // Start-up has not finished: the only event loop that can be running is
+    // that of the failure message.  Closing it lets Start return.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget); dialog != nullptr && dialog->isVisible())
+            dialog->reject();
+    }
 }
 
-int RunSyslogd() {
+int RunSyslogd(std::unique_ptr<SingleInstanceLock> lock) {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("Syslogd"));
     QtMessageBoxes boxes;
     SyslogdApplication app(kSyslogPort, boxes);
+    if (lock)
+        app.AdoptInstanceLock(std::move(lock));
     SyslogdApplication::InstallTerminationHandler(&app);
     switch (app.Start()) {
         case SyslogdApplication::StartResult::AlreadyRunning:

@@ -2,13 +2,13 @@
 // window and tray icon, the listener, and the signals that end the program.
 #pragma once
 
-#include "instance_activation.h"
 #include "main_window.h"
 #include "message_box.h"
+#include "receive_pipeline.h"
 #include "single_instance.h"
 #include "smtp_client.h"
-#include "syslog_receiver.h"
 #include "syslogd_settings.h"
+#include "udp_receiver.h"
 
 #include <QObject>
 
@@ -31,21 +31,24 @@ public:
     SyslogdApplication(quint16 port, MessageBoxes& boxes, MainWindow::Services services = {});
     ~SyslogdApplication() override;
 
-    // Runs the start-up steps in order: another instance ends this one
-    // silently (after asking it to come to the front); settings that cannot
-    // be read or a port that cannot be bound show "起動処理に失敗しました。".
+    // Runs the start-up steps in order: another instance ends this one at
+    // once and silently; settings that cannot be read or a port that cannot
+    // be bound show "起動処理に失敗しました。".
     StartResult Start();
+    // The single-instance lock when it was taken before the application
+    // object existed; Start takes it itself otherwise.
+    void AdoptInstanceLock(std::unique_ptr<SingleInstanceLock> lock);
 
     MainWindow* window() const { return window_.get(); }
-    SyslogReceiver* receiver() const { return receiver_.get(); }
+    UdpReceiver* receiver() const { return receiver_.get(); }
     SyslogdSettings& settings() { return settings_; }
 
-    // SIGTERM runs the window's exit routine, like File > 終了.
+    // SIGTERM runs the window's exit routine, like File > 終了; during
+    // start-up it closes the failure message so that the program ends.
     static bool InstallTerminationHandler(SyslogdApplication* app);
 
 private:
     void Fail();
-    void ListenForActivation();
     void OnTerminationSignal();
 
     quint16 port_;
@@ -54,13 +57,20 @@ private:
     SyslogdSettings settings_;
     std::unique_ptr<SmtpClient> mail_;
     std::unique_ptr<SingleInstanceLock> lock_;
+    SystemClock clock_;
+    WindowQueue queue_;
+    std::unique_ptr<ReceivePipeline> pipeline_;
     std::unique_ptr<MainWindow> window_;
-    std::unique_ptr<SyslogReceiver> receiver_;
-    ActivationServer* activation_ = nullptr;
+    std::unique_ptr<UdpReceiver> receiver_;
     QSocketNotifier* signalNotifier_ = nullptr;
+    bool running_ = false;
 };
 
-// The program: a QApplication is expected to exist.
-int RunSyslogd();
+// The program's single-instance lock; nullptr when another instance holds it.
+std::unique_ptr<SingleInstanceLock> TakeInstanceLock();
+
+// The program: a QApplication is expected to exist.  `lock` is the one
+// TakeInstanceLock gave, or nullptr to take it now.
+int RunSyslogd(std::unique_ptr<SingleInstanceLock> lock = nullptr);
 
 }  // namespace quellin::syslogd

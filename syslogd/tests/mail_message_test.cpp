@@ -176,6 +176,15 @@ TEST(ComposeMailTest, AsciiMailIsUsAscii) {
               "extra\r\n");
 }
 
+TEST(ComposeMailTest, RecipientsTypedOnSeveralLinesMakeOneToHeader) {
+    std::string mail =
+        ComposeMail("s@x", Entry("S", "F", "a@example.com\r\nb@example.com\r\n", "d"), "m");
+    EXPECT_TRUE(
+        mail.starts_with("Subject: S\r\nFrom: F <s@x>\r\nTo: a@example.com,b@example.com\r\n"
+                         "Content-Type: text/plain; charset=us-ascii\r\n\r\n"))
+        << mail;
+}
+
 TEST(ComposeMailTest, BodyAlreadyEndingInLineBreakGetsNoOther) {
     std::string mail = ComposeMail("s@x", Entry("S", "F", "t@x", "a\r\n"), "m");
     EXPECT_TRUE(mail.ends_with("\r\n\r\nm\r\n\r\na\r\n")) << mail;

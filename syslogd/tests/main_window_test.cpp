@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 
@@ -52,17 +53,23 @@ protected:
     }
     ~MainWindowTest() override { SetProgramFolderForTesting(""); }
 
+    // The window and the pipeline that feeds it, made with the settings as
+    // the test left them.
     MainWindow& Window() {
         if (!window) {
+            // A removed log file is noticed at the next line.
+            ReceivePipeline::Options options;
+            options.log.checkInterval = std::chrono::milliseconds(0);
+            pipeline = std::make_unique<ReceivePipeline>(
+                clock, std::make_shared<const SyslogdSettings>(settings), queue, options);
             MainWindow::Services services;
-            services.clock = &clock;
             services.sound = &sound;
             services.messageBoxes = &boxes;
             services.fileDialogs = &files;
             services.mail = &mail;
             services.openHelp = [this](const QString& path) { helpOpened.push_back(path); };
             services.quit = [this] { ++quits; };
-            window = std::make_unique<MainWindow>(settings, services);
+            window = std::make_unique<MainWindow>(settings, *pipeline, services);
             window->SetHidesToTray(true);
             window->show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
@@ -73,7 +80,14 @@ protected:
     // Each datagram in a second of its own, clear of the rate limit.
     void Send(const std::string& datagram) {
         clock.Advance(1);
-        Window().HandleDatagram(datagram, "192.0.2.1");
+        Receive(datagram);
+    }
+    // A datagram through the pipeline, then delivered to the window.
+    void Receive(const std::string& datagram) {
+        Window();
+        pipeline->Handle(datagram, "192.0.2.1");
+        pipeline->EndBatch();
+        Window().DeliverPending();
     }
 
     std::string Body(int row) { return Window().model()->Row(row)[4]; }
@@ -92,6 +106,8 @@ protected:
     RecordingMail mail;
     std::vector<QString> helpOpened;
     int quits = 0;
+    WindowQueue queue;
+    std::unique_ptr<ReceivePipeline> pipeline;
     std::unique_ptr<MainWindow> window;
 };
 
@@ -185,7 +201,7 @@ TEST_F(MainWindowTest, TwelfthDatagramOfOneSecondIsNotListed) {
     settings.searchTable[0].keyStr = "burst";
     Window();
     for (int i = 1; i <= 12; ++i)
-        Window().HandleDatagram("<13>burst " + std::to_string(i), "192.0.2.1");
+        Receive("<13>burst " + std::to_string(i));
     EXPECT_EQ(Rows(), 11);
     EXPECT_EQ(sound.played.size(), 12u);
 }
@@ -294,6 +310,59 @@ TEST_F(MainWindowTest, UnwritableLogFileDoesNotStopTheOtherStages) {
     Send("<13>x");
     EXPECT_EQ(Rows(), 1);
     EXPECT_TRUE(Window().popupShown());
+    EXPECT_TRUE(boxes.shown.empty());
+}
+
+TEST_F(MainWindowTest, UnwritableLogFileIsReportedInTheStatusAreaUntilALineGoesThrough) {
+    settings.logWriteFlag = true;
+    settings.logPath = cp932::FromPath(dir / "missing" / "syslogd.txt");
+    Send("<13>first");
+    EXPECT_EQ(Rows(), 1);
+    QStatusBar* status = Window().statusBar();
+    EXPECT_TRUE(status->isVisible());
+    const QString notice = Window().notice();
+    EXPECT_TRUE(notice.startsWith(QStringLiteral("受信ログを書き込めません: ")))
+        << notice.toStdString();
+    EXPECT_TRUE(notice.contains(QString::fromStdString((dir / "missing").string())));
+    Send("<13>second");
+    EXPECT_EQ(Window().notice(), notice);
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // The folder appears: the next line is written and the notice goes.
+    std::filesystem::create_directory(dir / "missing");
+    Send("<13>third");
+    EXPECT_TRUE(Window().notice().isEmpty());
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_EQ(ReadFile(dir / "missing" / "syslogd.txt"),
+              "Jul 05 12:00:03,192.0.2.1,User,Notice,third\r\n");
+
+    // Failing again after a success is reported again.
+    std::filesystem::remove_all(dir / "missing");
+    Send("<13>fourth");
+    EXPECT_EQ(Window().notice(), notice);
+    EXPECT_EQ(Rows(), 4);
+}
+
+TEST_F(MainWindowTest, AlertsHeldBackByAFullHandOverAreCountedInTheStatusArea) {
+    settings.searchTable[0].keyStr = "down";
+    WindowQueue small(WindowQueue::Limits{4, 1u << 20});
+    ReceivePipeline limited(clock, std::make_shared<const SyslogdSettings>(settings), small);
+    MainWindow::Services services;
+    services.sound = &sound;
+    services.messageBoxes = &boxes;
+    services.mail = &mail;
+    MainWindow main(settings, limited, services);
+    for (int i = 0; i < 30; ++i)
+        limited.Handle("<13>down " + std::to_string(i), "192.0.2.1");
+    limited.EndBatch();
+    main.DeliverPending();
+    EXPECT_EQ(main.model()->rowCount(), 4);
+    EXPECT_TRUE(main.popupShown());
+    EXPECT_TRUE(main.popup()->Text().endsWith(QStringLiteral("down 3")));
+    EXPECT_EQ(main.notice(),
+              QStringLiteral("表示が追いつかず、警告 26 件と一覧の行 7 件を省きました。"));
+    EXPECT_FALSE(main.statusBar()->isHidden());
+    EXPECT_TRUE(boxes.shown.empty());
 }
 
 TEST_F(MainWindowTest, SaveAndOpenRoundTripKeepsCommasInTheBody) {

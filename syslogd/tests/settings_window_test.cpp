@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -102,7 +103,7 @@ public:
             Child<QLineEdit>(d, "txt_SearchStr")->setText(search);
             Child<QCheckBox>(d, "chk_MailSend")->setChecked(mail);
             if (mail)
-                Child<QLineEdit>(d, "txt_To")->setText(QStringLiteral("ops@example.jp"));
+                Child<QPlainTextEdit>(d, "txt_To")->setPlainText(QStringLiteral("ops@example.jp"));
             Click(d, "cmdOK");
         });
     }
@@ -483,6 +484,58 @@ TEST_F(SettingsWindowTest, RowsAreAddedEditedAndDeletedInAWorkingCopy) {
     EXPECT_TRUE(settings.searchTable[1].keyStr.empty());
 }
 
+TEST_F(SettingsWindowTest, TypedLineBreaksInRecipientsAndMailTextReachTheFileAndComeBack) {
+    settings.mailSendFlag = true;
+    settings.smtpServer = "127.0.0.1";
+    settings.clientMailAddress = "syslogd@example.jp";
+    Open(SettingsTab::Operation);
+    bool stayedOpen = false;
+    WhenOpened<SearchInputDialog>([&stayedOpen](SearchInputDialog* d) {
+        QTest::keyClicks(Child<QLineEdit>(d, "txt_SearchStr"), QStringLiteral("down"));
+        Child<QCheckBox>(d, "chk_MailSend")->setChecked(true);
+        // Enter starts a new line in these two boxes instead of pressing OK.
+        auto* to = Child<QPlainTextEdit>(d, "txt_To");
+        QTest::keyClicks(to, QStringLiteral("ops@example.jp"));
+        QTest::keyClick(to, Qt::Key_Return);
+        QTest::keyClicks(to, QStringLiteral("noc@example.jp"));
+        auto* data = Child<QPlainTextEdit>(d, "txt_Data");
+        QTest::keyClicks(data, QStringLiteral("first line"));
+        QTest::keyClick(data, Qt::Key_Enter);
+        QTest::keyClicks(data, QStringLiteral("second line"));
+        stayedOpen = d->isVisible() && d->result() == 0;
+        Click(d, "cmdOK");
+    });
+    Click(window.get(), "cmd_Add");
+    EXPECT_TRUE(stayedOpen);
+    Ok();
+
+    const std::string file = ReadFile(ini);
+    EXPECT_NE(file.find("\r\nToStr1=ops@example.jpVBCRLFnoc@example.jp\r\n"), std::string::npos)
+        << file;
+    EXPECT_NE(file.find("\r\nDataStr1=first lineVBCRLFsecond line\r\n"), std::string::npos) << file;
+
+    // Read back from the file, the entry dialog shows the two lines again.
+    SettingsLoad load = LoadSettings(ini);
+    ASSERT_TRUE(load.ok());
+    EXPECT_EQ(load.settings.searchTable[0].toStr, "ops@example.jp\r\nnoc@example.jp");
+    EXPECT_EQ(load.settings.searchTable[0].dataStr, "first line\r\nsecond line");
+    settings = load.settings;
+    Open(SettingsTab::Operation);
+    QTreeWidget* list = Find<QTreeWidget>("lst_search");
+    list->setCurrentItem(list->topLevelItem(0));
+    QString to, data;
+    WhenOpened<SearchInputDialog>([&to, &data](SearchInputDialog* d) {
+        to = Child<QPlainTextEdit>(d, "txt_To")->toPlainText();
+        data = Child<QPlainTextEdit>(d, "txt_Data")->toPlainText();
+        Click(d, "cmdOK");
+    });
+    Click(window.get(), "cmd_Edit_Search");
+    EXPECT_EQ(to, QStringLiteral("ops@example.jp\nnoc@example.jp"));
+    EXPECT_EQ(data, QStringLiteral("first line\nsecond line"));
+    Ok();
+    EXPECT_EQ(LoadSettings(ini).settings.searchTable[0], load.settings.searchTable[0]);
+}
+
 TEST_F(SettingsWindowTest, CancelledEntryDialogAddsNothing) {
     Open(SettingsTab::Operation);
     WhenOpened<SearchInputDialog>([](SearchInputDialog* d) { Click(d, "cmdExit"); });
@@ -674,11 +727,13 @@ class SettingsFromMainWindowTest : public SettingsWindowTest {
 protected:
     MainWindow& Main() {
         if (!main) {
+            pipeline = std::make_unique<ReceivePipeline>(
+                clock, std::make_shared<const SyslogdSettings>(settings), queue);
             MainWindow::Services services;
             services.messageBoxes = &boxes;
             services.fileDialogs = &files;
             services.quit = [] {};
-            main = std::make_unique<MainWindow>(settings, services);
+            main = std::make_unique<MainWindow>(settings, *pipeline, services);
             main->SetHidesToTray(true);
             main->show();
         }
@@ -687,6 +742,9 @@ protected:
     QAction* Action(const char* name) {
         return Main().findChild<QAction*>(QString::fromLatin1(name));
     }
+    SystemClock clock;
+    WindowQueue queue;
+    std::unique_ptr<ReceivePipeline> pipeline;
     std::unique_ptr<MainWindow> main;
 };
 
@@ -708,7 +766,10 @@ TEST_F(SettingsFromMainWindowTest, OkSavesBesideTheProgramAndRecoloursListAndPop
     Main();
     settings.searchTable[0].keyStr = "alarm";
     settings.searchTable[0].dispStr = "alarm";
-    Main().HandleDatagram("<13>alarm", "192.0.2.1");
+    Main().SettingsApplied();
+    pipeline->Handle("<13>alarm", "192.0.2.1");
+    pipeline->EndBatch();
+    Main().DeliverPending();
     ASSERT_TRUE(Main().popupShown());
 
     WhenOpened<SettingsWindow>([](SettingsWindow* w) {
@@ -730,6 +791,9 @@ TEST_F(SettingsFromMainWindowTest, OkSavesBesideTheProgramAndRecoloursListAndPop
 
     EXPECT_EQ(settings.mainBackColor, 0x00FF00);
     EXPECT_EQ(settings.popForeColor, 0xFF0000);
+    // The reception side works with the new settings from now on.
+    EXPECT_EQ(pipeline->settings()->mainBackColor, 0x00FF00);
+    EXPECT_EQ(*pipeline->settings(), settings);
     EXPECT_EQ(Main().list()->palette().color(QPalette::Base), QColor(Qt::green));
     QLabel* popupText = Child<QLabel>(Main().popup(), "PopMsg");
     ASSERT_NE(popupText, nullptr);

@@ -259,10 +259,15 @@ TEST_F(AiosmtpdTest, MatchingDatagramMailsTheMessage) {
     std::vector<SmtpOutcome> outcomes;
     QObject::connect(&client, &SmtpClient::sessionFinished,
                      [&](SmtpOutcome outcome) { outcomes.push_back(outcome); });
+    SystemClock clock;
+    WindowQueue queue;
+    ReceivePipeline pipeline(clock, std::make_shared<const SyslogdSettings>(settings), queue);
     MainWindow::Services services;
     services.mail = &client;
-    MainWindow window(settings, services);
-    window.HandleDatagram("<11>Jan  1 00:00:00 LINK-DOWN lan1", "192.0.2.1");
+    MainWindow window(settings, pipeline, services);
+    pipeline.Handle("<11>Jan  1 00:00:00 LINK-DOWN lan1", "192.0.2.1");
+    pipeline.EndBatch();
+    window.DeliverPending();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !outcomes.empty(); }, 10000));
     EXPECT_EQ(outcomes[0], SmtpOutcome::Sent);
     ASSERT_TRUE(std::filesystem::exists(dir / "mail1.eml"));

@@ -108,6 +108,16 @@ TEST(SmtpDialogueTest, RecipientsAreNotTrimmed) {
     EXPECT_NE(sent.find("RCPT TO:<>\r\n"), std::string::npos);
 }
 
+TEST(SmtpDialogueTest, LineBreaksSeparateRecipientsAndNeverReachACommand) {
+    SmtpDialogue dialogue("me@x", "a@x\r\nb@x\r\n\r\nc@x, d@x\r\n", "m");
+    EXPECT_EQ(dialogue.recipients(), (std::vector<std::string>{"a@x", "b@x", "c@x", " d@x"}));
+    std::string sent =
+        Converse(dialogue, {"220\r\n", "250\r\n", "250\r\n", "250\r\n", "250\r\n", "250\r\n"});
+    EXPECT_NE(sent.find("RCPT TO:<a@x>\r\nRCPT TO:<b@x>\r\nRCPT TO:<c@x>\r\nRCPT TO:< d@x>\r\n"),
+              std::string::npos)
+        << sent;
+}
+
 TEST(SmtpDialogueTest, TwoLineGreetingInOnePacketStartsOnce) {
     SmtpDialogue dialogue("me@x", "a@x", "m");
     SmtpStep step = dialogue.OnReceived("220-mail.example ESMTP\r\n220 welcome\r\n");

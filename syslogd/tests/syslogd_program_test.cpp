@@ -5,6 +5,7 @@
 #include "test_support.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -51,7 +53,9 @@ private:
 // A child process, killed and reaped if the test leaves it running.
 class Child {
 public:
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+    // `output`: a file that takes the child's standard output and error.
+    Child(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const std::filesystem::path& output = {}) {
         std::vector<char*> args;
         for (const auto& a : argv)
             args.push_back(const_cast<char*>(a.c_str()));
@@ -60,8 +64,16 @@ public:
         for (const auto& e : env)
             envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
-        if (::posix_spawnp(&pid_, args[0], nullptr, nullptr, args.data(), envp.data()) != 0)
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        if (!output.empty()) {
+            ::posix_spawn_file_actions_addopen(&actions, 1, output.c_str(),
+                                               O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        }
+        if (::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0)
             pid_ = -1;
+        ::posix_spawn_file_actions_destroy(&actions);
     }
     ~Child() {
         if (pid_ > 0 && !status_) {
@@ -73,6 +85,7 @@ public:
     Child& operator=(const Child&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     void Signal(int signal) const { ::kill(pid_, signal); }
     bool Running() {
         Poll();
@@ -111,6 +124,48 @@ bool SendDatagram(const std::string& bytes) {
                     sizeof to) == static_cast<ssize_t>(bytes.size());
 }
 
+// Sends many datagrams from one socket.
+class Blaster {
+public:
+    Blaster() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        to_.sin_family = AF_INET;
+        to_.sin_port = htons(kPort);
+        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = 4 * 1024 * 1024;
+        ::setsockopt(fd_.get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    }
+    bool Send(const std::string& bytes) {
+        for (;;) {
+            ssize_t sent = ::sendto(fd_.get(), bytes.data(), bytes.size(), 0,
+                                    reinterpret_cast<const sockaddr*>(&to_), sizeof to_);
+            if (sent == static_cast<ssize_t>(bytes.size()))
+                return true;
+            if (sent < 0 && (errno == ENOBUFS || errno == EAGAIN || errno == EINTR))
+                continue;
+            return false;
+        }
+    }
+
+private:
+    Fd fd_;
+    sockaddr_in to_{};
+};
+
+// Peak resident memory of a process in KiB, from /proc.
+long PeakResidentKiB(pid_t pid) {
+    const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
+    auto at = status.find("VmHWM:");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+}
+
+// The log line of a datagram whose sender timestamp is accepted.
+std::string LineOf(const std::string& body) {
+    return "Jul  5 00:43:58,127.0.0.1,User,Notice," + body;
+}
+std::string DatagramOf(const std::string& body) {
+    return "<13>Jul  5 00:43:58 " + body;
+}
+
 // Empty when the port can be bound the way Syslogd binds it; else why not.
 std::string PortProblem() {
     Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
@@ -140,10 +195,40 @@ protected:
         return env;
     }
 
+    // The program copied into the test folder, where it reads Syslogd.ini.
+    std::filesystem::path InstallProgram(const std::string& settings) {
+        const auto program = dir / "Syslogd";
+        std::filesystem::copy_file(SYSLOGD_PROGRAM, program);
+        std::filesystem::create_directory(dir / "run");
+        std::filesystem::permissions(dir / "run", std::filesystem::perms::owner_all);
+        WriteFile(dir / "Syslogd.ini", settings);
+        return program;
+    }
+
+    std::string LoggingSettings(const std::string& more = {}) const {
+        return "[SETUP]\r\nLogWriteFlag=1\r\nLogPath=" + (dir / "syslogd.txt").string() +
+               "\r\nSoundType=1\r\n" + more;
+    }
+
+    // Probes until the listener answers by logging; the probes' lines are
+    // removed again.
+    bool WaitUntilListening(Child& server) const {
+        for (int i = 0; i < 250 && server.Running(); ++i) {
+            SendDatagram("<13>probe");
+            std::this_thread::sleep_for(20ms);
+            if (!LogLines().empty()) {
+                std::this_thread::sleep_for(100ms);
+                std::filesystem::remove(dir / "syslogd.txt");
+                return true;
+            }
+        }
+        return false;
+    }
+
     std::vector<std::string> LogLines() const { return SplitLines(ReadFile(dir / "syslogd.txt")); }
 
-    bool WaitForLogLines(std::size_t count) const {
-        for (int i = 0; i < 250; ++i) {
+    bool WaitForLogLines(std::size_t count, int tries = 250) const {
+        for (int i = 0; i < tries; ++i) {
             if (LogLines().size() >= count)
                 return true;
             std::this_thread::sleep_for(20ms);
@@ -225,6 +310,165 @@ TEST_F(SyslogdProgramTest, LogsDatagramsAndExitsOnSigterm) {
     EXPECT_EQ(second.Wait(10s), 0);
     EXPECT_TRUE(server.Running());
 
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+TEST_F(SyslogdProgramTest, SecondInstanceEndsAtOnceWithoutAWord) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings());
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    const auto output = dir / "second.out";
+    Child second({program.string()}, Environment(), output);
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.Wait(1s), 0);
+    EXPECT_EQ(ReadFile(output), "");
+
+    // The first one goes on receiving.
+    ASSERT_TRUE(SendDatagram("<13>after the second"));
+    ASSERT_TRUE(WaitForLogLines(1));
+    EXPECT_EQ(SplitLogLine(LogLines().back())[4], "after the second");
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+// The start-up failure message waits for the operator, but SIGTERM still
+// ends the program, whichever start-up step failed.
+TEST_F(SyslogdProgramTest, SigtermEndsTheStartUpFailureMessage) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram("[SETUP]\r\nMaxLineCount=many\r\n");
+    {
+        Child server({program.string()}, Environment(), dir / "damaged.out");
+        ASSERT_TRUE(server.started());
+        std::this_thread::sleep_for(1500ms);
+        ASSERT_TRUE(server.Running()) << "the failure message should wait for the operator";
+        server.Signal(SIGTERM);
+        EXPECT_TRUE(server.Wait(1s).has_value()) << "SIGTERM did not end the damaged start-up";
+    }
+
+    // The port already taken: the failure comes after the window was made.
+    WriteFile(dir / "Syslogd.ini", LoggingSettings());
+    Fd holder(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(kPort);
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(holder.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    Child server({program.string()}, Environment(), dir / "port.out");
+    ASSERT_TRUE(server.started());
+    std::this_thread::sleep_for(1500ms);
+    ASSERT_TRUE(server.Running()) << "the failure message should wait for the operator";
+    server.Signal(SIGTERM);
+    EXPECT_TRUE(server.Wait(1s).has_value()) << "SIGTERM did not end the failed bind";
+}
+
+TEST_F(SyslogdProgramTest, BurstOfFiftyThousandIsLoggedWholeAndInOrder) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings());
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    constexpr int kBurst = 50000;
+    std::string expected;
+    Blaster blaster;
+    for (int i = 0; i < kBurst; ++i) {
+        const std::string body = "tarn" + std::to_string(i % 40) + " burst " + std::to_string(i) +
+                                 " " + std::string(150, 'x');
+        ASSERT_TRUE(blaster.Send(DatagramOf(body)));
+        expected += LineOf(body) + "\r\n";
+    }
+    ASSERT_TRUE(WaitForLogLines(kBurst, 1500)) << LogLines().size();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(LogLines().size(), static_cast<std::size_t>(kBurst));
+    EXPECT_TRUE(ReadFile(dir / "syslogd.txt") == expected);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+TEST_F(SyslogdProgramTest, LogFileRenamedWhileDatagramsFlowContinuesAtThePath) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings());
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    constexpr int kTotal = 20000;
+    std::atomic<int> sent{0};
+    std::thread sender([&] {
+        Blaster blaster;
+        for (int i = 0; i < kTotal; ++i) {
+            blaster.Send(DatagramOf("flow " + std::to_string(i)));
+            sent = i + 1;
+            if (i % 200 == 199)
+                std::this_thread::sleep_for(10ms);
+        }
+    });
+    // Renamed as logrotate does, in the middle of the flow.
+    while (sent.load() < kTotal / 3)
+        std::this_thread::sleep_for(1ms);
+    std::filesystem::rename(dir / "syslogd.txt", dir / "syslogd.txt.1");
+    sender.join();
+
+    auto bothFiles = [&] {
+        auto lines = SplitLines(ReadFile(dir / "syslogd.txt.1"));
+        auto more = LogLines();
+        lines.insert(lines.end(), more.begin(), more.end());
+        return lines;
+    };
+    for (int i = 0; i < 500 && bothFiles().size() < kTotal; ++i)
+        std::this_thread::sleep_for(20ms);
+    const auto lines = bothFiles();
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kTotal));
+    for (int i = 0; i < kTotal; ++i)
+        ASSERT_EQ(lines[static_cast<std::size_t>(i)], LineOf("flow " + std::to_string(i)));
+    EXPECT_GT(LogLines().size(), 0u) << "nothing went to the new file at the configured path";
+    EXPECT_GT(SplitLines(ReadFile(dir / "syslogd.txt.1")).size(), 0u);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+// Alerts for large messages hold nothing up: 1000 matching datagrams of
+// the largest size among 1000 small ones within a second are all logged,
+// while a popup shows for each match, and memory stays bounded.
+TEST_F(SyslogdProgramTest, LargeMatchingDatagramsAreAllLoggedInBoundedMemory) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(LoggingSettings("KeyStr1=match\r\n"));
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+    const long before = PeakResidentKiB(server.pid());
+
+    constexpr int kPairs = 1000;
+    std::vector<std::string> expected;
+    Blaster blaster;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kPairs; ++i) {
+        std::string large = "match " + std::to_string(i) + " ";
+        large += std::string(65507 - DatagramOf(large).size(), 'L');
+        ASSERT_TRUE(blaster.Send(DatagramOf(large)));
+        expected.push_back(LineOf(large));
+        const std::string small = "small " + std::to_string(i);
+        ASSERT_TRUE(blaster.Send(DatagramOf(small)));
+        expected.push_back(LineOf(small));
+        std::this_thread::sleep_until(start + (i + 1) * 1ms);
+    }
+    ASSERT_TRUE(WaitForLogLines(2 * kPairs, 1500)) << LogLines().size();
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(LogLines() == expected) << LogLines().size();
+    const long peak = PeakResidentKiB(server.pid());
+    // The 2000 datagrams are 65 MB of text; holding popups, rows or lines
+    // for all of them would show here.
+    EXPECT_LT(peak - before, 40 * 1024) << "peak " << peak << " KiB, before " << before << " KiB";
+    EXPECT_TRUE(server.Running());
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(10s), 0);
 }

@@ -290,12 +290,12 @@ void FtpConnection::Store(const std::string& argument) {
     if (mode_ == DataMode::kNone)
         return Reply("425 Use PORT or PASV first.");
 
-    std::filesystem::path part = router_.folder() / (name + ".part");
+    slot_ = name;
+    const std::filesystem::path part = PartPath();
     file_ = UniqueFd(::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (!file_.valid())
         return Reply("553 Could not create file.");
     storing_ = true;
-    slot_ = name;
     received_ = 0;
     dataTimer_ = router_.loop().After(kDataTimeout, [this] {
         dataTimer_ = 0;
@@ -364,8 +364,12 @@ void FtpConnection::OnData(short revents) {
         return;
     }
     if (n == 0) {
-        Reply("226 Transfer complete.");
-        FinishTransfer(true, "");
+        // The slot is only stored once the file is in place; a router that
+        // could not keep it says so instead of reporting success.
+        if (FinishTransfer(true, ""))
+            Reply("226 Transfer complete.");
+        else
+            Reply("451 Requested action aborted. Local error in processing.");
         return;
     }
     Touch();
@@ -381,11 +385,11 @@ void FtpConnection::OnData(short revents) {
     }
 }
 
-void FtpConnection::FinishTransfer(bool ok, const std::string& reason) {
+bool FtpConnection::FinishTransfer(bool ok, const std::string& reason) {
     if (!storing_)
-        return;
+        return false;
     storing_ = false;
-    std::filesystem::path part = router_.folder() / (slot_ + ".part");
+    const std::filesystem::path part = PartPath();
     bool closedOk = file_.Close();
     std::error_code ec;
     if (ok && closedOk) {
@@ -409,6 +413,13 @@ void FtpConnection::FinishTransfer(bool ok, const std::string& reason) {
     ResetData();
     if (ok)
         router_.Uploaded(slot_, received_);
+    return ok;
+}
+
+// Each connection stores into its own partial file, so that uploads to the
+// same slot over two connections at once never write into one file.
+std::filesystem::path FtpConnection::PartPath() const {
+    return router_.folder() / (slot_ + ".part" + std::to_string(serial_));
 }
 
 }  // namespace quellin::tarn

@@ -39,7 +39,9 @@ private:
     void OnActiveConnect(short revents);
     void BeginReceive();
     void OnData(short revents);
-    void FinishTransfer(bool ok, const std::string& reason);
+    // True when the slot was stored.
+    bool FinishTransfer(bool ok, const std::string& reason);
+    std::filesystem::path PartPath() const;
     void ResetData();
 
     UniqueFd control_;
@@ -63,6 +65,12 @@ private:
     UniqueFd file_;
     std::size_t received_ = 0;
     EventLoop::TimerId dataTimer_ = 0;
+    const unsigned serial_ = NextSerial();
+
+    static unsigned NextSerial() {
+        static unsigned next = 0;
+        return ++next;
+    }
 };
 
 }  // namespace quellin::tarn

@@ -1,0 +1,84 @@
+// The received-message log as the reception thread writes it: the file is
+// kept open between datagrams, lines gather in a buffer and go out at the
+// end of every batch of datagrams, so a line is in the file within
+// milliseconds of its arrival.
+//
+// The file is reopened when the configured path changes and when it was
+// renamed or removed behind the program (log rotation): every flush that
+// comes a check interval after the last one compares the device and inode
+// at the path with those of the open file.  A file that cannot be opened or
+// written loses the lines of that flush; the failure is reported once, and
+// again only after a later flush went through.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quellin::syslogd {
+
+// Whether the log is being written; a change is reported to whoever shows it.
+struct LogWriteStatus {
+    bool failing = false;
+    std::string path;    // CP932, as configured
+    std::string reason;  // the system's text for the error, when failing
+
+    bool operator==(const LogWriteStatus&) const = default;
+};
+
+class LogWriter {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Options {
+        // Buffered bytes that make a flush before the batch ends.
+        std::size_t bufferLimit = 1 << 20;
+        // How often a flush looks whether the file was moved away.
+        std::chrono::milliseconds checkInterval{50};
+    };
+
+    LogWriter(std::function<void(const LogWriteStatus&)> onStatusChange, Options options);
+    explicit LogWriter(std::function<void(const LogWriteStatus&)> onStatusChange = {})
+        : LogWriter(std::move(onStatusChange), Options{}) {}
+    ~LogWriter();
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+
+    // The path (CP932) of the lines appended from now on.  Lines buffered
+    // for the previous path are written there first.
+    void SetPath(std::string_view path);
+    const std::string& path() const { return path_; }
+
+    // The buffer a line is appended to, then LineAppended: the line end is
+    // added here.
+    std::string& buffer() { return buffer_; }
+    void LineAppended();
+
+    // Writes what is buffered.  Nothing buffered: nothing happens.
+    void Flush();
+    // Writes what is buffered and closes the file (logging switched off).
+    void Close();
+
+    // True while the last flush failed.
+    bool failing() const { return failing_; }
+
+private:
+    bool OpenFile();
+    bool MovedAway() const;
+    void CloseFile();
+    void Report(bool failing, int error);
+
+    std::function<void(const LogWriteStatus&)> onStatusChange_;
+    Options options_;
+    std::string path_;
+    std::string buffer_;
+    int fd_ = -1;
+    std::uint64_t device_ = 0;
+    std::uint64_t inode_ = 0;
+    Clock::time_point lastCheck_{};
+    bool failing_ = false;
+};
+
+}  // namespace quellin::syslogd
