@@ -8,6 +8,7 @@
 #include "device_identity.h"
 #include "firmware_image.h"
 #include "folder_lock.h"
+#include "installation_layout.h"
 #include "json_line.h"
 #include "maintenance.h"
 #include "maintenance_runner.h"
@@ -370,7 +371,7 @@ private:
     }
 
     int CannotSave(const Installation& installation) {
-        return Fail("cannot write " + cp932::ToUtf8Lossy(installation.home) + "base.db");
+        return Fail("cannot write " + cp932::ToUtf8Lossy(installation.app.registryPath()));
     }
 
     int Identify() {
@@ -433,11 +434,11 @@ private:
     int Devices() {
         if (!in_.operands.empty())
             return Usage("devices takes no names");
-        const std::string home = Home();
-        const ConsoleSettings settings = ReadConsoleSettings(home);
+        const InstallationLayout layout(Home());
+        const ConsoleSettings settings = ReadConsoleSettings(layout.folder());
         CList<CBase> devices;
-        if (!LoadDevices(cp932::ToPath(home + "./base.db"), devices, settings.maxRows))
-            return Fail("cannot read " + cp932::ToUtf8Lossy(home) + "base.db");
+        if (!LoadDevices(cp932::ToPath(layout.registry()), devices, settings.maxRows))
+            return Fail("cannot read " + cp932::ToUtf8Lossy(layout.registry()));
         out_ << "row\tname\taddress\tlast config\tlast firmware\tlast log\tnext log\n";
         for (const CBase& d : devices) {
             if (d.name.empty())

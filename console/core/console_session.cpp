@@ -11,8 +11,8 @@ ConsoleSession::ConsoleSession(const std::string& programFolder, ConsoleSeams se
       router_(app_, timings),
       runner_(router_, reporter_, questions_, seams.waiter),
       scheduler_(book_, runner_, busy_, [this] { return book_.Save(); }),
-      syslog_(app_.programFolder(), reporter_, seams.processes),
-      webService_(app_.programFolder(), reporter_, seams.services),
+      syslog_(app_.layout().syslogProgram(), reporter_, seams.processes),
+      webService_(app_.layout(), reporter_, seams.services),
       mainWindow_(book_, reporter_) {}
 
 void ConsoleSession::Start() {

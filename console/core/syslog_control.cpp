@@ -21,9 +21,8 @@ bool SystemProcessControl::AskToQuit(int pid) {
     return ::kill(pid, SIGTERM) == 0;
 }
 
-SyslogControl::SyslogControl(std::string programFolder, Reporter& reporter,
-                             ProcessControl& processes)
-    : programFolder_(std::move(programFolder)), reporter_(reporter), processes_(processes) {}
+SyslogControl::SyslogControl(std::string program, Reporter& reporter, ProcessControl& processes)
+    : program_(std::move(program)), reporter_(reporter), processes_(processes) {}
 
 void SyslogControl::Wait(std::chrono::milliseconds wait) {
     if (sleep_) {
@@ -36,7 +35,7 @@ void SyslogControl::Wait(std::chrono::milliseconds wait) {
 void SyslogControl::StartSyslogServer() {
     if (running_)
         return;
-    if (processes_.Start(cp932::ToPath(programFolder_ + "syslog/Syslogd").string())) {
+    if (processes_.Start(cp932::ToPath(program_).string())) {
         running_ = true;
         reporter_.Report(kToolName, cp932::Jp("システムログサーバを起動しました。"), MSG_LOG);
     } else {

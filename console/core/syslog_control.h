@@ -31,9 +31,10 @@ inline constexpr char kSyslogdName[] = "Syslogd";
 
 class SyslogControl {
 public:
-    SyslogControl(std::string programFolder, Reporter& reporter, ProcessControl& processes);
+    // program: the installation's Syslogd.
+    SyslogControl(std::string program, Reporter& reporter, ProcessControl& processes);
 
-    // Menu 137: starts program folder + "syslog/Syslogd".
+    // Menu 137: starts the installation's Syslogd.
     void StartSyslogServer();
     // Menu 138, exit and session end: true when Syslogd is gone or was not
     // believed running.
@@ -54,7 +55,7 @@ public:
 private:
     void Wait(std::chrono::milliseconds wait);
 
-    std::string programFolder_;
+    std::string program_;
     Reporter& reporter_;
     ProcessControl& processes_;
     int lastPid_ = -1;

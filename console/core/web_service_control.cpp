@@ -4,11 +4,11 @@
 
 namespace quellin::console {
 
-WebServiceControl::WebServiceControl(const std::string& programFolder, Reporter& reporter,
+WebServiceControl::WebServiceControl(const InstallationLayout& layout, Reporter& reporter,
                                      ServiceManager& services)
     : reporter_(reporter),
       services_(services),
-      runServiceCommand_("\"" + programFolder + "httpd/bin/httpd\" -k runservice") {}
+      runServiceCommand_("\"" + layout.httpdProgram() + "\" -k runservice") {}
 
 void WebServiceControl::RemoveLeftOver(When when) {
     if (StopAndDeleteService(services_, kWebServiceName, runServiceCommand_, 120,

@@ -4,6 +4,7 @@
 // minute) and deleted.  The console never starts the web server.
 #pragma once
 
+#include "installation_layout.h"
 #include "report.h"
 #include "service_manager.h"
 
@@ -17,8 +18,7 @@ inline constexpr char kWebServiceName[] = "NXR_HTTPD";
 
 class WebServiceControl {
 public:
-    // programFolder ends in "/".
-    WebServiceControl(const std::string& programFolder, Reporter& reporter,
+    WebServiceControl(const InstallationLayout& layout, Reporter& reporter,
                       ServiceManager& services);
 
     enum class When { kStartUp, kSessionEnd };

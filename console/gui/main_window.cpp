@@ -234,7 +234,7 @@ void CNEXORADlg::openMaintenance(int row) {
 void CNEXORADlg::onHelp() {
     if (!isPlainEnabled(kCmdHelp))
         return;
-    openHelp_(FromCp932(session_.app().programFolder() + "/Quellin_tool.html"));
+    openHelp_(FromCp932(session_.app().layout().helpPage()));
 }
 
 void CNEXORADlg::onAbout() {
