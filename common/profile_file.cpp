@@ -303,10 +303,6 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
     return std::move(content).str();
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    return ReplaceFileContent(path, bytes);
-}
-
 std::string ProfileFile::GetString(std::string_view section, std::string_view key,
                                    std::string_view defaultValue, std::size_t bufferSize) const {
     std::string value(defaultValue);
@@ -333,7 +329,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) const {
     ProfileDocument doc(ReadWholeFile(path_).value_or(std::string()));
     doc.Set(section, key, value);
-    return WriteFileAtomically(path_, doc.Bytes());
+    return ReplaceFile(path_, doc.Bytes());
 }
 
 }  // namespace quellin

@@ -2,11 +2,8 @@
 
 #include "clock.h"
 #include "codec.h"
-#include "file_descriptor.h"
+#include "file_replacement.h"
 #include "image_folder.h"
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <thread>
@@ -23,15 +20,6 @@ std::string WithoutDashes(std::string text) {
 
 bool Newer(std::int32_t major, std::int32_t minor, const DeviceIdentity& than) {
     return major > than.major || (major == than.major && minor > than.minor);
-}
-
-// Writes the bytes as received: the router's CR LF lines stay CR LF.
-bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.valid())
-        return false;
-    const bool written = WriteAll(fd.get(), bytes);
-    return fd.Close() && written;
 }
 
 // The image model as the search compares it: without dashes, an alias
@@ -273,7 +261,9 @@ Outcome RouterMaintenance::CollectLog(const OperationContext& context) {
         return collected;
     const std::string stamp = FormatLocalTime(CurrentClock().Now(), "%Y%m%d%H%M%S");
     const std::string path = app_.settings().logDir + "/" + target.name + "-" + stamp + ".log";
-    if (!WriteWholeFile(cp932::ToPath(path), output.text))
+    // The bytes as received: the router's CR LF lines stay CR LF.  A second
+    // collection within the same second replaces the first.
+    if (!ReplaceFile(cp932::ToPath(path), output.text))
         return Outcome::Failed("ログ採取結果の書込みに失敗しました。", ReasonOfFile(path, errno));
     return {};
 }
