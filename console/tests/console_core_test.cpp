@@ -1,5 +1,7 @@
 #include "console_app.h"
+#include "console_session.h"
 #include "device_book.h"
+#include "fake_processes.h"
 #include "main_window_logic.h"
 #include "report.h"
 
@@ -205,6 +207,33 @@ TEST_F(SelectionTest, ExitIsLogged) {
     logic_->LogExit();
     EXPECT_NE(ToolLog().find(",Quellin_tool," + Sjis("ツールを終了しました。") + "\r\n"),
               std::string::npos);
+}
+
+// The console's start-up work, done by the session before any window
+// exists: base.db padded and loaded, a left-over web service removed, past
+// schedules dropped, in that order in the log.
+TEST_F(ConsoleCoreTest, SessionStartDoesTheStartUpWork) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=3\r\n");
+    WriteFile(dir / "base.db", "r1,10.0.0.1,,,,,0,0,0,1491038000,600,2\r\n");
+    OperationWaiter waiter;
+    FakeProcessControl processes;
+    FakeServiceManager services;
+    ConsoleSession session(dir.folder(), {boxes_, waiter, processes, services});
+    services.services["NXR_HTTPD"] = {session.webService().runServiceCommand()};
+    session.webService().setSleep([](std::chrono::milliseconds) {});
+    EXPECT_EQ(session.book().rowCount(), 0) << "nothing is loaded before the start";
+    session.Start();
+    ASSERT_EQ(session.book().rowCount(), 3);
+    EXPECT_EQ(session.book().devices()[0].logInterval, 0) << "the past schedule is dropped";
+    EXPECT_TRUE(services.services.empty());
+    EXPECT_EQ(ReadFile(dir / "base.db"),
+              "r1,10.0.0.1,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n");
+    EXPECT_EQ(ToolLog(), "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") +
+                             "\r\n2017/04/01 09:30:00,Quellin_tool," +
+                             Sjis("[ツール起動時にサービス検知] 導入サーバを停止しました。") +
+                             "\r\n");
+    session.Exit();
+    EXPECT_NE(ToolLog().find(Sjis("ツールを終了しました。")), std::string::npos);
 }
 
 }  // namespace
