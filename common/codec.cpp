@@ -126,6 +126,17 @@ std::optional<std::size_t> ByteLength(std::string_view utf8) {
     return bytes->size();
 }
 
+std::string_view Head(std::string_view text, std::size_t maxBytes) {
+    std::size_t end = 0;
+    while (end < text.size()) {
+        const std::size_t next = end + CharacterLength(text, end);
+        if (next > maxBytes)
+            break;
+        end = next;
+    }
+    return text.substr(0, end);
+}
+
 std::string Jp(std::string_view utf8) {
     auto bytes = FromUtf8(utf8);
     if (!bytes) {

@@ -29,6 +29,10 @@ std::string ToUtf8Lossy(std::string_view cp932);
 // Number of CP932 bytes the UTF-8 text takes; nullopt without a CP932 form.
 std::optional<std::size_t> ByteLength(std::string_view utf8);
 
+// The start of the text, at most maxBytes long, that ends where a character
+// ends: a two-byte character at the cut is left out whole, never halved.
+std::string_view Head(std::string_view text, std::size_t maxBytes);
+
 // A UTF-8 literal of the program's own (messages, captions, keys) as CP932.
 // The program's literals are all representable; one that is not is a
 // programming error and aborts.

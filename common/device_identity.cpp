@@ -153,11 +153,15 @@ namespace {
 
 template <typename Parse>
 int Query(const std::string& address, const std::string& user, const std::string& password,
-          const std::string& command, const TelnetOptions& options, Parse parse) {
+          const std::string& command, const TelnetOptions& options, TelnetFailure* failure,
+          Parse parse) {
     CTelnetSession session(options);
     CommandOutput output;
-    if (session.RunCommand(address, user, password, command, &output, 0) < 0)
+    if (session.RunCommand(address, user, password, command, &output, 0) < 0) {
+        if (failure != nullptr && session.LastFailure())
+            *failure = *session.LastFailure();
         return -1;
+    }
     return parse(output.text) == 0 ? 0 : -2;
 }
 
@@ -171,10 +175,11 @@ int QuerySystemInformation(const std::string& address, const std::string& user,
 
 int QuerySystemInformation(const std::string& address, const std::string& user,
                            const std::string& password, DeviceIdentity& identity,
-                           SystemInformationRules rules, const TelnetOptions& options) {
+                           SystemInformationRules rules, const TelnetOptions& options,
+                           TelnetFailure* failure) {
     identity = DeviceIdentity{};
     return Query(
-        address, user, password, "show system information", options,
+        address, user, password, "show system information", options, failure,
         [&](const std::string& text) { return ParseSystemInformation(text, identity, rules); });
 }
 
@@ -186,7 +191,7 @@ int QueryIdInfo(const std::string& address, const std::string& user, const std::
 int QueryIdInfo(const std::string& address, const std::string& user, const std::string& password,
                 DeviceIdentity& identity, const TelnetOptions& options) {
     identity = DeviceIdentity{};
-    return Query(address, user, password, "idinfo -c", options,
+    return Query(address, user, password, "idinfo -c", options, nullptr,
                  [&](const std::string& text) { return ParseIdInfo(text, identity); });
 }
 

@@ -53,17 +53,20 @@ int ParseSystemInformation(std::string_view text, DeviceIdentity& identity,
 int ParseIdInfo(std::string_view text, DeviceIdentity& identity);
 
 struct TelnetOptions;
+struct TelnetFailure;
 
 // Identifies the router at the dotted IPv4 address with one telnet dialogue
 // ("show system information"): 0 identified, -1 the dialogue failed, -2 the
 // answer lacked one of the three values.  An empty user or password is sent
-// as an empty line.  Without options: port 23, 5 s receive timeout.
+// as an empty line.  Without options: port 23, 5 s receive timeout.  With
+// `failure`, a failed dialogue leaves its description there.
 int QuerySystemInformation(const std::string& address, const std::string& user,
                            const std::string& password, DeviceIdentity& identity,
                            SystemInformationRules rules);
 int QuerySystemInformation(const std::string& address, const std::string& user,
                            const std::string& password, DeviceIdentity& identity,
-                           SystemInformationRules rules, const TelnetOptions& options);
+                           SystemInformationRules rules, const TelnetOptions& options,
+                           TelnetFailure* failure = nullptr);
 
 // The same with "idinfo -c", for devices that answer it.
 int QueryIdInfo(const std::string& address, const std::string& user, const std::string& password,

@@ -1,5 +1,6 @@
 #include "device_registry.h"
 
+#include "file_replacement.h"
 #include "leading_number.h"
 #include "profile_file.h"
 #include "text_lines.h"
@@ -124,7 +125,7 @@ bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, in
         bytes += row;
         bytes += "\r\n";
     }
-    return WriteFileAtomically(path, bytes);
+    return ReplaceFile(path, bytes);
 }
 
 bool IsAccessIdUnique(const std::filesystem::path& path, const std::string& accessId, int ownRow) {

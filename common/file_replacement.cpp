@@ -47,11 +47,20 @@ bool ProcessExists(long long pid) {
 
 }  // namespace
 
-FileReplacement::FileReplacement(std::filesystem::path target) : target_(std::move(target)) {
-    fd_ = UniqueFd(::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                          S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH));
-    unnamed_ = fd_.valid();
-    if (!fd_.valid() && FileSystemLacksUnnamedFiles(errno)) {
+FileReplacement::FileReplacement(std::filesystem::path target, std::filesystem::path temporary)
+    : target_(std::move(target)), fixed_(!temporary.empty()) {
+    if (fixed_) {
+        fd_ = UniqueFd(::open(temporary.c_str(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                              S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH));
+        if (fd_.valid())
+            named_ = std::move(temporary);
+    } else {
+        fd_ = UniqueFd(::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
+                              S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH));
+        unnamed_ = fd_.valid();
+    }
+    if (!fixed_ && !fd_.valid() && FileSystemLacksUnnamedFiles(errno)) {
         for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
             std::filesystem::path name = TemporaryName(target_);
             // A name planted in the folder, link or not, is never opened.
@@ -75,7 +84,7 @@ FileReplacement::FileReplacement(std::filesystem::path target) : target_(std::mo
 }
 
 FileReplacement::~FileReplacement() {
-    if (!named_.empty())
+    if (!named_.empty() && !keep_)
         ::unlink(named_.c_str());
 }
 
@@ -128,8 +137,11 @@ bool FileReplacement::Replace() {
     }
     if (::rename(named_.c_str(), target_.c_str()) != 0) {
         const int error = errno;
-        ::unlink(named_.c_str());
-        named_.clear();
+        keep_ = fixed_;
+        if (!keep_) {
+            ::unlink(named_.c_str());
+            named_.clear();
+        }
         errno = error;
         return false;
     }
@@ -137,10 +149,19 @@ bool FileReplacement::Replace() {
     return true;
 }
 
-bool ReplaceFileContent(const std::filesystem::path& target, std::string_view bytes) {
-    FileReplacement replacement(target);
-    return replacement.valid() && WriteAll(replacement.fd(), bytes) && replacement.Finish() &&
-           replacement.Replace();
+bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
+                 const ReplaceOptions& options) {
+    ReplaceFailure failed = ReplaceFailure::kNone;
+    FileReplacement replacement(target, options.temporary);
+    if (!replacement.valid())
+        failed = ReplaceFailure::kTemporaryFile;
+    else if (!WriteAll(replacement.fd(), bytes) || !replacement.Finish())
+        failed = ReplaceFailure::kWrite;
+    else if (!replacement.Replace())
+        failed = ReplaceFailure::kRename;
+    if (options.failure != nullptr)
+        *options.failure = failed;
+    return failed == ReplaceFailure::kNone;
 }
 
 int RemoveStaleReplacements(const std::filesystem::path& target) {

@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "codec.h"
+#include "installation_layout.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,7 +20,8 @@ std::string FormatOperationLogLine(std::int64_t time, const std::string& name,
 void WriteOperationLog(const std::string& name, const std::string& baseFolder,
                        const std::string& message) {
     std::string line = FormatOperationLogLine(CurrentClock().Now(), name, message);
-    std::string folder = baseFolder + "/log";
+    const std::string folder =
+        InstallationLayout(baseFolder).Joined(InstallationLayout::kLogFolder);
     auto folderPath = cp932::ToPath(folder);
     // One level only: the base folder itself must exist.
     if (::mkdir(folderPath.c_str(), 0777) != 0 && errno != EEXIST)

@@ -303,10 +303,6 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path) {
     return std::move(content).str();
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    return ReplaceFileContent(path, bytes);
-}
-
 std::string ProfileFile::GetString(std::string_view section, std::string_view key,
                                    std::string_view defaultValue, std::size_t bufferSize) const {
     std::string value(defaultValue);
@@ -316,18 +312,7 @@ std::string ProfileFile::GetString(std::string_view section, std::string_view ke
     }
     if (bufferSize == 0)
         return {};
-    if (value.size() > bufferSize - 1) {
-        std::size_t cut = 0;
-        for (std::size_t i = 0; i < bufferSize - 1;) {
-            std::size_t width = cp932::IsLeadByte(static_cast<unsigned char>(value[i])) ? 2 : 1;
-            if (i + width > bufferSize - 1)
-                break;
-            i += width;
-            cut = i;
-        }
-        value.resize(cut);
-    }
-    return value;
+    return std::string(cp932::Head(value, bufferSize - 1));
 }
 
 int ProfileFile::GetInt(std::string_view section, std::string_view key, int defaultValue) const {
@@ -344,7 +329,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) const {
     ProfileDocument doc(ReadWholeFile(path_).value_or(std::string()));
     doc.Set(section, key, value);
-    return WriteFileAtomically(path_, doc.Bytes());
+    return ReplaceFile(path_, doc.Bytes());
 }
 
 }  // namespace quellin

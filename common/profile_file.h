@@ -15,6 +15,8 @@
 //    byte; written lines end in CR LF; LF-only files are read as well.
 #pragma once
 
+#include "file_replacement.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -86,9 +88,10 @@ int ParseProfileInt(std::string_view text);
 // Reads a whole file into memory; nullopt when it cannot be opened.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
-// Replaces a file through a temporary file in the same folder and a rename,
-// so that readers see either the old or the new content, never a mix
-// (a FileReplacement).
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// The older name of ReplaceFile (file_replacement.h), still used by
+// Syslogd's settings writer.
+inline bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
+    return ReplaceFile(path, bytes);
+}
 
 }  // namespace quellin

@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "codec.h"
+#include "installation_layout.h"
 #include "profile_file.h"
 
 namespace quellin {
@@ -20,19 +21,20 @@ int TelnetDeadline(const ProfileFile& ini) {
 }  // namespace
 
 ConsoleSettings ReadConsoleSettings(const std::string& programFolder, bool* maxRowsOverLimit) {
-    ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
+    const InstallationLayout layout(programFolder);
+    ProfileFile ini(cp932::ToPath(layout.settingsFile()));
     std::string trimmed = programFolder;
     if (!trimmed.empty())
         trimmed.pop_back();
 
     ConsoleSettings s;
-    s.firmDir = ini.GetString(kSettingsSection, "FIRMDIR", programFolder + "firmware");
-    s.logDir = ini.GetString(kSettingsSection, "LOGDIR", programFolder + "log");
+    s.firmDir = ini.GetString(kSettingsSection, "FIRMDIR", layout.firmwareFolder());
+    s.logDir = ini.GetString(kSettingsSection, "LOGDIR", layout.logFolder());
     s.port = ini.GetInt(kSettingsSection, "PORT", 80);
     s.loginId = ini.GetString(kSettingsSection, "LOGINID", "admin");
     s.telnetDeadline = TelnetDeadline(ini);
     s.httpdConf =
-        ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
+        ini.GetString(kSettingsSection, "HTTPDCONF", layout.Joined(InstallationLayout::kHttpdConf));
     s.serverDir = ini.GetString(kSettingsSection, "SVRINSDIR", trimmed);
     s.maxRows =
         LimitMaxRows(ini.GetInt(kSettingsSection, "MAXROWS", kDefaultMaxRows), maxRowsOverLimit);
@@ -42,7 +44,7 @@ ConsoleSettings ReadConsoleSettings(const std::string& programFolder, bool* maxR
 }
 
 bool WriteConsoleSettings(const std::string& programFolder, const ConsoleSettings& s) {
-    ProfileFile ini(cp932::ToPath(programFolder + "NEXORA.INI"));
+    ProfileFile ini(cp932::ToPath(InstallationLayout(programFolder).settingsFile()));
     bool ok = ini.WriteString(kSettingsSection, "FIRMDIR", s.firmDir);
     ok = ini.WriteString(kSettingsSection, "LOGDIR", s.logDir) && ok;
     ok = ini.WriteString(kSettingsSection, "PORT", std::to_string(s.port)) && ok;

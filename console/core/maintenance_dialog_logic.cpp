@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "codec.h"
+#include "device_book.h"
 
 #include <cstdio>
 
@@ -25,59 +26,6 @@ std::string ScheduleDigits(int year, int month, int day, int hour, int minute) {
     return digits;
 }
 
-MaintenanceDialogLogic::MaintenanceDialogLogic(CBase& device, Maintenance& maintenance,
-                                               Reporter& reporter, OperationWaiter& waiter,
-                                               BusyFlag& busy, std::function<void()> saveAndRefresh)
-    : device_(device),
-      maintenance_(maintenance),
-      reporter_(reporter),
-      waiter_(waiter),
-      busy_(busy),
-      saveAndRefresh_(std::move(saveAndRefresh)) {}
-
-std::string MaintenanceDialogLogic::Caption() const {
-    return cp932::Jp("メンテナンス   < ") + device_.name + " >";
-}
-
-const MaintenanceStep& StepFor(MaintenanceAction action) {
-    static const MaintenanceStep kSteps[] = {
-        {"即時反映を開始しました。", "即時反映を終了しました。", &CBase::lastConfigTransfer, true,
-         false},
-        {"構成定義のスケジュール反映を開始しました。", "構成定義のスケジュール反映を終了しました。",
-         &CBase::lastConfigTransfer, true, true},
-        {"ソフトウェア更新を開始しました。", "ソフトウェア更新を終了しました。",
-         &CBase::lastFirmwareUpdate, false, false},
-        {"ソフトウェアのスケジュール実行を開始しました。",
-         "ソフトウェアのスケジュール実行を終了しました。", &CBase::lastFirmwareUpdate, false, true},
-        {"ログ採取を開始しました。", "ログ採取を終了しました。", &CBase::lastLogCollection, false,
-         false},
-    };
-    return kSteps[static_cast<int>(action)];
-}
-
-int RunMaintenance(Maintenance& maintenance, MaintenanceAction action,
-                   const MaintenanceTarget& target, bool unattended) {
-    const bool scheduled = StepFor(action).scheduled;
-    switch (action) {
-        case MaintenanceAction::kApplyNow:
-        case MaintenanceAction::kApplyScheduled:
-            return maintenance.ApplyConfig(target, scheduled, unattended) ? 1 : -1;
-        case MaintenanceAction::kUpdateNow:
-        case MaintenanceAction::kUpdateScheduled:
-            switch (maintenance.UpdateSoftware(target, scheduled, unattended)) {
-                case kUpdateNoNewer:
-                    return 0;
-                case kUpdateFailed:
-                    return -1;
-                default:
-                    return 1;
-            }
-        case MaintenanceAction::kCollectNow:
-            return maintenance.CollectLog(target, unattended) ? 1 : -1;
-    }
-    return -1;
-}
-
 int IntervalSecondsOf(const std::string& text) {
     for (const ListChoice& c : LogIntervalTable)
         if (text == c.text)
@@ -92,39 +40,33 @@ int CountOf(const std::string& text) {
     return 0;
 }
 
-bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime) {
+MaintenanceDialogLogic::MaintenanceDialogLogic(CBase& device, const MaintenanceRunner& runner,
+                                               Questions& questions, Reporter& reporter,
+                                               BusyFlag& busy, std::function<void()> saveAndRefresh)
+    : device_(device),
+      runner_(runner),
+      questions_(questions),
+      reporter_(reporter),
+      busy_(busy),
+      saveAndRefresh_(std::move(saveAndRefresh)) {}
+
+std::string MaintenanceDialogLogic::Caption() const {
+    return cp932::Jp("メンテナンス   < ") + device_.name + " >";
+}
+
+bool MaintenanceDialogLogic::Run(Operation operation, const std::string& scheduleTime) {
     BusyFlag::Guard guard(busy_);
     if (!guard.taken())
         return false;
-    const MaintenanceStep& step = StepFor(action);
-    const MaintenanceTarget target =
-        TargetFor(device_, step.scheduled ? scheduleTime : std::string());
-
-    if (!maintenance_.CheckAddress(target, false))
-        return false;
-    if (step.needsConfig && !maintenance_.CheckConfigFile(target, false))
-        return false;
-    reporter_.Report(device_.name, cp932::Jp(step.opening), MSG_LOG);
-
-    bool ok = false;
-    waiter_.Run([&] {
-        if (action == Action::kUpdateNow || action == Action::kUpdateScheduled) {
-            // Only a finished update counts here; a declined one or no
-            // newer software leaves the stamp alone.
-            ok = maintenance_.UpdateSoftware(target, step.scheduled, false) == kUpdateDone;
-        } else {
-            ok = RunMaintenance(maintenance_, action, target, false) == 1;
-        }
-    });
-    if (!ok)
-        return false;
-    device_.*step.stamp = CurrentClock().Now();
-    saveAndRefresh_();
-    // The new time is on show while the closing message is.
-    if (showStamp_)
-        showStamp_();
-    reporter_.Report(device_.name, cp932::Jp(step.closing), MSG_LOG | MSG_BOX);
-    return true;
+    // The new time is saved and on show while the closing message is.
+    return runner_
+        .Run(device_, operation, RunMode::kAttended, scheduleTime,
+             [this] {
+                 saveAndRefresh_();
+                 if (showStamp_)
+                     showStamp_();
+             })
+        .done();
 }
 
 std::optional<int> MaintenanceDialogLogic::intervalIndex() const {
@@ -158,23 +100,16 @@ std::string MaintenanceDialogLogic::scheduleButtonText() const {
 void MaintenanceDialogLogic::ToggleSchedule(const std::string& intervalText,
                                             const std::string& countText) {
     if (!scheduleRegistered()) {
-        const int interval = IntervalSecondsOf(intervalText);
-        device_.nextLogCollection = CurrentClock().Now() + interval;
-        device_.logInterval = interval;
-        device_.logRepeatCount = CountOf(countText);
+        DeviceBook::SetLogSchedule(device_, CurrentClock().Now(), IntervalSecondsOf(intervalText),
+                                   CountOf(countText));
         saveAndRefresh_();
         reporter_.Report(device_.name, cp932::Jp("ログ採取のスケジュール実行を終了しました。"),
                          MSG_LOG | MSG_BOX);
         return;
     }
-    MsgAnswer answer =
-        reporter_.Ask(cp932::Jp("ログ採取のスケジュールを削除します。よろしいですか？"),
-                      MsgButtons::YesNo, MsgAnswer::No);
-    if (answer != MsgAnswer::Yes)
+    if (!questions_.ConfirmDeletion(Deletion::kLogSchedule, device_.name).yes)
         return;
-    device_.nextLogCollection = 0;
-    device_.logInterval = 0;
-    device_.logRepeatCount = 0;
+    DeviceBook::ClearLogSchedule(device_);
     saveAndRefresh_();
     reporter_.Report(device_.name, cp932::Jp("ログ採取のスケジュールを削除しました。"),
                      MSG_LOG | MSG_BOX);

@@ -6,6 +6,8 @@
 // enables the timer.
 #pragma once
 
+#include "installation_layout.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -13,7 +15,7 @@
 
 namespace quellin::setup {
 
-inline constexpr const char* kUnitFolder = "systemd";
+inline constexpr const char* kUnitFolder = InstallationLayout::kUnitFolder;
 inline constexpr const char* kBackupService = "quellin-backup.service";
 inline constexpr const char* kBackupTimer = "quellin-backup.timer";
 inline constexpr std::string_view kFolderMarker = "@QUELLIN_FOLDER@";

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "desktop_entry.h"
+#include "installation_layout.h"
 #include "process_launcher.h"
 
 #include <sys/types.h>
@@ -24,9 +25,9 @@ inline constexpr const char* kDefaultWebServerUser = "www-data";
 // The folders the group's members write: the operation logs, the
 // configuration files that base.db names, and the configuration history
 // that quellin's backups keep.
-inline constexpr const char* kLogFolder = "log";
-inline constexpr const char* kConfigFolder = "config";
-inline constexpr const char* kHistoryFolder = "history";
+inline constexpr const char* kLogFolder = InstallationLayout::kLogFolder;
+inline constexpr const char* kConfigFolder = InstallationLayout::kConfigFolder;
+inline constexpr const char* kHistoryFolder = InstallationLayout::kHistoryFolder;
 
 // The user of the first User directive of httpd.conf (CR LF or LF lines,
 // comment lines skipped, quotes removed); the default without one.
