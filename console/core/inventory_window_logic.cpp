@@ -81,8 +81,9 @@ bool InventoryWindowLogic::TakeArrived() {
         if (sorted_)
             SortRows(rows_, sortColumn_, ascending_);
         else
-            std::stable_sort(rows_.begin(), rows_.end(),
-                             [](const InventoryRow& a, const InventoryRow& b) { return a.row < b.row; });
+            std::stable_sort(
+                rows_.begin(), rows_.end(),
+                [](const InventoryRow& a, const InventoryRow& b) { return a.row < b.row; });
     }
     return changed;
 }
@@ -106,7 +107,7 @@ void InventoryWindowLogic::Sort(InventoryColumn column, bool ascending) {
 
 std::optional<std::string> InventoryWindowLogic::Export(const std::string& path,
                                                         CsvEncoding encoding) const {
-    if (ReplaceFileContent(cp932::ToPath(path), InventoryCsv(rows_, encoding)))
+    if (ReplaceFile(cp932::ToPath(path), InventoryCsv(rows_, encoding)))
         return std::nullopt;
     const int error = errno;
     return cp932::Jp("CSVファイルの書込みに失敗しました。") + "\r\n" + path + ": " +

@@ -270,7 +270,7 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
         stored.kind = Stored::Kind::kUnchanged;
         std::error_code ec;
         if (!fs::exists(workingFile, ec))
-            ReplaceFileContent(workingFile, text);
+            ReplaceFile(workingFile, text);
         return stored;
     }
 
@@ -306,7 +306,7 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
 
     // The working folder and its index follow the new commit, so that git
     // finds the folder clean.
-    if (!ReplaceFileContent(workingFile, text))
+    if (!ReplaceFile(workingFile, text))
         return fail(SystemError(workingFile, errno));
     git_index* rawIndex = nullptr;
     if (git_repository_index(&rawIndex, repo) == 0) {

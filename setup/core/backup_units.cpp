@@ -37,7 +37,7 @@ std::error_code FillInBackupUnits(const fs::path& installFolder) {
         auto text = ReadWholeFile(unit);
         if (!text)
             return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
-        if (!ReplaceFileContent(unit, FillInFolder(*text, installFolder)))
+        if (!ReplaceFile(unit, FillInFolder(*text, installFolder)))
             return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
     }
     return {};
