@@ -1,6 +1,7 @@
 #include "inventory.h"
 
 #include "codec.h"
+#include "maintenance.h"
 
 #include <arpa/inet.h>
 
@@ -158,9 +159,62 @@ std::string InventoryCsv(const std::vector<InventoryRow>& rows, CsvEncoding enco
             fields.push_back(CellText(row, static_cast<InventoryColumn>(c)));
         line(fields);
     }
-    if (encoding == CsvEncoding::kUtf8)
-        return "\xEF\xBB\xBF" + cp932::ToUtf8Lossy(text);
+    switch (encoding) {
+        case CsvEncoding::kCp932:
+            return text;
+        case CsvEncoding::kUtf8:
+            return cp932::ToUtf8Lossy(text);
+        case CsvEncoding::kUtf8WithBom:
+            return "\xEF\xBB\xBF" + cp932::ToUtf8Lossy(text);
+    }
     return text;
+}
+
+InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router) {
+    InventoryRow row;
+    row.row = device.row;
+    row.name = device.name;
+    row.address = device.address;
+    row.verdict = InventoryVerdict::kUnreachable;
+    if (device.address.empty()) {
+        row.reason = cp932::Jp("IPアドレスが設定されていません。");
+        return row;
+    }
+    DeviceIdentity identity;
+    if (Outcome identified = router.Identify(TargetFor(device), identity); !identified.done()) {
+        row.reason = identified.message;
+        if (!identified.reason.empty())
+            row.reason += " " + identified.reason;
+        return row;
+    }
+    row.model = identity.model;
+    row.version = FormatVersion(identity.major, identity.minor);
+    row.startupConfig = identity.startupConfig;
+
+    const FirmwareChoice choice = router.ChooseFirmware(identity);
+    if (!choice.image.empty()) {
+        row.image = cp932::FromPath(choice.image.filename());
+        row.imageVersion = FormatVersion(choice.major, choice.minor);
+    }
+    row.reason = choice.reason;
+    switch (choice.verdict) {
+        case FirmwareChoice::Verdict::kUpdate:
+            row.verdict = choice.downgrade ? InventoryVerdict::kDowngrade
+                                           : InventoryVerdict::kUpdateAvailable;
+            break;
+        case FirmwareChoice::Verdict::kSameVersion:
+            row.verdict = InventoryVerdict::kUpToDate;
+            row.reason.clear();
+            break;
+        case FirmwareChoice::Verdict::kGated:
+            row.verdict = InventoryVerdict::kGated;
+            break;
+        case FirmwareChoice::Verdict::kNoImage:
+        case FirmwareChoice::Verdict::kFolderUnreadable:
+            row.verdict = InventoryVerdict::kNoImage;
+            break;
+    }
+    return row;
 }
 
 InventoryRun::InventoryRun(std::vector<CBase> devices, int jobs, Probe probe)

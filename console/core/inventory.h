@@ -76,10 +76,16 @@ std::string CellText(const InventoryRow& row, InventoryColumn column);
 void SortRows(std::vector<InventoryRow>& rows, InventoryColumn column, bool ascending);
 
 // The table as CSV (RFC 4180 quoting, CR LF line ends, a heading line):
-// CP932 as every file of the system, or UTF-8 (with a byte-order mark, so
-// spreadsheets take it as such) on request.
-enum class CsvEncoding { kCp932, kUtf8 };
+// CP932 as every file of the system, or UTF-8 on request, for a file with a
+// byte-order mark so that spreadsheets take it as UTF-8.
+enum class CsvEncoding { kCp932, kUtf8, kUtf8WithBom };
 std::string InventoryCsv(const std::vector<InventoryRow>& rows, CsvEncoding encoding);
+
+class RouterMaintenance;
+
+// The device's row: its identification, as every operation starts with it,
+// and the image a firmware update would choose for it now.
+InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router);
 
 // Gathers the rows of several devices, up to `jobs` at once, each on a
 // worker thread of its own; every row is handed over as soon as it is

@@ -111,7 +111,8 @@ void CInventoryDlg::Notify() {
     // Called from the workers: one pending delivery at a time.
     if (pending_.exchange(true))
         return;
-    QMetaObject::invokeMethod(this, [this] { TakeArrived(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { TakeArrived(); }, Qt::QueuedConnection);
 }
 
 void CInventoryDlg::TakeArrived() {
@@ -148,7 +149,7 @@ void CInventoryDlg::onExport() {
     if (!chosen)
         return;
     const CsvEncoding encoding =
-        ui_->id1056->isChecked() ? CsvEncoding::kUtf8 : CsvEncoding::kCp932;
+        ui_->id1056->isChecked() ? CsvEncoding::kUtf8WithBom : CsvEncoding::kCp932;
     if (auto failure = logic_->Export(cp932::FromPath(chosen->toStdString()), encoding)) {
         MessageBoxRequest request;
         request.caption = kCaption;

@@ -108,7 +108,9 @@ TEST(InventoryTableTest, CsvReadsBackInBothEncodings) {
     EXPECT_EQ(cp932[2], (std::vector<std::string>{"kobe", "127.0.0.3", "", "", "", "",
                                                   Sjis("接続不可"), away.reason}));
 
-    const std::string utf8 = InventoryCsv(rows, CsvEncoding::kUtf8);
+    EXPECT_EQ(InventoryCsv(rows, CsvEncoding::kUtf8),
+              cp932::ToUtf8Lossy(InventoryCsv(rows, CsvEncoding::kCp932)));
+    const std::string utf8 = InventoryCsv(rows, CsvEncoding::kUtf8WithBom);
     ASSERT_EQ(utf8.rfind("\xEF\xBB\xBF", 0), 0u);
     const auto lines = ParseCsv(utf8.substr(3));
     ASSERT_EQ(lines.size(), 3u);
