@@ -3,7 +3,6 @@
 #include "app_icon.h"
 #include "codec.h"
 #include "file_dialogs.h"
-#include "message_box.h"
 #include "qt_text.h"
 #include "report.h"
 #include "ui_inventory_window.h"
@@ -56,13 +55,13 @@ void InventoryModel::reload() {
 }
 
 CInventoryDlg::CInventoryDlg(std::unique_ptr<InventoryWindowLogic> logic, FileDialogs& files,
-                             MessageBoxes& boxes,
+                             Reporter& reporter,
                              std::function<void(const std::string&)> openMaintenance,
                              QWidget* parent)
     : QDialog(parent),
       logic_(std::move(logic)),
       files_(files),
-      boxes_(boxes),
+      reporter_(reporter),
       openMaintenance_(std::move(openMaintenance)),
       ui_(std::make_unique<Ui::CInventoryDlg>()) {
     ui_->setupUi(this);
@@ -150,13 +149,8 @@ void CInventoryDlg::onExport() {
         return;
     const CsvEncoding encoding =
         ui_->id1056->isChecked() ? CsvEncoding::kUtf8WithBom : CsvEncoding::kCp932;
-    if (auto failure = logic_->Export(cp932::FromPath(chosen->toStdString()), encoding)) {
-        MessageBoxRequest request;
-        request.caption = kCaption;
-        request.text = *failure;
-        request.icon = MsgIcon::Exclamation;
-        boxes_.Show(request);
-    }
+    if (auto failure = logic_->Export(cp932::FromPath(chosen->toStdString()), encoding))
+        reporter_.Report(kToolName, *failure, MSG_BOX);
 }
 
 void CInventoryDlg::onMaintenance() {
@@ -165,11 +159,7 @@ void CInventoryDlg::onMaintenance() {
     if (selection && selection->hasSelection())
         device = logic_->DeviceAt(selection->selectedRows().value(0).row());
     if (!device) {
-        MessageBoxRequest request;
-        request.caption = kCaption;
-        request.text = cp932::Jp("装置が選択されていません。");
-        request.icon = MsgIcon::Exclamation;
-        boxes_.Show(request);
+        reporter_.Report(kToolName, cp932::Jp("装置が選択されていません。"), MSG_BOX);
         return;
     }
     if (openMaintenance_)

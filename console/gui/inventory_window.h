@@ -19,10 +19,11 @@ class CInventoryDlg;
 
 namespace quellin {
 class FileDialogs;
-class MessageBoxes;
 }  // namespace quellin
 
 namespace quellin::console {
+
+class Reporter;
 
 class InventoryModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -48,7 +49,7 @@ public:
     // openMaintenance: opens the maintenance dialog on the device of that
     // name (CP932).
     CInventoryDlg(std::unique_ptr<InventoryWindowLogic> logic, FileDialogs& files,
-                  MessageBoxes& boxes, std::function<void(const std::string&)> openMaintenance,
+                  Reporter& reporter, std::function<void(const std::string&)> openMaintenance,
                   QWidget* parent = nullptr);
     ~CInventoryDlg() override;
 
@@ -67,7 +68,7 @@ private:
 
     std::unique_ptr<InventoryWindowLogic> logic_;
     FileDialogs& files_;
-    MessageBoxes& boxes_;
+    Reporter& reporter_;
     std::function<void(const std::string&)> openMaintenance_;
     std::unique_ptr<Ui::CInventoryDlg> ui_;
     InventoryModel* model_ = nullptr;
