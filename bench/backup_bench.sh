@@ -66,20 +66,22 @@ timed() {
     echo $(($(now_ms) - start))
 }
 
+commits() { git -C "$work/home/history" rev-list --count HEAD 2>/dev/null || echo "?"; }
 first_backup=$(timed backup --all)
 stored=$(grep -c ': stored' "$work/run.out" || true)
+after_first=$(commits)
 unchanged_backup=$(timed backup --all)
 unchanged=$(grep -c ': unchanged' "$work/run.out" || true)
+after_second=$(commits)
 inventory=$(timed inventory)
 if [ "$stored" -ne "$routers" ] || [ "$unchanged" -ne "$routers" ]; then
     echo "expected $routers stored and $routers unchanged, got $stored and $unchanged" >&2
     exit 1
 fi
-commits=$(git -C "$work/home/history" rev-list --count HEAD 2>/dev/null || echo "?")
 echo "routers: $routers, --jobs $jobs (initial sleep ${sleep_ms} ms, receive timeout ${timeout_ms} ms)"
 echo "first backup (every router stored):  ${first_backup} ms"
 echo "backup of unchanged routers:         ${unchanged_backup} ms"
 echo "inventory (identification):          ${inventory} ms"
-echo "commits in the history: $commits (one per router)"
+echo "commits after the first backup: $after_first, after the unchanged one: $after_second"
 awk -v b="$unchanged_backup" -v i="$inventory" \
     'BEGIN { printf "unchanged backup / inventory: %.2f\n", b / (i > 0 ? i : 1) }'
