@@ -24,11 +24,14 @@ int InventoryModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant InventoryModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= rowCount() || role != Qt::DisplayRole)
+    if (!index.isValid() || index.row() >= rowCount() ||
+        (role != Qt::DisplayRole && role != Qt::ToolTipRole))
         return {};
     const InventoryRow& row = logic_.rows()[static_cast<std::size_t>(index.row())];
-    // A reason may hold line ends; the cell shows one line.
     QString text = FromCp932(CellText(row, static_cast<InventoryColumn>(index.column())));
+    // The whole text on hovering; the cell shows it on one line.
+    if (role == Qt::ToolTipRole)
+        return text.isEmpty() ? QVariant() : QVariant(text);
     text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     text.replace(QLatin1Char('\n'), QLatin1Char(' '));
     return text;
@@ -75,7 +78,7 @@ CInventoryDlg::CInventoryDlg(std::unique_ptr<InventoryWindowLogic> logic, FileDi
     ui_->id1050->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     ui_->id1050->horizontalHeader()->setStretchLastSection(true);
     ui_->id1050->verticalHeader()->setVisible(false);
-    const int widths[kInventoryColumns] = {160, 100, 100, 80, 70, 200, 140, 200};
+    const int widths[kInventoryColumns] = {130, 95, 85, 65, 65, 190, 140, 200};
     for (int c = 0; c < kInventoryColumns; ++c)
         ui_->id1050->setColumnWidth(c, widths[c]);
 
