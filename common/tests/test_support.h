@@ -93,4 +93,8 @@ void PrintTo(const Row& row, std::ostream* os) {
 // Polls the condition every 20 ms for up to timeoutMs.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
+// The id of a process that has ended and been reaped: one that no longer
+// holds what it left behind.
+int EndedProcess();
+
 }  // namespace quellin::testing
