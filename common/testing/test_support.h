@@ -1,5 +1,9 @@
-// Helpers shared by the tests of every module.
+// Helpers shared by the tests of every module, and the fakes of the
+// platform's seams.
 #pragma once
+
+#include "fake_clock.h"
+#include "fake_message_boxes.h"
 
 #include <gtest/gtest.h>
 
