@@ -1,9 +1,10 @@
 // How long the console's main window takes to come up with a large registry
 // (MAXROWS rows), from reading the settings to the first painted window.
 #include "console_session.h"
-#include "file_dialogs.h"
+#include "fake_file_dialogs.h"
+#include "fake_message_boxes.h"
+#include "fake_service_manager.h"
 #include "main_window.h"
-#include "message_box.h"
 #include "program_folder.h"
 
 #include <QApplication>

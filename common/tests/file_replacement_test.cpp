@@ -16,6 +16,7 @@ namespace quellin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::EndedProcess;
 using testing::ReadFile;
 using testing::WriteFile;
 
@@ -29,15 +30,6 @@ protected:
         return names;
     }
 };
-
-// The id of a process that has ended and been reaped.
-pid_t EndedProcess() {
-    pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
-}
 
 TEST_F(FileReplacementTest, ReplacesWithTheOldPermissionsAndLeavesNothingElse) {
     WriteFile(dir / "a.txt", "old");

@@ -2,6 +2,7 @@
 #include "console_session.h"
 #include "device_book.h"
 #include "fake_processes.h"
+#include "fake_service_manager.h"
 #include "main_window_logic.h"
 #include "report.h"
 

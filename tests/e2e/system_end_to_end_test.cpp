@@ -8,6 +8,8 @@
 // Every operation-log line of the run is checked.
 #include "console_session.h"
 #include "device_list_model.h"
+#include "fake_file_dialogs.h"
+#include "fake_service_manager.h"
 #include "file_dialogs.h"
 #include "folder_lock.h"
 #include "installed_system.h"

@@ -1,11 +1,9 @@
 // Message boxes and questions as the cores ask for them.  The windowed
-// programs answer through Qt; tests answer through FakeMessageBoxes, which
-// records every box and replies as told.
+// programs answer through Qt; tests answer through FakeMessageBoxes
+// (fake_message_boxes.h), which records every box and replies as told.
 #pragma once
 
-#include <deque>
 #include <string>
-#include <vector>
 
 namespace quellin {
 
@@ -27,23 +25,6 @@ public:
     // Shows the box modally and returns the button pressed.  A box closed
     // without a choice answers Cancel (or No for Yes/No, Ok for a plain box).
     virtual MsgAnswer Show(const MessageBoxRequest& request) = 0;
-};
-
-class FakeMessageBoxes final : public MessageBoxes {
-public:
-    MsgAnswer Show(const MessageBoxRequest& request) override {
-        shown.push_back(request);
-        if (!answers.empty()) {
-            MsgAnswer a = answers.front();
-            answers.pop_front();
-            return a;
-        }
-        return request.defaultButton;
-    }
-
-    std::vector<MessageBoxRequest> shown;
-    // Replies in order; once used up, each box answers its default button.
-    std::deque<MsgAnswer> answers;
 };
 
 }  // namespace quellin

@@ -1,5 +1,9 @@
-// Helpers shared by the tests of every module.
+// Helpers shared by the tests of every module, and the fakes of the
+// platform's seams.
 #pragma once
+
+#include "fake_clock.h"
+#include "fake_message_boxes.h"
 
 #include <gtest/gtest.h>
 
@@ -92,5 +96,9 @@ void PrintTo(const Row& row, std::ostream* os) {
 
 // Polls the condition every 20 ms for up to timeoutMs.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// The id of a process that has ended and been reaped: one that no longer
+// holds what it left behind.
+int EndedProcess();
 
 }  // namespace quellin::testing
