@@ -4,7 +4,10 @@
 // and opens the maintenance dialog of the selected device.
 #include "inventory_window.h"
 #include "codec.h"
+#include "fake_file_dialogs.h"
+#include "fake_message_boxes.h"
 #include "fake_processes.h"
+#include "fake_service_manager.h"
 #include "file_dialogs.h"
 #include "main_window.h"
 #include "tarnsim_client.h"
