@@ -1,7 +1,10 @@
 #include "process.h"
 
+#include "file_descriptor.h"
+
 #include <dirent.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +12,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <utility>
+
+extern char** environ;
 
 namespace quellin {
 namespace {
@@ -125,6 +130,33 @@ StartResult StartDetached(const std::string& program, const std::vector<std::str
     if (got != 0)
         return {false, EIO};
     return {true, 0};
+}
+
+ProgramRun RunAndRead(const std::string& program, const std::vector<std::string>& arguments) {
+    ProgramRun run;
+    const ExecStrings argv(program, arguments);
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return run;
+    UniqueFd readEnd(fds[0]);
+    UniqueFd writeEnd(fds[1]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.get(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    writeEnd.Close();
+    if (rc != 0)
+        return run;
+    // What the program printed before a read error is still worth having.
+    ReadAll(readEnd.get(), run.output);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    run.ran = true;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 int FindProcessByName(const std::string& name) {

@@ -37,6 +37,16 @@ struct StartResult {
 StartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments,
                           const std::string& folder = {});
 
+struct ProgramRun {
+    bool ran = false;  // the program started and was waited for
+    int status = -1;   // its exit status, -1 when a signal ended it
+    std::string output;
+};
+
+// Runs the program (a path, no search, never through a shell) with the
+// arguments to its end and collects its standard output.
+ProgramRun RunAndRead(const std::string& program, const std::vector<std::string>& arguments);
+
 // The id of the first running process whose program name is exactly `name`
 // (case-sensitive), or 0.  Processes that cannot be read, and processes that
 // have ended but are not yet reaped, are skipped.

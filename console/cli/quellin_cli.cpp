@@ -233,28 +233,10 @@ private:
     bool yes_;
 };
 
-const char* OperationName(Operation operation) {
-    switch (operation) {
-        case Operation::kApplyConfig:
-        case Operation::kApplyConfigAt:
-            return "apply-config";
-        case Operation::kUpdateFirmware:
-        case Operation::kUpdateFirmwareAt:
-            return "update-firmware";
-        case Operation::kCollectLog:
-            return "collect-log";
-    }
-    return "";
-}
-
 // "ok", "unchanged (MESSAGE): REASON", "failed (MESSAGE): REASON", ...
 std::string OutcomeText(const console::Outcome& outcome) {
-    static const std::map<console::OutcomeKind, const char*> kWords = {
-        {console::OutcomeKind::kDone, "ok"},
-        {console::OutcomeKind::kNothingToDo, "unchanged"},
-        {console::OutcomeKind::kDeclined, "declined"},
-        {console::OutcomeKind::kFailed, "failed"}};
-    std::string text = kWords.at(outcome.kind);
+    constexpr const char* kWords[] = {"ok", "unchanged", "declined", "failed"};
+    std::string text = kWords[static_cast<int>(outcome.kind)];
     if (!outcome.message.empty())
         text += " (" + cp932::ToUtf8Lossy(outcome.message) + ")";
     if (!outcome.reason.empty())
@@ -488,7 +470,7 @@ private:
         out_ << JsonLine()
                     .Add("name", r.device.name)
                     .Add("address", r.device.address)
-                    .Add("operation", OperationName(operation))
+                    .Add("operation", console::RowOf(operation).name)
                     .Add("outcome", ToString(r.outcome.kind))
                     .Add("message", r.outcome.message)
                     .Add("reason", r.outcome.reason)

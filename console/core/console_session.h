@@ -8,7 +8,6 @@
 #include "console_app.h"
 #include "device_book.h"
 #include "log_scheduler.h"
-#include "main_window_logic.h"
 #include "maintenance.h"
 #include "maintenance_runner.h"
 #include "operation_waiter.h"
@@ -17,7 +16,9 @@
 #include "syslog_control.h"
 #include "web_service_control.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quellin::console {
 
@@ -47,6 +48,12 @@ public:
     void Exit();
     void EndOfDesktopSession();
 
+    // The main window's buttons on the selected rows.  設定 (or a double
+    // click): the one row whose settings open; メンテナンス: the named rows
+    // to maintain, in list order.  Nothing, after telling the operator why.
+    std::optional<int> RowForSettings(const std::vector<int>& selectedRows);
+    std::vector<int> RowsForMaintenance(std::vector<int> selectedRows);
+
     ConsoleApp& app() { return app_; }
     Reporter& reporter() { return reporter_; }
     Questions& questions() { return questions_; }
@@ -57,7 +64,6 @@ public:
     LogScheduler& scheduler() { return scheduler_; }
     SyslogControl& syslog() { return syslog_; }
     WebServiceControl& webService() { return webService_; }
-    MainWindowLogic& mainWindow() { return mainWindow_; }
 
 private:
     ConsoleApp app_;
@@ -70,7 +76,6 @@ private:
     LogScheduler scheduler_;
     SyslogControl syslog_;
     WebServiceControl webService_;
-    MainWindowLogic mainWindow_;
 };
 
 }  // namespace quellin::console

@@ -95,7 +95,7 @@ Outcome RouterMaintenance::Identify(const MaintenanceTarget& target,
         QuerySystemInformation(target.address, app_.telnetUser(), target.password, identity,
                                SystemInformationRules::kConsole, timings_.telnet, &failure);
     if (result == -1)
-        return Outcome::Failed("装置情報の取得に失敗しました。", ReasonOf(failure));
+        return Outcome::Failed("装置情報の取得に失敗しました。", FormatTelnetFailure(failure));
     if (result != 0) {
         return Outcome::Failed("装置情報の確認に失敗しました。",
                                "the answer to \"show system information\" lacks a model, a "
@@ -110,8 +110,7 @@ Outcome RouterMaintenance::RunCommand(const MaintenanceTarget& target, const std
     CTelnetSession session(timings_.telnet);
     if (session.RunCommand(target.address, app_.telnetUser(), target.password, command, output, 0) <
         0) {
-        return Outcome::Failed(failureMessage,
-                               session.LastFailure() ? ReasonOf(*session.LastFailure()) : "");
+        return Outcome::Failed(failureMessage, session.LastError());
     }
     return {};
 }
@@ -122,7 +121,8 @@ Outcome RouterMaintenance::Upload(const MaintenanceTarget& target, const std::st
     FtpError error;
     if (!UploadByFtp(target.address, kFtpUser, target.password, localPath, remoteName,
                      timings_.ftpPort, true, &error, timings_.ftp))
-        return Outcome::Failed(failureMessage, ReasonOf(error));
+        return Outcome::Failed(failureMessage,
+                               "FTP " + std::string(ToString(error.code)) + ": " + error.message);
     return {};
 }
 
@@ -137,7 +137,7 @@ Outcome RouterMaintenance::ApplyConfig(const OperationContext& context, bool sch
 
     ConvertError converted;
     if (ConvertNewlines(target.configFile, &converted) != 0)
-        return Outcome::Failed("構成定義ファイルの改行変換に失敗しました。", ReasonOf(converted));
+        return Outcome::Failed("構成定義ファイルの改行変換に失敗しました。", converted.message);
     if (Outcome uploaded =
             Upload(target, target.configFile, slot, "構成定義ファイルの転送に失敗しました。");
         !uploaded.done())
@@ -160,7 +160,7 @@ FirmwareChoice RouterMaintenance::ChooseFirmware(const DeviceIdentity& device) c
         ExamineImageFolder(cp932::ToPath(app_.settings().firmDir), error);
     if (error) {
         choice.verdict = FirmwareChoice::Verdict::kFolderUnreadable;
-        choice.reason = ReasonOfFile(app_.settings().firmDir, error.value());
+        choice.reason = FileReason(app_.settings().firmDir, error.value());
         return choice;
     }
     // Model names are compared without their dashes.  Among equal versions
@@ -264,7 +264,7 @@ Outcome RouterMaintenance::CollectLog(const OperationContext& context) {
     // The bytes as received: the router's CR LF lines stay CR LF.  A second
     // collection within the same second replaces the first.
     if (!ReplaceFile(cp932::ToPath(path), output.text))
-        return Outcome::Failed("ログ採取結果の書込みに失敗しました。", ReasonOfFile(path, errno));
+        return Outcome::Failed("ログ採取結果の書込みに失敗しました。", FileReason(path, errno));
     return {};
 }
 

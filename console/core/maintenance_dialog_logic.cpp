@@ -26,18 +26,31 @@ std::string ScheduleDigits(int year, int month, int day, int hour, int minute) {
     return digits;
 }
 
+namespace {
+
+// The entry of the table with the text or the value; nullopt for none.
+template <std::size_t N, typename Match>
+std::optional<int> IndexIn(const ListChoice (&table)[N], Match match) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (match(table[i]))
+            return static_cast<int>(i);
+    return std::nullopt;
+}
+
+template <std::size_t N>
+int ValueOf(const ListChoice (&table)[N], const std::string& text) {
+    auto index = IndexIn(table, [&](const ListChoice& c) { return text == c.text; });
+    return index ? table[*index].value : 0;
+}
+
+}  // namespace
+
 int IntervalSecondsOf(const std::string& text) {
-    for (const ListChoice& c : LogIntervalTable)
-        if (text == c.text)
-            return c.value * 60;
-    return 0;
+    return ValueOf(LogIntervalTable, text) * 60;
 }
 
 int CountOf(const std::string& text) {
-    for (const ListChoice& c : LogCountTable)
-        if (text == c.text)
-            return c.value;
-    return 0;
+    return ValueOf(LogCountTable, text);
 }
 
 MaintenanceDialogLogic::MaintenanceDialogLogic(CBase& device, const MaintenanceRunner& runner,
@@ -72,19 +85,15 @@ bool MaintenanceDialogLogic::Run(Operation operation, const std::string& schedul
 std::optional<int> MaintenanceDialogLogic::intervalIndex() const {
     if (!scheduleRegistered())
         return 0;
-    for (int i = 0; i < 6; ++i)
-        if (LogIntervalTable[i].value == device_.logInterval / 60)
-            return i;
-    return std::nullopt;
+    return IndexIn(LogIntervalTable,
+                   [&](const ListChoice& c) { return c.value == device_.logInterval / 60; });
 }
 
 std::optional<int> MaintenanceDialogLogic::countIndex() const {
     if (!scheduleRegistered())
         return 0;
-    for (int i = 0; i < 10; ++i)
-        if (LogCountTable[i].value == device_.logRepeatCount)
-            return i;
-    return std::nullopt;
+    return IndexIn(LogCountTable,
+                   [&](const ListChoice& c) { return c.value == device_.logRepeatCount; });
 }
 
 std::string MaintenanceDialogLogic::nextRunText() const {

@@ -12,38 +12,36 @@
 namespace quellin::console {
 namespace {
 
-Outcome Apply(RouterOperations& router, const OperationContext& context) {
-    return router.ApplyConfig(context, false);
-}
-Outcome ApplyAt(RouterOperations& router, const OperationContext& context) {
-    return router.ApplyConfig(context, true);
-}
-Outcome Update(RouterOperations& router, const OperationContext& context) {
-    return router.UpdateFirmware(context, false);
-}
-Outcome UpdateAt(RouterOperations& router, const OperationContext& context) {
-    return router.UpdateFirmware(context, true);
-}
-Outcome Collect(RouterOperations& router, const OperationContext& context) {
-    return router.CollectLog(context);
-}
-
 const OperationRow kRows[] = {
-    {"即時反映を開始しました。", "即時反映を終了しました。", "複数装置の即時反映を終了しました。",
-     &CBase::lastConfigTransfer, true, false, &Apply},
-    {"構成定義のスケジュール反映を開始しました。", "構成定義のスケジュール反映を終了しました。",
-     "複数装置の構成定義スケジュール反映を終了しました。", &CBase::lastConfigTransfer, true, true,
-     &ApplyAt},
-    {"ソフトウェア更新を開始しました。", "ソフトウェア更新を終了しました。",
-     "複数装置のソフトウェア更新を終了しました。", &CBase::lastFirmwareUpdate, false, false,
-     &Update},
-    {"ソフトウェアのスケジュール実行を開始しました。",
+    {"apply-config", "即時反映を開始しました。", "即時反映を終了しました。",
+     "複数装置の即時反映を終了しました。", &CBase::lastConfigTransfer, true, false},
+    {"apply-config", "構成定義のスケジュール反映を開始しました。",
+     "構成定義のスケジュール反映を終了しました。",
+     "複数装置の構成定義スケジュール反映を終了しました。", &CBase::lastConfigTransfer, true, true},
+    {"update-firmware", "ソフトウェア更新を開始しました。", "ソフトウェア更新を終了しました。",
+     "複数装置のソフトウェア更新を終了しました。", &CBase::lastFirmwareUpdate, false, false},
+    {"update-firmware", "ソフトウェアのスケジュール実行を開始しました。",
      "ソフトウェアのスケジュール実行を終了しました。",
      "複数装置のソフトウェアスケジュール実行を終了しました。", &CBase::lastFirmwareUpdate, false,
-     true, &UpdateAt},
-    {"ログ採取を開始しました。", "ログ採取を終了しました。", "複数装置のログ採取を終了しました。",
-     &CBase::lastLogCollection, false, false, &Collect},
+     true},
+    {"collect-log", "ログ採取を開始しました。", "ログ採取を終了しました。",
+     "複数装置のログ採取を終了しました。", &CBase::lastLogCollection, false, false},
 };
+
+Outcome Work(RouterOperations& router, Operation operation, const OperationContext& context) {
+    const bool scheduled = RowOf(operation).scheduled;
+    switch (operation) {
+        case Operation::kApplyConfig:
+        case Operation::kApplyConfigAt:
+            return router.ApplyConfig(context, scheduled);
+        case Operation::kUpdateFirmware:
+        case Operation::kUpdateFirmwareAt:
+            return router.UpdateFirmware(context, scheduled);
+        case Operation::kCollectLog:
+            break;
+    }
+    return router.CollectLog(context);
+}
 
 // 0 when the file opens for reading and is no folder, else the errno.
 int ConfigFileError(const std::string& path) {
@@ -66,7 +64,7 @@ Outcome Check(const MaintenanceTarget& target, const OperationRow& row) {
                                "no configuration file is registered for the device");
     if (const int error = ConfigFileError(target.configFile); error != 0)
         return Outcome::Failed("構成定義ファイルが見つかりません。",
-                               ReasonOfFile(target.configFile, error));
+                               FileReason(target.configFile, error));
     return {};
 }
 
@@ -92,7 +90,7 @@ Outcome MaintenanceRunner::Run(CBase& device, Operation operation, RunMode mode,
         const OperationContext context{
             target, asks ? &questions_ : nullptr,
             [&](const std::string& line) { reporter_.Report(target.name, line, MSG_LOG); }};
-        outcome = row.work(router_, context);
+        outcome = Work(router_, operation, context);
     };
     if (attended) {
         // A failed check only shows its box: nothing was started.

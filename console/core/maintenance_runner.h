@@ -24,15 +24,15 @@ enum class Operation {
     kCollectLog,
 };
 
-// What an operation logs, stamps and needs (texts UTF-8).
+// What an operation is called, logs, stamps and needs (texts UTF-8).
 struct OperationRow {
+    const char* name;  // "apply-config", "update-firmware", "collect-log"
     const char* opening;
     const char* closing;
     const char* summary;  // a run over several devices in which none failed
     std::int64_t CBase::*stamp;
     bool needsConfigFile;
     bool scheduled;  // runs at a planned time, handed to the router
-    Outcome (*work)(RouterOperations& router, const OperationContext& context);
 };
 const OperationRow& RowOf(Operation operation);
 

@@ -1,8 +1,6 @@
 #include "outcome.h"
 
 #include "codec.h"
-#include "ftp_session.h"
-#include "telnet_session.h"
 
 #include <cstring>
 
@@ -34,19 +32,7 @@ Outcome Outcome::Declined(std::string_view message, std::string reason) {
     return {OutcomeKind::kDeclined, cp932::Jp(message), std::move(reason)};
 }
 
-std::string ReasonOf(const TelnetFailure& failure) {
-    return FormatTelnetFailure(failure);
-}
-
-std::string ReasonOf(const FtpError& error) {
-    return "FTP " + std::string(ToString(error.code)) + ": " + error.message;
-}
-
-std::string ReasonOf(const ConvertError& error) {
-    return error.message;
-}
-
-std::string ReasonOfFile(const std::string& path, int error) {
+std::string FileReason(const std::string& path, int error) {
     return path + ": " + std::strerror(error);
 }
 

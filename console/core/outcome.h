@@ -7,12 +7,6 @@
 #include <string>
 #include <string_view>
 
-namespace quellin {
-struct FtpError;
-struct ConvertError;
-struct TelnetFailure;
-}  // namespace quellin
-
 namespace quellin::console {
 
 enum class OutcomeKind {
@@ -42,11 +36,7 @@ struct Outcome {
     static Outcome Declined(std::string_view message, std::string reason = {});
 };
 
-// The reasons as the layers below describe them (CP932).
-std::string ReasonOf(const TelnetFailure& failure);
-std::string ReasonOf(const FtpError& error);
-std::string ReasonOf(const ConvertError& error);
-// "path: strerror(error)".
-std::string ReasonOfFile(const std::string& path, int error);
+// "path: strerror(error)": a file's reason.
+std::string FileReason(const std::string& path, int error);
 
 }  // namespace quellin::console

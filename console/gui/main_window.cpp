@@ -188,7 +188,7 @@ void CNEXORADlg::setHelpOpener(std::function<void(const QString&)> opener) {
 }
 
 void CNEXORADlg::onSettings() {
-    if (auto row = session_.mainWindow().RowForSettings(selectedRows()))
+    if (auto row = session_.RowForSettings(selectedRows()))
         openDeviceSettings(*row);
 }
 
@@ -208,7 +208,7 @@ void CNEXORADlg::onEnvironment() {
 }
 
 void CNEXORADlg::onMaintenance() {
-    auto rows = session_.mainWindow().RowsForMaintenance(selectedRows());
+    auto rows = session_.RowsForMaintenance(selectedRows());
     if (rows.empty())
         return;
     emit maintenanceRequested(rows);

@@ -3,7 +3,6 @@
 #include "device_book.h"
 #include "fake_processes.h"
 #include "fake_service_manager.h"
-#include "main_window_logic.h"
 #include "report.h"
 
 #include "clock.h"
@@ -157,10 +156,8 @@ protected:
         WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=4\r\n");
         WriteFile(dir / "base.db",
                   "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n");
-        app_.emplace(dir.folder());
-        reporter_.emplace(app_->programFolder(), boxes_);
-        book_.emplace(Loaded(*app_));
-        logic_.emplace(*book_, *reporter_);
+        session_.emplace(dir.folder(), ConsoleSeams{boxes_, waiter_, processes_, services_});
+        session_->Start();
     }
     std::vector<std::string> Shown() const {
         std::vector<std::string> texts;
@@ -169,26 +166,26 @@ protected:
         return texts;
     }
 
-    std::optional<ConsoleApp> app_;
-    std::optional<Reporter> reporter_;
-    std::optional<DeviceBook> book_;
-    std::optional<MainWindowLogic> logic_;
+    OperationWaiter waiter_;
+    FakeProcessControl processes_;
+    FakeServiceManager services_;
+    std::optional<ConsoleSession> session_;
 };
 
 TEST_F(SelectionTest, SettingsNeedsExactlyOneRow) {
-    EXPECT_EQ(logic_->RowForSettings({}), std::nullopt);
-    EXPECT_EQ(logic_->RowForSettings({0, 2}), std::nullopt);
-    EXPECT_EQ(logic_->RowForSettings({1}), 1);  // an empty row opens: that is how one registers
+    EXPECT_EQ(session_->RowForSettings({}), std::nullopt);
+    EXPECT_EQ(session_->RowForSettings({0, 2}), std::nullopt);
+    EXPECT_EQ(session_->RowForSettings({1}), 1);  // an empty row opens: that is how one registers
     EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("装置が選択されていません。"),
                                                  Sjis("複数の装置が選択されています。")}));
 }
 
 TEST_F(SelectionTest, MaintenanceNeedsNamedDevices) {
-    EXPECT_TRUE(logic_->RowsForMaintenance({}).empty());
-    EXPECT_TRUE(logic_->RowsForMaintenance({1}).empty());
-    EXPECT_TRUE(logic_->RowsForMaintenance({0, 1}).empty());
-    EXPECT_EQ(logic_->RowsForMaintenance({0}), std::vector<int>{0});
-    EXPECT_EQ(logic_->RowsForMaintenance({2, 0}), (std::vector<int>{0, 2}));
+    EXPECT_TRUE(session_->RowsForMaintenance({}).empty());
+    EXPECT_TRUE(session_->RowsForMaintenance({1}).empty());
+    EXPECT_TRUE(session_->RowsForMaintenance({0, 1}).empty());
+    EXPECT_EQ(session_->RowsForMaintenance({0}), std::vector<int>{0});
+    EXPECT_EQ(session_->RowsForMaintenance({2, 0}), (std::vector<int>{0, 2}));
     EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("装置が選択されていません。"),
                                                  Sjis("未設定の装置が選択されています。"),
                                                  Sjis("未設定の装置が選択されています。")}));
@@ -197,15 +194,15 @@ TEST_F(SelectionTest, MaintenanceNeedsNamedDevices) {
 }
 
 TEST_F(SelectionTest, SaveWritesEveryRow) {
-    book_->device(1).name = Sjis("支店");
-    ASSERT_TRUE(book_->Save());
+    session_->book().device(1).name = Sjis("支店");
+    ASSERT_TRUE(session_->book().Save());
     EXPECT_EQ(ReadFile(dir / "base.db"), "a,,,,,,0,0,0,0,0,0\r\n" + Sjis("支店") +
                                              ",,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n"
                                              ",,,,,,0,0,0,0,0,0\r\n");
 }
 
 TEST_F(SelectionTest, ExitIsLogged) {
-    logic_->LogExit();
+    session_->Exit();
     EXPECT_NE(ToolLog().find(",Quellin_tool," + Sjis("ツールを終了しました。") + "\r\n"),
               std::string::npos);
 }
