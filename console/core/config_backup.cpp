@@ -20,7 +20,7 @@ Outcome ReadRunningConfiguration(const CBase& device, const RouterMaintenance& r
     const history::RunningConfiguration read = history::ReadRunningConfiguration(
         device.address, router.app().telnetUser(), device.password, router.timings().telnet);
     if (read.failure)
-        return Outcome::Failed(kConfigReadFailed, ReasonOf(*read.failure));
+        return Outcome::Failed(kConfigReadFailed, FormatTelnetFailure(*read.failure));
     if (!read.text)
         return Outcome::Failed(kConfigReadFailed,
                                "the answer to \"show config\" ends without a prompt line");
@@ -71,7 +71,7 @@ DriftResult CheckDrift(const CBase& device, const RouterMaintenance& router, Rep
     if (!registered) {
         result.outcome =
             Outcome::Failed("構成定義ファイルが見つかりません。",
-                            ReasonOfFile(device.configFile, errno != 0 ? errno : ENOENT));
+                            FileReason(device.configFile, errno != 0 ? errno : ENOENT));
         reporter.Report(device.name, result.outcome.message, MSG_LOG);
         return result;
     }
