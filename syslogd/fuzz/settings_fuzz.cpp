@@ -25,7 +25,7 @@ void CheckAgainstProfileRules(std::string_view bytes, const SyslogdSettings& set
     // Key by key through the profile module gives the same bytes as the
     // one-pass rendering (kept to small tables: the reference is quadratic).
     if (settings.searchTable.size() <= 3) {
-        for (const auto& [key, value] : SettingsEntries(settings))
+        for (const auto& [key, value] : SettingsEntries(settings, bytes))
             doc.Set(kSettingsSection, key, value);
         if (doc.Bytes() != RenderSettings(bytes, settings))
             std::abort();

@@ -113,6 +113,15 @@ MainWindow::MainWindow(SyslogdSettings& settings, ReceivePipeline& pipeline, Ser
     statusBar()->addWidget(notice_, 1);
     statusBar()->hide();
 
+    // Mail over TLS or with a login that cannot go out says why, once.
+    services_.mail->SetStatusListener([this](bool failing, const std::string& reason) {
+        mailNotice_.clear();
+        if (failing)
+            mailNotice_ =
+                QStringLiteral("メールを送信できません: ") + QString::fromStdString(reason);
+        UpdateNotice();
+    });
+
     // The reception thread wakes the window once for whatever it hands over
     // until the window has taken it.
     pipeline_.queue().SetWaker([this] {
@@ -126,6 +135,7 @@ MainWindow::MainWindow(SyslogdSettings& settings, ReceivePipeline& pipeline, Ser
 
 MainWindow::~MainWindow() {
     pipeline_.queue().SetWaker({});
+    services_.mail->SetStatusListener({});
     if (popup_)
         delete popup_.data();
 }
@@ -310,6 +320,8 @@ void MainWindow::UpdateNotice() {
     QStringList parts;
     if (!logNotice_.isEmpty())
         parts << logNotice_;
+    if (!mailNotice_.isEmpty())
+        parts << mailNotice_;
     if (heldBackAlerts_ != 0 || heldBackRows_ != 0) {
         // The window fell so far behind that the hand-over from reception
         // was full; the log has every message all the same.

@@ -128,6 +128,7 @@ private:
     bool hidesToTray_ = false;
     QLabel* notice_ = nullptr;
     QString logNotice_;
+    QString mailNotice_;
     std::uint64_t heldBackRows_ = 0;
     std::uint64_t heldBackAlerts_ = 0;
     bool deliveryScheduled_ = false;
