@@ -95,6 +95,13 @@ SettingsSnapshot ReceivePipeline::settings() const {
 void ReceivePipeline::BeginBatch() {
     inBatch_ = true;
     current_ = settings_.load();
+    if (current_ != holdSettings_) {
+        // Holds belong to an entry of a table: a new table starts afresh.
+        if (!holdSettings_ || holdSettings_->searchTable != current_->searchTable ||
+            holdSettings_->alertHoldSeconds != current_->alertHoldSeconds)
+            holdOff_.Clear();
+        holdSettings_ = current_;
+    }
     if (current_->logWriteFlag)
         log_.SetPath(current_->logPath);
     else
@@ -136,7 +143,9 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
             rate_.RowAdded(now);
         }
 
-        if (auto index = FindFirstMatch(settings.searchTable, datagram)) {
+        std::uint64_t heldBack = 0;
+        auto index = FindFirstMatch(settings.searchTable, datagram);
+        if (index && holdOff_.Admit(*index, source, now, settings.alertHoldSeconds, heldBack)) {
             const SearchEntry& entry = settings.searchTable[*index];
             AlertOrder alert;
             alert.settings = current_;
@@ -144,11 +153,17 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
             alert.showPopup = !entry.noPopMail;
             alert.sound = SoundOf(settings.soundType);
             alert.sendMail = settings.mailSendFlag && entry.mailFlag;
+            alert.heldBack = heldBack;
             std::string text = PopupText(entry, timestamp, source, body);
+            // The count of a hold-off ends the text, and a long message
+            // cut for the popup does not hide it.
+            const std::string notice =
+                heldBack > 0 ? "\r\n" + HeldBackNotice(heldBack) : std::string();
             if (alert.showPopup)
-                alert.popupText = PopupHead(text, options_.popupHeadBytes, options_.popupHeadLines);
+                alert.popupText =
+                    PopupHead(text, options_.popupHeadBytes, options_.popupHeadLines) + notice;
             if (alert.sendMail)
-                alert.mailText = std::move(text);
+                alert.mailText = std::move(text) + notice;
             if (alert.showPopup || alert.sound != AlertSound::None || alert.sendMail)
                 item.alert = std::move(alert);
         }

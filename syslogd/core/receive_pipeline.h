@@ -6,7 +6,9 @@
 //   2. decoding; a malformed datagram leaves no trace;
 //   3. the display decision: the display is running, the rate check let the
 //      message through and the display filter lists it;
-//   4. alert matching against the search table;
+//   4. alert matching against the search table, and the alert hold-off
+//      (AlertHoldSeconds), which holds back alerts only, never a row or a
+//      log line;
 //   5. the log line, into the log writer's buffer.
 //
 // What the window has to do — rows to show, alerts to carry out (popup,
@@ -47,6 +49,9 @@ struct AlertOrder {
     AlertSound sound = AlertSound::None;
     bool sendMail = false;
     std::string mailText;  // the whole popup text, only when mailing
+    // Matches of this entry from this source held back since its last
+    // alert (AlertHoldSeconds); the texts say so when above 0.
+    std::uint64_t heldBack = 0;
 
     const SearchEntry& entry() const { return settings->searchTable[entryIndex]; }
 };
@@ -155,6 +160,8 @@ private:
     ReceiveTime time_;
     bool timeKnown_ = false;
     std::vector<WindowItem> pending_;
+    AlertHoldOff holdOff_;
+    SettingsSnapshot holdSettings_;  // the settings the holds were made under
     LogWriter log_;
 };
 

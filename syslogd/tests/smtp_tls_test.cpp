@@ -5,6 +5,7 @@
 // certificate from an authority not trusted or for another name) send
 // nothing and are shown in the window's status area with their reason.
 #include "mail_message.h"
+#include "mail_peer.h"
 #include "main_window.h"
 #include "smtp_client.h"
 #include "test_support.h"
@@ -21,12 +22,13 @@ namespace quellin::syslogd {
 namespace {
 
 using quellin::testing::ChildProcess;
+using quellin::testing::kPython;
+using quellin::testing::MailServer;
 using quellin::testing::ReadFile;
 using quellin::testing::Sjis;
 using quellin::testing::TempDir;
 using quellin::testing::WriteFile;
 
-constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kOpenssl[] = "/usr/bin/openssl";
 
 // Runs a program to its end, its chatter on standard error dropped.
@@ -76,38 +78,6 @@ private:
     TempDir folder_;
     std::filesystem::path dir_ = folder_.path();
     bool ok_ = false;
-};
-
-quint16 FreePort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// aiosmtpd in a folder of its own, with the sink's options.
-class MailServer {
-public:
-    explicit MailServer(std::vector<std::string> options) : port_(FreePort()) {
-        std::vector<std::string> arguments = {SYSLOGD_SMTP_SINK, std::to_string(port_),
-                                              folder_.folder()};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        process_ = std::make_unique<ChildProcess>(kPython, arguments);
-        ready_ = process_->started() &&
-                 QTest::qWaitFor([&] { return std::filesystem::exists(folder_ / "ready"); }, 15000);
-    }
-    bool ready() const { return ready_; }
-    quint16 port() const { return port_; }
-    std::filesystem::path Path(const std::string& name) const { return folder_ / name; }
-    bool HasMail(int n) const {
-        return std::filesystem::exists(Path("mail" + std::to_string(n) + ".eml"));
-    }
-    std::string Mail(int n) const { return ReadFile(Path("mail" + std::to_string(n) + ".eml")); }
-
-private:
-    TempDir folder_;
-    quint16 port_;
-    std::unique_ptr<ChildProcess> process_;
-    bool ready_ = false;
 };
 
 class SmtpTlsTest : public ::testing::Test {
@@ -184,7 +154,7 @@ protected:
 Certificates* SmtpTlsTest::certificates_ = nullptr;
 
 TEST_F(SmtpTlsTest, StartTlsWithLoginDeliversTheSameMessageAsPlainSmtp) {
-    MailServer plain({});
+    MailServer plain;
     MailServer secure(StartTls());
     ASSERT_TRUE(plain.ready() && secure.ready()) << "aiosmtpd did not start";
 

@@ -2,6 +2,7 @@
 // log file for datagrams from util-linux logger and from a raw socket, lets
 // no second instance run, and exits cleanly on SIGTERM.
 #include "log_file.h"
+#include "mail_peer.h"
 #include "test_support.h"
 
 #include <arpa/inet.h>
@@ -469,6 +470,37 @@ TEST_F(SyslogdProgramTest, LargeMatchingDatagramsAreAllLoggedInBoundedMemory) {
     // for all of them would show here.
     EXPECT_LT(peak - before, 40 * 1024) << "peak " << peak << " KiB, before " << before << " KiB";
     EXPECT_TRUE(server.Running());
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+// An alert storm with AlertHoldSeconds: 100 matching datagrams from one
+// router within a second reach the log file whole and cost one mail.
+TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    if (!std::filesystem::exists(quellin::testing::kPython))
+        GTEST_SKIP() << "no /usr/bin/python3";
+    quellin::testing::MailServer mail;
+    ASSERT_TRUE(mail.ready()) << "aiosmtpd did not start";
+    const auto program = InstallProgram(LoggingSettings(
+        "AlertHoldSeconds=60\r\nMailSendFlag=1\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" +
+        std::to_string(mail.port()) +
+        "\r\nClientMailAddress=syslogd@example.com\r\nKeyStr1=LINK-DOWN\r\nMailFlag1=1\r\n"
+        "SubjectStr1=link down\r\nToStr1=ops@example.com\r\n"));
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    Blaster blaster;
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(blaster.Send(DatagramOf("tarn07 LINK-DOWN lan1 #" + std::to_string(i))));
+    ASSERT_TRUE(WaitForLogLines(100));
+    ASSERT_TRUE(quellin::testing::WaitUntil([&] { return mail.HasMail(1); }, 10000));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_FALSE(mail.HasMail(2));
+    EXPECT_NE(mail.Mail(1).find("tarn07 LINK-DOWN lan1 #0\r\n"), std::string::npos) << mail.Mail(1);
+    EXPECT_EQ(LogLines().size(), 100u);
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(10s), 0);
 }
