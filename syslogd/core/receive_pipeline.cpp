@@ -5,6 +5,28 @@
 #include <exception>
 
 namespace quellin::syslogd {
+namespace {
+
+LogWriter::Rotation RotationOf(const SyslogdSettings& settings) {
+    LogWriter::Rotation rotation;
+    switch (settings.logRotateType) {
+        case kRotateDaily:
+            rotation.type = LogWriter::RotationType::Daily;
+            break;
+        case kRotateBySize:
+            if (settings.logRotateSizeMB > 0) {
+                rotation.type = LogWriter::RotationType::BySize;
+                rotation.maxBytes = static_cast<std::uint64_t>(settings.logRotateSizeMB) << 20;
+            }
+            break;
+        default:
+            break;
+    }
+    rotation.keep = settings.logKeepCount;
+    return rotation;
+}
+
+}  // namespace
 
 std::size_t WindowItem::Bytes() const {
     std::size_t bytes = sizeof(WindowItem);
@@ -80,7 +102,9 @@ ReceivePipeline::ReceivePipeline(const Clock& clock, SettingsSnapshot settings, 
       queue_(queue),
       options_(options),
       settings_(std::move(settings)),
-      log_([this](const LogWriteStatus& status) { queue_.SetLogStatus(status); }, options.log) {}
+      log_([this](const LogWriteStatus& status) { queue_.SetLogStatus(status); }, options.log) {
+    log_.SetDateClock(clock_);
+}
 
 ReceivePipeline::~ReceivePipeline() = default;
 
@@ -102,10 +126,12 @@ void ReceivePipeline::BeginBatch() {
             holdOff_.Clear();
         holdSettings_ = current_;
     }
-    if (current_->logWriteFlag)
+    if (current_->logWriteFlag) {
         log_.SetPath(current_->logPath);
-    else
+        log_.SetRotation(RotationOf(*current_));
+    } else {
         log_.Close();
+    }
 }
 
 void ReceivePipeline::Handle(std::string_view datagram, std::string_view source) {

@@ -474,6 +474,50 @@ TEST_F(SyslogdProgramTest, LargeMatchingDatagramsAreAllLoggedInBoundedMemory) {
     EXPECT_EQ(server.Wait(10s), 0);
 }
 
+// Rotation by size under a burst: the kept generations hold one unbroken
+// run of whole lines ending with the last datagram, the oldest ones gone.
+TEST_F(SyslogdProgramTest, LogRotatesBySizeWithoutLosingOrSplittingALine) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(
+        LoggingSettings("LogRotateType=2\r\nLogRotateSizeMB=1\r\nLogKeepCount=3\r\n"));
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    constexpr int kBurst = 30000;  // about 6.5 MB of lines
+    Blaster blaster;
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_TRUE(
+            blaster.Send(DatagramOf("seq " + std::to_string(i) + " " + std::string(180, 'r'))));
+    auto generation = [&](int g) {
+        return g == 0 ? dir / "syslogd.txt" : dir / ("syslogd.txt." + std::to_string(g));
+    };
+    auto kept = [&] {
+        std::vector<std::string> lines;
+        for (int g = 3; g >= 0; --g) {
+            auto more = SplitLines(ReadFile(generation(g)));
+            lines.insert(lines.end(), more.begin(), more.end());
+        }
+        return lines;
+    };
+    const std::string last =
+        LineOf("seq " + std::to_string(kBurst - 1) + " " + std::string(180, 'r'));
+    ASSERT_TRUE(quellin::testing::WaitUntil(
+        [&] { return !LogLines().empty() && LogLines().back() == last; }, 30000));
+    EXPECT_FALSE(std::filesystem::exists(generation(4)));
+    for (int g = 0; g <= 3; ++g)
+        EXPECT_TRUE(ReadFile(generation(g)).ends_with("\r\n")) << g;
+    const std::vector<std::string> lines = kept();
+    const int first = kBurst - static_cast<int>(lines.size());
+    ASSERT_GT(lines.size(), 3u * 5000);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i], LineOf("seq " + std::to_string(first + static_cast<int>(i)) + " " +
+                                   std::string(180, 'r')));
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
 // An alert storm with AlertHoldSeconds: 100 matching datagrams from one
 // router within a second reach the log file whole and cost one mail.
 TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
