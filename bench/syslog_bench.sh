@@ -63,25 +63,13 @@ trap 'cleanup; exit 130' INT TERM
 root=$peers/root
 rsyslogd=$root/usr/sbin/rsyslogd
 loggen=$root/usr/bin/loggen
-if [ ! -x "$rsyslogd" ] || [ ! -x "$loggen" ]; then
-    echo "unpacking rsyslog and syslog-ng-core into $peers"
-    mkdir -p "$peers/debs"
-    if ! (cd "$peers/debs" && apt-get download rsyslog syslog-ng-core >/dev/null 2>&1); then
-        echo "syslog bench skipped: 'apt-get download rsyslog syslog-ng-core' failed"
-        exit 0
-    fi
-    for deb in "$peers"/debs/rsyslog_*.deb "$peers"/debs/syslog-ng-core_*.deb; do
-        dpkg-deb -x "$deb" "$root"
-    done
+if ! "$here/syslog_peers.sh" "$peers"; then
+    echo "syslog bench skipped: rsyslog and loggen cannot be had (see above)"
+    exit 0
 fi
 run_loggen() {
     LD_LIBRARY_PATH=$root/usr/lib/syslog-ng SYSLOGNG_PREFIX=$root/usr "$loggen" "$@"
 }
-if ! run_loggen --help >/dev/null 2>&1 || ! "$rsyslogd" -v >/dev/null 2>&1; then
-    echo "syslog bench skipped: loggen or rsyslogd does not run; install their libraries:"
-    echo "  apt-get install libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0 libjson-c5"
-    exit 0
-fi
 
 work=$(mktemp -d)
 

@@ -26,6 +26,18 @@ LogWriter::Rotation RotationOf(const SyslogdSettings& settings) {
     return rotation;
 }
 
+// Where the settings forward to; no host when forwarding is off.
+ForwardTarget TargetOf(const SyslogdSettings& settings) {
+    ForwardTarget target;
+    if (!settings.forwardFlag || settings.forwardPort < 1 || settings.forwardPort > 65535)
+        return target;
+    target.host = settings.forwardHost;
+    target.port = static_cast<std::uint16_t>(settings.forwardPort);
+    target.protocol = settings.forwardProtocol == kForwardTcp ? ForwardTarget::Protocol::Tcp
+                                                              : ForwardTarget::Protocol::Udp;
+    return target;
+}
+
 }  // namespace
 
 std::size_t WindowItem::Bytes() const {
@@ -80,6 +92,12 @@ void WindowQueue::SetLogStatus(const LogWriteStatus& status) {
     WakeLocked();
 }
 
+void WindowQueue::SetForwardStatus(const ForwardStatus& status) {
+    std::lock_guard lock(mutex_);
+    forwardStatus_ = status;
+    WakeLocked();
+}
+
 WindowQueue::Delivery WindowQueue::Take(std::size_t maxItems) {
     std::lock_guard lock(mutex_);
     Delivery delivery;
@@ -91,6 +109,7 @@ WindowQueue::Delivery WindowQueue::Take(std::size_t maxItems) {
     delivery.heldBackRows = std::exchange(heldBackRows_, 0);
     delivery.heldBackAlerts = std::exchange(heldBackAlerts_, 0);
     delivery.logStatus = std::exchange(logStatus_, std::nullopt);
+    delivery.forwardStatus = std::exchange(forwardStatus_, std::nullopt);
     delivery.more = !items_.empty();
     woken_ = false;
     return delivery;
@@ -126,6 +145,18 @@ void ReceivePipeline::BeginBatch() {
             holdOff_.Clear();
         holdSettings_ = current_;
     }
+    ForwardTarget target = TargetOf(*current_);
+    forwarding_ = !target.host.empty();
+    if (target != forwardTarget_) {
+        if (forwarding_ && !forwarder_) {
+            forwarder_ = std::make_unique<Forwarder>(
+                [this](const ForwardStatus& status) { queue_.SetForwardStatus(status); },
+                options_.forward);
+        }
+        if (forwarder_)
+            forwarder_->SetTarget(target);
+        forwardTarget_ = std::move(target);
+    }
     if (current_->logWriteFlag) {
         log_.SetPath(current_->logPath);
         log_.SetRotation(RotationOf(*current_));
@@ -151,6 +182,14 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
     if (!parsed.layout)
         return;
     const DatagramLayout& layout = *parsed.layout;
+    // Every accepted datagram, as it came, whatever the display shows.
+    if (forwarding_) {
+        try {
+            forwardBatch_.Add(datagram);
+        } catch (const std::exception&) {
+            // Out of memory: this one is not forwarded; the log still gets it.
+        }
+    }
     const FacilityInfo facility = *LookUpFacility(layout.facility);
     const LevelInfo level = *LookUpLevel(layout.level);
     const std::string_view timestamp = layout.senderTimestamp
@@ -211,12 +250,18 @@ void ReceivePipeline::EndBatch() {
     inBatch_ = false;
     log_.Flush();
     queue_.Push(pending_);
+    if (!forwardBatch_.empty()) {
+        forwarder_->Push(std::move(forwardBatch_));
+        forwardBatch_ = ForwardBatch{};
+    }
     current_.reset();
 }
 
 void ReceivePipeline::Finish() {
     EndBatch();
     log_.Close();
+    if (forwarder_)
+        forwarder_->Stop();
 }
 
 }  // namespace quellin::syslogd

@@ -270,6 +270,22 @@ void MainWindow::DeliverPending() {
         }
         noticeChanged = true;
     }
+    if (delivery.forwardStatus) {
+        const ForwardStatus& status = *delivery.forwardStatus;
+        forwardNotice_.clear();
+        if (status.failing) {
+            forwardNotice_ = QStringLiteral("転送先 %1 に送れません (%2)")
+                                 .arg(QString::fromStdString(status.target),
+                                      QString::fromLocal8Bit(status.reason.c_str()));
+        }
+        if (status.dropped != 0) {
+            if (!forwardNotice_.isEmpty())
+                forwardNotice_ += QStringLiteral("  ");
+            forwardNotice_ +=
+                QStringLiteral("転送できなかったメッセージ %1 件").arg(status.dropped);
+        }
+        noticeChanged = true;
+    }
     if (delivery.heldBackRows != 0 || delivery.heldBackAlerts != 0) {
         heldBackRows_ += delivery.heldBackRows;
         heldBackAlerts_ += delivery.heldBackAlerts;
@@ -322,6 +338,8 @@ void MainWindow::UpdateNotice() {
         parts << logNotice_;
     if (!mailNotice_.isEmpty())
         parts << mailNotice_;
+    if (!forwardNotice_.isEmpty())
+        parts << forwardNotice_;
     if (heldBackAlerts_ != 0 || heldBackRows_ != 0) {
         // The window fell so far behind that the hand-over from reception
         // was full; the log has every message all the same.

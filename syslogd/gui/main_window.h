@@ -129,6 +129,7 @@ private:
     QLabel* notice_ = nullptr;
     QString logNotice_;
     QString mailNotice_;
+    QString forwardNotice_;
     std::uint64_t heldBackRows_ = 0;
     std::uint64_t heldBackAlerts_ = 0;
     bool deliveryScheduled_ = false;
