@@ -107,13 +107,15 @@ public:
     }
 
     bool HasWork() const { return !work_.empty() || outOffset_ < out_.size(); }
+    // A connection is there or on its way.
+    bool Open() const { return fd_ >= 0; }
 
     // Connects when due, and sends what the socket takes without waiting.
     void Step(Steady::time_point now) {
         if (target_.host.empty() || !HasWork())
             return;
         if (fd_ < 0 && now >= retryAt_)
-            Open(now);
+            Connect(now);
         if (connected_)
             target_.protocol == ForwardTarget::Protocol::Udp ? SendUdp() : SendTcp();
     }
@@ -242,7 +244,7 @@ private:
         status_.reason.clear();
     }
 
-    void Open(Steady::time_point now) {
+    void Connect(Steady::time_point now) {
         const bool udp = target_.protocol == ForwardTarget::Protocol::Udp;
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
@@ -501,7 +503,9 @@ void Forwarder::Run() {
             lastReport = now;
         }
 
-        if (stopping && (!connection.HasWork() || now >= *stopBy))
+        // At exit, what waits goes out only over a connection there is:
+        // a collector that is down does not hold up the end.
+        if (stopping && (!connection.HasWork() || !connection.Open() || now >= *stopBy))
             break;
 
         std::optional<Steady::time_point> wakeAt = connection.WakeAt();
