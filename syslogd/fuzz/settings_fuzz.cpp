@@ -45,5 +45,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     SettingsLoad again = ParseSettings(RenderSettings(bytes, load.settings));
     if (!again.ok())
         std::abort();
+    // The keys of the mail transport, hold-off, rotation and forwarding
+    // come back as they were (a password with its blanks and quotes).
+    const SyslogdSettings& a = load.settings;
+    const SyslogdSettings& b = again.settings;
+    if (a.smtpSecurity != b.smtpSecurity || a.smtpAuthFlag != b.smtpAuthFlag ||
+        a.smtpUser != b.smtpUser || a.smtpPassword != b.smtpPassword ||
+        a.smtpCAFile != b.smtpCAFile || a.alertHoldSeconds != b.alertHoldSeconds ||
+        a.logRotateType != b.logRotateType || a.logRotateSizeMB != b.logRotateSizeMB ||
+        a.logKeepCount != b.logKeepCount || a.forwardFlag != b.forwardFlag ||
+        a.forwardHost != b.forwardHost || a.forwardPort != b.forwardPort ||
+        a.forwardProtocol != b.forwardProtocol)
+        std::abort();
     return 0;
 }

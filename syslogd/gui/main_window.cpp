@@ -273,16 +273,19 @@ void MainWindow::DeliverPending() {
     if (delivery.forwardStatus) {
         const ForwardStatus& status = *delivery.forwardStatus;
         forwardNotice_.clear();
-        if (status.failing) {
-            forwardNotice_ = QStringLiteral("転送先 %1 に送れません (%2)")
-                                 .arg(QString::fromStdString(status.target),
-                                      QString::fromLocal8Bit(status.reason.c_str()));
-        }
-        if (status.dropped != 0) {
-            if (!forwardNotice_.isEmpty())
-                forwardNotice_ += QStringLiteral("  ");
-            forwardNotice_ +=
-                QStringLiteral("転送できなかったメッセージ %1 件").arg(status.dropped);
+        // Forwarding switched off: nothing more to say about it.
+        if (!status.target.empty()) {
+            if (status.failing) {
+                forwardNotice_ = QStringLiteral("転送先 %1 に送れません (%2)")
+                                     .arg(QString::fromStdString(status.target),
+                                          QString::fromLocal8Bit(status.reason.c_str()));
+            }
+            if (status.dropped != 0) {
+                if (!forwardNotice_.isEmpty())
+                    forwardNotice_ += QStringLiteral("  ");
+                forwardNotice_ +=
+                    QStringLiteral("転送できなかったメッセージ %1 件").arg(status.dropped);
+            }
         }
         noticeChanged = true;
     }
