@@ -19,7 +19,10 @@ loggen=$root/usr/bin/loggen
 if [ ! -x "$rsyslogd" ] || [ ! -x "$loggen" ]; then
     echo "unpacking rsyslog and syslog-ng-core into $peers" >&2
     mkdir -p "$peers/debs"
-    if ! (cd "$peers/debs" && apt-get download rsyslog syslog-ng-core >/dev/null 2>&1); then
+    download() { (cd "$peers/debs" && apt-get download rsyslog syslog-ng-core >/dev/null 2>&1); }
+    # A machine whose package lists were never fetched knows no package
+    # to download: fetch them once (as root) and try again.
+    if ! download && ! { [ "$(id -u)" -eq 0 ] && apt-get update -qq >/dev/null 2>&1 && download; }; then
         echo "'apt-get download rsyslog syslog-ng-core' failed" >&2
         exit 2
     fi

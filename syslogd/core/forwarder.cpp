@@ -513,8 +513,12 @@ void Forwarder::Run() {
             if (!wakeAt || at < *wakeAt)
                 wakeAt = at;
         };
+        // Datagrams the reception thread drops wake nobody: while there is
+        // a backlog, the count is looked at once an interval.
         if (status != reported)
-            earliest(lastReport + options_.statusInterval);
+            earliest(std::max(lastReport + options_.statusInterval, now + milliseconds(1)));
+        else if (connection.HasWork())
+            earliest(now + options_.statusInterval);
         if (stopBy)
             earliest(*stopBy);
 
