@@ -123,7 +123,7 @@ Measurement Collect(std::size_t receiveChunk) {
 }  // namespace
 
 int main() {
-    Measurement chunked = Collect(quellin::TelnetDialogue::kDefaultReceiveChunk);
+    Measurement chunked = Collect(quellin::kTelnetReceiveChunk);
     Measurement bytewise = Collect(1);
     std::printf("telnet 4 MB show tech-support (receive timeout 1 s, included in wall time)\n");
     std::printf("  chunked recv:      cpu %.3f s  wall %.3f s  %zu bytes\n", chunked.cpu,

@@ -149,9 +149,10 @@ bool CAutoConfig::UpdateFirmware() {
     LoadConversionTable(cp932::ToPath(baseFolder_ + "/" + "firmifconvert.db"), table);
 
     DeviceIdentity device;
-    const int identified =
-        QuerySystemInformation(remoteAddress_, settings.loginId, "", device,
-                               SystemInformationRules::kNetprov, options_.telnet);
+    TelnetOptions telnet = options_.telnet;
+    telnet.deadline = std::chrono::seconds(settings.telnetDeadline);
+    const int identified = QuerySystemInformation(remoteAddress_, settings.loginId, "", device,
+                                                  SystemInformationRules::kNetprov, telnet);
     if (identified == -1) {
         Message(cp932::Jp("装置情報の取得に失敗しました。"), kBoth);
         return false;

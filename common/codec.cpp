@@ -149,4 +149,20 @@ std::string FromPath(const std::filesystem::path& path) {
     return native;
 }
 
+std::string_view Tail(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes)
+        return text;
+    std::size_t start = text.size() - maxBytes;
+    // A byte that is no lead byte always ends a character, so the run of
+    // lead bytes right before the cut begins at a character start and pairs
+    // up from there: after an odd run the cut falls inside a character when
+    // its byte can be a trail byte.
+    std::size_t run = 0;
+    while (run < start && IsLeadByte(static_cast<unsigned char>(text[start - run - 1])))
+        ++run;
+    if (run % 2 == 1 && IsTrailByte(static_cast<unsigned char>(text[start])))
+        ++start;
+    return text.substr(start);
+}
+
 }  // namespace quellin::cp932

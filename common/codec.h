@@ -61,4 +61,8 @@ constexpr std::size_t CharacterLength(std::string_view text, std::size_t offset)
     return 1;
 }
 
+// The end of the text, at most maxBytes long, that starts where a character
+// starts: a two-byte character at the cut is left out whole, never halved.
+std::string_view Tail(std::string_view text, std::size_t maxBytes);
+
 }  // namespace quellin::cp932

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace quellin {
 namespace {
@@ -47,7 +48,9 @@ public:
         if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
             ::close(fd_);
             fd_ = -1;
+            return;
         }
+        size_ = static_cast<std::int64_t>(info.st_size);
     }
     ~ImageFile() {
         if (fd_ >= 0)
@@ -57,6 +60,8 @@ public:
     ImageFile& operator=(const ImageFile&) = delete;
 
     bool is_open() const { return fd_ >= 0; }
+    // The size when the file was opened.
+    std::int64_t size() const { return size_; }
 
     // Reads at the current position until size bytes or the end of the file;
     // the count read.  errno tells about an error, and is 0 at the end.
@@ -99,10 +104,15 @@ public:
 
 private:
     int fd_ = -1;
+    std::int64_t size_ = 0;
 };
 
+// After a failed read errno tells the reason; a read that merely found the
+// end of the file leaves it 0, which has no message of its own.
 void ReportSystemError(const char* what) {
-    std::fprintf(stderr, "%s: %s\n", what, std::strerror(errno));
+    std::fprintf(
+        stderr, "%s: %s\n", what,
+        errno == 0 ? ToString(FirmwareImageFault::kShortRead).data() : std::strerror(errno));
 }
 
 FirmwareImageFault HeaderLine(const std::filesystem::path& path, std::int64_t& offset) {
@@ -127,7 +137,8 @@ FirmwareImageFault HeaderLine(const std::filesystem::path& path, std::int64_t& o
     return FirmwareImageFault::kNone;
 }
 
-FirmwareImageFault FirmEntry(const std::filesystem::path& path, std::int64_t& offset) {
+FirmwareImageFault FirmEntry(const std::filesystem::path& path, std::int64_t& offset,
+                             const FirmwareImageLimits& limits) {
     ImageFile file(path);
     if (!file.is_open())
         return FirmwareImageFault::kOpen;
@@ -142,15 +153,22 @@ FirmwareImageFault FirmEntry(const std::filesystem::path& path, std::int64_t& of
         ReportSystemError("read");
         return FirmwareImageFault::kShortRead;
     }
-    // The count comes from the file; the loop ends at the latest where the
-    // file does, one 16-byte entry per turn.
-    std::uint32_t count = Be32(header + 12);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        unsigned char entry[kDirectoryEntrySize];
-        if (file.Read(entry, sizeof entry) != sizeof entry) {
-            ReportSystemError("read");
-            return FirmwareImageFault::kShortRead;
-        }
+    // The count comes from the file, which may claim billions of entries:
+    // only the entries it really holds, and at most the limit of them, are
+    // read, all at once.
+    const std::uint64_t count = Be32(header + 12);
+    const std::int64_t room = file.size() - offset - static_cast<std::int64_t>(sizeof header);
+    const std::uint64_t present =
+        room > 0 ? static_cast<std::uint64_t>(room) / kDirectoryEntrySize : 0;
+    const std::uint64_t wanted = std::min<std::uint64_t>(count, limits.directoryEntries);
+    const auto taken = static_cast<std::size_t>(std::min(wanted, present));
+    std::vector<unsigned char> entries(taken * kDirectoryEntrySize);
+    if (file.Read(entries.data(), entries.size()) != entries.size()) {
+        ReportSystemError("read");
+        return FirmwareImageFault::kShortRead;
+    }
+    for (std::size_t i = 0; i < taken; ++i) {
+        const unsigned char* entry = entries.data() + i * kDirectoryEntrySize;
         // The name equals "firm" exactly when the zero follows its fourth
         // byte; a longer name such as "firmware" does not match.
         if (std::memcmp(entry, "firm", 5) == 0) {
@@ -158,6 +176,14 @@ FirmwareImageFault FirmEntry(const std::filesystem::path& path, std::int64_t& of
             return FirmwareImageFault::kNone;
         }
     }
+    if (wanted > present) {
+        // Reading on, entry by entry, would have met the end of the file.
+        errno = 0;
+        ReportSystemError("read");
+        return FirmwareImageFault::kShortRead;
+    }
+    if (count > wanted)
+        return FirmwareImageFault::kLongDirectory;
     return FirmwareImageFault::kNone;
 }
 
@@ -204,6 +230,10 @@ FirmwareImageFault ElfFirmif(ImageFile& file, std::int64_t start, FirmifBlock& b
     if (!file.ReadAt(table + namesIndex * entrySize, section, sizeof section))
         return FirmwareImageFault::kShortRead;
     std::int64_t names = start + static_cast<std::int64_t>(Be32(section + 16));
+    // Headers that all lie at one place are one header, however many the
+    // count says.
+    if (entrySize == 0)
+        count = std::min<std::uint32_t>(count, 1);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (!file.ReadAt(table + static_cast<std::int64_t>(i) * entrySize, section, sizeof section))
             return FirmwareImageFault::kShortRead;
@@ -280,6 +310,8 @@ std::string_view ToString(FirmwareImageFault fault) {
             return "position out of reach";
         case FirmwareImageFault::kShortRead:
             return "file ends early";
+        case FirmwareImageFault::kLongDirectory:
+            return "directory too long";
         case FirmwareImageFault::kUnknownFormat:
             return "neither COFF nor ELF";
         case FirmwareImageFault::kNotExecutable32:
@@ -294,14 +326,14 @@ std::string_view ToString(FirmwareImageFault fault) {
     return "unknown";
 }
 
-FirmwareImageFault ExamineFirmwareImage(const std::filesystem::path& path,
-                                        DeviceIdentity& identity) {
+FirmwareImageFault ExamineFirmwareImage(const std::filesystem::path& path, DeviceIdentity& identity,
+                                        const FirmwareImageLimits& limits) {
     identity = DeviceIdentity{};
     FirmifBlock block{};
     std::int64_t offset = 0;
     if (auto fault = HeaderLine(path, offset); fault != FirmwareImageFault::kNone)
         return fault;
-    if (auto fault = FirmEntry(path, offset); fault != FirmwareImageFault::kNone)
+    if (auto fault = FirmEntry(path, offset, limits); fault != FirmwareImageFault::kNone)
         return fault;
     if (auto fault = FirmifSection(path, offset, block); fault != FirmwareImageFault::kNone)
         return fault;
@@ -316,8 +348,9 @@ int ReadHeaderLine(const std::filesystem::path& path, std::int64_t& offset) {
     return Result(HeaderLine(path, offset));
 }
 
-int FindFirmwareEntry(const std::filesystem::path& path, std::int64_t& offset) {
-    return Result(FirmEntry(path, offset));
+int FindFirmwareEntry(const std::filesystem::path& path, std::int64_t& offset,
+                      const FirmwareImageLimits& limits) {
+    return Result(FirmEntry(path, offset, limits));
 }
 
 int ReadFirmifSection(const std::filesystem::path& path, std::int64_t offset, FirmifBlock& block) {

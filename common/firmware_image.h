@@ -5,12 +5,14 @@
 // entries; the entry "firm" holds a COFF or big-endian ELF32 executable with
 // the ".firmif" section.  All numbers in the file are big-endian.  A file
 // without that layout is simply not an image: every read is checked against
-// the real file size, and no allocation depends on what the file says.
+// the real file size, and what is read and allocated stays small whatever
+// counts the file claims, so any file is examined in milliseconds.
 //
 // The four steps can be called one by one; each opens and closes the file
 // itself.  Seek and read failures while walking the directory are written to
 // the standard error stream as "lseek: <reason>" or "read: <reason>", as the
-// tools around the image files have always shown them.
+// tools around the image files have always shown them; a file that ends
+// before the directory does gives "read: file ends early".
 #pragma once
 
 #include "device_identity.h"
@@ -32,6 +34,7 @@ enum class FirmwareImageFault {
     kNoHeaderLine,     // no LF within the first 512 bytes
     kSeek,             // a position could not be reached
     kShortRead,        // the file ends before a structure it announces
+    kLongDirectory,    // more directory entries than are looked through
     kUnknownFormat,    // neither COFF nor ELF where the executable should be
     kNotExecutable32,  // ELF, but not a 32-bit executable
     kNoFirmifSection,  // no section named ".firmif"
@@ -41,14 +44,22 @@ enum class FirmwareImageFault {
 
 std::string_view ToString(FirmwareImageFault fault);
 
+// How much of a file the reader looks at.
+struct FirmwareImageLimits {
+    // Directory entries looked through for "firm", in one read.  Real images
+    // have a handful; a directory that claims more and has no "firm" among
+    // the first ones is no image.
+    std::size_t directoryEntries = 4096;
+};
+
 // The whole identification: 0 when the file is an image and its identity
 // block was read (model, major, minor, ptf and date filled; startupConfig
 // empty), any other value otherwise.  The identity is cleared first.
 int ReadFirmwareIdentity(const std::filesystem::path& path, DeviceIdentity& identity);
 
 // The same, telling why a file is not an image.
-FirmwareImageFault ExamineFirmwareImage(const std::filesystem::path& path,
-                                        DeviceIdentity& identity);
+FirmwareImageFault ExamineFirmwareImage(const std::filesystem::path& path, DeviceIdentity& identity,
+                                        const FirmwareImageLimits& limits = {});
 
 // Step 1: the offset just past the header line.  The header is read the way
 // a text-mode read sees it, where CR LF is one byte, so for a header line
@@ -58,7 +69,8 @@ int ReadHeaderLine(const std::filesystem::path& path, std::int64_t& offset);
 // Step 2: given the directory's offset, moves it to the data of the entry
 // named "firm".  Without such an entry the result is still 0 and the offset
 // stays at the directory.  0 or -1.
-int FindFirmwareEntry(const std::filesystem::path& path, std::int64_t& offset);
+int FindFirmwareEntry(const std::filesystem::path& path, std::int64_t& offset,
+                      const FirmwareImageLimits& limits = {});
 
 // Step 3: the first 256 bytes of the ".firmif" section of the executable at
 // the offset.  0 or -1.

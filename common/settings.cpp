@@ -12,6 +12,11 @@ int LimitMaxRows(int rows, bool* overLimit) {
     return rows > kMaxRowsLimit ? kMaxRowsLimit : rows;
 }
 
+int TelnetDeadline(const ProfileFile& ini) {
+    int seconds = ini.GetInt(kSettingsSection, "TELNETDEADLINE", kDefaultTelnetDeadline);
+    return seconds > 0 ? seconds : kDefaultTelnetDeadline;
+}
+
 }  // namespace
 
 ConsoleSettings ReadConsoleSettings(const std::string& programFolder, bool* maxRowsOverLimit) {
@@ -25,6 +30,7 @@ ConsoleSettings ReadConsoleSettings(const std::string& programFolder, bool* maxR
     s.logDir = ini.GetString(kSettingsSection, "LOGDIR", programFolder + "log");
     s.port = ini.GetInt(kSettingsSection, "PORT", 80);
     s.loginId = ini.GetString(kSettingsSection, "LOGINID", "admin");
+    s.telnetDeadline = TelnetDeadline(ini);
     s.httpdConf =
         ini.GetString(kSettingsSection, "HTTPDCONF", programFolder + "/httpd/conf/httpd.conf");
     s.serverDir = ini.GetString(kSettingsSection, "SVRINSDIR", trimmed);
@@ -50,6 +56,7 @@ NetprovSettings ReadNetprovSettings(const std::string& iniPath) {
     NetprovSettings s;
     s.loginId = ini.GetString(kSettingsSection, "LOGINID", "", 256);
     s.firmDir = ini.GetString(kSettingsSection, "FIRMDIR", "", 256);
+    s.telnetDeadline = TelnetDeadline(ini);
     return s;
 }
 

@@ -11,6 +11,8 @@ inline constexpr int kDefaultMaxRows = 300;
 // The largest MAXROWS taken: more rows make base.db and the device list too
 // large to work with (a larger value is read as this one).
 inline constexpr int kMaxRowsLimit = 100000;
+// TELNETDEADLINE: seconds one router dialogue may take at most.
+inline constexpr int kDefaultTelnetDeadline = 600;
 
 // The console's settings record; texts are CP932.
 struct ConsoleSettings {
@@ -22,12 +24,15 @@ struct ConsoleSettings {
     std::string serverDir;          // SVRINSDIR
     int maxRows = kDefaultMaxRows;  // MAXROWS
 
+    int telnetDeadline = kDefaultTelnetDeadline;  // TELNETDEADLINE
+
     bool operator==(const ConsoleSettings&) const = default;
 };
 
-// Reads all seven keys from programFolder + "NEXORA.INI" with the console's
+// Reads the keys from programFolder + "NEXORA.INI" with the console's
 // defaults (programFolder ends in "/").  A MAXROWS above kMaxRowsLimit is
-// read as the limit; maxRowsOverLimit then tells so.
+// read as the limit; maxRowsOverLimit then tells so.  A TELNETDEADLINE that
+// is not a positive number of seconds gives the default.
 ConsoleSettings ReadConsoleSettings(const std::string& programFolder,
                                     bool* maxRowsOverLimit = nullptr);
 
@@ -39,6 +44,8 @@ bool WriteConsoleSettings(const std::string& programFolder, const ConsoleSetting
 struct NetprovSettings {
     std::string loginId;  // LOGINID, empty = no user name
     std::string firmDir;  // FIRMDIR, empty = no firmware folder
+
+    int telnetDeadline = kDefaultTelnetDeadline;  // TELNETDEADLINE
 };
 NetprovSettings ReadNetprovSettings(const std::string& iniPath);
 

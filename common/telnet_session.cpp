@@ -114,15 +114,25 @@ std::string FormatTelnetFailure(const TelnetFailure& failure) {
 
 // --- TelnetDialogue --------------------------------------------------------
 
-TelnetDialogue::TelnetDialogue(TelnetChannel& channel, std::chrono::milliseconds receiveTimeout,
-                               std::size_t receiveChunk)
+TelnetDialogue::TelnetDialogue(TelnetChannel& channel, const TelnetOptions& options)
     : channel_(channel),
-      receiveTimeout_(receiveTimeout),
-      buffer_(std::max<std::size_t>(receiveChunk, 1), '\0') {}
+      receiveTimeout_(options.receiveTimeout),
+      deadline_(options.deadline),
+      outputLimit_(options.outputLimit),
+      start_(channel.Now()),
+      buffer_(std::max<std::size_t>(options.receiveChunk, 1), '\0') {}
 
-void TelnetDialogue::ReportFailure(std::optional<std::string> detail, TelnetPhase phase,
-                                   TelnetEvent event, int systemError) {
-    failure_ = TelnetFailure{phase, event, std::move(detail), systemError};
+void TelnetDialogue::ReportFailure(std::string_view received, TelnetPhase phase,
+                                   TelnetEvent event) {
+    // The end of what came tells what went wrong; all of it could be
+    // megabytes.
+    failure_ =
+        TelnetFailure{phase, event, std::string(cp932::Tail(received, kTelnetFailureDetailLimit)),
+                      ErrorOf(event)};
+}
+
+void TelnetDialogue::ReportSendFailure(std::string detail, TelnetPhase phase, TelnetEvent event) {
+    failure_ = TelnetFailure{phase, event, std::move(detail), ErrorOf(event)};
 }
 
 int TelnetDialogue::ErrorOf(TelnetEvent event) const {
@@ -141,7 +151,16 @@ TelnetEvent TelnetDialogue::Send(std::string_view bytes) {
 }
 
 bool TelnetDialogue::FillBuffer(TelnetEvent& ending) {
-    TelnetChannel::ReadResult result = channel_.Read(std::span(buffer_), receiveTimeout_);
+    // Every wait ends at the deadline at the latest; its passing reads as a
+    // receive time-out, but never as the silence after a prompt.
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(channel_.Now() - start_);
+    if (deadlinePassed_ || elapsed >= deadline_) {
+        deadlinePassed_ = true;
+        ending = TelnetEvent::kTimeout;
+        return false;
+    }
+    std::chrono::milliseconds wait = std::min(receiveTimeout_, deadline_ - elapsed);
+    TelnetChannel::ReadResult result = channel_.Read(std::span(buffer_), wait);
     switch (result.status) {
         case TelnetChannel::Status::kData:
             if (result.count == 0)
@@ -150,6 +169,9 @@ bool TelnetDialogue::FillBuffer(TelnetEvent& ending) {
             bufferEnd_ = std::min(result.count, buffer_.size());
             return true;
         case TelnetChannel::Status::kTimeout:
+            if (std::chrono::duration_cast<std::chrono::milliseconds>(channel_.Now() - start_) >=
+                deadline_)
+                deadlinePassed_ = true;
             ending = TelnetEvent::kTimeout;
             return false;
         case TelnetChannel::Status::kClosed:
@@ -225,8 +247,9 @@ TelnetEvent TelnetDialogue::ReceiveLine() {
         Byte byte = ReceiveByte();
         if (byte.event == TelnetEvent::kTimeout) {
             // The prompt is the one line a router leaves unterminated.
-            return EndsWithPair(currentLine_, "# ") ? TelnetEvent::kPromptReceived
-                                                    : TelnetEvent::kTimeout;
+            return !deadlinePassed_ && EndsWithPair(currentLine_, "# ")
+                       ? TelnetEvent::kPromptReceived
+                       : TelnetEvent::kTimeout;
         }
         if (byte.event != TelnetEvent::kByteReceived)
             return byte.event;
@@ -235,6 +258,8 @@ TelnetEvent TelnetDialogue::ReceiveLine() {
         if (value == '\0' && currentLine_.size() > 1 && currentLine_.back() == '\r')
             value = '\n';
         currentLine_.push_back(value);
+        if (output_.size() + currentLine_.size() > outputLimit_)
+            return TelnetEvent::kTooLong;
         if (EndsWithPair(currentLine_, "\r\n"))
             return TelnetEvent::kLineReceived;
         if (currentLine_.size() >= kTelnetReceiveLimit)
@@ -259,33 +284,33 @@ bool TelnetDialogue::LogIn(std::string_view user, std::string_view password) {
     std::string received;
     TelnetEvent event = WaitForText("Login:", received);
     if (event != TelnetEvent::kTextReceived) {
-        ReportFailure(received, TelnetPhase::kWaitingForLoginPrompt, event, ErrorOf(event));
+        ReportFailure(received, TelnetPhase::kWaitingForLoginPrompt, event);
         return false;
     }
     event = Send(std::string(user) + "\r\n");
     if (event != TelnetEvent::kSent) {
-        ReportFailure(std::string(user) + cp932::Jp(" 送信失敗"), TelnetPhase::kSendingUser, event,
-                      ErrorOf(event));
+        ReportSendFailure(std::string(user) + cp932::Jp(" 送信失敗"), TelnetPhase::kSendingUser,
+                          event);
         return false;
     }
 
     received.clear();
     event = WaitForText("Password:", received);
     if (event != TelnetEvent::kTextReceived) {
-        ReportFailure(received, TelnetPhase::kWaitingForPasswordPrompt, event, ErrorOf(event));
+        ReportFailure(received, TelnetPhase::kWaitingForPasswordPrompt, event);
         return false;
     }
     event = Send(std::string(password) + "\r\n");
     if (event != TelnetEvent::kSent) {
-        ReportFailure(std::string(password) + cp932::Jp(" 送信"), TelnetPhase::kSendingPassword,
-                      event, ErrorOf(event));
+        ReportSendFailure(std::string(password) + cp932::Jp(" 送信"), TelnetPhase::kSendingPassword,
+                          event);
         return false;
     }
 
     received.clear();
     event = WaitForText("# ", received);
     if (event != TelnetEvent::kTextReceived) {
-        ReportFailure(received, TelnetPhase::kWaitingForLoggedIn, event, ErrorOf(event));
+        ReportFailure(received, TelnetPhase::kWaitingForLoggedIn, event);
         return false;
     }
     return true;
@@ -298,7 +323,7 @@ bool TelnetDialogue::SendCommand(std::string_view command) {
                                                      : TelnetPhase::kRunningCommand;
     TelnetEvent event = Send(text);
     if (event != TelnetEvent::kSent) {
-        ReportFailure(std::string(command) + cp932::Jp(" 送信"), phase, event, ErrorOf(event));
+        ReportSendFailure(std::string(command) + cp932::Jp(" 送信"), phase, event);
         return false;
     }
     event = ReceiveResponse();
@@ -306,7 +331,7 @@ bool TelnetDialogue::SendCommand(std::string_view command) {
         return true;
     if (event == TelnetEvent::kClosedByPeer && phase == TelnetPhase::kRunningDisconnectingCommand)
         return true;
-    ReportFailure(output_, phase, event, ErrorOf(event));
+    ReportFailure(output_, phase, event);
     return false;
 }
 
@@ -392,40 +417,63 @@ bool CTelnetSession::Connect(const std::string& address) {
     if (host == INADDR_NONE)
         return fail(cp932::Jp("アドレス(") + address + cp932::Jp(")が不正"), 0);
 
+    // Non-blocking from the start, so that the connection attempt has a
+    // time-out of its own instead of the system's (about two minutes).
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return fail(cp932::Jp("ノンブブロッキング化失敗"), errno);
+
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(options_.port);
     peer.sin_addr.s_addr = host;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0)
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0)
+        return true;
+    if (errno != EINPROGRESS && errno != EINTR)
         return fail(cp932::Jp("接続失敗"), errno);
-
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
-        return fail(cp932::Jp("ノンブブロッキング化失敗"), errno);
+    const auto until = std::chrono::steady_clock::now() + options_.connectTimeout;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return fail(cp932::Jp("接続失敗"), ETIMEDOUT);
+        pollfd writable{fd, POLLOUT, 0};
+        int ready = ::poll(&writable, 1, PollTimeout(left));
+        if (ready < 0 && errno != EINTR)
+            return fail(cp932::Jp("接続失敗"), errno);
+        if (ready > 0)
+            break;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        error = errno;
+    if (error != 0)
+        return fail(cp932::Jp("接続失敗"), error);
     return true;
 }
 
 void CTelnetSession::Work(const std::string& address, const std::string& user,
                           const std::string& password, const std::string& command) {
-    succeeded_ = false;
     if (!Connect(address))
         return;
-    TelnetDialogue dialogue(*socket_, options_.receiveTimeout, options_.receiveChunk);
+    TelnetDialogue dialogue(*socket_, options_);
     bool ok = dialogue.LogIn(user, password) && dialogue.SendCommand(command);
     // The router's answer to "exit" does not decide the outcome.
     if (ok && dialogue.connected())
         dialogue.SendCommand("exit");
-    output_ = dialogue.output();
-    if (dialogue.failure())
-        failure_ = dialogue.failure();
+    output_ = dialogue.TakeOutput();
+    failure_ = dialogue.failure();
     succeeded_ = ok;
 }
 
 int CTelnetSession::RunCommand(const std::string& address, const std::string& user,
                                const std::string& password, const std::string& command,
                                CommandOutput* output, [[maybe_unused]] std::int32_t reserved) {
+    // Nothing of an earlier dialogue on this object counts for this one.
     succeeded_ = false;
     output_.clear();
+    failure_.reset();
     std::thread worker;
     try {
         worker = std::thread([&] { Work(address, user, password, command); });
@@ -437,10 +485,12 @@ int CTelnetSession::RunCommand(const std::string& address, const std::string& us
     std::this_thread::sleep_for(options_.initialSleep);
     worker.join();
 
+    std::string collected = std::move(output_);
+    output_.clear();
     if (!succeeded_)
         return -1;
     if (output != nullptr && output->suppress == 0)
-        output->text = output_;
+        output->text = std::move(collected);
     return 0;
 }
 

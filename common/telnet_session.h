@@ -3,6 +3,10 @@
 // what the router prints until its prompt "# " has come back and the line has
 // stayed silent for the receive timeout, then leave with "exit".
 //
+// A router that never stops talking cannot hold a dialogue for ever: the
+// collected output, each wait and each line have a size limit, and the whole
+// dialogue a deadline.
+//
 // Every failure is described by the step of the dialogue it happened in
 // (`TelnetPhase`) and the receive or send outcome that ended it
 // (`TelnetEvent`); both have fixed Japanese names from which `LastError`
@@ -17,6 +21,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quellin {
 
@@ -77,6 +82,16 @@ struct CommandOutput {
 // Longest text one wait for a prompt, and one received line, may take.
 inline constexpr std::size_t kTelnetReceiveLimit = 4'194'303;
 
+// Most output one dialogue collects over all its commands; far above the
+// largest tech-support a router prints.
+inline constexpr std::size_t kTelnetOutputLimit = 64u << 20;
+
+// Most of the received text a failure description carries: its end.
+inline constexpr std::size_t kTelnetFailureDetailLimit = 4096;
+
+// Bytes a dialogue takes from its channel at once.
+inline constexpr std::size_t kTelnetReceiveChunk = 64 * 1024;
+
 // The byte stream a dialogue runs over.  The session's own is a TCP socket;
 // tests and fuzzers feed the dialogue from memory.
 class TelnetChannel {
@@ -98,18 +113,40 @@ public:
     virtual ReadResult Read(std::span<char> buffer, std::chrono::milliseconds timeout) = 0;
     // One send of the whole text; may report fewer bytes than given.
     virtual WriteResult Write(std::string_view bytes) = 0;
+    // The time the channel's waits pass in; a channel fed from memory may
+    // keep a time of its own.
+    virtual std::chrono::steady_clock::time_point Now() const {
+        return std::chrono::steady_clock::now();
+    }
+};
+
+// The timings and limits of a dialogue and its connection.
+struct TelnetOptions {
+    std::uint16_t port = 23;
+    // Silence that ends a response after the prompt, and the longest wait
+    // for any byte.
+    std::chrono::milliseconds receiveTimeout = std::chrono::seconds(5);
+    // The caller waits at least this long, while the worker already works.
+    std::chrono::milliseconds initialSleep = std::chrono::seconds(2);
+    // Bytes taken from the channel at once.
+    std::size_t receiveChunk = kTelnetReceiveChunk;
+    // The longest the TCP connection may take to come up.
+    std::chrono::milliseconds connectTimeout = std::chrono::seconds(21);
+    // The longest a dialogue may take from the connection to its end, so
+    // that a router which never falls silent cannot hold it; long enough
+    // for a slow tech-support.
+    std::chrono::milliseconds deadline = std::chrono::minutes(10);
+    // Most output the dialogue collects (see kTelnetOutputLimit).
+    std::size_t outputLimit = kTelnetOutputLimit;
 };
 
 // The protocol side of a dialogue: option refusal, prompt and line
 // recognition, output collection and failure bookkeeping, over any channel.
 // Reads one byte at a time in meaning, but takes the bytes from the channel
-// in chunks of `receiveChunk`.
+// in chunks of `receiveChunk`.  The deadline counts from construction.
 class TelnetDialogue {
 public:
-    static constexpr std::size_t kDefaultReceiveChunk = 64 * 1024;
-
-    TelnetDialogue(TelnetChannel& channel, std::chrono::milliseconds receiveTimeout,
-                   std::size_t receiveChunk = kDefaultReceiveChunk);
+    TelnetDialogue(TelnetChannel& channel, const TelnetOptions& options);
 
     // user and password are sent as given, each followed by CR LF; an empty
     // user or password gives an empty line.
@@ -121,27 +158,27 @@ public:
 
     // Every response line collected so far, over all commands.
     const std::string& output() const { return output_; }
+    std::string TakeOutput() { return std::exchange(output_, {}); }
     // False once the router has closed the connection.
     bool connected() const { return connected_; }
     const std::optional<TelnetFailure>& failure() const { return failure_; }
 
-    // The receive steps, exposed for tests: each returns the event that ended
-    // it (kByteReceived, kTextReceived, kLineReceived, kPromptReceived on
-    // success).
+private:
     struct Byte {
         TelnetEvent event;
         char value = 0;
     };
+    // Each receive step returns the event that ended it: kByteReceived,
+    // kTextReceived, kLineReceived or kPromptReceived on success.
     Byte ReceiveByte();
     TelnetEvent WaitForText(std::string_view text, std::string& received);
     TelnetEvent ReceiveLine();
     TelnetEvent ReceiveResponse();
-    const std::string& currentLine() const { return currentLine_; }
 
-private:
-    // Replaces any earlier failure.
-    void ReportFailure(std::optional<std::string> detail, TelnetPhase phase, TelnetEvent event,
-                       int systemError);
+    // Replaces any earlier failure; the detail keeps only the end of the
+    // received text.
+    void ReportFailure(std::string_view received, TelnetPhase phase, TelnetEvent event);
+    void ReportSendFailure(std::string detail, TelnetPhase phase, TelnetEvent event);
     // kSent, kSocketError or kSendFailed.
     TelnetEvent Send(std::string_view bytes);
     bool FillBuffer(TelnetEvent& ending);
@@ -149,6 +186,10 @@ private:
 
     TelnetChannel& channel_;
     std::chrono::milliseconds receiveTimeout_;
+    std::chrono::milliseconds deadline_;
+    std::size_t outputLimit_;
+    std::chrono::steady_clock::time_point start_;
+    bool deadlinePassed_ = false;
     std::string buffer_;
     std::size_t bufferBegin_ = 0;
     std::size_t bufferEnd_ = 0;
@@ -157,14 +198,6 @@ private:
     bool connected_ = true;
     int systemError_ = 0;  // errno of the channel call that last failed
     std::optional<TelnetFailure> failure_;
-};
-
-struct TelnetOptions {
-    std::uint16_t port = 23;
-    std::chrono::milliseconds receiveTimeout = std::chrono::seconds(5);
-    // The caller waits at least this long, while the worker already works.
-    std::chrono::milliseconds initialSleep = std::chrono::seconds(2);
-    std::size_t receiveChunk = TelnetDialogue::kDefaultReceiveChunk;
 };
 
 class CTelnetSession {
@@ -176,15 +209,17 @@ public:
     CTelnetSession& operator=(const CTelnetSession&) = delete;
 
     // Runs the dialogue on a worker thread and blocks until it has ended (and
-    // at least for the initial sleep).  address is dotted IPv4 text; no name
-    // lookup.  An empty user or password is sent as an empty line.  output
-    // may be null.  0 when connecting, logging in and the command succeeded,
-    // else -1 with the reason in LastError.
+    // at least for the initial sleep; at most the connect time-out and the
+    // deadline).  address is dotted IPv4 text; no name lookup.  An empty user
+    // or password is sent as an empty line.  output may be null.  0 when
+    // connecting, logging in and the command succeeded, else -1 with the
+    // reason in LastError.
     int RunCommand(const std::string& address, const std::string& user, const std::string& password,
                    const std::string& command, CommandOutput* output, std::int32_t reserved = 0);
 
-    // CP932 description of the last failure; empty when none occurred.  A
-    // failed "exit" after a successful command is recorded here as well.
+    // CP932 description of the last RunCommand's failure; empty when none
+    // occurred.  A failed "exit" after a successful command is recorded
+    // here as well.
     std::string LastError() const;
     const std::optional<TelnetFailure>& LastFailure() const { return failure_; }
 

@@ -194,11 +194,12 @@ send 127.0.0.4 132 "nagoya: firmware stored, restart at 2400"
 send 127.0.0.2 133 "tokyo-branch: configuration saved"
 send 127.0.0.5 134 "fukuoka-branch: login admin from 192.168.40.20"
 sleep 1
-# The alert's popup is a window of its own: closed first, so that it does
-# not cover the list in the picture.
+# The last matching message raised a pop-up over the list: shoot it on its
+# own, then move it aside so that the list is shot as the operator reads it.
 popup=$(window 'Infomation')
-xdotool windowfocus --sync "$popup" key Escape
-sleep 0.7
+shot "$popup" syslogd-popup
+xdotool windowmove "$popup" 980 680
+sleep 1
 shot "$syslogd" syslogd
 
 menu "$syslogd" 165 t   # 設定 > 動作設定

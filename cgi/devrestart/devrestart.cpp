@@ -19,7 +19,9 @@ int RunDevrestart(const std::vector<std::string>& arguments, const std::string& 
         name += (i > 1 ? " " : "") + arguments[i];
 
     const NetprovSettings settings = ReadNetprovSettings(baseFolder + "/" + "NEXORA.INI");
-    CTelnetSession session(options);
+    TelnetOptions telnet = options;
+    telnet.deadline = std::chrono::seconds(settings.telnetDeadline);
+    CTelnetSession session(telnet);
     // The router closes the connection when it restarts, which the session
     // counts as success for a reset.
     if (session.RunCommand(address, settings.loginId, "", kRestartCommand, nullptr) != 0) {

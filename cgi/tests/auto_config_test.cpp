@@ -713,6 +713,20 @@ TEST_F(FirmwareDecisionTest, UnreadableIdentificationPushesNothing) {
     EXPECT_TRUE(Uploads().empty());
 }
 
+TEST_F(FirmwareDecisionTest, RouterThatNeverFallsSilentEndsAtTheSettingsDeadline) {
+    Image("image.bin", "Tarn-90", "V07.00");
+    WriteFile(install / "NEXORA.INI",
+              "[Config]\r\nFIRMDIR=" + firmware.string() + "\r\nTELNETDEADLINE=1\r\n");
+    // A line every 100 ms, never the 300 ms of silence that end an answer.
+    StartRouter("Tarn-90", "V06.02", {"--fault", "trickle:100"});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(page, ExpectedPage({"装置情報の取得に失敗しました。"}));
+    EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", "装置情報の取得に失敗しました。"}));
+    EXPECT_TRUE(Uploads().empty());
+}
+
 TEST_F(FirmwareDecisionTest, LoginIdIsTheTelnetUser) {
     Settings("operator", firmware.string());
     StartRouter("Tarn-90", "V06.02", {"--user", "operator"});

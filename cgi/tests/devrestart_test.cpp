@@ -87,6 +87,16 @@ TEST_F(DevrestartTest, RefusedLoginFails) {
             .empty());
 }
 
+TEST_F(DevrestartTest, RouterThatNeverFallsSilentEndsAtTheSettingsDeadline) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nTELNETDEADLINE=1\r\n");
+    StartRouter({"--fault", "trickle:100"});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({kAddress, "branch01"}), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(errors.rfind("Devrestart: 127.0.86.4 branch01: ", 0), 0u) << errors;
+    EXPECT_NE(errors.find("trickle 1\r\n"), std::string::npos) << errors;
+}
+
 TEST_F(DevrestartTest, UnreachableRouterFails) {
     options.port = 1;  // nothing listens there on this address
     EXPECT_EQ(Run({kAddress, "branch01"}), 1);

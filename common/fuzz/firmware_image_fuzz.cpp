@@ -1,5 +1,7 @@
 // Feeds arbitrary files to the firmware image reader: whatever the bytes,
 // it must answer "image" or "not an image" without reading outside the file.
+// Looking through fewer directory entries (as many as the last byte says,
+// up to three) may only turn an image into a too long directory.
 #include "firmware_image.h"
 
 #include <sys/mman.h>
@@ -44,8 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const MemoryFile file;
     file.Fill(data, size);
     quellin::DeviceIdentity identity;
-    if (quellin::ReadFirmwareIdentity(file.path, identity) == 0) {
+    const quellin::FirmwareImageFault fault = quellin::ExamineFirmwareImage(file.path, identity);
+    if (fault == quellin::FirmwareImageFault::kNone) {
         if (identity.model.size() > 31 || identity.ptf.size() > 31 || identity.date.size() > 31)
+            std::abort();
+    }
+    if (size > 0) {
+        quellin::DeviceIdentity few;
+        const quellin::FirmwareImageFault bounded = quellin::ExamineFirmwareImage(
+            file.path, few, quellin::FirmwareImageLimits{data[size - 1] % 4u});
+        if (bounded != fault && bounded != quellin::FirmwareImageFault::kLongDirectory)
+            std::abort();
+        if (bounded == quellin::FirmwareImageFault::kNone && !(few == identity))
             std::abort();
     }
 

@@ -56,5 +56,44 @@ TEST(Cp932Codec, LeadBytes) {
     EXPECT_FALSE(IsLeadByte('A'));
 }
 
+TEST(Cp932Codec, TailNeverHalvesACharacter) {
+    const std::string a = Jp("あ");  // 82 A0
+    const std::string ka = Jp("ｶ");  // B6, one byte
+    struct Row {
+        const char* name;
+        std::string text;
+        std::size_t maxBytes;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"short_text_whole", "abc", 5, "abc"},
+        {"ascii_cut", "abcdef", 4, "cdef"},
+        {"cut_between_characters", "x" + a + a, 4, a + a},
+        {"cut_inside_a_character", a + a + a, 5, a + a},
+        {"lead_bytes_as_trail_bytes", "\x81\x81\x81\x81", 3, "\x81\x81"},
+        {"lone_lead_byte_is_a_character",
+         "x\x81"
+         "12",
+         2, "12"},
+        {"lead_byte_and_letter_are_one_character",
+         "x\x81"
+         "ab",
+         2, "b"},
+        {"half_width_byte_after_a_lead_is_its_trail", "\x81" + ka + "z", 2, "z"},
+        {"half_width_byte_is_no_lead", "z" + ka + ka + a, 3, ka + a},
+        {"nothing_fits", a, 1, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string_view tail = Tail(row.text, row.maxBytes);
+        EXPECT_EQ(tail, row.expected);
+        // The tail is what reading the whole text from its start leaves.
+        std::size_t at = 0;
+        while (at < row.text.size() - tail.size())
+            at += CharacterLength(row.text, at);
+        EXPECT_EQ(at, row.text.size() - tail.size());
+    }
+}
+
 }  // namespace
 }  // namespace quellin::cp932

@@ -6,7 +6,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -271,11 +275,11 @@ TEST_F(FirmwareImageTest, DirectoryFailuresPrintTheSystemError) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               std::string("lseek: ") + std::strerror(EINVAL) + "\n");
 
+    // A file that merely ends says so, not what errno 0 would.
     offset = 5;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(FindFirmwareEntry(path, offset), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              std::string("read: ") + std::strerror(0) + "\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "read: file ends early\n");
 
     // The directory announces three entries and holds one.
     std::string directory(16, '\0');
@@ -284,7 +288,126 @@ TEST_F(FirmwareImageTest, DirectoryFailuresPrintTheSystemError) {
     offset = 5;
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(FindFirmwareEntry(path, offset), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr().substr(0, 6), "read: ");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "read: file ends early\n");
+}
+
+// Read system calls and bytes read by this process so far, from
+// /proc/self/io; nullopt where the system does not count them.
+struct ReadCounters {
+    long long calls = 0;
+    long long bytes = 0;
+};
+std::optional<ReadCounters> CountReads() {
+    std::ifstream io("/proc/self/io");
+    ReadCounters counters;
+    bool calls = false;
+    bool bytes = false;
+    for (std::string key; io >> key;) {
+        if (key == "syscr:")
+            calls = static_cast<bool>(io >> counters.calls);
+        else if (key == "rchar:")
+            bytes = static_cast<bool>(io >> counters.bytes);
+        else
+            io.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+    }
+    if (!calls || !bytes)
+        return std::nullopt;
+    return counters;
+}
+
+struct CountCase {
+    const char* name;
+    std::string directory;     // header and the entries written
+    std::uint64_t sparseSize;  // the file is extended to this size, holes only
+    FirmwareImageFault fault;
+};
+
+std::string DirectoryHeader(std::uint32_t count) {
+    std::string header(16, '\0');
+    for (int i = 0; i < 4; ++i)
+        header[12 + i] = static_cast<char>(count >> (24 - 8 * i));
+    return header;
+}
+
+std::string Entry(const std::string& name, std::uint32_t offset) {
+    std::string entry(16, '\0');
+    entry.replace(0, name.size(), name);
+    for (int i = 0; i < 4; ++i)
+        entry[12 + i] = static_cast<char>(offset >> (24 - 8 * i));
+    return entry;
+}
+
+TEST_F(FirmwareImageTest, ImpossibleDirectoryCountsAreExaminedQuickly) {
+    const std::string zeroEntries(8u << 20, '\0');  // 8 MiB of nameless entries
+    std::string firmThird = DirectoryHeader(0xFFFFFFFF) + Entry("boot", 0) + Entry("kern", 0);
+    const std::string executable = tarn::BuildImage(Options(ImageFormat::kCoff,
+                                                            ImageLayout::kImageAfterHeader))
+                                       .bytes.substr(20);  // without the header line
+    firmThird += Entry("firm", static_cast<std::uint32_t>(firmThird.size() + 16)) + executable;
+    const CountCase cases[] = {
+        // 4 billion entries claimed, 1 GiB of holes on disk.
+        {"sparse_gigabyte", DirectoryHeader(0xFFFFFFFF), 1u << 30,
+         FirmwareImageFault::kLongDirectory},
+        {"real_entries_without_firm", DirectoryHeader(0xFFFFFFFF) + zeroEntries, 0,
+         FirmwareImageFault::kLongDirectory},
+        {"more_claimed_than_held", DirectoryHeader(0xFFFFFFFF) + std::string(1000 * 16, 'x'), 0,
+         FirmwareImageFault::kShortRead},
+        {"within_the_limit_but_not_held", DirectoryHeader(4000) + Entry("boot", 0), 0,
+         FirmwareImageFault::kShortRead},
+        // Found before the file ends, as when reading entry by entry.
+        {"firm_among_the_first", firmThird, 0, FirmwareImageFault::kNone},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto path = Write(c.name, "TARN FIRMWARE IMAGE\n" + c.directory);
+        if (c.sparseSize > 0)
+            std::filesystem::resize_file(path, c.sparseSize);
+        DeviceIdentity identity;
+        const auto before = CountReads();
+        const auto start = std::chrono::steady_clock::now();
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(ExamineFirmwareImage(path, identity), c.fault);
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+        const auto after = CountReads();
+        if (before && after) {
+            // A handful of reads of at most the 64 KiB of a long directory.
+            EXPECT_LT(after->calls - before->calls, 30);
+            EXPECT_LT(after->bytes - before->bytes, 128 * 1024);
+        }
+        if (c.fault == FirmwareImageFault::kNone) {
+            EXPECT_EQ(identity.model, "Tarn-90");
+        }
+    }
+}
+
+TEST_F(FirmwareImageTest, FirmBeyondTheEntriesLookedThroughIsNotFound) {
+    ImageOptions options = Options(ImageFormat::kElf);
+    tarn::BuiltImage image = tarn::BuildImage(options);
+    auto path = Write("image", image.bytes);
+    DeviceIdentity identity;
+    // The built directory holds a boot entry, then "firm".
+    EXPECT_EQ(ExamineFirmwareImage(path, identity, FirmwareImageLimits{2}),
+              FirmwareImageFault::kNone);
+    EXPECT_EQ(ExamineFirmwareImage(path, identity, FirmwareImageLimits{1}),
+              FirmwareImageFault::kLongDirectory);
+
+    // Two entries before "firm": found when three entries are looked at.
+    const std::size_t header = options.headerLine.size();
+    std::string bytes =
+        image.bytes.substr(0, header) + DirectoryHeader(3) + Entry("boot", 0) + Entry("kern", 0);
+    const std::size_t executable = bytes.size() + 16 - header;
+    bytes += Entry("firm", static_cast<std::uint32_t>(executable)) +
+             image.bytes.substr(image.executableOffset);
+    path = Write("third", bytes);
+    EXPECT_EQ(ExamineFirmwareImage(path, identity, FirmwareImageLimits{3}),
+              FirmwareImageFault::kNone);
+    EXPECT_EQ(identity.model, "Tarn-90");
+    EXPECT_EQ(ExamineFirmwareImage(path, identity, FirmwareImageLimits{2}),
+              FirmwareImageFault::kLongDirectory);
+    std::int64_t offset = static_cast<std::int64_t>(header);
+    EXPECT_EQ(FindFirmwareEntry(path, offset, FirmwareImageLimits{2}), -1);
+    EXPECT_EQ(offset, static_cast<std::int64_t>(header));
 }
 
 TEST_F(FirmwareImageTest, HostileCountsEndWithTheFile) {

@@ -84,5 +84,35 @@ TEST_F(SettingsTest, NetprovReadsTwoKeysWithEmptyDefaults) {
     EXPECT_EQ(s.firmDir, std::string(255, 'f'));  // a 256-byte buffer
 }
 
+TEST_F(SettingsTest, TelnetDeadlineIsAPositiveNumberOfSeconds) {
+    struct Row {
+        const char* name;
+        const char* file;  // NEXORA.INI, or nullptr for none
+        int expected;
+    };
+    const Row rows[] = {
+        {"no_file", nullptr, 600},
+        {"no_key", "[Config]\r\nLOGINID=admin\r\n", 600},
+        {"thirty", "[Config]\r\nTELNETDEADLINE=30\r\n", 30},
+        {"a_day", "[Config]\r\nTELNETDEADLINE=86400\r\n", 86400},
+        {"zero", "[Config]\r\nTELNETDEADLINE=0\r\n", 600},
+        {"negative", "[Config]\r\nTELNETDEADLINE=-5\r\n", 600},
+        {"not_a_number", "[Config]\r\nTELNETDEADLINE=long\r\n", 600},
+        {"other_section", "[Other]\r\nTELNETDEADLINE=30\r\n", 600},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove(dir / "NEXORA.INI");
+        if (row.file != nullptr)
+            WriteFile(dir / "NEXORA.INI", row.file);
+        EXPECT_EQ(ReadConsoleSettings(dir.folder()).telnetDeadline, row.expected);
+        EXPECT_EQ(ReadNetprovSettings((dir / "NEXORA.INI").string()).telnetDeadline, row.expected);
+    }
+    // The environment dialog's write leaves the hand-set key alone.
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nTELNETDEADLINE=30\r\n");
+    ASSERT_TRUE(WriteConsoleSettings(dir.folder(), ReadConsoleSettings(dir.folder())));
+    EXPECT_EQ(ReadConsoleSettings(dir.folder()).telnetDeadline, 30);
+}
+
 }  // namespace
 }  // namespace quellin

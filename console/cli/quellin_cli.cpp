@@ -34,7 +34,7 @@ constexpr char kUsage[] =
     "usage: quellin COMMAND [ARGUMENTS]\n"
     "\n"
     "Routers:\n"
-    "  identify ADDRESS [--user U] [--password P]\n"
+    "  identify ADDRESS [--user U] [--password P] [--home DIR]\n"
     "      model, version and start-up configuration of the router\n"
     "  firmware-info FILE...\n"
     "      model and version of each firmware image\n"
@@ -67,7 +67,7 @@ struct CommandSpec {
 
 const std::map<std::string, CommandSpec>& Commands() {
     static const std::map<std::string, CommandSpec> commands = {
-        {"identify", {{"user", "password"}, true}},
+        {"identify", {{"user", "password", "home"}, true}},
         {"firmware-info", {{}, false}},
         {"devices", {{"home"}, false}},
         {"apply-config", {{"home", "at", "jobs"}, true}},
@@ -333,6 +333,7 @@ private:
         auto timings = Timings();
         if (!timings)
             return kExitUsage;
+        timings->telnet.deadline = std::chrono::seconds(ReadConsoleSettings(Home()).telnetDeadline);
         auto user = Cp932("the user", in_.Option("user").value_or(""));
         auto password = Cp932("the password", in_.Option("password").value_or(""));
         if (!user || !password)

@@ -68,7 +68,9 @@ RouterMaintenance::RouterMaintenance(ConsoleApp& app, Reporter& reporter, Router
     : app_(app),
       reporter_(reporter),
       timings_(timings),
-      sleep_([](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }) {}
+      sleep_([](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }) {
+    timings_.telnet.deadline = std::chrono::seconds(app.settings().telnetDeadline);
+}
 
 void RouterMaintenance::Notice(const MaintenanceTarget& target, const char* message,
                                bool unattended) {

@@ -45,7 +45,8 @@ public:
     virtual bool CollectLog(const MaintenanceTarget& target, bool unattended) = 0;
 };
 
-// Ports and waits of the router dialogues; tests shorten them.
+// Ports and waits of the router dialogues; tests shorten them.  The telnet
+// deadline is the TELNETDEADLINE setting's.
 struct RouterTimings {
     TelnetOptions telnet;  // port 23, 5 s receive timeout, 2 s initial wait
     int ftpPort = 21;

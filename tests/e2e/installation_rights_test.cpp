@@ -7,6 +7,7 @@
 // still reads what they wrote.  Root only: Setup arranges the group only as
 // root, the server changes user only when root starts it, and the router
 // listens on ports 23 and 21.
+#include "installed_system.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
@@ -23,6 +24,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,7 +35,12 @@ namespace {
 namespace fs = std::filesystem;
 namespace sim = quellin::tarn::testing;
 using quellin::testing::ChildProcess;
+using quellin::testing::InstalledWebServer;
+using quellin::testing::LogMessages;
+using quellin::testing::Ran;
 using quellin::testing::ReadFile;
+using quellin::testing::RunToEnd;
+using quellin::testing::SjisAll;
 using quellin::testing::WaitUntil;
 using quellin::testing::WriteFile;
 
@@ -42,68 +49,6 @@ constexpr char kGroup[] = "quellin";
 // The router sits on the standard ports of its own address, where Netprov
 // reaches it; the block is used by no other test.
 constexpr char kRouter[] = "127.0.85.10";
-
-struct Ran {
-    int status = -1;
-    std::string output;
-};
-
-Ran RunToEnd(const fs::path& out, const std::string& program, const std::vector<std::string>& args,
-             const std::vector<std::string>& environment = {}) {
-    fs::remove(out);
-    ChildProcess child(program, args, environment, {}, out.string());
-    Ran ran;
-    ran.status = child.Wait(60000).value_or(-1000);
-    ran.output = fs::exists(out) ? ReadFile(out) : "";
-    return ran;
-}
-
-std::uint16_t FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool Accepts(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// The message parts of a device's operation log ("date time,name,message").
-std::vector<std::string> LogMessages(const fs::path& file, const std::string& name) {
-    std::vector<std::string> messages;
-    std::istringstream log(fs::exists(file) ? ReadFile(file) : "");
-    for (std::string line; std::getline(log, line);) {
-        auto at = line.find("," + name + ",");
-        if (at != 19 || !line.ends_with("\r")) {
-            messages.push_back("<malformed> " + line);
-            continue;
-        }
-        messages.push_back(line.substr(at + name.size() + 2, line.size() - at - name.size() - 3));
-    }
-    return messages;
-}
-
-std::vector<std::string> Sjis(std::initializer_list<const char*> texts) {
-    std::vector<std::string> converted;
-    for (const char* text : texts)
-        converted.push_back(quellin::testing::Sjis(text));
-    return converted;
-}
 
 struct Owner {
     uid_t user = 0;
@@ -139,26 +84,18 @@ protected:
         fs::permissions(dir / "run", fs::perms::owner_all);
     }
 
-    void TearDown() override {
-        if (webServerStarted)
-            RunToEnd(dir / "httpd-stop.out", (install / "httpd" / "bin" / "httpd").string(),
-                     {"-k", "stop"});
-    }
-
     Ran Quellin(std::vector<std::string> args) {
         return RunToEnd(dir / "quellin.out", (install / "quellin").string(), args);
     }
     Ran Provision() {
-        return RunToEnd(
-            dir / "provision.out", sim::BinPath("tarnsim"),
-            {"provision", "--from", kRouter, "--url",
-             "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/Netprov", "--access-id", "id01",
-             "--access-password", "secret01", "--state", (dir / "sim").string(), "--name", "r1"});
+        return RunToEnd(dir / "provision.out", sim::BinPath("tarnsim"),
+                        {"provision", "--from", kRouter, "--url", webServer->NetprovUrl(),
+                         "--access-id", "id01", "--access-password", "secret01", "--state",
+                         (dir / "sim").string(), "--name", "r1"});
     }
 
     fs::path install;
-    std::uint16_t port = 0;
-    bool webServerStarted = false;
+    std::optional<InstalledWebServer> webServer;
 };
 
 TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
@@ -191,20 +128,9 @@ TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
     }
 
     // The web server on a loopback port.
-    const fs::path conf = install / "httpd" / "conf" / "httpd.conf";
-    std::string patched = ReadFile(conf);
-    const auto listen = patched.find("\r\nListen 80\r\n");
-    ASSERT_NE(listen, std::string::npos);
-    port = FreeLoopbackPort();
-    ASSERT_NE(port, 0);
-    patched.replace(listen, 13, "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n");
-    WriteFile(conf, patched);
-    Ran started = RunToEnd(dir / "httpd-start.out", (install / "httpd" / "bin" / "httpd").string(),
-                           {"-k", "start"});
-    ASSERT_EQ(started.status, 0) << started.output;
-    webServerStarted = true;
-    ASSERT_TRUE(WaitUntil([&] { return Accepts(port); }, 10000))
-        << ReadFile(install / "httpd" / "logs" / "error.log");
+    webServer.emplace(install, dir.path());
+    const std::string notStarted = webServer->Start();
+    ASSERT_EQ(notStarted, "");
 
     // The configuration file, put into config/ by root as usual (umask 022).
     const fs::path config = install / "config" / "r1.txt";
@@ -234,21 +160,21 @@ TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
     // The router provisions itself through the web server: Netprov, as
     // www-data, appends to root's log and rewrites root's configuration.
     const std::vector<std::string> provisioned =
-        Sjis({"設定を開始しました。", "新しいソフトウェアファイルはありません。",
-              "構成定義を更新します。しばらくお待ちください ･･･", "構成定義を更新しました。",
-              "設定が正常に終了しました。"});
+        SjisAll({"設定を開始しました。", "新しいソフトウェアファイルはありません。",
+                 "構成定義を更新します。しばらくお待ちください ･･･", "構成定義を更新しました。",
+                 "設定が正常に終了しました。"});
     Ran first = Provision();
     EXPECT_EQ(first.status, 0) << first.output
                                << ReadFile(install / "httpd" / "logs" / "error.log");
     EXPECT_NE(first.output.find("設定が正常に終了しました。"), std::string::npos) << first.output;
     std::vector<std::string> expected =
-        Sjis({"ログ採取を開始しました。", "ログ採取を終了しました。"});
+        SjisAll({"ログ採取を開始しました。", "ログ採取を終了しました。"});
     expected.insert(expected.end(), provisioned.begin(), provisioned.end());
     EXPECT_EQ(LogMessages(install / "log" / "r1.log", "r1"), expected);
     EXPECT_EQ(ReadFile(config), "hostname r1\ninterface lan0\neof\n");
-    const passwd* webServer = ::getpwnam("www-data");
-    ASSERT_NE(webServer, nullptr);
-    EXPECT_EQ(OwnerOf(config).user, webServer->pw_uid) << "Netprov replaced the file";
+    const passwd* webServerUser = ::getpwnam("www-data");
+    ASSERT_NE(webServerUser, nullptr);
+    EXPECT_EQ(OwnerOf(config).user, webServerUser->pw_uid) << "Netprov replaced the file";
     EXPECT_EQ(OwnerOf(config).group, group);
     EXPECT_EQ(
         sim::WaitForJournal(dir / "sim" / "journal.jsonl",

@@ -10,6 +10,7 @@
 #include "device_list_model.h"
 #include "file_dialogs.h"
 #include "folder_lock.h"
+#include "installed_system.h"
 #include "main_window.h"
 #include "main_window_logic.h"
 #include "maintenance.h"
@@ -38,6 +39,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,9 +49,13 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace sim = quellin::tarn::testing;
-using quellin::testing::ChildProcess;
+using quellin::testing::InstalledWebServer;
+using quellin::testing::LogMessages;
+using quellin::testing::Ran;
 using quellin::testing::ReadFile;
+using quellin::testing::RunToEnd;
 using quellin::testing::Sjis;
+using quellin::testing::SjisAll;
 using quellin::testing::WaitUntil;
 using quellin::testing::WriteFile;
 
@@ -60,47 +66,6 @@ constexpr char kProvisioned[] = "127.0.87.10";
 constexpr char kConfigured[] = "127.0.87.11";
 constexpr char kUpdated[] = "127.0.87.12";
 constexpr char kCollected[] = "127.0.87.13";
-
-struct Ran {
-    int status = -1;
-    std::string output;
-};
-
-// Runs a program to its end (at most a minute) and keeps what it printed.
-Ran RunToEnd(const fs::path& out, const std::string& program, const std::vector<std::string>& args,
-             const std::vector<std::string>& environment = {}) {
-    fs::remove(out);
-    ChildProcess child(program, args, environment, {}, out.string());
-    Ran ran;
-    ran.status = child.Wait(60000).value_or(-1000);
-    ran.output = fs::exists(out) ? ReadFile(out) : "";
-    return ran;
-}
-
-std::uint16_t FreeLoopbackPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    std::uint16_t port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-        port = ntohs(address.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool Accepts(std::uint16_t port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
 
 bool Udp514Bound() {
     return ReadFile("/proc/net/udp").find(":0202 ") != std::string::npos;
@@ -126,28 +91,6 @@ std::vector<int> ProcessesOf(const fs::path& program) {
         ids.push_back(std::stoi(id));
     }
     return ids;
-}
-
-// The message parts of a device's operation log ("date time,name,message").
-std::vector<std::string> LogMessages(const fs::path& file, const std::string& name) {
-    std::vector<std::string> messages;
-    std::istringstream log(fs::exists(file) ? ReadFile(file) : "");
-    for (std::string line; std::getline(log, line);) {
-        auto at = line.find("," + name + ",");
-        if (at != 19 || !line.ends_with("\r")) {
-            messages.push_back("<malformed> " + line);
-            continue;
-        }
-        messages.push_back(line.substr(at + name.size() + 2, line.size() - at - name.size() - 3));
-    }
-    return messages;
-}
-
-std::vector<std::string> Sjis(std::initializer_list<const char*> texts) {
-    std::vector<std::string> converted;
-    for (const char* text : texts)
-        converted.push_back(quellin::testing::Sjis(text));
-    return converted;
 }
 
 // The console as its program wires it over an installation folder, with
@@ -236,9 +179,7 @@ protected:
         if (!install.empty())
             for (int id : ProcessesOf(install / "syslog" / "Syslogd"))
                 ::kill(id, SIGKILL);
-        if (webServerStarted)
-            RunToEnd(dir / "httpd-stop.out", (install / "httpd" / "bin" / "httpd").string(),
-                     {"-k", "stop"});
+        webServer.reset();
     }
 
     Ran Quellin(std::vector<std::string> args) {
@@ -247,9 +188,8 @@ protected:
 
     fs::path install;
     std::string home;
-    std::uint16_t port = 0;
-    bool webServerStarted = false;
     std::optional<Console> console;
+    std::optional<InstalledWebServer> webServer;
 };
 
 TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
@@ -263,18 +203,6 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
         ASSERT_TRUE(fs::exists(install / file)) << file;
     EXPECT_FALSE(fs::exists(install / "Setup"));
 
-    // The patched configuration listens on 80; the test keeps to a free
-    // loopback port.
-    const fs::path conf = install / "httpd" / "conf" / "httpd.conf";
-    std::string patched = ReadFile(conf);
-    ASSERT_NE(patched.find("\r\nServerRoot \"" + (install / "httpd").string() + "\"\r\n"),
-              std::string::npos);
-    const auto listen = patched.find("\r\nListen 80\r\n");
-    ASSERT_NE(listen, std::string::npos);
-    port = FreeLoopbackPort();
-    ASSERT_NE(port, 0);
-    patched.replace(listen, 13, "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n");
-    WriteFile(conf, patched);
     const std::string settings = ReadFile(install / "NEXORA.INI");
     EXPECT_NE(settings.find("FIRMDIR=" + home + "firmware\r\n"), std::string::npos) << settings;
 
@@ -401,20 +329,16 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
         << console->Status().toStdString();
 
     // The web server.
-    Ran started = RunToEnd(dir / "httpd-start.out", (install / "httpd" / "bin" / "httpd").string(),
-                           {"-k", "start"});
-    ASSERT_EQ(started.status, 0) << started.output;
-    webServerStarted = true;
-    ASSERT_TRUE(WaitWithConsole([&] { return Accepts(port); }, 10000))
-        << ReadFile(install / "httpd" / "logs" / "error.log");
+    webServer.emplace(install, dir.path());
+    const std::string notStarted = webServer->Start();
+    ASSERT_EQ(notStarted, "");
 
     // r1 provisions itself through the web server and Netprov while the
     // console is open.
-    Ran provisioned = RunToEnd(
-        dir / "provision.out", sim::BinPath("tarnsim"),
-        {"provision", "--from", kProvisioned, "--url",
-         "http://127.0.0.1:" + std::to_string(port) + "/cgi-bin/Netprov", "--access-id", "id01",
-         "--access-password", "secret01", "--state", (dir / "sim").string(), "--name", "r1"});
+    Ran provisioned = RunToEnd(dir / "provision.out", sim::BinPath("tarnsim"),
+                               {"provision", "--from", kProvisioned, "--url",
+                                webServer->NetprovUrl(), "--access-id", "id01", "--access-password",
+                                "secret01", "--state", (dir / "sim").string(), "--name", "r1"});
     EXPECT_EQ(provisioned.status, 0)
         << provisioned.output << ReadFile(install / "httpd" / "logs" / "error.log");
     EXPECT_NE(provisioned.output.find("設定が正常に終了しました。"), std::string::npos)
@@ -499,20 +423,21 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
     // Every operation-log line of the run.
     const std::vector<std::pair<std::string, std::vector<std::string>>> logs = {
         {"r1",
-         Sjis({"設定を開始しました。",
-               "ソフトウェアをV05.00版からV06.02版へ更新します。しばらくお待ちください ･･･",
-               "ソフトウェアを更新しました。", "構成定義を更新します。しばらくお待ちください ･･･",
-               "構成定義を更新しました。", "設定が正常に終了しました。"})},
-        {"r2", Sjis({"即時反映を開始しました。", "即時反映を終了しました。"})},
-        {"r3", Sjis({"ソフトウェア更新を開始しました。",
-                     "V30.01版からV30.05版へソフトウェアを更新します。",
-                     "ソフトウェア更新を終了しました。"})},
-        {"r4", Sjis({"ログ採取を開始しました。", "ログ採取を終了しました。"})},
+         SjisAll({"設定を開始しました。",
+                  "ソフトウェアをV05.00版からV06.02版へ更新します。しばらくお待ちください ･･･",
+                  "ソフトウェアを更新しました。",
+                  "構成定義を更新します。しばらくお待ちください ･･･", "構成定義を更新しました。",
+                  "設定が正常に終了しました。"})},
+        {"r2", SjisAll({"即時反映を開始しました。", "即時反映を終了しました。"})},
+        {"r3", SjisAll({"ソフトウェア更新を開始しました。",
+                        "V30.01版からV30.05版へソフトウェアを更新します。",
+                        "ソフトウェア更新を終了しました。"})},
+        {"r4", SjisAll({"ログ採取を開始しました。", "ログ採取を終了しました。"})},
         {"Quellin_tool",
-         Sjis({"装置情報を設定しました。装置名：r1", "装置情報を設定しました。装置名：r2",
-               "装置情報を設定しました。装置名：r3", "装置情報を設定しました。装置名：r4",
-               "ツールを起動しました。", "システムログサーバを起動しました。",
-               "システムログサーバを停止しました。", "ツールを終了しました。"})},
+         SjisAll({"装置情報を設定しました。装置名：r1", "装置情報を設定しました。装置名：r2",
+                  "装置情報を設定しました。装置名：r3", "装置情報を設定しました。装置名：r4",
+                  "ツールを起動しました。", "システムログサーバを起動しました。",
+                  "システムログサーバを停止しました。", "ツールを終了しました。"})},
     };
     for (const auto& [name, expected] : logs)
         EXPECT_EQ(LogMessages(install / "log" / (name + ".log"), name), expected) << name;

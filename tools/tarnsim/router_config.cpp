@@ -64,6 +64,19 @@ bool ApplyFaults(Faults& faults, const std::string& value, std::string& error) {
             if (colon != std::string::npos &&
                 !SetNumber(faults.silenceMs, argument, 1, 3600000, "silence", error))
                 return false;
+        } else if (name == "flood") {
+            faults.flood = true;
+        } else if (name == "trickle") {
+            faults.trickleMs = 4000;
+            if (colon != std::string::npos &&
+                !SetNumber(faults.trickleMs, argument, 1, 3600000, "trickle", error))
+                return false;
+        } else if (name == "long-line") {
+            int bytes = 50 << 20;
+            if (colon != std::string::npos &&
+                !SetNumber(bytes, argument, 1, 1 << 30, "long-line", error))
+                return false;
+            faults.longLineBytes = static_cast<std::size_t>(bytes);
         } else {
             error = "unknown fault " + name;
             return false;
@@ -147,6 +160,8 @@ bool ApplyRouterSetting(RouterConfig& config, const std::string& key, const std:
         }
     } else if (key == "fault") {
         return ApplyFaults(config.faults, value, error);
+    } else if (key == "fault-command") {
+        config.faults.outputCommand = value;
     } else if (key == "syslog") {
         if (value.empty() || value == "none") {
             config.syslog.reset();

@@ -38,6 +38,12 @@ struct Faults {
     std::optional<std::string> closeAfterCommand;
     // Fall silent this long in the middle of every command output.
     int silenceMs = 0;
+    // Answers that never end, given after echoing a command that holds
+    // `outputCommand` (empty: any command) instead of its output:
+    bool flood = false;             // lines, as fast as the client takes them
+    int trickleMs = 0;              // one line every trickleMs, for ever
+    std::size_t longLineBytes = 0;  // this many bytes without a line end, then silence
+    std::string outputCommand;
 };
 
 struct RouterConfig {

@@ -18,6 +18,9 @@ constexpr unsigned char kEcho = 1;
 constexpr const char* kPrompt = "# ";
 constexpr int kMaxFailedLogins = 3;
 constexpr std::size_t kMaxQueuedLines = 64;
+// An endless answer is made in portions of about this size, each when the
+// one before has gone out.
+constexpr std::size_t kEndlessPortion = 256 * 1024;
 
 std::int64_t Now() {
     return static_cast<std::int64_t>(std::time(nullptr));
@@ -209,6 +212,8 @@ void TelnetConnection::HandleCommand(const std::string& line) {
         after_ = After::kClose;
         return;
     }
+    if (StartEndlessAnswer(line))
+        return;
 
     ShellReply reply = shell_.Run(line, Now());
     std::vector<OutputPiece> output = std::move(reply.output);
@@ -235,11 +240,72 @@ void TelnetConnection::HandleCommand(const std::string& line) {
     }
 }
 
+bool TelnetConnection::StartEndlessAnswer(const std::string& line) {
+    const Faults& faults = router_.config().faults;
+    if (line.empty() || line.find(faults.outputCommand) == std::string::npos)
+        return false;
+    const char* name = nullptr;
+    if (faults.flood) {
+        endless_ = Endless::kFlood;
+        name = "flood";
+    } else if (faults.longLineBytes > 0) {
+        endless_ = Endless::kLongLine;
+        endlessLeft_ = faults.longLineBytes;
+        name = "long-line";
+    } else if (faults.trickleMs > 0) {
+        endless_ = Endless::kTrickle;
+        name = "trickle";
+    } else {
+        return false;
+    }
+    router_.Record("fault", JsonLine().Add("peer", peer_).Add("fault", name));
+    return true;
+}
+
+void TelnetConnection::ContinueEndlessAnswer() {
+    switch (endless_) {
+        case Endless::kNone:
+            return;
+        case Endless::kFlood:
+            while (out_.size() < kEndlessPortion) {
+                out_ += "flood " + std::to_string(++endlessLines_) +
+                        ": interface lan0 link up, 100Mbps full duplex\r\n";
+            }
+            return;
+        case Endless::kLongLine: {
+            const std::size_t room =
+                kEndlessPortion > out_.size() ? kEndlessPortion - out_.size() : 0;
+            const std::size_t count = std::min(room, endlessLeft_);
+            out_.append(count, 'x');
+            endlessLeft_ -= count;
+            if (endlessLeft_ == 0)
+                endless_ = Endless::kNone;  // silence from here on
+            return;
+        }
+        case Endless::kTrickle:
+            pending_.push_back({"trickle " + std::to_string(++endlessLines_) + "\r\n",
+                                router_.config().faults.trickleMs});
+            return;
+    }
+}
+
 void TelnetConnection::Queue(std::string bytes, int delayMs) {
     pending_.push_back({std::move(bytes), delayMs});
 }
 
 void TelnetConnection::Pump() {
+    for (;;) {
+        PumpPending();
+        if (waiting_ || !pending_.empty() || endless_ == Endless::kNone ||
+            out_.size() >= kEndlessPortion)
+            return;
+        ContinueEndlessAnswer();
+        if (endless_ != Endless::kTrickle)
+            return;
+    }
+}
+
+void TelnetConnection::PumpPending() {
     while (!waiting_ && !pending_.empty()) {
         OutputPiece& piece = pending_.front();
         if (piece.delayMs > 0) {
@@ -276,6 +342,10 @@ void TelnetConnection::Drive() {
             return;
         }
         out_.erase(0, static_cast<std::size_t>(sent));
+        // An endless answer goes on once its portion is out; waiting for
+        // the socket to take more paces it.
+        if (out_.empty())
+            Pump();
     }
     if (out_.empty() && !busy()) {
         if (after_ == After::kClose) {

@@ -51,15 +51,20 @@ public:
 private:
     enum class Stage { kUser, kPassword, kShell, kSilent };
     enum class After { kNothing, kClose, kReset };
+    // An answer without end, made as the client takes it.
+    enum class Endless { kNone, kFlood, kTrickle, kLongLine };
 
     void OnEvents(short revents);
     void Drive();
     void HandleLine(const std::string& line);
     void HandleCommand(const std::string& line);
+    bool StartEndlessAnswer(const std::string& line);
+    void ContinueEndlessAnswer();
     void Queue(std::string bytes, int delayMs = 0);
     void Pump();
+    void PumpPending();
     void UpdateWatch();
-    bool busy() const { return !pending_.empty() || waiting_; }
+    bool busy() const { return !pending_.empty() || waiting_ || endless_ != Endless::kNone; }
 
     UniqueFd socket_;
     std::string peer_;
@@ -74,6 +79,9 @@ private:
     std::string out_;
     bool waiting_ = false;
     EventLoop::TimerId timer_ = 0;
+    Endless endless_ = Endless::kNone;
+    std::size_t endlessLeft_ = 0;  // bytes of a long line still to come
+    std::uint64_t endlessLines_ = 0;
 };
 
 }  // namespace quellin::tarn

@@ -7,10 +7,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -155,6 +157,84 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     }
     result.status = status.value_or(-1);
     return result;
+}
+
+MeasuredRun RunMeasured(const std::string& program, const std::vector<std::string>& arguments,
+                        milliseconds patience, const std::vector<std::string>& environment) {
+    MeasuredRun run;
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return run;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return run;
+    }
+    std::vector<std::string> variables;
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+        const std::string text = *variable;
+        const bool replaced = std::any_of(environment.begin(), environment.end(), [&](auto& e) {
+            return e.substr(0, e.find('=') + 1) == text.substr(0, text.find('=') + 1);
+        });
+        if (!replaced)
+            variables.push_back(text);
+    }
+    variables.insert(variables.end(), environment.begin(), environment.end());
+    const ExecStrings envp(variables);
+    const ExecStrings argv(program, arguments);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    const auto start = Clock::now();
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.get(), envp.get()) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    if (pid < 0) {
+        ::close(out[0]);
+        ::close(err[0]);
+        return run;
+    }
+    const auto deadline = start + patience;
+    pollfd pipes[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* texts[2] = {&run.output, &run.errors};
+    while ((pipes[0].fd >= 0 || pipes[1].fd >= 0) && ::poll(pipes, 2, RemainingMs(deadline)) > 0) {
+        for (int i = 0; i < 2; ++i) {
+            if (pipes[i].revents == 0)
+                continue;
+            char buffer[65536];
+            ssize_t n = ::read(pipes[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                texts[i]->append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(pipes[i].fd);
+                pipes[i].fd = -1;  // poll skips negative descriptors
+            }
+        }
+    }
+    int status = 0;
+    rusage usage{};
+    pid_t done = 0;
+    while ((done = ::wait4(pid, &status, WNOHANG, &usage)) == 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    if (done == 0) {
+        ::kill(pid, SIGKILL);
+        run.killed = true;
+        done = ::wait4(pid, &status, 0, &usage);
+    }
+    run.elapsed = std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+    for (const pollfd& p : pipes)
+        if (p.fd >= 0)
+            ::close(p.fd);
+    if (done == pid) {
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        run.peakKiB = usage.ru_maxrss;
+    }
+    return run;
 }
 
 LineClient::LineClient(const std::string& address, int port)

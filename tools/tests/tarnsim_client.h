@@ -58,6 +58,21 @@ struct RunResult {
 };
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments);
 
+// Runs a program to its end, for at most `patience` (then it is killed),
+// with `environment` entries "NAME=value" set on top of this process's
+// environment.  What it wrote to standard output and to standard error, how
+// long it ran and the most memory it ever held.
+struct MeasuredRun {
+    int status = -1;  // 128 + the signal for a program ended by one
+    bool killed = false;
+    std::string output;
+    std::string errors;
+    milliseconds elapsed{0};
+    long peakKiB = 0;  // largest resident set
+};
+MeasuredRun RunMeasured(const std::string& program, const std::vector<std::string>& arguments,
+                        milliseconds patience, const std::vector<std::string>& environment = {});
+
 std::string BinPath(const std::string& program);
 
 class LineClient {

@@ -74,6 +74,25 @@ TEST(FleetTest, CountsAcrossOctetsAndAppliesDefaults) {
     EXPECT_EQ(routers[3].password, "own");
 }
 
+TEST(FleetTest, EndlessAnswersTakeTheirDefaultsAndCommand) {
+    std::vector<RouterConfig> routers;
+    std::string error;
+    ASSERT_TRUE(
+        ParseFleet("router name=a fault=flood fault-command=tech-support\n"
+                   "router name=b address=127.0.0.3 fault=trickle,long-line\n"
+                   "router name=c address=127.0.0.4 fault=trickle:300,long-line:100\n",
+                   RouterConfig{}, routers, error))
+        << error;
+    ASSERT_EQ(routers.size(), 3u);
+    EXPECT_TRUE(routers[0].faults.flood);
+    EXPECT_EQ(routers[0].faults.outputCommand, "tech-support");
+    EXPECT_EQ(routers[1].faults.trickleMs, 4000);
+    EXPECT_EQ(routers[1].faults.longLineBytes, 50u << 20);
+    EXPECT_EQ(routers[1].faults.outputCommand, "");
+    EXPECT_EQ(routers[2].faults.trickleMs, 300);
+    EXPECT_EQ(routers[2].faults.longLineBytes, 100u);
+}
+
 TEST(RouterConfigTest, ChecksSettings) {
     struct Row {
         const char* name;
@@ -99,6 +118,9 @@ TEST(RouterConfigTest, ChecksSettings) {
         {"model_31", "model", "0123456789012345678901234567890", true, false},
         {"options", "telnet-options", "will-echo,do-echo", true, true},
         {"options_bad", "telnet-options", "linemode", false, true},
+        {"trickle_zero", "fault", "trickle:0", false, true},
+        {"long_line_over", "fault", "long-line:1073741825", false, true},
+        {"fault_command", "fault-command", "tech-support", true, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -432,6 +432,59 @@ TEST_F(TarnsimTest, PlaysTelnetFaults) {
     }
 }
 
+TEST_F(TarnsimTest, PlaysAnswersWithoutEnd) {
+    {
+        SCOPED_TRACE("flood");
+        TarnsimProcess sim(Args({"--fault", "flood", "--fault-command", "tech-support"}));
+        ASSERT_TRUE(sim.ready());
+        LineClient client(sim.router().address, sim.router().telnetPort);
+        ASSERT_TRUE(TelnetLogin(client, "admin", ""));
+        // Other commands are answered as usual.
+        client.Send("idinfo -c\r\n");
+        ASSERT_TRUE(client.ReadUntil("CURRENT : config1\r\n# "));
+        client.Send("show tech-support\r\n");
+        auto flood = client.ReadUntil("flood 20000: ");
+        ASSERT_TRUE(flood);
+        EXPECT_EQ(flood->rfind("show tech-support\r\nflood 1: interface lan0", 0), 0u);
+        EXPECT_GT(flood->size(), 1000000u);
+        EXPECT_EQ(flood->find("# "), std::string::npos);
+        EXPECT_TRUE(AllLinesCrLf(flood->substr(0, flood->rfind("\r\n") + 2)));
+        EXPECT_EQ(WaitForJournal(Journal(), {"\"fault\":\"flood\""}).size(), 1u);
+    }
+    {
+        SCOPED_TRACE("trickle");
+        TarnsimProcess sim(Args({"--fault", "trickle:50"}));
+        ASSERT_TRUE(sim.ready());
+        LineClient client(sim.router().address, sim.router().telnetPort);
+        ASSERT_TRUE(TelnetLogin(client, "admin", ""));
+        client.Send("show system information\r\n");
+        auto lines = client.ReadUntil("trickle 4\r\n");
+        ASSERT_TRUE(lines);
+        EXPECT_EQ(*lines,
+                  "show system information\r\ntrickle 1\r\ntrickle 2\r\ntrickle 3\r\n"
+                  "trickle 4\r\n");
+    }
+    {
+        SCOPED_TRACE("long-line");
+        TarnsimProcess sim(Args({"--fault", "long-line:3000000"}));
+        ASSERT_TRUE(sim.ready());
+        LineClient client(sim.router().address, sim.router().telnetPort);
+        ASSERT_TRUE(TelnetLogin(client, "admin", ""));
+        client.Send("show system information\r\n");
+        ASSERT_TRUE(client.ReadUntil("show system information\r\n"));
+        std::string line = client.ReadFor(milliseconds(500));
+        while (line.size() < 3000000) {
+            std::string more = client.ReadFor(milliseconds(1000));
+            if (more.empty())
+                break;
+            line += more;
+        }
+        EXPECT_EQ(line, std::string(3000000, 'x'));
+        // Then nothing more, not even the prompt.
+        EXPECT_EQ(client.ReadFor(milliseconds(300)), "");
+    }
+}
+
 TEST_F(TarnsimTest, RefusesFtpLoginWhenTold) {
     TarnsimProcess sim(Args({"--fault", "refuse-ftp-login"}));
     ASSERT_TRUE(sim.ready());
