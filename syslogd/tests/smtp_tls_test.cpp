@@ -24,6 +24,7 @@ namespace {
 using quellin::testing::ChildProcess;
 using quellin::testing::kPython;
 using quellin::testing::MailServer;
+using quellin::testing::PrintTo;
 using quellin::testing::ReadFile;
 using quellin::testing::Sjis;
 using quellin::testing::TempDir;

@@ -31,6 +31,7 @@ extern char** environ;
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::ReadFile;
 using quellin::testing::Sjis;
 using quellin::testing::TempDirTest;
