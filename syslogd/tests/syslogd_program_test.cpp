@@ -578,7 +578,10 @@ public:
         WriteFile(folder / "rsyslog.conf",
                   "global(workDirectory=\"" + folder.string() + "\")\n" + "module(load=\"" +
                       module + "\")\n" + "input(type=\"" + module +
-                      "\" address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\")\n" +
+                      "\" address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\"" +
+                      // Bursts of forwarded datagrams must not overflow the
+                      // collector's socket on a busy machine.
+                      (tcp ? "" : " rcvbufSize=\"16m\"") + ")\n" +
                       "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")\n" +
                       "action(type=\"omfile\" file=\"" + (folder / "received.txt").string() +
                       "\" template=\"raw\")\n");
