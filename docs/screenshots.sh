@@ -28,6 +28,7 @@ xvfb_pid=""
 tool_pid=""
 setup_pid=""
 fleet_pid=""
+syslogd_pid=""
 
 stop() {  # stop PID: ask first, insist after five seconds
     [ -n "$1" ] || return 0
@@ -46,6 +47,7 @@ cleanup() {
         done
     fi
     stop "$setup_pid"
+    stop "$syslogd_pid"
     stop "$tool_pid"   # the console stops the Syslogd it started
     stop "$fleet_pid"
     stop "$xvfb_pid"
@@ -216,6 +218,47 @@ sleep 1.5   # the console notices the running server within a second
 xdotool windowraise "$main"
 sleep 0.5
 shot "$main" console-main
+
+# --- Syslogd's settings for a site: mail over STARTTLS with a login, ------
+# the alert hold-off, rotation and forwarding.  A Syslogd of its own, so
+# that no alert of the pictures above tries that mail.
+stop "$tool_pid"   # stops the Syslogd it started as well
+tool_pid=""
+for _ in $(seq 1 40); do
+    xdotool search --name '^Syslogd$' >/dev/null 2>&1 || break
+    sleep 0.25
+done
+{
+    printf '[SETUP]\r\nMailSendFlag=1\r\nSMTPServer=smtp.example.jp\r\nSMTPPort=587\r\n'
+    printf 'ClientMailAddress=syslog@example.jp\r\n'
+    printf 'SMTPSecurity=1\r\nSMTPAuthFlag=1\r\nSMTPUser=syslog@example.jp\r\nSMTPPassword=example-only\r\n'
+    printf 'AlertHoldSeconds=300\r\n'
+    printf 'LogWriteFlag=1\r\nLogPath=%s/syslog/syslogd.txt\r\nLogRotateType=1\r\nLogKeepCount=14\r\n' "$inst"
+    printf 'ForwardFlag=1\r\nForwardHost=collector.example.jp\r\nForwardPort=514\r\nForwardProtocol=1\r\n'
+    printf 'KeyStr1=session down\r\nDispStr1=PPP session down\r\nMailFlag1=1\r\n'
+    printf 'SubjectStr1=Line down\r\nToStr1=noc@example.jp\r\nFromStr1=Quellin Server\r\n'
+} >"$inst/syslog/Syslogd.ini"
+(cd "$inst/syslog" && exec ./Syslogd) >"$work/syslogd.log" 2>&1 &
+syslogd_pid=$!
+syslogd=$(window 'Syslogd')
+sleep 1
+
+menu "$syslogd" 165 t   # 設定 > 動作設定
+settings=$(window '設定画面')
+shot "$settings" syslogd-settings
+xdotool key ctrl+Tab ctrl+Tab   # ログ設定
+sleep 0.7
+shot "$settings" syslogd-log-settings
+xdotool key ctrl+Tab   # メール送信 (the display-filter tab is hidden)
+sleep 0.7
+shot "$settings" syslogd-mail-settings
+xdotool key ctrl+Tab   # 転送設定
+sleep 0.7
+shot "$settings" syslogd-forward-settings
+xdotool key Escape
+sleep 0.5
+stop "$syslogd_pid"
+syslogd_pid=""
 
 # --- The inventory window, against simulated routers ----------------------
 # The console asks routers on port 23 of their addresses: a tarnsim fleet

@@ -72,6 +72,40 @@ std::string PopupHead(std::string_view text, std::size_t maxBytes, std::size_t m
     return std::string(text);
 }
 
+std::string HeldBackNotice(std::uint64_t count) {
+    return cp932::Jp("前回の通知から ") + std::to_string(count) +
+           cp932::Jp(" 件の通知を抑止しました。");
+}
+
+bool AlertHoldOff::Admit(std::size_t entry, std::string_view source, std::int64_t now,
+                         std::int32_t holdSeconds, std::uint64_t& heldBack) {
+    heldBack = 0;
+    if (holdSeconds <= 0)
+        return true;
+    key_.assign(source);
+    key_ += '\0';
+    key_ += std::to_string(entry);
+    auto found = holds_.find(key_);
+    if (found == holds_.end()) {
+        if (holds_.size() >= kMaxHolds) {
+            std::erase_if(holds_, [now](const auto& hold) { return hold.second.until <= now; });
+            if (holds_.size() >= kMaxHolds)
+                return true;
+        }
+        holds_.emplace(key_, Hold{now + holdSeconds, 0});
+        return true;
+    }
+    Hold& hold = found->second;
+    // A clock set back leaves no hold longer than the hold-off itself.
+    if (now < hold.until && hold.until - now <= holdSeconds) {
+        ++hold.heldBack;
+        return false;
+    }
+    heldBack = hold.heldBack;
+    hold = Hold{now + holdSeconds, 0};
+    return true;
+}
+
 std::optional<AlertPlan> PlanAlert(const SyslogdSettings& settings,
                                    const ReceivedMessage& message) {
     auto index = FindFirstMatch(settings.searchTable, message.raw);

@@ -5,9 +5,11 @@
 #include "received_message.h"
 #include "syslogd_settings.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace quellin::syslogd {
 
@@ -35,6 +37,36 @@ AlertSound SoundOf(std::int16_t soundType);
 // cut at a character boundary and marked with "…" when cut: what a popup
 // lays out, however long the message (the list and the log keep it whole).
 std::string PopupHead(std::string_view text, std::size_t maxBytes, std::size_t maxLines);
+
+// The line an alert carries after a hold-off in which `count` matches of
+// its entry and source were not alerted (CP932).
+std::string HeldBackNotice(std::uint64_t count);
+
+// The alert hold-off: an entry that alerted for a source stays quiet for
+// that source for a number of seconds; the matches held back are counted
+// and the next alert after the hold-off carries the count.
+class AlertHoldOff {
+public:
+    // Sources times entries tracked at most; past that, expired holds are
+    // dropped, and a match that still finds no room alerts.
+    static constexpr std::size_t kMaxHolds = 65536;
+
+    // Forget every hold (the search table or the time changed).
+    void Clear() { holds_.clear(); }
+    // Whether the match of `entry` from `source` at `now` alerts; when it
+    // does, `heldBack` is the count of matches held back before it.
+    bool Admit(std::size_t entry, std::string_view source, std::int64_t now,
+               std::int32_t holdSeconds, std::uint64_t& heldBack);
+    std::size_t size() const { return holds_.size(); }
+
+private:
+    struct Hold {
+        std::int64_t until = 0;
+        std::uint64_t heldBack = 0;
+    };
+    std::unordered_map<std::string, Hold> holds_;
+    std::string key_;
+};
 
 struct AlertPlan {
     std::size_t entryIndex = 0;

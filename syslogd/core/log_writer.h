@@ -9,10 +9,21 @@
 // at the path with those of the open file.  A file that cannot be opened or
 // written loses the lines of that flush; the failure is reported once, and
 // again only after a later flush went through.
+//
+// Rotation (LogRotateType): daily at local midnight or once the file has
+// passed a size, the file is renamed to path.1, an older path.1 to path.2
+// and so on, keeping `keep` generations; the oldest beyond them is
+// removed.  It happens only between flushes, before the next lines are
+// written, so a line is never split across files and none is lost.  A
+// file found at start-up last written before today's midnight is rotated
+// before the first line of the day goes in.
 #pragma once
+
+#include "clock.h"
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -31,6 +42,14 @@ struct LogWriteStatus {
 class LogWriter {
 public:
     using Clock = std::chrono::steady_clock;
+
+    enum class RotationType { None, Daily, BySize };
+    struct Rotation {
+        RotationType type = RotationType::None;
+        std::uint64_t maxBytes = 0;  // BySize: rotate once the file holds this much
+        int keep = 7;                // generations path.1 ... path.keep
+        bool operator==(const Rotation&) const = default;
+    };
 
     struct Options {
         // Buffered bytes that make a flush before the batch ends.
@@ -56,6 +75,11 @@ public:
     std::string& buffer() { return buffer_; }
     void LineAppended();
 
+    // How the file rotates from the next flush on; `clock` tells the date
+    // (local midnight) and must outlive the writer.
+    void SetRotation(const Rotation& rotation) { rotation_ = rotation; }
+    void SetDateClock(const quellin::Clock& clock) { dateClock_ = &clock; }
+
     // Writes what is buffered.  Nothing buffered: nothing happens.
     void Flush();
     // Writes what is buffered and closes the file (logging switched off).
@@ -69,6 +93,11 @@ private:
     bool MovedAway() const;
     void CloseFile();
     void Report(bool failing, int error);
+    bool RotationDue(std::int64_t now) const;
+    // Renames the generations and opens a new file; false when the file
+    // could not be moved (it is written on as it is).
+    bool Rotate();
+    std::filesystem::path Generation(int n) const;
 
     std::function<void(const LogWriteStatus&)> onStatusChange_;
     Options options_;
@@ -79,6 +108,11 @@ private:
     std::uint64_t inode_ = 0;
     Clock::time_point lastCheck_{};
     bool failing_ = false;
+    Rotation rotation_;
+    const quellin::Clock* dateClock_ = &CurrentClock();
+    std::uint64_t fileBytes_ = 0;        // size of the open file
+    std::int64_t periodEnd_ = 0;         // Daily: the midnight that ends the open file's day
+    Clock::time_point retryRotation_{};  // after a rotation that failed
 };
 
 }  // namespace quellin::syslogd

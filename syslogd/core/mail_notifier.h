@@ -4,6 +4,7 @@
 
 #include "syslogd_settings.h"
 
+#include <functional>
 #include <string>
 
 namespace quellin::syslogd {
@@ -18,6 +19,13 @@ public:
                         const std::string& text) = 0;
     // Closes an open session at program exit.
     virtual void Shutdown() = 0;
+
+    // Whether mail over TLS or with a login goes out: `failing` with the
+    // reason (UTF-8 text for the window, never holding the password) when
+    // a mail could not be sent, false again once one was.  Plain SMTP
+    // sessions are not reported.
+    using StatusListener = std::function<void(bool failing, const std::string& reason)>;
+    virtual void SetStatusListener(StatusListener listener) { (void)listener; }
 };
 
 // Mail switched off in the build: notifications are dropped.

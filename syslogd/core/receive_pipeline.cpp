@@ -5,6 +5,40 @@
 #include <exception>
 
 namespace quellin::syslogd {
+namespace {
+
+LogWriter::Rotation RotationOf(const SyslogdSettings& settings) {
+    LogWriter::Rotation rotation;
+    switch (settings.logRotateType) {
+        case kRotateDaily:
+            rotation.type = LogWriter::RotationType::Daily;
+            break;
+        case kRotateBySize:
+            if (settings.logRotateSizeMB > 0) {
+                rotation.type = LogWriter::RotationType::BySize;
+                rotation.maxBytes = static_cast<std::uint64_t>(settings.logRotateSizeMB) << 20;
+            }
+            break;
+        default:
+            break;
+    }
+    rotation.keep = settings.logKeepCount;
+    return rotation;
+}
+
+// Where the settings forward to; no host when forwarding is off.
+ForwardTarget TargetOf(const SyslogdSettings& settings) {
+    ForwardTarget target;
+    if (!settings.forwardFlag || settings.forwardPort < 1 || settings.forwardPort > 65535)
+        return target;
+    target.host = settings.forwardHost;
+    target.port = static_cast<std::uint16_t>(settings.forwardPort);
+    target.protocol = settings.forwardProtocol == kForwardTcp ? ForwardTarget::Protocol::Tcp
+                                                              : ForwardTarget::Protocol::Udp;
+    return target;
+}
+
+}  // namespace
 
 std::size_t WindowItem::Bytes() const {
     std::size_t bytes = sizeof(WindowItem);
@@ -58,6 +92,12 @@ void WindowQueue::SetLogStatus(const LogWriteStatus& status) {
     WakeLocked();
 }
 
+void WindowQueue::SetForwardStatus(const ForwardStatus& status) {
+    std::lock_guard lock(mutex_);
+    forwardStatus_ = status;
+    WakeLocked();
+}
+
 WindowQueue::Delivery WindowQueue::Take(std::size_t maxItems) {
     std::lock_guard lock(mutex_);
     Delivery delivery;
@@ -69,6 +109,7 @@ WindowQueue::Delivery WindowQueue::Take(std::size_t maxItems) {
     delivery.heldBackRows = std::exchange(heldBackRows_, 0);
     delivery.heldBackAlerts = std::exchange(heldBackAlerts_, 0);
     delivery.logStatus = std::exchange(logStatus_, std::nullopt);
+    delivery.forwardStatus = std::exchange(forwardStatus_, std::nullopt);
     delivery.more = !items_.empty();
     woken_ = false;
     return delivery;
@@ -80,7 +121,9 @@ ReceivePipeline::ReceivePipeline(const Clock& clock, SettingsSnapshot settings, 
       queue_(queue),
       options_(options),
       settings_(std::move(settings)),
-      log_([this](const LogWriteStatus& status) { queue_.SetLogStatus(status); }, options.log) {}
+      log_([this](const LogWriteStatus& status) { queue_.SetLogStatus(status); }, options.log) {
+    log_.SetDateClock(clock_);
+}
 
 ReceivePipeline::~ReceivePipeline() = default;
 
@@ -95,10 +138,31 @@ SettingsSnapshot ReceivePipeline::settings() const {
 void ReceivePipeline::BeginBatch() {
     inBatch_ = true;
     current_ = settings_.load();
-    if (current_->logWriteFlag)
+    if (current_ != holdSettings_) {
+        // Holds belong to an entry of a table: a new table starts afresh.
+        if (!holdSettings_ || holdSettings_->searchTable != current_->searchTable ||
+            holdSettings_->alertHoldSeconds != current_->alertHoldSeconds)
+            holdOff_.Clear();
+        holdSettings_ = current_;
+    }
+    ForwardTarget target = TargetOf(*current_);
+    forwarding_ = !target.host.empty();
+    if (target != forwardTarget_) {
+        if (forwarding_ && !forwarder_) {
+            forwarder_ = std::make_unique<Forwarder>(
+                [this](const ForwardStatus& status) { queue_.SetForwardStatus(status); },
+                options_.forward);
+        }
+        if (forwarder_)
+            forwarder_->SetTarget(target);
+        forwardTarget_ = std::move(target);
+    }
+    if (current_->logWriteFlag) {
         log_.SetPath(current_->logPath);
-    else
+        log_.SetRotation(RotationOf(*current_));
+    } else {
         log_.Close();
+    }
 }
 
 void ReceivePipeline::Handle(std::string_view datagram, std::string_view source) {
@@ -118,6 +182,14 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
     if (!parsed.layout)
         return;
     const DatagramLayout& layout = *parsed.layout;
+    // Every accepted datagram, as it came, whatever the display shows.
+    if (forwarding_) {
+        try {
+            forwardBatch_.Add(datagram);
+        } catch (const std::exception&) {
+            // Out of memory: this one is not forwarded; the log still gets it.
+        }
+    }
     const FacilityInfo facility = *LookUpFacility(layout.facility);
     const LevelInfo level = *LookUpLevel(layout.level);
     const std::string_view timestamp = layout.senderTimestamp
@@ -136,7 +208,9 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
             rate_.RowAdded(now);
         }
 
-        if (auto index = FindFirstMatch(settings.searchTable, datagram)) {
+        std::uint64_t heldBack = 0;
+        auto index = FindFirstMatch(settings.searchTable, datagram);
+        if (index && holdOff_.Admit(*index, source, now, settings.alertHoldSeconds, heldBack)) {
             const SearchEntry& entry = settings.searchTable[*index];
             AlertOrder alert;
             alert.settings = current_;
@@ -144,11 +218,17 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
             alert.showPopup = !entry.noPopMail;
             alert.sound = SoundOf(settings.soundType);
             alert.sendMail = settings.mailSendFlag && entry.mailFlag;
+            alert.heldBack = heldBack;
             std::string text = PopupText(entry, timestamp, source, body);
+            // The count of a hold-off ends the text, and a long message
+            // cut for the popup does not hide it.
+            const std::string notice =
+                heldBack > 0 ? "\r\n" + HeldBackNotice(heldBack) : std::string();
             if (alert.showPopup)
-                alert.popupText = PopupHead(text, options_.popupHeadBytes, options_.popupHeadLines);
+                alert.popupText =
+                    PopupHead(text, options_.popupHeadBytes, options_.popupHeadLines) + notice;
             if (alert.sendMail)
-                alert.mailText = std::move(text);
+                alert.mailText = std::move(text) + notice;
             if (alert.showPopup || alert.sound != AlertSound::None || alert.sendMail)
                 item.alert = std::move(alert);
         }
@@ -170,12 +250,18 @@ void ReceivePipeline::EndBatch() {
     inBatch_ = false;
     log_.Flush();
     queue_.Push(pending_);
+    if (!forwardBatch_.empty()) {
+        forwarder_->Push(std::move(forwardBatch_));
+        forwardBatch_ = ForwardBatch{};
+    }
     current_.reset();
 }
 
 void ReceivePipeline::Finish() {
     EndBatch();
     log_.Close();
+    if (forwarder_)
+        forwarder_->Stop();
 }
 
 }  // namespace quellin::syslogd

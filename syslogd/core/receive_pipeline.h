@@ -6,8 +6,12 @@
 //   2. decoding; a malformed datagram leaves no trace;
 //   3. the display decision: the display is running, the rate check let the
 //      message through and the display filter lists it;
-//   4. alert matching against the search table;
-//   5. the log line, into the log writer's buffer.
+//   4. alert matching against the search table, and the alert hold-off
+//      (AlertHoldSeconds), which holds back alerts only, never a row or a
+//      log line;
+//   5. the log line, into the log writer's buffer;
+//   6. forwarding (ForwardFlag): the datagram as it came, into the batch
+//      the forwarder's own thread sends.
 //
 // What the window has to do — rows to show, alerts to carry out (popup,
 // sound, mail) and changes in the log file's state — goes into a bounded
@@ -18,6 +22,7 @@
 #include "alert.h"
 #include "clock.h"
 #include "display_filter.h"
+#include "forwarder.h"
 #include "log_writer.h"
 #include "received_message.h"
 #include "syslogd_settings.h"
@@ -47,6 +52,9 @@ struct AlertOrder {
     AlertSound sound = AlertSound::None;
     bool sendMail = false;
     std::string mailText;  // the whole popup text, only when mailing
+    // Matches of this entry from this source held back since its last
+    // alert (AlertHoldSeconds); the texts say so when above 0.
+    std::uint64_t heldBack = 0;
 
     const SearchEntry& entry() const { return settings->searchTable[entryIndex]; }
 };
@@ -73,10 +81,11 @@ public:
 
     struct Delivery {
         std::vector<WindowItem> items;
-        std::uint64_t heldBackRows = 0;           // since the previous delivery
-        std::uint64_t heldBackAlerts = 0;         // since the previous delivery
-        std::optional<LogWriteStatus> logStatus;  // when it changed
-        bool more = false;                        // items are left waiting
+        std::uint64_t heldBackRows = 0;              // since the previous delivery
+        std::uint64_t heldBackAlerts = 0;            // since the previous delivery
+        std::optional<LogWriteStatus> logStatus;     // when it changed
+        std::optional<ForwardStatus> forwardStatus;  // when it changed
+        bool more = false;                           // items are left waiting
     };
 
     explicit WindowQueue(Limits limits);
@@ -88,6 +97,8 @@ public:
 
     void Push(std::vector<WindowItem>& items);
     void SetLogStatus(const LogWriteStatus& status);
+    // Any thread.
+    void SetForwardStatus(const ForwardStatus& status);
 
     // At most `maxItems` items, oldest first, with the counts and status.
     Delivery Take(std::size_t maxItems);
@@ -102,6 +113,7 @@ private:
     std::uint64_t heldBackRows_ = 0;
     std::uint64_t heldBackAlerts_ = 0;
     std::optional<LogWriteStatus> logStatus_;
+    std::optional<ForwardStatus> forwardStatus_;
     std::function<void()> waker_;
     bool woken_ = false;
 };
@@ -113,6 +125,7 @@ public:
         std::size_t popupHeadBytes = 1024;
         std::size_t popupHeadLines = 30;
         LogWriter::Options log;
+        Forwarder::Options forward;
     };
 
     ReceivePipeline(const Clock& clock, SettingsSnapshot settings, WindowQueue& queue,
@@ -136,7 +149,8 @@ public:
     // Reception thread: the batch is over; the log is flushed and the
     // window's share handed over.
     void EndBatch() override;
-    // Reception thread: the last batch is over; the log file is closed.
+    // Reception thread: the last batch is over; the log file is closed and
+    // what waits to be forwarded is sent for a bounded time.
     void Finish() override;
 
 private:
@@ -155,7 +169,13 @@ private:
     ReceiveTime time_;
     bool timeKnown_ = false;
     std::vector<WindowItem> pending_;
+    AlertHoldOff holdOff_;
+    SettingsSnapshot holdSettings_;  // the settings the holds were made under
     LogWriter log_;
+    bool forwarding_ = false;
+    ForwardTarget forwardTarget_;
+    ForwardBatch forwardBatch_;
+    std::unique_ptr<Forwarder> forwarder_;
 };
 
 }  // namespace quellin::syslogd

@@ -3,6 +3,7 @@
 #include "codec.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <limits>
 
 namespace quellin::syslogd {
@@ -29,6 +30,17 @@ std::optional<std::int64_t> PositiveNumber(const std::string& text, std::int64_t
         return std::nullopt;
     return value;
 }
+
+// A whole number within [0, limit].
+std::optional<std::int64_t> Count(const std::string& text, std::int64_t limit) {
+    if (TrimSpaces(text) == "0")
+        return 0;
+    return PositiveNumber(text, limit);
+}
+
+constexpr std::int64_t kMaxHoldSeconds = 86400;
+constexpr std::int64_t kMaxRotateSizeMB = 1 << 20;
+constexpr std::int64_t kMaxKeepCount = 999;
 
 }  // namespace
 
@@ -70,6 +82,20 @@ SettingsForm FormFromSettings(const SyslogdSettings& settings) {
     form.facilityBits = settings.filterFacility;
     form.allLevels = settings.filterLevel == kAllLevels;
     form.allFacilities = settings.filterFacility == kAllFacilities;
+
+    form.alertHold = std::to_string(settings.alertHoldSeconds);
+    form.smtpSecurity = std::clamp(settings.smtpSecurity, kSmtpPlain, kSmtpImplicitTls);
+    form.smtpAuth = settings.smtpAuthFlag;
+    form.smtpUser = settings.smtpUser;
+    form.smtpPassword = settings.smtpPassword;
+    form.smtpCAFile = settings.smtpCAFile;
+    form.rotateType = std::clamp(settings.logRotateType, kRotateNone, kRotateBySize);
+    form.rotateSizeMB = std::to_string(settings.logRotateSizeMB);
+    form.keepCount = std::to_string(settings.logKeepCount);
+    form.forward = settings.forwardFlag;
+    form.forwardHost = settings.forwardHost;
+    form.forwardPort = std::to_string(settings.forwardPort);
+    form.forwardProtocol = settings.forwardProtocol == kForwardTcp ? kForwardTcp : kForwardUdp;
     return form;
 }
 
@@ -113,6 +139,12 @@ SettingsEnabling EnablingOf(const SettingsForm& form, std::size_t maxRows) {
     e.singleLevels = e.levelFrame && !form.allLevels;
     e.facilityFrame = e.filterConditions && form.facilityChecked;
     e.singleFacilities = e.facilityFrame && !form.allFacilities;
+    e.mailTransport = form.mailSend;
+    e.login = form.mailSend && form.smtpAuth;
+    e.rotation = form.logWrite;
+    e.rotateSize = form.logWrite && form.rotateType == kRotateBySize;
+    e.keepCount = form.logWrite && form.rotateType != kRotateNone;
+    e.forwardFields = form.forward;
     return e;
 }
 
@@ -155,6 +187,32 @@ std::optional<std::string> CheckSettingsForm(const SettingsForm& form) {
         if (form.facilityChecked && form.facilityBits == 0)
             return cp932::Jp("Facilityの指定がありません。");
     }
+    if (!Count(form.alertHold, kMaxHoldSeconds))
+        return cp932::Jp("通知の抑止時間の設定が不正です。");
+    if (form.mailSend) {
+        if (form.smtpAuth && form.smtpSecurity == kSmtpPlain)
+            return cp932::Jp("SMTP認証を使うときは暗号化を選んで下さい。");
+        if (form.smtpAuth && TrimSpaces(form.smtpUser).empty())
+            return cp932::Jp("SMTPユーザー名の設定が不正です。");
+        const std::string caFile = TrimSpaces(form.smtpCAFile);
+        std::error_code error;
+        if (form.smtpSecurity != kSmtpPlain && !caFile.empty() &&
+            !std::filesystem::is_regular_file(cp932::ToPath(caFile), error))
+            return cp932::Jp("CA証明書ファイルが見つかりません。");
+    }
+    if (form.logWrite) {
+        if (form.rotateType == kRotateBySize &&
+            !PositiveNumber(form.rotateSizeMB, kMaxRotateSizeMB))
+            return cp932::Jp("ログを切り替えるサイズの設定が不正です。");
+        if (form.rotateType != kRotateNone && !Count(form.keepCount, kMaxKeepCount))
+            return cp932::Jp("保存する世代数の設定が不正です。");
+    }
+    if (form.forward) {
+        if (TrimSpaces(form.forwardHost).empty())
+            return cp932::Jp("転送先ホストの設定が不正です。");
+        if (!PositiveNumber(form.forwardPort, 65535))
+            return cp932::Jp("転送先ポート番号の設定が不正です。");
+    }
     return std::nullopt;
 }
 
@@ -172,19 +230,41 @@ void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
         settings.smtpPort =
             static_cast<std::int32_t>(PositiveNumber(form.smtpPort, 65535).value_or(25));
         settings.clientMailAddress = TrimSpaces(form.clientMailAddress);
+        settings.smtpSecurity = form.smtpSecurity;
+        settings.smtpAuthFlag = form.smtpAuth;
+        settings.smtpUser = TrimSpaces(form.smtpUser);
+        // Taken as typed: blanks may be part of a password.  A password
+        // that is not used is not kept.
+        settings.smtpPassword = form.smtpAuth ? form.smtpPassword : std::string();
+        settings.smtpCAFile = TrimSpaces(form.smtpCAFile);
     }
     settings.soundType = static_cast<std::int16_t>(form.soundOption);
     if (form.soundOption == 3)
         settings.wavPath = TrimSpaces(form.wavPath);
     settings.logWriteFlag = form.logWrite;
-    if (form.logWrite)
+    if (form.logWrite) {
         settings.logPath = TrimSpaces(form.logPath);
+        settings.logRotateType = form.rotateType;
+        if (auto size = PositiveNumber(form.rotateSizeMB, kMaxRotateSizeMB))
+            settings.logRotateSizeMB = static_cast<std::int32_t>(*size);
+        if (auto keep = Count(form.keepCount, kMaxKeepCount))
+            settings.logKeepCount = static_cast<std::int32_t>(*keep);
+    }
     settings.popBackColor = form.popBackColor;
     settings.popForeColor = form.popForeColor;
     settings.mainBackColor = form.mainBackColor;
     settings.mainForeColor = form.mainForeColor;
     settings.filterLevel = form.levelChecked ? form.levelBits : 0;
     settings.filterFacility = form.facilityChecked ? form.facilityBits : 0;
+    settings.alertHoldSeconds =
+        static_cast<std::int32_t>(Count(form.alertHold, kMaxHoldSeconds).value_or(0));
+    settings.forwardFlag = form.forward;
+    if (form.forward) {
+        settings.forwardHost = TrimSpaces(form.forwardHost);
+        settings.forwardPort =
+            static_cast<std::int32_t>(PositiveNumber(form.forwardPort, 65535).value_or(514));
+        settings.forwardProtocol = form.forwardProtocol;
+    }
     if (form.filterMode == FilterMode::NoFilter) {
         settings.dispFilter = kDispNoFilter;
     } else {

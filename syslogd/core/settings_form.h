@@ -41,6 +41,23 @@ struct SettingsForm {
     bool allFacilities = false;
     std::uint8_t levelBits = 0;
     std::int32_t facilityBits = 0;
+
+    // Beyond the four original tabs: the alert hold-off (tab 0), the mail
+    // transport (tab メール送信), log rotation (tab 2) and forwarding (tab
+    // 転送設定).
+    std::string alertHold;
+    int smtpSecurity = kSmtpPlain;  // cmb_SMTP_Security index
+    bool smtpAuth = false;
+    std::string smtpUser;
+    std::string smtpPassword;  // shown masked, never in clear
+    std::string smtpCAFile;
+    int rotateType = kRotateNone;  // opt_RotateNone, opt_RotateDaily, opt_RotateSize
+    std::string rotateSizeMB;
+    std::string keepCount;
+    bool forward = false;
+    std::string forwardHost;
+    std::string forwardPort;
+    int forwardProtocol = kForwardUdp;  // opt_ForwardUdp, opt_ForwardTcp
 };
 
 inline constexpr int kLevelCount = 8;
@@ -68,6 +85,12 @@ struct SettingsEnabling {
     bool singleLevels = false;
     bool facilityFrame = false;
     bool singleFacilities = false;
+    bool mailTransport = false;  // security, authentication, CA file
+    bool login = false;          // user and password
+    bool rotation = false;       // the three rotation options
+    bool rotateSize = false;
+    bool keepCount = false;
+    bool forwardFields = false;
 
     bool operator==(const SettingsEnabling&) const = default;
 };
@@ -82,10 +105,15 @@ void RestoreDefaultColors(SettingsForm& form);
 
 SettingsForm FormFromSettings(const SyslogdSettings& settings);
 
-// The warning of the first failing check of OK (CP932), or nullopt.
+// The warning of the first failing check of OK (CP932), or nullopt.  The
+// checks of the original fields come first, in their order; those of the
+// hold-off, the mail transport, rotation and forwarding follow.
 std::optional<std::string> CheckSettingsForm(const SettingsForm& form);
 
-// Applies a form that passed the checks, in the window's order.
+// Applies a form that passed the checks, in the window's order.  The mail
+// transport changes only with mail on, like the server; the password is
+// kept only while authentication is on.  Rotation changes only with the
+// log on, the forwarding target only with forwarding on.
 void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings);
 
 // The search-entry dialog.

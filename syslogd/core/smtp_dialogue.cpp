@@ -2,6 +2,8 @@
 
 #include "mail_message.h"
 
+#include <utility>
+
 namespace quellin::syslogd {
 namespace {
 
@@ -46,14 +48,73 @@ std::optional<SmtpReply> SmtpReplyReader::Next() {
             error_ = SmtpReplyError::Malformed;
             return std::nullopt;
         }
+        // The lines of one reply are kept until its last line: a reply
+        // that never ends is bounded like a line that never ends.
+        continuedBytes_ += line.size();
+        if (continuedBytes_ > kMaxPending) {
+            error_ = SmtpReplyError::TooLong;
+            continued_ = SmtpReply{};
+            return std::nullopt;
+        }
+        continued_.lines.emplace_back(line);
         if (line.size() > 3 && line[3] == '-') {
             continuedCode_ = code;
             continue;
         }
         continuedCode_ = 0;
-        return SmtpReply{code, std::string(line)};
+        continuedBytes_ = 0;
+        SmtpReply reply = std::exchange(continued_, SmtpReply{});
+        reply.code = code;
+        reply.lastLine = std::string(line);
+        return reply;
     }
     return std::nullopt;
+}
+
+namespace {
+
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// The words of a line after its code, in upper case.
+std::vector<std::string> Words(std::string_view text) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : text) {
+        if (c == ' ' || c == '=' || c == '\t') {
+            if (!word.empty())
+                words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += UpperAscii(c);
+        }
+    }
+    if (!word.empty())
+        words.push_back(std::move(word));
+    return words;
+}
+
+}  // namespace
+
+SmtpExtensions ParseExtensions(const SmtpReply& ehloReply) {
+    SmtpExtensions extensions;
+    // The first line greets; each further line names one extension.
+    for (std::size_t i = 1; i < ehloReply.lines.size(); ++i) {
+        const std::string& line = ehloReply.lines[i];
+        std::vector<std::string> words = Words(line.size() > 4 ? line.substr(4) : std::string());
+        if (words.empty())
+            continue;
+        if (words[0] == "STARTTLS")
+            extensions.startTls = true;
+        if (words[0] == "AUTH") {
+            for (std::size_t w = 1; w < words.size(); ++w) {
+                extensions.authPlain = extensions.authPlain || words[w] == "PLAIN";
+                extensions.authLogin = extensions.authLogin || words[w] == "LOGIN";
+            }
+        }
+    }
+    return extensions;
 }
 
 const char* ToString(SmtpOutcome outcome) {
@@ -72,6 +133,16 @@ const char* ToString(SmtpOutcome outcome) {
             return "timed out";
         case SmtpOutcome::Cancelled:
             return "cancelled";
+        case SmtpOutcome::TlsNotOffered:
+            return "STARTTLS not offered";
+        case SmtpOutcome::TlsFailed:
+            return "TLS failed";
+        case SmtpOutcome::AuthNeedsTls:
+            return "login without TLS refused";
+        case SmtpOutcome::AuthNotOffered:
+            return "no AUTH PLAIN or LOGIN offered";
+        case SmtpOutcome::AuthFailed:
+            return "login refused";
     }
     return "?";
 }
@@ -110,8 +181,10 @@ std::vector<std::string> SplitRecipients(std::string_view toStr) {
 }
 
 SmtpDialogue::SmtpDialogue(std::string clientMailAddress, std::string_view recipients,
-                           std::string message)
+                           std::string message, SmtpTransport transport)
     : clientMailAddress_(std::move(clientMailAddress)),
+      transport_(std::move(transport)),
+      encrypted_(transport_.security == SmtpSecurity::ImplicitTls),
       recipients_(SplitRecipients(recipients)),
       message_(std::move(message)) {}
 
@@ -126,6 +199,13 @@ SmtpStep SmtpDialogue::OnReceived(std::string_view bytes) {
         step.close = true;
         return step;
     }
+    if (state_ == State::TlsHandshake) {
+        // Clear text after the server agreed to STARTTLS: someone between
+        // us and the server is talking.
+        Fail(SmtpOutcome::TlsFailed);
+        step.close = true;
+        return step;
+    }
     reader_.Feed(bytes);
     while (state_ != State::Done) {
         std::optional<SmtpReply> reply = reader_.Next();
@@ -135,13 +215,82 @@ SmtpStep SmtpDialogue::OnReceived(std::string_view bytes) {
             break;
         }
         step.send += Act(*reply);
+        if (startTlsNow_) {
+            startTlsNow_ = false;
+            // Whatever came with the server's 220 came in clear text and
+            // would be taken as said over TLS.
+            if (reader_.HasPending()) {
+                Fail(SmtpOutcome::TlsFailed);
+                step.send.clear();
+                break;
+            }
+            step.startTls = true;
+            break;
+        }
     }
     step.close = state_ == State::Done;
     return step;
 }
 
+SmtpStep SmtpDialogue::OnTlsReady() {
+    SmtpStep step;
+    if (state_ != State::TlsHandshake) {
+        step.close = true;
+        return step;
+    }
+    encrypted_ = true;
+    // What the server said before TLS counts for nothing: greet again.
+    state_ = State::Ehlo;
+    step.send = "EHLO localhost\r\n";
+    return step;
+}
+
+void SmtpDialogue::OnTransportFailed(SmtpOutcome outcome) {
+    if (state_ != State::Done)
+        Fail(outcome);
+}
+
+std::string SmtpDialogue::MailFrom() {
+    state_ = State::Recipients;
+    return "MAIL FROM:<" + clientMailAddress_ + ">\r\n";
+}
+
+std::string SmtpDialogue::AfterGreeting(const SmtpReply& ehloReply) {
+    const SmtpExtensions offered = ParseExtensions(ehloReply);
+    if (transport_.security == SmtpSecurity::StartTls && !encrypted_) {
+        if (!offered.startTls) {
+            Fail(SmtpOutcome::TlsNotOffered);
+            return {};
+        }
+        state_ = State::StartTls;
+        return "STARTTLS\r\n";
+    }
+    if (!transport_.authenticate)
+        return MailFrom();
+    if (!encrypted_) {
+        Fail(SmtpOutcome::AuthNeedsTls);
+        return {};
+    }
+    if (offered.authPlain) {
+        std::string credentials;
+        credentials += '\0';
+        credentials += transport_.user;
+        credentials += '\0';
+        credentials += transport_.password;
+        state_ = State::AuthPlain;
+        return "AUTH PLAIN " + Base64Encode(credentials) + "\r\n";
+    }
+    if (offered.authLogin) {
+        state_ = State::AuthLogin;
+        return "AUTH LOGIN\r\n";
+    }
+    Fail(SmtpOutcome::AuthNotOffered);
+    return {};
+}
+
 std::string SmtpDialogue::Act(const SmtpReply& reply) {
     lastCode_ = reply.code;
+    lastLine_ = reply.lastLine;
     // A recipient the server will forward (251) is as good as a local one.
     bool recipientAccepted =
         reply.code == 250 || (reply.code == 251 && recipientIndex_ > 0 &&
@@ -150,13 +299,56 @@ std::string SmtpDialogue::Act(const SmtpReply& reply) {
         case State::Greeting:
             if (reply.code != 220)
                 break;
-            state_ = State::Helo;
-            return "HELO localhost\r\n";
+            if (transport_.plain()) {
+                state_ = State::Helo;
+                return "HELO localhost\r\n";
+            }
+            if (transport_.authenticate && transport_.security == SmtpSecurity::None) {
+                // A password never goes out in clear text.
+                Fail(SmtpOutcome::AuthNeedsTls);
+                return {};
+            }
+            state_ = State::Ehlo;
+            return "EHLO localhost\r\n";
+        case State::Ehlo:
+            if (reply.code != 250)
+                break;
+            return AfterGreeting(reply);
+        case State::StartTls:
+            if (reply.code != 220) {
+                Fail(SmtpOutcome::TlsFailed);
+                return {};
+            }
+            state_ = State::TlsHandshake;
+            startTlsNow_ = true;
+            return {};
+        case State::TlsHandshake:
+            break;
+        case State::AuthLogin:
+            if (reply.code != 334) {
+                Fail(SmtpOutcome::AuthFailed);
+                return {};
+            }
+            state_ = State::AuthLoginUser;
+            return Base64Encode(transport_.user) + "\r\n";
+        case State::AuthLoginUser:
+            if (reply.code != 334) {
+                Fail(SmtpOutcome::AuthFailed);
+                return {};
+            }
+            state_ = State::AuthLoginPassword;
+            return Base64Encode(transport_.password) + "\r\n";
+        case State::AuthPlain:
+        case State::AuthLoginPassword:
+            if (reply.code != 235) {
+                Fail(SmtpOutcome::AuthFailed);
+                return {};
+            }
+            return MailFrom();
         case State::Helo:
             if (reply.code != 250)
                 break;
-            state_ = State::Recipients;
-            return "MAIL FROM:<" + clientMailAddress_ + ">\r\n";
+            return MailFrom();
         case State::Recipients: {
             if (!recipientAccepted || recipientIndex_ >= recipients_.size())
                 break;

@@ -1,6 +1,13 @@
 // The SMTP dialogue of one notification mail as a state machine without a
 // socket: it is fed the bytes the server sends and answers with the bytes to
 // send and whether the connection is to be closed.
+//
+// Plain SMTP is the original dialogue (HELO, no authentication).  With TLS
+// or a login it greets with EHLO and reads the extensions the server
+// offers: STARTTLS is asked for when the transport wants it (the mail fails
+// when the server does not offer it, never going on in clear text), the
+// greeting is repeated over TLS, and AUTH PLAIN (or LOGIN when only that
+// is offered) runs only once the connection is encrypted.
 #pragma once
 
 #include <cstddef>
@@ -13,7 +20,8 @@ namespace quellin::syslogd {
 
 struct SmtpReply {
     int code = 0;
-    std::string lastLine;  // the final line, without its line end
+    std::string lastLine;            // the final line, without its line end
+    std::vector<std::string> lines;  // every line of the reply, in order
 };
 
 enum class SmtpReplyError { None, Malformed, TooLong };
@@ -33,13 +41,42 @@ public:
     // every call returns nullopt and error() tells why.
     std::optional<SmtpReply> Next();
     SmtpReplyError error() const { return error_; }
+    // Bytes are waiting that belong to no reply taken yet.
+    bool HasPending() const { return buffer_.size() > consumed_ || !continued_.lines.empty(); }
 
 private:
     std::string buffer_;
     std::size_t consumed_ = 0;
     int continuedCode_ = 0;  // code of the open multi-line reply, or 0
+    SmtpReply continued_;    // its lines so far
+    std::size_t continuedBytes_ = 0;
     SmtpReplyError error_ = SmtpReplyError::None;
 };
+
+// How the mail reaches the server.
+enum class SmtpSecurity {
+    None,         // plain SMTP
+    StartTls,     // plain connection, STARTTLS after EHLO
+    ImplicitTls,  // TLS from the first byte
+};
+
+struct SmtpTransport {
+    SmtpSecurity security = SmtpSecurity::None;
+    bool authenticate = false;
+    std::string user;      // CP932 bytes as configured
+    std::string password;  // never logged, never shown
+
+    // The original dialogue: nothing asked of the server beyond HELO.
+    bool plain() const { return security == SmtpSecurity::None && !authenticate; }
+};
+
+// The extensions of an EHLO reply this client cares about.
+struct SmtpExtensions {
+    bool startTls = false;
+    bool authPlain = false;
+    bool authLogin = false;
+};
+SmtpExtensions ParseExtensions(const SmtpReply& ehloReply);
 
 // Why a dialogue ended.
 enum class SmtpOutcome {
@@ -50,13 +87,19 @@ enum class SmtpOutcome {
     ConnectFailed,    // no connection, or the server closed it
     TimedOut,         // abandoned: the session did not finish in time
     Cancelled,        // closed at program exit
+    TlsNotOffered,    // STARTTLS wanted, the server does not offer it
+    TlsFailed,        // no TLS: refused, or the certificate did not verify
+    AuthNeedsTls,     // a login was asked for without TLS
+    AuthNotOffered,   // the server offers neither AUTH PLAIN nor LOGIN
+    AuthFailed,       // the server refused the login
 };
 
 const char* ToString(SmtpOutcome outcome);
 
 struct SmtpStep {
-    std::string send;    // bytes to write, may be empty
-    bool close = false;  // close the connection after writing
+    std::string send;       // bytes to write, may be empty
+    bool close = false;     // close the connection after writing
+    bool startTls = false;  // after writing, start TLS and call OnTlsReady
 };
 
 class SmtpDialogue {
@@ -71,26 +114,47 @@ public:
         Message,        // 250 after the message
         Quit,           // 221
         Done,
+        Ehlo,               // 250 with the extensions
+        StartTls,           // 220 to STARTTLS
+        TlsHandshake,       // the client sets up TLS; nothing may arrive
+        AuthPlain,          // 235
+        AuthLogin,          // 334 asking for the user name
+        AuthLoginUser,      // 334 asking for the password
+        AuthLoginPassword,  // 235
     };
 
     // `recipients` is the recipient field as entered: it is split at every
     // "," and each part is used as it is.
-    SmtpDialogue(std::string clientMailAddress, std::string_view recipients, std::string message);
+    SmtpDialogue(std::string clientMailAddress, std::string_view recipients, std::string message,
+                 SmtpTransport transport = {});
 
     // Bytes arrived from the server.
     SmtpStep OnReceived(std::string_view bytes);
+    // The TLS handshake asked for by a step finished and verified.
+    SmtpStep OnTlsReady();
+    // The connection failed below the dialogue (TLS could not be set up).
+    void OnTransportFailed(SmtpOutcome outcome);
 
     State state() const { return state_; }
     SmtpOutcome outcome() const { return outcome_; }
     const std::vector<std::string>& recipients() const { return recipients_; }
     // The code of the reply that ended the dialogue unexpectedly.
     int lastCode() const { return lastCode_; }
+    // The last line of that reply.
+    const std::string& lastLine() const { return lastLine_; }
+    bool encrypted() const { return encrypted_; }
 
 private:
     std::string Act(const SmtpReply& reply);
+    std::string AfterGreeting(const SmtpReply& ehloReply);
+    std::string MailFrom();
     void Fail(SmtpOutcome outcome);
 
     std::string clientMailAddress_;
+    SmtpTransport transport_;
+    bool encrypted_ = false;
+    bool startTlsNow_ = false;
+    std::string lastLine_;
     std::vector<std::string> recipients_;
     std::string message_;
     std::size_t recipientIndex_ = 0;

@@ -1,11 +1,16 @@
 #include "syslogd_settings.h"
 
 #include "codec.h"
+#include "file_descriptor.h"
+#include "file_replacement.h"
 #include "profile_file.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace quellin::syslogd {
 namespace {
@@ -132,6 +137,30 @@ std::string Numbered(std::string_view key, std::size_t index) {
     return std::string(key) + std::to_string(index + 1);
 }
 
+// A value the profile reader would change (blanks around it, or enclosing
+// quotes of its own) is written inside double quotes, which the reader
+// takes off again: a password must come back as it was typed.
+std::string Verbatim(std::string_view text) {
+    std::string value = OneLine(text);
+    if (value.empty())
+        return value;
+    const bool blankAround = value.front() == ' ' || value.front() == '\t' || value.back() == ' ' ||
+                             value.back() == '\t';
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    return blankAround || quoted ? '"' + value + '"' : value;
+}
+
+// Names of the keys a file's SETUP section holds, folded.
+std::unordered_set<std::string> KeysIn(std::string_view existing) {
+    std::unordered_set<std::string> keys;
+    if (existing.empty())
+        return keys;
+    for (const std::string& key : ProfileDocument(existing).Keys(kSettingsSection))
+        keys.insert(FoldProfileName(key));
+    return keys;
+}
+
 }  // namespace
 
 std::string ShowMessageItselfText() {
@@ -211,6 +240,24 @@ SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes) {
     s.filterLevel = in.Number<std::uint8_t>("FilterLevel", 0, failed);
     s.filterFacility = in.Number<std::int32_t>("FilterFacility", 0, failed);
 
+    const SyslogdSettings defaults;
+    s.smtpSecurity = in.Number<std::int32_t>("SMTPSecurity", defaults.smtpSecurity, failed);
+    s.smtpAuthFlag = in.Flag("SMTPAuthFlag", defaults.smtpAuthFlag, failed);
+    s.smtpUser = in.Text("SMTPUser", "");
+    s.smtpPassword = in.Text("SMTPPassword", "");
+    s.smtpCAFile = in.Text("SMTPCAFile", "");
+    s.alertHoldSeconds =
+        in.Number<std::int32_t>("AlertHoldSeconds", defaults.alertHoldSeconds, failed);
+    s.logRotateType = in.Number<std::int32_t>("LogRotateType", defaults.logRotateType, failed);
+    s.logRotateSizeMB =
+        in.Number<std::int32_t>("LogRotateSizeMB", defaults.logRotateSizeMB, failed);
+    s.logKeepCount = in.Number<std::int32_t>("LogKeepCount", defaults.logKeepCount, failed);
+    s.forwardFlag = in.Flag("ForwardFlag", defaults.forwardFlag, failed);
+    s.forwardHost = in.Text("ForwardHost", "");
+    s.forwardPort = in.Number<std::int32_t>("ForwardPort", defaults.forwardPort, failed);
+    s.forwardProtocol =
+        in.Number<std::int32_t>("ForwardProtocol", defaults.forwardProtocol, failed);
+
     s.searchTable.assign(SearchTableSize(s.searchMaxKensu), SearchEntry{});
     if (!in.exists())
         return load;
@@ -235,7 +282,12 @@ SettingsLoad LoadSettings(const std::filesystem::path& path) {
     return ParseSettings(*bytes);
 }
 
-std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSettings& s) {
+bool HoldsSecret(const SyslogdSettings& settings) {
+    return !settings.smtpPassword.empty();
+}
+
+std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSettings& s,
+                                                                 std::string_view existing) {
     std::vector<std::pair<std::string, std::string>> entries;
     auto set = [&entries](std::string key, std::string value) {
         entries.emplace_back(std::move(key), std::move(value));
@@ -258,6 +310,30 @@ std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSe
     set("FilterLevel", std::to_string(s.filterLevel));
     set("FilterFacility", std::to_string(s.filterFacility));
 
+    // Keys beyond the original set: written once they are used.
+    const SyslogdSettings d;
+    const std::unordered_set<std::string> present = KeysIn(existing);
+    auto extra = [&](const char* key, bool isDefault, std::string value) {
+        if (!isDefault || present.contains(FoldProfileName(key)))
+            set(key, std::move(value));
+    };
+    extra("SMTPSecurity", s.smtpSecurity == d.smtpSecurity, std::to_string(s.smtpSecurity));
+    extra("SMTPAuthFlag", s.smtpAuthFlag == d.smtpAuthFlag, FlagText(s.smtpAuthFlag));
+    extra("SMTPUser", s.smtpUser.empty(), Verbatim(s.smtpUser));
+    extra("SMTPPassword", s.smtpPassword.empty(), Verbatim(s.smtpPassword));
+    extra("SMTPCAFile", s.smtpCAFile.empty(), OneLine(s.smtpCAFile));
+    extra("AlertHoldSeconds", s.alertHoldSeconds == d.alertHoldSeconds,
+          std::to_string(s.alertHoldSeconds));
+    extra("LogRotateType", s.logRotateType == d.logRotateType, std::to_string(s.logRotateType));
+    extra("LogRotateSizeMB", s.logRotateSizeMB == d.logRotateSizeMB,
+          std::to_string(s.logRotateSizeMB));
+    extra("LogKeepCount", s.logKeepCount == d.logKeepCount, std::to_string(s.logKeepCount));
+    extra("ForwardFlag", s.forwardFlag == d.forwardFlag, FlagText(s.forwardFlag));
+    extra("ForwardHost", s.forwardHost.empty(), OneLine(s.forwardHost));
+    extra("ForwardPort", s.forwardPort == d.forwardPort, std::to_string(s.forwardPort));
+    extra("ForwardProtocol", s.forwardProtocol == d.forwardProtocol,
+          std::to_string(s.forwardProtocol));
+
     const SearchEntry empty;
     for (std::size_t i = 0; i < SearchTableSize(s.searchMaxKensu); ++i) {
         const SearchEntry& e = i < s.searchTable.size() ? s.searchTable[i] : empty;
@@ -275,14 +351,21 @@ std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSe
 
 std::string RenderSettings(std::string_view existing, const SyslogdSettings& settings) {
     Writer writer;
-    for (auto& [key, value] : SettingsEntries(settings))
+    for (auto& [key, value] : SettingsEntries(settings, existing))
         writer.Set(std::move(key), std::move(value));
     return writer.Apply(existing);
 }
 
 bool SaveSettings(const std::filesystem::path& path, const SyslogdSettings& settings) {
     std::string existing = ReadWholeFile(path).value_or(std::string());
-    return WriteFileAtomically(path, RenderSettings(existing, settings));
+    const std::string bytes = RenderSettings(existing, settings);
+    if (!HoldsSecret(settings))
+        return WriteFileAtomically(path, bytes);
+    // The new file is made owner-only before the password is in it, and
+    // it is unnamed or privately named until it takes the file's place.
+    FileReplacement replacement(path);
+    return replacement.valid() && ::fchmod(replacement.fd(), S_IRUSR | S_IWUSR) == 0 &&
+           WriteAll(replacement.fd(), bytes) && replacement.Finish() && replacement.Replace();
 }
 
 }  // namespace quellin::syslogd

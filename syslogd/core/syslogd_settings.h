@@ -23,6 +23,18 @@ std::string ShowMessageItselfText();
 inline constexpr std::int32_t kSystemWindowColor = -2147483643;  // index 5
 inline constexpr std::int32_t kSystemButtonFace = -2147483633;   // index 15
 
+// SMTPSecurity values.
+inline constexpr std::int32_t kSmtpPlain = 0;
+inline constexpr std::int32_t kSmtpStartTls = 1;
+inline constexpr std::int32_t kSmtpImplicitTls = 2;
+// LogRotateType values.
+inline constexpr std::int32_t kRotateNone = 0;
+inline constexpr std::int32_t kRotateDaily = 1;
+inline constexpr std::int32_t kRotateBySize = 2;
+// ForwardProtocol values.
+inline constexpr std::int32_t kForwardUdp = 0;
+inline constexpr std::int32_t kForwardTcp = 1;
+
 // The system drive's root stands in for C:\ here.
 inline constexpr char kDefaultLogPath[] = "/syslogd.txt";
 // Bound on the table size a hand-edited file can ask for, so that a typing
@@ -60,6 +72,27 @@ struct SyslogdSettings {
     std::uint8_t dispFilter = 1;
     std::uint8_t filterLevel = 0;
     std::int32_t filterFacility = 0;
+
+    // Mail transport: 0 plain SMTP, 1 STARTTLS after EHLO, 2 TLS from the
+    // first byte.  A password is sent only over TLS.
+    std::int32_t smtpSecurity = kSmtpPlain;
+    bool smtpAuthFlag = false;
+    std::string smtpUser;
+    std::string smtpPassword;
+    std::string smtpCAFile;  // PEM of the trusted authorities; empty: the system's
+    // Seconds an entry that alerted for a source stays quiet for that
+    // source; 0 alerts every match.
+    std::int32_t alertHoldSeconds = 0;
+    // Rotation of the log file: 0 none, 1 daily at midnight, 2 by size.
+    std::int32_t logRotateType = kRotateNone;
+    std::int32_t logRotateSizeMB = 100;
+    std::int32_t logKeepCount = 7;
+    // Forwarding of every accepted datagram: 0 UDP, 1 TCP (octet counting).
+    bool forwardFlag = false;
+    std::string forwardHost;
+    std::int32_t forwardPort = 514;
+    std::int32_t forwardProtocol = kForwardUdp;
+
     // SearchTableSize(searchMaxKensu) entries in file order.
     std::vector<SearchEntry> searchTable;
 
@@ -90,13 +123,22 @@ struct SettingsLoad {
 SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes);
 SettingsLoad LoadSettings(const std::filesystem::path& path);
 
-// Every key with its value text, in the order the file is written.
-std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSettings& settings);
+// Every key with its value text, in the order the file is written.  The
+// keys of the mail transport, the alert hold-off, rotation and forwarding
+// are left out while they hold their defaults and `existing` (the file's
+// bytes) does not name them: a file that never used them stays as it was.
+std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSettings& settings,
+                                                                 std::string_view existing = {});
+
+// True when the file written for these settings holds a password, and so
+// is readable by its owner only.
+bool HoldsSecret(const SyslogdSettings& settings);
 
 // The file's bytes after writing every key and all table entries, empty ones
 // included, into `existing` (other lines and sections are kept).
 std::string RenderSettings(std::string_view existing, const SyslogdSettings& settings);
-// Writes the file; false when it could not be written.
+// Writes the file; false when it could not be written.  A file that holds
+// a password is replaced by one that only its owner can read (0600).
 bool SaveSettings(const std::filesystem::path& path, const SyslogdSettings& settings);
 
 // A line break in the recipients and the mail text is kept in the file as

@@ -5,12 +5,22 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace {
 
 using namespace quellin;
 using namespace quellin::syslogd;
+
+// A value as written on one line.
+std::string Flat(std::string text) {
+    for (char& c : text) {
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    }
+    return text;
+}
 
 void CheckAgainstProfileRules(std::string_view bytes, const SyslogdSettings& settings) {
     ProfileDocument doc(bytes);
@@ -25,7 +35,7 @@ void CheckAgainstProfileRules(std::string_view bytes, const SyslogdSettings& set
     // Key by key through the profile module gives the same bytes as the
     // one-pass rendering (kept to small tables: the reference is quadratic).
     if (settings.searchTable.size() <= 3) {
-        for (const auto& [key, value] : SettingsEntries(settings))
+        for (const auto& [key, value] : SettingsEntries(settings, bytes))
             doc.Set(kSettingsSection, key, value);
         if (doc.Bytes() != RenderSettings(bytes, settings))
             std::abort();
@@ -44,6 +54,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckAgainstProfileRules(bytes, load.settings);
     SettingsLoad again = ParseSettings(RenderSettings(bytes, load.settings));
     if (!again.ok())
+        std::abort();
+    // The keys of the mail transport, hold-off, rotation and forwarding
+    // come back as they were: numbers exactly, the login with its blanks
+    // and quotes (a line break inside a value becomes a space, as in every
+    // text key), and the other texts unchanged from the first save on.
+    const SyslogdSettings& a = load.settings;
+    const SyslogdSettings& b = again.settings;
+    if (a.smtpSecurity != b.smtpSecurity || a.smtpAuthFlag != b.smtpAuthFlag ||
+        Flat(a.smtpUser) != b.smtpUser || Flat(a.smtpPassword) != b.smtpPassword ||
+        a.alertHoldSeconds != b.alertHoldSeconds || a.logRotateType != b.logRotateType ||
+        a.logRotateSizeMB != b.logRotateSizeMB || a.logKeepCount != b.logKeepCount ||
+        a.forwardFlag != b.forwardFlag || a.forwardPort != b.forwardPort ||
+        a.forwardProtocol != b.forwardProtocol)
+        std::abort();
+    SettingsLoad third = ParseSettings(RenderSettings(bytes, b));
+    if (!third.ok() || third.settings.smtpCAFile != b.smtpCAFile ||
+        third.settings.forwardHost != b.forwardHost)
         std::abort();
     return 0;
 }

@@ -113,6 +113,15 @@ MainWindow::MainWindow(SyslogdSettings& settings, ReceivePipeline& pipeline, Ser
     statusBar()->addWidget(notice_, 1);
     statusBar()->hide();
 
+    // Mail over TLS or with a login that cannot go out says why, once.
+    services_.mail->SetStatusListener([this](bool failing, const std::string& reason) {
+        mailNotice_.clear();
+        if (failing)
+            mailNotice_ =
+                QStringLiteral("メールを送信できません: ") + QString::fromStdString(reason);
+        UpdateNotice();
+    });
+
     // The reception thread wakes the window once for whatever it hands over
     // until the window has taken it.
     pipeline_.queue().SetWaker([this] {
@@ -126,6 +135,7 @@ MainWindow::MainWindow(SyslogdSettings& settings, ReceivePipeline& pipeline, Ser
 
 MainWindow::~MainWindow() {
     pipeline_.queue().SetWaker({});
+    services_.mail->SetStatusListener({});
     if (popup_)
         delete popup_.data();
 }
@@ -260,6 +270,25 @@ void MainWindow::DeliverPending() {
         }
         noticeChanged = true;
     }
+    if (delivery.forwardStatus) {
+        const ForwardStatus& status = *delivery.forwardStatus;
+        forwardNotice_.clear();
+        // Forwarding switched off: nothing more to say about it.
+        if (!status.target.empty()) {
+            if (status.failing) {
+                forwardNotice_ = QStringLiteral("転送先 %1 に送れません (%2)")
+                                     .arg(QString::fromStdString(status.target),
+                                          QString::fromLocal8Bit(status.reason.c_str()));
+            }
+            if (status.dropped != 0) {
+                if (!forwardNotice_.isEmpty())
+                    forwardNotice_ += QStringLiteral("  ");
+                forwardNotice_ +=
+                    QStringLiteral("転送できなかったメッセージ %1 件").arg(status.dropped);
+            }
+        }
+        noticeChanged = true;
+    }
     if (delivery.heldBackRows != 0 || delivery.heldBackAlerts != 0) {
         heldBackRows_ += delivery.heldBackRows;
         heldBackAlerts_ += delivery.heldBackAlerts;
@@ -310,6 +339,10 @@ void MainWindow::UpdateNotice() {
     QStringList parts;
     if (!logNotice_.isEmpty())
         parts << logNotice_;
+    if (!mailNotice_.isEmpty())
+        parts << mailNotice_;
+    if (!forwardNotice_.isEmpty())
+        parts << forwardNotice_;
     if (heldBackAlerts_ != 0 || heldBackRows_ != 0) {
         // The window fell so far behind that the hand-over from reception
         // was full; the log has every message all the same.

@@ -128,6 +128,8 @@ private:
     bool hidesToTray_ = false;
     QLabel* notice_ = nullptr;
     QString logNotice_;
+    QString mailNotice_;
+    QString forwardNotice_;
     std::uint64_t heldBackRows_ = 0;
     std::uint64_t heldBackAlerts_ = 0;
     bool deliveryScheduled_ = false;

@@ -103,6 +103,25 @@ void SettingsWindow::Fill(SettingsTab tab) {
     ui_->chk_log->setChecked(form_.logWrite);
     BindText(ui_->txt_save, form_.logPath);
 
+    BindText(ui_->txt_AlertHold, form_.alertHold);
+    ui_->cmb_SMTP_Security->setCurrentIndex(form_.smtpSecurity);
+    ui_->chk_SMTP_Auth->setChecked(form_.smtpAuth);
+    BindText(ui_->txt_SMTP_User, form_.smtpUser);
+    // Shown as dots only; the box lets nothing be copied out of it.
+    ui_->txt_SMTP_Password->setEchoMode(QLineEdit::Password);
+    BindText(ui_->txt_SMTP_Password, form_.smtpPassword);
+    BindText(ui_->txt_SMTP_CAFile, form_.smtpCAFile);
+    ui_->opt_RotateNone->setChecked(form_.rotateType == kRotateNone);
+    ui_->opt_RotateDaily->setChecked(form_.rotateType == kRotateDaily);
+    ui_->opt_RotateSize->setChecked(form_.rotateType == kRotateBySize);
+    BindText(ui_->txt_RotateSize, form_.rotateSizeMB);
+    BindText(ui_->txt_KeepCount, form_.keepCount);
+    ui_->chk_Forward->setChecked(form_.forward);
+    BindText(ui_->txt_ForwardHost, form_.forwardHost);
+    BindText(ui_->txt_ForwardPort, form_.forwardPort);
+    ui_->opt_ForwardUdp->setChecked(form_.forwardProtocol != kForwardTcp);
+    ui_->opt_ForwardTcp->setChecked(form_.forwardProtocol == kForwardTcp);
+
     ui_->DispNoFil->setChecked(form_.filterMode == FilterMode::NoFilter);
     ui_->DispFilDisp->setChecked(form_.filterMode == FilterMode::ShowMatching);
     ui_->DispFilNoDisp->setChecked(form_.filterMode == FilterMode::HideMatching);
@@ -114,6 +133,7 @@ void SettingsWindow::Fill(SettingsTab tab) {
     ui_->id300->setTabVisible(static_cast<int>(SettingsTab::DisplayFilter),
                               tab == SettingsTab::DisplayFilter);
     ui_->id300->setCurrentIndex(index);
+    shownTab_ = index;
 }
 
 void SettingsWindow::ConnectControls() {
@@ -143,6 +163,28 @@ void SettingsWindow::ConnectControls() {
                 form_.filterMode = mode;
         });
     }
+    onToggle(ui_->chk_SMTP_Auth, [this](bool on) { form_.smtpAuth = on; });
+    onToggle(ui_->chk_Forward, [this](bool on) { form_.forward = on; });
+    const std::pair<QRadioButton*, int> rotations[] = {{ui_->opt_RotateNone, kRotateNone},
+                                                       {ui_->opt_RotateDaily, kRotateDaily},
+                                                       {ui_->opt_RotateSize, kRotateBySize}};
+    for (auto [button, type] : rotations) {
+        onToggle(button, [this, type = type](bool on) {
+            if (on)
+                form_.rotateType = type;
+        });
+    }
+    onToggle(ui_->opt_ForwardUdp, [this](bool on) {
+        if (on)
+            form_.forwardProtocol = kForwardUdp;
+    });
+    onToggle(ui_->opt_ForwardTcp, [this](bool on) {
+        if (on)
+            form_.forwardProtocol = kForwardTcp;
+    });
+    connect(ui_->cmb_SMTP_Security, &QComboBox::currentIndexChanged, this,
+            [this](int index) { form_.smtpSecurity = index; });
+    connect(ui_->cmd_CAFile, &QPushButton::clicked, this, &SettingsWindow::ChooseCAFile);
     onToggle(ui_->FilType_Lel, [this](bool on) { form_.levelChecked = on; });
     onToggle(ui_->FilType_Fac, [this](bool on) { form_.facilityChecked = on; });
     onToggle(ui_->id353, [this](bool on) { SetAllLevels(form_, on); });
@@ -167,6 +209,17 @@ void SettingsWindow::ConnectControls() {
         RefreshColors();
     });
 
+    // Ctrl+Tab passes a hidden tab by, in the direction it was going.
+    connect(ui_->id300, &QTabWidget::currentChanged, this, [this](int index) {
+        QTabWidget* tabs = ui_->id300;
+        if (index >= 0 && !tabs->isTabVisible(index)) {
+            const int step = index == (shownTab_ + 1) % tabs->count() ? 1 : -1;
+            tabs->setCurrentIndex((index + step + tabs->count()) % tabs->count());
+            return;
+        }
+        shownTab_ = index;
+    });
+
     connect(ui_->cmdOK, &QPushButton::clicked, this, &SettingsWindow::OnOk);
     connect(ui_->cmdExit, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -180,6 +233,16 @@ void SettingsWindow::Refresh() {
                e.mailFields);
     SetEnabled({ui_->txt_wav, ui_->cmd_wav, ui_->id323}, e.wavFile);
     SetEnabled({ui_->txt_save, ui_->cmd_Ref, ui_->id340}, e.logPath);
+    SetEnabled({ui_->cmb_SMTP_Security, ui_->chk_SMTP_Auth, ui_->txt_SMTP_CAFile, ui_->cmd_CAFile,
+                ui_->id955, ui_->id958},
+               e.mailTransport);
+    SetEnabled({ui_->txt_SMTP_User, ui_->txt_SMTP_Password, ui_->id956, ui_->id957}, e.login);
+    SetEnabled({ui_->opt_RotateNone, ui_->opt_RotateDaily, ui_->opt_RotateSize}, e.rotation);
+    SetEnabled({ui_->txt_RotateSize, ui_->id971}, e.rotateSize);
+    SetEnabled({ui_->txt_KeepCount, ui_->id972, ui_->id973}, e.keepCount);
+    SetEnabled({ui_->txt_ForwardHost, ui_->txt_ForwardPort, ui_->opt_ForwardUdp,
+                ui_->opt_ForwardTcp, ui_->id966, ui_->id967, ui_->id968},
+               e.forwardFields);
 
     ui_->id350->setEnabled(e.filterConditions);
     ui_->id351->setEnabled(e.levelFrame);
@@ -286,6 +349,14 @@ void SettingsWindow::ChooseLogFile() {
     QString fileName = services_.fileDialogs->OpenFileName(this, request);
     if (!fileName.isEmpty())
         ui_->txt_save->setText(fileName);
+}
+
+void SettingsWindow::ChooseCAFile() {
+    FileDialogRequest request{Tr("CA証明書ファイルの指定"), ProgramFolderText(),
+                              Tr("証明書ﾌｧｲﾙ (*.pem *.crt);;") + AllFilesFilter()};
+    QString fileName = services_.fileDialogs->OpenFileName(this, request);
+    if (!fileName.isEmpty())
+        ui_->txt_SMTP_CAFile->setText(fileName);
 }
 
 void SettingsWindow::OnOk() {

@@ -23,8 +23,16 @@ class frmSetting;
 
 namespace quellin::syslogd {
 
-// The tabs, as the 設定 menu opens them.
-enum class SettingsTab { Operation = 0, Screen = 1, Log = 2, DisplayFilter = 3 };
+// The tabs, as the 設定 menu opens them; the mail transport and forwarding
+// tabs follow and are reached from the window.
+enum class SettingsTab {
+    Operation = 0,
+    Screen = 1,
+    Log = 2,
+    DisplayFilter = 3,
+    Mail = 4,
+    Forwarding = 5
+};
 
 class SettingsWindow final : public QDialog {
     Q_OBJECT
@@ -64,6 +72,7 @@ private:
     void PickColor(bool background);
     void ChooseWaveFile();
     void ChooseLogFile();
+    void ChooseCAFile();
     void OnOk();
 
     std::unique_ptr<Ui::frmSetting> ui_;
@@ -71,6 +80,7 @@ private:
     Services services_;
     SettingsForm form_;
     std::size_t maxRows_;
+    int shownTab_ = 0;
     std::array<QCheckBox*, kLevelCount> levelBoxes_{};
     std::array<QCheckBox*, kFacilityCount> facilityBoxes_{};
 };

@@ -3,10 +3,32 @@
 #include "codec.h"
 #include "mail_message.h"
 
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslError>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
 namespace quellin::syslogd {
+namespace {
+
+SmtpSecurity SecurityOf(std::int32_t value) {
+    switch (value) {
+        case kSmtpStartTls:
+            return SmtpSecurity::StartTls;
+        case kSmtpImplicitTls:
+            return SmtpSecurity::ImplicitTls;
+        default:
+            return SmtpSecurity::None;
+    }
+}
+
+QString Local(const std::string& cp932) {
+    return QString::fromStdString(cp932::ToUtf8Lossy(cp932));
+}
+
+}  // namespace
 
 SmtpClient::SmtpClient(std::chrono::milliseconds sessionLimit, QObject* parent)
     : QObject(parent), sessionLimit_(sessionLimit), watchdog_(new QTimer(this)) {
@@ -30,6 +52,14 @@ void SmtpClient::Notify(const SyslogdSettings& settings, const SearchEntry& entr
     // Composed now: the mail carries the text of the message that
     // triggered it, whatever matches while it waits.
     mail.message = ComposeMail(settings.clientMailAddress, entry, text);
+    mail.security = settings.smtpSecurity;
+    mail.transport.security = SecurityOf(settings.smtpSecurity);
+    mail.transport.authenticate = settings.smtpAuthFlag;
+    if (settings.smtpAuthFlag) {
+        mail.transport.user = settings.smtpUser;
+        mail.transport.password = settings.smtpPassword;
+    }
+    mail.caFile = settings.smtpCAFile;
     waiting_.push_back(std::move(mail));
     StartNext();
 }
@@ -40,36 +70,117 @@ void SmtpClient::Shutdown() {
         Finish(SmtpOutcome::Cancelled);
 }
 
+void SmtpClient::SetStatusListener(StatusListener listener) {
+    listener_ = std::move(listener);
+}
+
+bool SmtpClient::PrepareTls(const Mail& mail, QSslSocket* socket, QString& reason) {
+    if (!QSslSocket::supportsSsl()) {
+        reason = QStringLiteral("TLS を使えません (OpenSSL が見つかりません)");
+        return false;
+    }
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    // The certificate and the server's name are checked always.
+    configuration.setPeerVerifyMode(QSslSocket::VerifyPeer);
+    if (!mail.caFile.empty()) {
+        // Only the authorities of the file are trusted then.
+        const QList<QSslCertificate> authorities =
+            QSslCertificate::fromPath(QString::fromStdString(cp932::ToPath(mail.caFile).string()),
+                                      QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        if (authorities.isEmpty()) {
+            reason = QStringLiteral("CA 証明書ファイルを読めません: ") + Local(mail.caFile);
+            return false;
+        }
+        configuration.setCaCertificates(authorities);
+    }
+    socket->setSslConfiguration(configuration);
+    socket->setPeerVerifyName(mail.host);
+    return true;
+}
+
 void SmtpClient::StartNext() {
     if (socket_ || waiting_.empty())
         return;
     Mail mail = std::move(waiting_.front());
     waiting_.pop_front();
 
+    const bool plain = mail.transport.plain() && mail.security == kSmtpPlain;
     dialogue_ = std::make_unique<SmtpDialogue>(mail.clientMailAddress, mail.recipients,
-                                               std::move(mail.message));
+                                               std::move(mail.message), mail.transport);
     closing_ = false;
-    socket_ = new QTcpSocket(this);
+    reported_ = !plain;
+    target_ = mail.host + QLatin1Char(':') + QString::number(mail.port);
+    tlsErrors_.clear();
+    failureDetail_.clear();
+
+    QSslSocket* tls = plain ? nullptr : new QSslSocket(this);
+    socket_ = plain ? new QTcpSocket(this) : tls;
     connect(socket_, &QTcpSocket::readyRead, this, &SmtpClient::OnReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, [this] {
-        Finish(dialogue_->outcome() == SmtpOutcome::Running ? SmtpOutcome::ConnectFailed
-                                                            : dialogue_->outcome());
-    });
-    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        // The server closing after our QUIT is the normal end, not a failure.
-        if (closing_)
+        if (dialogue_->outcome() != SmtpOutcome::Running) {
             Finish(dialogue_->outcome());
-        else
-            Finish(SmtpOutcome::ConnectFailed);
+            return;
+        }
+        const bool duringTls = !tlsErrors_.isEmpty() ||
+                               dialogue_->state() == SmtpDialogue::State::TlsHandshake ||
+                               (reported_ && !dialogue_->encrypted() &&
+                                dialogue_->state() != SmtpDialogue::State::Greeting);
+        Finish(duringTls ? SmtpOutcome::TlsFailed : SmtpOutcome::ConnectFailed);
     });
-    watchdog_->start(sessionLimit_);
-    if (mail.port < 1 || mail.port > 65535 || mail.host.isEmpty()) {
-        // Reported from the event loop, like a refused connection.
-        QTimer::singleShot(0, this, [this, socket = socket_] {
-            if (socket_ == socket)
-                Finish(SmtpOutcome::ConnectFailed);
+    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        // The server closing after our QUIT is the normal end, not a failure.
+        if (closing_) {
+            Finish(dialogue_->outcome());
+            return;
+        }
+        failureDetail_ = socket_->errorString();
+        const bool tlsError = error == QAbstractSocket::SslHandshakeFailedError ||
+                              error == QAbstractSocket::SslInternalError ||
+                              error == QAbstractSocket::SslInvalidUserDataError ||
+                              !tlsErrors_.isEmpty();
+        Finish(tlsError ? SmtpOutcome::TlsFailed : SmtpOutcome::ConnectFailed);
+    });
+    if (tls != nullptr) {
+        connect(tls, &QSslSocket::encrypted, this, &SmtpClient::OnEncrypted);
+        connect(tls, &QSslSocket::sslErrors, this, [this](const QList<QSslError>& errors) {
+            QStringList texts;
+            for (const QSslError& e : errors)
+                texts << e.errorString();
+            tlsErrors_ = texts.join(QStringLiteral("; "));
         });
+    }
+    watchdog_->start(sessionLimit_);
+
+    // Failures found before connecting are reported from the event loop,
+    // like a refused connection.
+    auto failSoon = [this](SmtpOutcome outcome, QString reason) {
+        QTimer::singleShot(0, this, [this, socket = socket_, outcome, reason] {
+            if (socket_ != socket)
+                return;
+            failureDetail_ = reason;
+            Finish(outcome);
+        });
+    };
+    if (mail.port < 1 || mail.port > 65535 || mail.host.isEmpty()) {
+        failSoon(SmtpOutcome::ConnectFailed, QStringLiteral("サーバまたはポート番号がありません"));
         return;
+    }
+    if (mail.security != kSmtpPlain && mail.security != kSmtpStartTls &&
+        mail.security != kSmtpImplicitTls) {
+        failSoon(SmtpOutcome::TlsFailed,
+                 QStringLiteral("SMTPSecurity=%1 は使えません").arg(mail.security));
+        return;
+    }
+    if (tls != nullptr) {
+        QString reason;
+        if (!PrepareTls(mail, tls, reason)) {
+            failSoon(SmtpOutcome::TlsFailed, reason);
+            return;
+        }
+        if (mail.transport.security == SmtpSecurity::ImplicitTls) {
+            tls->connectToHostEncrypted(mail.host, static_cast<quint16>(mail.port));
+            return;
+        }
     }
     socket_->connectToHost(mail.host, static_cast<quint16>(mail.port));
 }
@@ -81,6 +192,14 @@ void SmtpClient::OnReadyRead() {
     SmtpStep step = dialogue_->OnReceived(std::string_view(bytes.constData(), bytes.size()));
     if (!step.send.empty())
         socket_->write(step.send.data(), static_cast<qint64>(step.send.size()));
+    if (step.startTls) {
+        if (auto* tls = qobject_cast<QSslSocket*>(socket_)) {
+            tls->startClientEncryption();
+        } else {
+            dialogue_->OnTransportFailed(SmtpOutcome::TlsFailed);
+            step.close = true;
+        }
+    }
     if (step.close) {
         closing_ = true;
         // Lets what was written go out before the connection ends.
@@ -88,6 +207,53 @@ void SmtpClient::OnReadyRead() {
         if (socket_ && socket_->state() == QAbstractSocket::UnconnectedState)
             Finish(dialogue_->outcome());
     }
+}
+
+void SmtpClient::OnEncrypted() {
+    if (!socket_ || closing_ || dialogue_->state() != SmtpDialogue::State::TlsHandshake)
+        return;
+    SmtpStep step = dialogue_->OnTlsReady();
+    if (!step.send.empty())
+        socket_->write(step.send.data(), static_cast<qint64>(step.send.size()));
+}
+
+QString SmtpClient::Describe(SmtpOutcome outcome) const {
+    const QString reply = QString::fromStdString(cp932::ToUtf8Lossy(dialogue_->lastLine()));
+    auto withDetail = [](QString text, const QString& detail) {
+        if (!detail.isEmpty())
+            text += QStringLiteral(" (") + detail + QLatin1Char(')');
+        return text;
+    };
+    switch (outcome) {
+        case SmtpOutcome::TlsNotOffered:
+            return QStringLiteral("サーバが STARTTLS を提供していないため、平文では送りません");
+        case SmtpOutcome::TlsFailed: {
+            if (!tlsErrors_.isEmpty())
+                return withDetail(QStringLiteral("サーバの証明書を検証できません"), tlsErrors_);
+            if (!failureDetail_.isEmpty())
+                return withDetail(QStringLiteral("TLS で接続できません"), failureDetail_);
+            return withDetail(QStringLiteral("TLS で接続できません"), reply);
+        }
+        case SmtpOutcome::AuthNeedsTls:
+            return QStringLiteral("SMTP 認証には STARTTLS か SSL/TLS が必要です");
+        case SmtpOutcome::AuthNotOffered:
+            return QStringLiteral("サーバが AUTH PLAIN と AUTH LOGIN のどちらも提供していません");
+        case SmtpOutcome::AuthFailed:
+            return withDetail(QStringLiteral("SMTP 認証に失敗しました"), reply);
+        case SmtpOutcome::UnexpectedReply:
+            return withDetail(QStringLiteral("サーバが受け付けませんでした"), reply);
+        case SmtpOutcome::BadReply:
+            return QStringLiteral("サーバの応答が SMTP ではありません");
+        case SmtpOutcome::ConnectFailed:
+            return withDetail(QStringLiteral("接続できません"), failureDetail_);
+        case SmtpOutcome::TimedOut:
+            return QStringLiteral("サーバが時間内に応答しません");
+        case SmtpOutcome::Running:
+        case SmtpOutcome::Sent:
+        case SmtpOutcome::Cancelled:
+            break;
+    }
+    return {};
 }
 
 void SmtpClient::Finish(SmtpOutcome outcome) {
@@ -99,6 +265,17 @@ void SmtpClient::Finish(SmtpOutcome outcome) {
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
+    if (reported_ && outcome != SmtpOutcome::Cancelled) {
+        // Told when it changes: a failure once, and its end once.
+        const QString failure = outcome == SmtpOutcome::Sent
+                                    ? QString()
+                                    : target_ + QStringLiteral(": ") + Describe(outcome);
+        if (failure != lastFailure_) {
+            lastFailure_ = failure;
+            if (listener_)
+                listener_(!failure.isEmpty(), failure.toStdString());
+        }
+    }
     dialogue_.reset();
     emit sessionFinished(outcome);
     // The next waiting mail starts from the event loop, not inside the

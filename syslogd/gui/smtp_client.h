@@ -2,6 +2,12 @@
 // thread, one session at a time.  Triggers that arrive while a session runs
 // wait their turn with their own text; a session that has not finished in
 // time is abandoned so that a silent server cannot hold back later mail.
+//
+// With SMTPSecurity set the connection is TLS (QSslSocket): from the first
+// byte, or after STARTTLS.  The server's certificate must chain to a
+// trusted authority (the SMTPCAFile ones, else the system's) and name the
+// configured server; a mail that cannot be verified is not sent, and the
+// reason goes to the status listener.
 #pragma once
 
 #include "mail_notifier.h"
@@ -16,6 +22,7 @@
 #include <string>
 
 class QTcpSocket;
+class QSslSocket;
 class QTimer;
 
 namespace quellin::syslogd {
@@ -35,9 +42,13 @@ public:
     void Notify(const SyslogdSettings& settings, const SearchEntry& entry,
                 const std::string& text) override;
     void Shutdown() override;
+    void SetStatusListener(StatusListener listener) override;
 
     bool busy() const { return socket_ != nullptr; }
     std::size_t waiting() const { return waiting_.size(); }
+    // Why the last session over TLS or with a login failed; empty after
+    // one that went through.
+    const QString& lastFailure() const { return lastFailure_; }
 
 signals:
     // One session ended; the mail went out when outcome is SmtpOutcome::Sent.
@@ -50,11 +61,20 @@ private:
         std::string clientMailAddress;
         std::string recipients;
         std::string message;
+        std::int32_t security = kSmtpPlain;
+        SmtpTransport transport;
+        std::string caFile;  // CP932 path; empty: the system's authorities
     };
 
     void StartNext();
+    // Sets up the TLS socket of a session; false with the reason when the
+    // session cannot even start.
+    bool PrepareTls(const Mail& mail, QSslSocket* socket, QString& reason);
     void OnReadyRead();
+    void OnEncrypted();
+    void Fail(SmtpOutcome outcome, const QString& reason);
     void Finish(SmtpOutcome outcome);
+    QString Describe(SmtpOutcome outcome) const;
 
     std::chrono::milliseconds sessionLimit_;
     std::deque<Mail> waiting_;
@@ -62,6 +82,13 @@ private:
     std::unique_ptr<SmtpDialogue> dialogue_;
     QTimer* watchdog_;
     bool closing_ = false;
+    // The session in hand: reported, and where to.
+    bool reported_ = false;
+    QString target_;
+    QString tlsErrors_;
+    QString failureDetail_;
+    QString lastFailure_;
+    StatusListener listener_;
 };
 
 }  // namespace quellin::syslogd

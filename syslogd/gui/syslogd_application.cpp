@@ -74,8 +74,10 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
         mail_ = std::make_unique<SmtpClient>();
         services_.mail = mail_.get();
     }
+    ReceivePipeline::Options options;
+    options.forward.ownUdpPort = port_;
     pipeline_ = std::make_unique<ReceivePipeline>(
-        clock_, std::make_shared<const SyslogdSettings>(settings_), queue_);
+        clock_, std::make_shared<const SyslogdSettings>(settings_), queue_, options);
     window_ = std::make_unique<MainWindow>(settings_, *pipeline_, services_);
     window_->InstallTrayIcon();
 

@@ -185,5 +185,136 @@ TEST(SmtpDialogueTest, NewDialogueStartsFromFirstRecipient) {
     EXPECT_TRUE(sent.ends_with("RCPT TO:<a@x>\r\n"));
 }
 
+// EHLO reply of a submission server before TLS and after it.
+const std::string kBeforeTls = "250-mail.example\r\n250-PIPELINING\r\n250 STARTTLS\r\n";
+const std::string kAfterTls = "250-mail.example\r\n250-AUTH LOGIN PLAIN\r\n250 8BITMIME\r\n";
+
+SmtpTransport Login(SmtpSecurity security) {
+    return SmtpTransport{security, true, "ops", "s3cret"};
+}
+
+TEST(SmtpSecureDialogueTest, StartTlsThenLoginThenTheSameMessage) {
+    const std::string message = "Subject: s\r\n\r\n.body\r\n";
+    SmtpDialogue dialogue("me@x", "a@x", message, Login(SmtpSecurity::StartTls));
+    EXPECT_EQ(dialogue.OnReceived("220 hi\r\n").send, "EHLO localhost\r\n");
+    SmtpStep step = dialogue.OnReceived(kBeforeTls);
+    EXPECT_EQ(step.send, "STARTTLS\r\n");
+    EXPECT_FALSE(step.startTls);
+    step = dialogue.OnReceived("220 go ahead\r\n");
+    EXPECT_EQ(step.send, "");
+    EXPECT_TRUE(step.startTls);
+    EXPECT_FALSE(step.close);
+    EXPECT_FALSE(dialogue.encrypted());
+
+    // Over TLS the greeting is repeated, and only then the password goes.
+    std::string sent = dialogue.OnTlsReady().send;
+    EXPECT_TRUE(dialogue.encrypted());
+    sent += Converse(
+        dialogue, {kAfterTls, "235 ok\r\n", "250\r\n", "250\r\n", "354\r\n", "250\r\n", "221\r\n"});
+    SmtpDialogue plain("me@x", "a@x", message);
+    const std::string plainSent = Converse(
+        plain, {"220\r\n", "250\r\n", "250\r\n", "250\r\n", "354\r\n", "250\r\n", "221\r\n"});
+    EXPECT_EQ(sent,
+              "EHLO localhost\r\n"
+              "AUTH PLAIN AG9wcwBzM2NyZXQ=\r\n" +
+                  plainSent.substr(plainSent.find("MAIL FROM:")));
+    EXPECT_EQ(dialogue.outcome(), SmtpOutcome::Sent);
+}
+
+TEST(SmtpSecureDialogueTest, NoStartTlsOfferedEndsBeforeAnythingIsSaid) {
+    SmtpDialogue dialogue("me@x", "a@x", "m", Login(SmtpSecurity::StartTls));
+    std::string sent = Converse(dialogue, {"220 hi\r\n", "250-mail.example\r\n250 AUTH PLAIN\r\n"});
+    EXPECT_EQ(sent, "EHLO localhost\r\n");
+    EXPECT_EQ(dialogue.outcome(), SmtpOutcome::TlsNotOffered);
+    EXPECT_EQ(dialogue.state(), State::Done);
+}
+
+TEST(SmtpSecureDialogueTest, ClearTextAfterTheGoAheadIsRefused) {
+    SmtpDialogue dialogue("me@x", "a@x", "m", Login(SmtpSecurity::StartTls));
+    Converse(dialogue, {"220 hi\r\n", kBeforeTls});
+    // A reply slipped in behind the 220 would be read as said over TLS.
+    SmtpStep step = dialogue.OnReceived("220 go ahead\r\n250-x\r\n250 AUTH PLAIN\r\n");
+    EXPECT_TRUE(step.close);
+    EXPECT_FALSE(step.startTls);
+    EXPECT_EQ(dialogue.outcome(), SmtpOutcome::TlsFailed);
+
+    SmtpDialogue later("me@x", "a@x", "m", Login(SmtpSecurity::StartTls));
+    Converse(later, {"220 hi\r\n", kBeforeTls, "220 go ahead\r\n"});
+    EXPECT_TRUE(later.OnReceived("250 ok\r\n").close);
+    EXPECT_EQ(later.outcome(), SmtpOutcome::TlsFailed);
+}
+
+TEST(SmtpSecureDialogueTest, RefusedStartTlsFails) {
+    SmtpDialogue dialogue("me@x", "a@x", "m", Login(SmtpSecurity::StartTls));
+    Converse(dialogue, {"220 hi\r\n", kBeforeTls});
+    EXPECT_TRUE(dialogue.OnReceived("454 TLS not available\r\n").close);
+    EXPECT_EQ(dialogue.outcome(), SmtpOutcome::TlsFailed);
+    EXPECT_EQ(dialogue.lastLine(), "454 TLS not available");
+}
+
+TEST(SmtpSecureDialogueTest, LoginWhenOnlyLoginIsOffered) {
+    SmtpDialogue dialogue("me@x", "a@x", "m", Login(SmtpSecurity::ImplicitTls));
+    std::string sent =
+        Converse(dialogue, {"220 hi\r\n", "250-x\r\n250 AUTH=LOGIN\r\n", "334 VXNlcm5hbWU6\r\n",
+                            "334 UGFzc3dvcmQ6\r\n", "235 ok\r\n"});
+    EXPECT_EQ(sent, "EHLO localhost\r\nAUTH LOGIN\r\nb3Bz\r\nczNjcmV0\r\nMAIL FROM:<me@x>\r\n");
+}
+
+TEST(SmtpSecureDialogueTest, ImplicitTlsWithoutLoginGoesStraightToTheMail) {
+    SmtpDialogue dialogue("me@x", "a@x", "m", SmtpTransport{SmtpSecurity::ImplicitTls});
+    EXPECT_TRUE(dialogue.encrypted());
+    std::string sent = Converse(dialogue, {"220 hi\r\n", kAfterTls});
+    EXPECT_EQ(sent, "EHLO localhost\r\nMAIL FROM:<me@x>\r\n");
+}
+
+TEST(SmtpSecureDialogueTest, LoginFailures) {
+    {
+        SmtpDialogue dialogue("me@x", "a@x", "m", Login(SmtpSecurity::ImplicitTls));
+        std::string sent =
+            Converse(dialogue, {"220 hi\r\n", kAfterTls, "535 5.7.8 bad credentials\r\n"});
+        EXPECT_EQ(dialogue.outcome(), SmtpOutcome::AuthFailed);
+        EXPECT_EQ(dialogue.lastLine(), "535 5.7.8 bad credentials");
+        EXPECT_EQ(sent.find("MAIL FROM"), std::string::npos);
+    }
+    {
+        SmtpDialogue dialogue("me@x", "a@x", "m", Login(SmtpSecurity::ImplicitTls));
+        Converse(dialogue, {"220 hi\r\n", "250-x\r\n250 AUTH CRAM-MD5\r\n"});
+        EXPECT_EQ(dialogue.outcome(), SmtpOutcome::AuthNotOffered);
+    }
+    {
+        // A login asked for on plain SMTP: not a byte is said.
+        SmtpDialogue dialogue("me@x", "a@x", "m", Login(SmtpSecurity::None));
+        SmtpStep step = dialogue.OnReceived("220 hi\r\n");
+        EXPECT_EQ(step.send, "");
+        EXPECT_TRUE(step.close);
+        EXPECT_EQ(dialogue.outcome(), SmtpOutcome::AuthNeedsTls);
+    }
+}
+
+TEST(SmtpSecureDialogueTest, ExtensionsAreReadFromEveryLineButTheFirst) {
+    SmtpReplyReader reader;
+    reader.Feed("250-starttls.example\r\n250-auth=login plain\r\n250-Starttls\r\n250 SIZE 1\r\n");
+    auto reply = reader.Next();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->lines.size(), 4u);
+    SmtpExtensions offered = ParseExtensions(*reply);
+    EXPECT_TRUE(offered.startTls);
+    EXPECT_TRUE(offered.authPlain);
+    EXPECT_TRUE(offered.authLogin);
+
+    reader.Feed("250 STARTTLS\r\n");
+    EXPECT_FALSE(ParseExtensions(*reader.Next()).startTls);
+}
+
+TEST(SmtpReplyReaderTest, EndlessMultiLineReplyIsRefused) {
+    SmtpReplyReader reader;
+    const std::string line = "250-" + std::string(1000, 'x') + "\r\n";
+    for (int i = 0; i < 70 && reader.error() == SmtpReplyError::None; ++i) {
+        reader.Feed(line);
+        EXPECT_FALSE(reader.Next());
+    }
+    EXPECT_EQ(reader.error(), SmtpReplyError::TooLong);
+}
+
 }  // namespace
 }  // namespace quellin::syslogd

@@ -2,13 +2,24 @@
 after DATA, with the dots of transparency removed) and its envelope in
 numbered files in the given folder.
 
-usage: smtp_sink.py PORT FOLDER
+usage: smtp_sink.py PORT FOLDER [options]
+  --starttls CERT KEY   offer STARTTLS and require it before anything else
+  --implicit CERT KEY   speak TLS from the first byte
+  --auth USER:PASSWORD  require a login (over TLS only); every attempt is
+                        written to FOLDER/auth.log as "ok USER" or "refused USER"
+  --login-only          offer AUTH LOGIN but not AUTH PLAIN
+
+Once listening it writes FOLDER/ready.
 """
+import argparse
+import logging
 import os
 import signal
-import sys
+import ssl
+import warnings
 
 from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import AuthResult
 
 
 class Store:
@@ -29,12 +40,52 @@ class Store:
         return "250 OK"
 
 
+def server_context(cert, key):
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    return context
+
+
 def main():
-    port = int(sys.argv[1])
-    folder = sys.argv[2]
-    controller = Controller(Store(folder), hostname="127.0.0.1", port=port)
+    parser = argparse.ArgumentParser()
+    parser.add_argument("port", type=int)
+    parser.add_argument("folder")
+    parser.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--implicit", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--auth")
+    parser.add_argument("--login-only", action="store_true")
+    args = parser.parse_args()
+    # The test reads what arrived, not the server's chatter.
+    warnings.simplefilter("ignore")
+    logging.disable(logging.CRITICAL)
+
+    options = {}
+    if args.starttls:
+        options["tls_context"] = server_context(*args.starttls)
+        options["require_starttls"] = True
+    if args.implicit:
+        options["ssl_context"] = server_context(*args.implicit)
+    if args.auth:
+        user, password = args.auth.split(":", 1)
+
+        def authenticator(server, session, envelope, mechanism, auth_data):
+            login = auth_data.login.decode("utf-8", "replace")
+            good = login == user and auth_data.password.decode("utf-8", "replace") == password
+            with open(os.path.join(args.folder, "auth.log"), "a") as f:
+                f.write("%s %s %s\n" % ("ok" if good else "refused", mechanism, login))
+            return AuthResult(success=good, handled=False)
+
+        options["authenticator"] = authenticator
+        options["auth_required"] = True
+        # Over implicit TLS aiosmtpd does not know the connection is
+        # encrypted: there the whole connection is.
+        options["auth_require_tls"] = not args.implicit
+        if args.login_only:
+            options["auth_exclude_mechanism"] = ["PLAIN"]
+
+    controller = Controller(Store(args.folder), hostname="127.0.0.1", port=args.port, **options)
     controller.start()
-    with open(os.path.join(folder, "ready"), "w") as f:
+    with open(os.path.join(args.folder, "ready"), "w") as f:
         f.write("ready\n")
     try:
         signal.pause()

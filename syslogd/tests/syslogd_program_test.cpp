@@ -2,6 +2,7 @@
 // log file for datagrams from util-linux logger and from a raw socket, lets
 // no second instance run, and exits cleanly on SIGTERM.
 #include "log_file.h"
+#include "mail_peer.h"
 #include "test_support.h"
 
 #include <arpa/inet.h>
@@ -15,10 +16,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <iostream>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -27,6 +31,7 @@ extern char** environ;
 namespace quellin::syslogd {
 namespace {
 
+using quellin::testing::PrintTo;
 using quellin::testing::ReadFile;
 using quellin::testing::Sjis;
 using quellin::testing::TempDirTest;
@@ -164,6 +169,19 @@ std::string LineOf(const std::string& body) {
 }
 std::string DatagramOf(const std::string& body) {
     return "<13>Jul  5 00:43:58 " + body;
+}
+
+// A UDP port on 127.0.0.1 that nothing is bound to just now.
+std::uint16_t FreeUdpPort() {
+    Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof at;
+    if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&at), sizeof at) != 0 ||
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&at), &length) != 0)
+        return 0;
+    return ntohs(at.sin_port);
 }
 
 // Empty when the port can be bound the way Syslogd binds it; else why not.
@@ -472,6 +490,282 @@ TEST_F(SyslogdProgramTest, LargeMatchingDatagramsAreAllLoggedInBoundedMemory) {
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(10s), 0);
 }
+
+// Rotation by size under a burst: the kept generations hold one unbroken
+// run of whole lines ending with the last datagram, the oldest ones gone.
+TEST_F(SyslogdProgramTest, LogRotatesBySizeWithoutLosingOrSplittingALine) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    const auto program = InstallProgram(
+        LoggingSettings("LogRotateType=2\r\nLogRotateSizeMB=1\r\nLogKeepCount=3\r\n"));
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    constexpr int kBurst = 30000;  // about 6.5 MB of lines
+    Blaster blaster;
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_TRUE(
+            blaster.Send(DatagramOf("seq " + std::to_string(i) + " " + std::string(180, 'r'))));
+    auto generation = [&](int g) {
+        return g == 0 ? dir / "syslogd.txt" : dir / ("syslogd.txt." + std::to_string(g));
+    };
+    auto kept = [&] {
+        std::vector<std::string> lines;
+        for (int g = 3; g >= 0; --g) {
+            auto more = SplitLines(ReadFile(generation(g)));
+            lines.insert(lines.end(), more.begin(), more.end());
+        }
+        return lines;
+    };
+    const std::string last =
+        LineOf("seq " + std::to_string(kBurst - 1) + " " + std::string(180, 'r'));
+    ASSERT_TRUE(quellin::testing::WaitUntil(
+        [&] { return !LogLines().empty() && LogLines().back() == last; }, 30000));
+    EXPECT_FALSE(std::filesystem::exists(generation(4)));
+    for (int g = 0; g <= 3; ++g)
+        EXPECT_TRUE(ReadFile(generation(g)).ends_with("\r\n")) << g;
+    const std::vector<std::string> lines = kept();
+    const int first = kBurst - static_cast<int>(lines.size());
+    ASSERT_GT(lines.size(), 3u * 5000);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(lines[i], LineOf("seq " + std::to_string(first + static_cast<int>(i)) + " " +
+                                   std::string(180, 'r')));
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+// An alert storm with AlertHoldSeconds: 100 matching datagrams from one
+// router within a second reach the log file whole and cost one mail.
+TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
+    if (std::string problem = PortProblem(); !problem.empty())
+        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    if (!std::filesystem::exists(quellin::testing::kPython))
+        GTEST_SKIP() << "no /usr/bin/python3";
+    quellin::testing::MailServer mail;
+    ASSERT_TRUE(mail.ready()) << "aiosmtpd did not start";
+    const auto program = InstallProgram(LoggingSettings(
+        "AlertHoldSeconds=60\r\nMailSendFlag=1\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" +
+        std::to_string(mail.port()) +
+        "\r\nClientMailAddress=syslogd@example.com\r\nKeyStr1=LINK-DOWN\r\nMailFlag1=1\r\n"
+        "SubjectStr1=link down\r\nToStr1=ops@example.com\r\n"));
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    Blaster blaster;
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(blaster.Send(DatagramOf("tarn07 LINK-DOWN lan1 #" + std::to_string(i))));
+    ASSERT_TRUE(WaitForLogLines(100));
+    ASSERT_TRUE(quellin::testing::WaitUntil([&] { return mail.HasMail(1); }, 10000));
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_FALSE(mail.HasMail(2));
+    EXPECT_NE(mail.Mail(1).find("tarn07 LINK-DOWN lan1 #0\r\n"), std::string::npos) << mail.Mail(1);
+    EXPECT_EQ(LogLines().size(), 100u);
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+}
+
+// Debian's rsyslog, unpacked by bench/syslog_peers.sh, as the central
+// collector: it writes every message it receives, as received, one a line.
+class Collector {
+public:
+    Collector(const std::filesystem::path& folder, bool tcp, std::uint16_t port,
+              std::vector<std::string> env)
+        : folder_(folder), tcp_(tcp), port_(port), env_(std::move(env)) {
+        std::filesystem::create_directories(folder);
+        const std::string module = tcp ? "imtcp" : "imudp";
+        WriteFile(folder / "rsyslog.conf",
+                  "global(workDirectory=\"" + folder.string() + "\")\n" + "module(load=\"" +
+                      module + "\")\n" + "input(type=\"" + module +
+                      "\" address=\"127.0.0.1\" port=\"" + std::to_string(port) + "\"" +
+                      // Bursts of forwarded datagrams must not overflow the
+                      // collector's socket on a busy machine.
+                      (tcp ? "" : " rcvbufSize=\"16m\"") + ")\n" +
+                      "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")\n" +
+                      "action(type=\"omfile\" file=\"" + (folder / "received.txt").string() +
+                      "\" template=\"raw\")\n");
+    }
+
+    // Starts rsyslogd and waits until it takes messages.
+    bool Start() {
+        probesBefore_ = Probes();
+        const std::string root = std::string(SYSLOG_PEERS_DIR) + "/root";
+        process_ = std::make_unique<Child>(
+            std::vector<std::string>{root + "/usr/sbin/rsyslogd", "-n", "-f",
+                                     (folder_ / "rsyslog.conf").string(), "-i",
+                                     (folder_ / "rsyslogd.pid").string(), "-M",
+                                     root + "/usr/lib/x86_64-linux-gnu/rsyslog"},
+            env_, folder_ / "rsyslogd.out");
+        for (int i = 0; i < 250 && process_->Running(); ++i) {
+            if (Listening())
+                return true;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+
+    void Stop() {
+        if (!process_)
+            return;
+        process_->Signal(SIGTERM);
+        process_->Wait(10s);
+        process_.reset();
+    }
+
+    // What arrived, probes left out.
+    std::vector<std::string> Received() const {
+        std::vector<std::string> lines;
+        for (std::string& line : SplitLines(ReadFile(folder_ / "received.txt"))) {
+            if (line.find("probe") == std::string::npos)
+                lines.push_back(std::move(line));
+        }
+        return lines;
+    }
+
+private:
+    bool Listening() {
+        if (tcp_) {
+            Fd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(port_);
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            return ::connect(fd.get(), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+        }
+        const std::string probe = "<13>collector probe";
+        Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port_);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::sendto(fd.get(), probe.data(), probe.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                 sizeof to);
+        std::this_thread::sleep_for(20ms);
+        return Probes() > probesBefore_;
+    }
+
+    std::size_t Probes() const {
+        const auto lines = SplitLines(ReadFile(folder_ / "received.txt"));
+        return static_cast<std::size_t>(std::count_if(
+            lines.begin(), lines.end(),
+            [](const auto& l) { return l.find("collector probe") != std::string::npos; }));
+    }
+
+    std::filesystem::path folder_;
+    bool tcp_;
+    std::uint16_t port_;
+    std::vector<std::string> env_;
+    std::unique_ptr<Child> process_;
+    std::size_t probesBefore_ = 0;
+};
+
+struct ForwardRow {
+    std::string name;
+    bool tcp;
+};
+
+class ForwardingTest : public SyslogdProgramTest, public ::testing::WithParamInterface<ForwardRow> {
+protected:
+    void SetUp() override {
+        if (std::string problem = PortProblem(); !problem.empty())
+            GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+        Child peers({"/bin/sh", SYSLOG_PEERS_SCRIPT, SYSLOG_PEERS_DIR}, Environment(),
+                    dir / "peers.out");
+        if (peers.Wait(120s) != 0)
+            GTEST_SKIP() << "rsyslog cannot be had: " << ReadFile(dir / "peers.out");
+    }
+
+    // Datagrams numbered within a phase, with Japanese text and commas.
+    static std::string Datagram(int phase, int i) {
+        return "<13>Jul  5 00:43:58 tarn03 fwd " + std::to_string(phase) + "-" + std::to_string(i) +
+               " " + Sjis("回線断") + ", port " + std::to_string(i % 48);
+    }
+    static void SendPhase(int phase, int count) {
+        Blaster blaster;
+        for (int i = 0; i < count; ++i) {
+            blaster.Send(Datagram(phase, i));
+            if (i % 200 == 199)
+                std::this_thread::sleep_for(5ms);
+        }
+    }
+    static std::size_t CountOf(const std::vector<std::string>& lines, int phase, int count,
+                               std::string* problem) {
+        std::map<std::string, int> seen;
+        for (const std::string& line : lines)
+            ++seen[line];
+        std::size_t arrived = 0;
+        for (int i = 0; i < count; ++i) {
+            auto it = seen.find(Datagram(phase, i));
+            if (it == seen.end())
+                continue;
+            ++arrived;
+            if (it->second != 1 && problem->empty())
+                *problem = Datagram(phase, i) + " arrived " + std::to_string(it->second) + " times";
+        }
+        return arrived;
+    }
+};
+
+// Every accepted datagram reaches a real rsyslog once and unchanged, whatever
+// the display filter; rsyslog stopped and started again mid-stream: Syslogd
+// goes on receiving and logging, and forwarding resumes.
+TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
+    const bool tcp = GetParam().tcp;
+    const std::uint16_t port = tcp ? quellin::testing::FreeTcpPort() : FreeUdpPort();
+    Collector collector(dir / "collector", tcp, port, Environment());
+    ASSERT_TRUE(collector.Start()) << ReadFile(dir / "collector" / "rsyslogd.out");
+
+    // The display filter hides every level: forwarding does not care.
+    const auto program = InstallProgram(LoggingSettings(
+        "DispFilter=12\r\nFilterLevel=255\r\nForwardFlag=1\r\nForwardHost=127.0.0.1\r\n"
+        "ForwardPort=" +
+        std::to_string(port) + "\r\nForwardProtocol=" + (tcp ? "1" : "0") + "\r\n"));
+    Child server({program.string()}, Environment());
+    ASSERT_TRUE(server.started());
+    ASSERT_TRUE(WaitUntilListening(server));
+
+    constexpr int kPhase = 2000;
+    std::string problem;
+    SendPhase(1, kPhase);
+    ASSERT_TRUE(SendDatagram("no PRI: dropped, so not forwarded"));
+    ASSERT_TRUE(quellin::testing::WaitUntil(
+        [&] { return CountOf(collector.Received(), 1, kPhase, &problem) == kPhase; }, 20000))
+        << CountOf(collector.Received(), 1, kPhase, &problem) << " of " << kPhase;
+    EXPECT_EQ(problem, "");
+
+    // The collector goes away; Syslogd receives and logs on.
+    collector.Stop();
+    SendPhase(2, 500);
+    ASSERT_TRUE(WaitForLogLines(kPhase + 500));
+    EXPECT_TRUE(server.Running());
+
+    ASSERT_TRUE(collector.Start()) << ReadFile(dir / "collector" / "rsyslogd.out");
+    SendPhase(3, 500);
+    EXPECT_TRUE(quellin::testing::WaitUntil(
+        [&] { return CountOf(collector.Received(), 3, 500, &problem) == 500; }, 20000))
+        << "forwarding did not resume: " << CountOf(collector.Received(), 3, 500, &problem);
+    std::this_thread::sleep_for(300ms);
+    const std::vector<std::string> received = collector.Received();
+    const std::size_t outage = CountOf(received, 2, 500, &problem);
+    EXPECT_EQ(problem, "");
+    if (tcp) {
+        // Waiting in the bounded queue while the collector was away.
+        EXPECT_EQ(outage, 500u);
+    }
+    EXPECT_EQ(received.size(), kPhase + outage + 500) << "something else arrived";
+    EXPECT_EQ(LogLines().size(), static_cast<std::size_t>(kPhase + 500 + 500));
+    std::cout << GetParam().name << ": " << outage
+              << " of the 500 datagrams sent while the collector was down arrived\n";
+
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(10s), 0);
+    collector.Stop();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ForwardingTest,
+                         ::testing::Values(ForwardRow{"udp", false}, ForwardRow{"tcp", true}),
+                         quellin::testing::RowName());
 
 }  // namespace
 }  // namespace quellin::syslogd
