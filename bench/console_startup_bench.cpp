@@ -1,12 +1,11 @@
 // How long the console's main window takes to come up with a large registry
 // (MAXROWS rows), from reading the settings to the first painted window.
-#include "console_app.h"
-#include "file_dialogs.h"
+#include "console_session.h"
+#include "fake_file_dialogs.h"
+#include "fake_message_boxes.h"
+#include "fake_service_manager.h"
 #include "main_window.h"
-#include "main_window_logic.h"
-#include "message_box.h"
 #include "program_folder.h"
-#include "report.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -38,17 +37,14 @@ int main(int argc, char** argv) {
     for (int run = 0; run < 2; ++run) {
         QElapsedTimer timer;
         timer.start();
-        quellin::console::ConsoleApp app(folder);
         quellin::FakeMessageBoxes boxes;
-        quellin::console::Reporter reporter(folder, boxes);
-        quellin::console::MainWindowLogic logic(app, reporter);
         quellin::FakeFileDialogs files;
-        quellin::console::RouterMaintenance maintenance(app, reporter);
         quellin::console::OperationWaiter waiter;
         quellin::console::SystemProcessControl processes;
         quellin::console::FakeServiceManager services;
-        quellin::console::SyslogControl syslog(folder, reporter, processes, services);
-        quellin::console::CNEXORADlg window(logic, files, maintenance, waiter, syslog);
+        quellin::console::ConsoleSession session(folder, {boxes, waiter, processes, services});
+        session.Start();
+        quellin::console::CNEXORADlg window(session, files);
         window.show();
         QApplication::processEvents();
         window.grab();  // paint once

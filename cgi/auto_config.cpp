@@ -4,6 +4,7 @@
 #include "conversion_table.h"
 #include "device_registry.h"
 #include "firmware_image.h"
+#include "image_folder.h"
 #include "md5.h"
 #include "operation_log.h"
 #include "restart_program.h"
@@ -58,37 +59,21 @@ std::string UpdateMessage(const DeviceIdentity& device, const DeviceIdentity& im
 std::optional<FirmwareCandidate> FindBestFirmware(const std::filesystem::path& folder,
                                                   const std::string& model,
                                                   FirmwareFolderError& error) {
-    namespace fs = std::filesystem;
     error = FirmwareFolderError::kNone;
     std::error_code failure;
-    fs::directory_iterator entries(folder, failure);
+    const std::vector<FolderImage> images = ExamineImageFolder(folder, failure);
     if (failure) {
         error = FirmwareFolderError::kUnreadable;
         return std::nullopt;
     }
-    // The files in name order, as the console takes them, so that both
-    // programs choose the same image among equal versions whatever order
-    // the file system lists them in.
-    std::vector<fs::path> files;
-    for (; entries != fs::directory_iterator(); entries.increment(failure)) {
-        if (failure)
-            break;
-        std::error_code kind;
-        if (!entries->is_directory(kind))
-            files.push_back(entries->path());
-    }
-    std::sort(files.begin(), files.end());
-
     std::optional<FirmwareCandidate> best;
     DeviceIdentity bestIdentity;  // V00.00: never chosen
-    for (const fs::path& file : files) {
-        DeviceIdentity image;
-        if (ReadFirmwareIdentity(file, image) != 0 || image.model != model)
+    for (const FolderImage& image : images) {
+        if (image.fault != FirmwareImageFault::kNone || image.identity.model != model ||
+            !IsHigher(image.identity, bestIdentity))
             continue;
-        if (!IsHigher(image, bestIdentity))
-            continue;
-        bestIdentity = image;
-        best = FirmwareCandidate{file, image};
+        bestIdentity = image.identity;
+        best = FirmwareCandidate{image.path, image.identity};
     }
     return best;
 }
@@ -108,12 +93,12 @@ CAutoConfig::CAutoConfig(CCgiRequest& request, const Environment& environment,
                          std::string baseFolder, ProvisioningOptions options)
     : request_(request),
       environment_(environment),
-      baseFolder_(std::move(baseFolder)),
+      layout_(std::move(baseFolder)),
       options_(std::move(options)) {}
 
 void CAutoConfig::Message(const std::string& text, unsigned flags) {
     if (flags & MSG_LOG)
-        WriteOperationLog(deviceName_, baseFolder_, text);
+        WriteOperationLog(deviceName_, layout_.folder(), text);
     if (flags & MSG_PAGE)
         request_.WriteParagraph(text);
 }
@@ -143,10 +128,10 @@ bool CAutoConfig::Run() {
 
 bool CAutoConfig::UpdateFirmware() {
     constexpr unsigned kBoth = MSG_LOG | MSG_PAGE;
-    const NetprovSettings settings = ReadNetprovSettings(baseFolder_ + "/" + "NEXORA.INI");
+    const NetprovSettings settings = ReadNetprovSettings(layout_.settingsFile());
     CList<CFirmifConversionInfo> table;
     // A missing table converts nothing.
-    LoadConversionTable(cp932::ToPath(baseFolder_ + "/" + "firmifconvert.db"), table);
+    LoadConversionTable(cp932::ToPath(layout_.conversionTable()), table);
 
     DeviceIdentity device;
     TelnetOptions telnet = options_.telnet;
@@ -213,8 +198,9 @@ bool CAutoConfig::StartRestartProgram() {
     // The parameters were always one unquoted text "ADDRESS NAME"; its blanks
     // separate the arguments and nothing else in it has a meaning.
     const std::vector<std::string> arguments = SplitAtBlanks(remoteAddress_ + " " + deviceName_);
-    return StartDetached(options_.restartFolder + "/" + "Devrestart", arguments,
-                         options_.restartFolder)
+    return StartDetached(
+               InstallationLayout(options_.restartFolder).Path(InstallationLayout::kRestartProgram),
+               arguments, options_.restartFolder)
         .started;
 }
 
@@ -236,7 +222,7 @@ bool CAutoConfig::CheckRequest() {
         return false;
     }
 
-    const std::string registry = baseFolder_ + "/" + "./base.db";
+    const std::string registry = layout_.registry();
     // An unreadable registry is not the caller's wrong access ID: say so.
     if (!CanOpenFile(registry)) {
         Message(cp932::Jp("装置登録ファイル(base.db)を読み込めません。"), MSG_PAGE);

@@ -6,6 +6,7 @@
 #include "cgi_request.h"
 #include "device_identity.h"
 #include "ftp_session.h"
+#include "installation_layout.h"
 #include "telnet_session.h"
 
 #include <filesystem>
@@ -20,7 +21,7 @@ inline constexpr unsigned MSG_LOG = 0x01;   // a line of the device's operation 
 inline constexpr unsigned MSG_PAGE = 0x10;  // a paragraph of the page
 
 // The server installation folder seen from the cgi-bin working directory.
-inline constexpr char kBaseFolder[] = "../..";
+inline constexpr const char* kBaseFolder = InstallationLayout::kSeenFromCgiFolder;
 
 // Where and how long the run talks to the device; the defaults are the
 // routers' standard ports and times.
@@ -97,7 +98,7 @@ private:
     std::string accessId_;
     std::string accessPassword_;
     std::string remoteAddress_;
-    std::string baseFolder_;
+    InstallationLayout layout_;
     std::string configFile_;
     ProvisioningOptions options_;
 };

@@ -1,7 +1,5 @@
 #include "restart_program.h"
 
-#include "process.h"
-
 namespace quellin::netprov {
 
 std::vector<std::string> SplitAtBlanks(std::string_view text) {
@@ -18,12 +16,6 @@ std::vector<std::string> SplitAtBlanks(std::string_view text) {
         at = end;
     }
     return pieces;
-}
-
-StartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string& folder) {
-    quellin::StartResult result = quellin::StartDetached(program, arguments, folder);
-    return {result.started, result.systemError};
 }
 
 }  // namespace quellin::netprov

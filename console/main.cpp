@@ -1,17 +1,14 @@
 // Quellin_tool: the management console.
 #include "codec.h"
-#include "console_app.h"
+#include "console_session.h"
 #include "file_dialogs.h"
 #include "folder_lock.h"
 #include "instance_activation.h"
 #include "main_window.h"
-#include "main_window_logic.h"
-#include "maintenance.h"
 #include "program_folder.h"
 #include "qt_message_boxes.h"
 #include "qt_operation_waiter.h"
 #include "qt_translations.h"
-#include "report.h"
 #include "single_instance.h"
 #include "termination_signal.h"
 #include "thread_safe_message_boxes.h"
@@ -48,18 +45,16 @@ int main(int argc, char* argv[]) {
         return 0;
     }
 
-    quellin::console::ConsoleApp app(quellin::GetProgramFolder());
     quellin::QtMessageBoxes qtBoxes;
     quellin::ThreadSafeMessageBoxes boxes(qtBoxes);
-    quellin::console::Reporter reporter(app.programFolder(), boxes);
-    quellin::console::MainWindowLogic logic(app, reporter);
-    quellin::console::RouterMaintenance maintenance(app, reporter);
     quellin::console::QtOperationWaiter waiter(nullptr);
-    quellin::QtFileDialogs files;
     quellin::console::SystemProcessControl processes;
     quellin::console::SystemdServiceManager services;
-    quellin::console::SyslogControl syslog(app.programFolder(), reporter, processes, services);
-    quellin::console::CNEXORADlg window(logic, files, maintenance, waiter, syslog);
+    quellin::console::ConsoleSession session(quellin::GetProgramFolder(),
+                                             {boxes, waiter, processes, services});
+    session.Start();
+    quellin::QtFileDialogs files;
+    quellin::console::CNEXORADlg window(session, files);
     waiter.setOwner(&window);
     // The end of the desktop session, or SIGTERM, stops Syslogd and the
     // web-server service the way the session end always has.

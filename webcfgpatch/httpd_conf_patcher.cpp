@@ -1,12 +1,12 @@
 #include "httpd_conf_patcher.h"
 
 #include "file_descriptor.h"
+#include "file_replacement.h"
 #include "leading_number.h"
 #include "text_lines.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace quellin::webcfgpatch {
 namespace {
@@ -57,33 +57,18 @@ int PatchFile(const std::string& configPath, const std::string& folder, std::uin
     // A folder opens for reading here but is no configuration file.
     if (::fstat(in.get(), &info) != 0 || S_ISDIR(info.st_mode))
         return kCannotOpen;
-
-    const std::string tempPath = configPath + ".tmp";
-    UniqueFd out(
-        ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, info.st_mode & 0666));
-    if (!out.valid())
-        return kCannotOpen;
-
     std::string text;
-    if (!ReadAll(in.get(), text)) {
-        out.Close();
-        ::unlink(tempPath.c_str());
+    if (!ReadAll(in.get(), text))
         return kCannotOpen;
-    }
     in.Close();
 
-    // An incomplete temporary file must never take the configuration's
-    // place: a failed write leaves the configuration as it was.
-    bool written = WriteAll(out.get(), PatchText(text, folder, port)) && ::fsync(out.get()) == 0;
-    if (!out.Close() || !written) {
-        ::unlink(tempPath.c_str());
-        return kCannotReplace;
-    }
-    // rename replaces the file in one step, so there is no moment without a
-    // configuration; when it fails the patched text stays in the .tmp file.
-    if (::rename(tempPath.c_str(), configPath.c_str()) != 0)
-        return kCannotReplace;
-    return kPatched;
+    // The patched text goes through "<file>.tmp", which stays holding it
+    // when it cannot take the configuration's place; an incomplete one never
+    // does, so a failed write leaves the configuration as it was.
+    ReplaceFailure failure = ReplaceFailure::kNone;
+    if (ReplaceFile(configPath, PatchText(text, folder, port), {configPath + ".tmp", &failure}))
+        return kPatched;
+    return failure == ReplaceFailure::kTemporaryFile ? kCannotOpen : kCannotReplace;
 }
 
 int Run(const std::vector<std::string>& arguments) {

@@ -1,6 +1,6 @@
 // Adapts the web server's httpd.conf template to the installation folder and
 // port: marked lines and every Listen line are replaced, the rest is copied
-// byte for byte, and the file is replaced through "<file>.tmp".
+// byte for byte, and the file is replaced through "<file>.tmp" (ReplaceFile).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "devrestart.h"
 
 #include "codec.h"
+#include "installation_layout.h"
 #include "settings.h"
 
 #include <ostream>
@@ -18,7 +19,8 @@ int RunDevrestart(const std::vector<std::string>& arguments, const std::string& 
     for (std::size_t i = 1; i < arguments.size(); ++i)
         name += (i > 1 ? " " : "") + arguments[i];
 
-    const NetprovSettings settings = ReadNetprovSettings(baseFolder + "/" + "NEXORA.INI");
+    const NetprovSettings settings =
+        ReadNetprovSettings(InstallationLayout(baseFolder).settingsFile());
     TelnetOptions telnet = options;
     telnet.deadline = std::chrono::seconds(settings.telnetDeadline);
     CTelnetSession session(telnet);

@@ -56,6 +56,18 @@ TEST(Cp932Codec, LeadBytes) {
     EXPECT_FALSE(IsLeadByte('A'));
 }
 
+// A cut never halves a two-byte character: "ab装置" cut at 3, 4 and 5 bytes.
+TEST(Cp932Codec, HeadEndsWhereACharacterEnds) {
+    const std::string text = "ab" + Jp("装置");
+    EXPECT_EQ(Head(text, 3), "ab");
+    EXPECT_EQ(Head(text, 4), "ab" + Jp("装"));
+    EXPECT_EQ(Head(text, 5), "ab" + Jp("装"));
+    EXPECT_EQ(Head(text, 6), text);
+    EXPECT_EQ(Head(text, 0), "");
+    // A lead byte without a trail byte is a character of its own.
+    EXPECT_EQ(Head("a\x81", 2), "a\x81");
+}
+
 TEST(Cp932Codec, TailNeverHalvesACharacter) {
     const std::string a = Jp("あ");  // 82 A0
     const std::string ka = Jp("ｶ");  // B6, one byte

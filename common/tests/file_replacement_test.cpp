@@ -16,6 +16,7 @@ namespace quellin {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::EndedProcess;
 using testing::ReadFile;
 using testing::WriteFile;
 
@@ -30,25 +31,40 @@ protected:
     }
 };
 
-// The id of a process that has ended and been reaped.
-pid_t EndedProcess() {
-    pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
-}
-
 TEST_F(FileReplacementTest, ReplacesWithTheOldPermissionsAndLeavesNothingElse) {
     WriteFile(dir / "a.txt", "old");
     fs::permissions(dir / "a.txt", fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(ReplaceFileContent(dir / "a.txt", "new"));
+    ASSERT_TRUE(ReplaceFile(dir / "a.txt", "new"));
     EXPECT_EQ(ReadFile(dir / "a.txt"), "new");
     EXPECT_EQ(fs::status(dir / "a.txt").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(ReplaceFileContent(dir / "b.txt", "fresh"));
+    ASSERT_TRUE(ReplaceFile(dir / "b.txt", "fresh"));
     EXPECT_EQ(ReadFile(dir / "b.txt"), "fresh");
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+// A fixed temporary name: never written through a link, kept with the new
+// content when it cannot take the target's place, gone when it did.
+TEST_F(FileReplacementTest, FixedTemporaryNameIsKeptOnlyWhenTheRenameFails) {
+    WriteFile(dir / "a.txt", "old");
+    ReplaceFailure failure = ReplaceFailure::kNone;
+    ASSERT_TRUE(ReplaceFile(dir / "a.txt", "new", {dir / "a.txt.tmp", &failure}));
+    EXPECT_EQ(failure, ReplaceFailure::kNone);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt"}));
+
+    WriteFile(dir / "elsewhere", "untouched");
+    fs::create_symlink(dir / "elsewhere", dir / "a.txt.tmp");
+    EXPECT_FALSE(ReplaceFile(dir / "a.txt", "newer", {dir / "a.txt.tmp", &failure}));
+    EXPECT_EQ(failure, ReplaceFailure::kTemporaryFile);
+    EXPECT_EQ(ReadFile(dir / "elsewhere"), "untouched");
+    EXPECT_EQ(ReadFile(dir / "a.txt"), "new");
+    fs::remove(dir / "a.txt.tmp");
+
+    // A folder in the target's place cannot be renamed over, root or not.
+    fs::create_directories(dir / "b" / "inside");
+    EXPECT_FALSE(ReplaceFile(dir / "b", "text", {dir / "b.tmp", &failure}));
+    EXPECT_EQ(failure, ReplaceFailure::kRename);
+    EXPECT_EQ(ReadFile(dir / "b.tmp"), "text");
 }
 
 TEST_F(FileReplacementTest, UnfinishedReplacementLeavesTheFileAndNoTrace) {

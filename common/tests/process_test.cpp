@@ -33,5 +33,15 @@ TEST(ExecStringsTest, EnvironmentKeepsItsOrder) {
     EXPECT_EQ(none.get()[0], nullptr);
 }
 
+// A program run to its end: its output as printed and its exit status; one
+// that cannot start did not run.
+TEST(RunAndReadTest, CollectsTheOutputAndTheStatus) {
+    const ProgramRun printed = RunAndRead("/bin/sh", {"-c", "printf 'a b\\n'; exit 3"});
+    EXPECT_TRUE(printed.ran);
+    EXPECT_EQ(printed.output, "a b\n");
+    EXPECT_EQ(printed.status, 3);
+    EXPECT_FALSE(RunAndRead("/nonexistent/program", {}).ran);
+}
+
 }  // namespace
 }  // namespace quellin

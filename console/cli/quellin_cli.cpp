@@ -4,21 +4,23 @@
 #include "clock.h"
 #include "codec.h"
 #include "console_app.h"
+#include "device_book.h"
 #include "device_identity.h"
-#include "device_settings.h"
 #include "firmware_image.h"
 #include "folder_lock.h"
-#include "main_window_logic.h"
+#include "installation_layout.h"
+#include "json_line.h"
 #include "maintenance.h"
+#include "maintenance_runner.h"
 #include "message_box.h"
-#include "profile_file.h"
+#include "questions.h"
 #include "report.h"
 #include "telnet_session.h"
 
 #include <arpa/inet.h>
 
 #include <algorithm>
-#include <deque>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -29,6 +31,8 @@
 
 namespace quellin::cli {
 namespace {
+
+using console::Operation;
 
 constexpr char kUsage[] =
     "usage: quellin COMMAND [ARGUMENTS]\n"
@@ -41,15 +45,19 @@ constexpr char kUsage[] =
     "\n"
     "Installation (--home DIR, default: the folder of this program):\n"
     "  devices                                  the registered devices\n"
-    "  apply-config NAME... [--at YYMMDDHHMM] [--jobs N]\n"
-    "  update-firmware NAME... [--at YYMMDDHHMM] [--jobs N]\n"
-    "  collect-log NAME... [--jobs N]\n"
+    "  apply-config NAME... [--at YYMMDDHHMM] [--jobs N] [--json]\n"
+    "  update-firmware NAME... [--at YYMMDDHHMM] [--jobs N] [--yes] [--json]\n"
+    "  collect-log NAME... [--jobs N] [--json]\n"
     "  register NAME --address A --password P [--access-id I]\n"
     "           [--access-password X] [--config FILE]\n"
     "  unregister NAME\n"
     "\n"
-    "--jobs N works on up to N devices at once (default 1).  Exit status: 0 done,\n"
-    "1 a device or file failed, 2 wrong command line, 3 the console or another\n"
+    "--jobs N works on up to N devices at once (default 1).  A failure is told\n"
+    "with its message and, after it, its reason.  --json prints one JSON object\n"
+    "per device instead (name, address, operation, outcome, message, reason,\n"
+    "seconds).  update-firmware gives no device an older version than it runs\n"
+    "unless --yes is given.  Exit status: 0 done, 1 a device or file failed or\n"
+    "an update was declined, 2 wrong command line, 3 the console or another\n"
     "quellin works on the installation folder.\n"
     "\n"
     "Test options (for tests and benchmarks against simulated routers):\n"
@@ -61,21 +69,22 @@ const std::set<std::string> kTestOptions = {"telnet-port",        "ftp-port",
                                             "restart-wait-ms",    "ftp-connect-timeout-ms"};
 
 struct CommandSpec {
-    std::set<std::string> options;
-    bool routerOptions;  // takes the test options
+    std::set<std::string> options;  // with a value
+    std::set<std::string> flags;    // without
+    bool routerOptions;             // takes the test options
 };
 
 const std::map<std::string, CommandSpec>& Commands() {
     static const std::map<std::string, CommandSpec> commands = {
-        {"identify", {{"user", "password", "home"}, true}},
-        {"firmware-info", {{}, false}},
-        {"devices", {{"home"}, false}},
-        {"apply-config", {{"home", "at", "jobs"}, true}},
-        {"update-firmware", {{"home", "at", "jobs"}, true}},
-        {"collect-log", {{"home", "jobs"}, true}},
+        {"identify", {{"user", "password", "home"}, {}, true}},
+        {"firmware-info", {{}, {}, false}},
+        {"devices", {{"home"}, {}, false}},
+        {"apply-config", {{"home", "at", "jobs"}, {"json"}, true}},
+        {"update-firmware", {{"home", "at", "jobs"}, {"json", "yes"}, true}},
+        {"collect-log", {{"home", "jobs"}, {"json"}, true}},
         {"register",
-         {{"home", "address", "password", "access-id", "access-password", "config"}, false}},
-        {"unregister", {{"home"}, false}},
+         {{"home", "address", "password", "access-id", "access-password", "config"}, {}, false}},
+        {"unregister", {{"home"}, {}, false}},
     };
     return commands;
 }
@@ -84,6 +93,7 @@ struct Invocation {
     std::string command;
     std::vector<std::string> operands;
     std::map<std::string, std::string> options;
+    std::set<std::string> flags;
 
     std::optional<std::string> Option(const std::string& name) const {
         auto it = options.find(name);
@@ -120,6 +130,12 @@ std::optional<UsageError> Parse(const std::vector<std::string>& args, Invocation
         if (auto equals = name.find('='); equals != std::string::npos) {
             value = name.substr(equals + 1);
             name.resize(equals);
+        }
+        if (spec->second.flags.contains(name)) {
+            if (value)
+                return UsageError{"--" + name + " takes no value"};
+            invocation.flags.insert(name);
+            continue;
         }
         const bool known = spec->second.options.contains(name) ||
                            (spec->second.routerOptions && kTestOptions.contains(name));
@@ -159,28 +175,51 @@ bool IsScheduleTime(const std::string& text) {
     return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59;
 }
 
-// The message boxes of the console's logic, as lines on the terminal.
-// Questions the command line has already answered take the queued answers.
+// The message boxes of the console's logic (what it tells the operator
+// about base.db), as lines on the terminal.
 class TerminalBoxes final : public MessageBoxes {
 public:
     explicit TerminalBoxes(std::ostream& err) : err_(err) {}
     MsgAnswer Show(const MessageBoxRequest& request) override {
         std::lock_guard lock(lock_);
-        if (!answers_.empty()) {
-            MsgAnswer answer = answers_.front();
-            answers_.pop_front();
-            return answer;
-        }
         err_ << cp932::ToUtf8Lossy(request.text) << "\n";
         return request.defaultButton;
     }
-    void AnswerNext(MsgAnswer answer) { answers_.push_back(answer); }
 
 private:
     std::ostream& err_;
     std::mutex lock_;
-    std::deque<MsgAnswer> answers_;
 };
+
+// The questions of the operations, answered by the command line: a
+// downgrade only with --yes; a device named to `unregister` is removed.
+class OptionAnswers final : public console::Questions {
+public:
+    explicit OptionAnswers(bool yes) : yes_(yes) {}
+    console::Answer ConfirmFirmwareUpdate(const console::FirmwareUpdateQuestion& q) override {
+        if (!q.downgrade || yes_)
+            return {true};
+        return {false, q.current + " to " + q.next +
+                           " would be a downgrade; run again with --yes to allow it"};
+    }
+    console::Answer ConfirmDeletion(console::Deletion, const std::string&) override {
+        return {true};
+    }
+
+private:
+    bool yes_;
+};
+
+// "ok", "unchanged (MESSAGE): REASON", "failed (MESSAGE): REASON", ...
+std::string OutcomeText(const console::Outcome& outcome) {
+    constexpr const char* kWords[] = {"ok", "unchanged", "declined", "failed"};
+    std::string text = kWords[static_cast<int>(outcome.kind)];
+    if (!outcome.message.empty())
+        text += " (" + cp932::ToUtf8Lossy(outcome.message) + ")";
+    if (!outcome.reason.empty())
+        text += ": " + OneLine(outcome.reason);
+    return text;
+}
 
 class Runner {
 public:
@@ -269,10 +308,10 @@ private:
         return text;
     }
 
-    // The console's state on the folder, without its start-up line, for
-    // the commands that write base.db.  The folder lock is taken first and
-    // held until the installation goes, so no console or other quellin
-    // writes beside the command.
+    // The console's state on the folder, without its start-up line, for the
+    // commands that write base.db.  The folder lock is taken first and held
+    // until the installation goes, so no console or other quellin writes
+    // beside the command.
     struct Installation {
         Installation(const std::string& folder, std::unique_ptr<FolderLock> folderLock,
                      std::ostream& err)
@@ -281,22 +320,15 @@ private:
               boxes(err),
               app(home, console::ConsoleApp::StartLog::Skip),
               reporter(home, boxes),
-              logic(app, reporter) {
-            logic.LoadDeviceList();
-        }
-        std::optional<std::size_t> Find(const std::string& name) const {
-            const auto& devices = logic.devices();
-            for (std::size_t i = 0; i < devices.size(); ++i)
-                if (devices[i].name == name)
-                    return i;
-            return std::nullopt;
+              book(app.registryPath(), app.settings().maxRows) {
+            book.Load(reporter, app.maxRowsOverLimit());
         }
         const std::string home;
         std::unique_ptr<FolderLock> lock;
         TerminalBoxes boxes;
         console::ConsoleApp app;
         console::Reporter reporter;
-        console::MainWindowLogic logic;
+        console::DeviceBook book;
     };
 
     // nullptr, with the exit status in `status`, when the folder is busy or
@@ -321,7 +353,7 @@ private:
     }
 
     int CannotSave(const Installation& installation) {
-        return Fail("cannot write " + cp932::ToUtf8Lossy(installation.home) + "base.db");
+        return Fail("cannot write " + cp932::ToUtf8Lossy(installation.app.registryPath()));
     }
 
     int Identify() {
@@ -339,13 +371,14 @@ private:
         if (!user || !password)
             return kExitUsage;
 
-        CTelnetSession session(timings->telnet);
-        CommandOutput output;
-        if (session.RunCommand(address, *user, *password, "show system information", &output, 0) <
-            0)
-            return Fail(cp932::ToUtf8Lossy(session.LastError()));
         DeviceIdentity identity;
-        if (ParseSystemInformation(output.text, identity, SystemInformationRules::kConsole) != 0)
+        TelnetFailure failure;
+        const int identified =
+            QuerySystemInformation(address, *user, *password, identity,
+                                   SystemInformationRules::kConsole, timings->telnet, &failure);
+        if (identified == -1)
+            return Fail(cp932::ToUtf8Lossy(FormatTelnetFailure(failure)));
+        if (identified != 0)
             return Fail(cp932::ToUtf8Lossy(cp932::Jp("装置情報の確認に失敗しました。")));
         out_ << "model: " << cp932::ToUtf8Lossy(identity.model) << "\n"
              << "version: " << FormatVersion(identity.major, identity.minor) << "\n"
@@ -383,11 +416,11 @@ private:
     int Devices() {
         if (!in_.operands.empty())
             return Usage("devices takes no names");
-        const std::string home = Home();
-        const ConsoleSettings settings = ReadConsoleSettings(home);
+        const InstallationLayout layout(Home());
+        const ConsoleSettings settings = ReadConsoleSettings(layout.folder());
         CList<CBase> devices;
-        if (!LoadDevices(cp932::ToPath(home + "./base.db"), devices, settings.maxRows))
-            return Fail("cannot read " + cp932::ToUtf8Lossy(home) + "base.db");
+        if (!LoadDevices(cp932::ToPath(layout.registry()), devices, settings.maxRows))
+            return Fail("cannot read " + cp932::ToUtf8Lossy(layout.registry()));
         out_ << "row\tname\taddress\tlast config\tlast firmware\tlast log\tnext log\n";
         for (const CBase& d : devices) {
             if (d.name.empty())
@@ -400,22 +433,34 @@ private:
         return kExitOk;
     }
 
+    void PrintJson(Operation operation, const console::DeviceResult& r) {
+        out_ << JsonLine()
+                    .Add("name", r.device.name)
+                    .Add("address", r.device.address)
+                    .Add("operation", console::RowOf(operation).name)
+                    .Add("outcome", ToString(r.outcome.kind))
+                    .Add("message", r.outcome.message)
+                    .Add("reason", r.outcome.reason)
+                    .Add("seconds", static_cast<double>(r.took.count()) / 1000)
+                    .Text()
+             << "\n";
+    }
+
     int Maintain() {
         if (in_.operands.empty())
             return Usage(in_.command + " needs at least one device name");
-        Operation operation = Operation::kCollectLog;
         std::string scheduleTime;
         if (auto at = in_.Option("at")) {
             if (!IsScheduleTime(*at))
                 return Usage("--at needs YYMMDDHHMM, e.g. 1712251030");
             scheduleTime = *at;
         }
+        const bool at = !scheduleTime.empty();
+        Operation operation = Operation::kCollectLog;
         if (in_.command == "apply-config")
-            operation =
-                scheduleTime.empty() ? Operation::kApplyConfig : Operation::kScheduledConfig;
+            operation = at ? Operation::kApplyConfigAt : Operation::kApplyConfig;
         else if (in_.command == "update-firmware")
-            operation =
-                scheduleTime.empty() ? Operation::kUpdateFirmware : Operation::kScheduledFirmware;
+            operation = at ? Operation::kUpdateFirmwareAt : Operation::kUpdateFirmware;
         int jobs = 1;
         if (auto text = in_.Option("jobs")) {
             auto value = Number(*text, 1, 256);
@@ -439,48 +484,39 @@ private:
         auto installation = OpenInstallation(status);
         if (!installation)
             return status;
-        std::vector<std::size_t> selected;
+        std::vector<CBase*> selected;
         for (const std::string& name : names) {
-            auto index = installation->Find(name);
+            auto index = installation->book.Find(name);
             if (!index)
                 return Usage("no device named " + cp932::ToUtf8Lossy(name));
-            selected.push_back(*index);
+            selected.push_back(&installation->book.device(*index));
         }
 
-        BatchRequest request;
-        request.operation = operation;
-        request.scheduleTime = scheduleTime;
-        request.jobs = jobs;
-        request.makeMaintenance = [&installation, timings = *timings] {
-            return std::make_unique<console::RouterMaintenance>(installation->app,
-                                                                installation->reporter, timings);
-        };
-        request.progress = [&](const DeviceProgress& p) {
-            out_ << "[" << p.finished << "/" << p.total << "] "
-                 << cp932::ToUtf8Lossy(p.device.name);
-            switch (p.outcome) {
-                case DeviceOutcome::kSucceeded:
-                    out_ << ": ok\n";
-                    break;
-                case DeviceOutcome::kUnchanged:
-                    out_ << ": unchanged ("
-                         << cp932::ToUtf8Lossy(LastLogMessage(installation->home, p.device.name))
-                         << ")\n";
-                    break;
-                case DeviceOutcome::kFailed:
-                    out_ << ": failed ("
-                         << cp932::ToUtf8Lossy(LastLogMessage(installation->home, p.device.name))
-                         << ")\n";
-                    break;
+        console::RouterMaintenance router(installation->app, *timings);
+        OptionAnswers answers(in_.flags.contains("yes"));
+        console::OperationWaiter waiter;
+        const console::MaintenanceRunner runner(router, installation->reporter, answers, waiter);
+        const bool json = in_.flags.contains("json");
+        auto finished = [&](const console::DeviceResult& r) {
+            if (json) {
+                PrintJson(operation, r);
+            } else {
+                out_ << "[" << r.finished << "/" << r.total << "] "
+                     << cp932::ToUtf8Lossy(r.device.name) << ": " << OutcomeText(r.outcome) << "\n";
             }
             out_.flush();
         };
-        BatchResult result = RunBatch(request, installation->logic.mutableDevices(), selected,
-                                      installation->reporter);
-        if (!installation->logic.SaveDevices())
+        const auto outcomes =
+            console::RunOnEach(runner, selected, operation, console::RunMode::kAnsweredInAdvance,
+                               scheduleTime, jobs, finished);
+        if (!installation->book.Save())
             return CannotSave(*installation);
-        out_ << (result.failed ? kSomeDevicesFailed : TextsFor(operation).summary) << "\n";
-        return result.failed ? kExitFailed : kExitOk;
+        const bool failed =
+            std::ranges::any_of(outcomes, [](const console::Outcome& o) { return o.failsRun(); });
+        if (!json)
+            out_ << (failed ? console::kSomeDevicesFailed : console::RowOf(operation).summary)
+                 << "\n";
+        return failed ? kExitFailed : kExitOk;
     }
 
     int Register() {
@@ -514,27 +550,25 @@ private:
         auto installation = OpenInstallation(status);
         if (!installation)
             return status;
-        if (installation->Find(*name))
+        console::DeviceBook& book = installation->book;
+        if (book.Find(*name))
             return Fail("a device named " + in_.operands[0] + " is already registered");
-        auto& devices = installation->logic.mutableDevices();
-        auto free = std::find_if(devices.begin(), devices.end(),
-                                 [](const CBase& d) { return d.name.empty(); });
-        if (free == devices.end())
+        auto free = book.FirstFree();
+        if (!free)
             return Fail("base.db has no free row (MAXROWS " +
                         std::to_string(installation->app.settings().maxRows) + ")");
-
-        bool saved = true;
-        console::DeviceSettingsLogic logic(*free, installation->reporter,
-                                           installation->app.registryPath(),
-                                           [&] { saved = installation->logic.SaveDevices(); });
-        console::DeviceSettingsFields typed{
-            *name,     address->empty() ? "0.0.0.0" : *address, *pass, *accessId, *accessPassword,
-            configFile};
-        if (logic.Ok(typed) != console::DeviceSettingsLogic::OkResult::Close)
+        CBase& device = book.device(*free);
+        const console::DeviceFields fields{*name,     *address,        *pass,
+                                           *accessId, *accessPassword, configFile};
+        if (auto refusal = book.Check(fields, device.row)) {
+            err_ << cp932::ToUtf8Lossy(*refusal) << "\n";
             return kExitFailed;
-        if (!saved)
+        }
+        console::DeviceBook::Store(device, fields);
+        if (!book.Save())
             return CannotSave(*installation);
-        out_ << "registered " << in_.operands[0] << " in row " << free->row << "\n";
+        console::DeviceBook::LogSettingsChanged(installation->reporter, device.name);
+        out_ << "registered " << in_.operands[0] << " in row " << device.row << "\n";
         return kExitOk;
     }
 
@@ -550,21 +584,14 @@ private:
         auto installation = OpenInstallation(status);
         if (!installation)
             return status;
-        auto index = installation->Find(*name);
+        auto index = installation->book.Find(*name);
         if (!index)
             return Fail("no device named " + in_.operands[0]);
-        CBase& device = installation->logic.device(static_cast<int>(*index));
-        bool saved = true;
-        console::DeviceSettingsLogic logic(device, installation->reporter,
-                                           installation->app.registryPath(),
-                                           [&] { saved = installation->logic.SaveDevices(); });
-        // An empty dialog confirmed with OK, the deletion question answered
-        // by the command itself.
-        console::DeviceSettingsFields empty;
-        installation->boxes.AnswerNext(MsgAnswer::Ok);
-        if (logic.Ok(empty) != console::DeviceSettingsLogic::OkResult::Close)
+        CBase& device = installation->book.device(*index);
+        OptionAnswers answers(in_.flags.contains("yes"));
+        if (!console::DeviceBook::Unregister(device, answers))
             return kExitFailed;
-        if (!saved)
+        if (!installation->book.Save())
             return CannotSave(*installation);
         out_ << "unregistered " << in_.operands[0] << " from row " << device.row << "\n";
         return kExitOk;
@@ -578,23 +605,26 @@ private:
 
 }  // namespace
 
-std::string LastLogMessage(const std::string& home, const std::string& deviceName) {
-    auto bytes = ReadWholeFile(cp932::ToPath(home + "/log/" + deviceName + ".log"));
-    if (!bytes)
-        return {};
-    std::string text = std::move(*bytes);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    const std::size_t start = text.rfind('\n');
-    std::string line = start == std::string::npos ? text : text.substr(start + 1);
-    // "date time,name,message": the name holds no comma.
-    const std::size_t first = line.find(',');
-    if (first == std::string::npos)
-        return {};
-    const std::size_t second = line.find(',', first + 1);
-    if (second == std::string::npos)
-        return {};
-    return line.substr(second + 1);
+std::string OneLine(const std::string& reason, std::size_t maxBytes) {
+    const std::string_view kept = cp932::Head(reason, maxBytes);
+    std::string line;
+    for (char c : cp932::ToUtf8Lossy(kept)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            line += escape;
+        } else {
+            line += c;
+        }
+    }
+    if (kept.size() < reason.size())
+        line += "...";
+    return line;
 }
 
 int RunQuellin(const std::vector<std::string>& args, const std::string& defaultHome,

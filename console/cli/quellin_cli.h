@@ -20,8 +20,8 @@ inline constexpr int kExitBusy = 3;    // the console (or another run) holds the
 int RunQuellin(const std::vector<std::string>& args, const std::string& defaultHome,
                std::ostream& out, std::ostream& err);
 
-// Where a device's last operation-log line says what happened: the message
-// part of the last line of its log file, CP932; empty when there is none.
-std::string LastLogMessage(const std::string& home, const std::string& deviceName);
+// A reason (CP932) on one line of the terminal, UTF-8: line ends and other
+// control characters shown as escapes, cut after maxBytes with "...".
+std::string OneLine(const std::string& reason, std::size_t maxBytes = 300);
 
 }  // namespace quellin::cli

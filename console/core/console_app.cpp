@@ -7,11 +7,11 @@
 namespace quellin::console {
 
 ConsoleApp::ConsoleApp(std::string programFolder, StartLog startLog)
-    : programFolder_(std::move(programFolder)),
-      settings_(ReadConsoleSettings(programFolder_, &maxRowsOverLimit_)) {
-    LoadConversionTable(cp932::ToPath(programFolder_ + "firmifconvert.db"), conversionTable_);
+    : layout_(std::move(programFolder)),
+      settings_(ReadConsoleSettings(layout_.folder(), &maxRowsOverLimit_)) {
+    LoadConversionTable(cp932::ToPath(layout_.conversionTable()), conversionTable_);
     if (startLog == StartLog::Write)
-        WriteOperationLog(kToolName, programFolder_, cp932::Jp("ツールを起動しました。"));
+        WriteOperationLog(kToolName, layout_.folder(), cp932::Jp("ツールを起動しました。"));
 }
 
 }  // namespace quellin::console

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "conversion_table.h"
+#include "installation_layout.h"
 #include "settings.h"
 
 #include <string>
@@ -19,9 +20,9 @@ public:
     enum class StartLog { Write, Skip };
     explicit ConsoleApp(std::string programFolder, StartLog startLog = StartLog::Write);
 
-    const std::string& programFolder() const { return programFolder_; }
-    std::string profilePath() const { return programFolder_ + "NEXORA.INI"; }
-    std::string registryPath() const { return programFolder_ + "./base.db"; }
+    const std::string& programFolder() const { return layout_.folder(); }
+    const InstallationLayout& layout() const { return layout_; }
+    std::string registryPath() const { return layout_.registry(); }
 
     ConsoleSettings& settings() { return settings_; }
     const ConsoleSettings& settings() const { return settings_; }
@@ -33,7 +34,7 @@ public:
     const std::string& telnetUser() const { return settings_.loginId; }
 
 private:
-    std::string programFolder_;
+    InstallationLayout layout_;
     bool maxRowsOverLimit_ = false;
     ConsoleSettings settings_;
     CList<CFirmifConversionInfo> conversionTable_;

@@ -1,9 +1,10 @@
-// What the device settings dialog "装置設定" does: validates the typed
-// texts, stores what changed into the device's record, saves base.db, and
-// handles the deletion of a device by an empty name.
+// What the device settings dialog "装置設定" does: checks the typed texts,
+// stores what changed into the device's record, saves base.db, and deletes
+// the device when it is confirmed with an empty name.
 #pragma once
 
-#include "device_registry.h"
+#include "device_book.h"
+#include "questions.h"
 #include "report.h"
 
 #include <functional>
@@ -11,33 +12,20 @@
 
 namespace quellin::console {
 
-// The dialog's texts, CP932.  `address` is the IP control's text
-// ("0.0.0.0" when the control is empty).
-struct DeviceSettingsFields {
-    std::string name;
-    std::string address;
-    std::string password;
-    std::string accessId;
-    std::string accessPassword;
-    std::string configFile;
-
-    bool operator==(const DeviceSettingsFields&) const = default;
-};
-
-inline constexpr std::size_t kMaxFieldBytes = 64;
+using DeviceSettingsFields = DeviceFields;
 
 class DeviceSettingsLogic {
 public:
     // saveAndRefresh redraws the device's row and writes base.db.
-    DeviceSettingsLogic(CBase& device, Reporter& reporter, std::string registryPath,
-                        std::function<void()> saveAndRefresh);
+    DeviceSettingsLogic(CBase& device, const DeviceBook& book, Reporter& reporter,
+                        Questions& questions, std::function<void()> saveAndRefresh);
 
     // The texts the dialog opens with (an empty address leaves the control
     // blank).
     DeviceSettingsFields initialFields() const;
 
-    // 適用: validates in order and stores the changed fields.  The first
-    // failed check shows its message and stores nothing.
+    // 適用: checks in order and stores the changed fields.  The first failed
+    // check shows its message and stores nothing.
     bool Apply(const DeviceSettingsFields& fields);
 
     enum class OkResult { Close, StayOpen };
@@ -46,18 +34,14 @@ public:
     OkResult Ok(DeviceSettingsFields& fields);
 
 private:
-    bool Validate(const DeviceSettingsFields& fields);
-    void Delete(DeviceSettingsFields& fields);
+    bool Check(const DeviceSettingsFields& fields);
 
     CBase& device_;
+    const DeviceBook& book_;
     Reporter& reporter_;
-    std::string registryPath_;
+    Questions& questions_;
     std::function<void()> saveAndRefresh_;
     bool changed_ = false;
 };
-
-// The IP control's text: four numbers 0-255, blanks read as 0; empty gives
-// "0.0.0.0".
-std::string IpControlText(const std::string& typed);
 
 }  // namespace quellin::console

@@ -3,10 +3,9 @@
 // advances from the planned time or ends.
 #pragma once
 
-#include "device_registry.h"
-#include "maintenance.h"
+#include "device_book.h"
+#include "maintenance_runner.h"
 #include "operation_waiter.h"
-#include "report.h"
 
 #include <functional>
 
@@ -15,24 +14,19 @@ namespace quellin::console {
 class LogScheduler {
 public:
     // save writes base.db.
-    LogScheduler(CList<CBase>& devices, Maintenance& maintenance, Reporter& reporter,
-                 OperationWaiter& waiter, BusyFlag& busy, std::function<bool()> save);
+    LogScheduler(DeviceBook& book, const MaintenanceRunner& runner, BusyFlag& busy,
+                 std::function<bool()> save);
 
     // At start-up: schedules whose next time has passed are cancelled.
     void DropExpiredSchedules();
     // Each tick: every due device once, earliest first, ties in row order.
     void RunDueLogCollections();
+    // One run; a failed collection counts as a run too.
     void RunScheduledLogCollection(CBase& device);
 
 private:
-    static bool Scheduled(const CBase& device) {
-        return !device.name.empty() && device.logInterval != 0;
-    }
-
-    CList<CBase>& devices_;
-    Maintenance& maintenance_;
-    Reporter& reporter_;
-    OperationWaiter& waiter_;
+    DeviceBook& book_;
+    const MaintenanceRunner& runner_;
     BusyFlag& busy_;
     std::function<bool()> save_;
 };

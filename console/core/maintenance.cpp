@@ -2,15 +2,10 @@
 
 #include "clock.h"
 #include "codec.h"
-#include "file_descriptor.h"
-#include "firmware_image.h"
+#include "file_replacement.h"
+#include "image_folder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <cerrno>
 #include <thread>
 
 namespace quellin::console {
@@ -23,17 +18,39 @@ std::string WithoutDashes(std::string text) {
     return text;
 }
 
-bool Newer(const DeviceIdentity& a, const DeviceIdentity& b) {
-    return a.major > b.major || (a.major == b.major && a.minor > b.minor);
+bool Newer(std::int32_t major, std::int32_t minor, const DeviceIdentity& than) {
+    return major > than.major || (major == than.major && minor > than.minor);
 }
 
-// Writes the bytes as received: the router's CR LF lines stay CR LF.
-bool WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (!fd.valid())
-        return false;
-    const bool written = WriteAll(fd.get(), bytes);
-    return fd.Close() && written;
+// The image model as the search compares it: without dashes, an alias
+// replaced by the device model it serves.
+std::string SearchModel(const std::string& imageModel) {
+    std::string model = WithoutDashes(imageModel);
+    for (const ModelAlias& alias : ModelAliasTable) {
+        if (model == WithoutDashes(alias.imageModel))
+            return WithoutDashes(alias.deviceModel);
+    }
+    return model;
+}
+
+// "no image for MODEL in FOLDER", with the first file that is no image.
+std::string NoImageReason(const std::string& model, const std::string& folder,
+                          const std::vector<FolderImage>& images) {
+    std::string reason = "no image for " + model + " in " + folder;
+    std::size_t broken = 0;
+    const FolderImage* first = nullptr;
+    for (const FolderImage& image : images) {
+        if (image.fault == FirmwareImageFault::kNone)
+            continue;
+        if (broken++ == 0)
+            first = &image;
+    }
+    if (first != nullptr) {
+        reason += " (" + std::to_string(broken) + (broken == 1 ? " file is" : " files are") +
+                  " no image, " + cp932::FromPath(first->path.filename()) + ": " +
+                  std::string(ToString(first->fault)) + ")";
+    }
+    return reason;
 }
 
 }  // namespace
@@ -64,207 +81,191 @@ std::string ScheduledSoftwareCommand(bool gated, const std::string& time) {
     return "configure\r\nsave config1\r\naddact 0 " + time + " reset\r\ncommit\r\nexit";
 }
 
-RouterMaintenance::RouterMaintenance(ConsoleApp& app, Reporter& reporter, RouterTimings timings)
+RouterMaintenance::RouterMaintenance(const ConsoleApp& app, RouterTimings timings)
     : app_(app),
-      reporter_(reporter),
       timings_(timings),
       sleep_([](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }) {
     timings_.telnet.deadline = std::chrono::seconds(app.settings().telnetDeadline);
 }
 
-void RouterMaintenance::Notice(const MaintenanceTarget& target, const char* message,
-                               bool unattended) {
-    reporter_.Report(target.name, cp932::Jp(message), unattended ? MSG_LOG : MSG_LOG | MSG_BOX);
-}
-
-bool RouterMaintenance::CheckAddress(const MaintenanceTarget& target, bool unattended) {
-    if (!target.address.empty())
-        return true;
-    reporter_.Report(target.name, cp932::Jp("IPアドレスが設定されていません。"),
-                     unattended ? MSG_LOG : MSG_BOX);
-    return false;
-}
-
-bool RouterMaintenance::CheckConfigFile(const MaintenanceTarget& target, bool unattended) {
-    if (!target.configFile.empty()) {
-        std::ifstream file(cp932::ToPath(target.configFile));
-        std::error_code ec;
-        if (file && !std::filesystem::is_directory(cp932::ToPath(target.configFile), ec))
-            return true;
-    }
-    reporter_.Report(target.name, cp932::Jp("構成定義ファイルが見つかりません。"),
-                     unattended ? MSG_LOG : MSG_BOX);
-    return false;
-}
-
-bool RouterMaintenance::Identify(const MaintenanceTarget& target, DeviceIdentity& identity,
-                                 bool unattended) {
-    int result =
+Outcome RouterMaintenance::Identify(const MaintenanceTarget& target,
+                                    DeviceIdentity& identity) const {
+    TelnetFailure failure;
+    const int result =
         QuerySystemInformation(target.address, app_.telnetUser(), target.password, identity,
-                               SystemInformationRules::kConsole, timings_.telnet);
-    if (result == -1) {
-        Notice(target, "装置情報の取得に失敗しました。", unattended);
-        return false;
-    }
+                               SystemInformationRules::kConsole, timings_.telnet, &failure);
+    if (result == -1)
+        return Outcome::Failed("装置情報の取得に失敗しました。", FormatTelnetFailure(failure));
     if (result != 0) {
-        Notice(target, "装置情報の確認に失敗しました。", unattended);
-        return false;
+        return Outcome::Failed("装置情報の確認に失敗しました。",
+                               "the answer to \"show system information\" lacks a model, a "
+                               "version or a start-up configuration");
     }
-    return true;
+    return {};
 }
 
-int RouterMaintenance::RunCommand(const MaintenanceTarget& target, const std::string& command,
-                                  CommandOutput* output) {
+Outcome RouterMaintenance::RunCommand(const MaintenanceTarget& target, const std::string& command,
+                                      CommandOutput* output,
+                                      std::string_view failureMessage) const {
     CTelnetSession session(timings_.telnet);
-    return session.RunCommand(target.address, app_.telnetUser(), target.password, command, output,
-                              0);
+    if (session.RunCommand(target.address, app_.telnetUser(), target.password, command, output, 0) <
+        0) {
+        return Outcome::Failed(failureMessage, session.LastError());
+    }
+    return {};
 }
 
-bool RouterMaintenance::ApplyConfig(const MaintenanceTarget& target, bool scheduled,
-                                    bool unattended) {
+Outcome RouterMaintenance::Upload(const MaintenanceTarget& target, const std::string& localPath,
+                                  const std::string& remoteName,
+                                  std::string_view failureMessage) const {
+    FtpError error;
+    if (!UploadByFtp(target.address, kFtpUser, target.password, localPath, remoteName,
+                     timings_.ftpPort, true, &error, timings_.ftp))
+        return Outcome::Failed(failureMessage,
+                               "FTP " + std::string(ToString(error.code)) + ": " + error.message);
+    return {};
+}
+
+Outcome RouterMaintenance::ApplyConfig(const OperationContext& context, bool scheduled) {
+    const MaintenanceTarget& target = context.target;
     DeviceIdentity identity;
-    if (!Identify(target, identity, unattended))
-        return false;
+    if (Outcome identified = Identify(target, identity); !identified.done())
+        return identified;
     const bool startsFromConfig1 =
         identity.startupConfig.size() > 6 && identity.startupConfig[6] == '1';
     const std::string slot = startsFromConfig1 ? "config2" : "config1";
 
-    if (ConvertNewlines(target.configFile) != 0) {
-        Notice(target, "構成定義ファイルの改行変換に失敗しました。", unattended);
-        return false;
-    }
-    if (!UploadByFtp(target.address, kFtpUser, target.password, target.configFile, slot,
-                     timings_.ftpPort, true, nullptr, timings_.ftp)) {
-        Notice(target, "構成定義ファイルの転送に失敗しました。", unattended);
-        return false;
-    }
+    ConvertError converted;
+    if (ConvertNewlines(target.configFile, &converted) != 0)
+        return Outcome::Failed("構成定義ファイルの改行変換に失敗しました。", converted.message);
+    if (Outcome uploaded =
+            Upload(target, target.configFile, slot, "構成定義ファイルの転送に失敗しました。");
+        !uploaded.done())
+        return uploaded;
     if (!scheduled) {
-        if (RunCommand(target, "reset " + slot, nullptr) < 0) {
-            Notice(target, "再起動に失敗しました。", unattended);
-            return false;
-        }
-        sleep_(timings_.configRestartWait);
-        return true;
+        Outcome restarted = RunCommand(target, "reset " + slot, nullptr, "再起動に失敗しました。");
+        if (restarted.done())
+            sleep_(timings_.configRestartWait);
+        return restarted;
     }
-    const std::string command =
-        ScheduledConfigCommand(IsGatedModel(identity), target.scheduleTime, slot);
-    if (RunCommand(target, command, nullptr) < 0) {
-        Notice(target, "構成定義のスケジュール反映に失敗しました。", unattended);
-        return false;
-    }
-    return true;
+    return RunCommand(target,
+                      ScheduledConfigCommand(IsGatedModel(identity), target.scheduleTime, slot),
+                      nullptr, "構成定義のスケジュール反映に失敗しました。");
 }
 
-int RouterMaintenance::UpdateSoftware(const MaintenanceTarget& target, bool scheduled,
-                                      bool unattended) {
-    DeviceIdentity own;
-    if (!Identify(target, own, unattended))
-        return kUpdateFailed;
-    DeviceIdentity working = own;
-
-    // The folder's files in name order, so that the choice between equal
-    // versions does not depend on the file system's ordering.
-    std::error_code ec;
-    std::filesystem::directory_iterator folder(cp932::ToPath(app_.settings().firmDir), ec);
-    if (ec) {
-        Notice(target, "ソフトウェア格納フォルダの設定に誤りがあります。", unattended);
-        return kUpdateFailed;
+FirmwareChoice RouterMaintenance::ChooseFirmware(const DeviceIdentity& device) const {
+    FirmwareChoice choice;
+    std::error_code error;
+    const std::vector<FolderImage> images =
+        ExamineImageFolder(cp932::ToPath(app_.settings().firmDir), error);
+    if (error) {
+        choice.verdict = FirmwareChoice::Verdict::kFolderUnreadable;
+        choice.reason = FileReason(app_.settings().firmDir, error.value());
+        return choice;
     }
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : folder) {
-        if (entry.is_regular_file(ec))
-            files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-
+    // Model names are compared without their dashes.  Among equal versions
+    // the first image by name stays.
+    DeviceIdentity working = device;
+    working.model = WithoutDashes(device.model);
     working.major = 0;
     working.minor = 0;
-    std::filesystem::path chosen;
-    for (const auto& path : files) {
-        DeviceIdentity image;
-        if (ReadFirmwareIdentity(path, image) != 0)
+    for (const FolderImage& image : images) {
+        if (image.fault != FirmwareImageFault::kNone ||
+            SearchModel(image.identity.model) != working.model ||
+            !Newer(image.identity.major, image.identity.minor, working))
             continue;
-        working.model = WithoutDashes(working.model);
-        image.model = WithoutDashes(image.model);
-        for (const ModelAlias& alias : ModelAliasTable) {
-            if (image.model == WithoutDashes(alias.imageModel)) {
-                image.model = WithoutDashes(alias.deviceModel);
-                break;
-            }
-        }
-        if (image.model == working.model && Newer(image, working)) {
-            chosen = path;
-            working.major = image.major;
-            working.minor = image.minor;
-        }
+        choice.image = image.path;
+        working.major = image.identity.major;
+        working.minor = image.identity.minor;
     }
+    choice.major = working.major;
+    choice.minor = working.minor;
     const std::string converted = LookUpConversion(app_.conversionTable(), working.model);
     if (!converted.empty())
         working.model = converted;
 
-    // The working model has lost its dashes for the search and keeps them
-    // only when the conversion table wrote them back, so the legacy models
-    // are recognised with or without dashes: the gate must hold whether or
-    // not the table names the model.
-    if (chosen.empty() || IsGatedModelWithoutDashes(working) ||
-        (working.major == own.major && working.minor == own.minor)) {
-        Notice(target, "新しいソフトウェアファイルはありません。", unattended);
-        return kUpdateNoNewer;
+    const std::string best = FormatVersion(working.major, working.minor);
+    if (choice.image.empty()) {
+        choice.verdict = FirmwareChoice::Verdict::kNoImage;
+        choice.reason = NoImageReason(device.model, app_.settings().firmDir, images);
+    } else if (IsGatedModelWithoutDashes(working)) {
+        // The working model has lost its dashes for the search and keeps
+        // them only when the conversion table wrote them back, so the gate
+        // recognises the legacy models with or without dashes.
+        choice.verdict = FirmwareChoice::Verdict::kGated;
+        choice.reason = working.model + " is a legacy model, which is never given an image below " +
+                        "V30.00 (the newest image is " + best + ")";
+    } else if (working.major == device.major && working.minor == device.minor) {
+        choice.verdict = FirmwareChoice::Verdict::kSameVersion;
+        choice.reason = "the device already runs " + best + ", the newest image (" +
+                        cp932::FromPath(choice.image.filename()) + ")";
+    } else {
+        choice.verdict = FirmwareChoice::Verdict::kUpdate;
+        choice.downgrade = Newer(device.major, device.minor, working);
     }
-    const bool downgrade = Newer(own, working);
-    const std::string decided =
-        FormatVersion(own.major, own.minor) + cp932::Jp("版から") +
-        FormatVersion(working.major, working.minor) + cp932::Jp("版へソフトウェアを更新します") +
-        (downgrade ? cp932::Jp("(ダウングレード)") : std::string()) + cp932::Jp("。");
-    if (!unattended) {
-        MsgAnswer answer = reporter_.Ask(decided + cp932::Jp("よろしいですか？"), MsgButtons::YesNo,
-                                         MsgAnswer::No);
-        if (answer != MsgAnswer::Yes) {
-            reporter_.Report(target.name, cp932::Jp("ソフトウェア更新を中止しました。"),
-                             MSG_LOG | MSG_BOX);
-            return kUpdateCancelled;
-        }
-    }
-    reporter_.Report(target.name, decided, MSG_LOG);
-
-    if (!UploadByFtp(target.address, kFtpUser, target.password, cp932::FromPath(chosen), "firmware",
-                     timings_.ftpPort, true, nullptr, timings_.ftp)) {
-        Notice(target, "ソフトウェアファイルの転送に失敗しました。", unattended);
-        return kUpdateFailed;
-    }
-    const bool gated = IsGatedModel(own);
-    if (!scheduled) {
-        if (RunCommand(target, SoftwareRestartCommand(gated), nullptr) < 0) {
-            Notice(target, "再起動に失敗しました。", unattended);
-            return kUpdateFailed;
-        }
-        sleep_(timings_.firmwareRestartWait);
-        return kUpdateDone;
-    }
-    if (RunCommand(target, ScheduledSoftwareCommand(gated, target.scheduleTime), nullptr) < 0) {
-        Notice(target, "ソフトウェアのスケジュール実行に失敗しました。", unattended);
-        return kUpdateFailed;
-    }
-    return kUpdateDone;
+    return choice;
 }
 
-bool RouterMaintenance::CollectLog(const MaintenanceTarget& target, bool unattended) {
+Outcome RouterMaintenance::UpdateFirmware(const OperationContext& context, bool scheduled) {
+    const MaintenanceTarget& target = context.target;
+    DeviceIdentity own;
+    if (Outcome identified = Identify(target, own); !identified.done())
+        return identified;
+    const FirmwareChoice choice = ChooseFirmware(own);
+    switch (choice.verdict) {
+        case FirmwareChoice::Verdict::kFolderUnreadable:
+            return Outcome::Failed("ソフトウェア格納フォルダの設定に誤りがあります。",
+                                   choice.reason);
+        case FirmwareChoice::Verdict::kNoImage:
+        case FirmwareChoice::Verdict::kGated:
+        case FirmwareChoice::Verdict::kSameVersion:
+            return Outcome::NothingToDo("新しいソフトウェアファイルはありません。", choice.reason);
+        case FirmwareChoice::Verdict::kUpdate:
+            break;
+    }
+    const FirmwareUpdateQuestion question{target.name, FormatVersion(own.major, own.minor),
+                                          FormatVersion(choice.major, choice.minor),
+                                          choice.downgrade};
+    if (context.questions != nullptr) {
+        Answer answer = context.questions->ConfirmFirmwareUpdate(question);
+        if (!answer.yes)
+            return Outcome::Declined("ソフトウェア更新を中止しました。", std::move(answer.reason));
+    }
+    context.log(FirmwareUpdateText(question));
+
+    if (Outcome uploaded = Upload(target, cp932::FromPath(choice.image), "firmware",
+                                  "ソフトウェアファイルの転送に失敗しました。");
+        !uploaded.done())
+        return uploaded;
+    const bool gated = IsGatedModel(own);
+    if (!scheduled) {
+        Outcome restarted =
+            RunCommand(target, SoftwareRestartCommand(gated), nullptr, "再起動に失敗しました。");
+        if (restarted.done())
+            sleep_(timings_.firmwareRestartWait);
+        return restarted;
+    }
+    return RunCommand(target, ScheduledSoftwareCommand(gated, target.scheduleTime), nullptr,
+                      "ソフトウェアのスケジュール実行に失敗しました。");
+}
+
+Outcome RouterMaintenance::CollectLog(const OperationContext& context) {
+    const MaintenanceTarget& target = context.target;
     DeviceIdentity identity;
-    if (!Identify(target, identity, unattended))
-        return false;
+    if (Outcome identified = Identify(target, identity); !identified.done())
+        return identified;
     CommandOutput output;
     const char* command = IsGatedModel(identity) ? "tech-support" : "show tech-support";
-    if (RunCommand(target, command, &output) < 0) {
-        Notice(target, "ログ採取に失敗しました。", unattended);
-        return false;
-    }
+    if (Outcome collected = RunCommand(target, command, &output, "ログ採取に失敗しました。");
+        !collected.done())
+        return collected;
     const std::string stamp = FormatLocalTime(CurrentClock().Now(), "%Y%m%d%H%M%S");
     const std::string path = app_.settings().logDir + "/" + target.name + "-" + stamp + ".log";
-    if (!WriteWholeFile(cp932::ToPath(path), output.text)) {
-        Notice(target, "ログ採取結果の書込みに失敗しました。", unattended);
-        return false;
-    }
-    return true;
+    // The bytes as received: the router's CR LF lines stay CR LF.  A second
+    // collection within the same second replaces the first.
+    if (!ReplaceFile(cp932::ToPath(path), output.text))
+        return Outcome::Failed("ログ採取結果の書込みに失敗しました。", FileReason(path, errno));
+    return {};
 }
 
 }  // namespace quellin::console

@@ -1,15 +1,21 @@
 // The console's operations on one router: apply a configuration now or at a
 // planned time, update the firmware from the newest matching image now or at
-// a planned time, and collect the router's diagnostic output.
+// a planned time, and collect the router's diagnostic output.  Each returns
+// its outcome with the reason the telnet, FTP or image layer gave; the
+// runner (maintenance_runner.h) reports it.
 #pragma once
 
 #include "console_app.h"
 #include "device_identity.h"
+#include "device_registry.h"
 #include "ftp_session.h"
-#include "report.h"
+#include "outcome.h"
+#include "questions.h"
 #include "telnet_session.h"
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -26,23 +32,21 @@ struct MaintenanceTarget {
 
 MaintenanceTarget TargetFor(const CBase& device, std::string scheduleTime = {});
 
-// UpdateSoftware results.
-inline constexpr int kUpdateFailed = -1;
-inline constexpr int kUpdateDone = 0;
-inline constexpr int kUpdateNoNewer = 1;
-inline constexpr int kUpdateCancelled = 2;
+// What an operation has besides the router: who answers its question, and
+// where its own operation-log lines go.
+struct OperationContext {
+    const MaintenanceTarget& target;
+    Questions* questions;  // nullptr: nobody is asked and every update goes ahead
+    std::function<void(const std::string&)> log;
+};
 
-// The operations as the dialogs, the scheduler and the command line use
-// them.  `unattended` turns message boxes into operation-log lines.
-class Maintenance {
+// The work of the operations on a router, once the checks have passed.
+class RouterOperations {
 public:
-    virtual ~Maintenance() = default;
-    virtual bool CheckAddress(const MaintenanceTarget& target, bool unattended) = 0;
-    virtual bool CheckConfigFile(const MaintenanceTarget& target, bool unattended) = 0;
-    virtual bool ApplyConfig(const MaintenanceTarget& target, bool scheduled, bool unattended) = 0;
-    virtual int UpdateSoftware(const MaintenanceTarget& target, bool scheduled,
-                               bool unattended) = 0;
-    virtual bool CollectLog(const MaintenanceTarget& target, bool unattended) = 0;
+    virtual ~RouterOperations() = default;
+    virtual Outcome ApplyConfig(const OperationContext& context, bool scheduled) = 0;
+    virtual Outcome UpdateFirmware(const OperationContext& context, bool scheduled) = 0;
+    virtual Outcome CollectLog(const OperationContext& context) = 0;
 };
 
 // Ports and waits of the router dialogues; tests shorten them.  The telnet
@@ -62,15 +66,37 @@ struct ModelAlias {
 };
 extern const ModelAlias ModelAliasTable[5];
 
-class RouterMaintenance final : public Maintenance {
-public:
-    RouterMaintenance(ConsoleApp& app, Reporter& reporter, RouterTimings timings = {});
+// The image a firmware update would give a device now.
+struct FirmwareChoice {
+    enum class Verdict {
+        kUpdate,            // `image` is to be given (a downgrade when `downgrade`)
+        kSameVersion,       // the best image has the device's own version
+        kGated,             // a legacy model never takes an image below V30.00
+        kNoImage,           // no image for the model
+        kFolderUnreadable,  // the software folder cannot be searched
+    };
+    Verdict verdict = Verdict::kNoImage;
+    std::filesystem::path image;
+    std::int32_t major = 0;  // the best image's version
+    std::int32_t minor = 0;
+    bool downgrade = false;
+    std::string reason;  // CP932: why no image is to be given
+};
 
-    bool CheckAddress(const MaintenanceTarget& target, bool unattended) override;
-    bool CheckConfigFile(const MaintenanceTarget& target, bool unattended) override;
-    bool ApplyConfig(const MaintenanceTarget& target, bool scheduled, bool unattended) override;
-    int UpdateSoftware(const MaintenanceTarget& target, bool scheduled, bool unattended) override;
-    bool CollectLog(const MaintenanceTarget& target, bool unattended) override;
+class RouterMaintenance final : public RouterOperations {
+public:
+    RouterMaintenance(const ConsoleApp& app, RouterTimings timings = {});
+
+    Outcome ApplyConfig(const OperationContext& context, bool scheduled) override;
+    Outcome UpdateFirmware(const OperationContext& context, bool scheduled) override;
+    Outcome CollectLog(const OperationContext& context) override;
+
+    // The identification every operation starts with ("show system
+    // information").
+    Outcome Identify(const MaintenanceTarget& target, DeviceIdentity& identity) const;
+    // The software folder searched for the device's model: aliases, the
+    // conversion table and the legacy gate as a firmware update applies them.
+    FirmwareChoice ChooseFirmware(const DeviceIdentity& device) const;
 
     // How the waits after an immediate restart pass; tests replace it.
     void setSleep(std::function<void(std::chrono::milliseconds)> sleep) {
@@ -78,13 +104,13 @@ public:
     }
 
 private:
-    void Notice(const MaintenanceTarget& target, const char* message, bool unattended);
-    bool Identify(const MaintenanceTarget& target, DeviceIdentity& identity, bool unattended);
-    int RunCommand(const MaintenanceTarget& target, const std::string& command,
-                   CommandOutput* output);
+    // One telnet dialogue; on failure the outcome carries the message.
+    Outcome RunCommand(const MaintenanceTarget& target, const std::string& command,
+                       CommandOutput* output, std::string_view failureMessage) const;
+    Outcome Upload(const MaintenanceTarget& target, const std::string& localPath,
+                   const std::string& remoteName, std::string_view failureMessage) const;
 
-    ConsoleApp& app_;
-    Reporter& reporter_;
+    const ConsoleApp& app_;
     RouterTimings timings_;
     std::function<void(std::chrono::milliseconds)> sleep_;
 };

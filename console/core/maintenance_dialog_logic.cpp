@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "codec.h"
+#include "device_book.h"
 
 #include <cstdio>
 
@@ -25,13 +26,40 @@ std::string ScheduleDigits(int year, int month, int day, int hour, int minute) {
     return digits;
 }
 
-MaintenanceDialogLogic::MaintenanceDialogLogic(CBase& device, Maintenance& maintenance,
-                                               Reporter& reporter, OperationWaiter& waiter,
+namespace {
+
+// The entry of the table with the text or the value; nullopt for none.
+template <std::size_t N, typename Match>
+std::optional<int> IndexIn(const ListChoice (&table)[N], Match match) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (match(table[i]))
+            return static_cast<int>(i);
+    return std::nullopt;
+}
+
+template <std::size_t N>
+int ValueOf(const ListChoice (&table)[N], const std::string& text) {
+    auto index = IndexIn(table, [&](const ListChoice& c) { return text == c.text; });
+    return index ? table[*index].value : 0;
+}
+
+}  // namespace
+
+int IntervalSecondsOf(const std::string& text) {
+    return ValueOf(LogIntervalTable, text) * 60;
+}
+
+int CountOf(const std::string& text) {
+    return ValueOf(LogCountTable, text);
+}
+
+MaintenanceDialogLogic::MaintenanceDialogLogic(CBase& device, const MaintenanceRunner& runner,
+                                               Questions& questions, Reporter& reporter,
                                                BusyFlag& busy, std::function<void()> saveAndRefresh)
     : device_(device),
-      maintenance_(maintenance),
+      runner_(runner),
+      questions_(questions),
       reporter_(reporter),
-      waiter_(waiter),
       busy_(busy),
       saveAndRefresh_(std::move(saveAndRefresh)) {}
 
@@ -39,110 +67,33 @@ std::string MaintenanceDialogLogic::Caption() const {
     return cp932::Jp("メンテナンス   < ") + device_.name + " >";
 }
 
-const MaintenanceStep& StepFor(MaintenanceAction action) {
-    static const MaintenanceStep kSteps[] = {
-        {"即時反映を開始しました。", "即時反映を終了しました。", &CBase::lastConfigTransfer, true,
-         false},
-        {"構成定義のスケジュール反映を開始しました。", "構成定義のスケジュール反映を終了しました。",
-         &CBase::lastConfigTransfer, true, true},
-        {"ソフトウェア更新を開始しました。", "ソフトウェア更新を終了しました。",
-         &CBase::lastFirmwareUpdate, false, false},
-        {"ソフトウェアのスケジュール実行を開始しました。",
-         "ソフトウェアのスケジュール実行を終了しました。", &CBase::lastFirmwareUpdate, false, true},
-        {"ログ採取を開始しました。", "ログ採取を終了しました。", &CBase::lastLogCollection, false,
-         false},
-    };
-    return kSteps[static_cast<int>(action)];
-}
-
-int RunMaintenance(Maintenance& maintenance, MaintenanceAction action,
-                   const MaintenanceTarget& target, bool unattended) {
-    const bool scheduled = StepFor(action).scheduled;
-    switch (action) {
-        case MaintenanceAction::kApplyNow:
-        case MaintenanceAction::kApplyScheduled:
-            return maintenance.ApplyConfig(target, scheduled, unattended) ? 1 : -1;
-        case MaintenanceAction::kUpdateNow:
-        case MaintenanceAction::kUpdateScheduled:
-            switch (maintenance.UpdateSoftware(target, scheduled, unattended)) {
-                case kUpdateNoNewer:
-                    return 0;
-                case kUpdateFailed:
-                    return -1;
-                default:
-                    return 1;
-            }
-        case MaintenanceAction::kCollectNow:
-            return maintenance.CollectLog(target, unattended) ? 1 : -1;
-    }
-    return -1;
-}
-
-int IntervalSecondsOf(const std::string& text) {
-    for (const ListChoice& c : LogIntervalTable)
-        if (text == c.text)
-            return c.value * 60;
-    return 0;
-}
-
-int CountOf(const std::string& text) {
-    for (const ListChoice& c : LogCountTable)
-        if (text == c.text)
-            return c.value;
-    return 0;
-}
-
-bool MaintenanceDialogLogic::Run(Action action, const std::string& scheduleTime) {
+bool MaintenanceDialogLogic::Run(Operation operation, const std::string& scheduleTime) {
     BusyFlag::Guard guard(busy_);
     if (!guard.taken())
         return false;
-    const MaintenanceStep& step = StepFor(action);
-    const MaintenanceTarget target =
-        TargetFor(device_, step.scheduled ? scheduleTime : std::string());
-
-    if (!maintenance_.CheckAddress(target, false))
-        return false;
-    if (step.needsConfig && !maintenance_.CheckConfigFile(target, false))
-        return false;
-    reporter_.Report(device_.name, cp932::Jp(step.opening), MSG_LOG);
-
-    bool ok = false;
-    waiter_.Run([&] {
-        if (action == Action::kUpdateNow || action == Action::kUpdateScheduled) {
-            // Only a finished update counts here; a declined one or no
-            // newer software leaves the stamp alone.
-            ok = maintenance_.UpdateSoftware(target, step.scheduled, false) == kUpdateDone;
-        } else {
-            ok = RunMaintenance(maintenance_, action, target, false) == 1;
-        }
-    });
-    if (!ok)
-        return false;
-    device_.*step.stamp = CurrentClock().Now();
-    saveAndRefresh_();
-    // The new time is on show while the closing message is.
-    if (showStamp_)
-        showStamp_();
-    reporter_.Report(device_.name, cp932::Jp(step.closing), MSG_LOG | MSG_BOX);
-    return true;
+    // The new time is saved and on show while the closing message is.
+    return runner_
+        .Run(device_, operation, RunMode::kAttended, scheduleTime,
+             [this] {
+                 saveAndRefresh_();
+                 if (showStamp_)
+                     showStamp_();
+             })
+        .done();
 }
 
 std::optional<int> MaintenanceDialogLogic::intervalIndex() const {
     if (!scheduleRegistered())
         return 0;
-    for (int i = 0; i < 6; ++i)
-        if (LogIntervalTable[i].value == device_.logInterval / 60)
-            return i;
-    return std::nullopt;
+    return IndexIn(LogIntervalTable,
+                   [&](const ListChoice& c) { return c.value == device_.logInterval / 60; });
 }
 
 std::optional<int> MaintenanceDialogLogic::countIndex() const {
     if (!scheduleRegistered())
         return 0;
-    for (int i = 0; i < 10; ++i)
-        if (LogCountTable[i].value == device_.logRepeatCount)
-            return i;
-    return std::nullopt;
+    return IndexIn(LogCountTable,
+                   [&](const ListChoice& c) { return c.value == device_.logRepeatCount; });
 }
 
 std::string MaintenanceDialogLogic::nextRunText() const {
@@ -158,23 +109,16 @@ std::string MaintenanceDialogLogic::scheduleButtonText() const {
 void MaintenanceDialogLogic::ToggleSchedule(const std::string& intervalText,
                                             const std::string& countText) {
     if (!scheduleRegistered()) {
-        const int interval = IntervalSecondsOf(intervalText);
-        device_.nextLogCollection = CurrentClock().Now() + interval;
-        device_.logInterval = interval;
-        device_.logRepeatCount = CountOf(countText);
+        DeviceBook::SetLogSchedule(device_, CurrentClock().Now(), IntervalSecondsOf(intervalText),
+                                   CountOf(countText));
         saveAndRefresh_();
         reporter_.Report(device_.name, cp932::Jp("ログ採取のスケジュール実行を終了しました。"),
                          MSG_LOG | MSG_BOX);
         return;
     }
-    MsgAnswer answer =
-        reporter_.Ask(cp932::Jp("ログ採取のスケジュールを削除します。よろしいですか？"),
-                      MsgButtons::YesNo, MsgAnswer::No);
-    if (answer != MsgAnswer::Yes)
+    if (!questions_.ConfirmDeletion(Deletion::kLogSchedule, device_.name).yes)
         return;
-    device_.nextLogCollection = 0;
-    device_.logInterval = 0;
-    device_.logRepeatCount = 0;
+    DeviceBook::ClearLogSchedule(device_);
     saveAndRefresh_();
     reporter_.Report(device_.name, cp932::Jp("ログ採取のスケジュールを削除しました。"),
                      MSG_LOG | MSG_BOX);

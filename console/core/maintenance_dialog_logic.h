@@ -1,11 +1,12 @@
 // What the maintenance dialog does for one device: the three last-time
-// displays, the five operation buttons with their checks, log lines, stamps
-// and messages, and the repeating log-collection schedule.
+// displays, the five operation buttons (each one run of the maintenance
+// runner, attended) and the repeating log-collection schedule.
 #pragma once
 
 #include "device_registry.h"
-#include "maintenance.h"
+#include "maintenance_runner.h"
 #include "operation_waiter.h"
+#include "questions.h"
 #include "report.h"
 
 #include <functional>
@@ -29,30 +30,6 @@ std::string MaintenanceTimeText(std::int64_t time);
 // of the time.
 std::string ScheduleDigits(int year, int month, int day, int hour, int minute);
 
-enum class MaintenanceAction {
-    kApplyNow,
-    kApplyScheduled,
-    kUpdateNow,
-    kUpdateScheduled,
-    kCollectNow
-};
-
-// What one operation button does: its log lines, the field it stamps, and
-// whether it needs the configuration file.
-struct MaintenanceStep {
-    const char* opening;
-    const char* closing;
-    std::int64_t CBase::*stamp;
-    bool needsConfig;
-    bool scheduled;
-};
-const MaintenanceStep& StepFor(MaintenanceAction action);
-
-// Runs the action's operation unattended or not: 1 success, 0 neither (no
-// newer software), -1 failure.
-int RunMaintenance(Maintenance& maintenance, MaintenanceAction action,
-                   const MaintenanceTarget& target, bool unattended);
-
 // The interval seconds and count of the two lists' visible texts (UTF-8);
 // 0 for a text not in its table.
 int IntervalSecondsOf(const std::string& text);
@@ -60,19 +37,17 @@ int CountOf(const std::string& text);
 
 class MaintenanceDialogLogic {
 public:
-    using Action = MaintenanceAction;
-
-    MaintenanceDialogLogic(CBase& device, Maintenance& maintenance, Reporter& reporter,
-                           OperationWaiter& waiter, BusyFlag& busy,
+    MaintenanceDialogLogic(CBase& device, const MaintenanceRunner& runner, Questions& questions,
+                           Reporter& reporter, BusyFlag& busy,
                            std::function<void()> saveAndRefresh);
 
     // "メンテナンス   < NAME >"
     std::string Caption() const;
 
-    // One of the five operation buttons.  True when the operation succeeded:
+    // One of the five operation buttons.  True when the operation was done:
     // the device was then stamped, saved and shown (through the stamp
     // display) before the closing message.
-    bool Run(Action action, const std::string& scheduleTime = {});
+    bool Run(Operation operation, const std::string& scheduleTime = {});
 
     // What shows a new stamp in the dialog's time edits; the dialog sets it
     // while it is open.
@@ -95,9 +70,9 @@ public:
 
 private:
     CBase& device_;
-    Maintenance& maintenance_;
+    const MaintenanceRunner& runner_;
+    Questions& questions_;
     Reporter& reporter_;
-    OperationWaiter& waiter_;
     BusyFlag& busy_;
     std::function<void()> saveAndRefresh_;
     std::function<void()> showStamp_;

@@ -13,21 +13,23 @@ class MultiMaintenanceLogic {
 public:
     // devices: the selected devices in list order.  saveAndRefresh redraws
     // the selected rows and writes base.db.
-    MultiMaintenanceLogic(std::vector<CBase*> devices, Maintenance& maintenance, Reporter& reporter,
-                          OperationWaiter& waiter, BusyFlag& busy,
+    MultiMaintenanceLogic(std::vector<CBase*> devices, const MaintenanceRunner& runner,
+                          Questions& questions, Reporter& reporter, BusyFlag& busy,
                           std::function<void()> saveAndRefresh);
 
     // One operation button; false when the operator said No or the console
     // was busy.  The summary tells how the run went.
-    bool Run(MaintenanceAction action, const std::string& scheduleTime = {});
+    bool Run(Operation operation, const std::string& scheduleTime = {});
     void RegisterSchedule(const std::string& intervalText, const std::string& countText);
     void DeleteSchedule();
 
 private:
+    bool Confirm(const char* question);
+
     std::vector<CBase*> devices_;
-    Maintenance& maintenance_;
+    const MaintenanceRunner& runner_;
+    Questions& questions_;
     Reporter& reporter_;
-    OperationWaiter& waiter_;
     BusyFlag& busy_;
     std::function<void()> saveAndRefresh_;
 };

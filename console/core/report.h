@@ -30,9 +30,6 @@ public:
     // A question with the question icon; the answer is the button pressed.
     MsgAnswer Ask(const std::string& message, MsgButtons buttons, MsgAnswer defaultButton);
 
-    const std::string& programFolder() const { return programFolder_; }
-    MessageBoxes& boxes() { return boxes_; }
-
 private:
     std::string programFolder_;
     MessageBoxes& boxes_;

@@ -1,66 +1,24 @@
 #include "service_manager.h"
 
-#include "file_descriptor.h"
 #include "process.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace quellin::console {
 namespace {
 
-struct CommandResult {
-    bool ran = false;
-    int status = -1;
-    std::string output;
-};
-
-// Runs systemctl with the arguments, without a shell, and collects its
-// standard output.
-CommandResult Systemctl(const std::vector<std::string>& arguments) {
-    CommandResult result;
-    std::string program;
-    for (const char* candidate : {"/usr/bin/systemctl", "/bin/systemctl"}) {
-        if (::access(candidate, X_OK) == 0) {
-            program = candidate;
-            break;
-        }
+// Runs systemctl with the arguments.  Without systemd there are no services.
+ProgramRun Systemctl(const std::vector<std::string>& arguments) {
+    for (const char* program : {"/usr/bin/systemctl", "/bin/systemctl"}) {
+        if (::access(program, X_OK) == 0 && std::filesystem::exists("/run/systemd/system"))
+            return RunAndRead(program, arguments);
     }
-    // No systemd running: no services to find.
-    if (program.empty() || !std::filesystem::exists("/run/systemd/system"))
-        return result;
-    const ExecStrings argv(program, arguments);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
-        return result;
-    UniqueFd readEnd(fds[0]);
-    UniqueFd writeEnd(fds[1]);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
-    pid_t pid = -1;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.get(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    writeEnd.Close();
-    if (rc != 0)
-        return result;
-    // What systemctl printed before a read error is still worth parsing.
-    ReadAll(readEnd.get(), result.output);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.ran = true;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return {};
 }
 
 std::string Property(const std::string& output, const std::string& key) {
@@ -118,8 +76,8 @@ int StopAndDeleteService(ServiceManager& manager, const std::string& name,
 }
 
 int SystemdServiceManager::QueryServiceState(const std::string& name, const std::string& command) {
-    CommandResult shown = Systemctl({"show", name + ".service", "-p", "LoadState", "-p",
-                                     "ActiveState", "-p", "SubState", "-p", "ExecStart"});
+    ProgramRun shown = Systemctl({"show", name + ".service", "-p", "LoadState", "-p", "ActiveState",
+                                  "-p", "SubState", "-p", "ExecStart"});
     if (!shown.ran)
         return 0;
     if (shown.status != 0)
@@ -141,18 +99,18 @@ int SystemdServiceManager::QueryServiceState(const std::string& name, const std:
 }
 
 bool SystemdServiceManager::RequestStop(const std::string& name) {
-    CommandResult r = Systemctl({"stop", "--no-block", name + ".service"});
+    ProgramRun r = Systemctl({"stop", "--no-block", name + ".service"});
     return r.ran && r.status == 0;
 }
 
 bool SystemdServiceManager::Delete(const std::string& name) {
-    CommandResult shown = Systemctl({"show", name + ".service", "-p", "FragmentPath"});
+    ProgramRun shown = Systemctl({"show", name + ".service", "-p", "FragmentPath"});
     const std::string unit = Property(shown.output, "FragmentPath");
     Systemctl({"disable", name + ".service"});
     std::error_code ec;
     if (!unit.empty() && !std::filesystem::remove(unit, ec))
         return false;
-    CommandResult reload = Systemctl({"daemon-reload"});
+    ProgramRun reload = Systemctl({"daemon-reload"});
     return reload.ran && reload.status == 0;
 }
 

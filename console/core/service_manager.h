@@ -1,11 +1,11 @@
 // The operating system's service manager, as far as the console uses it: to
 // find a left-over web-server service by name and start command, stop it and
-// remove it.  Here the services are systemd units; tests use the fake.
+// remove it.  Here the services are systemd units; tests use
+// FakeServiceManager (fake_service_manager.h).
 #pragma once
 
 #include <chrono>
 #include <functional>
-#include <map>
 #include <string>
 
 namespace quellin::console {
@@ -46,35 +46,6 @@ public:
     int QueryServiceState(const std::string& name, const std::string& command) override;
     bool RequestStop(const std::string& name) override;
     bool Delete(const std::string& name) override;
-};
-
-class FakeServiceManager final : public ServiceManager {
-public:
-    struct Service {
-        std::string command;
-        ServiceState state = ServiceState::kRunning;
-        int pollsUntilStopped = 1;  // state reads after a stop request
-    };
-
-    int QueryServiceState(const std::string& name, const std::string& command) override {
-        auto it = services.find(name);
-        if (it == services.end())
-            return 0;
-        if (it->second.command != command)
-            return -1;
-        if (stopRequested && it->second.state != ServiceState::kStopped &&
-            --it->second.pollsUntilStopped <= 0)
-            it->second.state = ServiceState::kStopped;
-        return static_cast<int>(it->second.state);
-    }
-    bool RequestStop(const std::string&) override {
-        stopRequested = true;
-        return true;
-    }
-    bool Delete(const std::string& name) override { return services.erase(name) == 1; }
-
-    std::map<std::string, Service> services;
-    bool stopRequested = false;
 };
 
 }  // namespace quellin::console

@@ -21,13 +21,8 @@ bool SystemProcessControl::AskToQuit(int pid) {
     return ::kill(pid, SIGTERM) == 0;
 }
 
-SyslogControl::SyslogControl(std::string programFolder, Reporter& reporter,
-                             ProcessControl& processes, ServiceManager& services)
-    : programFolder_(std::move(programFolder)),
-      reporter_(reporter),
-      processes_(processes),
-      services_(services),
-      runServiceCommand_("\"" + programFolder_ + "httpd/bin/httpd\" -k runservice") {}
+SyslogControl::SyslogControl(std::string program, Reporter& reporter, ProcessControl& processes)
+    : program_(std::move(program)), reporter_(reporter), processes_(processes) {}
 
 void SyslogControl::Wait(std::chrono::milliseconds wait) {
     if (sleep_) {
@@ -40,7 +35,7 @@ void SyslogControl::Wait(std::chrono::milliseconds wait) {
 void SyslogControl::StartSyslogServer() {
     if (running_)
         return;
-    if (processes_.Start(cp932::ToPath(programFolder_ + "syslog/Syslogd").string())) {
+    if (processes_.Start(cp932::ToPath(program_).string())) {
         running_ = true;
         reporter_.Report(kToolName, cp932::Jp("システムログサーバを起動しました。"), MSG_LOG);
     } else {
@@ -84,18 +79,6 @@ bool SyslogControl::RefreshSyslogStatus() {
 
 std::string SyslogControl::statusText() const {
     return cp932::Jp(running_ ? "起動中" : "停止中");
-}
-
-void SyslogControl::RemoveWebService(ServiceCheck when) {
-    if (StopAndDeleteService(services_, kWebServiceName, runServiceCommand_, 120,
-                             std::chrono::milliseconds(500),
-                             [this](std::chrono::milliseconds wait) { Wait(wait); }) != 0)
-        return;
-    reporter_.Report(kToolName,
-                     cp932::Jp(when == ServiceCheck::kStartUp
-                                   ? "[ツール起動時にサービス検知] 導入サーバを停止しました。"
-                                   : "[Windowsシャットダウン検知] 導入サーバを停止しました。"),
-                     MSG_LOG);
 }
 
 }  // namespace quellin::console

@@ -1,10 +1,8 @@
 // The console's control of the syslog server Syslogd: starting it, asking it
-// to quit, and watching once a second whether it runs; and the removal of a
-// left-over web-server service.
+// to quit, and watching once a second whether it runs.
 #pragma once
 
 #include "report.h"
-#include "service_manager.h"
 
 #include <chrono>
 #include <functional>
@@ -30,14 +28,13 @@ public:
 };
 
 inline constexpr char kSyslogdName[] = "Syslogd";
-inline constexpr char kWebServiceName[] = "NXR_HTTPD";
 
 class SyslogControl {
 public:
-    SyslogControl(std::string programFolder, Reporter& reporter, ProcessControl& processes,
-                  ServiceManager& services);
+    // program: the installation's Syslogd.
+    SyslogControl(std::string program, Reporter& reporter, ProcessControl& processes);
 
-    // Menu 137: starts program folder + "syslog/Syslogd".
+    // Menu 137: starts the installation's Syslogd.
     void StartSyslogServer();
     // Menu 138, exit and session end: true when Syslogd is gone or was not
     // believed running.
@@ -45,17 +42,12 @@ public:
     // Each second: true when the display changed.
     bool RefreshSyslogStatus();
 
-    enum class ServiceCheck { kStartUp, kSessionEnd };
-    // Removes the web-server service started from this installation.
-    void RemoveWebService(ServiceCheck when);
-
     // Syslogd counts as running exactly when the stop item is enabled.
     bool running() const { return running_; }
     // CP932 status text "起動中" / "停止中".
     std::string statusText() const;
-    const std::string& runServiceCommand() const { return runServiceCommand_; }
 
-    // The waits of the stop and service polls; tests make them instant.
+    // The waits of the stop poll; tests make them instant.
     void setSleep(std::function<void(std::chrono::milliseconds)> sleep) {
         sleep_ = std::move(sleep);
     }
@@ -63,11 +55,9 @@ public:
 private:
     void Wait(std::chrono::milliseconds wait);
 
-    std::string programFolder_;
+    std::string program_;
     Reporter& reporter_;
     ProcessControl& processes_;
-    ServiceManager& services_;
-    std::string runServiceCommand_;
     int lastPid_ = -1;
     bool running_ = false;
     std::function<void(std::chrono::milliseconds)> sleep_;

@@ -22,15 +22,8 @@
 
 namespace quellin::console {
 
-CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& maintenance,
-                       OperationWaiter& waiter, SyslogControl& syslog, QWidget* parent)
-    : QDialog(parent),
-      logic_(logic),
-      files_(files),
-      maintenance_(maintenance),
-      waiter_(waiter),
-      syslog_(syslog),
-      ui_(std::make_unique<Ui::CNEXORADlg>()) {
+CNEXORADlg::CNEXORADlg(ConsoleSession& session, FileDialogs& files, QWidget* parent)
+    : QDialog(parent), session_(session), files_(files), ui_(std::make_unique<Ui::CNEXORADlg>()) {
     ui_->setupUi(this);
     setWindowIcon(AppIcon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -43,13 +36,8 @@ CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& 
     connect(ui_->id2, &QPushButton::clicked, this, &CNEXORADlg::onExit);
     connect(ui_->id1004, &QAbstractItemView::doubleClicked, this, &CNEXORADlg::onSettings);
 
-    LoadDeviceList();
-    syslog_.RemoveWebService(SyslogControl::ServiceCheck::kStartUp);
+    showDeviceList();
     setStatusFont();
-    scheduler_ = std::make_unique<LogScheduler>(logic_.mutableDevices(), maintenance_,
-                                                logic_.reporter(), waiter_, logic_.busy(),
-                                                [this] { return logic_.SaveDevices(); });
-    scheduler_->DropExpiredSchedules();
     RefreshSyslogStatus();
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("timer1"));
@@ -59,15 +47,16 @@ CNEXORADlg::CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& 
 
 void CNEXORADlg::onTimer() {
     RefreshSyslogStatus();
-    scheduler_->RunDueLogCollections();
+    session_.scheduler().RunDueLogCollections();
 }
 
 void CNEXORADlg::RefreshSyslogStatus() {
-    syslog_.RefreshSyslogStatus();
-    const bool running = syslog_.running();
+    SyslogControl& syslog = session_.syslog();
+    syslog.RefreshSyslogStatus();
+    const bool running = syslog.running();
     menuAction(kCmdStartSyslog)->setEnabled(!running);
     menuAction(kCmdStopSyslog)->setEnabled(running);
-    ui_->id1031->setText(FromCp932(syslog_.statusText()));
+    ui_->id1031->setText(FromCp932(syslog.statusText()));
     QPalette palette = ui_->id1031->palette();
     palette.setColor(QPalette::WindowText, running ? QColor(0, 0, 255) : QColor(0, 0, 0));
     ui_->id1031->setPalette(palette);
@@ -76,15 +65,15 @@ void CNEXORADlg::RefreshSyslogStatus() {
 void CNEXORADlg::onStartSyslog() {
     if (!isPlainEnabled(kCmdStartSyslog))
         return;
-    syslog_.StartSyslogServer();
-    menuAction(kCmdStartSyslog)->setEnabled(!syslog_.running());
-    menuAction(kCmdStopSyslog)->setEnabled(syslog_.running());
+    session_.syslog().StartSyslogServer();
+    menuAction(kCmdStartSyslog)->setEnabled(!session_.syslog().running());
+    menuAction(kCmdStopSyslog)->setEnabled(session_.syslog().running());
 }
 
 void CNEXORADlg::onStopSyslog() {
     if (!isPlainEnabled(kCmdStopSyslog))
         return;
-    if (syslog_.StopSyslogServer()) {
+    if (session_.syslog().StopSyslogServer()) {
         menuAction(kCmdStopSyslog)->setEnabled(false);
         menuAction(kCmdStartSyslog)->setEnabled(true);
     }
@@ -94,8 +83,7 @@ void CNEXORADlg::onSessionEnd() {
     if (exiting_)
         return;
     exiting_ = true;
-    syslog_.StopSyslogServer();
-    syslog_.RemoveWebService(SyslogControl::ServiceCheck::kSessionEnd);
+    session_.EndOfDesktopSession();
     done(QDialog::Accepted);
 }
 
@@ -133,10 +121,9 @@ bool CNEXORADlg::isPlainEnabled(int commandId) const {
     return action != nullptr && action->isEnabled();
 }
 
-void CNEXORADlg::LoadDeviceList() {
-    logic_.LoadDeviceList();
+void CNEXORADlg::showDeviceList() {
     auto* oldModel = model_;
-    model_ = new DeviceListModel(logic_.devices(), this);
+    model_ = new DeviceListModel(session_.book().devices(), this);
     ui_->id1004->setModel(model_);
     delete oldModel;
 
@@ -190,7 +177,7 @@ void CNEXORADlg::selectRows(const std::vector<int>& rows) {
 
 void CNEXORADlg::SaveAndRefreshSelection() {
     model_->refreshRows(selectedRows());
-    logic_.SaveDevices();
+    session_.book().Save();
 }
 
 void CNEXORADlg::setHelpOpener(std::function<void(const QString&)> opener) {
@@ -198,27 +185,27 @@ void CNEXORADlg::setHelpOpener(std::function<void(const QString&)> opener) {
 }
 
 void CNEXORADlg::onSettings() {
-    if (auto row = logic_.RowForSettings(selectedRows()))
+    if (auto row = session_.RowForSettings(selectedRows()))
         openDeviceSettings(*row);
 }
 
 void CNEXORADlg::openDeviceSettings(int row) {
     emit deviceSettingsRequested(row);
-    DeviceSettingsLogic settings(logic_.device(row), logic_.reporter(), logic_.app().registryPath(),
-                                 [this] { SaveAndRefreshSelection(); });
+    DeviceSettingsLogic settings(session_.book().device(row), session_.book(), session_.reporter(),
+                                 session_.questions(), [this] { SaveAndRefreshSelection(); });
     CBaseDlg dialog(settings, files_, this);
     dialog.exec();
 }
 
 void CNEXORADlg::onEnvironment() {
-    EnvironmentSettingsLogic environment(logic_.app().settings(), logic_.app().programFolder(),
-                                         logic_.reporter());
-    CConfigDlg dialog(environment, logic_.app().settings(), files_, this);
+    ConsoleApp& app = session_.app();
+    EnvironmentSettingsLogic environment(app.settings(), app.programFolder(), session_.reporter());
+    CConfigDlg dialog(environment, app.settings(), files_, this);
     dialog.exec();
 }
 
 void CNEXORADlg::onMaintenance() {
-    auto rows = logic_.RowsForMaintenance(selectedRows());
+    auto rows = session_.RowsForMaintenance(selectedRows());
     if (rows.empty())
         return;
     emit maintenanceRequested(rows);
@@ -228,16 +215,18 @@ void CNEXORADlg::onMaintenance() {
     }
     std::vector<CBase*> devices;
     for (int row : rows)
-        devices.push_back(&logic_.device(row));
-    MultiMaintenanceLogic multi(std::move(devices), maintenance_, logic_.reporter(), waiter_,
-                                logic_.busy(), [this] { SaveAndRefreshSelection(); });
+        devices.push_back(&session_.book().device(row));
+    MultiMaintenanceLogic multi(std::move(devices), session_.runner(), session_.questions(),
+                                session_.reporter(), session_.busy(),
+                                [this] { SaveAndRefreshSelection(); });
     CMainteDlgMulti dialog(multi, this);
     dialog.exec();
 }
 
 void CNEXORADlg::openMaintenance(int row) {
-    MaintenanceDialogLogic logic(logic_.device(row), maintenance_, logic_.reporter(), waiter_,
-                                 logic_.busy(), [this] { SaveAndRefreshSelection(); });
+    MaintenanceDialogLogic logic(session_.book().device(row), session_.runner(),
+                                 session_.questions(), session_.reporter(), session_.busy(),
+                                 [this] { SaveAndRefreshSelection(); });
     CMainteDlg dialog(logic, this);
     dialog.exec();
 }
@@ -245,7 +234,7 @@ void CNEXORADlg::openMaintenance(int row) {
 void CNEXORADlg::onHelp() {
     if (!isPlainEnabled(kCmdHelp))
         return;
-    openHelp_(FromCp932(logic_.app().programFolder() + "/Quellin_tool.html"));
+    openHelp_(FromCp932(session_.app().layout().helpPage()));
 }
 
 void CNEXORADlg::onAbout() {
@@ -257,8 +246,7 @@ void CNEXORADlg::onExit() {
     if (exiting_)
         return;
     exiting_ = true;
-    syslog_.StopSyslogServer();
-    logic_.LogExit();
+    session_.Exit();
     done(QDialog::Accepted);
 }
 

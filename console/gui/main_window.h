@@ -2,10 +2,7 @@
 // the menu and the syslog-server status line.
 #pragma once
 
-#include "log_scheduler.h"
-#include "main_window_logic.h"
-#include "maintenance.h"
-#include "syslog_control.h"
+#include "console_session.h"
 
 #include <QDialog>
 
@@ -32,8 +29,8 @@ class DeviceListModel;
 class CNEXORADlg final : public QDialog {
     Q_OBJECT
 public:
-    CNEXORADlg(MainWindowLogic& logic, FileDialogs& files, Maintenance& maintenance,
-               OperationWaiter& waiter, SyslogControl& syslog, QWidget* parent = nullptr);
+    // The session has been started.
+    CNEXORADlg(ConsoleSession& session, FileDialogs& files, QWidget* parent = nullptr);
     ~CNEXORADlg() override;
 
     // Rows selected in the list, in list order.
@@ -48,7 +45,6 @@ public:
     void setHelpOpener(std::function<void(const QString& path)> opener);
 
     DeviceListModel* deviceModel() const { return model_; }
-    LogScheduler& scheduler() { return *scheduler_; }
     QAction* menuAction(int commandId) const;
 
 signals:
@@ -76,7 +72,7 @@ protected:
 
 private:
     void buildMenu();
-    void LoadDeviceList();
+    void showDeviceList();
     void setStatusFont();
     bool isPlainEnabled(int commandId) const;
 
@@ -85,12 +81,8 @@ private:
     void onTimer();
     void RefreshSyslogStatus();
 
-    MainWindowLogic& logic_;
+    ConsoleSession& session_;
     FileDialogs& files_;
-    Maintenance& maintenance_;
-    OperationWaiter& waiter_;
-    SyslogControl& syslog_;
-    std::unique_ptr<LogScheduler> scheduler_;
     std::unique_ptr<Ui::CNEXORADlg> ui_;
     DeviceListModel* model_ = nullptr;
     QMenuBar* menuBar_ = nullptr;

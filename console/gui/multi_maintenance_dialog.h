@@ -20,8 +20,6 @@ public:
     ~CMainteDlgMulti() override;
 
 private:
-    void run(MaintenanceAction action);
-
     MultiMaintenanceLogic& logic_;
     std::unique_ptr<Ui::CMainteDlgMulti> ui_;
 };

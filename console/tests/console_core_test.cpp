@@ -1,5 +1,8 @@
 #include "console_app.h"
-#include "main_window_logic.h"
+#include "console_session.h"
+#include "device_book.h"
+#include "fake_processes.h"
+#include "fake_service_manager.h"
 #include "report.h"
 
 #include "clock.h"
@@ -26,6 +29,14 @@ protected:
     void TearDown() override { SetClockForTesting(nullptr); }
 
     std::string ToolLog() const { return ReadFile(dir / "log" / "Quellin_tool.log"); }
+
+    // The console's device book, loaded as at start-up.
+    DeviceBook Loaded(const ConsoleApp& app) {
+        Reporter reporter(app.programFolder(), boxes_);
+        DeviceBook book(app.registryPath(), app.settings().maxRows);
+        book.Load(reporter, app.maxRowsOverLimit());
+        return book;
+    }
 
     FakeClock clock_{1491039000};  // 2017/04/01 09:30:00 UTC
     FakeMessageBoxes boxes_;
@@ -67,43 +78,34 @@ TEST_F(ConsoleCoreTest, StartUpReadsSettingsLoadsTableAndLogs) {
 
 TEST_F(ConsoleCoreTest, FreshFolderGivesThreeHundredNumberedRows) {
     ConsoleApp app(dir.folder());
-    Reporter reporter(app.programFolder(), boxes_);
-    MainWindowLogic logic(app, reporter);
-    logic.LoadDeviceList();
-    ASSERT_EQ(logic.rowCount(), 300);
-    EXPECT_EQ(logic.devices().front().row, 1);
-    EXPECT_EQ(logic.devices().back().row, 300);
+    DeviceBook book = Loaded(app);
+    ASSERT_EQ(book.rowCount(), 300);
+    EXPECT_EQ(book.devices().front().row, 1);
+    EXPECT_EQ(book.devices().back().row, 300);
     EXPECT_EQ(ReadFile(dir / "base.db"), Repeat(",,,,,,0,0,0,0,0,0\r\n", 300));
 }
 
 TEST_F(ConsoleCoreTest, NegativeMaxRowsBehavesAsThreeHundred) {
     WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=-5\r\n");
     ConsoleApp app(dir.folder());
-    Reporter reporter(app.programFolder(), boxes_);
-    MainWindowLogic logic(app, reporter);
-    logic.LoadDeviceList();
-    EXPECT_EQ(logic.rowCount(), 300);
+    EXPECT_EQ(Loaded(app).rowCount(), 300);
 }
 
 TEST_F(ConsoleCoreTest, UnreadableRegistryStillGivesAFullList) {
     std::filesystem::create_directory(dir / "base.db");  // a folder cannot be read as a file
     WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=5\r\n");
     ConsoleApp app(dir.folder());
-    Reporter reporter(app.programFolder(), boxes_);
-    MainWindowLogic logic(app, reporter);
-    logic.LoadDeviceList();
-    ASSERT_EQ(logic.rowCount(), 5);
-    EXPECT_EQ(logic.devices()[4].row, 5);
+    DeviceBook book = Loaded(app);
+    ASSERT_EQ(book.rowCount(), 5);
+    EXPECT_EQ(book.devices()[4].row, 5);
 }
 
 TEST_F(ConsoleCoreTest, MaxRowsAboveTheLimitIsCappedAndSaidOnce) {
     WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=99999999999999\r\n");
     ConsoleApp app(dir.folder());
     EXPECT_TRUE(app.maxRowsOverLimit());
-    Reporter reporter(app.programFolder(), boxes_);
-    MainWindowLogic logic(app, reporter);
-    logic.LoadDeviceList();
-    EXPECT_EQ(logic.rowCount(), 100000);
+    DeviceBook book = Loaded(app);
+    EXPECT_EQ(book.rowCount(), 100000);
     const std::string said =
         Sjis("最大装置数(MAXROWS)が上限の100000を超えているため、100000として扱います。");
     ASSERT_EQ(boxes_.shown.size(), 1u);
@@ -111,7 +113,7 @@ TEST_F(ConsoleCoreTest, MaxRowsAboveTheLimitIsCappedAndSaidOnce) {
     EXPECT_EQ(boxes_.shown[0].caption, "Quellin Server");
     EXPECT_EQ(ToolLog(), "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") +
                              "\r\n2017/04/01 09:30:00,Quellin_tool," + said + "\r\n");
-    ASSERT_TRUE(logic.SaveDevices());
+    ASSERT_TRUE(book.Save());
     EXPECT_EQ(boxes_.shown.size(), 1u);
 }
 
@@ -126,11 +128,9 @@ TEST_F(ConsoleCoreTest, DevicesBeyondMaxRowsAreKeptAndSaidOnce) {
     rows += Repeat(",,,,,,0,0,0,0,0,0\r\n", 6);
     WriteFile(dir / "base.db", rows);
     ConsoleApp app(dir.folder());
-    Reporter reporter(app.programFolder(), boxes_);
-    MainWindowLogic logic(app, reporter);
-    logic.LoadDeviceList();
-    ASSERT_EQ(logic.rowCount(), 4);
-    EXPECT_EQ(logic.devices()[3].name, "branch4");
+    DeviceBook book = Loaded(app);
+    ASSERT_EQ(book.rowCount(), 4);
+    EXPECT_EQ(book.devices()[3].name, "branch4");
     const std::string said = Sjis(
         "最大装置数(MAXROWS)を超える行に登録された装置が20台あります。"
         "これらの装置は表示されませんが、登録は保持されます。");
@@ -139,9 +139,9 @@ TEST_F(ConsoleCoreTest, DevicesBeyondMaxRowsAreKeptAndSaidOnce) {
     EXPECT_NE(ToolLog().find(",Quellin_tool," + said + "\r\n"), std::string::npos);
 
     // Every save writes them back after the four rows shown.
-    logic.device(1) = CBase{2};
-    ASSERT_TRUE(logic.SaveDevices());
-    ASSERT_TRUE(logic.SaveDevices());
+    book.device(1) = CBase{2};
+    ASSERT_TRUE(book.Save());
+    ASSERT_TRUE(book.Save());
     const std::string expected =
         rows.substr(0, rows.find("branch2,")) + ",,,,,,0,0,0,0,0,0\r\n" +
         rows.substr(rows.find("branch3,"), rows.find(",,,,,,0") - rows.find("branch3,"));
@@ -156,10 +156,8 @@ protected:
         WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=4\r\n");
         WriteFile(dir / "base.db",
                   "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n");
-        app_.emplace(dir.folder());
-        reporter_.emplace(app_->programFolder(), boxes_);
-        logic_.emplace(*app_, *reporter_);
-        logic_->LoadDeviceList();
+        session_.emplace(dir.folder(), ConsoleSeams{boxes_, waiter_, processes_, services_});
+        session_->Start();
     }
     std::vector<std::string> Shown() const {
         std::vector<std::string> texts;
@@ -168,25 +166,26 @@ protected:
         return texts;
     }
 
-    std::optional<ConsoleApp> app_;
-    std::optional<Reporter> reporter_;
-    std::optional<MainWindowLogic> logic_;
+    OperationWaiter waiter_;
+    FakeProcessControl processes_;
+    FakeServiceManager services_;
+    std::optional<ConsoleSession> session_;
 };
 
 TEST_F(SelectionTest, SettingsNeedsExactlyOneRow) {
-    EXPECT_EQ(logic_->RowForSettings({}), std::nullopt);
-    EXPECT_EQ(logic_->RowForSettings({0, 2}), std::nullopt);
-    EXPECT_EQ(logic_->RowForSettings({1}), 1);  // an empty row opens: that is how one registers
+    EXPECT_EQ(session_->RowForSettings({}), std::nullopt);
+    EXPECT_EQ(session_->RowForSettings({0, 2}), std::nullopt);
+    EXPECT_EQ(session_->RowForSettings({1}), 1);  // an empty row opens: that is how one registers
     EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("装置が選択されていません。"),
                                                  Sjis("複数の装置が選択されています。")}));
 }
 
 TEST_F(SelectionTest, MaintenanceNeedsNamedDevices) {
-    EXPECT_TRUE(logic_->RowsForMaintenance({}).empty());
-    EXPECT_TRUE(logic_->RowsForMaintenance({1}).empty());
-    EXPECT_TRUE(logic_->RowsForMaintenance({0, 1}).empty());
-    EXPECT_EQ(logic_->RowsForMaintenance({0}), std::vector<int>{0});
-    EXPECT_EQ(logic_->RowsForMaintenance({2, 0}), (std::vector<int>{0, 2}));
+    EXPECT_TRUE(session_->RowsForMaintenance({}).empty());
+    EXPECT_TRUE(session_->RowsForMaintenance({1}).empty());
+    EXPECT_TRUE(session_->RowsForMaintenance({0, 1}).empty());
+    EXPECT_EQ(session_->RowsForMaintenance({0}), std::vector<int>{0});
+    EXPECT_EQ(session_->RowsForMaintenance({2, 0}), (std::vector<int>{0, 2}));
     EXPECT_EQ(Shown(), (std::vector<std::string>{Sjis("装置が選択されていません。"),
                                                  Sjis("未設定の装置が選択されています。"),
                                                  Sjis("未設定の装置が選択されています。")}));
@@ -195,17 +194,44 @@ TEST_F(SelectionTest, MaintenanceNeedsNamedDevices) {
 }
 
 TEST_F(SelectionTest, SaveWritesEveryRow) {
-    logic_->device(1).name = Sjis("支店");
-    ASSERT_TRUE(logic_->SaveDevices());
+    session_->book().device(1).name = Sjis("支店");
+    ASSERT_TRUE(session_->book().Save());
     EXPECT_EQ(ReadFile(dir / "base.db"), "a,,,,,,0,0,0,0,0,0\r\n" + Sjis("支店") +
                                              ",,,,,,0,0,0,0,0,0\r\nc,,,,,,0,0,0,0,0,0\r\n"
                                              ",,,,,,0,0,0,0,0,0\r\n");
 }
 
 TEST_F(SelectionTest, ExitIsLogged) {
-    logic_->LogExit();
+    session_->Exit();
     EXPECT_NE(ToolLog().find(",Quellin_tool," + Sjis("ツールを終了しました。") + "\r\n"),
               std::string::npos);
+}
+
+// The console's start-up work, done by the session before any window
+// exists: base.db padded and loaded, a left-over web service removed, past
+// schedules dropped, in that order in the log.
+TEST_F(ConsoleCoreTest, SessionStartDoesTheStartUpWork) {
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=3\r\n");
+    WriteFile(dir / "base.db", "r1,10.0.0.1,,,,,0,0,0,1491038000,600,2\r\n");
+    OperationWaiter waiter;
+    FakeProcessControl processes;
+    FakeServiceManager services;
+    ConsoleSession session(dir.folder(), {boxes_, waiter, processes, services});
+    services.services["NXR_HTTPD"] = {session.webService().runServiceCommand()};
+    session.webService().setSleep([](std::chrono::milliseconds) {});
+    EXPECT_EQ(session.book().rowCount(), 0) << "nothing is loaded before the start";
+    session.Start();
+    ASSERT_EQ(session.book().rowCount(), 3);
+    EXPECT_EQ(session.book().devices()[0].logInterval, 0) << "the past schedule is dropped";
+    EXPECT_TRUE(services.services.empty());
+    EXPECT_EQ(ReadFile(dir / "base.db"),
+              "r1,10.0.0.1,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n");
+    EXPECT_EQ(ToolLog(), "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") +
+                             "\r\n2017/04/01 09:30:00,Quellin_tool," +
+                             Sjis("[ツール起動時にサービス検知] 導入サーバを停止しました。") +
+                             "\r\n");
+    session.Exit();
+    EXPECT_NE(ToolLog().find(Sjis("ツールを終了しました。")), std::string::npos);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include "device_settings_dialog.h"
 #include "elided_label.h"
 #include "environment_dialog.h"
+#include "fake_file_dialogs.h"
 #include "fake_processes.h"
+#include "fake_service_manager.h"
 #include "file_dialogs.h"
 #include "main_window.h"
 #include "maintenance_dialog.h"
@@ -62,13 +64,11 @@ protected:
     void SetUp() override {
         WriteFile(dir / "base.db", "branch01,10.0.0.1,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n" +
                                        Sjis("本社") + ",10.0.0.3,,,,,0,0,0,0,0,0\r\n");
-        app_.emplace(dir.folder());
-        reporter_.emplace(app_->programFolder(), boxes_);
-        logic_.emplace(*app_, *reporter_);
-        maintenance_.emplace(*app_, *reporter_);
-        syslog_.emplace(app_->programFolder(), *reporter_, processes_, services_);
-        syslog_->setSleep([](std::chrono::milliseconds) {});
-        window_ = std::make_unique<CNEXORADlg>(*logic_, files_, *maintenance_, waiter_, *syslog_);
+        session_.emplace(dir.folder(), ConsoleSeams{boxes_, waiter_, processes_, services_});
+        session_->syslog().setSleep([](std::chrono::milliseconds) {});
+        session_->webService().setSleep([](std::chrono::milliseconds) {});
+        session_->Start();
+        window_ = std::make_unique<CNEXORADlg>(*session_, files_);
         window_->show();
     }
 
@@ -91,14 +91,10 @@ protected:
 
     FakeMessageBoxes boxes_;
     FakeFileDialogs files_;
-    std::optional<ConsoleApp> app_;
-    std::optional<Reporter> reporter_;
-    std::optional<MainWindowLogic> logic_;
-    std::optional<RouterMaintenance> maintenance_;
     OperationWaiter waiter_;
     FakeProcessControl processes_;
     FakeServiceManager services_;
-    std::optional<SyslogControl> syslog_;
+    std::optional<ConsoleSession> session_;
     std::unique_ptr<CNEXORADlg> window_;
 };
 
@@ -216,8 +212,8 @@ TEST_F(MainWindowTest, MaintenanceOpensTheDialogOfTheDevice) {
 
 TEST_F(MainWindowTest, SaveAndRefreshSelectionRedrawsAndWrites) {
     window_->selectRows({1});
-    logic_->device(1).name = "new";
-    logic_->device(1).address = "10.0.0.2";
+    session_->book().device(1).name = "new";
+    session_->book().device(1).address = "10.0.0.2";
     window_->SaveAndRefreshSelection();
     EXPECT_EQ(List()->model()->index(1, 1).data().toString(), U("new"));
     EXPECT_EQ(ReadFile(dir / "base.db").substr(0, 65),
@@ -300,7 +296,7 @@ TEST_F(MainWindowTest, DeviceSettingsBrowseAndInitialize) {
     Click("id1006");
     ASSERT_EQ(files_.requests.size(), 2u);
     EXPECT_EQ(files_.requests[0].kind, U("open"));
-    EXPECT_EQ(logic_->device(0).name, "branch01") << "キャンセル stores nothing";
+    EXPECT_EQ(session_->book().device(0).name, "branch01") << "キャンセル stores nothing";
 }
 
 TEST_F(MainWindowTest, EnvironmentDialogKeepsTheTextWhenTheChooserIsCancelled) {
@@ -320,7 +316,7 @@ TEST_F(MainWindowTest, EnvironmentDialogKeepsTheTextWhenTheChooserIsCancelled) {
     EXPECT_EQ(files_.requests[0].title, U("ソフトウェア格納フォルダを選択してください"));
     EXPECT_EQ(files_.requests[0].filterOrStart, QString::fromStdString(dir.folder() + "firmware"));
     EXPECT_EQ(files_.requests[1].title, U("ログファイル格納フォルダを選択してください"));
-    EXPECT_EQ(app_->settings().logDir, "/srv/logs");
+    EXPECT_EQ(session_->app().settings().logDir, "/srv/logs");
     EXPECT_NE(ReadFile(dir / "NEXORA.INI").find("LOGDIR=/srv/logs\r\n"), std::string::npos);
 }
 
@@ -346,16 +342,18 @@ protected:
     FakeClock clock_;
     FakeMessageBoxes boxes_;
     Reporter reporter_{dir.folder(), boxes_};
-    ScriptedMaintenance ops_;
+    MessageBoxQuestions questions_{reporter_};
+    ScriptedRouter router_;
     QWidget owner_;
     QtOperationWaiter waiter_{&owner_};
+    MaintenanceRunner runner_{router_, reporter_, questions_, waiter_};
     BusyFlag busy_;
     CBase device_;
     int saves_ = 0;
 };
 
 TEST_F(MaintenanceDialogTest, OpensWithTheDeviceState) {
-    MaintenanceDialogLogic logic(device_, ops_, reporter_, waiter_, busy_, [] {});
+    MaintenanceDialogLogic logic(device_, runner_, questions_, reporter_, busy_, [] {});
     CMainteDlg dialog(logic);
     EXPECT_EQ(dialog.windowTitle(), U("メンテナンス   < Osaka-1 >"));
     for (const char* edit : {"id1026", "id1027", "id1028"})
@@ -371,7 +369,8 @@ TEST_F(MaintenanceDialogTest, OpensWithTheDeviceState) {
 }
 
 TEST_F(MaintenanceDialogTest, RegistersAScheduleFromTheLists) {
-    MaintenanceDialogLogic logic(device_, ops_, reporter_, waiter_, busy_, [this] { ++saves_; });
+    MaintenanceDialogLogic logic(device_, runner_, questions_, reporter_, busy_,
+                                 [this] { ++saves_; });
     CMainteDlg dialog(logic);
     Child<QComboBox>(&dialog, "id1034")->setCurrentIndex(2);
     Child<QComboBox>(&dialog, "id1035")->setCurrentIndex(2);
@@ -388,16 +387,17 @@ TEST_F(MaintenanceDialogTest, RegistersAScheduleFromTheLists) {
 }
 
 TEST_F(MaintenanceDialogTest, OperationRunsOffTheWindowThreadAndLeavesNoWaitWindow) {
-    MaintenanceDialogLogic logic(device_, ops_, reporter_, waiter_, busy_, [this] { ++saves_; });
+    MaintenanceDialogLogic logic(device_, runner_, questions_, reporter_, busy_,
+                                 [this] { ++saves_; });
     CMainteDlg dialog(logic);
     QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
-    EXPECT_EQ(ops_.calls.back(), "CollectLog Osaka-1");
-    EXPECT_NE(ops_.collectThread, std::this_thread::get_id());
+    EXPECT_EQ(router_.calls.back(), "CollectLog Osaka-1");
+    EXPECT_NE(router_.collectThread, std::this_thread::get_id());
     EXPECT_EQ(CurrentWaitDialog(), nullptr);
     EXPECT_EQ(Child<QLineEdit>(&dialog, "id1028")->text(), U("2017/12/25 10:00:00"));
     EXPECT_EQ(saves_, 1);
 
-    ops_.succeed = false;
+    router_.succeed = false;
     clock_.Advance(60);
     QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
     EXPECT_EQ(CurrentWaitDialog(), nullptr);
@@ -420,8 +420,11 @@ public:
 TEST_F(MaintenanceDialogTest, NewTimeIsShownAndSavedBeforeTheClosingMessage) {
     PeekingMessageBoxes boxes;
     Reporter reporter(dir.folder(), boxes);
-    device_.configFile = "/srv/osaka-1.cfg";
-    MaintenanceDialogLogic logic(device_, ops_, reporter, waiter_, busy_, [this] { ++saves_; });
+    MessageBoxQuestions questions(reporter);
+    MaintenanceRunner runner(router_, reporter, questions, waiter_);
+    device_.configFile = (dir / "osaka-1.cfg").string();
+    WriteFile(device_.configFile, "hostname osaka-1\r\n");
+    MaintenanceDialogLogic logic(device_, runner, questions, reporter, busy_, [this] { ++saves_; });
     CMainteDlg dialog(logic);
     struct Row {
         const char* button;
@@ -449,7 +452,7 @@ TEST_F(MaintenanceDialogTest, NewTimeIsShownAndSavedBeforeTheClosingMessage) {
 }
 
 TEST_F(MaintenanceDialogTest, MultiDeviceDialogLayout) {
-    MultiMaintenanceLogic logic({&device_}, ops_, reporter_, waiter_, busy_, [] {});
+    MultiMaintenanceLogic logic({&device_}, runner_, questions_, reporter_, busy_, [] {});
     CMainteDlgMulti dialog(logic);
     dialog.show();
     EXPECT_EQ(dialog.windowTitle(), U("複数装置メンテナンス"));
@@ -461,7 +464,7 @@ TEST_F(MaintenanceDialogTest, MultiDeviceDialogLayout) {
     EXPECT_EQ(Child<QComboBox>(&dialog, "id1035")->currentText(), U("1回"));
     boxes_.answers = {MsgAnswer::Yes};
     QTest::mouseClick(Child<QPushButton>(&dialog, "id1025"), Qt::LeftButton);
-    EXPECT_EQ(ops_.calls.back(), "CollectLog Osaka-1 unattended");
+    EXPECT_EQ(router_.calls.back(), "CollectLog Osaka-1 unattended");
     EXPECT_EQ(CurrentDeviceWaitDialog(), nullptr);
 }
 
@@ -536,7 +539,7 @@ TEST_F(MainWindowTest, FailedStartIsLoggedAndShown) {
 
 TEST_F(MainWindowTest, SessionEndStopsSyslogdAndRemovesTheService) {
     window_->menuAction(kCmdStartSyslog)->trigger();
-    services_.services["NXR_HTTPD"] = {syslog_->runServiceCommand()};
+    services_.services["NXR_HTTPD"] = {session_->webService().runServiceCommand()};
     window_->onSessionEnd();
     EXPECT_TRUE(processes_.running.empty());
     EXPECT_TRUE(services_.services.empty());

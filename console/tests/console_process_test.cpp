@@ -13,6 +13,7 @@ namespace quellin {
 namespace {
 
 using testing::ChildProcess;
+using testing::EndedProcess;
 using testing::ReadFile;
 using testing::Sjis;
 using testing::WaitUntil;
@@ -68,15 +69,6 @@ TEST_F(ConsoleProcessTest, LockDiesWithTheProcess) {
     EXPECT_TRUE(WaitUntil(
         [&] { return Lines(ReadFile(dir / "log" / "Quellin_tool.log"), started) == 2; }, 20000));
     EXPECT_TRUE(again.Running());
-}
-
-// The id of a process that has ended and been reaped.
-pid_t EndedProcess() {
-    pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
 }
 
 // A console killed while it saved base.db left its temporary file: the next

@@ -1,5 +1,6 @@
 // The maintenance dialog's sequence and the log schedule, over a scripted
 // stand-in for the router operations.
+#include "device_book.h"
 #include "log_scheduler.h"
 #include "maintenance_dialog_logic.h"
 #include "multi_maintenance_logic.h"
@@ -15,6 +16,7 @@ namespace {
 
 using testing::ReadFile;
 using testing::Sjis;
+using testing::WriteFile;
 
 class CountingWaiter final : public OperationWaiter {
 public:
@@ -40,17 +42,17 @@ protected:
         tzset();
         clock_.Set(1514196000);  // 2017/12/25 10:00:00 UTC
         SetClockForTesting(&clock_);
-        ops_.clock = &clock_;
-        ops_.reporter = &reporter_;
+        router_.clock = &clock_;
         device_.row = 1;
         device_.name = "Osaka-1";
         device_.address = "127.0.0.2";
-        device_.configFile = "/cfg/osaka.txt";
+        device_.configFile = (dir / "osaka.txt").string();
+        WriteFile(device_.configFile, "hostname osaka\r\n");
     }
     void TearDown() override { SetClockForTesting(nullptr); }
 
     MaintenanceDialogLogic Dialog() {
-        return MaintenanceDialogLogic(device_, ops_, reporter_, waiter_, busy_,
+        return MaintenanceDialogLogic(device_, runner_, questions_, reporter_, busy_,
                                       [this] { ++saves_; });
     }
     std::string DeviceLog(const std::string& name = "Osaka-1") const {
@@ -60,8 +62,10 @@ protected:
     FakeClock clock_;
     FakeMessageBoxes boxes_;
     Reporter reporter_{dir.folder(), boxes_};
-    ScriptedMaintenance ops_;
+    MessageBoxQuestions questions_{reporter_};
+    ScriptedRouter router_;
     CountingWaiter waiter_;
+    MaintenanceRunner runner_{router_, reporter_, questions_, waiter_};
     BusyFlag busy_;
     CBase device_;
     int saves_ = 0;
@@ -70,7 +74,7 @@ protected:
 TEST_F(MaintenanceLogicTest, NeverMaintainedDeviceShowsItsInitialState) {
     CBase fresh;
     fresh.name = "r";
-    MaintenanceDialogLogic logic(fresh, ops_, reporter_, waiter_, busy_, [] {});
+    MaintenanceDialogLogic logic(fresh, runner_, questions_, reporter_, busy_, [] {});
     EXPECT_EQ(logic.Caption(), Sjis("メンテナンス   < r >"));
     EXPECT_EQ(MaintenanceTimeText(0), Sjis("未実施"));
     EXPECT_EQ(MaintenanceTimeText(1514196000), "2017/12/25 10:00:00");
@@ -82,10 +86,8 @@ TEST_F(MaintenanceLogicTest, NeverMaintainedDeviceShowsItsInitialState) {
 
 TEST_F(MaintenanceLogicTest, ApplyNowLogsStampsSavesAndTellsTheOperator) {
     clock_.Set(1514196005);
-    ASSERT_TRUE(Dialog().Run(MaintenanceDialogLogic::Action::kApplyNow));
-    EXPECT_EQ(ops_.calls,
-              (std::vector<std::string>{"CheckAddress Osaka-1", "CheckConfigFile /cfg/osaka.txt",
-                                        "ApplyConfig Osaka-1"}));
+    ASSERT_TRUE(Dialog().Run(Operation::kApplyConfig));
+    EXPECT_EQ(router_.calls, (std::vector<std::string>{"ApplyConfig Osaka-1"}));
     EXPECT_EQ(device_.lastConfigTransfer, 1514196005);
     EXPECT_EQ(saves_, 1);
     EXPECT_EQ(waiter_.plain, 1);
@@ -99,8 +101,8 @@ TEST_F(MaintenanceLogicTest, ApplyNowLogsStampsSavesAndTellsTheOperator) {
 TEST_F(MaintenanceLogicTest, ScheduledApplySendsThePlannedDigitsAndStampsNow) {
     const std::string digits = ScheduleDigits(2017, 12, 25, 10, 30);
     EXPECT_EQ(digits, "1712251030");
-    ASSERT_TRUE(Dialog().Run(MaintenanceDialogLogic::Action::kApplyScheduled, digits));
-    EXPECT_EQ(ops_.calls.back(), "ApplyConfig Osaka-1 at 1712251030");
+    ASSERT_TRUE(Dialog().Run(Operation::kApplyConfigAt, digits));
+    EXPECT_EQ(router_.calls.back(), "ApplyConfig Osaka-1 at 1712251030");
     EXPECT_EQ(device_.lastConfigTransfer, 1514196000) << "the moment of sending";
     EXPECT_NE(DeviceLog().find(Sjis("構成定義のスケジュール反映を終了しました。")),
               std::string::npos);
@@ -108,15 +110,17 @@ TEST_F(MaintenanceLogicTest, ScheduledApplySendsThePlannedDigitsAndStampsNow) {
 
 TEST_F(MaintenanceLogicTest, EmptyConfigurationPathStopsBeforeAnyLogLine) {
     device_.configFile.clear();
-    EXPECT_FALSE(Dialog().Run(MaintenanceDialogLogic::Action::kApplyNow));
-    EXPECT_EQ(ops_.calls.size(), 2u);
+    EXPECT_FALSE(Dialog().Run(Operation::kApplyConfig));
+    EXPECT_TRUE(router_.calls.empty());
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, Sjis("構成定義ファイルが見つかりません。"));
     EXPECT_FALSE(std::filesystem::exists(dir / "log" / "Osaka-1.log"));
     EXPECT_EQ(waiter_.plain, 0);
 }
 
 TEST_F(MaintenanceLogicTest, FailureStampsNothing) {
-    ops_.succeed = false;
-    EXPECT_FALSE(Dialog().Run(MaintenanceDialogLogic::Action::kCollectNow));
+    router_.succeed = false;
+    EXPECT_FALSE(Dialog().Run(Operation::kCollectLog));
     EXPECT_EQ(device_.lastLogCollection, 0);
     EXPECT_EQ(saves_, 0);
     EXPECT_EQ(DeviceLog(),
@@ -124,21 +128,22 @@ TEST_F(MaintenanceLogicTest, FailureStampsNothing) {
 }
 
 TEST_F(MaintenanceLogicTest, SoftwareUpdateIsStampedOnlyWhenDone) {
-    for (int result : {kUpdateNoNewer, kUpdateCancelled, kUpdateFailed}) {
-        ops_.updateResult = result;
-        EXPECT_FALSE(Dialog().Run(MaintenanceDialogLogic::Action::kUpdateNow)) << result;
+    for (OutcomeKind kind :
+         {OutcomeKind::kNothingToDo, OutcomeKind::kDeclined, OutcomeKind::kFailed}) {
+        router_.update = {kind};
+        EXPECT_FALSE(Dialog().Run(Operation::kUpdateFirmware)) << ToString(kind);
     }
     EXPECT_EQ(device_.lastFirmwareUpdate, 0);
-    ops_.updateResult = kUpdateDone;
-    EXPECT_TRUE(Dialog().Run(MaintenanceDialogLogic::Action::kUpdateScheduled, "1712251030"));
+    router_.update = {};
+    EXPECT_TRUE(Dialog().Run(Operation::kUpdateFirmwareAt, "1712251030"));
     EXPECT_EQ(device_.lastFirmwareUpdate, 1514196000);
-    EXPECT_EQ(ops_.calls.back(), "UpdateSoftware Osaka-1 at 1712251030");
+    EXPECT_EQ(router_.calls.back(), "UpdateFirmware Osaka-1 at 1712251030");
 }
 
 TEST_F(MaintenanceLogicTest, NoActionStartsInsideAScheduledPass) {
     BusyFlag::Guard pass(busy_);
-    EXPECT_FALSE(Dialog().Run(MaintenanceDialogLogic::Action::kCollectNow));
-    EXPECT_TRUE(ops_.calls.empty());
+    EXPECT_FALSE(Dialog().Run(Operation::kCollectLog));
+    EXPECT_TRUE(router_.calls.empty());
 }
 
 TEST_F(MaintenanceLogicTest, RegisteringThirtyMinutesThreeTimes) {
@@ -153,7 +158,7 @@ TEST_F(MaintenanceLogicTest, RegisteringThirtyMinutesThreeTimes) {
     EXPECT_EQ(logic.countIndex(), 2);
     EXPECT_EQ(saves_, 1);
     EXPECT_EQ(boxes_.shown.back().text, Sjis("ログ採取のスケジュール実行を終了しました。"));
-    EXPECT_TRUE(ops_.calls.empty()) << "nothing runs at registration";
+    EXPECT_TRUE(router_.calls.empty()) << "nothing runs at registration";
 
     device_.logRepeatCount = 2;  // after one run
     EXPECT_EQ(Dialog().countIndex(), 1);
@@ -194,12 +199,13 @@ protected:
         return devices_.back();
     }
     LogScheduler Scheduler() {
-        return LogScheduler(devices_, ops_, reporter_, waiter_, busy_, [this] {
+        return LogScheduler(book_, runner_, busy_, [this] {
             ++saves_;
             return true;
         });
     }
-    CList<CBase> devices_;
+    DeviceBook book_{(dir / "base.db").string(), 0};
+    CList<CBase>& devices_ = book_.devices();
 };
 
 TEST_F(SchedulerTest, PastSchedulesAreCancelledAtStartUp) {
@@ -295,7 +301,7 @@ TEST_F(SchedulerTest, APassDoesNotStartWhileAnActionIsInFlight) {
     Add("r", 1514196000, 600, 2);
     BusyFlag::Guard action(busy_);
     Scheduler().RunDueLogCollections();
-    EXPECT_TRUE(ops_.calls.empty());
+    EXPECT_TRUE(router_.calls.empty());
 }
 
 class MultiMaintenanceTest : public SchedulerTest {
@@ -304,7 +310,7 @@ protected:
         std::vector<CBase*> selected;
         for (CBase& d : devices_)
             selected.push_back(&d);
-        return MultiMaintenanceLogic(selected, ops_, reporter_, waiter_, busy_,
+        return MultiMaintenanceLogic(selected, runner_, questions_, reporter_, busy_,
                                      [this] { ++saves_; });
     }
     void AddThree() {
@@ -318,8 +324,8 @@ protected:
 TEST_F(MultiMaintenanceTest, NoToTheFirstQuestionChangesNothing) {
     AddThree();
     boxes_.answers = {MsgAnswer::No};
-    EXPECT_FALSE(Multi().Run(MaintenanceAction::kCollectNow));
-    EXPECT_TRUE(ops_.calls.empty());
+    EXPECT_FALSE(Multi().Run(Operation::kCollectLog));
+    EXPECT_TRUE(router_.calls.empty());
     EXPECT_EQ(saves_, 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "log"));
     EXPECT_EQ(boxes_.shown.at(0).text, Sjis("複数装置の操作を行うため、処理に時間がかかる場合があり"
@@ -329,7 +335,7 @@ TEST_F(MultiMaintenanceTest, NoToTheFirstQuestionChangesNothing) {
 TEST_F(MultiMaintenanceTest, DeviceWithoutAddressFailsButTheOthersAreStamped) {
     AddThree();
     boxes_.answers = {MsgAnswer::Yes};
-    ASSERT_TRUE(Multi().Run(MaintenanceAction::kCollectNow));
+    ASSERT_TRUE(Multi().Run(Operation::kCollectLog));
     EXPECT_EQ(devices_[0].lastLogCollection, 1514196000);
     EXPECT_EQ(devices_[1].lastLogCollection, 0);
     EXPECT_EQ(devices_[2].lastLogCollection, 1514196000);
@@ -347,9 +353,9 @@ TEST_F(MultiMaintenanceTest, NoNewerSoftwareAnywhereIsNeitherSuccessNorFailure) 
     devices_.reserve(2);
     Add("r1", 0, 0, 0);
     Add("r2", 0, 0, 0);
-    ops_.updateResult = kUpdateNoNewer;
+    router_.update = {OutcomeKind::kNothingToDo};
     boxes_.answers = {MsgAnswer::Yes};
-    ASSERT_TRUE(Multi().Run(MaintenanceAction::kUpdateNow));
+    ASSERT_TRUE(Multi().Run(Operation::kUpdateFirmware));
     EXPECT_EQ(devices_[0].lastFirmwareUpdate, 0);
     EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置のソフトウェア更新を終了しました。"));
 }
@@ -358,13 +364,11 @@ TEST_F(MultiMaintenanceTest, ScheduledRunGivesEveryDeviceTheSameTime) {
     devices_.reserve(2);
     Add("r1", 0, 0, 0);
     Add("r2", 0, 0, 0);
-    devices_[0].configFile = devices_[1].configFile = "/cfg";
+    devices_[0].configFile = devices_[1].configFile = device_.configFile;
     boxes_.answers = {MsgAnswer::Yes};
-    ASSERT_TRUE(Multi().Run(MaintenanceAction::kApplyScheduled, "1712251030"));
-    EXPECT_EQ(ops_.calls, (std::vector<std::string>{
-                              "CheckAddress r1 unattended", "CheckConfigFile /cfg",
-                              "ApplyConfig r1 at 1712251030", "CheckAddress r2 unattended",
-                              "CheckConfigFile /cfg", "ApplyConfig r2 at 1712251030"}));
+    ASSERT_TRUE(Multi().Run(Operation::kApplyConfigAt, "1712251030"));
+    EXPECT_EQ(router_.calls, (std::vector<std::string>{"ApplyConfig r1 at 1712251030",
+                                                       "ApplyConfig r2 at 1712251030"}));
     EXPECT_EQ(boxes_.shown.back().text, Sjis("複数装置の構成定義スケジュール反映を終了しました。"));
 }
 

@@ -2,6 +2,7 @@
 // receive them.
 #include "environment_settings.h"
 #include "maintenance.h"
+#include "maintenance_runner.h"
 #include "multi_maintenance_logic.h"
 
 #include "clock.h"
@@ -27,22 +28,35 @@ protected:
         std::filesystem::create_directories(dir / "firmware");
         std::filesystem::create_directories(dir / "log");
         WriteFile(dir / "branch.cfg", "hostname branch\r\ninterface lan\r\n");
+        device_.row = 1;
+        device_.name = "branch01";
+        device_.address = "127.0.0.2";
+        device_.password = "pw";
+        device_.configFile = (dir / "branch.cfg").string();
     }
 
     // Starts the router and the console's side for it.
     void Start(std::vector<std::string> settings, const std::string& conversion = {}) {
         WriteFile(dir / "firmifconvert.db", conversion);
-        router_ = std::make_unique<TarnsimRouter>(dir / "sim", "127.0.0.2", settings);
-        ASSERT_TRUE(router_->ready());
+        sim_ = std::make_unique<TarnsimRouter>(dir / "sim", "127.0.0.2", settings);
+        ASSERT_TRUE(sim_->ready());
         app_ = std::make_unique<ConsoleApp>(dir.folder());
         RouterTimings timings;
-        timings.telnet.port = static_cast<std::uint16_t>(router_->telnetPort());
+        timings.telnet.port = static_cast<std::uint16_t>(sim_->telnetPort());
         timings.telnet.receiveTimeout = std::chrono::milliseconds(300);
         timings.telnet.initialSleep = std::chrono::milliseconds(10);
-        timings.ftpPort = router_->ftpPort();
+        timings.ftpPort = sim_->ftpPort();
         timings.ftp.connect = std::chrono::milliseconds(3000);
-        ops_ = std::make_unique<RouterMaintenance>(*app_, reporter_, timings);
-        ops_->setSleep([this](std::chrono::milliseconds wait) { waits_.push_back(wait.count()); });
+        router_ = std::make_unique<RouterMaintenance>(*app_, timings);
+        router_->setSleep(
+            [this](std::chrono::milliseconds wait) { waits_.push_back(wait.count()); });
+        runner_ = std::make_unique<MaintenanceRunner>(*router_, reporter_, questions_, waiter_);
+    }
+
+    // The operation on the device as the dialogs and the schedule run it.
+    Outcome Run(Operation operation, RunMode mode = RunMode::kUnattended,
+                const std::string& time = {}) {
+        return runner_->Run(device_, operation, mode, time);
     }
 
     void AddImage(const std::string& file, const std::string& model, const std::string& version) {
@@ -53,14 +67,11 @@ protected:
         ASSERT_TRUE(tarn::WriteImage(dir / "firmware" / file, options, error)) << error;
     }
 
-    MaintenanceTarget Target(std::string time = {}) const {
-        return {"127.0.0.2", "pw", (dir / "branch.cfg").string(), std::move(time), "branch01"};
-    }
     std::string DeviceLog() const { return ReadFile(dir / "log" / "branch01.log"); }
     // What the router received after the identification dialogue
     // ("show system information", then the session's own "exit").
     std::vector<std::string> CommandsAfterIdentification() const {
-        auto commands = router_->commands();
+        auto commands = sim_->commands();
         EXPECT_GE(commands.size(), 2u);
         EXPECT_EQ(commands.at(0), "show system information");
         return std::vector<std::string>(commands.begin() + 2, commands.end());
@@ -74,19 +85,23 @@ protected:
 
     FakeMessageBoxes boxes_;
     Reporter reporter_{dir.folder(), boxes_};
-    std::unique_ptr<TarnsimRouter> router_;
+    MessageBoxQuestions questions_{reporter_};
+    OperationWaiter waiter_;
+    CBase device_;
+    std::unique_ptr<TarnsimRouter> sim_;
     std::unique_ptr<ConsoleApp> app_;
-    std::unique_ptr<RouterMaintenance> ops_;
+    std::unique_ptr<RouterMaintenance> router_;
+    std::unique_ptr<MaintenanceRunner> runner_;
     std::vector<long> waits_;
 };
 
 TEST_F(RouterMaintenanceTest, ConfigGoesToTheSlotTheRouterDoesNotStartFrom) {
     Start(
         {"--model", "Tarn-90", "--version", "V30.01", "--password", "pw", "--startup", "config1"});
-    ASSERT_TRUE(ops_->ApplyConfig(Target(), false, false));
-    EXPECT_EQ(router_->stored("config2"), "hostname branch\ninterface lan\neof\n");
+    ASSERT_TRUE(Run(Operation::kApplyConfig).done());
+    EXPECT_EQ(sim_->stored("config2"), "hostname branch\ninterface lan\neof\n");
     EXPECT_EQ(ReadFile(dir / "branch.cfg"), "hostname branch\ninterface lan\neof\n");
-    EXPECT_NE(router_->journal().find(
+    EXPECT_NE(sim_->journal().find(
                   "\"slot\":\"config2\",\"bytes\":34,\"mode\":\"passive\",\"type\":\"I\""),
               std::string::npos);
     EXPECT_EQ(CommandsAfterIdentification(), std::vector<std::string>{"reset config2"});
@@ -96,14 +111,14 @@ TEST_F(RouterMaintenanceTest, ConfigGoesToTheSlotTheRouterDoesNotStartFrom) {
 
 TEST_F(RouterMaintenanceTest, OtherStartUpConfigurationGivesConfig1) {
     Start({"--password", "pw", "--startup", "config2"});
-    ASSERT_TRUE(ops_->ApplyConfig(Target(), false, false));
+    ASSERT_TRUE(Run(Operation::kApplyConfig).done());
     EXPECT_EQ(CommandsAfterIdentification(), std::vector<std::string>{"reset config1"});
 }
 
 TEST_F(RouterMaintenanceTest, GatedModelTakesTheShortScheduledForm) {
     Start(
         {"--model", "Tarn-60", "--version", "V29.05", "--password", "pw", "--startup", "config1"});
-    ASSERT_TRUE(ops_->ApplyConfig(Target("1712251030"), true, false));
+    ASSERT_TRUE(Run(Operation::kApplyConfigAt, RunMode::kAttended, "1712251030").done());
     // The session leaves with its own "exit" while the router stays connected.
     EXPECT_EQ(CommandsAfterIdentification(),
               (std::vector<std::string>{"addact 0 1712251030 reset config2", "enable", "exit"}));
@@ -113,7 +128,7 @@ TEST_F(RouterMaintenanceTest, GatedModelTakesTheShortScheduledForm) {
 TEST_F(RouterMaintenanceTest, CurrentModelTakesTheLongScheduledForm) {
     Start(
         {"--model", "Tarn-60", "--version", "V30.00", "--password", "pw", "--startup", "config1"});
-    ASSERT_TRUE(ops_->ApplyConfig(Target("1712251030"), true, false));
+    ASSERT_TRUE(Run(Operation::kApplyConfigAt, RunMode::kAttended, "1712251030").done());
     EXPECT_EQ(CommandsAfterIdentification(),
               (std::vector<std::string>{"configure", "addact 0 1712251030 reset config2", "commit",
                                         "exit", "exit"}));
@@ -126,12 +141,13 @@ TEST_F(RouterMaintenanceTest, NewestImageIsChosenAfterTheQuestion) {
     AddImage("c.img", "Tarn-20B", "V40.00");
     WriteFile(dir / "firmware" / "notes.txt", "not an image\n");
     boxes_.answers = {MsgAnswer::Yes};
-    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateDone);
-    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_TRUE(Run(Operation::kUpdateFirmware, RunMode::kAttended).done());
+    ASSERT_EQ(boxes_.shown.size(), 2u);
     EXPECT_EQ(boxes_.shown[0].text,
               Sjis("V30.05版からV30.10版へソフトウェアを更新します。よろしいですか？"));
     EXPECT_EQ(boxes_.shown[0].defaultButton, MsgAnswer::No);
-    EXPECT_EQ(router_->stored("firmware"), ReadFile(dir / "firmware" / "b.img"));
+    EXPECT_EQ(boxes_.shown[1].text, Sjis("ソフトウェア更新を終了しました。"));
+    EXPECT_EQ(sim_->stored("firmware"), ReadFile(dir / "firmware" / "b.img"));
     EXPECT_EQ(CommandsAfterIdentification(),
               (std::vector<std::string>{"configure", "save config1", "reset"}));
     EXPECT_EQ(waits_, std::vector<long>{25000});
@@ -148,24 +164,26 @@ TEST_F(RouterMaintenanceTest, EqualVersionsKeepTheFirstImage) {
     second.ptf = "OTHER";
     std::string error;
     ASSERT_TRUE(tarn::WriteImage(dir / "firmware" / "b.img", second, error));
-    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateDone);
-    EXPECT_EQ(router_->stored("firmware"), ReadFile(dir / "firmware" / "a.img"));
+    EXPECT_TRUE(Run(Operation::kUpdateFirmware).done());
+    EXPECT_EQ(sim_->stored("firmware"), ReadFile(dir / "firmware" / "a.img"));
     EXPECT_TRUE(boxes_.shown.empty()) << "unattended never asks";
 }
 
 TEST_F(RouterMaintenanceTest, DeviceAlreadyAtTheNewestVersion) {
     Start({"--model", "Tarn-90", "--version", "V30.10", "--password", "pw"});
     AddImage("b.img", "Tarn-90", "V30.10");
-    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateNoNewer);
+    const Outcome outcome = Run(Operation::kUpdateFirmware, RunMode::kAttended);
+    EXPECT_EQ(outcome.kind, OutcomeKind::kNothingToDo);
+    EXPECT_EQ(outcome.reason, "the device already runs V30.10, the newest image (b.img)");
     EXPECT_EQ(Boxes(), std::vector<std::string>{Sjis("新しいソフトウェアファイルはありません。")});
-    EXPECT_EQ(router_->stored("firmware"), "");
+    EXPECT_EQ(sim_->stored("firmware"), "");
 }
 
 TEST_F(RouterMaintenanceTest, DowngradeIsMarkedAndCanBeDeclined) {
     Start({"--model", "Tarn-90", "--version", "V30.10", "--password", "pw"});
     AddImage("a.img", "Tarn-90", "V30.01");
     boxes_.answers = {MsgAnswer::No};
-    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, false), kUpdateCancelled);
+    EXPECT_EQ(Run(Operation::kUpdateFirmware, RunMode::kAttended).kind, OutcomeKind::kDeclined);
     EXPECT_EQ(
         Boxes(),
         (std::vector<std::string>{
@@ -173,13 +191,13 @@ TEST_F(RouterMaintenanceTest, DowngradeIsMarkedAndCanBeDeclined) {
                 "V30.10版からV30.01版へソフトウェアを更新します(ダウングレード)。よろしいですか？"),
             Sjis("ソフトウェア更新を中止しました。")}));
     EXPECT_NE(DeviceLog().find(Sjis("ソフトウェア更新を中止しました。")), std::string::npos);
-    EXPECT_EQ(router_->stored("firmware"), "");
+    EXPECT_EQ(sim_->stored("firmware"), "");
 }
 
 TEST_F(RouterMaintenanceTest, AliasMatchesAnImageToItsDeviceModel) {
     Start({"--model", "BRKX30TA", "--version", "V30.00", "--password", "pw"});
     AddImage("x.img", "BRKX30", "V31.05");
-    EXPECT_EQ(ops_->UpdateSoftware(Target("1712251030"), true, true), kUpdateDone);
+    EXPECT_TRUE(Run(Operation::kUpdateFirmwareAt, RunMode::kUnattended, "1712251030").done());
     EXPECT_EQ(CommandsAfterIdentification(),
               (std::vector<std::string>{"configure", "save config1", "addact 0 1712251030 reset",
                                         "commit", "exit", "exit"}));
@@ -191,7 +209,10 @@ TEST_F(RouterMaintenanceTest, ConversionToAGatedNameStopsAnOldImage) {
     Start({"--model", "Tarn-60A", "--version", "V20.00", "--password", "pw"},
           "Tarn60A,Tarn-60\r\n");
     AddImage("old.img", "Tarn-60A", "V29.99");
-    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateNoNewer);
+    const Outcome outcome = Run(Operation::kUpdateFirmware);
+    EXPECT_EQ(outcome.kind, OutcomeKind::kNothingToDo);
+    EXPECT_NE(outcome.reason.find("Tarn-60 is a legacy model"), std::string::npos)
+        << outcome.reason;
     EXPECT_NE(DeviceLog().find(Sjis("新しいソフトウェアファイルはありません。")),
               std::string::npos);
 }
@@ -199,7 +220,7 @@ TEST_F(RouterMaintenanceTest, ConversionToAGatedNameStopsAnOldImage) {
 TEST_F(RouterMaintenanceTest, MissingSoftwareFolder) {
     Start({"--password", "pw"});
     std::filesystem::remove_all(dir / "firmware");
-    EXPECT_EQ(ops_->UpdateSoftware(Target(), false, true), kUpdateFailed);
+    EXPECT_EQ(Run(Operation::kUpdateFirmware).kind, OutcomeKind::kFailed);
     EXPECT_NE(DeviceLog().find(Sjis("ソフトウェア格納フォルダの設定に誤りがあります。")),
               std::string::npos);
 }
@@ -209,7 +230,7 @@ TEST_F(RouterMaintenanceTest, CollectedLogIsStoredAsReceived) {
            "5000"});
     FakeClock clock(1514196000);  // 2017/12/25 10:00:00
     SetClockForTesting(&clock);
-    const bool ok = ops_->CollectLog(Target(), false);
+    const bool ok = Run(Operation::kCollectLog, RunMode::kAttended).done();
     SetClockForTesting(nullptr);
     ASSERT_TRUE(ok);
     const std::string log = ReadFile(dir / "log" / "branch01-20171225100000.log");
@@ -222,37 +243,43 @@ TEST_F(RouterMaintenanceTest, CollectedLogIsStoredAsReceived) {
 
 TEST_F(RouterMaintenanceTest, GatedModelCollectsWithTheShortCommand) {
     Start({"--model", "Tarn-10", "--version", "V12.00", "--password", "pw"});
-    ASSERT_TRUE(ops_->CollectLog(Target(), true));
+    ASSERT_TRUE(Run(Operation::kCollectLog).done());
     EXPECT_EQ(CommandsAfterIdentification(), (std::vector<std::string>{"tech-support", "exit"}));
 }
 
-TEST_F(RouterMaintenanceTest, EveryFailureReportsItsMessage) {
+// Every failure is logged with its message; the outcome carries the reason
+// the layer below gave.
+TEST_F(RouterMaintenanceTest, EveryFailureReportsItsMessageAndItsReason) {
     struct Case {
         std::vector<std::string> settings;
-        std::function<bool(RouterMaintenance&, const MaintenanceTarget&)> run;
+        Operation operation;
         const char* message;
+        std::string reason;  // how the reason begins
     };
     const std::vector<Case> cases = {
         {{"--password", "pw", "--fault", "wrong-password"},
-         [](auto& ops, const auto& t) { return ops.ApplyConfig(t, false, true); },
-         "装置情報の取得に失敗しました。"},
+         Operation::kApplyConfig,
+         "装置情報の取得に失敗しました。",
+         Sjis("ログイン完了待ち:受信タイムアウト:")},
         {{"--password", "pw", "--fault", "refuse-ftp-login"},
-         [](auto& ops, const auto& t) { return ops.ApplyConfig(t, false, true); },
-         "構成定義ファイルの転送に失敗しました。"},
+         Operation::kApplyConfig,
+         "構成定義ファイルの転送に失敗しました。",
+         "FTP login refused: "},
         {{"--password", "pw"},
-         [this](auto& ops, const auto& t) {
-             std::filesystem::remove_all(dir / "log");
-             return ops.CollectLog(t, true);
-         },
-         "ログ採取結果の書込みに失敗しました。"},
+         Operation::kCollectLog,
+         "ログ採取結果の書込みに失敗しました。",
+         (dir / "gone").string() + "/branch01-"},
     };
     for (const Case& c : cases) {
         Start(c.settings);
-        EXPECT_FALSE(c.run(*ops_, Target())) << c.message;
-        if (!std::filesystem::exists(dir / "log"))
-            std::filesystem::create_directories(dir / "log");
+        // A log folder that does not exist cannot take the collected log.
+        app_->settings().logDir = (dir / "gone").string();
+        const Outcome outcome = Run(c.operation);
+        EXPECT_EQ(outcome.kind, OutcomeKind::kFailed) << c.message;
+        EXPECT_EQ(outcome.message, Sjis(c.message));
+        EXPECT_EQ(outcome.reason.rfind(c.reason, 0), 0u) << outcome.reason;
         EXPECT_NE(DeviceLog().find(Sjis(c.message)), std::string::npos) << c.message;
-        router_.reset();
+        sim_.reset();
         std::filesystem::remove_all(dir / "sim");
     }
     EXPECT_TRUE(boxes_.shown.empty());
@@ -260,26 +287,27 @@ TEST_F(RouterMaintenanceTest, EveryFailureReportsItsMessage) {
 
 TEST_F(RouterMaintenanceTest, ConversionFailureStopsBeforeTheUpload) {
     Start({"--password", "pw"});
-    MaintenanceTarget target = Target();
+    MaintenanceTarget target = TargetFor(device_);
     target.configFile = (dir / "firmware").string();  // a folder cannot be rewritten
-    EXPECT_FALSE(ops_->ApplyConfig(target, false, false));
-    EXPECT_EQ(Boxes(),
-              std::vector<std::string>{Sjis("構成定義ファイルの改行変換に失敗しました。")});
-    EXPECT_EQ(router_->journal().find("\"event\":\"upload\""), std::string::npos);
+    const Outcome outcome =
+        router_->ApplyConfig({target, &questions_, [](const std::string&) {}}, false);
+    EXPECT_EQ(outcome.message, Sjis("構成定義ファイルの改行変換に失敗しました。"));
+    EXPECT_EQ(sim_->journal().find("\"event\":\"upload\""), std::string::npos);
 }
 
 TEST_F(RouterMaintenanceTest, ChecksShowBoxesOrLogLines) {
     Start({"--password", "pw"});
-    MaintenanceTarget target = Target();
-    target.address.clear();
-    target.configFile.clear();
-    EXPECT_FALSE(ops_->CheckAddress(target, false));
-    EXPECT_FALSE(ops_->CheckConfigFile(target, false));
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{Sjis("IPアドレスが設定されていません。"),
-                                                 Sjis("構成定義ファイルが見つかりません。")}));
+    device_.configFile.clear();
+    EXPECT_EQ(Run(Operation::kApplyConfig, RunMode::kAttended).reason,
+              "no configuration file is registered for the device");
+    device_.address.clear();
+    EXPECT_FALSE(Run(Operation::kApplyConfig, RunMode::kAttended).done());
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{Sjis("構成定義ファイルが見つかりません。"),
+                                                 Sjis("IPアドレスが設定されていません。")}));
     EXPECT_FALSE(std::filesystem::exists(dir / "log" / "branch01.log"));
-    EXPECT_FALSE(ops_->CheckAddress(target, true));
+    EXPECT_FALSE(Run(Operation::kCollectLog).done());
     EXPECT_NE(DeviceLog().find(Sjis("IPアドレスが設定されていません。")), std::string::npos);
+    EXPECT_TRUE(sim_->commands().empty());
 }
 
 TEST_F(RouterMaintenanceTest, MultiDeviceRunGoesOnPastADeviceWithoutAddress) {
@@ -292,13 +320,12 @@ TEST_F(RouterMaintenanceTest, MultiDeviceRunGoesOnPastADeviceWithoutAddress) {
         devices[i].password = "pw";
     }
     devices[1].address.clear();
-    OperationWaiter waiter;
     BusyFlag busy;
     int saves = 0;
-    MultiMaintenanceLogic multi({&devices[0], &devices[1], &devices[2]}, *ops_, reporter_, waiter,
-                                busy, [&] { ++saves; });
+    MultiMaintenanceLogic multi({&devices[0], &devices[1], &devices[2]}, *runner_, questions_,
+                                reporter_, busy, [&] { ++saves; });
     boxes_.answers = {MsgAnswer::Yes};
-    ASSERT_TRUE(multi.Run(MaintenanceAction::kCollectNow));
+    ASSERT_TRUE(multi.Run(Operation::kCollectLog));
     EXPECT_NE(devices[0].lastLogCollection, 0);
     EXPECT_EQ(devices[1].lastLogCollection, 0);
     EXPECT_NE(devices[2].lastLogCollection, 0);
@@ -313,7 +340,7 @@ TEST_F(RouterMaintenanceTest, NewLogFolderIsUsedByTheNextCollection) {
     std::filesystem::create_directories(dir / "newlogs");
     EnvironmentSettingsLogic environment(app_->settings(), app_->programFolder(), reporter_);
     ASSERT_TRUE(environment.Ok(app_->settings().firmDir, (dir / "newlogs").string()));
-    ASSERT_TRUE(ops_->CollectLog(Target(), true));
+    ASSERT_TRUE(Run(Operation::kCollectLog).done());
     int files = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir / "newlogs")) {
         EXPECT_EQ(entry.path().filename().string().rfind("branch01-", 0), 0u);

@@ -1,4 +1,4 @@
-// A stand-in for the router operations that records what was asked of it
+// A stand-in for the work on the routers that records what was asked of it
 // and answers as scripted.
 #pragma once
 
@@ -12,42 +12,36 @@
 
 namespace quellin::console {
 
-class ScriptedMaintenance final : public Maintenance {
+class ScriptedRouter final : public RouterOperations {
 public:
-    bool CheckAddress(const MaintenanceTarget& t, bool unattended) override {
-        calls.push_back("CheckAddress " + t.name + (unattended ? " unattended" : ""));
-        if (t.address.empty() && reporter != nullptr)
-            reporter->Report(t.name, testing::Sjis("IPアドレスが設定されていません。"),
-                             unattended ? MSG_LOG : MSG_BOX);
-        return !t.address.empty();
+    Outcome ApplyConfig(const OperationContext& c, bool scheduled) override {
+        calls.push_back("ApplyConfig " + c.target.name +
+                        (scheduled ? " at " + c.target.scheduleTime : ""));
+        return Result();
     }
-    bool CheckConfigFile(const MaintenanceTarget& t, bool) override {
-        calls.push_back("CheckConfigFile " + t.configFile);
-        return !t.configFile.empty();
+    Outcome UpdateFirmware(const OperationContext& c, bool scheduled) override {
+        calls.push_back("UpdateFirmware " + c.target.name +
+                        (scheduled ? " at " + c.target.scheduleTime : ""));
+        return update;
     }
-    bool ApplyConfig(const MaintenanceTarget& t, bool scheduled, bool) override {
-        calls.push_back("ApplyConfig " + t.name + (scheduled ? " at " + t.scheduleTime : ""));
-        return succeed;
-    }
-    int UpdateSoftware(const MaintenanceTarget& t, bool scheduled, bool) override {
-        calls.push_back("UpdateSoftware " + t.name + (scheduled ? " at " + t.scheduleTime : ""));
-        return updateResult;
-    }
-    bool CollectLog(const MaintenanceTarget& t, bool unattended) override {
-        calls.push_back("CollectLog " + t.name + (unattended ? " unattended" : ""));
+    Outcome CollectLog(const OperationContext& c) override {
+        calls.push_back("CollectLog " + c.target.name +
+                        (c.questions == nullptr ? " unattended" : ""));
         collectThread = std::this_thread::get_id();
         if (clock != nullptr)
             clock->Advance(collectSeconds);
-        return succeed;
+        return Result();
     }
 
     std::vector<std::string> calls;
     bool succeed = true;
-    int updateResult = kUpdateDone;
+    Outcome update;
     int collectSeconds = 0;
     std::thread::id collectThread;
     FakeClock* clock = nullptr;
-    Reporter* reporter = nullptr;
+
+private:
+    Outcome Result() const { return succeed ? Outcome{} : Outcome{OutcomeKind::kFailed}; }
 };
 
 }  // namespace quellin::console

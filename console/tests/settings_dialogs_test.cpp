@@ -37,8 +37,7 @@ protected:
     void TearDown() override { SetClockForTesting(nullptr); }
 
     DeviceSettingsLogic Logic() {
-        return DeviceSettingsLogic(device_, reporter_, (dir / "base.db").string(),
-                                   [this] { ++saves_; });
+        return DeviceSettingsLogic(device_, book_, reporter_, questions_, [this] { ++saves_; });
     }
     DeviceSettingsFields Typed() const {
         return {device_.name,     device_.address,        device_.password,
@@ -50,6 +49,8 @@ protected:
     FakeClock clock_{1491039000};
     FakeMessageBoxes boxes_;
     Reporter reporter_{dir.folder(), boxes_};
+    MessageBoxQuestions questions_{reporter_};
+    DeviceBook book_{(dir / "base.db").string(), 2};
     CBase device_;
     int saves_ = 0;
 };

@@ -2,6 +2,7 @@
 // installation's syslog folder, found among the processes, and asked to quit.
 #include "syslog_control.h"
 
+#include "installation_layout.h"
 #include "process.h"
 #include "test_support.h"
 
@@ -35,11 +36,10 @@ protected:
     FakeMessageBoxes boxes_;
     Reporter reporter_{dir.folder(), boxes_};
     SystemProcessControl processes_;
-    FakeServiceManager services_;
 };
 
 TEST_F(SyslogControlProcessTest, StartsAndStopsTheRealProgram) {
-    SyslogControl control(dir.folder(), reporter_, processes_, services_);
+    SyslogControl control(InstallationLayout(dir.folder()).syslogProgram(), reporter_, processes_);
     control.StartSyslogServer();
     ASSERT_TRUE(control.running());
     ASSERT_TRUE(WaitUntil([] { return FindProcessByName(kSyslogdName) != 0; }, 10000));
@@ -61,7 +61,7 @@ TEST_F(SyslogControlProcessTest, StartsAndStopsTheRealProgram) {
 
 TEST_F(SyslogControlProcessTest, MissingProgramIsReported) {
     std::filesystem::remove(dir / "syslog" / "Syslogd");
-    SyslogControl control(dir.folder(), reporter_, processes_, services_);
+    SyslogControl control(InstallationLayout(dir.folder()).syslogProgram(), reporter_, processes_);
     control.StartSyslogServer();
     EXPECT_FALSE(control.running());
     ASSERT_EQ(boxes_.shown.size(), 1u);

@@ -1,5 +1,6 @@
 #include "desktop_entry.h"
 
+#include "file_replacement.h"
 #include "profile_file.h"
 
 #include <cerrno>
@@ -141,7 +142,7 @@ std::error_code WriteDesktopEntry(const std::filesystem::path& desktopFolder,
         return ec;
     const std::filesystem::path entry = desktopFolder / kDesktopEntryName;
     errno = 0;
-    if (!WriteFileAtomically(entry, DesktopEntryText(installFolder)))
+    if (!ReplaceFile(entry, DesktopEntryText(installFolder)))
         return std::error_code(errno != 0 ? errno : EIO, std::generic_category());
     using std::filesystem::perms;
     std::filesystem::permissions(entry,

@@ -196,7 +196,7 @@ std::error_code ApplyGroupRights(const fs::path& mediumFolder, const fs::path& i
         if (ec)
             return ec;
     }
-    return apply(installFolder / "base.db", true);
+    return apply(installFolder / InstallationLayout::kRegistry, true);
 }
 
 SystemInstallationRights::SystemInstallationRights(ProcessLauncher& launcher,
@@ -276,7 +276,7 @@ std::optional<std::string> SystemInstallationRights::Arrange(const fs::path& med
 
     std::vector<std::string> members;
     std::error_code ec;
-    const fs::path conf = installFolder / "httpd" / "conf" / "httpd.conf";
+    const fs::path conf = installFolder / InstallationLayout::kHttpdConf;
     std::string confText;
     if (fs::is_regular_file(conf, ec)) {
         std::ifstream in(conf, std::ios::binary);

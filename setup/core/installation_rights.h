@@ -6,6 +6,7 @@
 #pragma once
 
 #include "desktop_entry.h"
+#include "installation_layout.h"
 #include "process_launcher.h"
 
 #include <sys/types.h>
@@ -23,8 +24,8 @@ inline constexpr const char* kInstallationGroup = "quellin";
 inline constexpr const char* kDefaultWebServerUser = "www-data";
 // The folders the group's members write: the operation logs, and the
 // configuration files that base.db names.
-inline constexpr const char* kLogFolder = "log";
-inline constexpr const char* kConfigFolder = "config";
+inline constexpr const char* kLogFolder = InstallationLayout::kLogFolder;
+inline constexpr const char* kConfigFolder = InstallationLayout::kConfigFolder;
 
 // The user of the first User directive of httpd.conf (CR LF or LF lines,
 // comment lines skipped, quotes removed); the default without one.

@@ -3,6 +3,7 @@
 #include "codec.h"
 #include "desktop_entry.h"
 #include "error_text.h"
+#include "installation_layout.h"
 #include "profile_file.h"
 
 #include <sys/stat.h>
@@ -88,13 +89,14 @@ bool CreateFolderWithParents(std::string_view folder, const MakeDirectoryFn& mak
 
 std::optional<fs::path> FindSettingsFile(const fs::path& folder) {
     std::error_code ec;
-    if (fs::is_regular_file(folder / "NEXORA.INI", ec))
-        return folder / "NEXORA.INI";
+    const fs::path exact = folder / InstallationLayout::kSettingsFile;
+    if (fs::is_regular_file(exact, ec))
+        return exact;
     std::optional<fs::path> found;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (EqualsIgnoringAsciiCase(name, "NEXORA.INI") && it->is_regular_file(ec) &&
-            (!found || name < found->filename().string()))
+        if (EqualsIgnoringAsciiCase(name, InstallationLayout::kSettingsFile) &&
+            it->is_regular_file(ec) && (!found || name < found->filename().string()))
             found = it->path();
     }
     return found;
@@ -196,17 +198,17 @@ std::optional<SetupMessage> CInstaller::CopyAndConfigure() {
     std::error_code ec;
     if (!fs::is_regular_file(patcher, ec))
         return ErrorMessage(std::make_error_code(std::errc::no_such_file_or_directory));
+    const InstallationLayout layout(folder_);
     StartResult started = launcher_.Start(
-        patcher,
-        {(install / "httpd" / "conf" / "httpd.conf").string(), install.string(), kPatcherPort});
+        patcher, {cp932::ToPath(layout.httpdConf()).string(), install.string(), kPatcherPort});
     if (started.error != 0)
         return ErrorMessage(std::error_code(started.error, std::generic_category()));
     patcherPid_ = started.pid;
 
     if (auto settings = FindSettingsFile(install)) {
         ProfileFile file(*settings);
-        const std::pair<const char*, std::string> keys[] = {{"FIRMDIR", folder_ + "/firmware"},
-                                                            {"LOGDIR", folder_ + "/log"},
+        const std::pair<const char*, std::string> keys[] = {{"FIRMDIR", layout.firmwareFolder()},
+                                                            {"LOGDIR", layout.logFolder()},
                                                             {"PORT", kPatcherPort}};
         for (const auto& [key, value] : keys) {
             errno = 0;

@@ -2,6 +2,7 @@
 // the refused title-bar close and the installation started from Form2.
 #include "codec.h"
 #include "desktop_entry.h"
+#include "fake_file_dialogs.h"
 #include "file_dialogs.h"
 #include "installer.h"
 #include "message_box.h"

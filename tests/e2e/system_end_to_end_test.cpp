@@ -6,19 +6,17 @@
 // one router provisions itself over HTTP, the routers' syslog lands in
 // Syslogd's log file, and the console's exit command stops Syslogd again.
 // Every operation-log line of the run is checked.
-#include "console_app.h"
+#include "console_session.h"
 #include "device_list_model.h"
+#include "fake_file_dialogs.h"
+#include "fake_service_manager.h"
 #include "file_dialogs.h"
 #include "folder_lock.h"
 #include "installed_system.h"
 #include "main_window.h"
-#include "main_window_logic.h"
-#include "maintenance.h"
 #include "message_box.h"
 #include "qt_operation_waiter.h"
-#include "report.h"
 #include "service_manager.h"
-#include "syslog_control.h"
 #include "tarn_image.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
@@ -99,43 +97,35 @@ std::vector<int> ProcessesOf(const fs::path& program) {
 // quellin runs beside it.
 struct Console {
     explicit Console(const std::string& home)
-        : lock(home),
-          app(home),
-          reporter(app.programFolder(), boxes),
-          logic(app, reporter),
-          maintenance(app, reporter),
-          syslog(app.programFolder(), reporter, processes, services),
-          window(logic, files, maintenance, waiter, syslog) {
-        waiter.setOwner(&window);
-        window.show();
+        : lock(home), session(home, {boxes, waiter, processes, services}) {
+        session.Start();
+        window.emplace(session, files);
+        waiter.setOwner(&*window);
+        window->show();
     }
 
     QString Status() const {
-        auto* label = window.findChild<QLabel*>(QStringLiteral("id1031"));
+        auto* label = window->findChild<QLabel*>(QStringLiteral("id1031"));
         return label != nullptr ? label->text() : QStringLiteral("<no status>");
     }
     bool Enabled(int command) const {
-        QAction* action = window.menuAction(command);
+        QAction* action = window->menuAction(command);
         return action != nullptr && action->isEnabled();
     }
     void Run(int command) {
-        QAction* action = window.menuAction(command);
+        QAction* action = window->menuAction(command);
         ASSERT_NE(action, nullptr) << command;
         action->trigger();
     }
 
     FolderLock lock;
     FakeMessageBoxes boxes;
-    console::ConsoleApp app;
-    console::Reporter reporter;
-    console::MainWindowLogic logic;
-    console::RouterMaintenance maintenance;
     console::QtOperationWaiter waiter{nullptr};
     FakeFileDialogs files;
     console::SystemProcessControl processes;
     console::FakeServiceManager services;
-    console::SyslogControl syslog;
-    console::CNEXORADlg window;
+    console::ConsoleSession session;
+    std::optional<console::CNEXORADlg> window;
 };
 
 // Waits while the console's events run, so its once-a-second timer ticks.
@@ -173,7 +163,7 @@ protected:
     void TearDown() override {
         // A run cut short still ends the console the way its user would,
         // and never leaves the installed Syslogd behind.
-        if (console && console->window.isVisible())
+        if (console && console->window->isVisible())
             console->Run(console::kCmdExit);
         console.reset();
         if (!install.empty())
@@ -313,7 +303,7 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
     console.emplace(home);
     ASSERT_TRUE(console->lock.acquired()) << console->lock.reason();
     for (int row = 0; row < 4; ++row)
-        EXPECT_EQ(console->window.deviceModel()->index(row, 1).data().toString(),
+        EXPECT_EQ(console->window->deviceModel()->index(row, 1).data().toString(),
                   QString::fromLatin1(devices[row].name))
             << row;
     EXPECT_EQ(console->Status(), QString::fromUtf8("停止中"));
@@ -401,8 +391,8 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
     // 終了: the console stops Syslogd, logs its exit and closes.
     ASSERT_EQ(ProcessesOf(syslogd).size(), 1u);
     console->Run(console::kCmdExit);
-    EXPECT_FALSE(console->window.isVisible());
-    EXPECT_EQ(console->window.result(), QDialog::Accepted);
+    EXPECT_FALSE(console->window->isVisible());
+    EXPECT_EQ(console->window->result(), QDialog::Accepted);
     EXPECT_EQ(ProcessesOf(syslogd), std::vector<int>{}) << "Syslogd outlived the console";
     EXPECT_TRUE(WaitUntil([] { return !Udp514Bound(); }, 5000)) << "UDP 514 is still bound";
 

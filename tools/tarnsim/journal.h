@@ -13,32 +13,10 @@
 #include <string>
 #include <string_view>
 
+#include "json_line.h"
 #include "net.h"
 
 namespace quellin::tarn {
-
-// Builds one JSON object with the fields in the order they are added.
-class JsonLine {
-public:
-    JsonLine& Add(std::string_view key, std::string_view text);
-    JsonLine& Add(std::string_view key, const char* text) {
-        return Add(key, std::string_view(text));
-    }
-    JsonLine& Add(std::string_view key, std::int64_t number);
-    JsonLine& Add(std::string_view key, int number) { return Add(key, std::int64_t{number}); }
-    JsonLine& Add(std::string_view key, std::size_t number) {
-        return Add(key, static_cast<std::int64_t>(number));
-    }
-    JsonLine& Add(std::string_view key, bool flag);
-    std::string Text() const { return "{" + body_ + "}"; }
-
-private:
-    void Key(std::string_view key);
-    std::string body_;
-};
-
-// CP932 bytes as a JSON string literal with its quotes.
-std::string JsonString(std::string_view cp932);
 
 class Journal {
 public:

@@ -14,6 +14,7 @@
 
 #include "codec.h"
 #include "event_loop.h"
+#include "file_replacement.h"
 #include "http_call.h"
 #include "journal.h"
 #include "profile_file.h"
@@ -24,6 +25,7 @@
 namespace {
 
 using namespace quellin::tarn;
+using quellin::JsonLine;
 using quellin::UniqueFd;
 
 constexpr const char* kUsage =
@@ -255,7 +257,7 @@ int ProvisionCommand(const std::vector<std::string>& args) {
                            std::chrono::milliseconds(timeoutMs), error, &partial);
     if (!answer)
         return failedCall(partial.size());
-    if (!quellin::WriteFileAtomically(folder / "provision-page", *answer))
+    if (!quellin::ReplaceFile(folder / "provision-page", *answer))
         std::fprintf(stderr, "tarnsim: cannot write %s\n", (folder / "provision-page").c_str());
     auto response = ParseHttpResponse(*answer, error);
     if (!response)

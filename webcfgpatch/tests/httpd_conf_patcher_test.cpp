@@ -168,6 +168,26 @@ TEST_F(PatchFileTest, UncreatableTemporaryFileLeavesConfigurationUntouched) {
     EXPECT_EQ(ReadFile(conf()), "Listen 80\n");
 }
 
+// A link planted where the temporary file goes is not written through.
+TEST_F(PatchFileTest, LinkInPlaceOfTheTemporaryFileIsNotFollowed) {
+    WriteFile(conf(), "Listen 80\n");
+    WriteFile(dir / "elsewhere", "untouched");
+    std::filesystem::create_symlink(dir / "elsewhere", temp());
+    EXPECT_EQ(PatchFile(conf(), kFolder, 8080), kCannotOpen);
+    EXPECT_EQ(ReadFile(conf()), "Listen 80\n");
+    EXPECT_EQ(ReadFile(dir / "elsewhere"), "untouched");
+}
+
+// The patched file keeps the configuration's permissions.
+TEST_F(PatchFileTest, PermissionsOfTheConfigurationAreKept) {
+    WriteFile(conf(), "Listen 80\n");
+    const auto mode = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                      std::filesystem::perms::group_read;
+    std::filesystem::permissions(conf(), mode);
+    ASSERT_EQ(PatchFile(conf(), kFolder, 8080), kPatched);
+    EXPECT_EQ(std::filesystem::status(conf()).permissions(), mode);
+}
+
 TEST_F(PatchFileTest, FailedRenameKeepsPatchedTextInTemporaryFile) {
     // A writable temporary file in a folder that cannot be changed: the file
     // can be rewritten but not renamed.  Root may rename anyway.

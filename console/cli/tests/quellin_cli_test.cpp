@@ -5,6 +5,7 @@
 #include "device_registry.h"
 #include "folder_lock.h"
 #include "ftp_session.h"
+#include "maintenance_runner.h"
 #include "operation_log.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
@@ -107,9 +108,12 @@ protected:
     std::string home;
 };
 
-// --- The batch engine against scripted operations --------------------------
+// --- Runs over several devices, against scripted work on the routers -------
 
-class ScriptedMaintenance final : public console::Maintenance {
+using console::Operation;
+using console::OutcomeKind;
+
+class ScriptedRouter final : public console::RouterOperations {
 public:
     struct Shared {
         std::atomic<int> running{0};
@@ -117,40 +121,31 @@ public:
         std::atomic<int> overlapsOnOneFile{0};
         std::mutex lock;
         std::set<std::string> filesInUse;
-        int updateResult = console::kUpdateDone;
+        OutcomeKind update = OutcomeKind::kDone;
     };
-    ScriptedMaintenance(console::Reporter& reporter, Shared& shared)
-        : reporter_(reporter), shared_(shared) {}
+    explicit ScriptedRouter(Shared& shared) : shared_(shared) {}
 
-    bool CheckAddress(const console::MaintenanceTarget& t, bool) override {
-        if (!t.address.empty())
-            return true;
-        reporter_.Report(t.name, Sjis("IPアドレスが設定されていません。"), console::MSG_LOG);
-        return false;
-    }
-    bool CheckConfigFile(const console::MaintenanceTarget&, bool) override { return true; }
-    bool ApplyConfig(const console::MaintenanceTarget& t, bool, bool) override {
+    console::Outcome ApplyConfig(const console::OperationContext& c, bool) override {
         {
             std::lock_guard guard(shared_.lock);
-            if (!shared_.filesInUse.insert(t.configFile).second)
+            if (!shared_.filesInUse.insert(c.target.configFile).second)
                 ++shared_.overlapsOnOneFile;
         }
         Busy();
         std::lock_guard guard(shared_.lock);
-        shared_.filesInUse.erase(t.configFile);
-        return true;
+        shared_.filesInUse.erase(c.target.configFile);
+        return {};
     }
-    int UpdateSoftware(const console::MaintenanceTarget& t, bool, bool) override {
-        if (shared_.updateResult == console::kUpdateNoNewer)
-            reporter_.Report(t.name, Sjis("新しいソフトウェアファイルはありません。"),
-                             console::MSG_LOG);
-        return shared_.updateResult;
+    console::Outcome UpdateFirmware(const console::OperationContext&, bool) override {
+        if (shared_.update == OutcomeKind::kNothingToDo)
+            return console::Outcome::NothingToDo("新しいソフトウェアファイルはありません。");
+        return {};
     }
-    bool CollectLog(const console::MaintenanceTarget& t, bool) override {
-        reporter_.Report(t.name, "step 1", console::MSG_LOG);
+    console::Outcome CollectLog(const console::OperationContext& c) override {
+        c.log("step 1");
         Busy();
-        reporter_.Report(t.name, "step 2", console::MSG_LOG);
-        return true;
+        c.log("step 2");
+        return {};
     }
 
 private:
@@ -162,39 +157,41 @@ private:
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
         --shared_.running;
     }
-    console::Reporter& reporter_;
     Shared& shared_;
 };
 
 class BatchTest : public QuellinTest {
 protected:
-    BatchResult RunScripted(Operation operation, int jobs, CList<CBase>& devices) {
+    std::vector<OutcomeKind> RunScripted(Operation operation, int jobs, CList<CBase>& devices) {
         FakeMessageBoxes boxes;
         console::Reporter reporter(home, boxes);
-        BatchRequest request;
-        request.operation = operation;
-        request.jobs = jobs;
-        request.makeMaintenance = [&] {
-            return std::make_unique<ScriptedMaintenance>(reporter, shared);
-        };
-        std::vector<std::size_t> selected(devices.size());
-        for (std::size_t i = 0; i < selected.size(); ++i)
-            selected[i] = i;
-        auto result = RunBatch(request, devices, selected, reporter);
+        console::MessageBoxQuestions questions(reporter);
+        ScriptedRouter router(shared);
+        console::OperationWaiter waiter;
+        const console::MaintenanceRunner runner(router, reporter, questions, waiter);
+        std::vector<CBase*> selected;
+        for (CBase& device : devices)
+            selected.push_back(&device);
+        std::vector<OutcomeKind> kinds;
+        for (const console::Outcome& outcome : console::RunOnEach(
+                 runner, selected, operation, console::RunMode::kUnattended, {}, jobs))
+            kinds.push_back(outcome.kind);
         EXPECT_TRUE(boxes.shown.empty());
-        return result;
+        return kinds;
     }
-    static CList<CBase> Named(int count, const std::string& configFile = "a.cfg") {
+    CList<CBase> Named(int count, const std::string& configFile = {}) {
+        const std::string file = configFile.empty() ? (dir / "a.cfg").string() : configFile;
+        WriteFile(file, "hostname a\r\n");
         CList<CBase> devices(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             devices[i].row = i + 1;
             devices[i].name = "dev" + std::to_string(i + 1);
             devices[i].address = "127.0.0.1";
-            devices[i].configFile = configFile;
+            devices[i].configFile = file;
         }
         return devices;
     }
-    ScriptedMaintenance::Shared shared;
+    ScriptedRouter::Shared shared;
     FakeClock clock{1513000000};
     void SetUp() override {
         QuellinTest::SetUp();
@@ -206,10 +203,8 @@ protected:
 TEST_F(BatchTest, DeviceWithoutAddressFailsTheRunButOthersAreStamped) {
     auto devices = Named(3);
     devices[1].address.clear();
-    auto result = RunScripted(Operation::kCollectLog, 1, devices);
-    EXPECT_TRUE(result.failed);
-    EXPECT_EQ(result.outcomes, (std::vector{DeviceOutcome::kSucceeded, DeviceOutcome::kFailed,
-                                            DeviceOutcome::kSucceeded}));
+    EXPECT_EQ(RunScripted(Operation::kCollectLog, 1, devices),
+              (std::vector{OutcomeKind::kDone, OutcomeKind::kFailed, OutcomeKind::kDone}));
     EXPECT_EQ(devices[0].lastLogCollection, 1513000000);
     EXPECT_EQ(devices[1].lastLogCollection, 0);
     EXPECT_EQ(devices[2].lastLogCollection, 1513000000);
@@ -223,11 +218,10 @@ TEST_F(BatchTest, DeviceWithoutAddressFailsTheRunButOthersAreStamped) {
 }
 
 TEST_F(BatchTest, NoNewerSoftwareIsNeitherStampedNorAFailure) {
-    shared.updateResult = console::kUpdateNoNewer;
+    shared.update = OutcomeKind::kNothingToDo;
     auto devices = Named(2);
-    auto result = RunScripted(Operation::kUpdateFirmware, 2, devices);
-    EXPECT_FALSE(result.failed);
-    EXPECT_EQ(result.outcomes, (std::vector{DeviceOutcome::kUnchanged, DeviceOutcome::kUnchanged}));
+    EXPECT_EQ(RunScripted(Operation::kUpdateFirmware, 2, devices),
+              (std::vector{OutcomeKind::kNothingToDo, OutcomeKind::kNothingToDo}));
     EXPECT_EQ(devices[0].lastFirmwareUpdate, 0);
     EXPECT_EQ(LogMessages("dev1"),
               (std::vector<std::string>{Sjis("ソフトウェア更新を開始しました。"),
@@ -236,10 +230,8 @@ TEST_F(BatchTest, NoNewerSoftwareIsNeitherStampedNorAFailure) {
 
 TEST_F(BatchTest, JobsRunDevicesAtOnceEachInItsOwnOrder) {
     auto devices = Named(8);
-    for (auto& d : devices)
-        d.configFile = d.name + ".cfg";
-    auto result = RunScripted(Operation::kCollectLog, 4, devices);
-    EXPECT_FALSE(result.failed);
+    const auto kinds = RunScripted(Operation::kCollectLog, 4, devices);
+    EXPECT_EQ(kinds, std::vector<OutcomeKind>(8, OutcomeKind::kDone));
     EXPECT_GT(shared.mostAtOnce.load(), 1);
     EXPECT_LE(shared.mostAtOnce.load(), 4);
     for (const auto& d : devices) {
@@ -251,11 +243,10 @@ TEST_F(BatchTest, JobsRunDevicesAtOnceEachInItsOwnOrder) {
 }
 
 TEST_F(BatchTest, DevicesSharingAConfigFileTakeTurns) {
-    WriteFile(dir / "shared.cfg", "x\n");
     auto devices = Named(4, (dir / "shared.cfg").string());
     devices[3].configFile = (dir / "." / "shared.cfg").string();  // same file, other spelling
-    auto result = RunScripted(Operation::kApplyConfig, 4, devices);
-    EXPECT_FALSE(result.failed);
+    EXPECT_EQ(RunScripted(Operation::kApplyConfig, 4, devices),
+              std::vector<OutcomeKind>(4, OutcomeKind::kDone));
     EXPECT_EQ(shared.overlapsOnOneFile.load(), 0);
     EXPECT_EQ(devices[3].lastConfigTransfer, 1513000000);
 }
@@ -288,15 +279,6 @@ TEST_F(QuellinTest, WrongCommandLinesAreUsageErrors) {
         EXPECT_NE(o.err, "") << row.name;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "log" / "Quellin_tool.log"));
-}
-
-TEST_F(QuellinTest, LastLogMessageIsTheMessageOfTheLastLine) {
-    WriteFile(dir / "log" / "a.log",
-              "2017/12/25 10:30:00,a,first\r\n2017/12/25 10:30:01,a,x,y\r\n");
-    EXPECT_EQ(LastLogMessage(home, "a"), "x,y");
-    WriteFile(dir / "log" / "b.log", "broken");
-    EXPECT_EQ(LastLogMessage(home, "b"), "");
-    EXPECT_EQ(LastLogMessage(home, "missing"), "");
 }
 
 // --- Registration --------------------------------------------------------------
@@ -568,6 +550,137 @@ TEST_F(RouterTest, FourJobsOverSixRoutersKeepLinesWholeAndSaveEveryStamp) {
                   (std::vector<std::string>{Sjis("ログ採取を開始しました。"),
                                             Sjis("ログ採取を終了しました。")}));
     }
+}
+
+// A failure is told with its message and, after it, the reason the router
+// dialogue, the FTP server or the file system gave; the log keeps the
+// message alone.
+TEST_F(RouterTest, FailuresSayWhyAfterTheirMessage) {
+    const std::string block = AddressBlock();
+    auto sim = StartFleet("router name=a address=" + block + "41 fault=wrong-password\n" +
+                          "router name=b address=" + block + "42 fault=refuse-ftp-login\n");
+    WriteFile(dir / "a.cfg", "hostname a\r\n");
+    for (const auto& [name, host] : {std::pair{"osaka", "41"}, std::pair{"kobe", "42"}}) {
+        ASSERT_EQ(Run({"register", name, "--address", block + host, "--password", "secret",
+                       "--config", (dir / "a.cfg").string()})
+                      .status,
+                  kExitOk);
+    }
+    ASSERT_EQ(Run({"register", "nara", "--address", block + "43", "--password", "secret",
+                   "--config", (dir / "missing.cfg").string()})
+                  .status,
+              kExitFailed);
+    ASSERT_EQ(Run({"register", "nara", "--address", block + "43", "--password", "secret"}).status,
+              kExitOk);
+
+    auto o = Run({"apply-config", "osaka", "kobe", "nara"}, true);
+    EXPECT_EQ(o.status, kExitFailed);
+    std::istringstream lines(o.out);
+    std::vector<std::string> printed;
+    for (std::string line; std::getline(lines, line);)
+        printed.push_back(line);
+    ASSERT_EQ(printed.size(), 4u) << o.out;
+    EXPECT_EQ(printed[0].rfind("[1/3] osaka: failed (装置情報の取得に失敗しました。): "
+                               "ログイン完了待ち:受信タイムアウト:",
+                               0),
+              0u)
+        << printed[0];
+    EXPECT_EQ(printed[1].rfind("[2/3] kobe: failed (構成定義ファイルの転送に失敗しました。): "
+                               "FTP login refused: ",
+                               0),
+              0u)
+        << printed[1];
+    EXPECT_EQ(printed[2],
+              "[3/3] nara: failed (構成定義ファイルが見つかりません。): no "
+              "configuration file is registered for the device");
+    EXPECT_EQ(printed[3], "処理に失敗した装置があります。");
+    EXPECT_EQ(LogMessages("osaka"),
+              (std::vector<std::string>{Sjis("即時反映を開始しました。"),
+                                        Sjis("装置情報の取得に失敗しました。")}));
+    EXPECT_EQ(o.err, "");
+}
+
+// --json: one object per device for scripts, read back here field by field.
+TEST_F(RouterTest, JsonPrintsOneObjectPerDevice) {
+    const std::string block = AddressBlock();
+    auto sim = StartFleet("router name=a address=" + block + "51\n");
+    Register("osaka", block + "51");
+    Register("kobe", "");
+    auto o = Run({"collect-log", "osaka", "kobe", "--json"}, true);
+    EXPECT_EQ(o.status, kExitFailed);
+    std::istringstream lines(o.out);
+    std::vector<std::string> objects;
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(line);
+    ASSERT_EQ(objects.size(), 2u) << o.out;
+    auto field = [](const std::string& object, const std::string& name) {
+        const std::string key = "\"" + name + "\":";
+        const auto at = object.find(key);
+        if (at == std::string::npos)
+            return std::string("<none>");
+        const auto start = at + key.size();
+        if (object[start] != '"')
+            return object.substr(start, object.find_first_of(",}", start) - start);
+        std::string value;
+        for (auto i = start + 1; i < object.size() && object[i] != '"'; ++i) {
+            if (object[i] == '\\')
+                ++i;
+            value += object[i];
+        }
+        return value;
+    };
+    const std::string& done =
+        objects[0].find("osaka") != std::string::npos ? objects[0] : objects[1];
+    const std::string& failed = &done == &objects[0] ? objects[1] : objects[0];
+    EXPECT_EQ(done.front(), '{');
+    EXPECT_EQ(done.back(), '}');
+    EXPECT_EQ(field(done, "name"), "osaka");
+    EXPECT_EQ(field(done, "address"), block + "51");
+    EXPECT_EQ(field(done, "operation"), "collect-log");
+    EXPECT_EQ(field(done, "outcome"), "done");
+    EXPECT_EQ(field(done, "message"), "");
+    EXPECT_EQ(field(done, "reason"), "");
+    EXPECT_GT(std::stod(field(done, "seconds")), 0.0);
+    EXPECT_EQ(field(failed, "name"), "kobe");
+    EXPECT_EQ(field(failed, "outcome"), "failed");
+    EXPECT_EQ(field(failed, "message"), "IPアドレスが設定されていません。");
+}
+
+// A downgrade is given only with --yes; without it the update is declined
+// with the dialog's message and the reason, and nothing is uploaded.
+TEST_F(RouterTest, DowngradeNeedsYes) {
+    const std::string block = AddressBlock();
+    auto sim = StartFleet("router name=a address=" + block + "61 model=Tarn-90 version=V30.10\n");
+    ASSERT_EQ(RunProgram(tarn::testing::BinPath("tarnimage"),
+                         {"--model", "Tarn-90", "--version", "V30.01",
+                          (dir / "firmware" / "old.img").string()})
+                  .status,
+              0);
+    Register("osaka", block + "61");
+    auto o = Run({"update-firmware", "osaka"}, true);
+    EXPECT_EQ(o.status, kExitFailed);
+    EXPECT_EQ(o.out,
+              "[1/1] osaka: declined (ソフトウェア更新を中止しました。): V30.10 to V30.01 would "
+              "be a downgrade; run again with --yes to allow it\n処理に失敗した装置があります。\n");
+    EXPECT_EQ(LogMessages("osaka"),
+              (std::vector<std::string>{Sjis("ソフトウェア更新を開始しました。"),
+                                        Sjis("ソフトウェア更新を中止しました。")}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "sim" / "a" / "firmware"));
+
+    o = Run({"update-firmware", "osaka", "--yes"}, true);
+    EXPECT_EQ(o.status, kExitOk) << o.out;
+    EXPECT_EQ(o.out, "[1/1] osaka: ok\n複数装置のソフトウェア更新を終了しました。\n");
+    EXPECT_EQ(LogMessages("osaka").at(3),
+              Sjis("V30.10版からV30.01版へソフトウェアを更新します(ダウングレード)。"));
+    EXPECT_EQ(ReadFile(dir / "sim" / "a" / "firmware"), ReadFile(dir / "firmware" / "old.img"));
+}
+
+TEST(OneLineTest, EscapesLineEndsAndCutsLongReasonsWhole) {
+    EXPECT_EQ(OneLine("a\r\nb\tc"), "a\\r\\nb\\x09c");
+    const std::string reason = Sjis("ログイン完了待ち");
+    EXPECT_EQ(OneLine(reason, 5), "ログ...");
+    EXPECT_EQ(OneLine(reason, 6), "ログイ...");
+    EXPECT_EQ(OneLine(reason, reason.size()), "ログイン完了待ち");
 }
 
 }  // namespace

@@ -32,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace sim = quellin::tarn::testing;
+using testing::EndedProcess;
 using testing::ReadFile;
 using testing::Repeat;
 using testing::Sjis;
@@ -52,15 +53,6 @@ struct Outcome {
     std::string out;
     std::string err;
 };
-
-// The id of a process that has ended and been reaped.
-pid_t EndedProcess() {
-    pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
-}
 
 class QuellinProcessTest : public testing::TempDirTest {
 protected:

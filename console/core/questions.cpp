@@ -1,0 +1,29 @@
+#include "questions.h"
+
+#include "codec.h"
+
+namespace quellin::console {
+
+std::string FirmwareUpdateText(const FirmwareUpdateQuestion& question) {
+    return question.current + cp932::Jp("版から") + question.next +
+           cp932::Jp("版へソフトウェアを更新します") +
+           (question.downgrade ? cp932::Jp("(ダウングレード)") : std::string()) + cp932::Jp("。");
+}
+
+Answer MessageBoxQuestions::ConfirmFirmwareUpdate(const FirmwareUpdateQuestion& question) {
+    const MsgAnswer answer =
+        reporter_.Ask(FirmwareUpdateText(question) + cp932::Jp("よろしいですか？"),
+                      MsgButtons::YesNo, MsgAnswer::No);
+    return {answer == MsgAnswer::Yes};
+}
+
+Answer MessageBoxQuestions::ConfirmDeletion(Deletion what, const std::string&) {
+    if (what == Deletion::kDevice) {
+        return {reporter_.Ask(cp932::Jp("装置名が未入力です。装置設定を削除します。"),
+                              MsgButtons::OkCancel, MsgAnswer::Cancel) == MsgAnswer::Ok};
+    }
+    return {reporter_.Ask(cp932::Jp("ログ採取のスケジュールを削除します。よろしいですか？"),
+                          MsgButtons::YesNo, MsgAnswer::No) == MsgAnswer::Yes};
+}
+
+}  // namespace quellin::console
