@@ -18,7 +18,7 @@ display=${SCREENSHOT_DISPLAY:-:93}
 for tool in Xvfb xdotool import; do
     command -v "$tool" >/dev/null || { echo "screenshots.sh: $tool is missing" >&2; exit 1; }
 done
-for program in Quellin_tool quellin Syslogd Setup tarnsim; do
+for program in Quellin_tool quellin Syslogd Setup tarnsim tarnimage; do
     [ -x "$bin/$program" ] || { echo "screenshots.sh: $bin/$program is missing" >&2; exit 1; }
 done
 
@@ -27,6 +27,7 @@ inst=$work/Quellin_server
 xvfb_pid=""
 tool_pid=""
 setup_pid=""
+fleet_pid=""
 syslogd_pid=""
 
 stop() {  # stop PID: ask first, insist after five seconds
@@ -48,6 +49,7 @@ cleanup() {
     stop "$setup_pid"
     stop "$syslogd_pid"
     stop "$tool_pid"   # the console stops the Syslogd it started
+    stop "$fleet_pid"
     stop "$xvfb_pid"
     rm -rf "$work"
 }
@@ -255,3 +257,52 @@ sleep 0.7
 shot "$settings" syslogd-forward-settings
 xdotool key Escape
 sleep 0.5
+stop "$syslogd_pid"
+syslogd_pid=""
+
+# --- The inventory window, against simulated routers ----------------------
+# The console asks routers on port 23 of their addresses: a tarnsim fleet
+# there, images in the installation's software folder, and the devices
+# registered anew (the console is closed while quellin writes base.db).
+stop "$tool_pid"
+tool_pid=""
+cp "$bin/tarnimage" "$work/medium/"
+for image in Tarn-90:V30.10 Tarn-60:V29.08 BRKX30:V31.05; do
+    "$work/medium/tarnimage" --model "${image%%:*}" --version "${image#*:}" \
+        "$inst/firmware/$(echo "$image" | tr 'A-Z:' 'a-z-').bin" >/dev/null
+done
+printf '[Config]\r\nLOGINID=admin\r\nMAXROWS=300\r\nFIRMDIR=%s/firmware\r\nLOGDIR=%s/log\r\nPORT=80\r\n' \
+    "$inst" "$inst" >"$inst/NEXORA.INI"
+{
+    echo "defaults password=secret telnet-port=23 ftp-port=21"
+    echo "router name=tokyo address=127.0.93.11 model=Tarn-90 version=V30.01"
+    echo "router name=osaka address=127.0.93.12 model=Tarn-90 version=V30.10 startup=config2"
+    echo "router name=nagoya address=127.0.93.13 model=Tarn-60 version=V29.05"
+    echo "router name=fukuoka address=127.0.93.14 model=BRKX30TA version=V31.05"
+    echo "router name=sapporo address=127.0.93.15 model=Tarn-90 version=V30.20"
+    echo "router name=sendai address=127.0.93.16 model=Tarn-70 version=V30.00"
+} >"$work/fleet.txt"
+"$work/medium/tarnsim" --state "$work/fleet" --fleet "$work/fleet.txt" >"$work/fleet.log" 2>&1 &
+fleet_pid=$!
+for _ in $(seq 1 40); do
+    grep -q '^ready all' "$work/fleet.log" 2>/dev/null && break
+    sleep 0.25
+done
+rm -f "$inst/base.db"
+n=11
+for name in tokyo-branch 大阪支店 nagoya-branch fukuoka-branch sapporo-branch sendai-branch \
+    kobe-branch; do
+    "$inst/quellin" register --home "$inst" "$name" --address "127.0.93.$n" \
+        --password secret >/dev/null
+    n=$((n + 1))
+done
+(cd "$inst" && exec ./Quellin_tool) >"$work/tool.log" 2>&1 &
+tool_pid=$!
+main=$(window 'Quellin Server')
+menu "$main" 165 i   # ツール > 装置インベントリ
+inventory=$(window '装置インベントリ')
+# Every router answers within one dialogue (2 s and 5 s of silence).
+sleep 10
+xdotool windowraise "$inventory"
+sleep 0.5
+shot "$inventory" inventory

@@ -9,11 +9,11 @@ packages="
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev qt6-tools-dev-tools
   qt6-l10n-tools qt6-translations-l10n libgl-dev
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libgit2-dev git
   fonts-noto-cjk
   xvfb xauth
   python3 python3-pyftpdlib python3-aiosmtpd
-  apache2 bsdutils util-linux curl iproute2
+  apache2 bsdutils util-linux curl iproute2 systemd
   openssl libssl3
   libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0 libjson-c5
   xdotool imagemagick

@@ -20,6 +20,11 @@ public:
     static constexpr char kFirmwareFolder[] = "firmware";
     // The configuration files named in base.db, where Setup puts them.
     static constexpr char kConfigFolder[] = "config";
+    // The configuration history: a git repository that quellin's backups
+    // keep, one file per device.
+    static constexpr char kHistoryFolder[] = "history";
+    // The daily backup's systemd units, as Setup fills them in.
+    static constexpr char kUnitFolder[] = "systemd";
     static constexpr char kSyslogProgram[] = "syslog/Syslogd";
     static constexpr char kHttpdConf[] = "httpd/conf/httpd.conf";
     static constexpr char kHttpdProgram[] = "httpd/bin/httpd";
@@ -49,6 +54,7 @@ public:
     std::string logFolder() const { return Path(kLogFolder); }
     std::string firmwareFolder() const { return Path(kFirmwareFolder); }
     std::string configFolder() const { return Path(kConfigFolder); }
+    std::string historyFolder() const { return Path(kHistoryFolder); }
     std::string syslogProgram() const { return Path(kSyslogProgram); }
     std::string httpdConf() const { return Path(kHttpdConf); }
     std::string httpdProgram() const { return Path(kHttpdProgram); }

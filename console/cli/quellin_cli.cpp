@@ -3,12 +3,15 @@
 #include "batch_run.h"
 #include "clock.h"
 #include "codec.h"
+#include "config_backup.h"
+#include "config_history.h"
 #include "console_app.h"
 #include "device_book.h"
 #include "device_identity.h"
 #include "firmware_image.h"
 #include "folder_lock.h"
 #include "installation_layout.h"
+#include "inventory.h"
 #include "json_line.h"
 #include "maintenance.h"
 #include "maintenance_runner.h"
@@ -52,6 +55,21 @@ constexpr char kUsage[] =
     "           [--access-password X] [--config FILE]\n"
     "  unregister NAME\n"
     "\n"
+    "Fleet (read base.db only, so they run beside the console):\n"
+    "  inventory [--jobs N] [--json | --csv]    model, firmware and start-up\n"
+    "      configuration of every device, the image an update would give it and\n"
+    "      the verdict: up-to-date, update-available, downgrade, gated, no-image,\n"
+    "      unreachable\n"
+    "  backup (NAME... | --all) [--jobs N]      running configurations into the\n"
+    "      history (history/ in the installation), a version only when changed\n"
+    "  history NAME                             the stored versions of a device\n"
+    "  diff NAME [REV [REV]]                    a stored change as a unified diff:\n"
+    "      the last one, from REV to the newest, or from one REV to the other\n"
+    "  drift (NAME... | --all) [--jobs N]       devices whose running configuration\n"
+    "      differs from their registered configuration file, with the diff\n"
+    "inventory ends with 1 when a device is unreachable, backup when a device\n"
+    "failed, drift when a device differs or failed.\n"
+    "\n"
     "--jobs N works on up to N devices at once (default 1).  A failure is told\n"
     "with its message and, after it, its reason.  --json prints one JSON object\n"
     "per device instead (name, address, operation, outcome, message, reason,\n"
@@ -85,6 +103,11 @@ const std::map<std::string, CommandSpec>& Commands() {
         {"register",
          {{"home", "address", "password", "access-id", "access-password", "config"}, {}, false}},
         {"unregister", {{"home"}, {}, false}},
+        {"inventory", {{"home", "jobs"}, {"json", "csv"}, true}},
+        {"backup", {{"home", "jobs"}, {"all"}, true}},
+        {"history", {{"home"}, {}, false}},
+        {"diff", {{"home"}, {}, false}},
+        {"drift", {{"home", "jobs"}, {"all"}, true}},
     };
     return commands;
 }
@@ -239,6 +262,16 @@ public:
             return Register();
         if (c == "unregister")
             return Unregister();
+        if (c == "inventory")
+            return Inventory();
+        if (c == "backup")
+            return Backup();
+        if (c == "history")
+            return History();
+        if (c == "diff")
+            return Diff();
+        if (c == "drift")
+            return Drift();
         return Maintain();
     }
 
@@ -595,6 +628,325 @@ private:
             return CannotSave(*installation);
         out_ << "unregistered " << in_.operands[0] << " from row " << device.row << "\n";
         return kExitOk;
+    }
+
+    // ---- the fleet: commands that read base.db and never write it
+
+    std::optional<int> Jobs() {
+        if (auto text = in_.Option("jobs")) {
+            auto value = Number(*text, 1, 256);
+            if (!value) {
+                Usage("--jobs needs a number from 1 to 256");
+                return std::nullopt;
+            }
+            return static_cast<int>(*value);
+        }
+        return 1;
+    }
+
+    // The installation as the fleet commands read it: its settings, its
+    // registered devices (in row order) and its operation logs.
+    struct Fleet {
+        explicit Fleet(const std::string& folder, std::ostream& err)
+            : layout(folder),
+              boxes(err),
+              app(folder, console::ConsoleApp::StartLog::Skip),
+              reporter(folder, boxes) {}
+        const InstallationLayout layout;
+        TerminalBoxes boxes;
+        console::ConsoleApp app;
+        console::Reporter reporter;
+        std::vector<CBase> devices;
+    };
+
+    // nullptr with the exit status in `status` when base.db cannot be read.
+    std::unique_ptr<Fleet> OpenFleet(int& status) {
+        auto fleet = std::make_unique<Fleet>(Home(), err_);
+        CList<CBase> all;
+        if (!LoadDevices(cp932::ToPath(fleet->layout.registry()), all,
+                         fleet->app.settings().maxRows)) {
+            status = Fail("cannot read " + cp932::ToUtf8Lossy(fleet->layout.registry()));
+            return nullptr;
+        }
+        for (CBase& device : all)
+            if (!device.name.empty())
+                fleet->devices.push_back(std::move(device));
+        return fleet;
+    }
+
+    // The devices the operands name, or all of them with --all; nullopt
+    // with the exit status in `status`.
+    std::optional<std::vector<CBase*>> Chosen(Fleet& fleet, int& status) {
+        const bool all = in_.flags.contains("all");
+        if (all == !in_.operands.empty()) {
+            status = Usage(in_.command + " takes device names or --all");
+            return std::nullopt;
+        }
+        std::vector<CBase*> chosen;
+        if (all) {
+            for (CBase& device : fleet.devices)
+                chosen.push_back(&device);
+            return chosen;
+        }
+        for (const std::string& operand : in_.operands) {
+            auto name = Cp932("the device name", operand);
+            if (!name) {
+                status = kExitUsage;
+                return std::nullopt;
+            }
+            auto it = std::find_if(fleet.devices.begin(), fleet.devices.end(),
+                                   [&](const CBase& d) { return d.name == *name; });
+            if (it == fleet.devices.end()) {
+                status = Usage("no device named " + operand);
+                return std::nullopt;
+            }
+            if (std::find(chosen.begin(), chosen.end(), &*it) == chosen.end())
+                chosen.push_back(&*it);
+        }
+        return chosen;
+    }
+
+    std::optional<std::string> OneDevice(const Fleet& fleet, int& status) {
+        auto name = Cp932("the device name", in_.operands.empty() ? "" : in_.operands[0]);
+        if (!name) {
+            status = kExitUsage;
+            return std::nullopt;
+        }
+        const bool known = std::any_of(fleet.devices.begin(), fleet.devices.end(),
+                                       [&](const CBase& d) { return d.name == *name; });
+        if (!known) {
+            status = Usage("no device named " + in_.operands[0]);
+            return std::nullopt;
+        }
+        return name;
+    }
+
+    static std::string Changes(const history::LineChanges& changes) {
+        return "+" + std::to_string(changes.added) + " -" + std::to_string(changes.removed);
+    }
+
+    int Inventory() {
+        if (!in_.operands.empty())
+            return Usage("inventory takes no names: it lists every registered device");
+        const bool json = in_.flags.contains("json");
+        const bool csv = in_.flags.contains("csv");
+        if (json && csv)
+            return Usage("inventory takes --json or --csv, not both");
+        auto jobs = Jobs();
+        auto timings = Timings();
+        if (!jobs || !timings)
+            return kExitUsage;
+        int status = kExitOk;
+        auto fleet = OpenFleet(status);
+        if (!fleet)
+            return status;
+        const console::RouterMaintenance router(fleet->app, *timings);
+        std::vector<console::InventoryRow> rows;
+        std::mutex lock;
+        console::InventoryRun run(fleet->devices, *jobs, [&router](const CBase& device) {
+            return console::ProbeDevice(device, router);
+        });
+        run.Start([&](const console::InventoryRow& row) {
+            std::lock_guard guard(lock);
+            rows.push_back(row);
+        });
+        run.Wait();
+        std::sort(rows.begin(), rows.end(),
+                  [](const auto& a, const auto& b) { return a.row < b.row; });
+
+        if (csv) {
+            out_ << console::InventoryCsv(rows, console::CsvEncoding::kUtf8);
+        } else if (!json) {
+            out_ << "name\taddress\tmodel\tversion\tstartup\timage\tverdict\treason\n";
+        }
+        bool unreachable = false;
+        for (const console::InventoryRow& row : rows) {
+            unreachable = unreachable || row.verdict == console::InventoryVerdict::kUnreachable;
+            if (csv)
+                continue;
+            if (json) {
+                out_ << JsonLine()
+                            .Add("name", row.name)
+                            .Add("address", row.address)
+                            .Add("model", row.model)
+                            .Add("version", row.version)
+                            .Add("startup", row.startupConfig)
+                            .Add("image", row.image)
+                            .Add("image_version", row.imageVersion)
+                            .Add("verdict", console::VerdictKey(row.verdict))
+                            .Add("reason", row.reason)
+                            .Text()
+                     << "\n";
+                continue;
+            }
+            out_ << cp932::ToUtf8Lossy(row.name) << "\t" << cp932::ToUtf8Lossy(row.address) << "\t"
+                 << cp932::ToUtf8Lossy(row.model) << "\t" << row.version << "\t"
+                 << cp932::ToUtf8Lossy(row.startupConfig) << "\t"
+                 << cp932::ToUtf8Lossy(console::CellText(row, console::InventoryColumn::kImage))
+                 << "\t" << console::VerdictKey(row.verdict) << "\t" << OneLine(row.reason) << "\n";
+        }
+        return unreachable ? kExitFailed : kExitOk;
+    }
+
+    int Backup() {
+        auto jobs = Jobs();
+        auto timings = Timings();
+        if (!jobs || !timings)
+            return kExitUsage;
+        int status = kExitOk;
+        auto fleet = OpenFleet(status);
+        if (!fleet)
+            return status;
+        auto chosen = Chosen(*fleet, status);
+        if (!chosen)
+            return status;
+        // The history first: a folder that cannot take it ends the run
+        // before any router is asked.
+        std::string error;
+        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet->layout.historyFolder()),
+                                                  history::ConfigHistory::Access::kWrite, error);
+        if (!store)
+            return Fail(cp932::ToUtf8Lossy(error));
+        const console::RouterMaintenance router(fleet->app, *timings);
+        std::vector<console::BackupResult> results(chosen->size());
+        std::map<const CBase*, std::size_t> index;
+        for (std::size_t i = 0; i < chosen->size(); ++i)
+            index[(*chosen)[i]] = i;
+        std::size_t stored = 0;
+        std::size_t failed = 0;
+        auto work = [&](CBase& device) {
+            console::BackupResult result =
+                console::BackUp(device, router, *store, fleet->reporter, CurrentClock().Now());
+            results[index.at(&device)] = result;
+            return result.outcome;
+        };
+        auto finished = [&](const console::DeviceResult& r) {
+            const console::BackupResult& result = results[index.at(&r.device)];
+            out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
+                 << ": ";
+            if (!r.outcome.done()) {
+                ++failed;
+                out_ << OutcomeText(r.outcome) << "\n";
+            } else if (result.stored) {
+                ++stored;
+                out_ << "stored " << history::ShortCommit(result.commit) << " ("
+                     << Changes(result.changes) << ")\n";
+            } else {
+                out_ << "unchanged\n";
+            }
+            out_.flush();
+        };
+        console::RunEach(*chosen, *jobs, work, finished);
+        out_ << "backup: " << stored << " stored, " << chosen->size() - stored - failed
+             << " unchanged, " << failed << " failed\n";
+        return failed > 0 ? kExitFailed : kExitOk;
+    }
+
+    int History() {
+        if (in_.operands.size() != 1)
+            return Usage("history takes one device name");
+        int status = kExitOk;
+        auto fleet = OpenFleet(status);
+        if (!fleet)
+            return status;
+        auto name = OneDevice(*fleet, status);
+        if (!name)
+            return status;
+        std::string error;
+        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet->layout.historyFolder()),
+                                                  history::ConfigHistory::Access::kRead, error);
+        if (!store)
+            return Fail(cp932::ToUtf8Lossy(error));
+        auto versions = store->History(*name, error);
+        if (!versions)
+            return Fail(cp932::ToUtf8Lossy(error));
+        if (versions->empty())
+            return Fail("no configuration of " + in_.operands[0] + " is stored yet");
+        out_ << "time\tcommit\tlines\n";
+        for (const auto& version : *versions)
+            out_ << Time(version.time) << "\t" << history::ShortCommit(version.commit) << "\t"
+                 << Changes(version.changes) << "\n";
+        return kExitOk;
+    }
+
+    int Diff() {
+        if (in_.operands.empty() || in_.operands.size() > 3)
+            return Usage("diff takes a device name and at most two versions");
+        int status = kExitOk;
+        auto fleet = OpenFleet(status);
+        if (!fleet)
+            return status;
+        auto name = OneDevice(*fleet, status);
+        if (!name)
+            return status;
+        std::string error;
+        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet->layout.historyFolder()),
+                                                  history::ConfigHistory::Access::kRead, error);
+        if (!store)
+            return Fail(cp932::ToUtf8Lossy(error));
+        const std::vector<std::string> revisions(in_.operands.begin() + 1, in_.operands.end());
+        auto diff = store->Diff(*name, revisions, error);
+        if (!diff)
+            return Fail(cp932::ToUtf8Lossy(error));
+        out_ << cp932::ToUtf8Lossy(*diff);
+        return kExitOk;
+    }
+
+    int Drift() {
+        auto jobs = Jobs();
+        auto timings = Timings();
+        if (!jobs || !timings)
+            return kExitUsage;
+        int status = kExitOk;
+        auto fleet = OpenFleet(status);
+        if (!fleet)
+            return status;
+        auto chosen = Chosen(*fleet, status);
+        if (!chosen)
+            return status;
+        const console::RouterMaintenance router(fleet->app, *timings);
+        std::vector<console::DriftResult> results(chosen->size());
+        std::map<const CBase*, std::size_t> index;
+        for (std::size_t i = 0; i < chosen->size(); ++i)
+            index[(*chosen)[i]] = i;
+        auto work = [&](CBase& device) {
+            console::DriftResult result = console::CheckDrift(device, router, fleet->reporter);
+            results[index.at(&device)] = result;
+            return result.outcome;
+        };
+        auto finished = [&](const console::DeviceResult& r) {
+            const console::DriftResult& result = results[index.at(&r.device)];
+            out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
+                 << ": ";
+            if (r.outcome.kind == console::OutcomeKind::kNothingToDo)
+                out_ << "skipped (no configuration file is registered)\n";
+            else if (!r.outcome.done())
+                out_ << OutcomeText(r.outcome) << "\n";
+            else
+                out_ << (result.same ? "same" : "differs") << "\n";
+            out_.flush();
+        };
+        console::RunEach(*chosen, *jobs, work, finished);
+        std::size_t differ = 0;
+        std::size_t same = 0;
+        std::size_t skipped = 0;
+        std::size_t failed = 0;
+        for (std::size_t i = 0; i < chosen->size(); ++i) {
+            const console::DriftResult& result = results[i];
+            if (result.outcome.kind == console::OutcomeKind::kNothingToDo) {
+                ++skipped;
+            } else if (!result.outcome.done()) {
+                ++failed;
+            } else if (result.same) {
+                ++same;
+            } else {
+                ++differ;
+                out_ << "\n" << cp932::ToUtf8Lossy(result.diff);
+            }
+        }
+        out_ << (differ > 0 ? "\n" : "") << "drift: " << differ << " differ, " << same << " same, "
+             << skipped << " without a configuration file, " << failed << " failed\n";
+        return differ > 0 || failed > 0 ? kExitFailed : kExitOk;
     }
 
     const Invocation& in_;

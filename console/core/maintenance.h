@@ -98,6 +98,10 @@ public:
     // conversion table and the legacy gate as a firmware update applies them.
     FirmwareChoice ChooseFirmware(const DeviceIdentity& device) const;
 
+    // The dialogues' settings, for other dialogues with the same routers.
+    const RouterTimings& timings() const { return timings_; }
+    const ConsoleApp& app() const { return app_; }
+
     // How the waits after an immediate restart pass; tests replace it.
     void setSleep(std::function<void(std::chrono::milliseconds)> sleep) {
         sleep_ = std::move(sleep);

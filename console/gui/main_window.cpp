@@ -6,6 +6,7 @@
 #include "device_list_model.h"
 #include "device_settings_dialog.h"
 #include "environment_dialog.h"
+#include "inventory_window.h"
 #include "maintenance_dialog.h"
 #include "multi_maintenance_dialog.h"
 #include "qt_text.h"
@@ -107,6 +108,8 @@ void CNEXORADlg::buildMenu() {
     add(tools, "システムログ起動(&L)", kCmdStartSyslog, &CNEXORADlg::onStartSyslog);
     add(tools, "システムログ停止(&K)", kCmdStopSyslog, &CNEXORADlg::onStopSyslog)
         ->setEnabled(false);
+    tools->addSeparator();
+    add(tools, "装置インベントリ(&I)...", kCmdInventory, &CNEXORADlg::onInventory);
     QMenu* help = menuBar_->addMenu(Tr("ヘルプ(&H)"));
     add(help, "ヘルプ(&H)", kCmdHelp, &CNEXORADlg::onHelp);
     add(help, "バージョン情報(&A)", kCmdAbout, &CNEXORADlg::onAbout);
@@ -229,6 +232,37 @@ void CNEXORADlg::openMaintenance(int row) {
                                  [this] { SaveAndRefreshSelection(); });
     CMainteDlg dialog(logic, this);
     dialog.exec();
+}
+
+void CNEXORADlg::onInventory() {
+    if (inventory_ == nullptr) {
+        std::vector<CBase> devices;
+        for (const CBase& device : session_.book().devices())
+            if (!device.name.empty())
+                devices.push_back(device);
+        const RouterMaintenance& router = session_.router();
+        auto logic = std::make_unique<InventoryWindowLogic>(
+            std::move(devices), kInventoryJobs,
+            [&router](const CBase& device) { return ProbeDevice(device, router); });
+        inventory_ = new CInventoryDlg(
+            std::move(logic), files_, session_.reporter(),
+            [this](const std::string& name) { openMaintenanceOf(name); }, this);
+        inventory_->setObjectName(QStringLiteral("CInventoryDlg"));
+        inventory_->onStart();
+    }
+    inventory_->show();
+    inventory_->raise();
+    inventory_->activateWindow();
+}
+
+void CNEXORADlg::openMaintenanceOf(const std::string& name) {
+    const std::optional<int> row = session_.book().Find(name);
+    if (!row)
+        return;
+    selectRows({*row});
+    ui_->id1004->scrollTo(model_->index(*row, 0));
+    emit maintenanceRequested({*row});
+    openMaintenance(*row);
 }
 
 void CNEXORADlg::onHelp() {

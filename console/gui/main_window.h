@@ -24,6 +24,7 @@ class FileDialogs;
 
 namespace quellin::console {
 
+class CInventoryDlg;
 class DeviceListModel;
 
 class CNEXORADlg final : public QDialog {
@@ -45,6 +46,8 @@ public:
     void setHelpOpener(std::function<void(const QString& path)> opener);
 
     DeviceListModel* deviceModel() const { return model_; }
+    // The inventory window, once opened.
+    CInventoryDlg* inventoryWindow() const { return inventory_; }
     QAction* menuAction(int commandId) const;
 
 signals:
@@ -60,6 +63,8 @@ public slots:
     void onStopSyslog();
     void onHelp();
     void onAbout();
+    // The inventory window: opened on the first use, shown again after.
+    void onInventory();
     void onExit();
     // The desktop session is ending or the console was asked to terminate:
     // Syslogd is stopped and the web-server service removed; the window
@@ -78,6 +83,7 @@ private:
 
     void openDeviceSettings(int row);
     void openMaintenance(int row);
+    void openMaintenanceOf(const std::string& name);
     void onTimer();
     void RefreshSyslogStatus();
 
@@ -87,6 +93,7 @@ private:
     DeviceListModel* model_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
     QTimer* timer_ = nullptr;
+    CInventoryDlg* inventory_ = nullptr;
     std::function<void(const QString&)> openHelp_;
     bool exiting_ = false;
 };
@@ -99,6 +106,11 @@ enum MainMenuCommand {
     kCmdAbout = 140,
     kCmdExit = 142,
     kCmdHelp = 32771,
+    // Beyond the original menu: the fleet's inventory (ツール).
+    kCmdInventory = 32772,
 };
+
+// Devices the inventory window asks at once.
+inline constexpr int kInventoryJobs = 16;
 
 }  // namespace quellin::console

@@ -24,6 +24,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -137,7 +138,8 @@ TEST_F(MainWindowTest, MenuHasEveryItemWithItsState) {
     for (const Item& item :
          {Item{142, "終了(&X)", true}, Item{134, "環境設定(&E)", true},
           Item{137, "システムログ起動(&L)", true}, Item{138, "システムログ停止(&K)", false},
-          Item{32771, "ヘルプ(&H)", true}, Item{140, "バージョン情報(&A)", true}}) {
+          Item{32771, "ヘルプ(&H)", true}, Item{140, "バージョン情報(&A)", true},
+          Item{32772, "装置インベントリ(&I)...", true}}) {
         QAction* action = window_->menuAction(item.id);
         ASSERT_NE(action, nullptr) << item.id;
         EXPECT_EQ(action->text(), U(item.text));
@@ -148,6 +150,11 @@ TEST_F(MainWindowTest, MenuHasEveryItemWithItsState) {
         titles << menu->text();
     EXPECT_EQ(titles,
               (QStringList{U("ファイル(&F)"), U("設定(&C)"), U("ツール(&T)"), U("ヘルプ(&H)")}));
+    // The inventory comes after the original items of ツール.
+    QStringList tools;
+    for (QAction* action : Child<QMenuBar>("id133")->actions()[2]->menu()->actions())
+        tools << (action->isSeparator() ? U("-") : action->objectName());
+    EXPECT_EQ(tools, (QStringList{U("cmd137"), U("cmd138"), U("-"), U("cmd32772")}));
 }
 
 TEST_F(MainWindowTest, SettingsButtonChecksTheSelection) {

@@ -104,7 +104,7 @@ bool InSharedFolder(const fs::path& relative) {
     if (relative.empty())
         return false;
     const std::string top = relative.begin()->string();
-    return top == kLogFolder || top == kConfigFolder;
+    return top == kLogFolder || top == kConfigFolder || top == kHistoryFolder;
 }
 
 }  // namespace
@@ -138,7 +138,7 @@ std::optional<std::string> SudoOperator(const EnvironmentLookup& environment) {
 std::error_code ApplyGroupRights(const fs::path& mediumFolder, const fs::path& installFolder,
                                  gid_t group) {
     std::error_code ec;
-    for (const char* shared : {kLogFolder, kConfigFolder}) {
+    for (const char* shared : {kLogFolder, kConfigFolder, kHistoryFolder}) {
         fs::create_directory(installFolder / shared, ec);
         if (ec)
             return ec;
@@ -185,7 +185,7 @@ std::error_code ApplyGroupRights(const fs::path& mediumFolder, const fs::path& i
     }
     if (ec)
         return ec;
-    for (const char* shared : {kLogFolder, kConfigFolder}) {
+    for (const char* shared : {kLogFolder, kConfigFolder, kHistoryFolder}) {
         if (std::error_code failed = apply(installFolder / shared, false))
             return failed;
         fs::recursive_directory_iterator it(installFolder / shared, ec);

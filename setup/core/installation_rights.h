@@ -22,10 +22,12 @@ namespace quellin::setup {
 inline constexpr const char* kInstallationGroup = "quellin";
 // The web server's user when httpd.conf names none (Debian's apache2).
 inline constexpr const char* kDefaultWebServerUser = "www-data";
-// The folders the group's members write: the operation logs, and the
-// configuration files that base.db names.
+// The folders the group's members write: the operation logs, the
+// configuration files that base.db names, and the configuration history
+// that quellin's backups keep.
 inline constexpr const char* kLogFolder = InstallationLayout::kLogFolder;
 inline constexpr const char* kConfigFolder = InstallationLayout::kConfigFolder;
+inline constexpr const char* kHistoryFolder = InstallationLayout::kHistoryFolder;
 
 // The user of the first User directive of httpd.conf (CR LF or LF lines,
 // comment lines skipped, quotes removed); the default without one.
@@ -36,18 +38,18 @@ std::string WebServerUser(std::string_view httpdConf);
 std::optional<std::string> SudoOperator(const EnvironmentLookup& environment);
 
 // Gives the installation to the group: the installation folder itself,
-// what was copied there from the medium, everything in the log and
-// configuration folders, and base.db.  Anything else in the folder (it may
+// what was copied there from the medium, everything in the log,
+// configuration and history folders, and base.db.  Anything else in the folder (it may
 // have existed before) is left as it is.  Then:
 //  - each of them belongs to the group (symbolic links are left alone);
 //  - the group may read what the owner may read and run what the owner may
 //    run;
 //  - every folder passes its group on to what is created in it
 //    (set-group-ID), so new logs and replaced files stay the group's;
-//  - the log and configuration folders and everything in them are
-//    group-writable, nothing else is;
+//  - the log, configuration and history folders and everything in them
+//    are group-writable, nothing else is;
 //  - nothing is writable by others.
-// The two shared folders are created when missing.  The first failure ends
+// The three shared folders are created when missing.  The first failure ends
 // the walk.
 std::error_code ApplyGroupRights(const std::filesystem::path& mediumFolder,
                                  const std::filesystem::path& installFolder, gid_t group);

@@ -1,5 +1,6 @@
 #include "installer.h"
 
+#include "backup_units.h"
 #include "codec.h"
 #include "desktop_entry.h"
 #include "error_text.h"
@@ -217,6 +218,9 @@ std::optional<SetupMessage> CInstaller::CopyAndConfigure() {
                     std::error_code(errno != 0 ? errno : EIO, std::generic_category()));
         }
     }
+
+    if (std::error_code units = FillInBackupUnits(install))
+        return ErrorMessage(units);
 
     if (!desktop_)
         return SetupMessage{cp932::Jp(kHomeNotSet), MsgIcon::Exclamation};

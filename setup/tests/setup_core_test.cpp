@@ -1,3 +1,4 @@
+#include "backup_units.h"
 #include "codec.h"
 #include "desktop_entry.h"
 #include "error_text.h"
@@ -107,7 +108,7 @@ TEST(InstallationRightsTest, OperatorIsTheSudoUserButNotRoot) {
 
 class GroupRightsTest : public quellin::testing::TempDirTest {};
 
-TEST_F(GroupRightsTest, OnlyLogAndConfigAreSharedForWriting) {
+TEST_F(GroupRightsTest, OnlyLogConfigAndHistoryAreSharedForWriting) {
     // The medium's tree, copied; beside it what the folder held before.
     const fs::path medium = dir / "medium";
     const fs::path install = dir / "inst";
@@ -149,6 +150,7 @@ TEST_F(GroupRightsTest, OnlyLogAndConfigAreSharedForWriting) {
         {"log", 02775},
         {"log/r1.log", 0664},
         {"config", 02775},
+        {"history", 02775},
         {"base.db", 0644},
         {"NEXORA.INI", 0644},
         {"Quellin_tool", 0755},
@@ -343,6 +345,24 @@ TEST_F(InstallTest, InstalledTreeIsCompleteAndConfigured) {
     EXPECT_EQ(ReadFile(dir / "home" / "Desktop" / kDesktopEntryName),
               "[Desktop Entry]\nType=Application\nVersion=1.0\nName=Quellin Server\nExec=\"" +
                   folder_ + "/Quellin_tool\"\nPath=" + folder_ + "\nTerminal=false\n");
+
+    // The backup's units start the installed quellin; the timer is as shipped.
+    const std::string service = ReadFile(install_ / "systemd" / "quellin-backup.service");
+    EXPECT_NE(service.find("\nExecStart=\"" + folder_ + "/quellin\" backup --all"),
+              std::string::npos)
+        << service;
+    EXPECT_EQ(service.find("@QUELLIN_FOLDER@"), std::string::npos);
+    EXPECT_EQ(ReadFile(install_ / "systemd" / "quellin-backup.timer"),
+              ReadFile(fs::path(QUELLIN_SOURCE_DIR) / "dist" / "systemd" / "quellin-backup.timer"));
+}
+
+TEST(BackupUnitsTest, FolderIsEscapedForTheCommandLine) {
+    EXPECT_EQ(FillInFolder("ExecStart=\"@QUELLIN_FOLDER@/quellin\" backup\nX=@QUELLIN_FOLDER@\n",
+                           "/opt/a b"),
+              "ExecStart=\"/opt/a b/quellin\" backup\nX=/opt/a b\n");
+    EXPECT_EQ(FillInFolder("\"@QUELLIN_FOLDER@\"", "/x/100%/$HOME/\"q\"\\"),
+              "\"/x/100%%/$$HOME/\\\"q\\\"\\\\\"");
+    EXPECT_EQ(FillInFolder("no marker", "/x"), "no marker");
 }
 
 TEST_F(InstallTest, PatcherIsStartedFromTheMediumWithTheInstalledConfiguration) {

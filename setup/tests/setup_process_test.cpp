@@ -126,6 +126,20 @@ TEST_F(SetupProcessTest, UnattendedInstallWaitsForThePatchedConfiguration) {
     EXPECT_NE(ReadFile(dir / "home" / "Desktop" / kDesktopEntryName)
                   .find("\nExec=\"" + folder + "/Quellin_tool\"\n"),
               std::string::npos);
+
+    // systemd takes the backup's units as installed; Setup enabled nothing.
+    const fs::path units = install / "systemd";
+    EXPECT_TRUE(fs::exists(units / "quellin-backup.service"));
+    EXPECT_FALSE(fs::exists("/etc/systemd/system/quellin-backup.timer"));
+    EXPECT_FALSE(fs::exists("/etc/systemd/system/timers.target.wants/quellin-backup.timer"));
+    if (!fs::exists("/usr/bin/systemd-analyze"))
+        GTEST_SKIP() << "systemd-analyze is not installed";
+    Outcome verified = Run(QStringLiteral("/usr/bin/systemd-analyze"),
+                           {QStringLiteral("verify"), QStringLiteral("--man=no"),
+                            QString::fromStdString((units / "quellin-backup.service").string()),
+                            QString::fromStdString((units / "quellin-backup.timer").string())});
+    EXPECT_EQ(verified.exitCode, 0) << verified.err;
+    EXPECT_EQ(verified.err, "");
 }
 
 TEST_F(SetupProcessTest, UnattendedRefusalsEndNonZero) {

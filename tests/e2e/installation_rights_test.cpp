@@ -115,7 +115,7 @@ TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
     for (char** member = entry->gr_mem; *member != nullptr; ++member)
         webServerIsMember = webServerIsMember || std::string(*member) == "www-data";
     EXPECT_TRUE(webServerIsMember);
-    for (const char* shared : {"log", "config"}) {
+    for (const char* shared : {"log", "config", "history"}) {
         const Owner owner = OwnerOf(install / shared);
         EXPECT_EQ(owner.group, group) << shared;
         EXPECT_EQ(owner.mode, 02775u) << shared;

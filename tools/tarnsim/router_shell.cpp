@@ -66,6 +66,8 @@ RouterState InitialState(const RouterConfig& config, std::int64_t now) {
     state.bank[1].date = config.date;
     state.startup = config.startup;
     state.slotSaved[0] = state.slotSaved[1] = now;
+    state.slotConfig[0] = state.slotConfig[1] = DefaultConfiguration(config);
+    state.runningConfig = state.slotConfig[SlotIndex(state.startup)];
     state.bootTime = now;
     return state;
 }
@@ -132,6 +134,51 @@ std::string TechSupport(const RouterConfig& config, const RouterState& state, st
     return text;
 }
 
+std::string ShownConfiguration(const RouterState& state) {
+    std::string text;
+    std::string_view rest = state.runningConfig;
+    while (!rest.empty()) {
+        std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        text.append(line);
+        text += "\r\n";
+        if (end == std::string_view::npos)
+            break;
+        rest.remove_prefix(end + 1);
+    }
+    return text;
+}
+
+std::string DefaultConfiguration(const RouterConfig& config) {
+    // The LAN is numbered after the last byte of the router's address.
+    std::string lan = "1";
+    if (auto dot = config.address.rfind('.'); dot != std::string::npos)
+        lan = config.address.substr(dot + 1);
+    const std::string name = config.name.empty() ? config.address : config.name;
+    return "! " + config.model +
+           " configuration\n"
+           "hostname " +
+           name +
+           "\n"
+           "timezone +09 00\n"
+           "interface lan0\n"
+           " ip address 192.168." +
+           lan +
+           ".1/24\n"
+           " exit\n"
+           "interface wan0\n"
+           " ip address dhcp\n"
+           " ip nat masquerade\n"
+           " exit\n"
+           "ip route 0.0.0.0/0 wan0\n"
+           "syslog facility local0\n"
+           "telnet-server enable\n"
+           "ftp-server enable\n"
+           "eof\n";
+}
+
 std::optional<std::int64_t> ParsePlanTime(const std::string& digits) {
     if (digits.size() != 10)
         return std::nullopt;
@@ -185,6 +232,8 @@ ShellReply RouterShell::Run(const std::string& line, std::int64_t now) {
 
     if (words == std::vector<std::string>{"show", "system", "information"})
         return Lines(SystemInformation(config_, state_, now));
+    if (words == std::vector<std::string>{"show", "config"})
+        return Lines(ShownConfiguration(state_));
     if (words == std::vector<std::string>{"idinfo", "-c"})
         return Lines(IdInfo(state_));
     if (words == std::vector<std::string>{"show", "tech-support"} ||
@@ -220,6 +269,7 @@ ShellReply RouterShell::Run(const std::string& line, std::int64_t now) {
         if (words.size() > 2 || (slot != "config1" && slot != "config2"))
             return Lines("% Invalid slot\r\n");
         state_.slotSaved[SlotIndex(slot)] = now;
+        state_.slotConfig[SlotIndex(slot)] = state_.runningConfig;
         return Lines("Saving configuration to " + slot + " ... done\r\n");
     }
     if (verb == "reset") {

@@ -26,6 +26,11 @@ struct RouterState {
     int runningBank = 0;  // index into bank
     std::string startup = "config1";
     std::int64_t slotSaved[2] = {0, 0};  // when config1 / config2 were last written
+    // What config1 / config2 hold, and the configuration the router runs:
+    // the start-up slot's content at the last restart.  LF lines, as the
+    // files are stored.
+    std::string slotConfig[2];
+    std::string runningConfig;
     std::int64_t bootTime = 0;
 
     const Software& running() const { return bank[runningBank]; }
@@ -74,6 +79,13 @@ std::string SystemInformation(const RouterConfig& config, const RouterState& sta
                               std::int64_t now);
 std::string IdInfo(const RouterState& state);
 std::string TechSupport(const RouterConfig& config, const RouterState& state, std::int64_t now);
+// "show config": the running configuration as CR LF lines.
+std::string ShownConfiguration(const RouterState& state);
+
+// The configuration both slots hold before anything was uploaded: made
+// from the router's name, model and address only, so that it reads the
+// same on every start.
+std::string DefaultConfiguration(const RouterConfig& config);
 
 // The 24-byte time stamp of "Startup-config : " ("Thu Jan 26 13:08:04 2006").
 std::string StartupStamp(std::int64_t time);

@@ -2,6 +2,7 @@
 
 #include "firmware_image.h"
 #include "ftp_connection.h"
+#include "profile_file.h"
 #include "syslog_sender.h"
 #include "telnet_connection.h"
 
@@ -13,6 +14,28 @@ namespace {
 
 std::int64_t Now() {
     return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+// A router keeps configurations up to this size; a larger upload is stored
+// but not taken up.
+constexpr std::uintmax_t kMaxConfigBytes = 4u << 20;
+
+std::optional<std::string> ReadConfiguration(const std::filesystem::path& path,
+                                             std::string& error) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) {
+        error = path.string() + ": " + ec.message();
+        return std::nullopt;
+    }
+    if (size > kMaxConfigBytes) {
+        error = path.string() + ": configuration too large to run";
+        return std::nullopt;
+    }
+    auto content = ReadWholeFile(path);
+    if (!content)
+        error = path.string() + ": cannot read";
+    return content;
 }
 
 }  // namespace
@@ -195,6 +218,7 @@ void SimRouter::Boot(const std::string& slot) {
     ApplyStoredFirmware();
     if (!slot.empty())
         state_.startup = slot;
+    state_.runningConfig = state_.slotConfig[state_.startup == "config2" ? 1 : 0];
     state_.bootTime = Now();
     std::string error;
     if (!OpenListeners(error)) {
@@ -220,7 +244,15 @@ void SimRouter::Uploaded(const std::string& slot, std::size_t bytes) {
     if (slot == "firmware") {
         firmwareStored_ = true;
     } else {
-        state_.slotSaved[slot == "config2" ? 1 : 0] = Now();
+        const int index = slot == "config2" ? 1 : 0;
+        state_.slotSaved[index] = Now();
+        // The slot's new content runs from the next restart on.
+        std::string error;
+        auto content = ReadConfiguration(folder_ / slot, error);
+        if (content)
+            state_.slotConfig[index] = std::move(*content);
+        else
+            Record("error", JsonLine().Add("text", error));
     }
     Notify(6, "ftp: stored " + slot + " (" + std::to_string(bytes) + " bytes)");
 }

@@ -236,6 +236,37 @@ TEST_F(RouterShellTest, SaveStampsTheSlot) {
     EXPECT_EQ(state.slotSaved[0], kNow);
 }
 
+TEST_F(RouterShellTest, ShowsTheConfigurationItRuns) {
+    config.name = "osaka-1";
+    config.address = "127.0.3.7";
+    const std::string fresh = DefaultConfiguration(config);
+    // The default depends on nothing but the router's own settings.
+    EXPECT_EQ(DefaultConfiguration(config), fresh);
+    EXPECT_NE(fresh.find("hostname osaka-1\n"), std::string::npos) << fresh;
+    EXPECT_NE(fresh.find(" ip address 192.168.7.1/24\n"), std::string::npos) << fresh;
+    EXPECT_EQ(fresh.substr(fresh.size() - 4), "eof\n");
+    EXPECT_EQ(fresh.find('\r'), std::string::npos);
+
+    RouterState started = InitialState(config, kNow);
+    EXPECT_EQ(started.runningConfig, fresh);
+    EXPECT_EQ(started.slotConfig[0], fresh);
+    EXPECT_EQ(started.slotConfig[1], fresh);
+
+    // Shown as CR LF lines, a last line without its line end included.
+    state.runningConfig = "hostname a\ninterface lan0\r\n ip address dhcp\n\neof";
+    EXPECT_EQ(Text(shell.Run("show   config", kNow)),
+              "hostname a\r\ninterface lan0\r\n ip address dhcp\r\n\r\neof\r\n");
+    state.runningConfig.clear();
+    EXPECT_EQ(Text(shell.Run("show config", kNow)), "");
+    EXPECT_EQ(Text(shell.Run("show config all", kNow)), "% Unknown command\r\n");
+
+    // "save" keeps what runs in the slot.
+    state.runningConfig = "hostname b\neof\n";
+    shell.Run("save config2", kNow);
+    EXPECT_EQ(state.slotConfig[1], "hostname b\neof\n");
+    EXPECT_EQ(state.slotConfig[0], DefaultConfiguration(RouterConfig{}));
+}
+
 TEST_F(RouterShellTest, TechSupportIsCutIntoPacedChunks) {
     config.techSupportBytes = 2500;
     config.techSupportPaceMs = 40;

@@ -359,6 +359,50 @@ TEST_F(TarnsimTest, PlannedRestartComesAtItsMinute) {
               1u);
 }
 
+TEST_F(TarnsimTest, ShowsTheConfigurationTakenUpAtTheLastRestart) {
+    const std::vector<std::string> settings = {"--name", "branch", "--password", "pw"};
+    std::string builtIn;
+    {
+        TarnsimProcess sim(Args(settings));
+        ASSERT_TRUE(sim.ready());
+        const ReadyRouter& router = sim.router();
+        builtIn = Command(router, "pw", "show config");
+        ASSERT_EQ(builtIn.rfind("show config\r\n", 0), 0u) << builtIn;
+        EXPECT_NE(builtIn.find("\r\nhostname branch\r\n"), std::string::npos) << builtIn;
+        EXPECT_EQ(builtIn.substr(builtIn.size() - 7), "eof\r\n# ") << builtIn;
+        EXPECT_TRUE(AllLinesCrLf(builtIn.substr(0, builtIn.size() - 2)));
+
+        // Stored, but not running before the restart.
+        const std::string uploaded = "hostname branch\ninterface lan0\n ip address dhcp\neof\n";
+        ASSERT_EQ(
+            FtpStore(router.address, router.ftpPort, "ftp-admin", "pw", "config2", uploaded, true),
+            "");
+        EXPECT_EQ(Command(router, "pw", "show config"), builtIn);
+
+        for (const char* slot : {"config2", "config1"}) {
+            LineClient client(router.address, router.telnetPort);
+            ASSERT_TRUE(TelnetLogin(client, "admin", "pw"));
+            client.Send(std::string("reset ") + slot + "\r\n");
+            ASSERT_TRUE(client.ReadToEnd());
+            ASSERT_EQ(WaitForJournal(Journal(), {"\"event\":\"up\"",
+                                                 std::string("\"startup\":\"") + slot + "\""})
+                          .size(),
+                      1u);
+            if (std::string(slot) == "config2") {
+                EXPECT_EQ(Command(router, "pw", "show config"),
+                          "show config\r\nhostname branch\r\ninterface lan0\r\n ip address "
+                          "dhcp\r\neof\r\n# ");
+            } else {
+                EXPECT_EQ(Command(router, "pw", "show config"), builtIn);
+            }
+        }
+    }
+    // The built-in configuration is the same on every start.
+    TarnsimProcess again(Args(settings));
+    ASSERT_TRUE(again.ready());
+    EXPECT_EQ(Command(again.router(), "pw", "show config"), builtIn);
+}
+
 TEST_F(TarnsimTest, TechSupportHasTheConfiguredSize) {
     TarnsimProcess sim(
         Args({"--password", "pw", "--tech-support-bytes", "5000", "--tech-support-pace-ms", "5"}));

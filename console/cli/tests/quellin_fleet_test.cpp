@@ -1,0 +1,627 @@
+// quellin's fleet commands as the operator runs them, from the installation
+// folder, against simulated routers on loopback: the inventory with every
+// verdict (its table, JSON and CSV read back), the configuration backup
+// into the history (read back by git itself), history and diff, the drift
+// from the registered configuration files, and a history folder the user
+// may not write.
+#include "codec.h"
+#include "tarnsim_client.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace quellin {
+namespace {
+
+namespace fs = std::filesystem;
+namespace sim = quellin::tarn::testing;
+using testing::ReadFile;
+using testing::Sjis;
+using testing::WriteFile;
+
+// Ports and an address block of this test process's own, so that parallel
+// test runs do not meet on loopback.
+int BasePort() {
+    return 24000 + static_cast<int>(::getpid() % 4000) * 2;
+}
+std::string AddressBlock() {
+    const int pid = static_cast<int>(::getpid());
+    return "127." + std::to_string(40 + (pid + 101) % 200) + "." + std::to_string(pid / 200 % 250) +
+           ".";
+}
+
+struct Ran {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+Ran Spawn(std::vector<std::string> strings, const fs::path& folder) {
+    const fs::path out = folder / "out.txt";
+    const fs::path err = folder / "err.txt";
+    std::vector<char*> argv;
+    for (std::string& s : strings)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    pid_t pid = -1;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    Ran ran;
+    if (spawned != 0)
+        return ran;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    ran.out = fs::exists(out) ? ReadFile(out) : "";
+    ran.err = fs::exists(err) ? ReadFile(err) : "";
+    fs::remove(out);
+    fs::remove(err);
+    return ran;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1)
+        parts.push_back(text.substr(start, at - start));
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+// One flat JSON object of string values, as quellin prints it.
+std::map<std::string, std::string> ParseObject(const std::string& text) {
+    std::map<std::string, std::string> object;
+    std::size_t i = 0;
+    auto string = [&](std::string& value) {
+        if (i >= text.size() || text[i] != '"')
+            return false;
+        for (++i; i < text.size() && text[i] != '"'; ++i) {
+            if (text[i] != '\\') {
+                value += text[i];
+                continue;
+            }
+            const char c = text[++i];
+            switch (c) {
+                case 'n':
+                    value += '\n';
+                    break;
+                case 'r':
+                    value += '\r';
+                    break;
+                case 't':
+                    value += '\t';
+                    break;
+                case 'u':
+                    value += static_cast<char>(std::stoi(text.substr(i + 1, 4), nullptr, 16));
+                    i += 4;
+                    break;
+                default:
+                    value += c;
+            }
+        }
+        ++i;
+        return true;
+    };
+    if (text.empty() || text[i++] != '{')
+        return {};
+    while (i < text.size() && text[i] != '}') {
+        std::string key;
+        std::string value;
+        if (!string(key) || text[i++] != ':' || !string(value))
+            return {};
+        object[key] = value;
+        if (text[i] == ',')
+            ++i;
+    }
+    return object;
+}
+
+// RFC 4180 fields of CR LF lines.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> lines(1);
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            lines.back().push_back(std::move(field));
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            lines.back().push_back(std::move(field));
+            field.clear();
+            lines.emplace_back();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    if (lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+class QuellinFleetTest : public testing::TempDirTest {
+protected:
+    void SetUp() override {
+        fs::copy_file(fs::path(QUELLIN_BIN_DIR) / "quellin", dir / "quellin");
+        fs::create_directory(dir / "log");
+        fs::create_directory(dir / "firmware");
+        fs::create_directory(dir / "config");
+        fs::copy_file(fs::path(QUELLIN_SOURCE_DIR) / "dist" / "firmifconvert.db",
+                      dir / "firmifconvert.db");
+        WriteFile(dir / "NEXORA.INI", "[Config]\r\nFIRMDIR=" + dir.folder() +
+                                          "firmware\r\nLOGDIR=" + dir.folder() +
+                                          "log\r\nMAXROWS=20\r\n");
+        block_ = AddressBlock();
+    }
+
+    // The program in its folder, with the routers' ports and short waits.
+    Ran Quellin(std::vector<std::string> args, const std::vector<std::string>& before = {}) {
+        const std::vector<std::string> options = {
+            "--telnet-port",        std::to_string(BasePort()),
+            "--ftp-port",           std::to_string(BasePort() + 1),
+            "--initial-sleep-ms",   "0",
+            "--receive-timeout-ms", "300",
+            "--restart-wait-ms",    "0"};
+        const bool toRouters = args[0] != "history" && args[0] != "diff" && args[0] != "register" &&
+                               args[0] != "unregister";
+        if (toRouters)
+            args.insert(args.end(), options.begin(), options.end());
+        std::vector<std::string> strings = before;
+        strings.push_back((dir / "quellin").string());
+        strings.insert(strings.end(), args.begin(), args.end());
+        return Spawn(strings, dir.path());
+    }
+
+    // git on the history, as an administrator reads it.
+    std::string Git(const std::vector<std::string>& args) {
+        std::vector<std::string> strings = {"/usr/bin/git", "-C", (dir / "history").string(), "-c",
+                                            "core.quotePath=false"};
+        strings.insert(strings.end(), args.begin(), args.end());
+        Ran ran = Spawn(strings, dir.path());
+        EXPECT_EQ(ran.status, 0) << ran.err;
+        return ran.out;
+    }
+
+    void Register(const std::string& name, const std::string& address,
+                  const std::string& password = "secret", const std::string& config = "") {
+        std::vector<std::string> args = {"register", name,         "--address",
+                                         address,    "--password", password};
+        if (!config.empty()) {
+            args.push_back("--config");
+            args.push_back(config);
+        }
+        Ran ran = Quellin(args);
+        ASSERT_EQ(ran.status, 0) << ran.err;
+    }
+
+    std::unique_ptr<sim::TarnsimProcess> StartFleet(const std::string& lines) {
+        WriteFile(dir / "fleet.txt",
+                  "defaults password=secret telnet-port=" + std::to_string(BasePort()) +
+                      " ftp-port=" + std::to_string(BasePort() + 1) + " reset-delay-ms=50\n" +
+                      lines);
+        auto fleet = std::make_unique<sim::TarnsimProcess>(std::vector<std::string>{
+            "--state", (dir / "sim").string(), "--fleet", (dir / "fleet.txt").string()});
+        EXPECT_TRUE(fleet->ready());
+        return fleet;
+    }
+
+    void Image(const std::string& file, const std::string& model, const std::string& version) {
+        ASSERT_EQ(
+            sim::RunProgram(sim::BinPath("tarnimage"), {"--model", model, "--version", version,
+                                                        (dir / "firmware" / file).string()})
+                .status,
+            0);
+    }
+
+    // The router restarted and listens again.
+    void WaitUntilUp(const std::string& name, std::size_t times) {
+        ASSERT_EQ(sim::WaitForJournal(dir / "sim" / "journal.jsonl",
+                                      {"\"router\":\"" + name + "\"", "\"event\":\"up\""}, times)
+                      .size(),
+                  times);
+    }
+
+    // The messages of a device's operation log, in order (CP932).
+    std::vector<std::string> LogMessages(const std::string& name) {
+        std::vector<std::string> messages;
+        const fs::path log = dir / "log" / (name + ".log");
+        if (!fs::exists(log))
+            return messages;
+        for (const std::string& line : Lines(ReadFile(log))) {
+            auto parts = Split(line, ',');
+            if (parts.size() >= 3)
+                messages.push_back(parts[2].substr(0, parts[2].find('\r')));
+        }
+        return messages;
+    }
+
+    std::string block_;
+};
+
+// ---- inventory
+
+TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
+    Image("tarn90-v30.10.bin", "Tarn-90", "V30.10");
+    Image("tarn60-v29.08.bin", "Tarn-60", "V29.08");
+    Image("brkx30-v31.05.bin", "BRKX30", "V31.05");
+    auto fleet =
+        StartFleet("router name=up address=" + block_ + "11 model=Tarn-90 version=V30.01\n" +
+                   "router name=same address=" + block_ + "12 model=Tarn-90 version=V30.10\n" +
+                   "router name=down address=" + block_ + "13 model=Tarn-90 version=V30.20\n" +
+                   "router name=gated address=" + block_ + "14 model=Tarn-60 version=V29.05\n" +
+                   "router name=alias address=" + block_ + "15 model=BRKX30TA version=V31.01\n" +
+                   "router name=none address=" + block_ + "16 model=Tarn-70 version=V30.00\n" +
+                   "router name=refuses address=" + block_ + "17 fault=wrong-password\n");
+    Register("up", block_ + "11");
+    Register("same", block_ + "12");
+    Register("down", block_ + "13");
+    Register("gated", block_ + "14");
+    Register("別名", block_ + "15");
+    Register("none", block_ + "16");
+    Register("refuses", block_ + "17");
+    Register("away", block_ + "18");  // nothing listens there
+
+    struct Expected {
+        std::string name, model, version, image, imageVersion, verdict;
+    };
+    const std::vector<Expected> expected = {
+        {"up", "Tarn-90", "V30.01", "tarn90-v30.10.bin", "V30.10", "update-available"},
+        {"same", "Tarn-90", "V30.10", "tarn90-v30.10.bin", "V30.10", "up-to-date"},
+        {"down", "Tarn-90", "V30.20", "tarn90-v30.10.bin", "V30.10", "downgrade"},
+        {"gated", "Tarn-60", "V29.05", "tarn60-v29.08.bin", "V29.08", "gated"},
+        {"別名", "BRKX30TA", "V31.01", "brkx30-v31.05.bin", "V31.05", "update-available"},
+        {"none", "Tarn-70", "V30.00", "", "", "no-image"},
+        {"refuses", "", "", "", "", "unreachable"},
+        {"away", "", "", "", "", "unreachable"},
+    };
+
+    // The table: a heading, then one row per device in row order.
+    Ran table = Quellin({"inventory", "--jobs", "4"});
+    EXPECT_EQ(table.status, 1) << table.err;  // two devices are unreachable
+    auto rows = Lines(table.out);
+    ASSERT_EQ(rows.size(), expected.size() + 1) << table.out;
+    EXPECT_EQ(rows[0], "name\taddress\tmodel\tversion\tstartup\timage\tverdict\treason");
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].name);
+        auto cells = Split(rows[i + 1], '\t');
+        ASSERT_EQ(cells.size(), 8u) << rows[i + 1];
+        EXPECT_EQ(cells[0], expected[i].name);
+        EXPECT_EQ(cells[2], expected[i].model);
+        EXPECT_EQ(cells[3], expected[i].version);
+        EXPECT_EQ(cells[5], expected[i].image.empty()
+                                ? ""
+                                : expected[i].image + " (" + expected[i].imageVersion + ")");
+        EXPECT_EQ(cells[6], expected[i].verdict);
+    }
+
+    // JSON: one object per device.
+    Ran json = Quellin({"inventory", "--json", "--jobs", "8"});
+    EXPECT_EQ(json.status, 1);
+    auto objects = Lines(json.out);
+    ASSERT_EQ(objects.size(), expected.size()) << json.out;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].name);
+        auto object = ParseObject(objects[i]);
+        EXPECT_EQ(object["name"], expected[i].name);
+        EXPECT_EQ(object["address"], block_ + std::to_string(11 + i));
+        EXPECT_EQ(object["model"], expected[i].model);
+        EXPECT_EQ(object["version"], expected[i].version);
+        EXPECT_EQ(object["startup"], expected[i].model.empty() ? "" : "config1");
+        EXPECT_EQ(object["image"], expected[i].image);
+        EXPECT_EQ(object["image_version"], expected[i].imageVersion);
+        EXPECT_EQ(object["verdict"], expected[i].verdict);
+    }
+    auto reason = [&](std::size_t i) { return ParseObject(objects[i])["reason"]; };
+    EXPECT_EQ(reason(0), "");
+    EXPECT_NE(reason(3).find("legacy model"), std::string::npos) << reason(3);
+    EXPECT_NE(reason(5).find("no image for Tarn-70"), std::string::npos) << reason(5);
+    EXPECT_EQ(reason(6).rfind("装置情報の取得に失敗しました。 ログイン完了待ち:", 0), 0u)
+        << reason(6);
+    EXPECT_NE(reason(7).find("接続失敗"), std::string::npos) << reason(7);
+
+    // CSV, UTF-8 on the terminal: the window's heading and texts.
+    Ran csv = Quellin({"inventory", "--csv"});
+    auto lines = ParseCsv(csv.out);
+    ASSERT_EQ(lines.size(), expected.size() + 1) << csv.out;
+    EXPECT_EQ(lines[0],
+              (std::vector<std::string>{"装置名", "IPアドレス", "機種", "バージョン", "起動構成",
+                                        "ソフトウェアファイル", "判定", "詳細"}));
+    const std::vector<std::string> texts = {"更新あり V30.10",
+                                            "最新",
+                                            "ダウングレード V30.10",
+                                            "更新対象外 (旧機種)",
+                                            "更新あり V31.05",
+                                            "ソフトウェアなし",
+                                            "接続不可",
+                                            "接続不可"};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(lines[i + 1][0], expected[i].name);
+        EXPECT_EQ(lines[i + 1][6], texts[i]);
+    }
+
+    // Asking changed nothing on any router: identification only.
+    const std::string journal = ReadFile(dir / "sim" / "journal.jsonl");
+    std::regex command("\"event\":\"command\",\"peer\":\"[^\"]*\",\"text\":\"([^\"]*)\"");
+    for (std::sregex_iterator it(journal.begin(), journal.end(), command), end; it != end; ++it)
+        EXPECT_TRUE((*it)[1] == "show system information" || (*it)[1] == "exit") << (*it)[1];
+
+    // The image the inventory names is the one an update gives.
+    Ran update = Quellin({"update-firmware", "up"});
+    EXPECT_EQ(update.status, 0) << update.out;
+    EXPECT_EQ(sim::WaitForJournal(
+                  dir / "sim" / "journal.jsonl",
+                  {"\"router\":\"up\"", "\"event\":\"firmware\"", "\"version\":\"V30.10\""})
+                  .size(),
+              1u);
+}
+
+// ---- backup, history and diff
+
+TEST_F(QuellinFleetTest, BackupKeepsEveryChangeOnceWithItsDiff) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "21\n" +
+                            "router name=r2 address=" + block_ + "22\n" +
+                            "router name=r3 address=" + block_ + "23\n");
+    // r1's configuration file, registered now and written further down.
+    WriteFile(dir / "config" / "r1.cfg", "hostname r1\r\n");
+    Register("r1", block_ + "21", "secret", (dir / "config" / "r1.cfg").string());
+    Register("r2", block_ + "22");
+    Register("大阪 梅田", block_ + "23");
+
+    // The first backup stores every device.
+    Ran first = Quellin({"backup", "--all", "--jobs", "3"});
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+    auto printed = Lines(first.out);
+    ASSERT_EQ(printed.size(), 4u) << first.out;
+    EXPECT_EQ(printed[3], "backup: 3 stored, 0 unchanged, 0 failed");
+    EXPECT_EQ(Git({"rev-list", "--count", "HEAD"}), "3\n");
+    EXPECT_EQ(Git({"ls-tree", "--name-only", "HEAD"}), "r1.cfg\nr2.cfg\n大阪%20梅田.cfg\n");
+    EXPECT_EQ(Git({"status", "--porcelain"}), "");
+    const std::string before = ReadFile(dir / "history" / "r1.cfg");
+    EXPECT_EQ(before.rfind("! Tarn-90 configuration\nhostname r1\n", 0), 0u) << before;
+    EXPECT_EQ(Git({"show", "HEAD:r1.cfg"}), before);
+
+    // Nothing changed: nothing is committed.
+    Ran second = Quellin({"backup", "--all", "--jobs", "3"});
+    ASSERT_EQ(second.status, 0) << second.out;
+    printed = Lines(second.out);
+    ASSERT_EQ(printed.size(), 4u);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(printed[i].ends_with(": unchanged")) << printed[i];
+    EXPECT_EQ(printed[3], "backup: 0 stored, 3 unchanged, 0 failed");
+    EXPECT_EQ(Git({"rev-list", "--count", "HEAD"}), "3\n");
+
+    // One line of r1's configuration changed and pushed with a restart:
+    // one new commit, whose diff is exactly that line.
+    std::vector<std::string> old = Lines(before);
+    ASSERT_GE(old.size(), 9u);
+    ASSERT_EQ(old[4].rfind(" ip address 192.168.", 0), 0u) << old[4];
+    std::string changed;
+    for (std::size_t i = 0; i < old.size(); ++i)
+        changed += (i == 4 ? std::string(" ip address 10.21.0.1/24") : old[i]) + "\r\n";
+    WriteFile(dir / "config" / "r1.cfg", changed);
+    Ran pushed = Quellin({"apply-config", "r1"});
+    ASSERT_EQ(pushed.status, 0) << pushed.out;
+    WaitUntilUp("r1", 1);
+
+    Ran third = Quellin({"backup", "r1", "大阪 梅田"});
+    ASSERT_EQ(third.status, 0) << third.out;
+    printed = Lines(third.out);
+    ASSERT_EQ(printed.size(), 3u) << third.out;
+    const std::regex stored(R"(\[\d/2\] r1: stored ([0-9a-f]{12}) \(\+1 -1\))");
+    std::smatch match;
+    std::string storedLine = printed[0].find("r1") != std::string::npos ? printed[0] : printed[1];
+    ASSERT_TRUE(std::regex_match(storedLine, match, stored)) << storedLine;
+    EXPECT_EQ(printed[2], "backup: 1 stored, 1 unchanged, 0 failed");
+    EXPECT_EQ(Git({"rev-list", "--count", "HEAD"}), "4\n");
+    EXPECT_EQ(Git({"rev-parse", "--short=12", "HEAD"}), std::string(match[1]) + "\n");
+    EXPECT_EQ(Git({"diff", "--stat", "HEAD~1", "HEAD"}),
+              " r1.cfg | 2 +-\n 1 file changed, 1 insertion(+), 1 deletion(-)\n");
+
+    // history: newest first, with the lines each version changed.
+    Ran history = Quellin({"history", "r1"});
+    ASSERT_EQ(history.status, 0) << history.err;
+    auto versions = Lines(history.out);
+    ASSERT_EQ(versions.size(), 3u) << history.out;
+    EXPECT_EQ(versions[0], "time\tcommit\tlines");
+    auto newest = Split(versions[1], '\t');
+    auto oldest = Split(versions[2], '\t');
+    ASSERT_EQ(newest.size(), 3u);
+    ASSERT_EQ(oldest.size(), 3u);
+    EXPECT_EQ(newest[1], std::string(match[1]));
+    EXPECT_EQ(newest[2], "+1 -1");
+    EXPECT_EQ(oldest[2], "+" + std::to_string(old.size()) + " -0");
+    EXPECT_EQ(Git({"log", "--format=%h", "--abbrev=12", "--", "r1.cfg"}),
+              newest[1] + "\n" + oldest[1] + "\n");
+    EXPECT_EQ(Git({"log", "-1", "--format=%cd", "--date=format-local:%Y/%m/%d %H:%M:%S"}),
+              newest[0] + "\n");
+
+    // diff: the last change, exactly the changed line in its context.
+    const std::string hunk = "@@ -2,7 +2,7 @@\n " + old[1] + "\n " + old[2] + "\n " + old[3] +
+                             "\n-" + old[4] + "\n+ ip address 10.21.0.1/24\n " + old[5] + "\n " +
+                             old[6] + "\n " + old[7] + "\n";
+    Ran diff = Quellin({"diff", "r1"});
+    ASSERT_EQ(diff.status, 0) << diff.err;
+    const std::string heading =
+        "--- r1 " + oldest[1] + " " + oldest[0] + "\n+++ r1 " + newest[1] + " " + newest[0] + "\n";
+    EXPECT_EQ(diff.out, heading + hunk);
+    const std::string gitDiff = Git({"diff", "HEAD~1", "HEAD", "--", "r1.cfg"});
+    EXPECT_NE(gitDiff.find("\n" + hunk), std::string::npos) << gitDiff;
+    // The same change named by its versions; the other way round undoes it.
+    EXPECT_EQ(Quellin({"diff", "r1", oldest[1], newest[1]}).out, diff.out);
+    EXPECT_EQ(Quellin({"diff", "r1", oldest[1].substr(0, 7)}).out, diff.out);
+    Ran back = Quellin({"diff", "r1", newest[1], oldest[1]});
+    EXPECT_NE(back.out.find("\n- ip address 10.21.0.1/24\n+" + old[4] + "\n"), std::string::npos)
+        << back.out;
+    Ran unknown = Quellin({"diff", "r1", "fedcba987654"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.err.find("fedcba987654"), std::string::npos) << unknown.err;
+
+    // The operation log tells each backup.
+    const auto messages = LogMessages("r1");
+    ASSERT_GE(messages.size(), 3u);
+    EXPECT_EQ(messages[0], Sjis("構成定義の新しい版 " + oldest[1] + " をバックアップしました。"));
+    EXPECT_EQ(messages[1], Sjis("構成定義に変更はありません。"));
+    EXPECT_EQ(messages.back(),
+              Sjis("構成定義の新しい版 " + newest[1] + " をバックアップしました。"));
+}
+
+TEST_F(QuellinFleetTest, BackupOfAFailedDeviceEndsInFailure) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "31\n");
+    Register("r1", block_ + "31");
+    Register("away", block_ + "32");
+    Ran ran = Quellin({"backup", "--all"});
+    EXPECT_EQ(ran.status, 1);
+    auto printed = Lines(ran.out);
+    ASSERT_EQ(printed.size(), 3u) << ran.out;
+    EXPECT_EQ(
+        printed[1].rfind("[2/2] away: failed (構成定義の取得に失敗しました。): ソケット作成中:", 0),
+        0u)
+        << printed[1];
+    EXPECT_EQ(printed[2], "backup: 1 stored, 0 unchanged, 1 failed");
+    EXPECT_EQ(LogMessages("away"),
+              (std::vector<std::string>{Sjis("構成定義のバックアップに失敗しました。")}));
+    EXPECT_EQ(Git({"ls-tree", "--name-only", "HEAD"}), "r1.cfg\n");
+
+    Ran usage = Quellin({"backup"});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("backup takes device names or --all"), std::string::npos);
+    Ran none = Quellin({"history", "away"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "quellin: no configuration of away is stored yet\n");
+}
+
+// The history folder is not the user's to write: the backup says so before
+// it asks any router.  Root writes anywhere, so as root the backup runs as
+// nobody.
+TEST_F(QuellinFleetTest, HistoryFolderWithoutRightsFailsClearly) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "41\n");
+    Register("r1", block_ + "41");
+    fs::create_directory(dir / "history");
+    std::vector<std::string> before;
+    if (::geteuid() == 0) {
+        // nobody passes through the folders and reads the installation.
+        fs::permissions(dir.path(),
+                        fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+        fs::permissions(dir / "history",
+                        fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+        before = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    } else {
+        fs::permissions(dir / "history", fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    Ran ran = Quellin({"backup", "--all"}, before);
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, "quellin: 構成定義の履歴フォルダに書き込めません: " +
+                           (dir / "history").string() + ": Permission denied\n");
+    const std::string journal = ReadFile(dir / "sim" / "journal.jsonl");
+    EXPECT_EQ(journal.find("show config"), std::string::npos);
+    fs::permissions(dir / "history", fs::perms::owner_all);
+}
+
+// ---- drift
+
+TEST_F(QuellinFleetTest, DriftListsOnlyRoutersChangedBehindTheSystem) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "51\n" +
+                            "router name=r2 address=" + block_ + "52\n" +
+                            "router name=r3 address=" + block_ + "53\n");
+    WriteFile(dir / "config" / "r1.cfg", "hostname r1\r\ninterface lan0\r\n ip address dhcp\r\n");
+    WriteFile(dir / "config" / "r2.cfg",
+              "hostname r2\r\ninterface lan0\r\n ip address 10.52.0.1/24\r\n exit\r\n");
+    Register("r1", block_ + "51", "secret", (dir / "config" / "r1.cfg").string());
+    Register("r2", block_ + "52", "secret", (dir / "config" / "r2.cfg").string());
+    Register("r3", block_ + "53");  // no registered file
+    Ran pushed = Quellin({"apply-config", "r1", "r2", "--jobs", "2"});
+    ASSERT_EQ(pushed.status, 0) << pushed.out;
+    WaitUntilUp("r1", 1);
+    WaitUntilUp("r2", 1);
+
+    Ran clean = Quellin({"drift", "--all", "--jobs", "3"});
+    EXPECT_EQ(clean.status, 0) << clean.out;
+    EXPECT_NE(clean.out.find("r1: same\n"), std::string::npos) << clean.out;
+    EXPECT_NE(clean.out.find("r2: same\n"), std::string::npos) << clean.out;
+    EXPECT_NE(clean.out.find("r3: skipped (no configuration file is registered)\n"),
+              std::string::npos);
+    EXPECT_TRUE(
+        clean.out.ends_with("drift: 0 differ, 2 same, 1 without a configuration file, 0 failed\n"))
+        << clean.out;
+
+    // r2's configuration changed behind the system: uploaded by hand into
+    // its spare slot and restarted into.
+    const std::string byHand =
+        "hostname r2\ninterface lan0\n ip address 10.52.9.1/24\n exit\nntp server 10.0.0.1\neof\n";
+    ASSERT_EQ(sim::FtpStore(block_ + "52", BasePort() + 1, "ftp-admin", "secret", "config1", byHand,
+                            true),
+              "");
+    {
+        sim::LineClient client(block_ + "52", BasePort());
+        ASSERT_TRUE(sim::TelnetLogin(client, "admin", "secret"));
+        client.Send("reset config1\r\n");
+        ASSERT_TRUE(client.ReadToEnd());
+    }
+    WaitUntilUp("r2", 2);
+
+    Ran drift = Quellin({"drift", "r1", "r2"});
+    EXPECT_EQ(drift.status, 1);
+    const std::string file = (dir / "config" / "r2.cfg").string();
+    EXPECT_NE(drift.out.find("r1: same\n"), std::string::npos) << drift.out;
+    EXPECT_NE(drift.out.find("r2: differs\n"), std::string::npos) << drift.out;
+    EXPECT_NE(drift.out.find("\n--- " + file +
+                             "\n+++ r2 (稼働中)\n"
+                             "@@ -1,5 +1,6 @@\n"
+                             " hostname r2\n"
+                             " interface lan0\n"
+                             "- ip address 10.52.0.1/24\n"
+                             "+ ip address 10.52.9.1/24\n"
+                             "  exit\n"
+                             "+ntp server 10.0.0.1\n"
+                             " eof\n\n"),
+              std::string::npos)
+        << drift.out;
+    EXPECT_EQ(drift.out.find("--- " + (dir / "config" / "r1.cfg").string()), std::string::npos);
+    EXPECT_TRUE(
+        drift.out.ends_with("drift: 1 differ, 1 same, 0 without a configuration file, 0 failed\n"));
+    EXPECT_EQ(LogMessages("r2").back(), Sjis("構成定義が構成定義ファイルと異なります。"));
+    EXPECT_NE(LogMessages("r1").back(), Sjis("構成定義が構成定義ファイルと異なります。"));
+}
+
+}  // namespace
+}  // namespace quellin

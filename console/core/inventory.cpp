@@ -1,0 +1,265 @@
+#include "inventory.h"
+
+#include "codec.h"
+#include "maintenance.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace quellin::console {
+namespace {
+
+// Dotted addresses in numeric order; anything else after them, by bytes.
+std::uint64_t AddressKey(const std::string& address) {
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+        return std::uint64_t{1} << 32;
+    return ntohl(parsed.s_addr);
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos)
+        return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace
+
+std::string_view VerdictKey(InventoryVerdict verdict) {
+    switch (verdict) {
+        case InventoryVerdict::kUpToDate:
+            return "up-to-date";
+        case InventoryVerdict::kUpdateAvailable:
+            return "update-available";
+        case InventoryVerdict::kDowngrade:
+            return "downgrade";
+        case InventoryVerdict::kGated:
+            return "gated";
+        case InventoryVerdict::kNoImage:
+            return "no-image";
+        case InventoryVerdict::kUnreachable:
+            return "unreachable";
+    }
+    return "unreachable";
+}
+
+std::string VerdictText(InventoryVerdict verdict) {
+    switch (verdict) {
+        case InventoryVerdict::kUpToDate:
+            return cp932::Jp("最新");
+        case InventoryVerdict::kUpdateAvailable:
+            return cp932::Jp("更新あり");
+        case InventoryVerdict::kDowngrade:
+            return cp932::Jp("ダウングレード");
+        case InventoryVerdict::kGated:
+            return cp932::Jp("更新対象外 (旧機種)");
+        case InventoryVerdict::kNoImage:
+            return cp932::Jp("ソフトウェアなし");
+        case InventoryVerdict::kUnreachable:
+            return cp932::Jp("接続不可");
+    }
+    return {};
+}
+
+std::string ColumnHeading(InventoryColumn column) {
+    switch (column) {
+        case InventoryColumn::kName:
+            return cp932::Jp("装置名");
+        case InventoryColumn::kAddress:
+            return cp932::Jp("IPアドレス");
+        case InventoryColumn::kModel:
+            return cp932::Jp("機種");
+        case InventoryColumn::kVersion:
+            return cp932::Jp("バージョン");
+        case InventoryColumn::kStartup:
+            return cp932::Jp("起動構成");
+        case InventoryColumn::kImage:
+            return cp932::Jp("ソフトウェアファイル");
+        case InventoryColumn::kVerdict:
+            return cp932::Jp("判定");
+        case InventoryColumn::kReason:
+            return cp932::Jp("詳細");
+    }
+    return {};
+}
+
+std::string CellText(const InventoryRow& row, InventoryColumn column) {
+    switch (column) {
+        case InventoryColumn::kName:
+            return row.name;
+        case InventoryColumn::kAddress:
+            return row.address;
+        case InventoryColumn::kModel:
+            return row.model;
+        case InventoryColumn::kVersion:
+            return row.version;
+        case InventoryColumn::kStartup:
+            return row.startupConfig;
+        case InventoryColumn::kImage:
+            if (row.image.empty())
+                return {};
+            return row.image + " (" + row.imageVersion + ")";
+        case InventoryColumn::kVerdict:
+            if (row.verdict == InventoryVerdict::kUpdateAvailable ||
+                row.verdict == InventoryVerdict::kDowngrade)
+                return VerdictText(row.verdict) + " " + row.imageVersion;
+            return VerdictText(row.verdict);
+        case InventoryColumn::kReason:
+            return row.reason;
+    }
+    return {};
+}
+
+void SortRows(std::vector<InventoryRow>& rows, InventoryColumn column, bool ascending) {
+    std::sort(rows.begin(), rows.end(),
+              [](const InventoryRow& a, const InventoryRow& b) { return a.row < b.row; });
+    auto less = [column](const InventoryRow& a, const InventoryRow& b) {
+        switch (column) {
+            case InventoryColumn::kAddress: {
+                const auto ka = AddressKey(a.address);
+                const auto kb = AddressKey(b.address);
+                return ka != kb ? ka < kb : a.address < b.address;
+            }
+            case InventoryColumn::kVerdict:
+                return a.verdict < b.verdict;
+            default:
+                return CellText(a, column) < CellText(b, column);
+        }
+    };
+    std::stable_sort(rows.begin(), rows.end(), [&](const InventoryRow& a, const InventoryRow& b) {
+        return ascending ? less(a, b) : less(b, a);
+    });
+}
+
+std::string InventoryCsv(const std::vector<InventoryRow>& rows, CsvEncoding encoding) {
+    std::string text;
+    auto line = [&](const std::vector<std::string>& fields) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0)
+                text += ',';
+            text += CsvField(fields[i]);
+        }
+        text += "\r\n";
+    };
+    std::vector<std::string> fields;
+    for (int c = 0; c < kInventoryColumns; ++c)
+        fields.push_back(ColumnHeading(static_cast<InventoryColumn>(c)));
+    line(fields);
+    for (const InventoryRow& row : rows) {
+        fields.clear();
+        for (int c = 0; c < kInventoryColumns; ++c)
+            fields.push_back(CellText(row, static_cast<InventoryColumn>(c)));
+        line(fields);
+    }
+    switch (encoding) {
+        case CsvEncoding::kCp932:
+            return text;
+        case CsvEncoding::kUtf8:
+            return cp932::ToUtf8Lossy(text);
+        case CsvEncoding::kUtf8WithBom:
+            return "\xEF\xBB\xBF" + cp932::ToUtf8Lossy(text);
+    }
+    return text;
+}
+
+InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router) {
+    InventoryRow row;
+    row.row = device.row;
+    row.name = device.name;
+    row.address = device.address;
+    row.verdict = InventoryVerdict::kUnreachable;
+    if (device.address.empty()) {
+        row.reason = cp932::Jp("IPアドレスが設定されていません。");
+        return row;
+    }
+    DeviceIdentity identity;
+    if (Outcome identified = router.Identify(TargetFor(device), identity); !identified.done()) {
+        row.reason = identified.message;
+        if (!identified.reason.empty())
+            row.reason += " " + identified.reason;
+        return row;
+    }
+    row.model = identity.model;
+    row.version = FormatVersion(identity.major, identity.minor);
+    row.startupConfig = identity.startupConfig;
+
+    const FirmwareChoice choice = router.ChooseFirmware(identity);
+    if (!choice.image.empty()) {
+        row.image = cp932::FromPath(choice.image.filename());
+        row.imageVersion = FormatVersion(choice.major, choice.minor);
+    }
+    row.reason = choice.reason;
+    switch (choice.verdict) {
+        case FirmwareChoice::Verdict::kUpdate:
+            row.verdict = choice.downgrade ? InventoryVerdict::kDowngrade
+                                           : InventoryVerdict::kUpdateAvailable;
+            break;
+        case FirmwareChoice::Verdict::kSameVersion:
+            row.verdict = InventoryVerdict::kUpToDate;
+            row.reason.clear();
+            break;
+        case FirmwareChoice::Verdict::kGated:
+            row.verdict = InventoryVerdict::kGated;
+            break;
+        case FirmwareChoice::Verdict::kNoImage:
+        case FirmwareChoice::Verdict::kFolderUnreadable:
+            row.verdict = InventoryVerdict::kNoImage;
+            break;
+    }
+    return row;
+}
+
+InventoryRun::InventoryRun(std::vector<CBase> devices, int jobs, Probe probe)
+    : devices_(std::move(devices)), jobs_(std::max(1, jobs)), probe_(std::move(probe)) {}
+
+InventoryRun::~InventoryRun() {
+    Stop();
+    Wait();
+}
+
+void InventoryRun::Start(RowHandler onRow, std::function<void()> onFinished) {
+    onRow_ = std::move(onRow);
+    onFinished_ = std::move(onFinished);
+    const std::size_t count =
+        std::min<std::size_t>(static_cast<std::size_t>(jobs_), devices_.size());
+    if (count == 0) {
+        if (onFinished_)
+            onFinished_();
+        return;
+    }
+    running_ = static_cast<int>(count);
+    for (std::size_t i = 0; i < count; ++i)
+        workers_.emplace_back([this] { Work(); });
+}
+
+void InventoryRun::Work() {
+    for (;;) {
+        if (stopping_)
+            break;
+        const std::size_t index = next_++;
+        if (index >= devices_.size())
+            break;
+        InventoryRow row = probe_(devices_[index]);
+        ++finished_;
+        if (onRow_)
+            onRow_(row);
+    }
+    if (--running_ == 0 && onFinished_)
+        onFinished_();
+}
+
+void InventoryRun::Wait() {
+    for (auto& worker : workers_)
+        if (worker.joinable())
+            worker.join();
+}
+
+}  // namespace quellin::console

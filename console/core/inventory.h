@@ -1,0 +1,131 @@
+// The fleet's inventory: what every registered router is and runs, and what
+// a firmware update would do to it now.  One row per device, gathered from
+// many devices at once; the same table for the command line and the
+// console's inventory window, with its sort orders and its CSV form.
+#pragma once
+
+#include "device_registry.h"
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace quellin::console {
+
+enum class InventoryVerdict {
+    kUpToDate,         // the newest image for the model is the version it runs
+    kUpdateAvailable,  // a newer image would be given
+    kDowngrade,        // the newest image is older than what it runs
+    kGated,            // a legacy model that never takes an image below V30.00
+    kNoImage,          // no image for the model (or the folder cannot be read)
+    kUnreachable,      // not identified: no address, no answer, refused login, ...
+};
+
+// "up-to-date", "update-available", "downgrade", "gated", "no-image",
+// "unreachable": for scripts.
+std::string_view VerdictKey(InventoryVerdict verdict);
+
+// One device's line.  Texts are CP932.
+struct InventoryRow {
+    int row = 0;  // the device's row in base.db
+    std::string name;
+    std::string address;
+    std::string model;          // as the router reports it
+    std::string version;        // "V%02d.%02d", empty when not identified
+    std::string startupConfig;  // "config1" or "config2"
+    std::string image;          // the file a firmware update would choose; empty for none
+    std::string imageVersion;   // its version
+    InventoryVerdict verdict = InventoryVerdict::kUnreachable;
+    std::string reason;  // why unreachable, or why no image (may be empty)
+
+    bool operator==(const InventoryRow&) const = default;
+};
+
+// The verdict as the window and the CSV show it (CP932): "最新",
+// "更新あり", "ダウングレード", "更新対象外 (旧機種)",
+// "ソフトウェアなし", "接続不可".
+std::string VerdictText(InventoryVerdict verdict);
+
+// The table's columns, in their order.
+enum class InventoryColumn {
+    kName,
+    kAddress,
+    kModel,
+    kVersion,
+    kStartup,
+    kImage,
+    kVerdict,
+    kReason,
+};
+inline constexpr int kInventoryColumns = 8;
+
+// The column headings (CP932).
+std::string ColumnHeading(InventoryColumn column);
+// A row's text in a column (CP932): the image column holds the file name
+// and its version, the verdict column the verdict with the image version
+// when there is one ("更新あり V30.10").
+std::string CellText(const InventoryRow& row, InventoryColumn column);
+
+// Sorts stably by the column: addresses by their numbers, verdicts by
+// their order above, everything else by its bytes; ties stay in row order.
+void SortRows(std::vector<InventoryRow>& rows, InventoryColumn column, bool ascending);
+
+// The table as CSV (RFC 4180 quoting, CR LF line ends, a heading line):
+// CP932 as every file of the system, or UTF-8 on request, for a file with a
+// byte-order mark so that spreadsheets take it as UTF-8.
+enum class CsvEncoding { kCp932, kUtf8, kUtf8WithBom };
+std::string InventoryCsv(const std::vector<InventoryRow>& rows, CsvEncoding encoding);
+
+class RouterMaintenance;
+
+// The device's row: its identification, as every operation starts with it,
+// and the image a firmware update would choose for it now.
+InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router);
+
+// Gathers the rows of several devices, up to `jobs` at once, each on a
+// worker thread of its own; every row is handed over as soon as it is
+// known, from the worker that made it.  Stop() lets the devices under way
+// finish and starts no further ones.
+class InventoryRun {
+public:
+    using Probe = std::function<InventoryRow(const CBase& device)>;
+    using RowHandler = std::function<void(const InventoryRow& row)>;
+
+    InventoryRun(std::vector<CBase> devices, int jobs, Probe probe);
+    // Stops and waits for the workers.
+    ~InventoryRun();
+    InventoryRun(const InventoryRun&) = delete;
+    InventoryRun& operator=(const InventoryRun&) = delete;
+
+    // Starts the workers.  onRow runs for every device probed; onFinished
+    // once, after the last row (also after a stop), on the last worker.
+    void Start(RowHandler onRow, std::function<void()> onFinished = {});
+    void Stop() { stopping_ = true; }
+    // Waits until every worker has ended.
+    void Wait();
+
+    std::size_t total() const { return devices_.size(); }
+    std::size_t finished() const { return finished_; }
+    bool stopping() const { return stopping_; }
+
+private:
+    void Work();
+
+    std::vector<CBase> devices_;
+    int jobs_;
+    Probe probe_;
+    RowHandler onRow_;
+    std::function<void()> onFinished_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> finished_{0};
+    std::atomic<int> running_{0};
+    std::atomic<bool> stopping_{false};
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace quellin::console

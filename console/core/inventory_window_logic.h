@@ -1,0 +1,83 @@
+// What the inventory window does, without widgets: it asks every registered
+// device in the background, takes the rows over as they arrive, keeps them
+// in the chosen sort order, tells the progress, stops on request, exports
+// the table as CSV and names the device that the maintenance button opens.
+#pragma once
+
+#include "inventory.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellin::console {
+
+class InventoryWindowLogic {
+public:
+    // devices: the registered devices (those with a name) in row order.
+    InventoryWindowLogic(std::vector<CBase> devices, int jobs, InventoryRun::Probe probe);
+    // Stops the run and waits for the devices under way.
+    ~InventoryWindowLogic();
+    InventoryWindowLogic(const InventoryWindowLogic&) = delete;
+    InventoryWindowLogic& operator=(const InventoryWindowLogic&) = delete;
+
+    // Empties the table and asks every device again.  `arrived` is called
+    // from the workers whenever a row has arrived or the run has ended; the
+    // window then calls TakeArrived on its own thread.  Does nothing while a
+    // run is under way.
+    void Start(std::function<void()> arrived);
+    // Starts no further devices; those under way still report.
+    void Stop();
+    // Moves the rows that have arrived into the table, in the sort order;
+    // true when the table or the run's state changed.
+    bool TakeArrived();
+
+    bool running() const { return running_; }
+    bool stopped() const { return stopped_; }
+    std::size_t total() const { return devices_.size(); }
+    std::size_t finished() const { return rows_.size(); }
+    // "取得中 12/300 台", "完了 300/300 台", "停止中 40/300 台" (while the
+    // devices under way finish), "停止しました 40/300 台" (CP932).
+    std::string ProgressText() const;
+
+    // The table in its display order.
+    const std::vector<InventoryRow>& rows() const { return rows_; }
+    void Sort(InventoryColumn column, bool ascending);
+    InventoryColumn sortColumn() const { return sortColumn_; }
+    bool sortAscending() const { return ascending_; }
+
+    // Writes the table as it stands to the file (CP932 path); nullopt when
+    // written, else the message to show (CP932).
+    std::optional<std::string> Export(const std::string& path, CsvEncoding encoding) const;
+
+    // The name of the device in the display row; nullopt for a row that is
+    // not there.
+    std::optional<std::string> DeviceAt(int displayRow) const;
+
+private:
+    void Arrived(InventoryRow row);
+    void Ended();
+
+    std::vector<CBase> devices_;
+    int jobs_;
+    InventoryRun::Probe probe_;
+    std::unique_ptr<InventoryRun> run_;
+    std::function<void()> notify_;
+
+    std::mutex lock_;  // guards the two below
+    std::vector<InventoryRow> arrived_;
+    bool ended_ = false;
+
+    std::vector<InventoryRow> rows_;
+    bool running_ = false;
+    bool stopped_ = false;
+    InventoryColumn sortColumn_ = InventoryColumn::kName;
+    bool ascending_ = true;
+    bool sorted_ = false;  // false: row order
+};
+
+}  // namespace quellin::console

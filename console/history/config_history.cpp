@@ -1,0 +1,432 @@
+#include "config_history.h"
+
+#include "clock.h"
+#include "codec.h"
+#include "device_file_name.h"
+#include "file_descriptor.h"
+#include "file_replacement.h"
+#include "git_support.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+namespace quellin::history {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kAuthor[] = "Quellin Server";
+constexpr char kEmail[] = "quellin@localhost";
+constexpr char kBranch[] = "main";
+// Held while a store runs, so that stores of several processes take turns.
+constexpr char kLockName[] = "quellin-history.lock";
+
+std::string PathText(const fs::path& path) {
+    return cp932::FromPath(path);
+}
+
+std::string SystemError(const fs::path& path, int error) {
+    return PathText(path) + ": " + std::strerror(error);
+}
+
+bool Writable(const fs::path& path) {
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// Minutes east of UTC at that time, as git records it.
+int UtcOffsetMinutes(std::int64_t time) {
+    std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+    if (::localtime_r(&t, &local) == nullptr)
+        return 0;
+    return static_cast<int>(local.tm_gmtoff / 60);
+}
+
+std::string TimeText(std::int64_t time) {
+    std::string text = FormatLocalTime(time, "%Y/%m/%d %H:%M:%S");
+    return text.empty() ? std::to_string(time) : text;
+}
+
+// An exclusive flock on a file, released when the object goes.
+class ProcessLock {
+public:
+    explicit ProcessLock(const fs::path& path) {
+        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664));
+        if (!fd_.valid()) {
+            error_ = errno;
+            return;
+        }
+        int result;
+        do {
+            result = ::flock(fd_.get(), LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0)
+            error_ = errno;
+    }
+    bool held() const { return fd_.valid() && error_ == 0; }
+    int error() const { return error_; }
+
+private:
+    UniqueFd fd_;
+    int error_ = 0;
+};
+
+}  // namespace
+
+struct ConfigHistory::Repository {
+    git::Repository repo;
+
+    // The commit HEAD names; null with `unborn` set in a repository without
+    // commits, null without it on failure.
+    git::Commit Head(bool& unborn) const {
+        unborn = false;
+        git_reference* head = nullptr;
+        int result = git_repository_head(&head, repo.get());
+        if (result == GIT_EUNBORNBRANCH || result == GIT_ENOTFOUND) {
+            unborn = true;
+            return nullptr;
+        }
+        if (result != 0)
+            return nullptr;
+        git::Reference owned(head);
+        git_object* peeled = nullptr;
+        if (git_reference_peel(&peeled, head, GIT_OBJECT_COMMIT) != 0)
+            return nullptr;
+        return git::Commit(reinterpret_cast<git_commit*>(peeled));
+    }
+
+    git::Tree TreeOf(const git_commit* commit) const {
+        git_tree* tree = nullptr;
+        if (commit == nullptr || git_commit_tree(&tree, commit) != 0)
+            return nullptr;
+        return git::Tree(tree);
+    }
+
+    // The file's blob id in the tree; false when the tree has no such file.
+    static bool FileId(const git_tree* tree, const std::string& file, git_oid& id) {
+        if (tree == nullptr)
+            return false;
+        git_tree_entry* entry = nullptr;
+        if (git_tree_entry_bypath(&entry, tree, file.c_str()) != 0)
+            return false;
+        git::TreeEntry owned(entry);
+        if (git_tree_entry_type(entry) != GIT_OBJECT_BLOB)
+            return false;
+        git_oid_cpy(&id, git_tree_entry_id(entry));
+        return true;
+    }
+
+    std::optional<std::string> BlobText(const git_oid& id) const {
+        git_blob* blob = nullptr;
+        if (git_blob_lookup(&blob, repo.get(), &id) != 0)
+            return std::nullopt;
+        git::Blob owned(blob);
+        const auto* bytes = static_cast<const char*>(git_blob_rawcontent(blob));
+        return std::string(bytes, static_cast<std::size_t>(git_blob_rawsize(blob)));
+    }
+
+    // The file's text in the commit: empty when the commit has no such
+    // file (present reports which); nullopt when it cannot be read.
+    std::optional<std::string> TextIn(const git_commit* commit, const std::string& file,
+                                      bool& present) const {
+        git::Tree tree = TreeOf(commit);
+        git_oid id;
+        present = FileId(tree.get(), file, id);
+        if (!present)
+            return std::string();
+        return BlobText(id);
+    }
+
+    git::Commit Resolve(const std::string& revision) const {
+        git_object* object = nullptr;
+        if (git_revparse_single(&object, repo.get(), revision.c_str()) != 0)
+            return nullptr;
+        git::Object owned(object);
+        git_object* peeled = nullptr;
+        if (git_object_peel(&peeled, object, GIT_OBJECT_COMMIT) != 0)
+            return nullptr;
+        return git::Commit(reinterpret_cast<git_commit*>(peeled));
+    }
+};
+
+std::string ShortCommit(const std::string& commit) {
+    return commit.substr(0, 12);
+}
+
+ConfigHistory::ConfigHistory(fs::path folder, std::unique_ptr<Repository> repository)
+    : folder_(std::move(folder)), repository_(std::move(repository)) {}
+
+ConfigHistory::~ConfigHistory() = default;
+
+std::unique_ptr<ConfigHistory> ConfigHistory::Open(const fs::path& folder, Access access,
+                                                   std::string& error) {
+    git::Initialise();
+    const fs::path gitFolder = folder / ".git";
+    std::error_code ec;
+    const bool exists = fs::is_directory(gitFolder, ec);
+    auto repository = std::make_unique<Repository>();
+    git_repository* repo = nullptr;
+
+    if (access == Access::kRead) {
+        if (!exists) {
+            error = cp932::Jp("構成定義の履歴はまだありません: ") + PathText(folder);
+            return nullptr;
+        }
+        if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH,
+                                    nullptr) != 0) {
+            error = PathText(folder) + ": " + git::LastError();
+            return nullptr;
+        }
+        repository->repo.reset(repo);
+        return std::unique_ptr<ConfigHistory>(new ConfigHistory(folder, std::move(repository)));
+    }
+
+    if (!fs::is_directory(folder, ec) && ::mkdir(folder.c_str(), 0775) != 0) {
+        const int reason = errno;
+        if (reason != EEXIST || !fs::is_directory(folder, ec)) {
+            error = cp932::Jp("構成定義の履歴フォルダを作成できません: ") +
+                    SystemError(folder, reason == EEXIST ? ENOTDIR : reason);
+            return nullptr;
+        }
+    }
+    if (!Writable(folder) || (exists && !Writable(gitFolder))) {
+        error = cp932::Jp("構成定義の履歴フォルダに書き込めません: ") +
+                SystemError(Writable(folder) ? gitFolder : folder, EACCES);
+        return nullptr;
+    }
+    if (exists) {
+        if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH,
+                                    nullptr) != 0) {
+            error = PathText(folder) + ": " + git::LastError();
+            return nullptr;
+        }
+    } else {
+        git_repository_init_options options = GIT_REPOSITORY_INIT_OPTIONS_INIT;
+        options.flags = GIT_REPOSITORY_INIT_MKPATH;
+        // Root, the operator and the installation's group all store here.
+        options.mode = GIT_REPOSITORY_INIT_SHARED_GROUP;
+        options.initial_head = kBranch;
+        if (git_repository_init_ext(&repo, folder.c_str(), &options) != 0) {
+            error = cp932::Jp("構成定義の履歴を作成できません: ") + PathText(folder) + ": " +
+                    git::LastError();
+            return nullptr;
+        }
+    }
+    repository->repo.reset(repo);
+    // Every place a store writes must take writing, not only the top.
+    for (const char* part : {"objects", "refs/heads"}) {
+        const fs::path place = gitFolder / part;
+        if (fs::exists(place, ec) && !Writable(place)) {
+            error =
+                cp932::Jp("構成定義の履歴フォルダに書き込めません: ") + SystemError(place, EACCES);
+            return nullptr;
+        }
+    }
+    ProcessLock lock(gitFolder / kLockName);
+    if (!lock.held()) {
+        error = cp932::Jp("構成定義の履歴フォルダに書き込めません: ") +
+                SystemError(gitFolder / kLockName, lock.error());
+        return nullptr;
+    }
+    return std::unique_ptr<ConfigHistory>(new ConfigHistory(folder, std::move(repository)));
+}
+
+ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::string_view text,
+                                           std::int64_t time) {
+    std::lock_guard guard(mutex_);
+    Stored stored;
+    auto fail = [&](std::string reason) {
+        stored.kind = Stored::Kind::kFailed;
+        stored.error = std::move(reason);
+        return stored;
+    };
+    if (deviceName.empty())
+        return fail(cp932::Jp("装置名がありません。"));
+    git_repository* repo = repository_->repo.get();
+    const std::string file = DeviceFileName(deviceName);
+    const fs::path workingFile = folder_ / file;
+
+    ProcessLock lock(folder_ / ".git" / kLockName);
+    if (!lock.held())
+        return fail(SystemError(folder_ / ".git" / kLockName, lock.error()));
+
+    bool unborn = false;
+    git::Commit parent = repository_->Head(unborn);
+    if (!parent && !unborn)
+        return fail(PathText(folder_) + ": " + git::LastError());
+    git::Tree parentTree = repository_->TreeOf(parent.get());
+
+    git_oid blobId;
+    if (git_odb_hash(&blobId, text.data(), text.size(), GIT_OBJECT_BLOB) != 0)
+        return fail(git::LastError());
+    git_oid storedId;
+    if (Repository::FileId(parentTree.get(), file, storedId) && git_oid_equal(&storedId, &blobId)) {
+        stored.kind = Stored::Kind::kUnchanged;
+        std::error_code ec;
+        if (!fs::exists(workingFile, ec))
+            ReplaceFile(workingFile, text);
+        return stored;
+    }
+
+    if (git_blob_create_from_buffer(&blobId, repo, text.data(), text.size()) != 0)
+        return fail(PathText(folder_) + ": " + git::LastError());
+    git_treebuilder* rawBuilder = nullptr;
+    if (git_treebuilder_new(&rawBuilder, repo, parentTree.get()) != 0)
+        return fail(git::LastError());
+    std::unique_ptr<git_treebuilder, git::Deleter<git_treebuilder, git_treebuilder_free>> builder(
+        rawBuilder);
+    git_oid treeId;
+    if (git_treebuilder_insert(nullptr, rawBuilder, file.c_str(), &blobId, GIT_FILEMODE_BLOB) !=
+            0 ||
+        git_treebuilder_write(&treeId, rawBuilder) != 0)
+        return fail(PathText(folder_) + ": " + git::LastError());
+    git_tree* rawTree = nullptr;
+    if (git_tree_lookup(&rawTree, repo, &treeId) != 0)
+        return fail(git::LastError());
+    git::Tree tree(rawTree);
+
+    git_signature* rawSignature = nullptr;
+    if (git_signature_new(&rawSignature, kAuthor, kEmail, time, UtcOffsetMinutes(time)) != 0)
+        return fail(git::LastError());
+    git::Signature signature(rawSignature);
+    const std::string name = cp932::ToUtf8Lossy(deviceName);
+    const std::string message = name + ": " + TimeText(time) + "\n\nDevice: " + name +
+                                "\nFile: " + file + "\nRead at: " + TimeText(time) + "\n";
+    const git_commit* parents[] = {parent.get()};
+    git_oid commitId;
+    if (git_commit_create(&commitId, repo, "HEAD", signature.get(), signature.get(), nullptr,
+                          message.c_str(), tree.get(), parent ? 1 : 0, parents) != 0)
+        return fail(PathText(folder_) + ": " + git::LastError());
+
+    // The working folder and its index follow the new commit, so that git
+    // finds the folder clean.
+    if (!ReplaceFile(workingFile, text))
+        return fail(SystemError(workingFile, errno));
+    git_index* rawIndex = nullptr;
+    if (git_repository_index(&rawIndex, repo) == 0) {
+        git::Index index(rawIndex);
+        if (git_index_read_tree(rawIndex, tree.get()) != 0 || git_index_write(rawIndex) != 0)
+            return fail(PathText(folder_) + ": " + git::LastError());
+    }
+    stored.kind = Stored::Kind::kCommitted;
+    stored.commit = git::Hex(commitId);
+    return stored;
+}
+
+std::optional<std::vector<ConfigHistory::Version>> ConfigHistory::History(
+    const std::string& deviceName, std::string& error) {
+    std::lock_guard guard(mutex_);
+    git_repository* repo = repository_->repo.get();
+    const std::string file = DeviceFileName(deviceName);
+    std::vector<Version> versions;
+
+    git_revwalk* rawWalk = nullptr;
+    if (git_revwalk_new(&rawWalk, repo) != 0) {
+        error = git::LastError();
+        return std::nullopt;
+    }
+    git::RevisionWalk walk(rawWalk);
+    git_revwalk_sorting(rawWalk, GIT_SORT_TOPOLOGICAL | GIT_SORT_TIME);
+    const int pushed = git_revwalk_push_head(rawWalk);
+    if (pushed == GIT_EUNBORNBRANCH || pushed == GIT_ENOTFOUND)
+        return versions;
+    if (pushed != 0) {
+        error = git::LastError();
+        return std::nullopt;
+    }
+    git_oid id;
+    while (git_revwalk_next(&id, rawWalk) == 0) {
+        git_commit* rawCommit = nullptr;
+        if (git_commit_lookup(&rawCommit, repo, &id) != 0) {
+            error = git::LastError();
+            return std::nullopt;
+        }
+        git::Commit commit(rawCommit);
+        git::Tree tree = repository_->TreeOf(rawCommit);
+        git_oid fileId;
+        if (!Repository::FileId(tree.get(), file, fileId))
+            continue;
+        git::Commit parent;
+        if (git_commit_parentcount(rawCommit) > 0) {
+            git_commit* rawParent = nullptr;
+            if (git_commit_parent(&rawParent, rawCommit, 0) == 0)
+                parent.reset(rawParent);
+        }
+        git::Tree parentTree = repository_->TreeOf(parent.get());
+        git_oid before;
+        const bool existed = Repository::FileId(parentTree.get(), file, before);
+        if (existed && git_oid_equal(&before, &fileId))
+            continue;
+        auto now = repository_->BlobText(fileId);
+        auto was = existed ? repository_->BlobText(before) : std::optional<std::string>("");
+        if (!now || !was) {
+            error = git::LastError();
+            return std::nullopt;
+        }
+        Version version;
+        version.time = git_commit_time(rawCommit);
+        version.commit = git::Hex(id);
+        version.changes = CountLineChanges(*was, *now);
+        versions.push_back(std::move(version));
+    }
+    return versions;
+}
+
+std::optional<std::string> ConfigHistory::Diff(const std::string& deviceName,
+                                               const std::vector<std::string>& revisions,
+                                               std::string& error) {
+    if (revisions.size() > 2) {
+        error = "at most two versions";
+        return std::nullopt;
+    }
+    std::vector<std::string> ends = revisions;
+    if (ends.empty()) {
+        auto versions = History(deviceName, error);
+        if (!versions)
+            return std::nullopt;
+        if (versions->empty()) {
+            error = cp932::Jp("保存された構成定義がありません: ") + deviceName;
+            return std::nullopt;
+        }
+        // The last change: from the version before the newest.
+        ends.push_back(versions->size() > 1 ? (*versions)[1].commit : std::string());
+        ends.push_back((*versions)[0].commit);
+    } else if (ends.size() == 1) {
+        ends.push_back("HEAD");
+    }
+
+    std::lock_guard guard(mutex_);
+    const std::string file = DeviceFileName(deviceName);
+    std::string texts[2];
+    std::string labels[2];
+    for (int i = 0; i < 2; ++i) {
+        if (ends[i].empty()) {
+            labels[i] = deviceName + " (" + cp932::Jp("なし") + ")";
+            continue;
+        }
+        git::Commit commit = repository_->Resolve(ends[i]);
+        if (!commit) {
+            error = cp932::Jp("そのような版はありません: ") + cp932::FromUtf8Lossy(ends[i]);
+            return std::nullopt;
+        }
+        bool present = false;
+        auto text = repository_->TextIn(commit.get(), file, present);
+        if (!text) {
+            error = git::LastError();
+            return std::nullopt;
+        }
+        texts[i] = std::move(*text);
+        labels[i] = deviceName + " " + ShortCommit(git::Hex(*git_commit_id(commit.get()))) + " " +
+                    TimeText(git_commit_time(commit.get())) +
+                    (present ? std::string() : " (" + cp932::Jp("なし") + ")");
+    }
+    return UnifiedDiff(texts[0], texts[1], labels[0], labels[1]);
+}
+
+}  // namespace quellin::history

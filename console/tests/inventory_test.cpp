@@ -1,0 +1,185 @@
+// The inventory table without routers: its texts, its sort orders, its CSV
+// read back field by field, and the run that gathers rows from many devices
+// at once and stops when told.
+#include "inventory.h"
+#include "codec.h"
+#include "test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace quellin::console {
+namespace {
+
+using quellin::testing::Sjis;
+
+InventoryRow Row(int number, std::string name, std::string address, InventoryVerdict verdict) {
+    InventoryRow row;
+    row.row = number;
+    row.name = std::move(name);
+    row.address = std::move(address);
+    row.verdict = verdict;
+    return row;
+}
+
+std::vector<std::string> Names(const std::vector<InventoryRow>& rows) {
+    std::vector<std::string> names;
+    for (const auto& row : rows)
+        names.push_back(row.name);
+    return names;
+}
+
+// RFC 4180 fields of CR LF lines, quotes undone.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+    std::vector<std::vector<std::string>> lines(1);
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            lines.back().push_back(std::move(field));
+            field.clear();
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            lines.back().push_back(std::move(field));
+            field.clear();
+            lines.emplace_back();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    if (lines.back().empty())
+        lines.pop_back();
+    return lines;
+}
+
+TEST(InventoryTableTest, SortsByAddressNumbersVerdictOrderAndText) {
+    std::vector<InventoryRow> rows = {
+        Row(1, "b", "127.0.0.10", InventoryVerdict::kUnreachable),
+        Row(2, "a", "127.0.0.9", InventoryVerdict::kUpToDate),
+        Row(3, "c", "", InventoryVerdict::kUpdateAvailable),
+        Row(4, "d", "127.0.1.1", InventoryVerdict::kUpToDate),
+    };
+    SortRows(rows, InventoryColumn::kAddress, true);
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"a", "b", "d", "c"}));
+    SortRows(rows, InventoryColumn::kVerdict, true);
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"a", "d", "c", "b"}));
+    SortRows(rows, InventoryColumn::kVerdict, false);
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"b", "c", "a", "d"}));
+    SortRows(rows, InventoryColumn::kName, false);
+    EXPECT_EQ(Names(rows), (std::vector<std::string>{"d", "c", "b", "a"}));
+}
+
+TEST(InventoryTableTest, CsvReadsBackInBothEncodings) {
+    InventoryRow update =
+        Row(1, Sjis("大阪,本店"), "127.0.0.2", InventoryVerdict::kUpdateAvailable);
+    update.model = "Tarn-90";
+    update.version = "V30.01";
+    update.startupConfig = "config1";
+    update.image = "tarn90-v30.10.bin";
+    update.imageVersion = "V30.10";
+    InventoryRow away = Row(2, "kobe", "127.0.0.3", InventoryVerdict::kUnreachable);
+    away.reason = Sjis("ログインプロンプト待ち:受信タイムアウト:\"Login\"\r\n");
+    const std::vector<InventoryRow> rows = {update, away};
+
+    const auto cp932 = ParseCsv(InventoryCsv(rows, CsvEncoding::kCp932));
+    ASSERT_EQ(cp932.size(), 3u);
+    EXPECT_EQ(cp932[0],
+              (std::vector<std::string>{Sjis("装置名"), Sjis("IPアドレス"), Sjis("機種"),
+                                        Sjis("バージョン"), Sjis("起動構成"),
+                                        Sjis("ソフトウェアファイル"), Sjis("判定"), Sjis("詳細")}));
+    EXPECT_EQ(cp932[1], (std::vector<std::string>{Sjis("大阪,本店"), "127.0.0.2", "Tarn-90",
+                                                  "V30.01", "config1", "tarn90-v30.10.bin (V30.10)",
+                                                  Sjis("更新あり V30.10"), ""}));
+    EXPECT_EQ(cp932[2], (std::vector<std::string>{"kobe", "127.0.0.3", "", "", "", "",
+                                                  Sjis("接続不可"), away.reason}));
+
+    EXPECT_EQ(InventoryCsv(rows, CsvEncoding::kUtf8),
+              cp932::ToUtf8Lossy(InventoryCsv(rows, CsvEncoding::kCp932)));
+    const std::string utf8 = InventoryCsv(rows, CsvEncoding::kUtf8WithBom);
+    ASSERT_EQ(utf8.rfind("\xEF\xBB\xBF", 0), 0u);
+    const auto lines = ParseCsv(utf8.substr(3));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[1][0], "大阪,本店");
+    EXPECT_EQ(lines[1][6], "更新あり V30.10");
+    EXPECT_EQ(lines[0][7], "詳細");
+}
+
+TEST(InventoryRunTest, ProbesUpToJobsDevicesAtOnceAndHandsOverEveryRow) {
+    std::vector<CBase> devices(12);
+    for (int i = 0; i < 12; ++i) {
+        devices[i].row = i + 1;
+        devices[i].name = "r" + std::to_string(i + 1);
+    }
+    std::mutex lock;
+    int busy = 0;
+    int most = 0;
+    std::vector<std::string> seen;
+    bool finished = false;
+    {
+        InventoryRun run(devices, 4, [&](const CBase& device) {
+            {
+                std::lock_guard guard(lock);
+                most = std::max(most, ++busy);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            {
+                std::lock_guard guard(lock);
+                --busy;
+            }
+            return Row(device.row, device.name, "", InventoryVerdict::kUpToDate);
+        });
+        run.Start(
+            [&](const InventoryRow& row) {
+                std::lock_guard guard(lock);
+                seen.push_back(row.name);
+            },
+            [&] {
+                std::lock_guard guard(lock);
+                finished = true;
+            });
+        run.Wait();
+        EXPECT_EQ(run.finished(), 12u);
+    }
+    EXPECT_LE(most, 4);
+    EXPECT_GE(most, 2);
+    EXPECT_EQ(seen.size(), 12u);
+    EXPECT_TRUE(finished);
+}
+
+TEST(InventoryRunTest, StopLetsRunningDevicesFinishAndStartsNoMore) {
+    std::vector<CBase> devices(20);
+    for (int i = 0; i < 20; ++i)
+        devices[i].row = i + 1;
+    std::atomic<int> probed{0};
+    std::atomic<bool> finished{false};
+    InventoryRun run(devices, 2, [&](const CBase& device) {
+        ++probed;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return Row(device.row, "", "", InventoryVerdict::kUpToDate);
+    });
+    run.Start([](const InventoryRow&) {}, [&] { finished = true; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    run.Stop();
+    run.Wait();
+    EXPECT_TRUE(finished);
+    EXPECT_LE(probed.load(), 4);
+    EXPECT_EQ(run.finished(), static_cast<std::size_t>(probed.load()));
+}
+
+}  // namespace
+}  // namespace quellin::console
