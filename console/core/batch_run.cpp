@@ -10,31 +10,20 @@
 #include <thread>
 
 namespace quellin::console {
-namespace {
-
-// One lock per configuration file, found by its canonical path.
-class ConfigFileTurns {
-public:
-    explicit ConfigFileTurns(const std::vector<CBase*>& devices) {
-        for (const CBase* device : devices)
-            turns_[Key(device->configFile)];
-    }
-    std::mutex& For(const std::string& configFile) { return turns_.at(Key(configFile)); }
-
-private:
-    static std::string Key(const std::string& configFile) {
+std::vector<Outcome> RunOnEach(const MaintenanceRunner& runner, const std::vector<CBase*>& devices,
+                               Operation operation, RunMode mode, const std::string& scheduleTime,
+                               int jobs, const std::function<void(const DeviceResult&)>& finished) {
+    // One lock per configuration file, found by its canonical path.
+    auto fileKey = [](const std::string& configFile) {
         std::error_code ec;
         auto path = std::filesystem::weakly_canonical(cp932::ToPath(configFile), ec);
         return ec ? configFile : path.string();
-    }
-    std::map<std::string, std::mutex> turns_;
-};
+    };
+    std::map<std::string, std::mutex> turns;
+    for (const CBase* device : devices)
+        turns[fileKey(device->configFile)];
+    const bool needsConfigFile = RowOf(operation).needsConfigFile;
 
-}  // namespace
-
-std::vector<Outcome> RunEach(const std::vector<CBase*>& devices, int jobs,
-                             const std::function<Outcome(CBase&)>& work,
-                             const std::function<void(const DeviceResult&)>& finished) {
     std::vector<Outcome> outcomes(devices.size());
     std::atomic<std::size_t> next{0};
     std::mutex lock;
@@ -42,7 +31,12 @@ std::vector<Outcome> RunEach(const std::vector<CBase*>& devices, int jobs,
     auto worker = [&] {
         for (std::size_t i = next++; i < devices.size(); i = next++) {
             const auto start = std::chrono::steady_clock::now();
-            outcomes[i] = work(*devices[i]);
+            {
+                std::unique_lock<std::mutex> turn;
+                if (needsConfigFile)
+                    turn = std::unique_lock(turns.at(fileKey(devices[i]->configFile)));
+                outcomes[i] = runner.Run(*devices[i], operation, mode, scheduleTime);
+            }
             const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
                 std::chrono::steady_clock::now() - start);
             std::lock_guard guard(lock);
@@ -62,20 +56,6 @@ std::vector<Outcome> RunEach(const std::vector<CBase*>& devices, int jobs,
             threads.emplace_back(worker);
     }
     return outcomes;
-}
-
-std::vector<Outcome> RunOnEach(const MaintenanceRunner& runner, const std::vector<CBase*>& devices,
-                               Operation operation, RunMode mode, const std::string& scheduleTime,
-                               int jobs, const std::function<void(const DeviceResult&)>& finished) {
-    ConfigFileTurns turns(devices);
-    const bool needsConfigFile = RowOf(operation).needsConfigFile;
-    auto work = [&](CBase& device) {
-        std::unique_lock<std::mutex> turn;
-        if (needsConfigFile)
-            turn = std::unique_lock(turns.For(device.configFile));
-        return runner.Run(device, operation, mode, scheduleTime);
-    };
-    return RunEach(devices, jobs, work, finished);
 }
 
 }  // namespace quellin::console
