@@ -45,7 +45,6 @@ public:
     // device, unchanged; false when it failed.
     bool Save();
 
-    const std::string& registryPath() const { return registryPath_; }
     int rowCount() const { return static_cast<int>(devices_.size()); }
     CList<CBase>& devices() { return devices_; }
     const CList<CBase>& devices() const { return devices_; }

@@ -15,9 +15,6 @@ enum class ServiceState {
     kStopped = 2,
     kStartPending = 3,
     kStopPending = 4,
-    kPaused = 5,
-    kPausePending = 6,
-    kContinuePending = 7,
     kOther = 8,
 };
 
