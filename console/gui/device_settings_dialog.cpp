@@ -23,7 +23,7 @@ CBaseDlg::CBaseDlg(DeviceSettingsLogic& logic, FileDialogs& files, QWidget* pare
 
 CBaseDlg::~CBaseDlg() = default;
 
-void CBaseDlg::showFields(const DeviceSettingsFields& f) {
+void CBaseDlg::showFields(const DeviceFields& f) {
     ui_->id1016->setText(FromCp932(f.name));
     ui_->id1018->setText(FromCp932(f.address));
     ui_->id1021->setText(FromCp932(f.password));
@@ -33,8 +33,8 @@ void CBaseDlg::showFields(const DeviceSettingsFields& f) {
     ui_->id1008->setText(configFile_);
 }
 
-DeviceSettingsFields CBaseDlg::fields() const {
-    DeviceSettingsFields f;
+DeviceFields CBaseDlg::fields() const {
+    DeviceFields f;
     f.name = ToCp932Lossy(ui_->id1016->text());
     f.address = IpControlText(ui_->id1018->text().toStdString());
     f.password = ToCp932Lossy(ui_->id1021->text());
@@ -63,7 +63,7 @@ void CBaseDlg::onApply() {
 }
 
 void CBaseDlg::onOk() {
-    DeviceSettingsFields f = fields();
+    DeviceFields f = fields();
     if (logic_.Ok(f) == DeviceSettingsLogic::OkResult::StayOpen) {
         // A refused deletion leaves the typed texts; a confirmed one empties them.
         return;

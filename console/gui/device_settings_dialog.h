@@ -23,10 +23,10 @@ public:
     CBaseDlg(DeviceSettingsLogic& logic, FileDialogs& files, QWidget* parent = nullptr);
     ~CBaseDlg() override;
 
-    DeviceSettingsFields fields() const;
+    DeviceFields fields() const;
 
 private:
-    void showFields(const DeviceSettingsFields& fields);
+    void showFields(const DeviceFields& fields);
     void onBrowse();
     void onInitialize();
     void onApply();
