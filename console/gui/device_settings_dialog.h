@@ -27,10 +27,6 @@ public:
 
 private:
     void showFields(const DeviceFields& fields);
-    void onBrowse();
-    void onInitialize();
-    void onApply();
-    void onOk();
 
     DeviceSettingsLogic& logic_;
     FileDialogs& files_;
