@@ -59,8 +59,7 @@ void ShowWaitDialog(QWidget* owner) {
 }
 
 void CloseWaitDialog() {
-    if (g_wait)
-        delete g_wait.data();
+    delete g_wait.data();  // nullptr when none is open
 }
 
 void ShowDeviceWaitDialog(QWidget* owner, const QString& deviceName, const QString& message) {
@@ -78,8 +77,7 @@ void UpdateDeviceWaitDialog(const QString& deviceName, const QString& message) {
 }
 
 void CloseDeviceWaitDialog() {
-    if (g_deviceWait)
-        delete g_deviceWait.data();
+    delete g_deviceWait.data();
 }
 
 CWaitDlg* CurrentWaitDialog() {
