@@ -26,11 +26,9 @@ bool MultiMaintenanceLogic::Run(Operation operation, const std::string& schedule
     if (!guard.taken())
         return false;
     bool failed = false;
-    for (CBase* device : devices_) {
-        failed =
-            tools_.runner.Run(*device, operation, RunMode::kUnattended, scheduleTime).failsRun() ||
-            failed;
-    }
+    for (CBase* device : devices_)
+        failed |=
+            tools_.runner.Run(*device, operation, RunMode::kUnattended, scheduleTime).failsRun();
     tools_.saveAndRefresh();
     tools_.reporter.Report("", cp932::Jp(failed ? kSomeDevicesFailed : RowOf(operation).summary),
                            MSG_BOX);
