@@ -90,7 +90,7 @@ Outcome RouterMaintenance::Identify(const MaintenanceTarget& target,
                                     DeviceIdentity& identity) const {
     TelnetFailure failure;
     const int result =
-        QuerySystemInformation(target.address, app_.telnetUser(), target.password, identity,
+        QuerySystemInformation(target.address, app_.settings().loginId, target.password, identity,
                                SystemInformationRules::kConsole, timings_.telnet, &failure);
     if (result == -1)
         return Outcome::Failed("装置情報の取得に失敗しました。", FormatTelnetFailure(failure));
@@ -106,8 +106,8 @@ Outcome RouterMaintenance::RunCommand(const MaintenanceTarget& target, const std
                                       CommandOutput* output,
                                       std::string_view failureMessage) const {
     CTelnetSession session(timings_.telnet);
-    if (session.RunCommand(target.address, app_.telnetUser(), target.password, command, output, 0) <
-        0) {
+    if (session.RunCommand(target.address, app_.settings().loginId, target.password, command,
+                           output, 0) < 0) {
         return Outcome::Failed(failureMessage, session.LastError());
     }
     return {};
