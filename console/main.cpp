@@ -35,17 +35,16 @@ int main(int argc, char* argv[]) {
     quellin::ActivationServer activation(activationPath);
 
     // The command line rewrites base.db too: one of the two at a time.
+    quellin::QtMessageBoxes qtBoxes;
     quellin::FolderLock folderLock(quellin::GetProgramFolder());
     if (folderLock.state() == quellin::FolderLock::State::kHeldElsewhere) {
-        quellin::QtMessageBoxes boxes;
-        boxes.Show(
+        qtBoxes.Show(
             {"Quellin Server",
              quellin::cp932::Jp("コマンドラインの処理が実行中のため、ツールを起動できません。"),
              quellin::MsgIcon::Exclamation, quellin::MsgButtons::Ok, quellin::MsgAnswer::Ok});
         return 0;
     }
 
-    quellin::QtMessageBoxes qtBoxes;
     quellin::ThreadSafeMessageBoxes boxes(qtBoxes);
     quellin::console::QtOperationWaiter waiter(nullptr);
     quellin::console::SystemProcessControl processes;

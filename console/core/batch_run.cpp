@@ -10,27 +10,6 @@
 #include <thread>
 
 namespace quellin::console {
-namespace {
-
-// One lock per configuration file, found by its canonical path.
-class ConfigFileTurns {
-public:
-    explicit ConfigFileTurns(const std::vector<CBase*>& devices) {
-        for (const CBase* device : devices)
-            turns_[Key(device->configFile)];
-    }
-    std::mutex& For(const std::string& configFile) { return turns_.at(Key(configFile)); }
-
-private:
-    static std::string Key(const std::string& configFile) {
-        std::error_code ec;
-        auto path = std::filesystem::weakly_canonical(cp932::ToPath(configFile), ec);
-        return ec ? configFile : path.string();
-    }
-    std::map<std::string, std::mutex> turns_;
-};
-
-}  // namespace
 
 std::vector<Outcome> RunEach(const std::vector<CBase*>& devices, int jobs,
                              const std::function<Outcome(CBase&)>& work,
@@ -67,12 +46,20 @@ std::vector<Outcome> RunEach(const std::vector<CBase*>& devices, int jobs,
 std::vector<Outcome> RunOnEach(const MaintenanceRunner& runner, const std::vector<CBase*>& devices,
                                Operation operation, RunMode mode, const std::string& scheduleTime,
                                int jobs, const std::function<void(const DeviceResult&)>& finished) {
-    ConfigFileTurns turns(devices);
+    // One lock per configuration file, found by its canonical path.
+    auto fileKey = [](const std::string& configFile) {
+        std::error_code ec;
+        auto path = std::filesystem::weakly_canonical(cp932::ToPath(configFile), ec);
+        return ec ? configFile : path.string();
+    };
+    std::map<std::string, std::mutex> turns;
+    for (const CBase* device : devices)
+        turns[fileKey(device->configFile)];
     const bool needsConfigFile = RowOf(operation).needsConfigFile;
     auto work = [&](CBase& device) {
         std::unique_lock<std::mutex> turn;
         if (needsConfigFile)
-            turn = std::unique_lock(turns.For(device.configFile));
+            turn = std::unique_lock(turns.at(fileKey(device.configFile)));
         return runner.Run(device, operation, mode, scheduleTime);
     };
     return RunEach(devices, jobs, work, finished);

@@ -31,7 +31,9 @@ std::vector<Outcome> RunEach(const std::vector<CBase*>& devices, int jobs,
                              const std::function<Outcome(CBase&)>& work,
                              const std::function<void(const DeviceResult&)>& finished = {});
 
-// One maintenance operation on every device, up to `jobs` at once.  A
+// One maintenance operation on every device (each should appear once), up to
+// `jobs` at once; the outcomes come back in the order of `devices`.
+// `finished` is called under a lock, so what it prints never mixes.  A
 // configuration file is rewritten in place before its upload, so devices
 // sharing one file take turns with it: each uploads the file as its own
 // conversion left it.

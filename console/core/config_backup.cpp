@@ -18,7 +18,7 @@ Outcome ReadRunningConfiguration(const CBase& device, const RouterMaintenance& r
     if (device.address.empty())
         return Outcome::Failed("IPアドレスが設定されていません。");
     const history::RunningConfiguration read = history::ReadRunningConfiguration(
-        device.address, router.app().telnetUser(), device.password, router.timings().telnet);
+        device.address, router.app().settings().loginId, device.password, router.timings().telnet);
     if (read.failure)
         return Outcome::Failed(kConfigReadFailed, FormatTelnetFailure(*read.failure));
     if (!read.text)
@@ -62,8 +62,9 @@ DriftResult CheckDrift(const CBase& device, const RouterMaintenance& router, Rep
     DriftResult result;
     // A device without a registered file has nothing to drift from.
     if (device.configFile.empty()) {
-        result.outcome = Outcome::NothingToDo("構成定義ファイルが見つかりません。",
-                                              "no configuration file is registered");
+        result.outcome = {OutcomeKind::kNothingToDo,
+                          cp932::Jp("構成定義ファイルが見つかりません。"),
+                          "no configuration file is registered"};
         return result;
     }
     errno = 0;

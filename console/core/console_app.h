@@ -30,9 +30,6 @@ public:
     // True when NEXORA.INI asks for more rows than the console takes.
     bool maxRowsOverLimit() const { return maxRowsOverLimit_; }
 
-    // The user name sent at the router's "Login:" prompt; empty = none.
-    const std::string& telnetUser() const { return settings_.loginId; }
-
 private:
     InstallationLayout layout_;
     bool maxRowsOverLimit_ = false;

@@ -58,7 +58,7 @@ public:
     Reporter& reporter() { return reporter_; }
     Questions& questions() { return questions_; }
     DeviceBook& book() { return book_; }
-    RouterMaintenance& router() { return router_; }
+    const RouterMaintenance& router() const { return router_; }
     const MaintenanceRunner& runner() const { return runner_; }
     BusyFlag& busy() { return busy_; }
     LogScheduler& scheduler() { return scheduler_; }

@@ -45,10 +45,8 @@ public:
     // device, unchanged; false when it failed.
     bool Save();
 
-    const std::string& registryPath() const { return registryPath_; }
     int rowCount() const { return static_cast<int>(devices_.size()); }
     CList<CBase>& devices() { return devices_; }
-    const CList<CBase>& devices() const { return devices_; }
     CBase& device(int index) { return devices_.at(static_cast<std::size_t>(index)); }
     // The index of the device of that name; of the first row without one.
     std::optional<int> Find(const std::string& name) const;

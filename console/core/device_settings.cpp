@@ -10,12 +10,12 @@ DeviceSettingsLogic::DeviceSettingsLogic(CBase& device, const DeviceBook& book, 
       questions_(questions),
       saveAndRefresh_(std::move(saveAndRefresh)) {}
 
-DeviceSettingsFields DeviceSettingsLogic::initialFields() const {
+DeviceFields DeviceSettingsLogic::initialFields() const {
     return {device_.name,     device_.address,        device_.password,
             device_.accessId, device_.accessPassword, device_.configFile};
 }
 
-bool DeviceSettingsLogic::Check(const DeviceSettingsFields& fields) {
+bool DeviceSettingsLogic::Check(const DeviceFields& fields) {
     if (auto refusal = book_.Check(fields, device_.row)) {
         reporter_.Report("", *refusal, MSG_BOX);
         return false;
@@ -23,7 +23,7 @@ bool DeviceSettingsLogic::Check(const DeviceSettingsFields& fields) {
     return true;
 }
 
-bool DeviceSettingsLogic::Apply(const DeviceSettingsFields& fields) {
+bool DeviceSettingsLogic::Apply(const DeviceFields& fields) {
     changed_ = false;
     if (!Check(fields))
         return false;
@@ -33,7 +33,7 @@ bool DeviceSettingsLogic::Apply(const DeviceSettingsFields& fields) {
     return true;
 }
 
-DeviceSettingsLogic::OkResult DeviceSettingsLogic::Ok(DeviceSettingsFields& fields) {
+DeviceSettingsLogic::OkResult DeviceSettingsLogic::Ok(DeviceFields& fields) {
     if (fields.name.empty()) {
         // Asked before anything is stored, so that cancelling the deletion
         // leaves the registered device whole.

@@ -12,8 +12,6 @@
 
 namespace quellin::console {
 
-using DeviceSettingsFields = DeviceFields;
-
 class DeviceSettingsLogic {
 public:
     // saveAndRefresh redraws the device's row and writes base.db.
@@ -22,19 +20,19 @@ public:
 
     // The texts the dialog opens with (an empty address leaves the control
     // blank).
-    DeviceSettingsFields initialFields() const;
+    DeviceFields initialFields() const;
 
     // 適用: checks in order and stores the changed fields.  The first failed
     // check shows its message and stores nothing.
-    bool Apply(const DeviceSettingsFields& fields);
+    bool Apply(const DeviceFields& fields);
 
     enum class OkResult { Close, StayOpen };
     // OK: Apply, then the empty-name deletion question, then the log line.
     // On a confirmed deletion `fields` are emptied for the dialog to show.
-    OkResult Ok(DeviceSettingsFields& fields);
+    OkResult Ok(DeviceFields& fields);
 
 private:
-    bool Check(const DeviceSettingsFields& fields);
+    bool Check(const DeviceFields& fields);
 
     CBase& device_;
     const DeviceBook& book_;

@@ -15,14 +15,12 @@ bool EnvironmentSettingsLogic::Apply(const std::string& firmDir, const std::stri
         reporter_.Report("", cp932::Jp("ログ格納フォルダ名が指定されていません。"), MSG_BOX);
         return false;
     }
-    if (settings_.firmDir != firmDir) {
-        settings_.firmDir = firmDir;
-        changed_ = true;
-    }
-    if (settings_.logDir != logDir) {
-        settings_.logDir = logDir;
-        changed_ = true;
-    }
+    auto store = [this](std::string& folder, const std::string& typed) {
+        changed_ = changed_ || folder != typed;
+        folder = typed;
+    };
+    store(settings_.firmDir, firmDir);
+    store(settings_.logDir, logDir);
     if (changed_)
         WriteConsoleSettings(programFolder_, settings_);
     return true;

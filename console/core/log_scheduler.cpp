@@ -17,14 +17,11 @@ void LogScheduler::RunDueLogCollections() {
     BusyFlag::Guard guard(busy_);
     if (!guard.taken())
         return;
-    for (CBase* device : book_.DueLogCollections(CurrentClock().Now()))
-        RunScheduledLogCollection(*device);
-}
-
-void LogScheduler::RunScheduledLogCollection(CBase& device) {
-    runner_.Run(device, Operation::kCollectLog, RunMode::kSchedule);
-    DeviceBook::AdvanceLogSchedule(device, CurrentClock().Now());
-    save_();
+    for (CBase* device : book_.DueLogCollections(CurrentClock().Now())) {
+        runner_.Run(*device, Operation::kCollectLog, RunMode::kSchedule);
+        DeviceBook::AdvanceLogSchedule(*device, CurrentClock().Now());
+        save_();
+    }
 }
 
 }  // namespace quellin::console

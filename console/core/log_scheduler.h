@@ -20,9 +20,8 @@ public:
     // At start-up: schedules whose next time has passed are cancelled.
     void DropExpiredSchedules();
     // Each tick: every due device once, earliest first, ties in row order.
+    // A failed collection counts as a run too.
     void RunDueLogCollections();
-    // One run; a failed collection counts as a run too.
-    void RunScheduledLogCollection(CBase& device);
 
 private:
     DeviceBook& book_;

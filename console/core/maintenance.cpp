@@ -5,6 +5,7 @@
 #include "file_replacement.h"
 #include "image_folder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -37,15 +38,12 @@ std::string SearchModel(const std::string& imageModel) {
 std::string NoImageReason(const std::string& model, const std::string& folder,
                           const std::vector<FolderImage>& images) {
     std::string reason = "no image for " + model + " in " + folder;
-    std::size_t broken = 0;
-    const FolderImage* first = nullptr;
-    for (const FolderImage& image : images) {
-        if (image.fault == FirmwareImageFault::kNone)
-            continue;
-        if (broken++ == 0)
-            first = &image;
-    }
-    if (first != nullptr) {
+    auto isBroken = [](const FolderImage& image) {
+        return image.fault != FirmwareImageFault::kNone;
+    };
+    const auto first = std::ranges::find_if(images, isBroken);
+    if (first != images.end()) {
+        const auto broken = std::ranges::count_if(images, isBroken);
         reason += " (" + std::to_string(broken) + (broken == 1 ? " file is" : " files are") +
                   " no image, " + cp932::FromPath(first->path.filename()) + ": " +
                   std::string(ToString(first->fault)) + ")";
@@ -92,7 +90,7 @@ Outcome RouterMaintenance::Identify(const MaintenanceTarget& target,
                                     DeviceIdentity& identity) const {
     TelnetFailure failure;
     const int result =
-        QuerySystemInformation(target.address, app_.telnetUser(), target.password, identity,
+        QuerySystemInformation(target.address, app_.settings().loginId, target.password, identity,
                                SystemInformationRules::kConsole, timings_.telnet, &failure);
     if (result == -1)
         return Outcome::Failed("装置情報の取得に失敗しました。", FormatTelnetFailure(failure));
@@ -108,8 +106,8 @@ Outcome RouterMaintenance::RunCommand(const MaintenanceTarget& target, const std
                                       CommandOutput* output,
                                       std::string_view failureMessage) const {
     CTelnetSession session(timings_.telnet);
-    if (session.RunCommand(target.address, app_.telnetUser(), target.password, command, output, 0) <
-        0) {
+    if (session.RunCommand(target.address, app_.settings().loginId, target.password, command,
+                           output, 0) < 0) {
         return Outcome::Failed(failureMessage, session.LastError());
     }
     return {};
@@ -219,7 +217,8 @@ Outcome RouterMaintenance::UpdateFirmware(const OperationContext& context, bool 
         case FirmwareChoice::Verdict::kNoImage:
         case FirmwareChoice::Verdict::kGated:
         case FirmwareChoice::Verdict::kSameVersion:
-            return Outcome::NothingToDo("新しいソフトウェアファイルはありません。", choice.reason);
+            return {OutcomeKind::kNothingToDo,
+                    cp932::Jp("新しいソフトウェアファイルはありません。"), choice.reason};
         case FirmwareChoice::Verdict::kUpdate:
             break;
     }
@@ -229,7 +228,8 @@ Outcome RouterMaintenance::UpdateFirmware(const OperationContext& context, bool 
     if (context.questions != nullptr) {
         Answer answer = context.questions->ConfirmFirmwareUpdate(question);
         if (!answer.yes)
-            return Outcome::Declined("ソフトウェア更新を中止しました。", std::move(answer.reason));
+            return {OutcomeKind::kDeclined, cp932::Jp("ソフトウェア更新を中止しました。"),
+                    std::move(answer.reason)};
     }
     context.log(FirmwareUpdateText(question));
 

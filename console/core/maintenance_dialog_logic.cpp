@@ -56,26 +56,21 @@ int CountOf(const std::string& text) {
 MaintenanceDialogLogic::MaintenanceDialogLogic(CBase& device, const MaintenanceRunner& runner,
                                                Questions& questions, Reporter& reporter,
                                                BusyFlag& busy, std::function<void()> saveAndRefresh)
-    : device_(device),
-      runner_(runner),
-      questions_(questions),
-      reporter_(reporter),
-      busy_(busy),
-      saveAndRefresh_(std::move(saveAndRefresh)) {}
+    : device_(device), tools_{runner, questions, reporter, busy, std::move(saveAndRefresh)} {}
 
 std::string MaintenanceDialogLogic::Caption() const {
     return cp932::Jp("メンテナンス   < ") + device_.name + " >";
 }
 
 bool MaintenanceDialogLogic::Run(Operation operation, const std::string& scheduleTime) {
-    BusyFlag::Guard guard(busy_);
+    BusyFlag::Guard guard(tools_.busy);
     if (!guard.taken())
         return false;
     // The new time is saved and on show while the closing message is.
-    return runner_
+    return tools_.runner
         .Run(device_, operation, RunMode::kAttended, scheduleTime,
              [this] {
-                 saveAndRefresh_();
+                 tools_.saveAndRefresh();
                  if (showStamp_)
                      showStamp_();
              })
@@ -111,17 +106,18 @@ void MaintenanceDialogLogic::ToggleSchedule(const std::string& intervalText,
     if (!scheduleRegistered()) {
         DeviceBook::SetLogSchedule(device_, CurrentClock().Now(), IntervalSecondsOf(intervalText),
                                    CountOf(countText));
-        saveAndRefresh_();
-        reporter_.Report(device_.name, cp932::Jp("ログ採取のスケジュール実行を終了しました。"),
-                         MSG_LOG | MSG_BOX);
+        tools_.saveAndRefresh();
+        tools_.reporter.Report(device_.name,
+                               cp932::Jp("ログ採取のスケジュール実行を終了しました。"),
+                               MSG_LOG | MSG_BOX);
         return;
     }
-    if (!questions_.ConfirmDeletion(Deletion::kLogSchedule, device_.name).yes)
+    if (!tools_.questions.ConfirmDeletion(Deletion::kLogSchedule, device_.name).yes)
         return;
     DeviceBook::ClearLogSchedule(device_);
-    saveAndRefresh_();
-    reporter_.Report(device_.name, cp932::Jp("ログ採取のスケジュールを削除しました。"),
-                     MSG_LOG | MSG_BOX);
+    tools_.saveAndRefresh();
+    tools_.reporter.Report(device_.name, cp932::Jp("ログ採取のスケジュールを削除しました。"),
+                           MSG_LOG | MSG_BOX);
 }
 
 }  // namespace quellin::console

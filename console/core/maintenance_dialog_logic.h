@@ -35,6 +35,16 @@ std::string ScheduleDigits(int year, int month, int day, int hour, int minute);
 int IntervalSecondsOf(const std::string& text);
 int CountOf(const std::string& text);
 
+// What both maintenance dialogs work with: the runner, the operator, the
+// busy flag, and what writes base.db and redraws the devices' rows.
+struct MaintenanceTools {
+    const MaintenanceRunner& runner;
+    Questions& questions;
+    Reporter& reporter;
+    BusyFlag& busy;
+    std::function<void()> saveAndRefresh;
+};
+
 class MaintenanceDialogLogic {
 public:
     MaintenanceDialogLogic(CBase& device, const MaintenanceRunner& runner, Questions& questions,
@@ -70,11 +80,7 @@ public:
 
 private:
     CBase& device_;
-    const MaintenanceRunner& runner_;
-    Questions& questions_;
-    Reporter& reporter_;
-    BusyFlag& busy_;
-    std::function<void()> saveAndRefresh_;
+    MaintenanceTools tools_;
     std::function<void()> showStamp_;
 };
 

@@ -37,10 +37,9 @@ Outcome Work(RouterOperations& router, Operation operation, const OperationConte
         case Operation::kUpdateFirmware:
         case Operation::kUpdateFirmwareAt:
             return router.UpdateFirmware(context, scheduled);
-        case Operation::kCollectLog:
-            break;
+        default:
+            return router.CollectLog(context);
     }
-    return router.CollectLog(context);
 }
 
 // 0 when the file opens for reading and is no folder, else the errno.

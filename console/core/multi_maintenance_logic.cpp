@@ -11,31 +11,27 @@ MultiMaintenanceLogic::MultiMaintenanceLogic(std::vector<CBase*> devices,
                                              Reporter& reporter, BusyFlag& busy,
                                              std::function<void()> saveAndRefresh)
     : devices_(std::move(devices)),
-      runner_(runner),
-      questions_(questions),
-      reporter_(reporter),
-      busy_(busy),
-      saveAndRefresh_(std::move(saveAndRefresh)) {}
+      tools_{runner, questions, reporter, busy, std::move(saveAndRefresh)} {}
 
 bool MultiMaintenanceLogic::Confirm(const char* question) {
-    return reporter_.Ask(cp932::Jp(question), MsgButtons::YesNo, MsgAnswer::No) == MsgAnswer::Yes;
+    return tools_.reporter.Ask(cp932::Jp(question), MsgButtons::YesNo, MsgAnswer::No) ==
+           MsgAnswer::Yes;
 }
 
 bool MultiMaintenanceLogic::Run(Operation operation, const std::string& scheduleTime) {
     if (!Confirm("複数装置の操作を行うため、処理に時間がかかる場合があります。\r\n"
                  "実行してよろしいですか？"))
         return false;
-    BusyFlag::Guard guard(busy_);
+    BusyFlag::Guard guard(tools_.busy);
     if (!guard.taken())
         return false;
     bool failed = false;
-    for (CBase* device : devices_) {
-        failed = runner_.Run(*device, operation, RunMode::kUnattended, scheduleTime).failsRun() ||
-                 failed;
-    }
-    saveAndRefresh_();
-    reporter_.Report("", cp932::Jp(failed ? kSomeDevicesFailed : RowOf(operation).summary),
-                     MSG_BOX);
+    for (CBase* device : devices_)
+        failed |=
+            tools_.runner.Run(*device, operation, RunMode::kUnattended, scheduleTime).failsRun();
+    tools_.saveAndRefresh();
+    tools_.reporter.Report("", cp932::Jp(failed ? kSomeDevicesFailed : RowOf(operation).summary),
+                           MSG_BOX);
     return true;
 }
 
@@ -49,23 +45,25 @@ void MultiMaintenanceLogic::RegisterSchedule(const std::string& intervalText,
     const std::int64_t now = CurrentClock().Now();
     for (CBase* device : devices_) {
         DeviceBook::SetLogSchedule(*device, now, interval, count);
-        reporter_.Report(device->name, cp932::Jp("ログ採取のスケジュール実行を終了しました。"),
-                         MSG_LOG);
+        tools_.reporter.Report(device->name,
+                               cp932::Jp("ログ採取のスケジュール実行を終了しました。"), MSG_LOG);
     }
-    saveAndRefresh_();
-    reporter_.Report("", cp932::Jp("複数装置のログ採取スケジュール実行を終了しました。"), MSG_BOX);
+    tools_.saveAndRefresh();
+    tools_.reporter.Report("", cp932::Jp("複数装置のログ採取スケジュール実行を終了しました。"),
+                           MSG_BOX);
 }
 
 void MultiMaintenanceLogic::DeleteSchedule() {
-    if (!questions_.ConfirmDeletion(Deletion::kLogSchedule, {}).yes)
+    if (!tools_.questions.ConfirmDeletion(Deletion::kLogSchedule, {}).yes)
         return;
     for (CBase* device : devices_) {
         DeviceBook::ClearLogSchedule(*device);
-        reporter_.Report(device->name, cp932::Jp("ログ採取のスケジュールを削除しました。"),
-                         MSG_LOG);
+        tools_.reporter.Report(device->name, cp932::Jp("ログ採取のスケジュールを削除しました。"),
+                               MSG_LOG);
     }
-    saveAndRefresh_();
-    reporter_.Report("", cp932::Jp("複数装置のログ採取スケジュールを削除しました。"), MSG_BOX);
+    tools_.saveAndRefresh();
+    tools_.reporter.Report("", cp932::Jp("複数装置のログ採取スケジュールを削除しました。"),
+                           MSG_BOX);
 }
 
 }  // namespace quellin::console

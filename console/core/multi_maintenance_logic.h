@@ -27,11 +27,7 @@ private:
     bool Confirm(const char* question);
 
     std::vector<CBase*> devices_;
-    const MaintenanceRunner& runner_;
-    Questions& questions_;
-    Reporter& reporter_;
-    BusyFlag& busy_;
-    std::function<void()> saveAndRefresh_;
+    MaintenanceTools tools_;
 };
 
 }  // namespace quellin::console

@@ -26,7 +26,6 @@ public:
 // pass.
 class BusyFlag {
 public:
-    bool busy() const { return busy_; }
     // Takes the flag for the life of the guard; `taken` is false when it was
     // already held.
     class Guard {

@@ -24,14 +24,6 @@ Outcome Outcome::Failed(std::string_view message, std::string reason) {
     return {OutcomeKind::kFailed, cp932::Jp(message), std::move(reason)};
 }
 
-Outcome Outcome::NothingToDo(std::string_view message, std::string reason) {
-    return {OutcomeKind::kNothingToDo, cp932::Jp(message), std::move(reason)};
-}
-
-Outcome Outcome::Declined(std::string_view message, std::string reason) {
-    return {OutcomeKind::kDeclined, cp932::Jp(message), std::move(reason)};
-}
-
 std::string FileReason(const std::string& path, int error) {
     return path + ": " + std::strerror(error);
 }

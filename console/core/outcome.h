@@ -32,8 +32,6 @@ struct Outcome {
 
     // message is a UTF-8 literal of the program's own.
     static Outcome Failed(std::string_view message, std::string reason = {});
-    static Outcome NothingToDo(std::string_view message, std::string reason = {});
-    static Outcome Declined(std::string_view message, std::string reason = {});
 };
 
 // "path: strerror(error)": a file's reason.

@@ -11,10 +11,8 @@ std::string FirmwareUpdateText(const FirmwareUpdateQuestion& question) {
 }
 
 Answer MessageBoxQuestions::ConfirmFirmwareUpdate(const FirmwareUpdateQuestion& question) {
-    const MsgAnswer answer =
-        reporter_.Ask(FirmwareUpdateText(question) + cp932::Jp("よろしいですか？"),
-                      MsgButtons::YesNo, MsgAnswer::No);
-    return {answer == MsgAnswer::Yes};
+    return {reporter_.Ask(FirmwareUpdateText(question) + cp932::Jp("よろしいですか？"),
+                          MsgButtons::YesNo, MsgAnswer::No) == MsgAnswer::Yes};
 }
 
 Answer MessageBoxQuestions::ConfirmDeletion(Deletion what, const std::string&) {

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <sstream>
-#include <thread>
 #include <vector>
 
 namespace quellin::console {
@@ -49,7 +48,7 @@ std::string CommandOf(const std::string& execStart) {
 }  // namespace
 
 int StopAndDeleteService(ServiceManager& manager, const std::string& name,
-                         const std::string& command, int polls, std::chrono::milliseconds interval,
+                         const std::string& command,
                          const std::function<void(std::chrono::milliseconds)>& sleep) {
     int state = manager.QueryServiceState(name, command);
     if (state == 0)
@@ -60,12 +59,8 @@ int StopAndDeleteService(ServiceManager& manager, const std::string& name,
         if (!manager.RequestStop(name))
             return -1;
         bool stopped = false;
-        for (int i = 0; i < polls && !stopped; ++i) {
-            if (sleep) {
-                sleep(interval);
-            } else {
-                std::this_thread::sleep_for(interval);
-            }
+        for (int i = 0; i < 120 && !stopped; ++i) {
+            sleep(std::chrono::milliseconds(500));
             stopped = manager.QueryServiceState(name, command) ==
                       static_cast<int>(ServiceState::kStopped);
         }

@@ -15,9 +15,6 @@ enum class ServiceState {
     kStopped = 2,
     kStartPending = 3,
     kStopPending = 4,
-    kPaused = 5,
-    kPausePending = 6,
-    kContinuePending = 7,
     kOther = 8,
 };
 
@@ -33,12 +30,11 @@ public:
     virtual bool Delete(const std::string& name) = 0;
 };
 
-// 0 stopped and deleted, 1 not installed, -1 otherwise.  Polls the state up
-// to `polls` times, `interval` apart, after asking it to stop.
+// 0 stopped and deleted, 1 not installed, -1 otherwise.  After asking it to
+// stop, polls the state every half second (passed by `sleep`) for a minute.
 int StopAndDeleteService(ServiceManager& manager, const std::string& name,
-                         const std::string& command, int polls = 120,
-                         std::chrono::milliseconds interval = std::chrono::milliseconds(500),
-                         const std::function<void(std::chrono::milliseconds)>& sleep = {});
+                         const std::string& command,
+                         const std::function<void(std::chrono::milliseconds)>& sleep);
 
 // systemd through systemctl.  Without systemd there are no services.
 class SystemdServiceManager final : public ServiceManager {

@@ -22,15 +22,10 @@ bool SystemProcessControl::AskToQuit(int pid) {
 }
 
 SyslogControl::SyslogControl(std::string program, Reporter& reporter, ProcessControl& processes)
-    : program_(std::move(program)), reporter_(reporter), processes_(processes) {}
-
-void SyslogControl::Wait(std::chrono::milliseconds wait) {
-    if (sleep_) {
-        sleep_(wait);
-    } else {
-        std::this_thread::sleep_for(wait);
-    }
-}
+    : program_(std::move(program)),
+      reporter_(reporter),
+      processes_(processes),
+      sleep_([](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }) {}
 
 void SyslogControl::StartSyslogServer() {
     if (running_)
@@ -48,17 +43,16 @@ bool SyslogControl::StopSyslogServer() {
     if (!running_)
         return true;
     const int pid = processes_.Find(kSyslogdName);
-    if (pid == 0 || !processes_.AskToQuit(pid)) {
-        reporter_.Report(kToolName, cp932::Jp("システムログサーバの停止に失敗しました。"), MSG_LOG);
-        return false;
-    }
-    for (int check = 0; check <= 500; ++check) {
-        if (check > 0)
-            Wait(std::chrono::milliseconds(10));
-        if (processes_.Find(kSyslogdName) == 0) {
-            running_ = false;
-            reporter_.Report(kToolName, cp932::Jp("システムログサーバを停止しました。"), MSG_LOG);
-            return true;
+    if (pid != 0 && processes_.AskToQuit(pid)) {
+        for (int check = 0; check <= 500; ++check) {
+            if (check > 0)
+                sleep_(std::chrono::milliseconds(10));
+            if (processes_.Find(kSyslogdName) == 0) {
+                running_ = false;
+                reporter_.Report(kToolName, cp932::Jp("システムログサーバを停止しました。"),
+                                 MSG_LOG);
+                return true;
+            }
         }
     }
     reporter_.Report(kToolName, cp932::Jp("システムログサーバの停止に失敗しました。"), MSG_LOG);

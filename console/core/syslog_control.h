@@ -53,8 +53,6 @@ public:
     }
 
 private:
-    void Wait(std::chrono::milliseconds wait);
-
     std::string program_;
     Reporter& reporter_;
     ProcessControl& processes_;

@@ -2,17 +2,19 @@
 
 #include "codec.h"
 
+#include <thread>
+
 namespace quellin::console {
 
 WebServiceControl::WebServiceControl(const InstallationLayout& layout, Reporter& reporter,
                                      ServiceManager& services)
     : reporter_(reporter),
       services_(services),
-      runServiceCommand_("\"" + layout.httpdProgram() + "\" -k runservice") {}
+      runServiceCommand_("\"" + layout.httpdProgram() + "\" -k runservice"),
+      sleep_([](std::chrono::milliseconds wait) { std::this_thread::sleep_for(wait); }) {}
 
 void WebServiceControl::RemoveLeftOver(When when) {
-    if (StopAndDeleteService(services_, kWebServiceName, runServiceCommand_, 120,
-                             std::chrono::milliseconds(500), sleep_) != 0)
+    if (StopAndDeleteService(services_, kWebServiceName, runServiceCommand_, sleep_) != 0)
         return;
     reporter_.Report(kToolName,
                      cp932::Jp(when == When::kStartUp

@@ -5,12 +5,11 @@
 
 namespace quellin::console {
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {
-    ui_->setupUi(this);
-    ui_->iconLabel->setPixmap(AppIcon().pixmap(32, 32));
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    Ui::CAboutDlg ui;
+    ui.setupUi(this);
+    ui.iconLabel->setPixmap(AppIcon().pixmap(32, 32));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 }
-
-CAboutDlg::~CAboutDlg() = default;
 
 }  // namespace quellin::console

@@ -2,12 +2,6 @@
 
 #include <QDialog>
 
-#include <memory>
-
-namespace Ui {
-class CAboutDlg;
-}
-
 namespace quellin::console {
 
 // "バージョン情報": product name and version, closed with OK.
@@ -15,10 +9,6 @@ class CAboutDlg final : public QDialog {
     Q_OBJECT
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
-    ~CAboutDlg() override;
-
-private:
-    std::unique_ptr<Ui::CAboutDlg> ui_;
 };
 
 }  // namespace quellin::console

@@ -5,8 +5,12 @@
 namespace quellin::console {
 
 DeviceListModel::DeviceListModel(const CList<CBase>& devices, QObject* parent)
-    : QAbstractTableModel(parent), devices_(devices) {
-    reload();
+    : QAbstractTableModel(parent),
+      devices_(devices),
+      names_(static_cast<int>(devices.size()), QString()),
+      addresses_(static_cast<int>(devices.size()), QString()) {
+    for (int row = 0; row < names_.size(); ++row)
+        cacheRow(row);
 }
 
 int DeviceListModel::rowCount(const QModelIndex& parent) const {
@@ -59,16 +63,6 @@ void DeviceListModel::cacheRow(int row) {
     const CBase& device = devices_[static_cast<std::size_t>(row)];
     names_[row] = FromCp932(device.name);
     addresses_[row] = FromCp932(device.address);
-}
-
-void DeviceListModel::reload() {
-    beginResetModel();
-    const int rows = static_cast<int>(devices_.size());
-    names_ = QStringList(rows, QString());
-    addresses_ = QStringList(rows, QString());
-    for (int row = 0; row < rows; ++row)
-        cacheRow(row);
-    endResetModel();
 }
 
 void DeviceListModel::refreshRows(const std::vector<int>& rows) {

@@ -22,8 +22,6 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
-    // Re-reads every row from the list (after loading).
-    void reload();
     // Re-reads the given rows (after a dialog changed their devices).
     void refreshRows(const std::vector<int>& rows);
 

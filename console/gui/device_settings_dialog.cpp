@@ -14,16 +14,31 @@ CBaseDlg::CBaseDlg(DeviceSettingsLogic& logic, FileDialogs& files, QWidget* pare
     ui_->id1018->setValidator(new Ipv4Validator(ui_->id1018));
     showFields(logic_.initialFields());
 
-    connect(ui_->id1017, &QPushButton::clicked, this, &CBaseDlg::onBrowse);
-    connect(ui_->id4, &QPushButton::clicked, this, &CBaseDlg::onInitialize);
-    connect(ui_->id3, &QPushButton::clicked, this, &CBaseDlg::onApply);
-    connect(ui_->id1, &QPushButton::clicked, this, &CBaseDlg::onOk);
+    connect(ui_->id1017, &QPushButton::clicked, this, [this] {
+        if (auto path = files_.OpenFile(this, QString(), Tr("全てのファイル(*.*) (*)")))
+            configFile_ = *path;
+        ui_->id1008->setText(configFile_);
+    });
+    connect(ui_->id4, &QPushButton::clicked, this, [this] {
+        for (QLineEdit* edit :
+             {ui_->id1016, ui_->id1018, ui_->id1021, ui_->id1019, ui_->id1020, ui_->id1008})
+            edit->clear();
+    });
+    connect(ui_->id3, &QPushButton::clicked, this, [this] { logic_.Apply(fields()); });
+    connect(ui_->id1, &QPushButton::clicked, this, [this] {
+        DeviceFields f = fields();
+        // A refused deletion leaves the typed texts; a confirmed one empties them.
+        if (logic_.Ok(f) == DeviceSettingsLogic::OkResult::StayOpen)
+            return;
+        showFields(f);
+        accept();
+    });
     connect(ui_->id2, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 CBaseDlg::~CBaseDlg() = default;
 
-void CBaseDlg::showFields(const DeviceSettingsFields& f) {
+void CBaseDlg::showFields(const DeviceFields& f) {
     ui_->id1016->setText(FromCp932(f.name));
     ui_->id1018->setText(FromCp932(f.address));
     ui_->id1021->setText(FromCp932(f.password));
@@ -33,43 +48,13 @@ void CBaseDlg::showFields(const DeviceSettingsFields& f) {
     ui_->id1008->setText(configFile_);
 }
 
-DeviceSettingsFields CBaseDlg::fields() const {
-    DeviceSettingsFields f;
-    f.name = ToCp932Lossy(ui_->id1016->text());
-    f.address = IpControlText(ui_->id1018->text().toStdString());
-    f.password = ToCp932Lossy(ui_->id1021->text());
-    f.accessId = ToCp932Lossy(ui_->id1019->text());
-    f.accessPassword = ToCp932Lossy(ui_->id1020->text());
-    f.configFile = ToCp932Lossy(ui_->id1008->text());
-    return f;
-}
-
-void CBaseDlg::onBrowse() {
-    if (auto path = files_.OpenFile(this, QString(), Tr("全てのファイル(*.*) (*)"))) {
-        configFile_ = *path;
-    }
-    ui_->id1008->setText(configFile_);
-}
-
-void CBaseDlg::onInitialize() {
-    for (QLineEdit* edit :
-         {ui_->id1016, ui_->id1018, ui_->id1021, ui_->id1019, ui_->id1020, ui_->id1008}) {
-        edit->clear();
-    }
-}
-
-void CBaseDlg::onApply() {
-    logic_.Apply(fields());
-}
-
-void CBaseDlg::onOk() {
-    DeviceSettingsFields f = fields();
-    if (logic_.Ok(f) == DeviceSettingsLogic::OkResult::StayOpen) {
-        // A refused deletion leaves the typed texts; a confirmed one empties them.
-        return;
-    }
-    showFields(f);
-    accept();
+DeviceFields CBaseDlg::fields() const {
+    return {.name = ToCp932Lossy(ui_->id1016->text()),
+            .address = IpControlText(ui_->id1018->text().toStdString()),
+            .password = ToCp932Lossy(ui_->id1021->text()),
+            .accessId = ToCp932Lossy(ui_->id1019->text()),
+            .accessPassword = ToCp932Lossy(ui_->id1020->text()),
+            .configFile = ToCp932Lossy(ui_->id1008->text())};
 }
 
 }  // namespace quellin::console

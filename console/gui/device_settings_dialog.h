@@ -23,14 +23,10 @@ public:
     CBaseDlg(DeviceSettingsLogic& logic, FileDialogs& files, QWidget* parent = nullptr);
     ~CBaseDlg() override;
 
-    DeviceSettingsFields fields() const;
+    DeviceFields fields() const;
 
 private:
-    void showFields(const DeviceSettingsFields& fields);
-    void onBrowse();
-    void onInitialize();
-    void onApply();
-    void onOk();
+    void showFields(const DeviceFields& fields);
 
     DeviceSettingsLogic& logic_;
     FileDialogs& files_;

@@ -6,15 +6,6 @@
 
 namespace quellin::console {
 
-int CBrowseFolderDialog::Run(QWidget* owner, const QString& initialFolder) {
-    chosen_.clear();
-    auto folder = files_.ChooseFolder(owner, title_, initialFolder);
-    if (!folder)
-        return 2;
-    chosen_ = *folder;
-    return 1;
-}
-
 CConfigDlg::CConfigDlg(EnvironmentSettingsLogic& logic, const ConsoleSettings& settings,
                        FileDialogs& files, QWidget* parent)
     : QDialog(parent),
@@ -48,9 +39,8 @@ void CConfigDlg::showFolders() {
 }
 
 void CConfigDlg::browse(const char* title, QString& folder) {
-    CBrowseFolderDialog browser(files_, Tr(title));
-    if (browser.Run(this, folder) == 1)
-        folder = browser.chosenPath();
+    if (auto chosen = files_.ChooseFolder(this, Tr(title), folder))
+        folder = *chosen;
     showFolders();
 }
 

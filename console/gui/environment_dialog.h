@@ -16,22 +16,6 @@ class FileDialogs;
 
 namespace quellin::console {
 
-// The folder picker of the environment dialog: starts at the current folder
-// and answers nothing when cancelled.
-class CBrowseFolderDialog {
-public:
-    CBrowseFolderDialog(FileDialogs& files, QString title)
-        : files_(files), title_(std::move(title)) {}
-    // 1 chosen, 2 cancelled (the chosen path is then empty).
-    int Run(QWidget* owner, const QString& initialFolder);
-    const QString& chosenPath() const { return chosen_; }
-
-private:
-    FileDialogs& files_;
-    QString title_;
-    QString chosen_;
-};
-
 // "環境設定": the software and log folders.
 class CConfigDlg final : public QDialog {
     Q_OBJECT
@@ -41,6 +25,8 @@ public:
     ~CConfigDlg() override;
 
 private:
+    // The folder picker starts at the current folder; a cancelled one
+    // leaves it.
     void browse(const char* title, QString& folder);
     void showFolders();
 

@@ -5,12 +5,6 @@
 
 namespace quellin::console {
 
-void FillChoices(QComboBox* list, const ListChoice* table, int count) {
-    list->clear();
-    for (int i = 0; i < count; ++i)
-        list->addItem(Tr(table[i].text));
-}
-
 CMainteDlg::CMainteDlg(MaintenanceDialogLogic& logic, QWidget* parent)
     : QDialog(parent), logic_(logic), ui_(std::make_unique<Ui::CMainteDlg>()) {
     ui_->setupUi(this);

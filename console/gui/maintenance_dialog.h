@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "maintenance_dialog_logic.h"
+#include "qt_text.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -34,9 +35,6 @@ private:
     std::unique_ptr<Ui::CMainteDlg> ui_;
 };
 
-// Fills a drop-down list from one of the schedule tables.
-void FillChoices(QComboBox* list, const ListChoice* table, int count);
-
 // What both maintenance dialogs share: the date pickers start at today, the
 // time pickers ("HH:mm") at the current time, the two lists hold the
 // schedule tables, and the five operation buttons call
@@ -50,8 +48,10 @@ void SetUpOperationControls(QDialog* dialog, Ui& ui, Run run) {
         time->setDisplayFormat(QStringLiteral("HH:mm"));
         time->setTime(now.time());
     }
-    FillChoices(ui.id1034, LogIntervalTable, 6);
-    FillChoices(ui.id1035, LogCountTable, 10);
+    for (const ListChoice& choice : LogIntervalTable)
+        ui.id1034->addItem(Tr(choice.text));
+    for (const ListChoice& choice : LogCountTable)
+        ui.id1035->addItem(Tr(choice.text));
     const std::pair<QPushButton*, Operation> buttons[] = {{ui.id1020, Operation::kApplyConfig},
                                                           {ui.id1023, Operation::kApplyConfigAt},
                                                           {ui.id1024, Operation::kUpdateFirmware},

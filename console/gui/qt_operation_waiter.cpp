@@ -11,7 +11,14 @@
 
 namespace quellin::console {
 
-void RunOffThread(const std::function<void()>& operation) {
+namespace {
+
+// Runs the operation on a worker thread behind the wait window that `show`
+// opens and `close` closes, processing the user-interface events meanwhile.
+template <typename Show, typename Close>
+void RunBehind(Show show, Close close, const std::function<void()>& operation) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    show();
     QEventLoop loop;
     std::thread worker([&] {
         operation();
@@ -19,23 +26,21 @@ void RunOffThread(const std::function<void()>& operation) {
     });
     loop.exec();
     worker.join();
+    close();
+    QApplication::restoreOverrideCursor();
 }
 
+}  // namespace
+
 void QtOperationWaiter::Run(const std::function<void()>& operation) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    ShowWaitDialog(QApplication::activeModalWidget() ? QApplication::activeModalWidget() : owner_);
-    RunOffThread(operation);
-    CloseWaitDialog();
-    QApplication::restoreOverrideCursor();
+    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : owner_;
+    RunBehind([owner] { ShowWaitDialog(owner); }, CloseWaitDialog, operation);
 }
 
 void QtOperationWaiter::RunForDevice(const std::string& deviceName, const std::string& message,
                                      const std::function<void()>& operation) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    ShowDeviceWaitDialog(owner_, FromCp932(deviceName), FromCp932(message));
-    RunOffThread(operation);
-    CloseDeviceWaitDialog();
-    QApplication::restoreOverrideCursor();
+    RunBehind([&] { ShowDeviceWaitDialog(owner_, FromCp932(deviceName), FromCp932(message)); },
+              CloseDeviceWaitDialog, operation);
 }
 
 }  // namespace quellin::console

@@ -22,8 +22,4 @@ private:
     QWidget* owner_;
 };
 
-// Runs the operation on a worker thread and returns when it has ended,
-// processing the user-interface events meanwhile.
-void RunOffThread(const std::function<void()>& operation);
-
 }  // namespace quellin::console

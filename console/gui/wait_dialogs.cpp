@@ -14,39 +14,33 @@ namespace {
 QPointer<CWaitDlg> g_wait;
 QPointer<CWaitPluralDlg> g_deviceWait;
 
-constexpr Qt::WindowFlags kNoCloseButton =
-    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-
-void Repaint(QWidget* window) {
-    window->repaint();
-}
-
 }  // namespace
 
-CWaitDlg::CWaitDlg(QWidget* owner)
-    : QDialog(owner, kNoCloseButton), ui_(std::make_unique<Ui::CWaitDlg>()) {
-    ui_->setupUi(this);
-    ui_->idStatic->setText(Tr("しばらくお待ちください ･･･"));
+WaitWindow::WaitWindow(QWidget* owner)
+    : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     // Shown while an operation runs on a worker thread: nothing else may be
     // started meanwhile.
     setWindowModality(Qt::ApplicationModal);
 }
 
-CWaitDlg::~CWaitDlg() = default;
-
-void CWaitDlg::closeEvent(QCloseEvent* event) {
+void WaitWindow::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-void CWaitDlg::keyPressEvent(QKeyEvent* event) {
+void WaitWindow::keyPressEvent(QKeyEvent* event) {
     event->ignore();
+}
+
+CWaitDlg::CWaitDlg(QWidget* owner) : WaitWindow(owner) {
+    Ui::CWaitDlg ui;
+    ui.setupUi(this);
+    ui.idStatic->setText(Tr("しばらくお待ちください ･･･"));
 }
 
 CWaitPluralDlg::CWaitPluralDlg(QWidget* owner)
-    : QDialog(owner, kNoCloseButton), ui_(std::make_unique<Ui::CWaitPluralDlg>()) {
+    : WaitWindow(owner), ui_(std::make_unique<Ui::CWaitPluralDlg>()) {
     ui_->setupUi(this);
     ui_->id1032->setText(Tr("対象装置名 :"));
-    setWindowModality(Qt::ApplicationModal);
 }
 
 CWaitPluralDlg::~CWaitPluralDlg() = default;
@@ -56,25 +50,16 @@ void CWaitPluralDlg::setTexts(const QString& deviceName, const QString& message)
     ui_->idMessage->setText(message);
 }
 
-void CWaitPluralDlg::closeEvent(QCloseEvent* event) {
-    event->ignore();
-}
-
-void CWaitPluralDlg::keyPressEvent(QKeyEvent* event) {
-    event->ignore();
-}
-
 void ShowWaitDialog(QWidget* owner) {
     CloseWaitDialog();
     g_wait = new CWaitDlg(owner);
     g_wait->setAttribute(Qt::WA_DeleteOnClose, false);
     g_wait->show();
-    Repaint(g_wait);
+    g_wait->repaint();
 }
 
 void CloseWaitDialog() {
-    if (g_wait)
-        delete g_wait.data();
+    delete g_wait.data();  // nullptr when none is open
 }
 
 void ShowDeviceWaitDialog(QWidget* owner, const QString& deviceName, const QString& message) {
@@ -88,12 +73,11 @@ void UpdateDeviceWaitDialog(const QString& deviceName, const QString& message) {
     if (!g_deviceWait)
         return;
     g_deviceWait->setTexts(deviceName, message);
-    Repaint(g_deviceWait);
+    g_deviceWait->repaint();
 }
 
 void CloseDeviceWaitDialog() {
-    if (g_deviceWait)
-        delete g_deviceWait.data();
+    delete g_deviceWait.data();
 }
 
 CWaitDlg* CurrentWaitDialog() {

@@ -8,37 +8,35 @@
 #include <memory>
 
 namespace Ui {
-class CWaitDlg;
 class CWaitPluralDlg;
-}  // namespace Ui
+}
 
 namespace quellin::console {
 
-class CWaitDlg final : public QDialog {
-    Q_OBJECT
+// What both windows share: modal for the whole application, and neither the
+// close box nor a key closes them.
+class WaitWindow : public QDialog {
 public:
-    explicit CWaitDlg(QWidget* owner);
-    ~CWaitDlg() override;
+    explicit WaitWindow(QWidget* owner);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-
-private:
-    std::unique_ptr<Ui::CWaitDlg> ui_;
 };
 
-class CWaitPluralDlg final : public QDialog {
+class CWaitDlg final : public WaitWindow {
+    Q_OBJECT
+public:
+    explicit CWaitDlg(QWidget* owner);
+};
+
+class CWaitPluralDlg final : public WaitWindow {
     Q_OBJECT
 public:
     explicit CWaitPluralDlg(QWidget* owner);
     ~CWaitPluralDlg() override;
 
     void setTexts(const QString& deviceName, const QString& message);
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::unique_ptr<Ui::CWaitPluralDlg> ui_;

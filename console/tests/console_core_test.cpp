@@ -70,7 +70,7 @@ TEST_F(ConsoleCoreTest, StartUpReadsSettingsLoadsTableAndLogs) {
     ConsoleApp app(dir.folder());
     EXPECT_EQ(app.settings().maxRows, 300);
     EXPECT_EQ(app.settings().firmDir, dir.folder() + "firmware");
-    EXPECT_EQ(app.telnetUser(), "admin");
+    EXPECT_EQ(app.settings().loginId, "admin");
     EXPECT_EQ(LookUpConversion(app.conversionTable(), "Tarn-90A"), "Tarn-90");
     EXPECT_EQ(ToolLog(),
               "2017/04/01 09:30:00,Quellin_tool," + Sjis("ツールを起動しました。") + "\r\n");

@@ -39,7 +39,7 @@ protected:
     DeviceSettingsLogic Logic() {
         return DeviceSettingsLogic(device_, book_, reporter_, questions_, [this] { ++saves_; });
     }
-    DeviceSettingsFields Typed() const {
+    DeviceFields Typed() const {
         return {device_.name,     device_.address,        device_.password,
                 device_.accessId, device_.accessPassword, device_.configFile};
     }
@@ -57,7 +57,7 @@ protected:
 
 struct FieldCase {
     const char* name;
-    void (*edit)(DeviceSettingsFields&);
+    void (*edit)(DeviceFields&);
     const char* message;  // empty = accepted
 };
 
@@ -66,7 +66,7 @@ class DeviceSettingsChecks : public DeviceSettingsTest,
 
 TEST_P(DeviceSettingsChecks, RefuseOrAccept) {
     const FieldCase& c = GetParam();
-    DeviceSettingsFields typed = Typed();
+    DeviceFields typed = Typed();
     c.edit(typed);
     auto logic = Logic();
     const CBase before = device_;
@@ -146,7 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(DeviceSettingsTest, ClearedIpControlStoresAnEmptyAddress) {
-    DeviceSettingsFields typed = Typed();
+    DeviceFields typed = Typed();
     typed.address = IpControlText("");
     ASSERT_TRUE(Logic().Apply(typed));
     EXPECT_EQ(device_.address, "");
@@ -154,14 +154,14 @@ TEST_F(DeviceSettingsTest, ClearedIpControlStoresAnEmptyAddress) {
 }
 
 TEST_F(DeviceSettingsTest, OkWithoutChangeNeitherSavesNorLogs) {
-    DeviceSettingsFields typed = Typed();
+    DeviceFields typed = Typed();
     EXPECT_EQ(Logic().Ok(typed), DeviceSettingsLogic::OkResult::Close);
     EXPECT_EQ(saves_, 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "log" / "Quellin_tool.log"));
 }
 
 TEST_F(DeviceSettingsTest, ChangeIsStoredSavedAndLogged) {
-    DeviceSettingsFields typed = Typed();
+    DeviceFields typed = Typed();
     typed.name = Sjis("本社");
     typed.accessPassword = "new";
     EXPECT_EQ(Logic().Ok(typed), DeviceSettingsLogic::OkResult::Close);
@@ -176,7 +176,7 @@ TEST_F(DeviceSettingsTest, ChangeIsStoredSavedAndLogged) {
 TEST_F(DeviceSettingsTest, RegistrationInAnEmptyRowLogsTheName) {
     device_ = CBase{};
     device_.row = 3;
-    DeviceSettingsFields typed{"branch03", IpControlText("10.0.0.3"), "pw", "id3", "ap3", "/c3"};
+    DeviceFields typed{"branch03", IpControlText("10.0.0.3"), "pw", "id3", "ap3", "/c3"};
     EXPECT_EQ(Logic().Ok(typed), DeviceSettingsLogic::OkResult::Close);
     EXPECT_EQ(device_.address, "10.0.0.3");
     EXPECT_EQ(device_.accessId, "id3");
@@ -185,7 +185,7 @@ TEST_F(DeviceSettingsTest, RegistrationInAnEmptyRowLogsTheName) {
 }
 
 TEST_F(DeviceSettingsTest, ConfirmedDeletionEmptiesTheTextsOnly) {
-    DeviceSettingsFields typed = Typed();
+    DeviceFields typed = Typed();
     typed.name.clear();
     boxes_.answers.push_back(MsgAnswer::Ok);
     EXPECT_EQ(Logic().Ok(typed), DeviceSettingsLogic::OkResult::Close);
@@ -194,7 +194,7 @@ TEST_F(DeviceSettingsTest, ConfirmedDeletionEmptiesTheTextsOnly) {
     EXPECT_EQ(boxes_.shown[0].buttons, MsgButtons::OkCancel);
     EXPECT_EQ(boxes_.shown[0].defaultButton, MsgAnswer::Cancel);
     EXPECT_EQ(boxes_.shown[0].icon, MsgIcon::Question);
-    EXPECT_EQ(typed, DeviceSettingsFields{});
+    EXPECT_EQ(typed, DeviceFields{});
     EXPECT_EQ(device_.name, "");
     EXPECT_EQ(device_.address, "");
     EXPECT_EQ(device_.accessId, "");
@@ -206,7 +206,7 @@ TEST_F(DeviceSettingsTest, ConfirmedDeletionEmptiesTheTextsOnly) {
 }
 
 TEST_F(DeviceSettingsTest, CancelledDeletionKeepsTheDeviceWhole) {
-    DeviceSettingsFields typed = Typed();
+    DeviceFields typed = Typed();
     typed.name.clear();
     typed.password = "changed";
     const CBase before = device_;

@@ -138,7 +138,8 @@ public:
     }
     console::Outcome UpdateFirmware(const console::OperationContext&, bool) override {
         if (shared_.update == OutcomeKind::kNothingToDo)
-            return console::Outcome::NothingToDo("新しいソフトウェアファイルはありません。");
+            return {OutcomeKind::kNothingToDo,
+                    cp932::Jp("新しいソフトウェアファイルはありません。")};
         return {};
     }
     console::Outcome CollectLog(const console::OperationContext& c) override {
