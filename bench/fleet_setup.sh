@@ -1,0 +1,67 @@
+# shellcheck shell=sh disable=SC2154  # the benchmark sets the variables
+# The set-up the fleet benchmarks share, sourced (". fleet_setup.sh") after
+# they set bin (the folder holding quellin, tarnsim and tarnimage), routers,
+# telnet_port, ftp_port and first (the first router's address).
+#
+# Sourcing it makes a work folder, removed at the end together with the
+# simulated fleet, and an installation folder $work/home with its software
+# and log folders and a NEXORA.INI for that many rows.  Then the benchmark
+# calls:
+#   fleet_images MODEL:VERSION...   firmware images in the software folder
+#   fleet_start [DEFAULTS [ROUTER]] tarnsim playing `routers` routers from
+#                                   `first` (with the password "secret"),
+#                                   the words added to its defaults and
+#                                   router lines; returns once all are ready
+#   fleet_register                  the registry, written the way base.db
+#                                   holds it: one row per router
+# and times its runs with now_ms (milliseconds).
+
+work=$(mktemp -d)
+sim_pid=
+cleanup() {
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+mkdir -p "$work/home/log" "$work/home/firmware" "$work/sim"
+printf '[Config]\r\nFIRMDIR=%s\r\nLOGDIR=%s\r\nMAXROWS=%s\r\n' \
+    "$work/home/firmware" "$work/home/log" "$routers" > "$work/home/NEXORA.INI"
+
+fleet_images() {
+    for image in "$@"; do
+        "$bin/tarnimage" --model "${image%%:*}" --version "${image#*:}" \
+            "$work/home/firmware/$(echo "$image" | tr ':' '-').bin" > /dev/null
+    done
+}
+
+fleet_start() {
+    printf 'defaults password=secret telnet-port=%s ftp-port=%s%s\n' \
+        "$telnet_port" "$ftp_port" "${1:+ $1}" > "$work/fleet.txt"
+    printf 'router name=r%%d address=%s count=%s%s\n' \
+        "$first" "$routers" "${2:+ $2}" >> "$work/fleet.txt"
+
+    "$bin/tarnsim" --state "$work/sim" --fleet "$work/fleet.txt" > "$work/sim.out" 2>&1 &
+    sim_pid=$!
+    tries=0
+    until grep -q '^ready all' "$work/sim.out" 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ "$tries" -gt 100 ]; then
+            echo "tarnsim did not get ready:" >&2
+            cat "$work/sim.out" >&2
+            exit 1
+        fi
+        sleep 0.1
+    done
+}
+
+fleet_register() {
+    grep '^ready r' "$work/sim.out" | while read -r _ name address _; do
+        printf '%s,%s,secret,,,,0,0,0,0,0,0\r\n' "$name" "$address"
+    done > "$work/home/base.db"
+}
+
+now_ms() { date +%s%3N; }
