@@ -7,11 +7,7 @@
 #   JOBS (32), BIN (the folder holding quellin and tarnsim)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=${BIN:-$here/../bin}
 routers=${ROUTERS:-300}
-sleep_ms=${INITIAL_SLEEP_MS:-200}
-timeout_ms=${RECEIVE_TIMEOUT_MS:-300}
-jobs=${JOBS:-32}
 telnet_port=47223
 ftp_port=47221
 first=127.0.12.1

@@ -1,12 +1,14 @@
-# shellcheck shell=sh disable=SC2154  # the benchmark sets the variables
+# shellcheck shell=sh disable=SC2154,SC2034  # variables the benchmark sets and reads
 # The set-up the fleet benchmarks share, sourced (". fleet_setup.sh") after
-# they set bin (the folder holding quellin, tarnsim and tarnimage), routers,
-# telnet_port, ftp_port and first (the first router's address).
+# they set here (their folder), routers, telnet_port, ftp_port and first
+# (the first router's address).
 #
-# Sourcing it makes a work folder, removed at the end together with the
-# simulated fleet, and an installation folder $work/home with its software
-# and log folders and a NEXORA.INI for that many rows.  Then the benchmark
-# calls:
+# Sourcing it reads the settings they all take from the environment (BIN,
+# INITIAL_SLEEP_MS, RECEIVE_TIMEOUT_MS, JOBS) into bin, sleep_ms,
+# timeout_ms and jobs, and makes a work folder, removed at the end together
+# with the simulated fleet, and an installation folder $work/home with its
+# software and log folders and a NEXORA.INI for that many rows.  Then the
+# benchmark calls:
 #   fleet_images MODEL:VERSION...   firmware images in the software folder
 #   fleet_start [DEFAULTS [ROUTER]] tarnsim playing `routers` routers from
 #                                   `first` (with the password "secret"),
@@ -15,6 +17,11 @@
 #   fleet_register                  the registry, written the way base.db
 #                                   holds it: one row per router
 # and times its runs with now_ms (milliseconds).
+
+bin=${BIN:-$here/../bin}
+sleep_ms=${INITIAL_SLEEP_MS:-200}
+timeout_ms=${RECEIVE_TIMEOUT_MS:-300}
+jobs=${JOBS:-32}
 
 work=$(mktemp -d)
 sim_pid=

@@ -11,11 +11,7 @@
 #   JOBS (32), BIN (the folder holding quellin, tarnsim and tarnimage)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=${BIN:-$here/../bin}
 routers=${ROUTERS:-300}
-sleep_ms=${INITIAL_SLEEP_MS:-200}
-timeout_ms=${RECEIVE_TIMEOUT_MS:-300}
-jobs=${JOBS:-32}
 telnet_port=47123
 ftp_port=47121
 first=127.0.10.1
