@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -788,6 +789,42 @@ private:
         return unreachable ? kExitFailed : kExitOk;
     }
 
+    // The history in the installation, or nullptr after saying why.
+    std::unique_ptr<history::ConfigHistory> OpenHistory(const Fleet& fleet,
+                                                        history::ConfigHistory::Access access) {
+        std::string error;
+        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet.layout.historyFolder()),
+                                                  access, error);
+        if (!store)
+            Fail(cp932::ToUtf8Lossy(error));
+        return store;
+    }
+
+    // `work` on every chosen device, up to `jobs` at once; as each ends,
+    // "[n/total] NAME: " and what `line` makes of its result.  The results
+    // come back in the order of `chosen`.
+    template <typename Result>
+    std::vector<Result> RunOnChosen(const std::vector<CBase*>& chosen, int jobs,
+                                    const std::function<Result(CBase&)>& work,
+                                    const std::function<std::string(const Result&)>& line) {
+        std::vector<Result> results(chosen.size());
+        std::map<const CBase*, std::size_t> index;
+        for (std::size_t i = 0; i < chosen.size(); ++i)
+            index[chosen[i]] = i;
+        auto run = [&](CBase& device) {
+            Result& result = results[index.at(&device)];
+            result = work(device);
+            return result.outcome;
+        };
+        auto finished = [&](const console::DeviceResult& r) {
+            out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
+                 << ": " << line(results[index.at(&r.device)]) << "\n";
+            out_.flush();
+        };
+        console::RunEach(chosen, jobs, run, finished);
+        return results;
+    }
+
     int Backup() {
         auto jobs = Jobs();
         auto timings = Timings();
@@ -802,42 +839,29 @@ private:
             return status;
         // The history first: a folder that cannot take it ends the run
         // before any router is asked.
-        std::string error;
-        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet->layout.historyFolder()),
-                                                  history::ConfigHistory::Access::kWrite, error);
+        auto store = OpenHistory(*fleet, history::ConfigHistory::Access::kWrite);
         if (!store)
-            return Fail(cp932::ToUtf8Lossy(error));
+            return kExitFailed;
         const console::RouterMaintenance router(fleet->app, *timings);
-        std::vector<console::BackupResult> results(chosen->size());
-        std::map<const CBase*, std::size_t> index;
-        for (std::size_t i = 0; i < chosen->size(); ++i)
-            index[(*chosen)[i]] = i;
-        std::size_t stored = 0;
-        std::size_t failed = 0;
-        auto work = [&](CBase& device) {
-            console::BackupResult result =
-                console::BackUp(device, router, *store, fleet->reporter, CurrentClock().Now());
-            results[index.at(&device)] = result;
-            return result.outcome;
-        };
-        auto finished = [&](const console::DeviceResult& r) {
-            const console::BackupResult& result = results[index.at(&r.device)];
-            out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
-                 << ": ";
-            if (!r.outcome.done()) {
-                ++failed;
-                out_ << OutcomeText(r.outcome) << "\n";
-            } else if (result.stored) {
-                ++stored;
-                out_ << "stored " << history::ShortCommit(result.commit) << " ("
-                     << Changes(result.changes) << ")\n";
-            } else {
-                out_ << "unchanged\n";
-            }
-            out_.flush();
-        };
-        console::RunEach(*chosen, *jobs, work, finished);
-        out_ << "backup: " << stored << " stored, " << chosen->size() - stored - failed
+        const auto results = RunOnChosen<console::BackupResult>(
+            *chosen, *jobs,
+            [&](CBase& device) {
+                return console::BackUp(device, router, *store, fleet->reporter,
+                                       CurrentClock().Now());
+            },
+            [](const console::BackupResult& result) {
+                if (!result.outcome.done())
+                    return OutcomeText(result.outcome);
+                if (!result.stored)
+                    return std::string("unchanged");
+                return "stored " + history::ShortCommit(result.commit) + " (" +
+                       Changes(result.changes) + ")";
+            });
+        const auto failed = std::ranges::count_if(
+            results, [](const console::BackupResult& r) { return !r.outcome.done(); });
+        const auto stored = std::ranges::count_if(
+            results, [](const console::BackupResult& r) { return r.outcome.done() && r.stored; });
+        out_ << "backup: " << stored << " stored, " << std::ssize(results) - stored - failed
              << " unchanged, " << failed << " failed\n";
         return failed > 0 ? kExitFailed : kExitOk;
     }
@@ -852,11 +876,10 @@ private:
         auto name = OneDevice(*fleet, status);
         if (!name)
             return status;
-        std::string error;
-        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet->layout.historyFolder()),
-                                                  history::ConfigHistory::Access::kRead, error);
+        auto store = OpenHistory(*fleet, history::ConfigHistory::Access::kRead);
         if (!store)
-            return Fail(cp932::ToUtf8Lossy(error));
+            return kExitFailed;
+        std::string error;
         auto versions = store->History(*name, error);
         if (!versions)
             return Fail(cp932::ToUtf8Lossy(error));
@@ -879,11 +902,10 @@ private:
         auto name = OneDevice(*fleet, status);
         if (!name)
             return status;
-        std::string error;
-        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet->layout.historyFolder()),
-                                                  history::ConfigHistory::Access::kRead, error);
+        auto store = OpenHistory(*fleet, history::ConfigHistory::Access::kRead);
         if (!store)
-            return Fail(cp932::ToUtf8Lossy(error));
+            return kExitFailed;
+        std::string error;
         const std::vector<std::string> revisions(in_.operands.begin() + 1, in_.operands.end());
         auto diff = store->Diff(*name, revisions, error);
         if (!diff)
@@ -905,34 +927,21 @@ private:
         if (!chosen)
             return status;
         const console::RouterMaintenance router(fleet->app, *timings);
-        std::vector<console::DriftResult> results(chosen->size());
-        std::map<const CBase*, std::size_t> index;
-        for (std::size_t i = 0; i < chosen->size(); ++i)
-            index[(*chosen)[i]] = i;
-        auto work = [&](CBase& device) {
-            console::DriftResult result = console::CheckDrift(device, router, fleet->reporter);
-            results[index.at(&device)] = result;
-            return result.outcome;
-        };
-        auto finished = [&](const console::DeviceResult& r) {
-            const console::DriftResult& result = results[index.at(&r.device)];
-            out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
-                 << ": ";
-            if (r.outcome.kind == console::OutcomeKind::kNothingToDo)
-                out_ << "skipped (no configuration file is registered)\n";
-            else if (!r.outcome.done())
-                out_ << OutcomeText(r.outcome) << "\n";
-            else
-                out_ << (result.same ? "same" : "differs") << "\n";
-            out_.flush();
-        };
-        console::RunEach(*chosen, *jobs, work, finished);
+        const auto results = RunOnChosen<console::DriftResult>(
+            *chosen, *jobs,
+            [&](CBase& device) { return console::CheckDrift(device, router, fleet->reporter); },
+            [](const console::DriftResult& result) -> std::string {
+                if (result.outcome.kind == console::OutcomeKind::kNothingToDo)
+                    return "skipped (no configuration file is registered)";
+                if (!result.outcome.done())
+                    return OutcomeText(result.outcome);
+                return result.same ? "same" : "differs";
+            });
         std::size_t differ = 0;
         std::size_t same = 0;
         std::size_t skipped = 0;
         std::size_t failed = 0;
-        for (std::size_t i = 0; i < chosen->size(); ++i) {
-            const console::DriftResult& result = results[i];
+        for (const console::DriftResult& result : results) {
             if (result.outcome.kind == console::OutcomeKind::kNothingToDo) {
                 ++skipped;
             } else if (!result.outcome.done()) {
