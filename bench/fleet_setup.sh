@@ -16,7 +16,10 @@
 #                                   router lines; returns once all are ready
 #   fleet_register                  the registry, written the way base.db
 #                                   holds it: one row per router
-# and times its runs with now_ms (milliseconds).
+# and times its runs with now_ms (milliseconds).  A benchmark whose
+# run JOBS prints the milliseconds of one run with that many jobs ends with
+#   fleet_speed_up LABEL            runs it with 1 and with $jobs jobs and
+#                                   prints both times and their ratio
 
 bin=${BIN:-$here/../bin}
 sleep_ms=${INITIAL_SLEEP_MS:-200}
@@ -72,3 +75,12 @@ fleet_register() {
 }
 
 now_ms() { date +%s%3N; }
+
+fleet_speed_up() {
+    serial=$(run 1)
+    parallel=$(run "$jobs")
+    echo "routers: $routers (initial sleep ${sleep_ms} ms, receive timeout ${timeout_ms} ms)"
+    echo "$1 --jobs 1:  ${serial} ms"
+    echo "$1 --jobs $jobs: ${parallel} ms"
+    awk -v s="$serial" -v p="$parallel" 'BEGIN { printf "speed-up: %.1fx\n", s / (p > 0 ? p : 1) }'
+}

@@ -41,9 +41,4 @@ run() {
     echo $(($(now_ms) - start))
 }
 
-serial=$(run 1)
-parallel=$(run "$jobs")
-echo "routers: $routers (initial sleep ${sleep_ms} ms, receive timeout ${timeout_ms} ms)"
-echo "inventory --jobs 1:  ${serial} ms"
-echo "inventory --jobs $jobs: ${parallel} ms"
-awk -v s="$serial" -v p="$parallel" 'BEGIN { printf "speed-up: %.1fx\n", s / (p > 0 ? p : 1) }'
+fleet_speed_up inventory
