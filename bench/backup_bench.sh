@@ -7,51 +7,15 @@
 #   JOBS (32), BIN (the folder holding quellin and tarnsim)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=${BIN:-$here/../bin}
 routers=${ROUTERS:-300}
-sleep_ms=${INITIAL_SLEEP_MS:-200}
-timeout_ms=${RECEIVE_TIMEOUT_MS:-300}
-jobs=${JOBS:-32}
 telnet_port=47223
 ftp_port=47221
 first=127.0.12.1
 
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
+. "$here/fleet_setup.sh"
+fleet_start "" ""
+fleet_register
 
-mkdir -p "$work/home/log" "$work/home/firmware" "$work/sim"
-printf '[Config]\r\nFIRMDIR=%s\r\nLOGDIR=%s\r\nMAXROWS=%s\r\n' \
-    "$work/home/firmware" "$work/home/log" "$routers" > "$work/home/NEXORA.INI"
-printf 'defaults password=secret telnet-port=%s ftp-port=%s\n' \
-    "$telnet_port" "$ftp_port" > "$work/fleet.txt"
-printf 'router name=r%%d address=%s count=%s\n' "$first" "$routers" >> "$work/fleet.txt"
-
-"$bin/tarnsim" --state "$work/sim" --fleet "$work/fleet.txt" > "$work/sim.out" 2>&1 &
-sim_pid=$!
-tries=0
-until grep -q '^ready all' "$work/sim.out" 2>/dev/null; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ]; then
-        echo "tarnsim did not get ready:" >&2
-        cat "$work/sim.out" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-
-grep '^ready r' "$work/sim.out" | while read -r _ name address _; do
-    printf '%s,%s,secret,,,,0,0,0,0,0,0\r\n' "$name" "$address"
-done > "$work/home/base.db"
-
-now_ms() { date +%s%3N; }
 quellin() {
     "$bin/quellin" "$@" --home "$work/home" --jobs "$jobs" --telnet-port "$telnet_port" \
         --initial-sleep-ms "$sleep_ms" --receive-timeout-ms "$timeout_ms"

@@ -11,59 +11,18 @@
 #   JOBS (32), BIN (the folder holding quellin, tarnsim and tarnimage)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=${BIN:-$here/../bin}
 routers=${ROUTERS:-300}
-sleep_ms=${INITIAL_SLEEP_MS:-200}
-timeout_ms=${RECEIVE_TIMEOUT_MS:-300}
-jobs=${JOBS:-32}
 telnet_port=47123
 ftp_port=47121
 first=127.0.10.1
 
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-mkdir -p "$work/home/log" "$work/home/firmware" "$work/sim"
-printf '[Config]\r\nFIRMDIR=%s\r\nLOGDIR=%s\r\nMAXROWS=%s\r\n' \
-    "$work/home/firmware" "$work/home/log" "$routers" > "$work/home/NEXORA.INI"
+. "$here/fleet_setup.sh"
 # A software folder as a site keeps it: images for several models and
 # versions, so that every row's image choice reads them all.
-for image in Tarn-90:V30.10 Tarn-90:V30.01 Tarn-60:V30.02 Tarn-20B:V29.08 BRKX30:V31.05; do
-    "$bin/tarnimage" --model "${image%%:*}" --version "${image#*:}" \
-        "$work/home/firmware/$(echo "$image" | tr ':' '-').bin" > /dev/null
-done
-printf 'defaults password=secret telnet-port=%s ftp-port=%s\n' \
-    "$telnet_port" "$ftp_port" > "$work/fleet.txt"
-printf 'router name=r%%d address=%s count=%s model=Tarn-90 version=V30.01\n' \
-    "$first" "$routers" >> "$work/fleet.txt"
+fleet_images Tarn-90:V30.10 Tarn-90:V30.01 Tarn-60:V30.02 Tarn-20B:V29.08 BRKX30:V31.05
+fleet_start "" "model=Tarn-90 version=V30.01"
+fleet_register
 
-"$bin/tarnsim" --state "$work/sim" --fleet "$work/fleet.txt" > "$work/sim.out" 2>&1 &
-sim_pid=$!
-tries=0
-until grep -q '^ready all' "$work/sim.out" 2>/dev/null; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ]; then
-        echo "tarnsim did not get ready:" >&2
-        cat "$work/sim.out" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-
-# The registry, written the way base.db holds it: one row per router.
-grep '^ready r' "$work/sim.out" | while read -r _ name address _; do
-    printf '%s,%s,secret,,,,0,0,0,0,0,0\r\n' "$name" "$address"
-done > "$work/home/base.db"
-
-now_ms() { date +%s%3N; }
 run() {
     start=$(now_ms)
     "$bin/quellin" inventory --home "$work/home" --jobs "$1" \
@@ -82,9 +41,4 @@ run() {
     echo $(($(now_ms) - start))
 }
 
-serial=$(run 1)
-parallel=$(run "$jobs")
-echo "routers: $routers (initial sleep ${sleep_ms} ms, receive timeout ${timeout_ms} ms)"
-echo "inventory --jobs 1:  ${serial} ms"
-echo "inventory --jobs $jobs: ${parallel} ms"
-awk -v s="$serial" -v p="$parallel" 'BEGIN { printf "speed-up: %.1fx\n", s / (p > 0 ? p : 1) }'
+fleet_speed_up inventory

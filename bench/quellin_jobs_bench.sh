@@ -10,54 +10,16 @@
 #   JOBS (32), BIN (the folder holding quellin and tarnsim)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-bin=${BIN:-$here/../bin}
 routers=${ROUTERS:-100}
-sleep_ms=${INITIAL_SLEEP_MS:-200}
-timeout_ms=${RECEIVE_TIMEOUT_MS:-300}
-jobs=${JOBS:-32}
 telnet_port=47023
 ftp_port=47021
 first=127.0.9.1
 
-work=$(mktemp -d)
-sim_pid=
-cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT INT TERM
-
-mkdir -p "$work/home/log" "$work/home/firmware" "$work/sim"
-printf '[Config]\r\nFIRMDIR=%s\r\nLOGDIR=%s\r\nMAXROWS=%s\r\n' \
-    "$work/home/firmware" "$work/home/log" "$routers" > "$work/home/NEXORA.INI"
-printf 'defaults password=secret telnet-port=%s ftp-port=%s tech-support-bytes=4096\n' \
-    "$telnet_port" "$ftp_port" > "$work/fleet.txt"
-printf 'router name=r%%d address=%s count=%s\n' "$first" "$routers" >> "$work/fleet.txt"
-
-"$bin/tarnsim" --state "$work/sim" --fleet "$work/fleet.txt" > "$work/sim.out" 2>&1 &
-sim_pid=$!
-tries=0
-until grep -q '^ready all' "$work/sim.out" 2>/dev/null; do
-    tries=$((tries + 1))
-    if [ "$tries" -gt 100 ]; then
-        echo "tarnsim did not get ready:" >&2
-        cat "$work/sim.out" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-
-# The registry, written the way base.db holds it: one row per router.
-names=
-grep '^ready r' "$work/sim.out" | while read -r _ name address _; do
-    printf '%s,%s,secret,,,,0,0,0,0,0,0\r\n' "$name" "$address"
-done > "$work/home/base.db"
+. "$here/fleet_setup.sh"
+fleet_start "tech-support-bytes=4096"
+fleet_register
 names=$(cut -d, -f1 "$work/home/base.db" | tr '\n' ' ')
 
-now_ms() { date +%s%3N; }
 run() {
     start=$(now_ms)
     # shellcheck disable=SC2086
@@ -71,9 +33,4 @@ run() {
     echo $(($(now_ms) - start))
 }
 
-serial=$(run 1)
-parallel=$(run "$jobs")
-echo "routers: $routers (initial sleep ${sleep_ms} ms, receive timeout ${timeout_ms} ms)"
-echo "collect-log --jobs 1:  ${serial} ms"
-echo "collect-log --jobs $jobs: ${parallel} ms"
-awk -v s="$serial" -v p="$parallel" 'BEGIN { printf "speed-up: %.1fx\n", s / (p > 0 ? p : 1) }'
+fleet_speed_up collect-log

@@ -1,4 +1,5 @@
 #include "about_dialog.h"
+#include "console_window_test.h"
 #include "device_list_model.h"
 #include "device_settings_dialog.h"
 #include "elided_label.h"
@@ -60,17 +61,12 @@ void CloseNextDialog() {
     OnNextDialog<QDialog>([](QDialog* d) { d->reject(); });
 }
 
-class MainWindowTest : public testing::TempDirTest {
+class MainWindowTest : public ConsoleWindowTest {
 protected:
     void SetUp() override {
         WriteFile(dir / "base.db", "branch01,10.0.0.1,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n" +
                                        Sjis("本社") + ",10.0.0.3,,,,,0,0,0,0,0,0\r\n");
-        session_.emplace(dir.folder(), ConsoleSeams{boxes_, waiter_, processes_, services_});
-        session_->syslog().setSleep([](std::chrono::milliseconds) {});
-        session_->webService().setSleep([](std::chrono::milliseconds) {});
-        session_->Start();
-        window_ = std::make_unique<CNEXORADlg>(*session_, files_);
-        window_->show();
+        OpenConsole();
     }
 
     template <typename T>
@@ -89,14 +85,6 @@ protected:
             texts.push_back(box.text);
         return texts;
     }
-
-    FakeMessageBoxes boxes_;
-    FakeFileDialogs files_;
-    OperationWaiter waiter_;
-    FakeProcessControl processes_;
-    FakeServiceManager services_;
-    std::optional<ConsoleSession> session_;
-    std::unique_ptr<CNEXORADlg> window_;
 };
 
 TEST_F(MainWindowTest, ShowsEveryRowWithItsColumns) {

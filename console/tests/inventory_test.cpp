@@ -3,6 +3,7 @@
 // at once and stops when told.
 #include "inventory.h"
 #include "codec.h"
+#include "csv_fields.h"
 #include "test_support.h"
 
 #include <atomic>
@@ -14,6 +15,7 @@
 namespace quellin::console {
 namespace {
 
+using quellin::testing::ParseCsv;
 using quellin::testing::Sjis;
 
 InventoryRow Row(int number, std::string name, std::string address, InventoryVerdict verdict) {
@@ -30,41 +32,6 @@ std::vector<std::string> Names(const std::vector<InventoryRow>& rows) {
     for (const auto& row : rows)
         names.push_back(row.name);
     return names;
-}
-
-// RFC 4180 fields of CR LF lines, quotes undone.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> lines(1);
-    std::string field;
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            lines.back().push_back(std::move(field));
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            lines.back().push_back(std::move(field));
-            field.clear();
-            lines.emplace_back();
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    if (lines.back().empty())
-        lines.pop_back();
-    return lines;
 }
 
 TEST(InventoryTableTest, SortsByAddressNumbersVerdictOrderAndText) {

@@ -4,6 +4,7 @@
 // and opens the maintenance dialog of the selected device.
 #include "inventory_window.h"
 #include "codec.h"
+#include "console_window_test.h"
 #include "fake_file_dialogs.h"
 #include "fake_message_boxes.h"
 #include "fake_processes.h"
@@ -28,8 +29,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 
 namespace quellin::console {
@@ -46,18 +45,13 @@ QString U(const char* utf8) {
 }
 
 int Port() {
-    return 28000 + static_cast<int>(::getpid() % 2000) * 2;
-}
-std::string Block() {
-    const int pid = static_cast<int>(::getpid());
-    return "127." + std::to_string(40 + (pid + 57) % 200) + "." + std::to_string(pid / 200 % 250) +
-           ".";
+    return sim::OwnPort(28000, 2000);
 }
 
-class InventoryWindowTest : public testing::TempDirTest {
+class InventoryWindowTest : public ConsoleWindowTest {
 protected:
     void SetUp() override {
-        block_ = Block();
+        block_ = sim::OwnAddressBlock(57);
         fs::create_directory(dir / "firmware");
         fs::create_directory(dir / "log");
         ASSERT_EQ(
@@ -82,10 +76,8 @@ protected:
             registry += "r" + std::to_string(i) + "," + address + ",pw,,,,0,0,0,0,0,0\r\n";
         }
         registry += Sjis("不在") + "," + block_ + "19,pw,,,,0,0,0,0,0,0\r\n";
-        WriteFile(dir / "fleet.txt", fleet);
         WriteFile(dir / "base.db", registry);
-        fleet_ = std::make_unique<sim::TarnsimProcess>(std::vector<std::string>{
-            "--state", (dir / "sim").string(), "--fleet", (dir / "fleet.txt").string()});
+        fleet_ = sim::StartFleet(dir.path(), fleet);
         ASSERT_TRUE(fleet_->ready());
 
         RouterTimings timings;
@@ -94,13 +86,12 @@ protected:
         // A dialogue takes at least this long: a window thread held by one
         // would stop its timers for that long.
         timings.telnet.receiveTimeout = std::chrono::milliseconds(1000);
-        session_.emplace(dir.folder(), ConsoleSeams{boxes_, waiter_, processes_, services_},
-                         timings);
-        session_->syslog().setSleep([](std::chrono::milliseconds) {});
-        session_->webService().setSleep([](std::chrono::milliseconds) {});
-        session_->Start();
-        window_ = std::make_unique<CNEXORADlg>(*session_, files_);
-        window_->show();
+        OpenConsole(timings);
+    }
+    // The window and its session go before the routers they talk to.
+    void TearDown() override {
+        window_.reset();
+        session_.reset();
     }
 
     CInventoryDlg* Open() {
@@ -133,13 +124,6 @@ protected:
 
     std::string block_;
     std::unique_ptr<sim::TarnsimProcess> fleet_;
-    FakeMessageBoxes boxes_;
-    FakeFileDialogs files_;
-    OperationWaiter waiter_;
-    FakeProcessControl processes_;
-    FakeServiceManager services_;
-    std::optional<ConsoleSession> session_;
-    std::unique_ptr<CNEXORADlg> window_;
 };
 
 TEST_F(InventoryWindowTest, RowsArriveWhileTheWindowAnswers) {

@@ -73,6 +73,23 @@ std::string BinPath(const std::string& program) {
     return std::string(QUELLIN_BIN_DIR) + "/" + program;
 }
 
+std::unique_ptr<TarnsimProcess> StartFleet(const std::filesystem::path& folder,
+                                           const std::string& fleet) {
+    std::ofstream(folder / "fleet.txt", std::ios::binary) << fleet;
+    return std::make_unique<TarnsimProcess>(std::vector<std::string>{
+        "--state", (folder / "sim").string(), "--fleet", (folder / "fleet.txt").string()});
+}
+
+int OwnPort(int first, int pairs) {
+    return first + static_cast<int>(::getpid() % pairs) * 2;
+}
+
+std::string OwnAddressBlock(int salt) {
+    const int pid = static_cast<int>(::getpid());
+    return "127." + std::to_string(40 + (pid + salt) % 200) + "." +
+           std::to_string(pid / 200 % 250) + ".";
+}
+
 TarnsimProcess::TarnsimProcess(const std::vector<std::string>& arguments) {
     pid_ = Spawn(BinPath("tarnsim"), arguments, output_);
     if (pid_ < 0)

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -49,6 +50,19 @@ private:
     bool ready_ = false;
     std::vector<ReadyRouter> routers_;
 };
+
+// tarnsim playing the fleet file's text, which it finds as fleet.txt in
+// `folder`, keeping its state (and journal) in folder/sim; ready() says
+// whether it got ready.
+std::unique_ptr<TarnsimProcess> StartFleet(const std::filesystem::path& folder,
+                                           const std::string& fleet);
+
+// A port among `pairs` pairs from `first` (its next one is the program's
+// too) and a "127.x.y." address block, both of this test process's own, so
+// that test programs running at the same time do not meet on loopback.
+// Each program passes its own `first` and `salt`.
+int OwnPort(int first, int pairs);
+std::string OwnAddressBlock(int salt);
 
 // Runs a program to its end with the arguments; its exit status and what it
 // wrote to standard output and standard error.

@@ -5,15 +5,14 @@
 // from the registered configuration files, and a history folder the user
 // may not write.
 #include "codec.h"
+#include "csv_fields.h"
+#include "quellin_installation.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -23,60 +22,16 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace quellin {
 namespace {
 
 namespace fs = std::filesystem;
 namespace sim = quellin::tarn::testing;
+using testing::ParseCsv;
+using testing::Ran;
 using testing::ReadFile;
 using testing::Sjis;
 using testing::WriteFile;
-
-// Ports and an address block of this test process's own, so that parallel
-// test runs do not meet on loopback.
-int BasePort() {
-    return 24000 + static_cast<int>(::getpid() % 4000) * 2;
-}
-std::string AddressBlock() {
-    const int pid = static_cast<int>(::getpid());
-    return "127." + std::to_string(40 + (pid + 101) % 200) + "." + std::to_string(pid / 200 % 250) +
-           ".";
-}
-
-struct Ran {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-Ran Spawn(std::vector<std::string> strings, const fs::path& folder) {
-    const fs::path out = folder / "out.txt";
-    const fs::path err = folder / "err.txt";
-    std::vector<char*> argv;
-    for (std::string& s : strings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    Ran ran;
-    if (spawned != 0)
-        return ran;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    ran.out = fs::exists(out) ? ReadFile(out) : "";
-    ran.err = fs::exists(err) ? ReadFile(err) : "";
-    fs::remove(out);
-    fs::remove(err);
-    return ran;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -143,72 +98,24 @@ std::map<std::string, std::string> ParseObject(const std::string& text) {
     return object;
 }
 
-// RFC 4180 fields of CR LF lines.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-    std::vector<std::vector<std::string>> lines(1);
-    std::string field;
-    bool quoted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            lines.back().push_back(std::move(field));
-            field.clear();
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            lines.back().push_back(std::move(field));
-            field.clear();
-            lines.emplace_back();
-            ++i;
-        } else {
-            field += c;
-        }
-    }
-    if (lines.back().empty())
-        lines.pop_back();
-    return lines;
-}
-
-class QuellinFleetTest : public testing::TempDirTest {
+class QuellinFleetTest : public testing::QuellinInstallationTest {
 protected:
+    // Ports and an address block of this test process's own, so that
+    // parallel test runs do not meet on loopback.
+    QuellinFleetTest() : QuellinInstallationTest(sim::OwnPort(24000, 4000)) {}
+
     void SetUp() override {
-        fs::copy_file(fs::path(QUELLIN_BIN_DIR) / "quellin", dir / "quellin");
-        fs::create_directory(dir / "log");
-        fs::create_directory(dir / "firmware");
+        QuellinInstallationTest::SetUp();
         fs::create_directory(dir / "config");
-        fs::copy_file(fs::path(QUELLIN_SOURCE_DIR) / "dist" / "firmifconvert.db",
-                      dir / "firmifconvert.db");
-        WriteFile(dir / "NEXORA.INI", "[Config]\r\nFIRMDIR=" + dir.folder() +
-                                          "firmware\r\nLOGDIR=" + dir.folder() +
-                                          "log\r\nMAXROWS=20\r\n");
-        block_ = AddressBlock();
+        Settings(20);
+        block_ = sim::OwnAddressBlock(101);
     }
 
     // The program in its folder, with the routers' ports and short waits.
     Ran Quellin(std::vector<std::string> args, const std::vector<std::string>& before = {}) {
-        const std::vector<std::string> options = {
-            "--telnet-port",        std::to_string(BasePort()),
-            "--ftp-port",           std::to_string(BasePort() + 1),
-            "--initial-sleep-ms",   "0",
-            "--receive-timeout-ms", "300",
-            "--restart-wait-ms",    "0"};
         const bool toRouters = args[0] != "history" && args[0] != "diff" && args[0] != "register" &&
                                args[0] != "unregister";
-        if (toRouters)
-            args.insert(args.end(), options.begin(), options.end());
-        std::vector<std::string> strings = before;
-        strings.push_back((dir / "quellin").string());
-        strings.insert(strings.end(), args.begin(), args.end());
-        return Spawn(strings, dir.path());
+        return Run(toRouters ? ToRouters(std::move(args), 300) : std::move(args), before);
     }
 
     // git on the history, as an administrator reads it.
@@ -216,32 +123,9 @@ protected:
         std::vector<std::string> strings = {"/usr/bin/git", "-C", (dir / "history").string(), "-c",
                                             "core.quotePath=false"};
         strings.insert(strings.end(), args.begin(), args.end());
-        Ran ran = Spawn(strings, dir.path());
+        Ran ran = testing::RunToEnd(strings, dir.path());
         EXPECT_EQ(ran.status, 0) << ran.err;
         return ran.out;
-    }
-
-    void Register(const std::string& name, const std::string& address,
-                  const std::string& password = "secret", const std::string& config = "") {
-        std::vector<std::string> args = {"register", name,         "--address",
-                                         address,    "--password", password};
-        if (!config.empty()) {
-            args.push_back("--config");
-            args.push_back(config);
-        }
-        Ran ran = Quellin(args);
-        ASSERT_EQ(ran.status, 0) << ran.err;
-    }
-
-    std::unique_ptr<sim::TarnsimProcess> StartFleet(const std::string& lines) {
-        WriteFile(dir / "fleet.txt",
-                  "defaults password=secret telnet-port=" + std::to_string(BasePort()) +
-                      " ftp-port=" + std::to_string(BasePort() + 1) + " reset-delay-ms=50\n" +
-                      lines);
-        auto fleet = std::make_unique<sim::TarnsimProcess>(std::vector<std::string>{
-            "--state", (dir / "sim").string(), "--fleet", (dir / "fleet.txt").string()});
-        EXPECT_TRUE(fleet->ready());
-        return fleet;
     }
 
     void Image(const std::string& file, const std::string& model, const std::string& version) {
@@ -588,11 +472,11 @@ TEST_F(QuellinFleetTest, DriftListsOnlyRoutersChangedBehindTheSystem) {
     // its spare slot and restarted into.
     const std::string byHand =
         "hostname r2\ninterface lan0\n ip address 10.52.9.1/24\n exit\nntp server 10.0.0.1\neof\n";
-    ASSERT_EQ(sim::FtpStore(block_ + "52", BasePort() + 1, "ftp-admin", "secret", "config1", byHand,
-                            true),
+    ASSERT_EQ(sim::FtpStore(block_ + "52", telnetPort() + 1, "ftp-admin", "secret", "config1",
+                            byHand, true),
               "");
     {
-        sim::LineClient client(block_ + "52", BasePort());
+        sim::LineClient client(block_ + "52", telnetPort());
         ASSERT_TRUE(sim::TelnetLogin(client, "admin", "secret"));
         client.Send("reset config1\r\n");
         ASSERT_TRUE(client.ReadToEnd());

@@ -6,15 +6,13 @@
 #include "device_registry.h"
 #include "firmware_folder.h"
 #include "firmware_image.h"
+#include "quellin_installation.h"
 #include "tarn_image.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,8 +22,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace quellin {
 namespace {
@@ -38,95 +34,26 @@ using testing::Repeat;
 using testing::Sjis;
 using testing::WriteFile;
 
-// Ports and an address block of this test process's own, so that parallel
-// test runs do not meet on loopback.
-int BasePort() {
-    return 20000 + static_cast<int>(::getpid() % 4000) * 2;
-}
+// An address block of this test process's own, so that parallel test runs
+// do not meet on loopback.
 std::string AddressBlock() {
-    const int pid = static_cast<int>(::getpid());
-    return "127." + std::to_string(40 + pid % 200) + "." + std::to_string(pid / 200 % 250) + ".";
+    return sim::OwnAddressBlock(0);
 }
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-class QuellinProcessTest : public testing::TempDirTest {
+class QuellinProcessTest : public testing::QuellinInstallationTest {
 protected:
-    void SetUp() override {
-        fs::copy_file(fs::path(QUELLIN_BIN_DIR) / "quellin", dir / "quellin");
-        fs::create_directory(dir / "log");
-        fs::create_directory(dir / "firmware");
-        fs::copy_file(fs::path(QUELLIN_SOURCE_DIR) / "dist" / "firmifconvert.db",
-                      dir / "firmifconvert.db");
-        Settings(8);
-    }
+    // Ports of this test process's own, likewise.
+    QuellinProcessTest() : QuellinInstallationTest(sim::OwnPort(20000, 4000)) {}
 
-    void Settings(long long maxRows) {
-        WriteFile(dir / "NEXORA.INI", "[Config]\r\nFIRMDIR=" + dir.folder() +
-                                          "firmware\r\nLOGDIR=" + dir.folder() +
-                                          "log\r\nMAXROWS=" + std::to_string(maxRows) + "\r\n");
+    void SetUp() override {
+        QuellinInstallationTest::SetUp();
+        Settings(8);
     }
 
     // Runs the program in its folder to its end, standard output and
     // standard error apart.
-    Outcome Quellin(std::vector<std::string> args, bool toRouters = false) {
-        if (toRouters) {
-            const std::vector<std::string> options = {
-                "--telnet-port",        std::to_string(BasePort()),
-                "--ftp-port",           std::to_string(BasePort() + 1),
-                "--initial-sleep-ms",   "0",
-                "--receive-timeout-ms", "500",
-                "--restart-wait-ms",    "0"};
-            args.insert(args.end(), options.begin(), options.end());
-        }
-        const fs::path out = dir / "out.txt";
-        const fs::path err = dir / "err.txt";
-        std::vector<std::string> strings = {(dir / "quellin").string()};
-        strings.insert(strings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& s : strings)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        pid_t pid = -1;
-        const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        Outcome outcome;
-        if (spawned != 0)
-            return outcome;
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        outcome.out = ReadFile(out);
-        outcome.err = ReadFile(err);
-        fs::remove(out);
-        fs::remove(err);
-        return outcome;
-    }
-
-    void Register(const std::string& name, const std::string& address) {
-        auto o = Quellin({"register", name, "--address", address, "--password", "secret"});
-        ASSERT_EQ(o.status, 0) << o.err;
-    }
-
-    std::unique_ptr<sim::TarnsimProcess> StartFleet(const std::string& lines) {
-        WriteFile(dir / "fleet.txt",
-                  "defaults password=secret telnet-port=" + std::to_string(BasePort()) +
-                      " ftp-port=" + std::to_string(BasePort() + 1) + " reset-delay-ms=50\n" +
-                      lines);
-        auto fleet = std::make_unique<sim::TarnsimProcess>(std::vector<std::string>{
-            "--state", (dir / "sim").string(), "--fleet", (dir / "fleet.txt").string()});
-        EXPECT_TRUE(fleet->ready());
-        return fleet;
+    testing::Ran Quellin(std::vector<std::string> args, bool toRouters = false) {
+        return Run(toRouters ? ToRouters(std::move(args), 500) : std::move(args));
     }
 
     void Image(const std::string& file, const std::string& model, const std::string& version) {
