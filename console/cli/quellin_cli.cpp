@@ -800,6 +800,49 @@ private:
         return store;
     }
 
+    // What backup and drift start from: --jobs, the router timings, the
+    // installation and the devices named (or --all); nullopt with the exit
+    // status in `status`.
+    struct FleetRun {
+        int jobs;
+        console::RouterTimings timings;
+        std::unique_ptr<Fleet> fleet;
+        std::vector<CBase*> chosen;
+    };
+    std::optional<FleetRun> StartFleetRun(int& status) {
+        auto jobs = Jobs();
+        auto timings = Timings();
+        if (!jobs || !timings) {
+            status = kExitUsage;
+            return std::nullopt;
+        }
+        auto fleet = OpenFleet(status);
+        if (!fleet)
+            return std::nullopt;
+        auto chosen = Chosen(*fleet, status);
+        if (!chosen)
+            return std::nullopt;
+        return FleetRun{*jobs, *timings, std::move(fleet), std::move(*chosen)};
+    }
+
+    // The device the first operand names and the history to read it from;
+    // nullopt with the exit status in `status`.
+    std::optional<std::pair<std::string, std::unique_ptr<history::ConfigHistory>>>
+    OpenDeviceHistory(int& status) {
+        auto fleet = OpenFleet(status);
+        if (!fleet)
+            return std::nullopt;
+        auto name = OneDevice(*fleet, status);
+        if (!name)
+            return std::nullopt;
+        auto store = OpenHistory(*fleet, history::ConfigHistory::Access::kRead);
+        if (!store) {
+            status = kExitFailed;
+            return std::nullopt;
+        }
+        return std::pair(std::move(*name), std::move(store));
+    }
+
     // `work` on every chosen device, up to `jobs` at once; as each ends,
     // "[n/total] NAME: " and what `line` makes of its result.  The results
     // come back in the order of `chosen`.
@@ -826,27 +869,20 @@ private:
     }
 
     int Backup() {
-        auto jobs = Jobs();
-        auto timings = Timings();
-        if (!jobs || !timings)
-            return kExitUsage;
         int status = kExitOk;
-        auto fleet = OpenFleet(status);
-        if (!fleet)
-            return status;
-        auto chosen = Chosen(*fleet, status);
-        if (!chosen)
+        auto run = StartFleetRun(status);
+        if (!run)
             return status;
         // The history first: a folder that cannot take it ends the run
         // before any router is asked.
-        auto store = OpenHistory(*fleet, history::ConfigHistory::Access::kWrite);
+        auto store = OpenHistory(*run->fleet, history::ConfigHistory::Access::kWrite);
         if (!store)
             return kExitFailed;
-        const console::RouterMaintenance router(fleet->app, *timings);
+        const console::RouterMaintenance router(run->fleet->app, run->timings);
         const auto results = RunOnChosen<console::BackupResult>(
-            *chosen, *jobs,
+            run->chosen, run->jobs,
             [&](CBase& device) {
-                return console::BackUp(device, router, *store, fleet->reporter,
+                return console::BackUp(device, router, *store, run->fleet->reporter,
                                        CurrentClock().Now());
             },
             [](const console::BackupResult& result) {
@@ -870,17 +906,12 @@ private:
         if (in_.operands.size() != 1)
             return Usage("history takes one device name");
         int status = kExitOk;
-        auto fleet = OpenFleet(status);
-        if (!fleet)
+        auto stored = OpenDeviceHistory(status);
+        if (!stored)
             return status;
-        auto name = OneDevice(*fleet, status);
-        if (!name)
-            return status;
-        auto store = OpenHistory(*fleet, history::ConfigHistory::Access::kRead);
-        if (!store)
-            return kExitFailed;
+        auto& [name, store] = *stored;
         std::string error;
-        auto versions = store->History(*name, error);
+        auto versions = store->History(name, error);
         if (!versions)
             return Fail(cp932::ToUtf8Lossy(error));
         if (versions->empty())
@@ -896,18 +927,13 @@ private:
         if (in_.operands.empty() || in_.operands.size() > 3)
             return Usage("diff takes a device name and at most two versions");
         int status = kExitOk;
-        auto fleet = OpenFleet(status);
-        if (!fleet)
+        auto stored = OpenDeviceHistory(status);
+        if (!stored)
             return status;
-        auto name = OneDevice(*fleet, status);
-        if (!name)
-            return status;
-        auto store = OpenHistory(*fleet, history::ConfigHistory::Access::kRead);
-        if (!store)
-            return kExitFailed;
+        auto& [name, store] = *stored;
         std::string error;
         const std::vector<std::string> revisions(in_.operands.begin() + 1, in_.operands.end());
-        auto diff = store->Diff(*name, revisions, error);
+        auto diff = store->Diff(name, revisions, error);
         if (!diff)
             return Fail(cp932::ToUtf8Lossy(error));
         out_ << cp932::ToUtf8Lossy(*diff);
@@ -915,21 +941,16 @@ private:
     }
 
     int Drift() {
-        auto jobs = Jobs();
-        auto timings = Timings();
-        if (!jobs || !timings)
-            return kExitUsage;
         int status = kExitOk;
-        auto fleet = OpenFleet(status);
-        if (!fleet)
+        auto run = StartFleetRun(status);
+        if (!run)
             return status;
-        auto chosen = Chosen(*fleet, status);
-        if (!chosen)
-            return status;
-        const console::RouterMaintenance router(fleet->app, *timings);
+        const console::RouterMaintenance router(run->fleet->app, run->timings);
         const auto results = RunOnChosen<console::DriftResult>(
-            *chosen, *jobs,
-            [&](CBase& device) { return console::CheckDrift(device, router, fleet->reporter); },
+            run->chosen, run->jobs,
+            [&](CBase& device) {
+                return console::CheckDrift(device, router, run->fleet->reporter);
+            },
             [](const console::DriftResult& result) -> std::string {
                 if (result.outcome.kind == console::OutcomeKind::kNothingToDo)
                     return "skipped (no configuration file is registered)";
