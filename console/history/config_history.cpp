@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -251,6 +252,10 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
     git_repository* repo = repository_->repo.get();
     const std::string file = DeviceFileName(deviceName);
     const fs::path workingFile = folder_ / file;
+    // A name longer than the folder can take would be committed but never
+    // written out, and would then pass for unchanged.
+    if (file.size() > NAME_MAX)
+        return fail(std::string(std::strerror(ENAMETOOLONG)) + ": " + PathText(workingFile));
 
     ProcessLock lock(folder_ / ".git" / kLockName);
     if (!lock.held())
