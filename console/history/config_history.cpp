@@ -54,11 +54,13 @@ std::string TimeText(std::int64_t time) {
     return text.empty() ? std::to_string(time) : text;
 }
 
-// An exclusive flock on a file, released when the object goes.
+// An exclusive flock on a file, released when the object goes.  The file
+// is in a folder the installation's group writes, so a link planted in its
+// place is never followed.
 class ProcessLock {
 public:
     explicit ProcessLock(const fs::path& path) {
-        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664));
+        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0664));
         if (!fd_.valid()) {
             error_ = errno;
             return;

@@ -479,6 +479,29 @@ TEST_F(QuellinFleetTest, HistoryFolderWithoutRightsFailsClearly) {
     fs::permissions(dir / "history", fs::perms::owner_all);
 }
 
+// The history folder is writable by the installation's group, the web
+// server's user too, while the daily backup runs as root: a link planted
+// as its lock file is never followed, so it cannot make root create a file
+// elsewhere.
+TEST_F(QuellinFleetTest, LinkPlantedAsTheHistoryLockIsNotFollowed) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "45\n");
+    Register("r1", block_ + "45");
+    Ran first = Quellin({"backup", "--all"});
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+
+    const fs::path lock = dir / "history" / ".git" / "quellin-history.lock";
+    const fs::path planted = dir / "planted";
+    fs::remove(lock);
+    fs::create_symlink(planted, lock);
+    Ran ran = Quellin({"backup", "--all"});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, "quellin: 構成定義の履歴フォルダに書き込めません: " + lock.string() +
+                           ": Too many levels of symbolic links\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(planted)));
+    EXPECT_EQ(Git({"rev-list", "--count", "HEAD"}), "1\n");
+}
+
 // ---- drift
 
 TEST_F(QuellinFleetTest, DriftListsOnlyRoutersChangedBehindTheSystem) {
