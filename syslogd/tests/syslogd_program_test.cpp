@@ -23,6 +23,7 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -198,6 +199,11 @@ std::string PortProblem() {
 
 class SyslogdProgramTest : public TempDirTest {
 protected:
+    void SetUp() override {
+        if (std::string problem = PortProblem(); !problem.empty())
+            GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+    }
+
     std::vector<std::string> Environment() const {
         std::vector<std::string> env;
         for (char** e = environ; *e != nullptr; ++e) {
@@ -243,6 +249,24 @@ protected:
         return false;
     }
 
+    // Syslogd installed with `settings`, started and listening; null after
+    // recording why not.
+    std::unique_ptr<Child> StartListening(const std::string& settings) {
+        auto server = std::make_unique<Child>(
+            std::vector<std::string>{InstallProgram(settings).string()}, Environment());
+        if (!server->started() || !WaitUntilListening(*server)) {
+            ADD_FAILURE() << "Syslogd did not start listening";
+            return nullptr;
+        }
+        return server;
+    }
+
+    // SIGTERM ends the server, and with status 0.
+    static void ExpectCleanStop(Child& server) {
+        server.Signal(SIGTERM);
+        EXPECT_EQ(server.Wait(10s), 0);
+    }
+
     std::vector<std::string> LogLines() const { return SplitLines(ReadFile(dir / "syslogd.txt")); }
 
     bool WaitForLogLines(std::size_t count, int tries = 250) const {
@@ -256,9 +280,6 @@ protected:
 };
 
 TEST_F(SyslogdProgramTest, LogsDatagramsAndExitsOnSigterm) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
-
     // The program reads Syslogd.ini from its own folder.
     const auto program = dir / "Syslogd";
     std::filesystem::copy_file(SYSLOGD_PROGRAM, program);
@@ -333,15 +354,11 @@ TEST_F(SyslogdProgramTest, LogsDatagramsAndExitsOnSigterm) {
 }
 
 TEST_F(SyslogdProgramTest, SecondInstanceEndsAtOnceWithoutAWord) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
-    const auto program = InstallProgram(LoggingSettings());
-    Child server({program.string()}, Environment());
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(WaitUntilListening(server));
+    auto server = StartListening(LoggingSettings());
+    ASSERT_TRUE(server);
 
     const auto output = dir / "second.out";
-    Child second({program.string()}, Environment(), output);
+    Child second({(dir / "Syslogd").string()}, Environment(), output);
     ASSERT_TRUE(second.started());
     EXPECT_EQ(second.Wait(1s), 0);
     EXPECT_EQ(ReadFile(output), "");
@@ -350,15 +367,12 @@ TEST_F(SyslogdProgramTest, SecondInstanceEndsAtOnceWithoutAWord) {
     ASSERT_TRUE(SendDatagram("<13>after the second"));
     ASSERT_TRUE(WaitForLogLines(1));
     EXPECT_EQ(SplitLogLine(LogLines().back())[4], "after the second");
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(10s), 0);
+    ExpectCleanStop(*server);
 }
 
 // The start-up failure message waits for the operator, but SIGTERM still
 // ends the program, whichever start-up step failed.
 TEST_F(SyslogdProgramTest, SigtermEndsTheStartUpFailureMessage) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
     const auto program = InstallProgram("[SETUP]\r\nMaxLineCount=many\r\n");
     {
         Child server({program.string()}, Environment(), dir / "damaged.out");
@@ -386,12 +400,8 @@ TEST_F(SyslogdProgramTest, SigtermEndsTheStartUpFailureMessage) {
 }
 
 TEST_F(SyslogdProgramTest, BurstOfFiftyThousandIsLoggedWholeAndInOrder) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
-    const auto program = InstallProgram(LoggingSettings());
-    Child server({program.string()}, Environment());
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(WaitUntilListening(server));
+    auto server = StartListening(LoggingSettings());
+    ASSERT_TRUE(server);
 
     constexpr int kBurst = 50000;
     std::string expected;
@@ -406,17 +416,12 @@ TEST_F(SyslogdProgramTest, BurstOfFiftyThousandIsLoggedWholeAndInOrder) {
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(LogLines().size(), static_cast<std::size_t>(kBurst));
     EXPECT_TRUE(ReadFile(dir / "syslogd.txt") == expected);
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(10s), 0);
+    ExpectCleanStop(*server);
 }
 
 TEST_F(SyslogdProgramTest, LogFileRenamedWhileDatagramsFlowContinuesAtThePath) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
-    const auto program = InstallProgram(LoggingSettings());
-    Child server({program.string()}, Environment());
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(WaitUntilListening(server));
+    auto server = StartListening(LoggingSettings());
+    ASSERT_TRUE(server);
 
     constexpr int kTotal = 20000;
     std::atomic<int> sent{0};
@@ -449,21 +454,16 @@ TEST_F(SyslogdProgramTest, LogFileRenamedWhileDatagramsFlowContinuesAtThePath) {
         ASSERT_EQ(lines[static_cast<std::size_t>(i)], LineOf("flow " + std::to_string(i)));
     EXPECT_GT(LogLines().size(), 0u) << "nothing went to the new file at the configured path";
     EXPECT_GT(SplitLines(ReadFile(dir / "syslogd.txt.1")).size(), 0u);
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(10s), 0);
+    ExpectCleanStop(*server);
 }
 
 // Alerts for large messages hold nothing up: 1000 matching datagrams of
 // the largest size among 1000 small ones within a second are all logged,
 // while a popup shows for each match, and memory stays bounded.
 TEST_F(SyslogdProgramTest, LargeMatchingDatagramsAreAllLoggedInBoundedMemory) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
-    const auto program = InstallProgram(LoggingSettings("KeyStr1=match\r\n"));
-    Child server({program.string()}, Environment());
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(WaitUntilListening(server));
-    const long before = PeakResidentKiB(server.pid());
+    auto server = StartListening(LoggingSettings("KeyStr1=match\r\n"));
+    ASSERT_TRUE(server);
+    const long before = PeakResidentKiB(server->pid());
 
     constexpr int kPairs = 1000;
     std::vector<std::string> expected;
@@ -482,25 +482,20 @@ TEST_F(SyslogdProgramTest, LargeMatchingDatagramsAreAllLoggedInBoundedMemory) {
     ASSERT_TRUE(WaitForLogLines(2 * kPairs, 1500)) << LogLines().size();
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(LogLines() == expected) << LogLines().size();
-    const long peak = PeakResidentKiB(server.pid());
+    const long peak = PeakResidentKiB(server->pid());
     // The 2000 datagrams are 65 MB of text; holding popups, rows or lines
     // for all of them would show here.
     EXPECT_LT(peak - before, 40 * 1024) << "peak " << peak << " KiB, before " << before << " KiB";
-    EXPECT_TRUE(server.Running());
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(10s), 0);
+    EXPECT_TRUE(server->Running());
+    ExpectCleanStop(*server);
 }
 
 // Rotation by size under a burst: the kept generations hold one unbroken
 // run of whole lines ending with the last datagram, the oldest ones gone.
 TEST_F(SyslogdProgramTest, LogRotatesBySizeWithoutLosingOrSplittingALine) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
-    const auto program = InstallProgram(
+    auto server = StartListening(
         LoggingSettings("LogRotateType=2\r\nLogRotateSizeMB=1\r\nLogKeepCount=3\r\n"));
-    Child server({program.string()}, Environment());
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(WaitUntilListening(server));
+    ASSERT_TRUE(server);
 
     constexpr int kBurst = 30000;  // about 6.5 MB of lines
     Blaster blaster;
@@ -531,27 +526,22 @@ TEST_F(SyslogdProgramTest, LogRotatesBySizeWithoutLosingOrSplittingALine) {
     for (std::size_t i = 0; i < lines.size(); ++i)
         ASSERT_EQ(lines[i], LineOf("seq " + std::to_string(first + static_cast<int>(i)) + " " +
                                    std::string(180, 'r')));
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(10s), 0);
+    ExpectCleanStop(*server);
 }
 
 // An alert storm with AlertHoldSeconds: 100 matching datagrams from one
 // router within a second reach the log file whole and cost one mail.
 TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
-    if (std::string problem = PortProblem(); !problem.empty())
-        GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
     if (!std::filesystem::exists(quellin::testing::kPython))
         GTEST_SKIP() << "no /usr/bin/python3";
     quellin::testing::MailServer mail;
     ASSERT_TRUE(mail.ready()) << "aiosmtpd did not start";
-    const auto program = InstallProgram(LoggingSettings(
+    auto server = StartListening(LoggingSettings(
         "AlertHoldSeconds=60\r\nMailSendFlag=1\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" +
         std::to_string(mail.port()) +
         "\r\nClientMailAddress=syslogd@example.com\r\nKeyStr1=LINK-DOWN\r\nMailFlag1=1\r\n"
         "SubjectStr1=link down\r\nToStr1=ops@example.com\r\n"));
-    Child server({program.string()}, Environment());
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(WaitUntilListening(server));
+    ASSERT_TRUE(server);
 
     Blaster blaster;
     for (int i = 0; i < 100; ++i)
@@ -562,8 +552,7 @@ TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
     EXPECT_FALSE(mail.HasMail(2));
     EXPECT_NE(mail.Mail(1).find("tarn07 LINK-DOWN lan1 #0\r\n"), std::string::npos) << mail.Mail(1);
     EXPECT_EQ(LogLines().size(), 100u);
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(10s), 0);
+    ExpectCleanStop(*server);
 }
 
 // Debian's rsyslog, unpacked by bench/syslog_peers.sh, as the central
@@ -668,8 +657,9 @@ struct ForwardRow {
 class ForwardingTest : public SyslogdProgramTest, public ::testing::WithParamInterface<ForwardRow> {
 protected:
     void SetUp() override {
-        if (std::string problem = PortProblem(); !problem.empty())
-            GTEST_SKIP() << "UDP port 514 cannot be bound here: " << problem;
+        SyslogdProgramTest::SetUp();
+        if (IsSkipped())
+            return;
         Child peers({"/bin/sh", SYSLOG_PEERS_SCRIPT, SYSLOG_PEERS_DIR}, Environment(),
                     dir / "peers.out");
         if (peers.Wait(120s) != 0)
@@ -717,13 +707,11 @@ TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
     ASSERT_TRUE(collector.Start()) << ReadFile(dir / "collector" / "rsyslogd.out");
 
     // The display filter hides every level: forwarding does not care.
-    const auto program = InstallProgram(LoggingSettings(
+    auto server = StartListening(LoggingSettings(
         "DispFilter=12\r\nFilterLevel=255\r\nForwardFlag=1\r\nForwardHost=127.0.0.1\r\n"
         "ForwardPort=" +
         std::to_string(port) + "\r\nForwardProtocol=" + (tcp ? "1" : "0") + "\r\n"));
-    Child server({program.string()}, Environment());
-    ASSERT_TRUE(server.started());
-    ASSERT_TRUE(WaitUntilListening(server));
+    ASSERT_TRUE(server);
 
     constexpr int kPhase = 2000;
     std::string problem;
@@ -738,7 +726,7 @@ TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
     collector.Stop();
     SendPhase(2, 500);
     ASSERT_TRUE(WaitForLogLines(kPhase + 500));
-    EXPECT_TRUE(server.Running());
+    EXPECT_TRUE(server->Running());
 
     ASSERT_TRUE(collector.Start()) << ReadFile(dir / "collector" / "rsyslogd.out");
     SendPhase(3, 500);
@@ -758,8 +746,7 @@ TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
     std::cout << GetParam().name << ": " << outage
               << " of the 500 datagrams sent while the collector was down arrived\n";
 
-    server.Signal(SIGTERM);
-    EXPECT_EQ(server.Wait(10s), 0);
+    ExpectCleanStop(*server);
     collector.Stop();
 }
 
