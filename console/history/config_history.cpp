@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -53,11 +54,13 @@ std::string TimeText(std::int64_t time) {
     return text.empty() ? std::to_string(time) : text;
 }
 
-// An exclusive flock on a file, released when the object goes.
+// An exclusive flock on a file, released when the object goes.  The file
+// is in a folder the installation's group writes, so a link planted in its
+// place is never followed.
 class ProcessLock {
 public:
     explicit ProcessLock(const fs::path& path) {
-        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0664));
+        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0664));
         if (!fd_.valid()) {
             error_ = errno;
             return;
@@ -251,6 +254,10 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
     git_repository* repo = repository_->repo.get();
     const std::string file = DeviceFileName(deviceName);
     const fs::path workingFile = folder_ / file;
+    // A name longer than the folder can take would be committed but never
+    // written out, and would then pass for unchanged.
+    if (file.size() > NAME_MAX)
+        return fail(std::string(std::strerror(ENAMETOOLONG)) + ": " + PathText(workingFile));
 
     ProcessLock lock(folder_ / ".git" / kLockName);
     if (!lock.held())

@@ -49,7 +49,8 @@ public:
     // Stores the device's configuration (CP932 name, not empty) as read at
     // `time` (seconds since 1970); a commit only when it differs from the
     // newest stored version.  Stores from several threads and processes
-    // take turns.
+    // take turns.  A name whose file name is too long for the folder fails
+    // before anything is stored.
     Stored Store(const std::string& deviceName, std::string_view text, std::int64_t time);
 
     struct Version {

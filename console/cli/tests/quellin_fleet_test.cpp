@@ -413,6 +413,44 @@ TEST_F(QuellinFleetTest, BackupOfAFailedDeviceEndsInFailure) {
     EXPECT_EQ(none.err, "quellin: no configuration of away is stored yet\n");
 }
 
+// A name written into base.db by hand can be longer than a file name may
+// be: that device fails every time, nothing is stored for it, and the
+// others are kept as usual.
+TEST_F(QuellinFleetTest, DeviceWhoseFileNameIsTooLongFailsEveryBackup) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "35\n" +
+                            "router name=r2 address=" + block_ + "36\n");
+    Register("r1", block_ + "35");
+    Register("r2", block_ + "36");
+    // 100 bytes, each "#" written as "%23": a file name of 302 bytes.
+    const std::string longName = "a" + std::string(99, '#');
+    std::string registry = ReadFile(dir / "base.db");
+    const std::size_t at = registry.find("\r\nr2,");
+    ASSERT_NE(at, std::string::npos) << registry;
+    registry.replace(at + 2, 2, longName);
+    WriteFile(dir / "base.db", registry);
+
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        Ran ran = Quellin({"backup", "--all"});
+        EXPECT_EQ(ran.status, 1) << ran.out;
+        auto printed = Lines(ran.out);
+        ASSERT_EQ(printed.size(), 3u) << ran.out;
+        EXPECT_EQ(
+            printed[1].rfind(
+                "[2/2] " + longName + ": failed (構成定義のバックアップに失敗しました。): ", 0),
+            0u)
+            << printed[1];
+        EXPECT_NE(printed[1].find("File name too long"), std::string::npos) << printed[1];
+        EXPECT_EQ(printed[2], run == 0 ? "backup: 1 stored, 0 unchanged, 1 failed"
+                                       : "backup: 0 stored, 1 unchanged, 1 failed");
+        EXPECT_EQ(Git({"ls-tree", "--name-only", "HEAD"}), "r1.cfg\n");
+        EXPECT_EQ(Git({"status", "--porcelain"}), "");
+    }
+    Ran none = Quellin({"history", longName});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "quellin: no configuration of " + longName + " is stored yet\n");
+}
+
 // The history folder is not the user's to write: the backup says so before
 // it asks any router.  Root writes anywhere, so as root the backup runs as
 // nobody.
@@ -439,6 +477,29 @@ TEST_F(QuellinFleetTest, HistoryFolderWithoutRightsFailsClearly) {
     const std::string journal = ReadFile(dir / "sim" / "journal.jsonl");
     EXPECT_EQ(journal.find("show config"), std::string::npos);
     fs::permissions(dir / "history", fs::perms::owner_all);
+}
+
+// The history folder is writable by the installation's group, the web
+// server's user too, while the daily backup runs as root: a link planted
+// as its lock file is never followed, so it cannot make root create a file
+// elsewhere.
+TEST_F(QuellinFleetTest, LinkPlantedAsTheHistoryLockIsNotFollowed) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "45\n");
+    Register("r1", block_ + "45");
+    Ran first = Quellin({"backup", "--all"});
+    ASSERT_EQ(first.status, 0) << first.out << first.err;
+
+    const fs::path lock = dir / "history" / ".git" / "quellin-history.lock";
+    const fs::path planted = dir / "planted";
+    fs::remove(lock);
+    fs::create_symlink(planted, lock);
+    Ran ran = Quellin({"backup", "--all"});
+    EXPECT_EQ(ran.status, 1);
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, "quellin: 構成定義の履歴フォルダに書き込めません: " + lock.string() +
+                           ": Too many levels of symbolic links\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(planted)));
+    EXPECT_EQ(Git({"rev-list", "--count", "HEAD"}), "1\n");
 }
 
 // ---- drift
