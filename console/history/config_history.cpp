@@ -54,6 +54,23 @@ std::string TimeText(std::int64_t time) {
     return text.empty() ? std::to_string(time) : text;
 }
 
+// git's own lock files of a store that was killed while it held them.
+// Only stores write the repository, one at a time under the process lock,
+// so a lock file found while that lock is held is left over and would fail
+// every store that follows.
+void RemoveLeftOverGitLocks(const fs::path& gitFolder) {
+    std::error_code ec;
+    for (const char* name : {"index.lock", "HEAD.lock", "packed-refs.lock"})
+        fs::remove(gitFolder / name, ec);
+    // Branch locks only in the repository's own folders, not through a link.
+    const fs::path heads = gitFolder / "refs" / "heads";
+    if (fs::is_symlink(gitFolder / "refs", ec) || fs::is_symlink(heads, ec))
+        return;
+    for (const auto& entry : fs::directory_iterator(heads, ec))
+        if (entry.path().extension() == ".lock")
+            fs::remove(entry.path(), ec);
+}
+
 // An exclusive flock on a file, released when the object goes.  The file
 // is in a folder the installation's group writes, so a link planted in its
 // place is never followed.
@@ -262,6 +279,7 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
     ProcessLock lock(folder_ / ".git" / kLockName);
     if (!lock.held())
         return fail(SystemError(folder_ / ".git" / kLockName, lock.error()));
+    RemoveLeftOverGitLocks(folder_ / ".git");
 
     bool unborn = false;
     git::Commit parent = repository_->Head(unborn);

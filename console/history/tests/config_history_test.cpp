@@ -195,6 +195,28 @@ TEST_F(ConfigHistoryTest, StoresFromManyThreadsTakeTurns) {
     EXPECT_EQ(Git({"status", "--porcelain"}), "");
 }
 
+// A store killed while git's own lock files were held leaves them behind;
+// the stores that follow take them for what they are (only stores write
+// here, one at a time) and neither fail nor leave git's index behind.
+TEST_F(ConfigHistoryTest, LockFilesOfAKilledStoreDoNotHoldUpTheNextOnes) {
+    {
+        auto history = OpenForWriting();
+        ASSERT_TRUE(history);
+        ASSERT_EQ(history->Store("osaka-1", kFirst, kMonday).kind, Kind::kCommitted);
+    }
+    WriteFile(Folder() / ".git" / "index.lock", "");
+    WriteFile(Folder() / ".git" / "HEAD.lock", "");
+    WriteFile(Folder() / ".git" / "refs" / "heads" / "main.lock", "");
+
+    auto history = OpenForWriting();
+    ASSERT_TRUE(history);
+    const ConfigHistory::Stored second = history->Store("osaka-1", kSecond, kMonday + 60);
+    ASSERT_EQ(second.kind, Kind::kCommitted) << cp932::ToUtf8Lossy(second.error);
+    EXPECT_EQ(Git({"rev-parse", "HEAD"}), second.commit + "\n");
+    EXPECT_EQ(Git({"status", "--porcelain"}), "");
+    EXPECT_FALSE(fs::exists(Folder() / ".git" / "index.lock"));
+}
+
 TEST_F(ConfigHistoryTest, ReopensAnExistingRepository) {
     {
         auto history = OpenForWriting();
