@@ -52,14 +52,17 @@ std::vector<Outcome> RunOnEach(const MaintenanceRunner& runner, const std::vecto
         auto path = std::filesystem::weakly_canonical(cp932::ToPath(configFile), ec);
         return ec ? configFile : path.string();
     };
+    // Each device's file is looked up once, before any work starts: a link
+    // changed meanwhile cannot leave a device without its lock.
     std::map<std::string, std::mutex> turns;
+    std::map<const CBase*, std::mutex*> turnOf;
     for (const CBase* device : devices)
-        turns[fileKey(device->configFile)];
+        turnOf[device] = &turns[fileKey(device->configFile)];
     const bool needsConfigFile = RowOf(operation).needsConfigFile;
     auto work = [&](CBase& device) {
         std::unique_lock<std::mutex> turn;
         if (needsConfigFile)
-            turn = std::unique_lock(turns.at(fileKey(device.configFile)));
+            turn = std::unique_lock(*turnOf.at(&device));
         return runner.Run(device, operation, mode, scheduleTime);
     };
     return RunEach(devices, jobs, work, finished);
