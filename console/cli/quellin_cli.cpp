@@ -252,28 +252,21 @@ public:
         : in_(invocation), defaultHome_(std::move(defaultHome)), out_(out), err_(err) {}
 
     int Run() {
-        const std::string& c = in_.command;
-        if (c == "identify")
-            return Identify();
-        if (c == "firmware-info")
-            return FirmwareInfo();
-        if (c == "devices")
-            return Devices();
-        if (c == "register")
-            return Register();
-        if (c == "unregister")
-            return Unregister();
-        if (c == "inventory")
-            return Inventory();
-        if (c == "backup")
-            return Backup();
-        if (c == "history")
-            return History();
-        if (c == "diff")
-            return Diff();
-        if (c == "drift")
-            return Drift();
-        return Maintain();
+        // The maintenance commands share one; every other has its own.
+        static const std::map<std::string, int (Runner::*)()> kOwn = {
+            {"identify", &Runner::Identify},
+            {"firmware-info", &Runner::FirmwareInfo},
+            {"devices", &Runner::Devices},
+            {"register", &Runner::Register},
+            {"unregister", &Runner::Unregister},
+            {"inventory", &Runner::Inventory},
+            {"backup", &Runner::Backup},
+            {"history", &Runner::History},
+            {"diff", &Runner::Diff},
+            {"drift", &Runner::Drift},
+        };
+        auto own = kOwn.find(in_.command);
+        return own == kOwn.end() ? Maintain() : (this->*own->second)();
     }
 
 private:
