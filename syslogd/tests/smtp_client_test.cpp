@@ -3,6 +3,7 @@
 #include "mail_message.h"
 #include "main_window.h"
 #include "test_support.h"
+#include "window_alert.h"
 
 #include <QApplication>
 #include <QTcpServer>
@@ -256,20 +257,10 @@ TEST_F(AiosmtpdTest, MatchingDatagramMailsTheMessage) {
     entry.dataStr = ".\xB1\xB2\r\nend";
 
     SmtpClient client;
-    std::vector<SmtpOutcome> outcomes;
-    QObject::connect(&client, &SmtpClient::sessionFinished,
-                     [&](SmtpOutcome outcome) { outcomes.push_back(outcome); });
-    SystemClock clock;
-    WindowQueue queue;
-    ReceivePipeline pipeline(clock, std::make_shared<const SyslogdSettings>(settings), queue);
-    MainWindow::Services services;
-    services.mail = &client;
-    MainWindow window(settings, pipeline, services);
-    pipeline.Handle("<11>Jan  1 00:00:00 LINK-DOWN lan1", "192.0.2.1");
-    pipeline.EndBatch();
-    window.DeliverPending();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !outcomes.empty(); }, 10000));
-    EXPECT_EQ(outcomes[0], SmtpOutcome::Sent);
+    const testing::WindowAlert alert =
+        testing::AlertThroughWindow(settings, client, "<11>Jan  1 00:00:00 LINK-DOWN lan1", 10000);
+    ASSERT_TRUE(alert.outcome);
+    EXPECT_EQ(*alert.outcome, SmtpOutcome::Sent);
     ASSERT_TRUE(std::filesystem::exists(dir / "mail1.eml"));
     EXPECT_FALSE(std::filesystem::exists(dir / "mail2.eml"));
 

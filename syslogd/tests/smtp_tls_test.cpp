@@ -9,6 +9,7 @@
 #include "main_window.h"
 #include "smtp_client.h"
 #include "test_support.h"
+#include "window_alert.h"
 
 #include <QTcpServer>
 #include <QTest>
@@ -129,22 +130,12 @@ protected:
     SmtpOutcome Alert(quint16 port) {
         settings.smtpPort = port;
         SmtpClient client(std::chrono::milliseconds(10000));
-        std::vector<SmtpOutcome> outcomes;
-        QObject::connect(&client, &SmtpClient::sessionFinished,
-                         [&](SmtpOutcome outcome) { outcomes.push_back(outcome); });
-        SystemClock clock;
-        WindowQueue queue;
-        ReceivePipeline pipeline(clock, std::make_shared<const SyslogdSettings>(settings), queue);
-        MainWindow::Services services;
-        services.mail = &client;
-        MainWindow window(settings, pipeline, services);
-        pipeline.Handle("<11>Jan  1 00:00:00 tarn01 LINK-DOWN lan1", "192.0.2.1");
-        pipeline.EndBatch();
-        window.DeliverPending();
-        if (!QTest::qWaitFor([&] { return !outcomes.empty(); }, 15000))
+        const testing::WindowAlert alert = testing::AlertThroughWindow(
+            settings, client, "<11>Jan  1 00:00:00 tarn01 LINK-DOWN lan1", 15000);
+        if (!alert.outcome)
             return SmtpOutcome::Running;
-        notice = window.notice().toStdString();
-        return outcomes[0];
+        notice = alert.notice;
+        return *alert.outcome;
     }
 
     static Certificates* certificates_;
