@@ -460,6 +460,12 @@ private:
         return kExitOk;
     }
 
+    // "[n/total] NAME: TEXT", a device's line as it ends.
+    void PrintDeviceLine(const console::DeviceResult& r, const std::string& text) {
+        out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
+             << ": " << text << "\n";
+    }
+
     void PrintJson(Operation operation, const console::DeviceResult& r) {
         out_ << JsonLine()
                     .Add("name", r.device.name)
@@ -528,8 +534,7 @@ private:
             if (json) {
                 PrintJson(operation, r);
             } else {
-                out_ << "[" << r.finished << "/" << r.total << "] "
-                     << cp932::ToUtf8Lossy(r.device.name) << ": " << OutcomeText(r.outcome) << "\n";
+                PrintDeviceLine(r, OutcomeText(r.outcome));
             }
             out_.flush();
         };
@@ -853,8 +858,7 @@ private:
             return result.outcome;
         };
         auto finished = [&](const console::DeviceResult& r) {
-            out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
-                 << ": " << line(results[index.at(&r.device)]) << "\n";
+            PrintDeviceLine(r, line(results[index.at(&r.device)]));
             out_.flush();
         };
         console::RunEach(chosen, jobs, run, finished);
