@@ -56,7 +56,8 @@ std::string Sjis(std::string_view utf8) {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::vector<std::string>& environment,
-                           const std::string& workingDirectory, const std::string& stdoutPath) {
+                           const std::string& workingDirectory, const std::string& stdoutPath,
+                           const std::string& stderrPath) {
     const ExecStrings argv(program, arguments);
 
     std::vector<std::string> env;
@@ -69,15 +70,17 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
     const ExecStrings envp(std::move(env));
 
-    if (!workingDirectory.empty() || !stdoutPath.empty()) {
+    if (!workingDirectory.empty() || !stdoutPath.empty() || !stderrPath.empty()) {
         // posix_spawn has no portable chdir action in this libc; fork instead.
         pid_t pid = fork();
         if (pid == 0) {
             if (!workingDirectory.empty() && chdir(workingDirectory.c_str()) != 0)
                 _exit(127);
-            if (!stdoutPath.empty()) {
-                int fd = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                if (fd < 0 || dup2(fd, 1) < 0)
+            for (const auto& [path, target] : {std::pair{&stdoutPath, 1}, {&stderrPath, 2}}) {
+                if (path->empty())
+                    continue;
+                int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                if (fd < 0 || dup2(fd, target) < 0)
                     _exit(127);
                 ::close(fd);
             }

@@ -54,10 +54,12 @@ class ChildProcess {
 public:
     // Starts program with the arguments (argv[0] is added); `environment`
     // entries "NAME=value" are added to this process's environment.
-    // With stdoutPath, the program's standard output goes to that file.
+    // With stdoutPath (stderrPath), the program's standard output (error)
+    // goes to that file.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::vector<std::string>& environment = {},
-                 const std::string& workingDirectory = {}, const std::string& stdoutPath = {});
+                 const std::string& workingDirectory = {}, const std::string& stdoutPath = {},
+                 const std::string& stderrPath = {});
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;

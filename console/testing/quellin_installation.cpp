@@ -1,35 +1,20 @@
 #include "quellin_installation.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char** environ;
-
 namespace quellin::testing {
 
 namespace fs = std::filesystem;
 
-Ran RunToEnd(std::vector<std::string> strings, const fs::path& folder) {
+Ran RunToEnd(const std::vector<std::string>& strings, const fs::path& folder) {
     const fs::path out = folder / "out.txt";
     const fs::path err = folder / "err.txt";
-    std::vector<char*> argv;
-    for (std::string& s : strings)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    pid_t pid = -1;
-    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const std::vector<std::string> arguments(strings.begin() + 1, strings.end());
     Ran ran;
-    if (spawned != 0)
-        return ran;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    {
+        ChildProcess child(strings[0], arguments, {}, {}, out.string(), err.string());
+        if (!child.started())
+            return ran;
+        ran.status = child.Wait(15 * 60 * 1000).value_or(-1);
+    }
     ran.out = fs::exists(out) ? ReadFile(out) : "";
     ran.err = fs::exists(err) ? ReadFile(err) : "";
     fs::remove(out);

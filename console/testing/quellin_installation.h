@@ -24,7 +24,7 @@ struct Ran {
 
 // Runs strings[0] with the rest as its arguments; its output passes through
 // files in `folder`.
-Ran RunToEnd(std::vector<std::string> strings, const std::filesystem::path& folder);
+Ran RunToEnd(const std::vector<std::string>& strings, const std::filesystem::path& folder);
 
 class QuellinInstallationTest : public TempDirTest {
 protected:
