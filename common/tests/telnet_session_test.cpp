@@ -355,13 +355,13 @@ TEST(TelnetDialogueTest, FailedSendOfTheRefusalEndsTheWait) {
               Failure(TelnetPhase::kWaitingForLoginPrompt, TelnetEvent::kSendFailed, ""));
 }
 
-TEST(TelnetDialogueTest, FailedSendOfThePasswordNamesIt) {
+TEST(TelnetDialogueTest, FailedSendOfThePasswordHidesIt) {
     MemoryChannel channel("Login:Password:");
     channel.failingWrite = 2;  // the user line goes through
     TelnetDialogue dialogue(channel, MemoryOptions());
     EXPECT_FALSE(dialogue.LogIn("admin", "secret"));
     EXPECT_EQ(dialogue.failure(), Failure(TelnetPhase::kSendingPassword, TelnetEvent::kSocketError,
-                                          "secret" + Sjis(" 送信"), EPIPE));
+                                          kHiddenPassword + Sjis(" 送信"), EPIPE));
     EXPECT_EQ(channel.written, "admin\r\n");
 }
 

@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -190,13 +191,30 @@ bool IsIpv4(const std::string& text) {
     return ::inet_pton(AF_INET, text.c_str(), &parsed) == 1;
 }
 
-// The planned time as the dialogs make it: "%y%m%d%H%M" of a real minute.
-bool IsScheduleTime(const std::string& text) {
+// The planned time as the dialogs make it: "%y%m%d%H%M" of a minute that
+// exists in the local calendar (no 30 February) and has not passed yet;
+// otherwise what is wrong with it.  The router would wait for ever for a
+// time that never comes.
+std::optional<std::string> ScheduleTimeProblem(const std::string& text, std::int64_t now) {
     if (text.size() != 10 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
+        return "--at needs YYMMDDHHMM, e.g. 1712251030";
     auto part = [&](std::size_t at) { return std::stoi(text.substr(at, 2)); };
-    const int month = part(2), day = part(4), hour = part(6), minute = part(8);
-    return month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 && minute <= 59;
+    std::tm planned{};
+    planned.tm_year = 100 + part(0);
+    planned.tm_mon = part(2) - 1;
+    planned.tm_mday = part(4);
+    planned.tm_hour = part(6);
+    planned.tm_min = part(8);
+    planned.tm_isdst = -1;
+    std::tm normalised = planned;
+    const std::time_t time = std::mktime(&normalised);
+    if (time == -1 || normalised.tm_year != planned.tm_year ||
+        normalised.tm_mon != planned.tm_mon || normalised.tm_mday != planned.tm_mday ||
+        normalised.tm_hour != planned.tm_hour || normalised.tm_min != planned.tm_min)
+        return "--at " + text + " is no time of the calendar (YYMMDDHHMM)";
+    if (time < now - now % 60)
+        return "--at " + text + " has passed already";
+    return std::nullopt;
 }
 
 // The message boxes of the console's logic (what it tells the operator
@@ -404,12 +422,12 @@ private:
             QuerySystemInformation(address, *user, *password, identity,
                                    SystemInformationRules::kConsole, timings->telnet, &failure);
         if (identified == -1)
-            return Fail(cp932::ToUtf8Lossy(FormatTelnetFailure(failure)));
+            return Fail(OneLine(FormatTelnetFailure(failure)));
         if (identified != 0)
             return Fail(cp932::ToUtf8Lossy(cp932::Jp("装置情報の確認に失敗しました。")));
-        out_ << "model: " << cp932::ToUtf8Lossy(identity.model) << "\n"
+        out_ << "model: " << Cell(identity.model) << "\n"
              << "version: " << FormatVersion(identity.major, identity.minor) << "\n"
-             << "startup configuration: " << cp932::ToUtf8Lossy(identity.startupConfig) << "\n";
+             << "startup configuration: " << Cell(identity.startupConfig) << "\n";
         return kExitOk;
     }
 
@@ -425,10 +443,9 @@ private:
                 status = kExitFailed;
                 continue;
             }
-            out_ << file << ": model " << cp932::ToUtf8Lossy(identity.model) << ", version "
-                 << FormatVersion(identity.major, identity.minor) << ", ptf "
-                 << cp932::ToUtf8Lossy(identity.ptf) << ", date "
-                 << cp932::ToUtf8Lossy(identity.date) << "\n";
+            out_ << file << ": model " << Cell(identity.model) << ", version "
+                 << FormatVersion(identity.major, identity.minor) << ", ptf " << Cell(identity.ptf)
+                 << ", date " << Cell(identity.date) << "\n";
         }
         return status;
     }
@@ -452,18 +469,17 @@ private:
         for (const CBase& d : devices) {
             if (d.name.empty())
                 continue;
-            out_ << d.row << "\t" << cp932::ToUtf8Lossy(d.name) << "\t"
-                 << cp932::ToUtf8Lossy(d.address) << "\t" << Time(d.lastConfigTransfer) << "\t"
-                 << Time(d.lastFirmwareUpdate) << "\t" << Time(d.lastLogCollection) << "\t"
-                 << Time(d.nextLogCollection) << "\n";
+            out_ << d.row << "\t" << Cell(d.name) << "\t" << Cell(d.address) << "\t"
+                 << Time(d.lastConfigTransfer) << "\t" << Time(d.lastFirmwareUpdate) << "\t"
+                 << Time(d.lastLogCollection) << "\t" << Time(d.nextLogCollection) << "\n";
         }
         return kExitOk;
     }
 
     // "[n/total] NAME: TEXT", a device's line as it ends.
     void PrintDeviceLine(const console::DeviceResult& r, const std::string& text) {
-        out_ << "[" << r.finished << "/" << r.total << "] " << cp932::ToUtf8Lossy(r.device.name)
-             << ": " << text << "\n";
+        out_ << "[" << r.finished << "/" << r.total << "] " << Cell(r.device.name) << ": " << text
+             << "\n";
     }
 
     void PrintJson(Operation operation, const console::DeviceResult& r) {
@@ -484,8 +500,8 @@ private:
             return Usage(in_.command + " needs at least one device name");
         std::string scheduleTime;
         if (auto at = in_.Option("at")) {
-            if (!IsScheduleTime(*at))
-                return Usage("--at needs YYMMDDHHMM, e.g. 1712251030");
+            if (auto problem = ScheduleTimeProblem(*at, CurrentClock().Now()))
+                return Usage(*problem);
             scheduleTime = *at;
         }
         const bool at = !scheduleTime.empty();
@@ -742,9 +758,10 @@ private:
         const console::RouterMaintenance router(fleet->app, *timings);
         std::vector<console::InventoryRow> rows;
         std::mutex lock;
-        console::InventoryRun run(fleet->devices, *jobs, [&router](const CBase& device) {
-            return console::ProbeDevice(device, router);
-        });
+        console::InventoryRun run(fleet->devices, *jobs,
+                                  [&router](const CBase& device, std::stop_token stop) {
+                                      return console::ProbeDevice(device, router, std::move(stop));
+                                  });
         run.Start([&](const console::InventoryRow& row) {
             std::lock_guard guard(lock);
             rows.push_back(row);
@@ -760,7 +777,8 @@ private:
         }
         bool unreachable = false;
         for (const console::InventoryRow& row : rows) {
-            unreachable = unreachable || row.verdict == console::InventoryVerdict::kUnreachable;
+            unreachable = unreachable || row.verdict == console::InventoryVerdict::kUnreachable ||
+                          row.verdict == console::InventoryVerdict::kLoginFailed;
             if (csv)
                 continue;
             if (json) {
@@ -778,11 +796,10 @@ private:
                      << "\n";
                 continue;
             }
-            out_ << cp932::ToUtf8Lossy(row.name) << "\t" << cp932::ToUtf8Lossy(row.address) << "\t"
-                 << cp932::ToUtf8Lossy(row.model) << "\t" << row.version << "\t"
-                 << cp932::ToUtf8Lossy(row.startupConfig) << "\t"
-                 << cp932::ToUtf8Lossy(console::CellText(row, console::InventoryColumn::kImage))
-                 << "\t" << console::VerdictKey(row.verdict) << "\t" << OneLine(row.reason) << "\n";
+            out_ << Cell(row.name) << "\t" << Cell(row.address) << "\t" << Cell(row.model) << "\t"
+                 << row.version << "\t" << Cell(row.startupConfig) << "\t"
+                 << Cell(console::CellText(row, console::InventoryColumn::kImage)) << "\t"
+                 << console::VerdictKey(row.verdict) << "\t" << OneLine(row.reason) << "\n";
         }
         return unreachable ? kExitFailed : kExitOk;
     }
@@ -984,15 +1001,16 @@ private:
 
 }  // namespace
 
-std::string OneLine(const std::string& reason, std::size_t maxBytes) {
-    const std::string_view kept = cp932::Head(reason, maxBytes);
+std::string Cell(std::string_view text) {
     std::string line;
-    for (char c : cp932::ToUtf8Lossy(kept)) {
+    for (char c : cp932::ToUtf8Lossy(text)) {
         const auto byte = static_cast<unsigned char>(c);
         if (c == '\r') {
             line += "\\r";
         } else if (c == '\n') {
             line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
         } else if (byte < 0x20 || byte == 0x7F) {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\x%02X", byte);
@@ -1001,6 +1019,12 @@ std::string OneLine(const std::string& reason, std::size_t maxBytes) {
             line += c;
         }
     }
+    return line;
+}
+
+std::string OneLine(const std::string& reason, std::size_t maxBytes) {
+    const std::string_view kept = cp932::Head(reason, maxBytes);
+    std::string line = Cell(kept);
     if (kept.size() < reason.size())
         line += "...";
     return line;

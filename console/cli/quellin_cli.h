@@ -4,6 +4,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quellin::cli {
@@ -19,6 +20,12 @@ inline constexpr int kExitBusy = 3;    // the console (or another run) holds the
 // is UTF-8.
 int RunQuellin(const std::vector<std::string>& args, const std::string& defaultHome,
                std::ostream& out, std::ostream& err);
+
+// A text (CP932) as one cell of the terminal's tab-separated output, UTF-8:
+// tabs, line ends and other control characters shown as escapes ("\t",
+// "\n", "\x1B"), so that no text from a router or base.db can forge a
+// cell or a row.
+std::string Cell(std::string_view text);
 
 // A reason (CP932) on one line of the terminal, UTF-8: line ends and other
 // control characters shown as escapes, cut after maxBytes with "...".

@@ -19,6 +19,25 @@ std::uint64_t AddressKey(const std::string& address) {
     return ntohl(parsed.s_addr);
 }
 
+// Line ends, tabs and other control characters as single spaces, runs of
+// them folded, none at either end.
+std::string SingleLine(const std::string& text) {
+    std::string line;
+    bool gap = false;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            gap = !line.empty();
+            continue;
+        }
+        if (gap)
+            line += ' ';
+        gap = false;
+        line += c;
+    }
+    return line;
+}
+
 std::string CsvField(const std::string& text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos)
         return text;
@@ -45,8 +64,12 @@ std::string_view VerdictKey(InventoryVerdict verdict) {
             return "gated";
         case InventoryVerdict::kNoImage:
             return "no-image";
+        case InventoryVerdict::kLoginFailed:
+            return "login-failed";
         case InventoryVerdict::kUnreachable:
             return "unreachable";
+        case InventoryVerdict::kNotAsked:
+            return "not-asked";
     }
     return "unreachable";
 }
@@ -63,8 +86,12 @@ std::string VerdictText(InventoryVerdict verdict) {
             return cp932::Jp("更新対象外 (旧機種)");
         case InventoryVerdict::kNoImage:
             return cp932::Jp("ソフトウェアなし");
+        case InventoryVerdict::kLoginFailed:
+            return cp932::Jp("ログイン失敗");
         case InventoryVerdict::kUnreachable:
             return cp932::Jp("接続不可");
+        case InventoryVerdict::kNotAsked:
+            return cp932::Jp("未取得");
     }
     return {};
 }
@@ -170,33 +197,44 @@ std::string InventoryCsv(const std::vector<InventoryRow>& rows, CsvEncoding enco
     return text;
 }
 
-InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router) {
+InventoryRow NotAskedRow(const CBase& device) {
     InventoryRow row;
     row.row = device.row;
     row.name = device.name;
     row.address = device.address;
+    row.verdict = InventoryVerdict::kNotAsked;
+    return row;
+}
+
+InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router,
+                         std::stop_token stop) {
+    InventoryRow row = NotAskedRow(device);
     row.verdict = InventoryVerdict::kUnreachable;
     if (device.address.empty()) {
         row.reason = cp932::Jp("IPアドレスが設定されていません。");
         return row;
     }
     DeviceIdentity identity;
-    if (Outcome identified = router.Identify(TargetFor(device), identity); !identified.done()) {
-        row.reason = identified.message;
-        if (!identified.reason.empty())
-            row.reason += " " + identified.reason;
+    bool refused = false;
+    if (Outcome identified = router.Identify(TargetFor(device), identity, stop, &refused);
+        !identified.done()) {
+        if (refused)
+            row.verdict = InventoryVerdict::kLoginFailed;
+        row.reason = SingleLine(identified.message + " " + identified.reason);
         return row;
     }
-    row.model = identity.model;
+    // What the router says of itself goes into tables and files: one line
+    // each, whatever it sent.
+    row.model = SingleLine(identity.model);
     row.version = FormatVersion(identity.major, identity.minor);
-    row.startupConfig = identity.startupConfig;
+    row.startupConfig = SingleLine(identity.startupConfig);
 
     const FirmwareChoice choice = router.ChooseFirmware(identity);
     if (!choice.image.empty()) {
         row.image = cp932::FromPath(choice.image.filename());
         row.imageVersion = FormatVersion(choice.major, choice.minor);
     }
-    row.reason = choice.reason;
+    row.reason = SingleLine(choice.reason);
     switch (choice.verdict) {
         case FirmwareChoice::Verdict::kUpdate:
             row.verdict = choice.downgrade ? InventoryVerdict::kDowngrade
@@ -247,7 +285,7 @@ void InventoryRun::Work() {
         const std::size_t index = next_++;
         if (index >= devices_.size())
             break;
-        InventoryRow row = probe_(devices_[index]);
+        InventoryRow row = probe_(devices_[index], cancel_.get_token());
         ++finished_;
         if (onRow_)
             onRow_(row);

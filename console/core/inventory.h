@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -23,11 +24,13 @@ enum class InventoryVerdict {
     kDowngrade,        // the newest image is older than what it runs
     kGated,            // a legacy model that never takes an image below V30.00
     kNoImage,          // no image for the model (or the folder cannot be read)
-    kUnreachable,      // not identified: no address, no answer, refused login, ...
+    kLoginFailed,      // the router answered but refused the password
+    kUnreachable,      // not identified: no address, no answer, ...
+    kNotAsked,         // the run was stopped before the device was asked
 };
 
 // "up-to-date", "update-available", "downgrade", "gated", "no-image",
-// "unreachable": for scripts.
+// "login-failed", "unreachable", "not-asked": for scripts.
 std::string_view VerdictKey(InventoryVerdict verdict);
 
 // One device's line.  Texts are CP932.
@@ -48,7 +51,7 @@ struct InventoryRow {
 
 // The verdict as the window and the CSV show it (CP932): "最新",
 // "更新あり", "ダウングレード", "更新対象外 (旧機種)",
-// "ソフトウェアなし", "接続不可".
+// "ソフトウェアなし", "ログイン失敗", "接続不可", "未取得".
 std::string VerdictText(InventoryVerdict verdict);
 
 // The table's columns, in their order.
@@ -84,16 +87,22 @@ std::string InventoryCsv(const std::vector<InventoryRow>& rows, CsvEncoding enco
 class RouterMaintenance;
 
 // The device's row: its identification, as every operation starts with it,
-// and the image a firmware update would choose for it now.
-InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router);
+// and the image a firmware update would choose for it now; the dialogue is
+// given up when `stop` is requested.  Texts that came from the router or
+// the layers below are on one line.
+InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router,
+                         std::stop_token stop = {});
+// The row of a device that was not asked.
+InventoryRow NotAskedRow(const CBase& device);
 
 // Gathers the rows of several devices, up to `jobs` at once, each on a
 // worker thread of its own; every row is handed over as soon as it is
 // known, from the worker that made it.  Stop() lets the devices under way
-// finish and starts no further ones.
+// finish and starts no further ones; Cancel() also cuts those under way
+// short.
 class InventoryRun {
 public:
-    using Probe = std::function<InventoryRow(const CBase& device)>;
+    using Probe = std::function<InventoryRow(const CBase& device, std::stop_token stop)>;
     using RowHandler = std::function<void(const InventoryRow& row)>;
 
     InventoryRun(std::vector<CBase> devices, int jobs, Probe probe);
@@ -106,6 +115,10 @@ public:
     // once, after the last row (also after a stop), on the last worker.
     void Start(RowHandler onRow, std::function<void()> onFinished = {});
     void Stop() { stopping_ = true; }
+    void Cancel() {
+        stopping_ = true;
+        cancel_.request_stop();
+    }
     // Waits until every worker has ended.
     void Wait();
 
@@ -125,6 +138,7 @@ private:
     std::atomic<std::size_t> finished_{0};
     std::atomic<int> running_{0};
     std::atomic<bool> stopping_{false};
+    std::stop_source cancel_;
     std::vector<std::thread> workers_;
 };
 

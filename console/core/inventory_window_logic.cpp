@@ -10,12 +10,14 @@
 namespace quellin::console {
 
 InventoryWindowLogic::InventoryWindowLogic(std::vector<CBase> devices, int jobs,
-                                           InventoryRun::Probe probe)
-    : devices_(std::move(devices)), jobs_(jobs), probe_(std::move(probe)) {}
+                                           ProbeMaker makeProbe)
+    : devices_(std::move(devices)), jobs_(jobs), makeProbe_(std::move(makeProbe)) {}
 
 InventoryWindowLogic::~InventoryWindowLogic() {
+    // The window is going (or the whole console): the dialogues under way
+    // are cut short instead of being waited for.
     if (run_) {
-        run_->Stop();
+        run_->Cancel();
         run_->Wait();
     }
 }
@@ -32,10 +34,11 @@ void InventoryWindowLogic::Start(std::function<void()> arrived) {
         ended_ = false;
     }
     rows_.clear();
+    asked_.reset();
     stopped_ = false;
     running_ = true;
     notify_ = std::move(arrived);
-    run_ = std::make_unique<InventoryRun>(devices_, jobs_, probe_);
+    run_ = std::make_unique<InventoryRun>(devices_, jobs_, makeProbe_());
     run_->Start([this](const InventoryRow& row) { Arrived(row); }, [this] { Ended(); });
 }
 
@@ -75,9 +78,11 @@ bool InventoryWindowLogic::TakeArrived() {
     const bool changed = !arrived.empty() || (ended && running_);
     for (auto& row : arrived)
         rows_.push_back(std::move(row));
-    if (ended)
+    if (ended && running_) {
         running_ = false;
-    if (!arrived.empty()) {
+        AddNotAsked();
+    }
+    if (!arrived.empty() || ended) {
         if (sorted_)
             SortRows(rows_, sortColumn_, ascending_);
         else
@@ -88,9 +93,19 @@ bool InventoryWindowLogic::TakeArrived() {
     return changed;
 }
 
+void InventoryWindowLogic::AddNotAsked() {
+    asked_ = rows_.size();
+    for (const CBase& device : devices_) {
+        const bool has = std::ranges::any_of(
+            rows_, [&](const InventoryRow& row) { return row.row == device.row; });
+        if (!has)
+            rows_.push_back(NotAskedRow(device));
+    }
+}
+
 std::string InventoryWindowLogic::ProgressText() const {
-    const std::string count = " " + std::to_string(rows_.size()) + "/" +
-                              std::to_string(devices_.size()) + cp932::Jp(" 台");
+    const std::string count =
+        " " + std::to_string(asked()) + "/" + std::to_string(devices_.size()) + cp932::Jp(" 台");
     if (running_)
         return cp932::Jp(stopped_ ? "停止中" : "取得中") + count;
     if (stopped_)

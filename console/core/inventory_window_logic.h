@@ -18,8 +18,11 @@ namespace quellin::console {
 
 class InventoryWindowLogic {
 public:
+    // Makes the probe of one run, on the window thread when the run starts:
+    // the probe keeps what it reads (the settings) for itself.
+    using ProbeMaker = std::function<InventoryRun::Probe()>;
     // devices: the registered devices (those with a name) in row order.
-    InventoryWindowLogic(std::vector<CBase> devices, int jobs, InventoryRun::Probe probe);
+    InventoryWindowLogic(std::vector<CBase> devices, int jobs, ProbeMaker makeProbe);
     // Stops the run and waits for the devices under way.
     ~InventoryWindowLogic();
     InventoryWindowLogic(const InventoryWindowLogic&) = delete;
@@ -39,7 +42,9 @@ public:
     bool running() const { return running_; }
     bool stopped() const { return stopped_; }
     std::size_t total() const { return devices_.size(); }
-    std::size_t finished() const { return rows_.size(); }
+    // The devices asked so far; after a stop the table also holds a row for
+    // every device that was not asked.
+    std::size_t asked() const { return asked_.value_or(rows_.size()); }
     // "取得中 12/300 台", "完了 300/300 台", "停止中 40/300 台" (while the
     // devices under way finish), "停止しました 40/300 台" (CP932).
     std::string ProgressText() const;
@@ -61,10 +66,11 @@ public:
 private:
     void Arrived(InventoryRow row);
     void Ended();
+    void AddNotAsked();
 
     std::vector<CBase> devices_;
     int jobs_;
-    InventoryRun::Probe probe_;
+    ProbeMaker makeProbe_;
     std::unique_ptr<InventoryRun> run_;
     std::function<void()> notify_;
 
@@ -73,6 +79,7 @@ private:
     bool ended_ = false;
 
     std::vector<InventoryRow> rows_;
+    std::optional<std::size_t> asked_;  // once the rows not asked were added
     bool running_ = false;
     bool stopped_ = false;
     InventoryColumn sortColumn_ = InventoryColumn::kName;

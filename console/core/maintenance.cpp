@@ -34,24 +34,35 @@ std::string SearchModel(const std::string& imageModel) {
     return model;
 }
 
-// "no image for MODEL in FOLDER", with the first file that is no image.
+// "FOLDER に MODEL のソフトウェアファイルがありません", with the first file
+// that is no image.  Hidden files (a ".keep" that holds the folder in a
+// repository, say) are nobody's image and go unmentioned.
 std::string NoImageReason(const std::string& model, const std::string& folder,
                           const std::vector<FolderImage>& images) {
-    std::string reason = "no image for " + model + " in " + folder;
+    std::string reason =
+        folder + cp932::Jp(" に ") + model + cp932::Jp(" のソフトウェアファイルがありません");
     auto isBroken = [](const FolderImage& image) {
-        return image.fault != FirmwareImageFault::kNone;
+        return image.fault != FirmwareImageFault::kNone &&
+               !image.path.filename().string().starts_with('.');
     };
     const auto first = std::ranges::find_if(images, isBroken);
     if (first != images.end()) {
         const auto broken = std::ranges::count_if(images, isBroken);
-        reason += " (" + std::to_string(broken) + (broken == 1 ? " file is" : " files are") +
-                  " no image, " + cp932::FromPath(first->path.filename()) + ": " +
-                  std::string(ToString(first->fault)) + ")";
+        reason += cp932::Jp(" (ソフトウェアファイルとして読めないファイル ") +
+                  std::to_string(broken) + cp932::Jp(" 件: ") +
+                  cp932::FromPath(first->path.filename()) + ")";
     }
     return reason;
 }
 
 }  // namespace
+
+std::string LimitNote(const TelnetFailure& failure, std::size_t limit) {
+    if (failure.event != TelnetEvent::kTooLong)
+        return {};
+    return cp932::Jp(" (応答が上限の ") + std::to_string(limit >> 10) +
+           cp932::Jp(" KiB を超えました)");
+}
 
 const ModelAlias ModelAliasTable[5] = {
     {"BRKX30", "BRKX30TA"},        {"BRKX40", "BRKX40TA"},     {"BRKX50", "BRKX50TRA"},
@@ -86,14 +97,23 @@ RouterMaintenance::RouterMaintenance(const ConsoleApp& app, RouterTimings timing
     timings_.telnet.deadline = std::chrono::seconds(app.settings().telnetDeadline);
 }
 
-Outcome RouterMaintenance::Identify(const MaintenanceTarget& target,
-                                    DeviceIdentity& identity) const {
+Outcome RouterMaintenance::Identify(const MaintenanceTarget& target, DeviceIdentity& identity,
+                                    std::stop_token stop, bool* loginRefused) const {
+    TelnetOptions options = timings_.telnet;
+    options.stop = std::move(stop);
     TelnetFailure failure;
     const int result =
         QuerySystemInformation(target.address, app_.settings().loginId, target.password, identity,
-                               SystemInformationRules::kConsole, timings_.telnet, &failure);
+                               SystemInformationRules::kConsole, options, &failure);
+    if (loginRefused != nullptr)
+        *loginRefused = result == -1 && IsRefusedLogin(failure);
+    if (result == -1 && IsRefusedLogin(failure))
+        return Outcome::Failed("装置情報の取得に失敗しました。",
+                               cp932::Jp("ログインが拒否されました (パスワードの誤り)"));
     if (result == -1)
-        return Outcome::Failed("装置情報の取得に失敗しました。", FormatTelnetFailure(failure));
+        return Outcome::Failed(
+            "装置情報の取得に失敗しました。",
+            FormatTelnetFailure(failure) + LimitNote(failure, kIdentificationOutputLimit));
     if (result != 0) {
         return Outcome::Failed("装置情報の確認に失敗しました。",
                                "the answer to \"show system information\" lacks a model, a "
@@ -191,12 +211,20 @@ FirmwareChoice RouterMaintenance::ChooseFirmware(const DeviceIdentity& device) c
         // them only when the conversion table wrote them back, so the gate
         // recognises the legacy models with or without dashes.
         choice.verdict = FirmwareChoice::Verdict::kGated;
-        choice.reason = working.model + " is a legacy model, which is never given an image below " +
-                        "V30.00 (the newest image is " + best + ")";
+        // Named as the router reports it; the table's name too when it
+        // is the one that made the model a legacy one.
+        std::string model = device.model;
+        if (!converted.empty() && WithoutDashes(converted) != WithoutDashes(device.model))
+            model += cp932::Jp(" (変換表では ") + converted + ")";
+        choice.reason = model +
+                        cp932::Jp(
+                            " は旧機種のため V30.00 未満のソフトウェアに更新しません (最新の"
+                            "ソフトウェアは ") +
+                        best + ")";
     } else if (working.major == device.major && working.minor == device.minor) {
         choice.verdict = FirmwareChoice::Verdict::kSameVersion;
-        choice.reason = "the device already runs " + best + ", the newest image (" +
-                        cp932::FromPath(choice.image.filename()) + ")";
+        choice.reason = cp932::Jp("既に最新のソフトウェア ") + best + " (" +
+                        cp932::FromPath(choice.image.filename()) + cp932::Jp(") で稼働しています");
     } else {
         choice.verdict = FirmwareChoice::Verdict::kUpdate;
         choice.downgrade = Newer(device.major, device.minor, working);

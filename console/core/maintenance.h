@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <stop_token>
 #include <string>
 
 namespace quellin::console {
@@ -92,8 +93,11 @@ public:
     Outcome CollectLog(const OperationContext& context) override;
 
     // The identification every operation starts with ("show system
-    // information").
-    Outcome Identify(const MaintenanceTarget& target, DeviceIdentity& identity) const;
+    // information"), given up when `stop` is requested.  loginRefused, when
+    // given, tells a router that refused the password from one that did not
+    // answer.
+    Outcome Identify(const MaintenanceTarget& target, DeviceIdentity& identity,
+                     std::stop_token stop = {}, bool* loginRefused = nullptr) const;
     // The software folder searched for the device's model: aliases, the
     // conversion table and the legacy gate as a firmware update applies them.
     FirmwareChoice ChooseFirmware(const DeviceIdentity& device) const;
@@ -118,6 +122,10 @@ private:
     RouterTimings timings_;
     std::function<void(std::chrono::milliseconds)> sleep_;
 };
+
+// " (応答が上限の N KiB を超えました)" after a dialogue that ended at its output
+// limit; empty for any other failure.
+std::string LimitNote(const TelnetFailure& failure, std::size_t limit);
 
 // The command texts sent to a router, short forms for gated models.
 std::string ScheduledConfigCommand(bool gated, const std::string& time, const std::string& slot);

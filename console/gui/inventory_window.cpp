@@ -141,7 +141,7 @@ void CInventoryDlg::TakeArrived() {
 void CInventoryDlg::ShowState() {
     ui_->id1052->setText(FromCp932(logic_->ProgressText()));
     ui_->id1051->setMaximum(static_cast<int>(std::max<std::size_t>(logic_->total(), 1)));
-    ui_->id1051->setValue(static_cast<int>(logic_->finished()));
+    ui_->id1051->setValue(static_cast<int>(logic_->asked()));
     ui_->id1053->setEnabled(logic_->running() && !logic_->stopped());
     ui_->id1054->setEnabled(!logic_->running());
 }

@@ -240,10 +240,17 @@ void CNEXORADlg::onInventory() {
         for (const CBase& device : session_.book().devices())
             if (!device.name.empty())
                 devices.push_back(device);
-        const RouterMaintenance& router = session_.router();
+        // Each run reads the settings on its workers while the environment
+        // dialog may change them here: it works on a copy of its own.
         auto logic = std::make_unique<InventoryWindowLogic>(
-            std::move(devices), kInventoryJobs,
-            [&router](const CBase& device) { return ProbeDevice(device, router); });
+            std::move(devices), kInventoryJobs, [this]() -> InventoryRun::Probe {
+                auto app = std::make_shared<const ConsoleApp>(session_.app());
+                auto router =
+                    std::make_shared<const RouterMaintenance>(*app, session_.router().timings());
+                return [app, router](const CBase& device, std::stop_token stop) {
+                    return ProbeDevice(device, *router, std::move(stop));
+                };
+            });
         inventory_ = new CInventoryDlg(
             std::move(logic), files_, session_.reporter(),
             [this](const std::string& name) { openMaintenanceOf(name); }, this);

@@ -98,7 +98,7 @@ TEST(InventoryRunTest, ProbesUpToJobsDevicesAtOnceAndHandsOverEveryRow) {
     std::vector<std::string> seen;
     bool finished = false;
     {
-        InventoryRun run(devices, 4, [&](const CBase& device) {
+        InventoryRun run(devices, 4, [&](const CBase& device, std::stop_token) {
             {
                 std::lock_guard guard(lock);
                 most = std::max(most, ++busy);
@@ -134,7 +134,7 @@ TEST(InventoryRunTest, StopLetsRunningDevicesFinishAndStartsNoMore) {
         devices[i].row = i + 1;
     std::atomic<int> probed{0};
     std::atomic<bool> finished{false};
-    InventoryRun run(devices, 2, [&](const CBase& device) {
+    InventoryRun run(devices, 2, [&](const CBase& device, std::stop_token) {
         ++probed;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         return Row(device.row, "", "", InventoryVerdict::kUpToDate);

@@ -174,7 +174,7 @@ TEST_F(RouterMaintenanceTest, DeviceAlreadyAtTheNewestVersion) {
     AddImage("b.img", "Tarn-90", "V30.10");
     const Outcome outcome = Run(Operation::kUpdateFirmware, RunMode::kAttended);
     EXPECT_EQ(outcome.kind, OutcomeKind::kNothingToDo);
-    EXPECT_EQ(outcome.reason, "the device already runs V30.10, the newest image (b.img)");
+    EXPECT_EQ(outcome.reason, Sjis("既に最新のソフトウェア V30.10 (b.img) で稼働しています"));
     EXPECT_EQ(Boxes(), std::vector<std::string>{Sjis("新しいソフトウェアファイルはありません。")});
     EXPECT_EQ(sim_->stored("firmware"), "");
 }
@@ -211,7 +211,7 @@ TEST_F(RouterMaintenanceTest, ConversionToAGatedNameStopsAnOldImage) {
     AddImage("old.img", "Tarn-60A", "V29.99");
     const Outcome outcome = Run(Operation::kUpdateFirmware);
     EXPECT_EQ(outcome.kind, OutcomeKind::kNothingToDo);
-    EXPECT_NE(outcome.reason.find("Tarn-60 is a legacy model"), std::string::npos)
+    EXPECT_EQ(outcome.reason.rfind(Sjis("Tarn-60A (変換表では Tarn-60) は旧機種"), 0), 0u)
         << outcome.reason;
     EXPECT_NE(DeviceLog().find(Sjis("新しいソフトウェアファイルはありません。")),
               std::string::npos);
@@ -260,7 +260,7 @@ TEST_F(RouterMaintenanceTest, EveryFailureReportsItsMessageAndItsReason) {
         {{"--password", "pw", "--fault", "wrong-password"},
          Operation::kApplyConfig,
          "装置情報の取得に失敗しました。",
-         Sjis("ログイン完了待ち:受信タイムアウト:")},
+         Sjis("ログインが拒否されました")},
         {{"--password", "pw", "--fault", "refuse-ftp-login"},
          Operation::kApplyConfig,
          "構成定義ファイルの転送に失敗しました。",

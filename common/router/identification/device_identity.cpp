@@ -1,5 +1,7 @@
 #include "device_identity.h"
 
+#include <algorithm>
+
 #include <array>
 #include <cstdio>
 #include <optional>
@@ -155,7 +157,11 @@ template <typename Parse>
 int Query(const std::string& address, const std::string& user, const std::string& password,
           const std::string& command, const TelnetOptions& options, TelnetFailure* failure,
           Parse parse) {
-    CTelnetSession session(options);
+    // An identification is a short answer; a router that floods is cut
+    // early, so many identifications at once stay small.
+    TelnetOptions bounded = options;
+    bounded.outputLimit = std::min(options.outputLimit, kIdentificationOutputLimit);
+    CTelnetSession session(bounded);
     CommandOutput output;
     if (session.RunCommand(address, user, password, command, &output, 0) < 0) {
         if (failure != nullptr && session.LastFailure())

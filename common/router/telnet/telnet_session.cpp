@@ -41,6 +41,29 @@ int PollTimeout(std::chrono::milliseconds timeout) {
     return static_cast<int>(ms);
 }
 
+// How soon a request to stop ends a wait.
+constexpr std::chrono::milliseconds kStopCheck{100};
+
+// poll() on one descriptor for at most `timeout`, in short turns while a
+// stop may be requested: as poll, or -1 with errno ECANCELED once it is.
+int PollUnlessStopped(pollfd& entry, std::chrono::milliseconds timeout,
+                      const std::stop_token& stop) {
+    if (!stop.stop_possible())
+        return ::poll(&entry, 1, PollTimeout(timeout));
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (stop.stop_requested()) {
+            errno = ECANCELED;
+            return -1;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        const int ready = ::poll(&entry, 1, PollTimeout(std::min(left, kStopCheck)));
+        if (ready != 0 || left <= kStopCheck)
+            return ready;
+    }
+}
+
 }  // namespace
 
 std::string TelnetPhaseName(TelnetPhase phase) {
@@ -94,6 +117,11 @@ std::string TelnetEventName(TelnetEvent event) {
     return cp932::Jp("不明");
 }
 
+bool IsRefusedLogin(const TelnetFailure& failure) {
+    return failure.phase == TelnetPhase::kWaitingForLoggedIn && failure.detail &&
+           failure.detail->find("Login:") != std::string::npos;
+}
+
 std::string FormatTelnetFailure(const TelnetFailure& failure) {
     std::string text = TelnetPhaseName(failure.phase);
     if (failure.phase == TelnetPhase::kWaitingForThread) {
@@ -119,6 +147,7 @@ TelnetDialogue::TelnetDialogue(TelnetChannel& channel, const TelnetOptions& opti
       receiveTimeout_(options.receiveTimeout),
       deadline_(options.deadline),
       outputLimit_(options.outputLimit),
+      waitLimit_(std::clamp(options.outputLimit, kTelnetLoginWaitFloor, kTelnetReceiveLimit)),
       start_(channel.Now()),
       buffer_(std::max<std::size_t>(options.receiveChunk, 1), '\0') {}
 
@@ -229,7 +258,7 @@ TelnetEvent TelnetDialogue::WaitForText(std::string_view text, std::string& rece
     // A mismatching byte restarts the match without being tried as its first
     // byte; routers print their prompts whole, so nothing is lost in practice.
     std::size_t matched = 0;
-    for (std::size_t count = 0; count < kTelnetReceiveLimit; ++count) {
+    for (std::size_t count = 0; count < waitLimit_; ++count) {
         Byte byte = ReceiveByte();
         if (byte.event != TelnetEvent::kByteReceived)
             return byte.event;
@@ -302,7 +331,8 @@ bool TelnetDialogue::LogIn(std::string_view user, std::string_view password) {
     }
     event = Send(std::string(password) + "\r\n");
     if (event != TelnetEvent::kSent) {
-        ReportSendFailure(std::string(password) + cp932::Jp(" 送信"), TelnetPhase::kSendingPassword,
+        // The password itself never goes into a text that is logged or shown.
+        ReportSendFailure(kHiddenPassword + cp932::Jp(" 送信"), TelnetPhase::kSendingPassword,
                           event);
         return false;
     }
@@ -340,7 +370,7 @@ bool TelnetDialogue::SendCommand(std::string_view command) {
 // A connected TCP socket, non-blocking, closed when it goes.
 class CTelnetSession::Socket final : public TelnetChannel {
 public:
-    explicit Socket(int fd) : fd_(fd) {}
+    Socket(int fd, std::stop_token stop) : fd_(fd), stop_(std::move(stop)) {}
     ~Socket() override {
         ::shutdown(fd_, SHUT_RDWR);
         ::close(fd_);
@@ -351,7 +381,7 @@ public:
     ReadResult Read(std::span<char> buffer, std::chrono::milliseconds timeout) override {
         pollfd readable{fd_, POLLIN, 0};
         for (;;) {
-            int ready = ::poll(&readable, 1, PollTimeout(timeout));
+            int ready = PollUnlessStopped(readable, timeout, stop_);
             if (ready < 0) {
                 if (errno == EINTR)
                     continue;
@@ -385,6 +415,7 @@ public:
 
 private:
     int fd_;
+    std::stop_token stop_;
 };
 
 CTelnetSession::CTelnetSession(std::uint16_t port, int timeoutSeconds)
@@ -407,7 +438,7 @@ bool CTelnetSession::Connect(const std::string& address) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
         return fail(cp932::Jp("ソケット作成失敗"), errno);
-    socket_ = std::make_unique<Socket>(fd);
+    socket_ = std::make_unique<Socket>(fd, options_.stop);
 
     address_ = address;
     // inet_addr also yields INADDR_NONE for 255.255.255.255, which is no
@@ -438,7 +469,7 @@ bool CTelnetSession::Connect(const std::string& address) {
         if (left.count() <= 0)
             return fail(cp932::Jp("接続失敗"), ETIMEDOUT);
         pollfd writable{fd, POLLOUT, 0};
-        int ready = ::poll(&writable, 1, PollTimeout(left));
+        int ready = PollUnlessStopped(writable, left, options_.stop);
         if (ready < 0 && errno != EINTR)
             return fail(cp932::Jp("接続失敗"), errno);
         if (ready > 0)
@@ -482,7 +513,12 @@ int CTelnetSession::RunCommand(const std::string& address, const std::string& us
                                  std::nullopt, error.code().value()};
         return -1;
     }
-    std::this_thread::sleep_for(options_.initialSleep);
+    // The initial wait is the router's due; a caller that gives up does not
+    // owe it.
+    const auto slept = std::chrono::steady_clock::now() + options_.initialSleep;
+    while (std::chrono::steady_clock::now() < slept && !options_.stop.stop_requested())
+        std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(
+            kStopCheck, slept - std::chrono::steady_clock::now()));
     worker.join();
 
     std::string collected = std::move(output_);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -85,6 +86,16 @@ inline constexpr std::size_t kTelnetReceiveLimit = 4'194'303;
 // Most output one dialogue collects over all its commands; far above the
 // largest tech-support a router prints.
 inline constexpr std::size_t kTelnetOutputLimit = 64u << 20;
+// The dialogues that only read a short answer need far less, so that many
+// of them at once against routers that flood stay small: the system
+// information a router identifies itself with, and its running
+// configuration.
+inline constexpr std::size_t kIdentificationOutputLimit = 256u << 10;
+inline constexpr std::size_t kConfigurationOutputLimit = 4u << 20;
+
+// What the waits for the login prompts take at the least, however small the
+// output limit: a router's greeting.
+inline constexpr std::size_t kTelnetLoginWaitFloor = 64 * 1024;
 
 // Most of the received text a failure description carries: its end.
 inline constexpr std::size_t kTelnetFailureDetailLimit = 4096;
@@ -136,9 +147,22 @@ struct TelnetOptions {
     // that a router which never falls silent cannot hold it; long enough
     // for a slow tech-support.
     std::chrono::milliseconds deadline = std::chrono::minutes(10);
-    // Most output the dialogue collects (see kTelnetOutputLimit).
+    // Most output the dialogue collects (see kTelnetOutputLimit); the waits
+    // for the login prompts take no more either, but at least
+    // kTelnetLoginWaitFloor.
     std::size_t outputLimit = kTelnetOutputLimit;
+    // Ends the dialogue early (connecting, waiting or reading) when stop is
+    // requested, as a socket error ECANCELED: for a caller that gives up,
+    // such as a window that closes.
+    std::stop_token stop;
 };
+
+// What is shown of a password in a failure description.
+inline constexpr char kHiddenPassword[] = "********";
+
+// Whether the router refused the login: after the password it asked for the
+// user name again instead of showing its prompt.
+bool IsRefusedLogin(const TelnetFailure& failure);
 
 // The protocol side of a dialogue: option refusal, prompt and line
 // recognition, output collection and failure bookkeeping, over any channel.
@@ -188,6 +212,7 @@ private:
     std::chrono::milliseconds receiveTimeout_;
     std::chrono::milliseconds deadline_;
     std::size_t outputLimit_;
+    std::size_t waitLimit_;
     std::chrono::steady_clock::time_point start_;
     bool deadlinePassed_ = false;
     std::string buffer_;

@@ -269,6 +269,8 @@ TEST_F(QuellinTest, WrongCommandLinesAreUsageErrors) {
         {"time too short", {"apply-config", "a", "--at", "171225103"}},
         {"time month 13", {"apply-config", "a", "--at", "1713251030"}},
         {"time minute 60", {"update-firmware", "a", "--at", "1712251060"}},
+        {"time 30 February", {"apply-config", "a", "--at", "2602301200"}},
+        {"time passed", {"update-firmware", "a", "--at", "0101010000"}},
         {"no names", {"collect-log"}},
         {"identify bad address", {"identify", "router.example"}},
         {"port out of range", {"identify", "127.0.0.1", "--telnet-port", "65536"}},
@@ -390,7 +392,7 @@ TEST_F(QuellinTest, EveryWritingCommandIsRefusedWhileTheFolderIsHeld) {
         {"unregister", "osaka-1"},
         {"collect-log", "osaka-1"},
         {"apply-config", "osaka-1"},
-        {"update-firmware", "osaka-1", "--at", "1712251030"},
+        {"update-firmware", "osaka-1", "--at", "3712251030"},
     };
     for (const auto& args : commands) {
         auto o = Run(args);
@@ -501,7 +503,7 @@ TEST_F(RouterTest, ApplyConfigAndScheduledFirmwareReachTheRouter) {
                    "--config", (dir / "a.cfg").string()})
                   .status,
               kExitOk);
-    auto apply = Run({"apply-config", "osaka", "--at", "1712251030"}, true);
+    auto apply = Run({"apply-config", "osaka", "--at", "3712251030"}, true);
     EXPECT_EQ(apply.status, kExitOk) << apply.out << apply.err;
     EXPECT_EQ(ReadFile(dir / "sim" / "a" / "config2"), ConvertNewlinesText("hostname a\r\n"));
 
@@ -510,7 +512,7 @@ TEST_F(RouterTest, ApplyConfigAndScheduledFirmwareReachTheRouter) {
                           (dir / "firmware" / "new.img").string()})
                   .status,
               0);
-    auto update = Run({"update-firmware", "osaka", "--at", "1712251030"}, true);
+    auto update = Run({"update-firmware", "osaka", "--at", "3712251030"}, true);
     EXPECT_EQ(update.status, kExitOk) << update.out << update.err;
     EXPECT_EQ(update.out,
               "[1/1] osaka: ok\n複数装置のソフトウェアスケジュール実行を終了しました。\n");

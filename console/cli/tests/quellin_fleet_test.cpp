@@ -175,6 +175,8 @@ TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
                    "router name=alias address=" + block_ + "15 model=BRKX30TA version=V31.01\n" +
                    "router name=none address=" + block_ + "16 model=Tarn-70 version=V30.00\n" +
                    "router name=refuses address=" + block_ + "17 fault=wrong-password\n");
+    // A placeholder that keeps the folder in a repository is nobody's image.
+    WriteFile(dir / "firmware" / ".keep", "");
     Register("up", block_ + "11");
     Register("same", block_ + "12");
     Register("down", block_ + "13");
@@ -183,6 +185,10 @@ TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
     Register("none", block_ + "16");
     Register("refuses", block_ + "17");
     Register("away", block_ + "18");  // nothing listens there
+    // A name edited into base.db by hand with a tab in it.
+    std::string registry = ReadFile(dir / "base.db");
+    registry.replace(registry.find(",,,,,,0,"), 6, "tab\tname," + block_ + "19,x,,,");
+    WriteFile(dir / "base.db", registry);
 
     struct Expected {
         std::string name, model, version, image, imageVersion, verdict;
@@ -194,13 +200,14 @@ TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
         {"gated", "Tarn-60", "V29.05", "tarn60-v29.08.bin", "V29.08", "gated"},
         {"別名", "BRKX30TA", "V31.01", "brkx30-v31.05.bin", "V31.05", "update-available"},
         {"none", "Tarn-70", "V30.00", "", "", "no-image"},
-        {"refuses", "", "", "", "", "unreachable"},
+        {"refuses", "", "", "", "", "login-failed"},
         {"away", "", "", "", "", "unreachable"},
+        {"tab\\tname", "", "", "", "", "unreachable"},
     };
 
     // The table: a heading, then one row per device in row order.
     Ran table = Quellin({"inventory", "--jobs", "4"});
-    EXPECT_EQ(table.status, 1) << table.err;  // two devices are unreachable
+    EXPECT_EQ(table.status, 1) << table.err;  // devices are unreachable
     auto rows = Lines(table.out);
     ASSERT_EQ(rows.size(), expected.size() + 1) << table.out;
     EXPECT_EQ(rows[0], "name\taddress\tmodel\tversion\tstartup\timage\tverdict\treason");
@@ -225,7 +232,7 @@ TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].name);
         auto object = ParseObject(objects[i]);
-        EXPECT_EQ(object["name"], expected[i].name);
+        EXPECT_EQ(object["name"], i == 8 ? "tab\tname" : expected[i].name);
         EXPECT_EQ(object["address"], block_ + std::to_string(11 + i));
         EXPECT_EQ(object["model"], expected[i].model);
         EXPECT_EQ(object["version"], expected[i].version);
@@ -236,10 +243,12 @@ TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
     }
     auto reason = [&](std::size_t i) { return ParseObject(objects[i])["reason"]; };
     EXPECT_EQ(reason(0), "");
-    EXPECT_NE(reason(3).find("legacy model"), std::string::npos) << reason(3);
-    EXPECT_NE(reason(5).find("no image for Tarn-70"), std::string::npos) << reason(5);
-    EXPECT_EQ(reason(6).rfind("装置情報の取得に失敗しました。 ログイン完了待ち:", 0), 0u)
-        << reason(6);
+    EXPECT_NE(reason(3).find("Tarn-60 は旧機種"), std::string::npos) << reason(3);
+    EXPECT_NE(reason(5).find(" に Tarn-70 のソフトウェアファイルがありません"), std::string::npos)
+        << reason(5);
+    EXPECT_EQ(reason(5).find(".keep"), std::string::npos) << reason(5);
+    EXPECT_EQ(reason(6),
+              "装置情報の取得に失敗しました。 ログインが拒否されました (パスワードの誤り)");
     EXPECT_NE(reason(7).find("接続失敗"), std::string::npos) << reason(7);
 
     // CSV, UTF-8 on the terminal: the window's heading and texts.
@@ -255,10 +264,11 @@ TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
                                             "更新対象外 (旧機種)",
                                             "更新あり V31.05",
                                             "ソフトウェアなし",
+                                            "ログイン失敗",
                                             "接続不可",
                                             "接続不可"};
     for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(lines[i + 1][0], expected[i].name);
+        EXPECT_EQ(lines[i + 1][0], i == 8 ? "tab\tname" : expected[i].name);
         EXPECT_EQ(lines[i + 1][6], texts[i]);
     }
 
