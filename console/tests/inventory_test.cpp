@@ -4,6 +4,7 @@
 #include "inventory.h"
 #include "codec.h"
 #include "csv_fields.h"
+#include "inventory_window_logic.h"
 #include "test_support.h"
 
 #include <atomic>
@@ -146,6 +147,40 @@ TEST(InventoryRunTest, StopLetsRunningDevicesFinishAndStartsNoMore) {
     EXPECT_TRUE(finished);
     EXPECT_LE(probed.load(), 4);
     EXPECT_EQ(run.finished(), static_cast<std::size_t>(probed.load()));
+}
+
+// A stopped run keeps a row for every device, so that the table and its CSV
+// still list the whole fleet.
+TEST(InventoryWindowLogicTest, StopKeepsARowForEveryDeviceNotAsked) {
+    std::vector<CBase> devices(6);
+    for (int i = 0; i < 6; ++i) {
+        devices[i].row = i + 1;
+        devices[i].name = "r" + std::to_string(i + 1);
+    }
+    std::atomic<bool> asking{false};
+    InventoryWindowLogic logic(devices, 1, [&] {
+        return [&](const CBase& device, std::stop_token) {
+            asking = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return Row(device.row, device.name, "", InventoryVerdict::kUpToDate);
+        };
+    });
+    logic.Start([] {});
+    while (!asking)
+        std::this_thread::yield();
+    logic.Stop();
+    for (int i = 0; i < 500 && logic.running(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        logic.TakeArrived();
+    }
+    ASSERT_FALSE(logic.running());
+    EXPECT_EQ(Names(logic.rows()), (std::vector<std::string>{"r1", "r2", "r3", "r4", "r5", "r6"}));
+    EXPECT_EQ(logic.asked(), 1u);
+    EXPECT_EQ(logic.rows().back().verdict, InventoryVerdict::kNotAsked);
+    EXPECT_EQ(logic.ProgressText(), Sjis("停止しました 1/6 台"));
+    const auto lines = ParseCsv(InventoryCsv(logic.rows(), CsvEncoding::kUtf8));
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[6][6], "未取得");
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ protected:
             const std::string address = block_ + std::to_string(10 + i);
             fleet += "router name=r" + std::to_string(i) + " address=" + address +
                      " model=Tarn-90 version=" + (i % 2 == 0 ? "V30.10" : "V30.01") +
-                     " fault=silence:" + std::to_string(120 * i) + "\n";
+                     " fault=" + (fault_.empty() ? "silence:" + std::to_string(120 * i) : fault_) +
+                     "\n";
             registry += "r" + std::to_string(i) + "," + address + ",pw,,,,0,0,0,0,0,0\r\n";
         }
         registry += Sjis("不在") + "," + block_ + "19,pw,,,,0,0,0,0,0,0\r\n";
@@ -122,8 +123,15 @@ protected:
         return model->index(row, column).data().toString();
     }
 
+    std::string fault_;  // every router's, instead of the pauses
     std::string block_;
     std::unique_ptr<sim::TarnsimProcess> fleet_;
+};
+
+// Routers that never fall silent hold a dialogue until its deadline.
+class InventoryClosingTest : public InventoryWindowTest {
+protected:
+    InventoryClosingTest() { fault_ = "trickle:200"; }
 };
 
 TEST_F(InventoryWindowTest, RowsArriveWhileTheWindowAnswers) {
@@ -267,6 +275,18 @@ TEST_F(InventoryWindowTest, StopEndsTheRunAndMaintenanceOpensTheDevice) {
     QTest::mouseClick(Child<QPushButton>(inventory, "id1057"), Qt::LeftButton);
     EXPECT_EQ(title, U("メンテナンス   < r3 >"));
     EXPECT_EQ(window_->selectedRows(), std::vector<int>{2});
+}
+
+// Closing the console does not wait for the dialogues under way: they are
+// cut short, and the console ends at once.
+TEST_F(InventoryClosingTest, ClosingTheConsoleCutsTheDialoguesUnderWay) {
+    ASSERT_NE(Open(), nullptr);
+    ASSERT_TRUE(Until([&] {
+        return ReadFile(dir / "sim" / "journal.jsonl").find("\"trickle\"") != std::string::npos;
+    }));
+    const auto closing = std::chrono::steady_clock::now();
+    window_.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(5));
 }
 
 }  // namespace
