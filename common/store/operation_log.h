@@ -16,6 +16,13 @@ namespace quellin {
 void WriteOperationLog(const std::string& name, const std::string& baseFolder,
                        const std::string& message);
 
+// The part of a device's file names that comes from its name (CP932): the
+// name itself, as the log has always been named, unless the name would
+// leave the folder or share another's file (one holding "/" or NUL, ".",
+// "..", empty; base.db can be edited by hand).  Such a name has its "/",
+// "%" and NUL bytes and a leading "." written as "%" and two hex digits.
+std::string LogFileStem(const std::string& name);
+
 // The line as written, with its CR LF.
 std::string FormatOperationLogLine(std::int64_t time, const std::string& name,
                                    const std::string& message);

@@ -615,6 +615,7 @@ private:
         console::DeviceBook::Store(device, fields);
         if (!book.Save())
             return CannotSave(*installation);
+        console::DeviceBook::LogRegistered(installation->reporter, device.name);
         console::DeviceBook::LogSettingsChanged(installation->reporter, device.name);
         out_ << "registered " << in_.operands[0] << " in row " << device.row << "\n";
         return kExitOk;
@@ -641,6 +642,7 @@ private:
             return kExitFailed;
         if (!installation->book.Save())
             return CannotSave(*installation);
+        console::DeviceBook::LogUnregistered(installation->reporter, *name);
         out_ << "unregistered " << in_.operands[0] << " from row " << device.row << "\n";
         return kExitOk;
     }

@@ -30,6 +30,13 @@ bool HasAnyOf(const std::string& text, const std::string& characters) {
 
 const std::string kForbiddenInName = ",\\/:*?\"<>|";
 
+bool HasControlCharacter(const std::string& text) {
+    return std::ranges::any_of(text, [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 || byte == 0x7F;
+    });
+}
+
 }  // namespace
 
 std::string IpControlText(const std::string& typed) {
@@ -103,6 +110,11 @@ std::optional<std::string> DeviceBook::Check(const DeviceFields& f, int ownRow) 
         return refuse("装置名は全角32桁(半角64桁)以下にしてください。");
     if (HasAnyOf(f.name, kForbiddenInName))
         return refuse("装置名に次の文字は使用できません。\n, \\ / : * ? \" < > |");
+    // A line break would end base.db's row; no typed text holds one.
+    if (std::ranges::any_of(std::array{&f.name, &f.address, &f.password, &f.accessId,
+                                       &f.accessPassword, &f.configFile},
+                            [](const std::string* text) { return HasControlCharacter(*text); }))
+        return refuse("改行などの制御文字は使用できません。");
     if (f.password.size() > kMaxFieldBytes)
         return refuse("装置のパスワードは64桁以下にしてください。");
     if (HasComma(f.password))
@@ -141,6 +153,23 @@ bool DeviceBook::Store(CBase& device, const DeviceFields& fields) {
 
 void DeviceBook::LogSettingsChanged(Reporter& reporter, const std::string& name) {
     reporter.Report(kToolName, cp932::Jp("装置情報を設定しました。装置名：") + name, MSG_LOG);
+}
+
+namespace {
+
+void LogOnBothSides(Reporter& reporter, const std::string& name, const char* message) {
+    reporter.Report(name, cp932::Jp(message), MSG_LOG);
+    reporter.Report(kToolName, cp932::Jp(message) + cp932::Jp("装置名：") + name, MSG_LOG);
+}
+
+}  // namespace
+
+void DeviceBook::LogRegistered(Reporter& reporter, const std::string& name) {
+    LogOnBothSides(reporter, name, "装置を登録しました。");
+}
+
+void DeviceBook::LogUnregistered(Reporter& reporter, const std::string& name) {
+    LogOnBothSides(reporter, name, "装置の登録を削除しました。");
 }
 
 bool DeviceBook::Unregister(CBase& device, Questions& questions) {

@@ -60,6 +60,11 @@ public:
     static bool Store(CBase& device, const DeviceFields& fields);
     // "装置情報を設定しました。装置名：NAME" under the tool's name.
     static void LogSettingsChanged(Reporter& reporter, const std::string& name);
+    // A name stored into an empty row: "装置を登録しました。" in the device's
+    // log, with "装置名：NAME" after it in the tool's.
+    static void LogRegistered(Reporter& reporter, const std::string& name);
+    // "装置の登録を削除しました。", as LogRegistered logs.
+    static void LogUnregistered(Reporter& reporter, const std::string& name);
     // After the deletion question: empties the device's six texts (its
     // times and schedule stay).  False when the answer was no.
     static bool Unregister(CBase& device, Questions& questions);

@@ -27,9 +27,12 @@ bool DeviceSettingsLogic::Apply(const DeviceFields& fields) {
     changed_ = false;
     if (!Check(fields))
         return false;
+    const bool registering = device_.name.empty();
     changed_ = DeviceBook::Store(device_, fields);
     if (changed_)
         saveAndRefresh_();
+    if (changed_ && registering)
+        DeviceBook::LogRegistered(reporter_, device_.name);
     return true;
 }
 
@@ -38,10 +41,12 @@ DeviceSettingsLogic::OkResult DeviceSettingsLogic::Ok(DeviceFields& fields) {
         // Asked before anything is stored, so that cancelling the deletion
         // leaves the registered device whole.
         changed_ = false;
+        const std::string name = device_.name;
         if (!Check(fields) || !DeviceBook::Unregister(device_, questions_))
             return OkResult::StayOpen;
         fields = {};
         saveAndRefresh_();
+        DeviceBook::LogUnregistered(reporter_, name);
         return OkResult::Close;
     }
     if (!Apply(fields))

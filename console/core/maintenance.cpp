@@ -4,6 +4,7 @@
 #include "codec.h"
 #include "file_replacement.h"
 #include "image_folder.h"
+#include "operation_log.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -288,7 +289,8 @@ Outcome RouterMaintenance::CollectLog(const OperationContext& context) {
         !collected.done())
         return collected;
     const std::string stamp = FormatLocalTime(CurrentClock().Now(), "%Y%m%d%H%M%S");
-    const std::string path = app_.settings().logDir + "/" + target.name + "-" + stamp + ".log";
+    const std::string path =
+        app_.settings().logDir + "/" + LogFileStem(target.name) + "-" + stamp + ".log";
     // The bytes as received: the router's CR LF lines stay CR LF.  A second
     // collection within the same second replaces the first.
     if (!ReplaceFile(cp932::ToPath(path), output.text))

@@ -83,7 +83,8 @@ protected:
 
     std::string Log(const std::string& name) { return ReadFile(dir / "log" / (name + ".log")); }
 
-    // Every line of the device's log, date and name cut off.
+    // Every line of the device's log, date and name cut off, but for the
+    // line of its registration.
     std::vector<std::string> LogMessages(const std::string& name) {
         std::vector<std::string> messages;
         std::istringstream lines(Log(name));
@@ -97,6 +98,7 @@ protected:
             EXPECT_EQ(at, 19u) << line;
             messages.push_back(at == std::string::npos ? line : line.substr(at + prefix.size()));
         }
+        std::erase(messages, Sjis("装置を登録しました。"));
         return messages;
     }
 
@@ -302,8 +304,11 @@ TEST_F(QuellinTest, RegisterFillsTheFirstEmptyRowAndLogsLikeTheDialog) {
               "osaka-1,192.168.1.1,pw,A1,X1," + (dir / "a.cfg").string() + ",0,0,0,0,0,0");
     EXPECT_EQ(Log("Quellin_tool"),
               FormatOperationLogLine(1513000000, "Quellin_tool",
-                                     Sjis("装置情報を設定しました。装置名：osaka-1")));
-    EXPECT_FALSE(std::filesystem::exists(dir / "log" / "osaka-1.log"));
+                                     Sjis("装置を登録しました。装置名：osaka-1")) +
+                  FormatOperationLogLine(1513000000, "Quellin_tool",
+                                         Sjis("装置情報を設定しました。装置名：osaka-1")));
+    EXPECT_EQ(Log("osaka-1"),
+              FormatOperationLogLine(1513000000, "osaka-1", Sjis("装置を登録しました。")));
 }
 
 TEST_F(QuellinTest, RegisterRefusesWhatTheDialogRefuses) {
@@ -362,10 +367,13 @@ TEST_F(QuellinTest, NameLimitCountsShiftJisBytes) {
               kExitFailed);
     EXPECT_EQ(Run({"register", fullWidth(33), "--address", "", "--password", "p"}).status,
               kExitFailed);
+    // A line break would end base.db's row early.
+    EXPECT_EQ(Run({"register", "a\r\nb", "--address", "", "--password", "p"}).status, kExitFailed);
+    EXPECT_EQ(Run({"register", "c", "--address", "", "--password", "p\nq"}).status, kExitFailed);
     EXPECT_EQ(Devices()[2].name, "");
 }
 
-TEST_F(QuellinTest, UnregisterEmptiesTheRowAndLogsNothing) {
+TEST_F(QuellinTest, UnregisterEmptiesTheRowAndLogsIt) {
     Register("osaka-1", "127.0.0.1");
     Register("kobe", "127.0.0.2");
     const std::string logBefore = Log("Quellin_tool");
@@ -375,7 +383,10 @@ TEST_F(QuellinTest, UnregisterEmptiesTheRowAndLogsNothing) {
     auto devices = Devices();
     EXPECT_EQ(FormatDeviceRow(devices[0]), kEmptyDeviceRow);
     EXPECT_EQ(devices[1].name, "kobe");
-    EXPECT_EQ(Log("Quellin_tool"), logBefore);
+    const std::string deleted = Sjis("装置の登録を削除しました。");
+    EXPECT_EQ(Log("Quellin_tool").substr(logBefore.size()).find(deleted + Sjis("装置名：osaka-1")),
+              19u + std::string(",Quellin_tool,").size());
+    EXPECT_EQ(Log("osaka-1").ends_with("," + deleted + "\r\n"), true);
     EXPECT_EQ(Run({"unregister", "osaka-1"}).status, kExitFailed);
     Register("nara", "");
     EXPECT_EQ(Devices()[0].name, "nara");
@@ -402,7 +413,7 @@ TEST_F(QuellinTest, EveryWritingCommandIsRefusedWhileTheFolderIsHeld) {
     }
     EXPECT_EQ(ReadFile(dir / "base.db"), before);
     EXPECT_EQ(Log("Quellin_tool"), logBefore);
-    EXPECT_FALSE(std::filesystem::exists(dir / "log" / "osaka-1.log"));
+    EXPECT_EQ(LogMessages("osaka-1"), std::vector<std::string>{});
     EXPECT_EQ(Run({"devices"}).status, kExitOk);  // reading stays allowed
 }
 

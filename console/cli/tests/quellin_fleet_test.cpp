@@ -144,7 +144,8 @@ protected:
                   times);
     }
 
-    // The messages of a device's operation log, in order (CP932).
+    // The messages of a device's operation log, in order (CP932), but for
+    // the line of its registration.
     std::vector<std::string> LogMessages(const std::string& name) {
         std::vector<std::string> messages;
         const fs::path log = dir / "log" / (name + ".log");
@@ -155,6 +156,7 @@ protected:
             if (parts.size() >= 3)
                 messages.push_back(parts[2].substr(0, parts[2].find('\r')));
         }
+        std::erase(messages, Sjis("装置を登録しました。"));
         return messages;
     }
 
@@ -289,6 +291,32 @@ TEST_F(QuellinFleetTest, InventoryGivesEveryDeviceItsVerdict) {
 }
 
 // ---- backup, history and diff
+
+// Names edited into base.db by hand that would reach out of log/ (or share
+// a file) get operation logs and collected logs of their own inside it.
+TEST_F(QuellinFleetTest, NamesFromBaseDbNeverLeaveTheLogFolder) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "41 model=Tarn-90\n");
+    Register("r1", block_ + "41");
+    std::string registry = ReadFile(dir / "base.db");
+    const std::vector<std::string> names = {"../evil", "../../x/y", "/", "."};
+    for (const std::string& name : names)
+        registry.replace(registry.find(",,,,,,0,"), 6, name + "," + block_ + "41,secret,,,");
+    WriteFile(dir / "base.db", registry);
+    std::vector<std::string> args = {"collect-log", "--jobs", "4"};
+    args.insert(args.end(), names.begin(), names.end());
+    Ran ran = Quellin(args);
+    EXPECT_EQ(ran.status, 0) << ran.out << ran.err;
+
+    EXPECT_FALSE(fs::exists(dir / "evil.log"));
+    EXPECT_FALSE(fs::exists(dir / "log" / ".log"));
+    for (const char* stem : {"%2E.%2Fevil", "%2E.%2F..%2Fx%2Fy", "%2F", "%2E"}) {
+        EXPECT_TRUE(fs::exists(dir / "log" / (std::string(stem) + ".log"))) << stem;
+        int collected = 0;
+        for (const auto& entry : fs::directory_iterator(dir / "log"))
+            collected += entry.path().filename().string().starts_with(std::string(stem) + "-20");
+        EXPECT_EQ(collected, 1) << stem;
+    }
+}
 
 TEST_F(QuellinFleetTest, BackupKeepsEveryChangeOnceWithItsDiff) {
     auto fleet = StartFleet("router name=r1 address=" + block_ + "21\n" +
