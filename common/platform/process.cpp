@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <utility>
 
@@ -159,7 +160,13 @@ ProgramRun RunAndRead(const std::string& program, const std::vector<std::string>
     return run;
 }
 
-int FindProcessByName(const std::string& name) {
+int FindProcessOf(const std::string& program) {
+    // The program as the system names it in each process's "exe" link: its
+    // real path, links and ".." resolved.
+    std::error_code error;
+    const std::string wanted = std::filesystem::weakly_canonical(program, error).string();
+    if (error || wanted.empty())
+        return 0;
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr)
         return 0;
@@ -170,24 +177,18 @@ int FindProcessByName(const std::string& name) {
         if (pid <= 0 || *end != '\0')
             continue;
         const std::string base = std::string("/proc/") + entry->d_name;
-        // The "exe" link names the program in full; "comm" (cut to 15
-        // bytes) is the fallback for processes whose link cannot be read.
-        std::string program;
+        // A process whose link cannot be read (another user's) cannot be
+        // told from a program of the same name elsewhere, so it is not ours.
         char target[4096];
         ssize_t n = ::readlink((base + "/exe").c_str(), target, sizeof target - 1);
-        if (n > 0) {
-            std::string path(target, static_cast<std::size_t>(n));
-            const std::string deleted = " (deleted)";
-            if (path.size() > deleted.size() &&
-                path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0)
-                path.resize(path.size() - deleted.size());
-            program = path.substr(path.rfind('/') + 1);
-        } else {
-            std::ifstream comm(base + "/comm");
-            if (!std::getline(comm, program))
-                continue;
-        }
-        if (program != name)
+        if (n <= 0)
+            continue;
+        std::string path(target, static_cast<std::size_t>(n));
+        // The program file replaced (an update) while it runs.
+        const std::string deleted = " (deleted)";
+        if (path != wanted && path.ends_with(deleted))
+            path.resize(path.size() - deleted.size());
+        if (path != wanted)
             continue;
         std::ifstream stat(base + "/stat");
         std::string line;

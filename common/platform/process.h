@@ -47,9 +47,11 @@ struct ProgramRun {
 // arguments to its end and collects its standard output.
 ProgramRun RunAndRead(const std::string& program, const std::vector<std::string>& arguments);
 
-// The id of the first running process whose program name is exactly `name`
-// (case-sensitive), or 0.  Processes that cannot be read, and processes that
-// have ended but are not yet reaped, are skipped.
-int FindProcessByName(const std::string& name);
+// The id of the first running process of this very program file (a path;
+// the same file reached through links counts), or 0.  A program of the same
+// name elsewhere, or a process whose program cannot be read (another
+// user's), does not count; processes that have ended but are not yet
+// reaped are skipped.
+int FindProcessOf(const std::string& program);
 
 }  // namespace quellin

@@ -13,8 +13,8 @@ bool SystemProcessControl::Start(const std::string& program) {
     return StartDetached(program, {}).started;
 }
 
-int SystemProcessControl::Find(const std::string& name) {
-    return FindProcessByName(name);
+int SystemProcessControl::Find(const std::string& program) {
+    return FindProcessOf(program);
 }
 
 bool SystemProcessControl::AskToQuit(int pid) {
@@ -30,7 +30,7 @@ SyslogControl::SyslogControl(std::string program, Reporter& reporter, ProcessCon
 void SyslogControl::StartSyslogServer() {
     if (running_)
         return;
-    if (processes_.Start(cp932::ToPath(program_).string())) {
+    if (processes_.Start(Program())) {
         running_ = true;
         reporter_.Report(kToolName, cp932::Jp("システムログサーバを起動しました。"), MSG_LOG);
     } else {
@@ -42,12 +42,12 @@ void SyslogControl::StartSyslogServer() {
 bool SyslogControl::StopSyslogServer() {
     if (!running_)
         return true;
-    const int pid = processes_.Find(kSyslogdName);
+    const int pid = processes_.Find(Program());
     if (pid != 0 && processes_.AskToQuit(pid)) {
         for (int check = 0; check <= 500; ++check) {
             if (check > 0)
                 sleep_(std::chrono::milliseconds(10));
-            if (processes_.Find(kSyslogdName) == 0) {
+            if (processes_.Find(Program()) == 0) {
                 running_ = false;
                 reporter_.Report(kToolName, cp932::Jp("システムログサーバを停止しました。"),
                                  MSG_LOG);
@@ -63,12 +63,16 @@ bool SyslogControl::RefreshSyslogStatus() {
     // The display follows the process check alone: a start or stop from the
     // menu may have changed it since the last check without the process
     // having changed (a Syslogd that started and ended between two checks).
-    const int pid = processes_.Find(kSyslogdName);
+    const int pid = processes_.Find(Program());
     if (pid == lastPid_ && running_ == (pid != 0))
         return false;
     lastPid_ = pid;
     running_ = pid != 0;
     return true;
+}
+
+std::string SyslogControl::Program() const {
+    return cp932::ToPath(program_).string();
 }
 
 std::string SyslogControl::statusText() const {

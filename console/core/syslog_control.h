@@ -15,7 +15,8 @@ class ProcessControl {
 public:
     virtual ~ProcessControl() = default;
     virtual bool Start(const std::string& program) = 0;
-    virtual int Find(const std::string& name) = 0;
+    // A running process of that program file (a path), or 0.
+    virtual int Find(const std::string& program) = 0;
     // Asks the process to quit the way its own exit command does.
     virtual bool AskToQuit(int pid) = 0;
 };
@@ -23,15 +24,15 @@ public:
 class SystemProcessControl final : public ProcessControl {
 public:
     bool Start(const std::string& program) override;
-    int Find(const std::string& name) override;
+    int Find(const std::string& program) override;
     bool AskToQuit(int pid) override;
 };
 
-inline constexpr char kSyslogdName[] = "Syslogd";
-
 class SyslogControl {
 public:
-    // program: the installation's Syslogd.
+    // program: the installation's Syslogd; only a process of that program
+    // counts as the syslog server, never another user's or another
+    // installation's program of the same name.
     SyslogControl(std::string program, Reporter& reporter, ProcessControl& processes);
 
     // Menu 137: starts the installation's Syslogd.
@@ -53,6 +54,8 @@ public:
     }
 
 private:
+    std::string Program() const;  // the file system's path
+
     std::string program_;
     Reporter& reporter_;
     ProcessControl& processes_;

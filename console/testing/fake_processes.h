@@ -1,5 +1,5 @@
 // Processes as the console sees them, for tests: programs "start" by being
-// added to the running set and quit when asked.
+// added to the running set (by their path) and quit when asked.
 #pragma once
 
 #include "syslog_control.h"
@@ -16,11 +16,11 @@ public:
         started.push_back(program);
         if (!startSucceeds)
             return false;
-        running[program.substr(program.rfind('/') + 1)] = nextPid++;
+        running[program] = nextPid++;
         return true;
     }
-    int Find(const std::string& name) override {
-        auto it = running.find(name);
+    int Find(const std::string& program) override {
+        auto it = running.find(program);
         return it == running.end() ? 0 : it->second;
     }
     bool AskToQuit(int pid) override {

@@ -484,7 +484,7 @@ TEST_F(MainWindowTest, SyslogServerStartsAndStopsFromTheMenu) {
 }
 
 TEST_F(MainWindowTest, SyslogdClosedByOtherMeansIsSeenWithinATick) {
-    processes_.running["Syslogd"] = 777;
+    processes_.running[dir.folder() + "syslog/Syslogd"] = 777;
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return Child<QLabel>("id1031")->text() == U("起動中"); }, 5000));
     EXPECT_TRUE(window_->menuAction(kCmdStopSyslog)->isEnabled());

@@ -1,5 +1,6 @@
 // The console's control of the real Syslogd program: started from the
-// installation's syslog folder, found among the processes, and asked to quit.
+// installation's syslog folder, found among the processes, and asked to quit;
+// a program of the same name elsewhere is neither taken for it nor stopped.
 #include "syslog_control.h"
 
 #include "installation_layout.h"
@@ -13,6 +14,7 @@
 namespace quellin::console {
 namespace {
 
+using testing::ChildProcess;
 using testing::ReadFile;
 using testing::Sjis;
 using testing::WaitUntil;
@@ -22,8 +24,6 @@ protected:
     void SetUp() override {
         if (geteuid() != 0)
             GTEST_SKIP() << "Syslogd binds UDP port 514, which needs root";
-        if (FindProcessByName(kSyslogdName) != 0)
-            GTEST_SKIP() << "a Syslogd already runs here";
         std::filesystem::create_directories(dir / "syslog");
         std::filesystem::create_directories(dir / "run");
         std::filesystem::copy_file(std::filesystem::path(QUELLIN_BIN_DIR) / "Syslogd",
@@ -38,11 +38,20 @@ protected:
     SystemProcessControl processes_;
 };
 
-TEST_F(SyslogControlProcessTest, StartsAndStopsTheRealProgram) {
-    SyslogControl control(InstallationLayout(dir.folder()).syslogProgram(), reporter_, processes_);
+TEST_F(SyslogControlProcessTest, StartsAndStopsTheRealProgramAndNoOtherOfItsName) {
+    // Somebody's own program that happens to be called Syslogd.
+    std::filesystem::create_directories(dir / "elsewhere");
+    std::filesystem::copy_file("/bin/sleep", dir / "elsewhere" / "Syslogd");
+    ChildProcess decoy((dir / "elsewhere" / "Syslogd").string(), {"60"});
+    ASSERT_TRUE(WaitUntil([&] { return FindProcessOf(dir / "elsewhere" / "Syslogd") != 0; }, 5000));
+
+    const std::string program = InstallationLayout(dir.folder()).syslogProgram();
+    SyslogControl control(program, reporter_, processes_);
+    control.RefreshSyslogStatus();
+    EXPECT_FALSE(control.running()) << "another program of the name is not the syslog server";
     control.StartSyslogServer();
     ASSERT_TRUE(control.running());
-    ASSERT_TRUE(WaitUntil([] { return FindProcessByName(kSyslogdName) != 0; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return FindProcessOf(program) != 0; }, 10000));
     // Give it the time to bind and show its window before it is asked to quit.
     ASSERT_TRUE(WaitUntil(
         [] {
@@ -52,7 +61,8 @@ TEST_F(SyslogControlProcessTest, StartsAndStopsTheRealProgram) {
         10000));
     EXPECT_TRUE(control.StopSyslogServer());
     EXPECT_FALSE(control.running());
-    EXPECT_EQ(FindProcessByName(kSyslogdName), 0);
+    EXPECT_EQ(FindProcessOf(program), 0);
+    EXPECT_TRUE(decoy.Running());
     const std::string log = ReadFile(dir / "log" / "Quellin_tool.log");
     EXPECT_NE(log.find(Sjis("システムログサーバを起動しました。")), std::string::npos);
     EXPECT_NE(log.find(Sjis("システムログサーバを停止しました。")), std::string::npos);
