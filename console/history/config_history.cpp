@@ -14,6 +14,8 @@
 
 #include <cerrno>
 #include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -27,6 +29,8 @@ constexpr char kEmail[] = "quellin@localhost";
 constexpr char kBranch[] = "main";
 // Held while a store runs, so that stores of several processes take turns.
 constexpr char kLockName[] = "quellin-history.lock";
+// Where a new repository is made before it takes its place.
+constexpr char kMakingName[] = ".quellin-new-history";
 
 std::string PathText(const fs::path& path) {
     return cp932::FromPath(path);
@@ -54,6 +58,37 @@ std::string TimeText(std::int64_t time) {
     return text.empty() ? std::to_string(time) : text;
 }
 
+// Set in a test's environment, kills the process at that step of the
+// history's creation, as a power cut or `kill -9` would.
+void KillHereForTests(const char* step) {
+    const char* at = std::getenv("QUELLIN_TEST_KILL_AT");
+    if (at != nullptr && std::strcmp(at, step) == 0)
+        ::raise(SIGKILL);
+}
+
+// What a creation killed part-way by an older quellin left: a .git without
+// HEAD that stores nothing (no file below objects/ or refs/).  Anything
+// else is a repository, however damaged, and is never taken for one.
+bool HalfMade(const fs::path& gitFolder) {
+    struct stat info {};
+    if (::lstat(gitFolder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        ::lstat((gitFolder / "HEAD").c_str(), &info) == 0 || errno != ENOENT)
+        return false;
+    for (const char* part : {"objects", "refs"}) {
+        std::error_code ec;
+        fs::recursive_directory_iterator it(gitFolder / part, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return false;
+        // A fresh repository holds a handful of empty folders.
+        for (int entries = 0; !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (++entries > 64 || !it->is_directory(ec) || it->is_symlink(ec))
+                return false;
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return false;
+    }
+    return true;
+}
+
 // git's own lock files of a store that was killed while it held them.
 // Only stores write the repository, one at a time under the process lock,
 // so a lock file found while that lock is held is left over and would fail
@@ -73,11 +108,15 @@ void RemoveLeftOverGitLocks(const fs::path& gitFolder) {
 
 // An exclusive flock on a file, released when the object goes.  The file
 // is in a folder the installation's group writes, so a link planted in its
-// place is never followed.
+// place is never followed.  Or on a folder itself (a link to a folder is
+// the administrator's to make).
 class ProcessLock {
 public:
-    explicit ProcessLock(const fs::path& path) {
-        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0664));
+    enum Kind { kFile, kFolder };
+    explicit ProcessLock(const fs::path& path, Kind kind = kFile) {
+        fd_ = UniqueFd(kind == kFile
+                           ? ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0664)
+                           : ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fd_.valid()) {
             error_ = errno;
             return;
@@ -96,6 +135,46 @@ private:
     UniqueFd fd_;
     int error_ = 0;
 };
+
+// Makes the repository in a folder of its own inside the history folder
+// and moves its .git into place whole, so that a creation killed part-way
+// leaves no .git behind, only that folder, which the next creation clears.
+// Creations of several processes take turns on the history folder's lock;
+// one that finds the repository made meanwhile uses it.
+bool CreateRepository(const fs::path& folder, std::string& error) {
+    auto fail = [&](const std::string& reason) {
+        error = cp932::Jp("構成定義の履歴を作成できません: ") + reason;
+        return false;
+    };
+    ProcessLock lock(folder, ProcessLock::kFolder);
+    if (!lock.held())
+        return fail(SystemError(folder, lock.error()));
+    const fs::path gitFolder = folder / ".git";
+    std::error_code ec;
+    const bool halfMade = HalfMade(gitFolder);
+    if (fs::is_directory(gitFolder, ec) && !halfMade)
+        return true;
+    const fs::path making = folder / kMakingName;
+    if (halfMade)
+        fs::remove_all(gitFolder, ec);
+    fs::remove_all(making, ec);
+    if (::mkdir(making.c_str(), 0700) != 0)
+        return fail(SystemError(making, errno));
+    git_repository_init_options options = GIT_REPOSITORY_INIT_OPTIONS_INIT;
+    options.flags = GIT_REPOSITORY_INIT_MKPATH;
+    // Root, the operator and the installation's group all store here.
+    options.mode = GIT_REPOSITORY_INIT_SHARED_GROUP;
+    options.initial_head = kBranch;
+    git_repository* made = nullptr;
+    if (git_repository_init_ext(&made, making.c_str(), &options) != 0)
+        return fail(PathText(folder) + ": " + git::LastError());
+    git_repository_free(made);
+    KillHereForTests("history-made");
+    if (::rename((making / ".git").c_str(), gitFolder.c_str()) != 0)
+        return fail(SystemError(gitFolder, errno));
+    fs::remove(making, ec);
+    return true;
+}
 
 }  // namespace
 
@@ -189,7 +268,8 @@ std::unique_ptr<ConfigHistory> ConfigHistory::Open(const fs::path& folder, Acces
     git::Initialise();
     const fs::path gitFolder = folder / ".git";
     std::error_code ec;
-    const bool exists = fs::is_directory(gitFolder, ec);
+    // A half-made .git holds no history: it is made anew.
+    const bool exists = fs::is_directory(gitFolder, ec) && !HalfMade(gitFolder);
     auto repository = std::make_unique<Repository>();
     git_repository* repo = nullptr;
 
@@ -220,23 +300,12 @@ std::unique_ptr<ConfigHistory> ConfigHistory::Open(const fs::path& folder, Acces
                 SystemError(Writable(folder) ? gitFolder : folder, EACCES);
         return nullptr;
     }
-    if (exists) {
-        if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH,
-                                    nullptr) != 0) {
-            error = PathText(folder) + ": " + git::LastError();
-            return nullptr;
-        }
-    } else {
-        git_repository_init_options options = GIT_REPOSITORY_INIT_OPTIONS_INIT;
-        options.flags = GIT_REPOSITORY_INIT_MKPATH;
-        // Root, the operator and the installation's group all store here.
-        options.mode = GIT_REPOSITORY_INIT_SHARED_GROUP;
-        options.initial_head = kBranch;
-        if (git_repository_init_ext(&repo, folder.c_str(), &options) != 0) {
-            error = cp932::Jp("構成定義の履歴を作成できません: ") + PathText(folder) + ": " +
-                    git::LastError();
-            return nullptr;
-        }
+    if (!exists && !CreateRepository(folder, error))
+        return nullptr;
+    if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr) !=
+        0) {
+        error = PathText(folder) + ": " + git::LastError();
+        return nullptr;
     }
     repository->repo.reset(repo);
     // Every place a store writes must take writing, not only the top.

@@ -11,8 +11,20 @@ struct QuellinHistoryFaultsTest : QuellinInstallationTest {
     QuellinHistoryFaultsTest() : QuellinInstallationTest(tarn::testing::OwnPort(16000, 2000)) {}
 };
 
-TEST_F(QuellinHistoryFaultsTest, RegisteredFilesThatAreNoConfigurationHoldUpNoDrift) {
+TEST_F(QuellinHistoryFaultsTest, HistoryOutlivesKillsRacesAndTheAdministratorsGit) {
     const std::string at = tarn::testing::OwnAddressBlock(139);
+    auto fleet = StartFleet("router name=r%d count=2 address=" + at + "1\n");
+    Register("r1", at + "1");
+    const fs::path history = dir / "history", quellin = dir / "quellin";
+    const auto backup = ToRouters({"backup", "--all"}, 300);
+    fs::create_directories(history / ".git" / "objects");  // as an older quellin killed left it
+    EXPECT_EQ(Run(backup, {"/usr/bin/env", "QUELLIN_TEST_KILL_AT=history-made"}).status, 137);
+    for (int round = 0; round < 6; ++round) {  // then first backups at once
+        if (round > 0)
+            fs::remove_all(history);
+        ChildProcess a(quellin, backup), b(quellin, backup);
+        EXPECT_TRUE(a.Wait(60000) == 0 && b.Wait(60000) == 0);
+    }
     // Registered files that became no configuration: none is read or holds up drift.
     for (const char* name : {"folder", "fifo", "big"}) {
         WriteFile(dir / name, "");
