@@ -13,11 +13,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 namespace quellin::history {
 namespace {
@@ -89,21 +91,53 @@ bool HalfMade(const fs::path& gitFolder) {
     return true;
 }
 
-// git's own lock files of a store that was killed while it held them.
-// Only stores write the repository, one at a time under the process lock,
-// so a lock file found while that lock is held is left over and would fail
-// every store that follows.
-void RemoveLeftOverGitLocks(const fs::path& gitFolder) {
-    std::error_code ec;
-    for (const char* name : {"index.lock", "HEAD.lock", "packed-refs.lock"})
-        fs::remove(gitFolder / name, ec);
-    // Branch locks only in the repository's own folders, not through a link.
-    const fs::path heads = gitFolder / "refs" / "heads";
-    if (fs::is_symlink(gitFolder / "refs", ec) || fs::is_symlink(heads, ec))
-        return;
-    for (const auto& entry : fs::directory_iterator(heads, ec))
-        if (entry.path().extension() == ".lock")
-            fs::remove(entry.path(), ec);
+// git's own lock files that a store meets.  Stores take turns under the
+// history's lock, so one found while it is held is not a store's: it is
+// held by a git command of the administrator's in the folder, or was left
+// by a store or git command that was killed.  git keeps a lock for as long
+// as its command runs (`git commit -a` through the whole editing of the
+// message, without keeping the file open, so no process in /proc names its
+// holder), which leaves the lock's age to tell them apart: one older than
+// this is left over.  Ten minutes is the longest one router dialogue, and so
+// one device's backup, takes by default; no git command but one waiting for
+// its user holds a lock that long, and a killed store holds up the backups
+// after it no longer than that.
+constexpr std::time_t kStaleGitLockSeconds = 10 * 60;
+// How long a store waits for a live lock to go (git status takes the
+// index's for moments) before it gives up, having written nothing.
+constexpr int kLiveGitLockPolls = 20;
+constexpr auto kLiveGitLockPoll = std::chrono::milliseconds(100);
+
+// Removes the stale locks; the path of a live one that stays, or empty.
+fs::path ClearGitLocks(const fs::path& gitFolder) {
+    for (int poll = 0;; ++poll) {
+        std::vector<fs::path> locks;
+        for (const char* name : {"index.lock", "HEAD.lock", "packed-refs.lock"})
+            locks.push_back(gitFolder / name);
+        // Branch locks only in the repository's own folders, not through a link.
+        std::error_code ec;
+        const fs::path heads = gitFolder / "refs" / "heads";
+        fs::directory_iterator entry(heads, ec);
+        if (fs::is_symlink(gitFolder / "refs", ec) || fs::is_symlink(heads, ec))
+            entry = {};
+        // The repository has one branch; a folder of many is not this one's.
+        for (int n = 0; entry != fs::directory_iterator() && n < 1000; entry.increment(ec), ++n)
+            if (entry->path().extension() == ".lock")
+                locks.push_back(entry->path());
+        fs::path live;
+        for (const fs::path& lock : locks) {
+            struct stat info {};
+            if (::lstat(lock.c_str(), &info) != 0)
+                continue;
+            if (std::time(nullptr) - info.st_mtime > kStaleGitLockSeconds)
+                ::unlink(lock.c_str());
+            else
+                live = lock;
+        }
+        if (live.empty() || poll == kLiveGitLockPolls)
+            return live;
+        std::this_thread::sleep_for(kLiveGitLockPoll);
+    }
 }
 
 // An exclusive flock on a file, released when the object goes.  The file
@@ -348,7 +382,6 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
     ProcessLock lock(folder_ / ".git" / kLockName);
     if (!lock.held())
         return fail(SystemError(folder_ / ".git" / kLockName, lock.error()));
-    RemoveLeftOverGitLocks(folder_ / ".git");
 
     bool unborn = false;
     git::Commit parent = repository_->Head(unborn);
@@ -368,6 +401,8 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
         return stored;
     }
 
+    if (const fs::path live = ClearGitLocks(folder_ / ".git"); !live.empty())
+        return fail(cp932::Jp("構成定義の履歴を git が使用中です: ") + PathText(live));
     if (git_blob_create_from_buffer(&blobId, repo, text.data(), text.size()) != 0)
         return fail(PathText(folder_) + ": " + git::LastError());
     git_treebuilder* rawBuilder = nullptr;

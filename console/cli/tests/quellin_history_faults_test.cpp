@@ -25,6 +25,18 @@ TEST_F(QuellinHistoryFaultsTest, HistoryOutlivesKillsRacesAndTheAdministratorsGi
         ChildProcess a(quellin, backup), b(quellin, backup);
         EXPECT_TRUE(a.Wait(60000) == 0 && b.Wait(60000) == 0);
     }
+    // git holds the index's lock while its editor is open; r2's backup leaves it.
+    WriteFile(history / "r1.cfg", "edited\n");
+    ChildProcess git(
+        "/usr/bin/git",
+        {"-C", history, "-c", "user.name=a", "-c", "user.email=b", "commit", "-qaem", "x"},
+        {"GIT_EDITOR=for i in $(seq 300); do [ -e ../go ] && break; sleep .1; done; true"});
+    for (int i = 0; i < 200 && !fs::exists(history / ".git/index.lock"); ++i)
+        ::usleep(50000);
+    Register("r2", at + "2");
+    EXPECT_NE(Run(backup).out.find("が使用中です: " + history.string()), std::string::npos);
+    WriteFile(dir / "go", "");
+    EXPECT_EQ(git.Wait(30000), 0);
     // Registered files that became no configuration: none is read or holds up drift.
     for (const char* name : {"folder", "fifo", "big"}) {
         WriteFile(dir / name, "");
