@@ -1,10 +1,8 @@
 #include "config_backup.h"
 
 #include "codec.h"
-#include "profile_file.h"
+#include "config_file.h"
 #include "running_config.h"
-
-#include <cerrno>
 
 namespace quellin::console {
 
@@ -67,12 +65,11 @@ DriftResult CheckDrift(const CBase& device, const RouterMaintenance& router, Rep
                           "no configuration file is registered"};
         return result;
     }
-    errno = 0;
-    const std::optional<std::string> registered = ReadWholeFile(cp932::ToPath(device.configFile));
+    std::string reason;
+    const std::optional<std::string> registered =
+        history::ReadConfigFile(device.configFile, reason);
     if (!registered) {
-        result.outcome =
-            Outcome::Failed("構成定義ファイルが見つかりません。",
-                            FileReason(device.configFile, errno != 0 ? errno : ENOENT));
+        result.outcome = Outcome::Failed("構成定義ファイルが見つかりません。", reason);
         reporter.Report(device.name, result.outcome.message, MSG_LOG);
         return result;
     }

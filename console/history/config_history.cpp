@@ -13,9 +13,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 namespace quellin::history {
 namespace {
@@ -27,6 +31,8 @@ constexpr char kEmail[] = "quellin@localhost";
 constexpr char kBranch[] = "main";
 // Held while a store runs, so that stores of several processes take turns.
 constexpr char kLockName[] = "quellin-history.lock";
+// Where a new repository is made before it takes its place.
+constexpr char kMakingName[] = ".quellin-new-history";
 
 std::string PathText(const fs::path& path) {
     return cp932::FromPath(path);
@@ -54,30 +60,97 @@ std::string TimeText(std::int64_t time) {
     return text.empty() ? std::to_string(time) : text;
 }
 
-// git's own lock files of a store that was killed while it held them.
-// Only stores write the repository, one at a time under the process lock,
-// so a lock file found while that lock is held is left over and would fail
-// every store that follows.
-void RemoveLeftOverGitLocks(const fs::path& gitFolder) {
-    std::error_code ec;
-    for (const char* name : {"index.lock", "HEAD.lock", "packed-refs.lock"})
-        fs::remove(gitFolder / name, ec);
-    // Branch locks only in the repository's own folders, not through a link.
-    const fs::path heads = gitFolder / "refs" / "heads";
-    if (fs::is_symlink(gitFolder / "refs", ec) || fs::is_symlink(heads, ec))
-        return;
-    for (const auto& entry : fs::directory_iterator(heads, ec))
-        if (entry.path().extension() == ".lock")
-            fs::remove(entry.path(), ec);
+// Set in a test's environment, kills the process at that step of the
+// history's creation, as a power cut or `kill -9` would.
+void KillHereForTests(const char* step) {
+    const char* at = std::getenv("QUELLIN_TEST_KILL_AT");
+    if (at != nullptr && std::strcmp(at, step) == 0)
+        ::raise(SIGKILL);
+}
+
+// What a creation killed part-way by an older quellin left: a .git without
+// HEAD that stores nothing (no file below objects/ or refs/).  Anything
+// else is a repository, however damaged, and is never taken for one.
+bool HalfMade(const fs::path& gitFolder) {
+    struct stat info {};
+    if (::lstat(gitFolder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        ::lstat((gitFolder / "HEAD").c_str(), &info) == 0 || errno != ENOENT)
+        return false;
+    for (const char* part : {"objects", "refs"}) {
+        std::error_code ec;
+        fs::recursive_directory_iterator it(gitFolder / part, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return false;
+        // A fresh repository holds a handful of empty folders.
+        for (int entries = 0; !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+            if (++entries > 64 || !it->is_directory(ec) || it->is_symlink(ec))
+                return false;
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return false;
+    }
+    return true;
+}
+
+// git's own lock files that a store meets.  Stores take turns under the
+// history's lock, so one found while it is held is not a store's: it is
+// held by a git command of the administrator's in the folder, or was left
+// by a store or git command that was killed.  git keeps a lock for as long
+// as its command runs (`git commit -a` through the whole editing of the
+// message, without keeping the file open, so no process in /proc names its
+// holder), which leaves the lock's age to tell them apart: one older than
+// this is left over.  Ten minutes is the longest one router dialogue, and so
+// one device's backup, takes by default; no git command but one waiting for
+// its user holds a lock that long, and a killed store holds up the backups
+// after it no longer than that.
+constexpr std::time_t kStaleGitLockSeconds = 10 * 60;
+// How long a store waits for a live lock to go (git status takes the
+// index's for moments) before it gives up, having written nothing.
+constexpr int kLiveGitLockPolls = 20;
+constexpr auto kLiveGitLockPoll = std::chrono::milliseconds(100);
+
+// Removes the stale locks; the path of a live one that stays, or empty.
+fs::path ClearGitLocks(const fs::path& gitFolder) {
+    for (int poll = 0;; ++poll) {
+        std::vector<fs::path> locks;
+        for (const char* name : {"index.lock", "HEAD.lock", "packed-refs.lock"})
+            locks.push_back(gitFolder / name);
+        // Branch locks only in the repository's own folders, not through a link.
+        std::error_code ec;
+        const fs::path heads = gitFolder / "refs" / "heads";
+        fs::directory_iterator entry(heads, ec);
+        if (fs::is_symlink(gitFolder / "refs", ec) || fs::is_symlink(heads, ec))
+            entry = {};
+        // The repository has one branch; a folder of many is not this one's.
+        for (int n = 0; entry != fs::directory_iterator() && n < 1000; entry.increment(ec), ++n)
+            if (entry->path().extension() == ".lock")
+                locks.push_back(entry->path());
+        fs::path live;
+        for (const fs::path& lock : locks) {
+            struct stat info {};
+            if (::lstat(lock.c_str(), &info) != 0)
+                continue;
+            if (std::time(nullptr) - info.st_mtime > kStaleGitLockSeconds)
+                ::unlink(lock.c_str());
+            else
+                live = lock;
+        }
+        if (live.empty() || poll == kLiveGitLockPolls)
+            return live;
+        std::this_thread::sleep_for(kLiveGitLockPoll);
+    }
 }
 
 // An exclusive flock on a file, released when the object goes.  The file
 // is in a folder the installation's group writes, so a link planted in its
-// place is never followed.
+// place is never followed.  Or on a folder itself (a link to a folder is
+// the administrator's to make).
 class ProcessLock {
 public:
-    explicit ProcessLock(const fs::path& path) {
-        fd_ = UniqueFd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0664));
+    enum Kind { kFile, kFolder };
+    explicit ProcessLock(const fs::path& path, Kind kind = kFile) {
+        fd_ = UniqueFd(kind == kFile
+                           ? ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0664)
+                           : ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (!fd_.valid()) {
             error_ = errno;
             return;
@@ -96,6 +169,46 @@ private:
     UniqueFd fd_;
     int error_ = 0;
 };
+
+// Makes the repository in a folder of its own inside the history folder
+// and moves its .git into place whole, so that a creation killed part-way
+// leaves no .git behind, only that folder, which the next creation clears.
+// Creations of several processes take turns on the history folder's lock;
+// one that finds the repository made meanwhile uses it.
+bool CreateRepository(const fs::path& folder, std::string& error) {
+    auto fail = [&](const std::string& reason) {
+        error = cp932::Jp("構成定義の履歴を作成できません: ") + reason;
+        return false;
+    };
+    ProcessLock lock(folder, ProcessLock::kFolder);
+    if (!lock.held())
+        return fail(SystemError(folder, lock.error()));
+    const fs::path gitFolder = folder / ".git";
+    std::error_code ec;
+    const bool halfMade = HalfMade(gitFolder);
+    if (fs::is_directory(gitFolder, ec) && !halfMade)
+        return true;
+    const fs::path making = folder / kMakingName;
+    if (halfMade)
+        fs::remove_all(gitFolder, ec);
+    fs::remove_all(making, ec);
+    if (::mkdir(making.c_str(), 0700) != 0)
+        return fail(SystemError(making, errno));
+    git_repository_init_options options = GIT_REPOSITORY_INIT_OPTIONS_INIT;
+    options.flags = GIT_REPOSITORY_INIT_MKPATH;
+    // Root, the operator and the installation's group all store here.
+    options.mode = GIT_REPOSITORY_INIT_SHARED_GROUP;
+    options.initial_head = kBranch;
+    git_repository* made = nullptr;
+    if (git_repository_init_ext(&made, making.c_str(), &options) != 0)
+        return fail(PathText(folder) + ": " + git::LastError());
+    git_repository_free(made);
+    KillHereForTests("history-made");
+    if (::rename((making / ".git").c_str(), gitFolder.c_str()) != 0)
+        return fail(SystemError(gitFolder, errno));
+    fs::remove(making, ec);
+    return true;
+}
 
 }  // namespace
 
@@ -189,7 +302,8 @@ std::unique_ptr<ConfigHistory> ConfigHistory::Open(const fs::path& folder, Acces
     git::Initialise();
     const fs::path gitFolder = folder / ".git";
     std::error_code ec;
-    const bool exists = fs::is_directory(gitFolder, ec);
+    // A half-made .git holds no history: it is made anew.
+    const bool exists = fs::is_directory(gitFolder, ec) && !HalfMade(gitFolder);
     auto repository = std::make_unique<Repository>();
     git_repository* repo = nullptr;
 
@@ -220,23 +334,12 @@ std::unique_ptr<ConfigHistory> ConfigHistory::Open(const fs::path& folder, Acces
                 SystemError(Writable(folder) ? gitFolder : folder, EACCES);
         return nullptr;
     }
-    if (exists) {
-        if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH,
-                                    nullptr) != 0) {
-            error = PathText(folder) + ": " + git::LastError();
-            return nullptr;
-        }
-    } else {
-        git_repository_init_options options = GIT_REPOSITORY_INIT_OPTIONS_INIT;
-        options.flags = GIT_REPOSITORY_INIT_MKPATH;
-        // Root, the operator and the installation's group all store here.
-        options.mode = GIT_REPOSITORY_INIT_SHARED_GROUP;
-        options.initial_head = kBranch;
-        if (git_repository_init_ext(&repo, folder.c_str(), &options) != 0) {
-            error = cp932::Jp("構成定義の履歴を作成できません: ") + PathText(folder) + ": " +
-                    git::LastError();
-            return nullptr;
-        }
+    if (!exists && !CreateRepository(folder, error))
+        return nullptr;
+    if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr) !=
+        0) {
+        error = PathText(folder) + ": " + git::LastError();
+        return nullptr;
     }
     repository->repo.reset(repo);
     // Every place a store writes must take writing, not only the top.
@@ -279,7 +382,6 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
     ProcessLock lock(folder_ / ".git" / kLockName);
     if (!lock.held())
         return fail(SystemError(folder_ / ".git" / kLockName, lock.error()));
-    RemoveLeftOverGitLocks(folder_ / ".git");
 
     bool unborn = false;
     git::Commit parent = repository_->Head(unborn);
@@ -299,6 +401,8 @@ ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::s
         return stored;
     }
 
+    if (const fs::path live = ClearGitLocks(folder_ / ".git"); !live.empty())
+        return fail(cp932::Jp("構成定義の履歴を git が使用中です: ") + PathText(live));
     if (git_blob_create_from_buffer(&blobId, repo, text.data(), text.size()) != 0)
         return fail(PathText(folder_) + ": " + git::LastError());
     git_treebuilder* rawBuilder = nullptr;

@@ -50,7 +50,9 @@ public:
     // `time` (seconds since 1970); a commit only when it differs from the
     // newest stored version.  Stores from several threads and processes
     // take turns.  A name whose file name is too long for the folder fails
-    // before anything is stored.
+    // before anything is stored, and so does a commit while a git command
+    // holds one of git's lock files in the folder (one younger than ten
+    // minutes; an older one is left over and removed).
     Stored Store(const std::string& deviceName, std::string_view text, std::int64_t time);
 
     struct Version {

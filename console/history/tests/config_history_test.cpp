@@ -196,17 +196,19 @@ TEST_F(ConfigHistoryTest, StoresFromManyThreadsTakeTurns) {
 }
 
 // A store killed while git's own lock files were held leaves them behind;
-// the stores that follow take them for what they are (only stores write
-// here, one at a time) and neither fail nor leave git's index behind.
+// the stores that follow take them, once older than a git command holds
+// one, for what they are and neither fail nor leave git's index behind.
 TEST_F(ConfigHistoryTest, LockFilesOfAKilledStoreDoNotHoldUpTheNextOnes) {
     {
         auto history = OpenForWriting();
         ASSERT_TRUE(history);
         ASSERT_EQ(history->Store("osaka-1", kFirst, kMonday).kind, Kind::kCommitted);
     }
-    WriteFile(Folder() / ".git" / "index.lock", "");
-    WriteFile(Folder() / ".git" / "HEAD.lock", "");
-    WriteFile(Folder() / ".git" / "refs" / "heads" / "main.lock", "");
+    for (const char* lock : {"index.lock", "HEAD.lock", "refs/heads/main.lock"}) {
+        WriteFile(Folder() / ".git" / lock, "");
+        fs::last_write_time(Folder() / ".git" / lock,
+                            fs::file_time_type::clock::now() - std::chrono::minutes(11));
+    }
 
     auto history = OpenForWriting();
     ASSERT_TRUE(history);
