@@ -18,7 +18,9 @@ Outcome ReadRunningConfiguration(const CBase& device, const RouterMaintenance& r
     const history::RunningConfiguration read = history::ReadRunningConfiguration(
         device.address, router.app().settings().loginId, device.password, router.timings().telnet);
     if (read.failure)
-        return Outcome::Failed(kConfigReadFailed, FormatTelnetFailure(*read.failure));
+        return Outcome::Failed(kConfigReadFailed,
+                               FormatTelnetFailure(*read.failure) +
+                                   LimitNote(*read.failure, kConfigurationOutputLimit));
     if (!read.text)
         return Outcome::Failed(kConfigReadFailed,
                                "the answer to \"show config\" ends without a prompt line");

@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "codec.h"
+#include "config_file.h"
 #include "file_descriptor.h"
 
 #include <fcntl.h>
@@ -43,14 +44,21 @@ Outcome Work(RouterOperations& router, Operation operation, const OperationConte
 }
 
 // 0 when the file opens for reading and is no folder, else the errno.
+// A configuration file is a regular file of a configuration's size; a
+// FIFO must not hold the run (hence the open without blocking), a folder
+// or a device file is no configuration.
 int ConfigFileError(const std::string& path) {
-    UniqueFd fd(::open(cp932::ToPath(path).c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(cp932::ToPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd.valid())
         return errno;
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         return errno;
-    return S_ISDIR(info.st_mode) ? EISDIR : 0;
+    if (S_ISDIR(info.st_mode))
+        return EISDIR;
+    if (!S_ISREG(info.st_mode))
+        return EINVAL;
+    return info.st_size > static_cast<off_t>(history::kConfigFileLimit) ? EFBIG : 0;
 }
 
 Outcome Check(const MaintenanceTarget& target, const OperationRow& row) {

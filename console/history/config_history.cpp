@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -276,9 +277,11 @@ struct ConfigHistory::Repository {
         return BlobText(id);
     }
 
-    git::Commit Resolve(const std::string& revision) const {
+    // The commit a revision names; nullptr with git's error code in `code`.
+    git::Commit Resolve(const std::string& revision, int& code) const {
         git_object* object = nullptr;
-        if (git_revparse_single(&object, repo.get(), revision.c_str()) != 0)
+        code = git_revparse_single(&object, repo.get(), revision.c_str());
+        if (code != 0)
             return nullptr;
         git::Object owned(object);
         git_object* peeled = nullptr;
@@ -514,20 +517,22 @@ std::optional<std::string> ConfigHistory::Diff(const std::string& deviceName,
         error = "at most two versions";
         return std::nullopt;
     }
+    // Every end is one of the device's own versions: another device's
+    // commit (or "HEAD~1", which may be one) would show that device's change.
+    auto versions = History(deviceName, error);
+    if (!versions)
+        return std::nullopt;
+    if (versions->empty()) {
+        error = cp932::Jp("保存された構成定義がありません: ") + deviceName;
+        return std::nullopt;
+    }
     std::vector<std::string> ends = revisions;
     if (ends.empty()) {
-        auto versions = History(deviceName, error);
-        if (!versions)
-            return std::nullopt;
-        if (versions->empty()) {
-            error = cp932::Jp("保存された構成定義がありません: ") + deviceName;
-            return std::nullopt;
-        }
         // The last change: from the version before the newest.
         ends.push_back(versions->size() > 1 ? (*versions)[1].commit : std::string());
         ends.push_back((*versions)[0].commit);
     } else if (ends.size() == 1) {
-        ends.push_back("HEAD");
+        ends.push_back((*versions)[0].commit);
     }
 
     std::lock_guard guard(mutex_);
@@ -539,9 +544,22 @@ std::optional<std::string> ConfigHistory::Diff(const std::string& deviceName,
             labels[i] = deviceName + " (" + cp932::Jp("なし") + ")";
             continue;
         }
-        git::Commit commit = repository_->Resolve(ends[i]);
+        int code = 0;
+        git::Commit commit = repository_->Resolve(ends[i], code);
+        const std::string named = cp932::FromUtf8Lossy(ends[i]);
+        const bool hex = !ends[i].empty() &&
+                         ends[i].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        if (code == GIT_EAMBIGUOUS || (!commit && hex && ends[i].size() < GIT_OID_MINPREFIXLEN)) {
+            error = named + " is too short to name one version; give more of it";
+            return std::nullopt;
+        }
         if (!commit) {
-            error = cp932::Jp("そのような版はありません: ") + cp932::FromUtf8Lossy(ends[i]);
+            error = cp932::Jp("そのような版はありません: ") + named;
+            return std::nullopt;
+        }
+        const std::string id = git::Hex(*git_commit_id(commit.get()));
+        if (std::ranges::none_of(*versions, [&](const Version& v) { return v.commit == id; })) {
+            error = named + " is not a stored version of " + deviceName;
             return std::nullopt;
         }
         bool present = false;
@@ -551,7 +569,7 @@ std::optional<std::string> ConfigHistory::Diff(const std::string& deviceName,
             return std::nullopt;
         }
         texts[i] = std::move(*text);
-        labels[i] = deviceName + " " + ShortCommit(git::Hex(*git_commit_id(commit.get()))) + " " +
+        labels[i] = deviceName + " " + ShortCommit(id) + " " +
                     TimeText(git_commit_time(commit.get())) +
                     (present ? std::string() : " (" + cp932::Jp("なし") + ")");
     }

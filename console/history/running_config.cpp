@@ -1,5 +1,7 @@
 #include "running_config.h"
 
+#include <algorithm>
+
 #include "config_text.h"
 
 namespace quellin::history {
@@ -8,7 +10,11 @@ RunningConfiguration ReadRunningConfiguration(const std::string& address, const 
                                               const std::string& password,
                                               const TelnetOptions& options) {
     RunningConfiguration result;
-    CTelnetSession session(options);
+    // A configuration is far smaller than a tech-support: a router that
+    // floods is cut early, so that many backups at once stay small.
+    TelnetOptions bounded = options;
+    bounded.outputLimit = std::min(options.outputLimit, kConfigurationOutputLimit);
+    CTelnetSession session(bounded);
     CommandOutput output;
     if (session.RunCommand(address, user, password, kShowConfigCommand, &output, 0) != 0) {
         result.failure = session.LastFailure();

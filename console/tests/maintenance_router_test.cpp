@@ -13,6 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace quellin::console {
 namespace {
 
@@ -307,6 +312,12 @@ TEST_F(RouterMaintenanceTest, ChecksShowBoxesOrLogLines) {
     EXPECT_FALSE(std::filesystem::exists(dir / "log" / "branch01.log"));
     EXPECT_FALSE(Run(Operation::kCollectLog).done());
     EXPECT_NE(DeviceLog().find(Sjis("IPアドレスが設定されていません。")), std::string::npos);
+    // A FIFO would hold the run for ever.
+    ASSERT_EQ(::mkfifo((dir / "fifo.cfg").c_str(), 0600), 0);
+    device_.address = "127.0.0.2";
+    device_.configFile = (dir / "fifo.cfg").string();
+    EXPECT_EQ(Run(Operation::kApplyConfig).reason,
+              device_.configFile + ": " + std::strerror(EINVAL));
     EXPECT_TRUE(sim_->commands().empty());
 }
 

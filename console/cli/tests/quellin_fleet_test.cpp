@@ -416,6 +416,17 @@ TEST_F(QuellinFleetTest, BackupKeepsEveryChangeOnceWithItsDiff) {
     Ran unknown = Quellin({"diff", "r1", "fedcba987654"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_NE(unknown.err.find("fedcba987654"), std::string::npos) << unknown.err;
+    // Another device's versions are not r1's, nor is a prefix that could
+    // be several.
+    const std::string r2 = Split(Lines(Quellin({"history", "r2"}).out)[1], '\t')[1];
+    Ran others = Quellin({"diff", "r1", r2});
+    EXPECT_EQ(others.status, 1);
+    EXPECT_NE(others.err.find(r2 + " is not a stored version of r1"), std::string::npos)
+        << others.err;
+    EXPECT_EQ(Quellin({"diff", "r1", "HEAD~1"}).status, 1);
+    Ran shortPrefix = Quellin({"diff", "r1", newest[1].substr(0, 2)});
+    EXPECT_EQ(shortPrefix.status, 1);
+    EXPECT_NE(shortPrefix.err.find("too short"), std::string::npos) << shortPrefix.err;
 
     // The operation log tells each backup.
     const auto messages = LogMessages("r1");
