@@ -24,6 +24,11 @@ CBaseDlg::CBaseDlg(DeviceSettingsLogic& logic, FileDialogs& files, QWidget* pare
              {ui_->id1016, ui_->id1018, ui_->id1021, ui_->id1019, ui_->id1020, ui_->id1008})
             edit->clear();
     });
+    // The passwords are typed unseen, and shown only on request.
+    connect(ui_->id1058, &QCheckBox::toggled, this, [this](bool shown) {
+        for (QLineEdit* edit : {ui_->id1021, ui_->id1020})
+            edit->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+    });
     connect(ui_->id3, &QPushButton::clicked, this, [this] { logic_.Apply(fields()); });
     connect(ui_->id1, &QPushButton::clicked, this, [this] {
         DeviceFields f = fields();

@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -263,6 +264,16 @@ TEST_F(MainWindowTest, DeviceSettingsDialogRegistersARowAndRedrawsIt) {
         d->findChild<QLineEdit*>(QStringLiteral("id1016"))->insert(U("支店02"));
         QTest::keyClicks(d->findChild<QLineEdit*>(QStringLiteral("id1018")), U("10.0.0.2"));
         QTest::keyClicks(d->findChild<QLineEdit*>(QStringLiteral("id1019")), U("acc02"));
+        // The passwords show only while asked to.
+        auto* password = d->findChild<QLineEdit*>(QStringLiteral("id1021"));
+        EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+        EXPECT_EQ(d->findChild<QLineEdit*>(QStringLiteral("id1020"))->echoMode(),
+                  QLineEdit::Password);
+        auto* show = d->findChild<QCheckBox*>(QStringLiteral("id1058"));
+        QTest::mouseClick(show, Qt::LeftButton);
+        EXPECT_EQ(password->echoMode(), QLineEdit::Normal);
+        QTest::mouseClick(show, Qt::LeftButton);
+        EXPECT_EQ(password->echoMode(), QLineEdit::Password);
         QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("id1")), Qt::LeftButton);
     });
     Click("id1006");
