@@ -43,6 +43,42 @@ TEST_F(FileReplacementTest, ReplacesWithTheOldPermissionsAndLeavesNothingElse) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
 }
 
+// A new file gets what creating it would (collected logs beside the
+// operation logs); the caller's mode wins over the old file's and is in
+// place before the first byte; root's replacement stays the old owner's.
+TEST_F(FileReplacementTest, NewFilesModeAndOwnerAreSetBeforeTheContent) {
+    auto stat = [&](const char* name) {
+        struct stat info {};
+        ::stat((dir / name).c_str(), &info);
+        return info;
+    };
+    const mode_t previous = ::umask(002);
+    EXPECT_TRUE(ReplaceFile(dir / "new.log", "collected"));
+    WriteFile(dir / "base.db", "old");
+    ::chmod((dir / "base.db").c_str(), 0644);
+    constexpr uid_t kNobody = 65534;
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((dir / "base.db").c_str(), kNobody, kNobody), 0);
+    }
+    {
+        FileReplacement replacement(dir / "base.db", {}, 0660);
+        struct stat open {};
+        ASSERT_EQ(::fstat(replacement.fd(), &open), 0);
+        EXPECT_EQ(open.st_mode & 07777, 0660u);
+    }
+    ReplaceOptions options;
+    options.mode = 0640;
+    EXPECT_TRUE(ReplaceFile(dir / "base.db", "new", options));
+    ::umask(previous);
+    EXPECT_EQ(stat("new.log").st_mode & 07777, 0664u);
+    EXPECT_EQ(stat("base.db").st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(stat("base.db").st_uid, kNobody);
+        EXPECT_EQ(stat("base.db").st_gid, kNobody);
+    }
+}
+
 // A fixed temporary name: never written through a link, kept with the new
 // content when it cannot take the target's place, gone when it did.
 TEST_F(FileReplacementTest, FixedTemporaryNameIsKeptOnlyWhenTheRenameFails) {
