@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -180,6 +181,23 @@ TEST_F(RegistryTest, SavePadsAShortList) {
     list[0].name = "a";
     ASSERT_TRUE(SaveDevices(db(), list, 2));
     EXPECT_EQ(ReadFile(db()), "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n");
+}
+
+// The passwords are the owner's and the installation group's alone, whatever
+// the umask, from the registry's creation on and once an older wider one is
+// saved.
+TEST_F(RegistryTest, RegistryIsReadableByItsOwnerAndGroupOnly) {
+    auto mode = [&] {
+        struct stat info {};
+        return ::stat(db().c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    const mode_t previous = ::umask(0);
+    EXPECT_TRUE(EnsureRowCount(db(), 2));
+    EXPECT_EQ(mode(), 0660u);
+    ::chmod(db().c_str(), 0644);
+    EXPECT_TRUE(SaveDevices(db(), {}, 2));
+    ::umask(previous);
+    EXPECT_EQ(mode(), 0660u);
 }
 
 TEST_F(RegistryTest, SaveThatFailsMidwayLeavesTheOldFileIntact) {
