@@ -374,16 +374,38 @@ TEST_F(InstallTest, PatcherIsStartedFromTheMediumWithTheInstalledConfiguration) 
               (std::vector<std::string>{folder_ + "/httpd/conf/httpd.conf", folder_, "80"}));
 }
 
+// What stands in the folder never receives the copy: a file's other name
+// (or someone's descriptor) keeps the old bytes; where root installs,
+// another user's link in a folder's place goes and another user's folder
+// becomes root's.
 TEST_F(InstallTest, ExistingFolderIsAcceptedAndOverwritten) {
     fs::create_directories(install_ / "httpd" / "cgi-bin");
-    WriteFile(install_ / "Quellin_tool", "old console");
+    WriteFile(dir / "held", "old console");
+    fs::create_hard_link(dir / "held", install_ / "Quellin_tool");
     WriteFile(install_ / "base.db", "kept registry\r\n");
     fs::create_symlink("elsewhere", install_ / "httpd" / "cgi-bin" / "nph-Netprov");
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        fs::create_directories(install_ / "syslog");
+        fs::create_directories(dir / "outside");
+        fs::create_symlink(dir / "outside", install_ / "firmware");
+        ASSERT_EQ(::lchown((install_ / "firmware").c_str(), 65534, 65534), 0);
+        ASSERT_EQ(::chown((install_ / "syslog").c_str(), 65534, 65534), 0);
+        ::chmod((install_ / "syslog").c_str(), 0777);
+    }
     FakeLauncher launcher;
     ASSERT_EQ(Install(launcher), std::nullopt);
     EXPECT_EQ(ReadFile(install_ / "Quellin_tool"), "console");
+    EXPECT_EQ(ReadFile(dir / "held"), "old console");
     EXPECT_EQ(ReadFile(install_ / "base.db"), "kept registry\r\n");
     EXPECT_EQ(fs::read_symlink(install_ / "httpd" / "cgi-bin" / "nph-Netprov"), "Netprov");
+    if (root) {
+        EXPECT_FALSE(fs::is_symlink(install_ / "firmware"));
+        struct stat syslog {};
+        ASSERT_EQ(::stat((install_ / "syslog").c_str(), &syslog), 0);
+        EXPECT_EQ(syslog.st_uid, 0u);
+        EXPECT_EQ(syslog.st_mode & 07777, 0755u);
+    }
     // A second installation over the first.
     ASSERT_EQ(Install(launcher), std::nullopt);
     EXPECT_EQ(launcher.starts.size(), 2u);
