@@ -134,24 +134,46 @@ TEST_F(GroupRightsTest, OnlyLogConfigAndHistoryAreSharedForWriting) {
     ::chmod((install / "httpd" / "cgi-bin" / "Netprov").c_str(), 0700);
     ::chmod((install / "httpd").c_str(), 0700);
     ::chmod((install / "unrelated" / "notes.txt").c_str(), 0666);
+    // Files outside the tree that a member of the group reaches from a
+    // shared folder: a second name of one, and links swapped in for a
+    // file and a folder between the walk's look at them and its change.
+    fs::create_directories(dir / "outside");
+    for (const char* name : {"linked", "secret", "outside/secret"}) {
+        WriteFile(dir / name, "keep");
+        ::chmod((dir / name).c_str(), 0600);
+    }
+    fs::create_hard_link(dir / "linked", install / "log" / "linked.log");
+    fs::create_directories(install / "log" / "sub");
+    GroupRightsOptions options;
+    options.beforeChange = [&](const fs::path& entry) {
+        for (const auto& [swapped, target] :
+             {std::pair{install / "log" / "r1.log", dir / "secret"},
+              std::pair{install / "log" / "sub", dir / "outside"}}) {
+            if (entry == swapped && !fs::is_symlink(swapped)) {
+                fs::rename(swapped, swapped.string() + ".moved");
+                fs::create_symlink(target, swapped);
+            }
+        }
+    };
     struct stat before {};
     ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &before), 0);
     // Root hands the tree to another group; anyone else to a group of their own.
     const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
 
-    ASSERT_FALSE(ApplyGroupRights(medium, install, group));
+    ASSERT_FALSE(ApplyGroupRights(medium, install, group, options));
 
     struct Row {
         const char* path;
         mode_t mode;  // permission bits with set-group-ID
     };
     const Row rows[] = {
-        {"", 02755},
+        {"", 03775},
         {"log", 02775},
-        {"log/r1.log", 0664},
+        {"log/r1.log.moved", 0664},
         {"config", 02775},
         {"history", 02775},
-        {"base.db", 0644},
+        {"base.db", 0660},
+        {".Quellin_tool.lock", 0660},
         {"NEXORA.INI", 0644},
         {"Quellin_tool", 0755},
         {"httpd", 02750},
@@ -166,10 +188,13 @@ TEST_F(GroupRightsTest, OnlyLogConfigAndHistoryAreSharedForWriting) {
     }
     EXPECT_TRUE(fs::is_symlink(install / "httpd" / "cgi-bin" / "nph-Netprov"));
     EXPECT_FALSE(fs::exists(install / "Setup"));
-    struct stat after {};
-    ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    EXPECT_EQ(after.st_gid, before.st_gid);
+    for (const char* name :
+         {"unrelated/notes.txt", "../linked", "../secret", "../outside/secret"}) {
+        struct stat after {};
+        ASSERT_EQ(::stat((install / name).c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, name[0] == 'u' ? 0666u : 0600u) << name;
+        EXPECT_EQ(after.st_gid, before.st_gid) << name;
+    }
 }
 
 // ---- the folder rules ----
