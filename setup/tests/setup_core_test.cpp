@@ -652,6 +652,12 @@ TEST(UnattendedOptionsTest, ParsesTheScriptedForm) {
         {"not accepted", {"--folder", "/srv/q"}, true, false, "/srv/q", false},
         {"folder missing", {"--accept-license", "--folder"}, true, true, kDefaultFolder, true},
         {"unknown", {"--accept-license", "--quiet"}, true, true, kDefaultFolder, true},
+        {"unknown of Setup's own form",
+         {"-platform", "offscreen", "--quiet"},
+         false,
+         false,
+         kDefaultFolder,
+         true},
     };
     for (const Row& row : rows) {
         UnattendedOptions options = ParseUnattendedOptions(row.arguments);
