@@ -4,9 +4,11 @@
 // that quellin (root) created and rewrites a configuration file that root
 // put into the installation's config folder; afterwards quellin and the
 // console (root) still rewrite base.db and append to the logs, and Netprov
-// still reads what they wrote.  Root only: Setup arranges the group only as
-// root, the server changes user only when root starts it, and the router
-// listens on ports 23 and 21.
+// still reads what they wrote.  The operator who ran Setup through sudo, an
+// ordinary member of the group, registers and unregisters with quellin but
+// replaces no program.  Root only: Setup arranges the group only as root,
+// the server changes user only when root starts it, the router listens on
+// ports 23 and 21, and the operator is an account the test adds.
 #include "installed_system.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
@@ -14,12 +16,14 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -54,6 +58,10 @@ struct Owner {
     uid_t user = 0;
     gid_t group = 0;
     mode_t mode = 0;
+    bool operator==(const Owner&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Owner& o) {
+        return out << o.user << ":" << o.group << " " << std::oct << o.mode << std::dec;
+    }
 };
 
 Owner OwnerOf(const fs::path& path) {
@@ -61,6 +69,37 @@ Owner OwnerOf(const fs::path& path) {
     if (::lstat(path.c_str(), &info) != 0)
         return {static_cast<uid_t>(-1), static_cast<gid_t>(-1), 0};
     return {info.st_uid, info.st_gid, info.st_mode & 07777};
+}
+
+// Run as the user with the group: creates a file in the installation folder
+// (allowed), then tries to put it in the place of the console, quellin and
+// Netprov, to remove the console and to write into quellin.  The bits of
+// what succeeded; 0 when nothing did, 128 when the file could not be made.
+int ReplacementsByMember(uid_t user, gid_t group, const fs::path& install) {
+    const std::string planted = (install / "planted").string();
+    const std::string programs[] = {(install / "Quellin_tool").string(),
+                                    (install / "quellin").string(),
+                                    (install / "httpd" / "cgi-bin" / "Netprov").string()};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(1, &group) != 0 || ::setresgid(group, group, group) != 0 ||
+            ::setresuid(user, user, user) != 0)
+            ::_exit(127);
+        const int fd = ::open(planted.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0755);
+        if (fd < 0)
+            ::_exit(128);
+        ::close(fd);
+        int done = 0;
+        for (int i = 0; i < 3; ++i)
+            done |= ::rename(planted.c_str(), programs[i].c_str()) == 0 ? 1 << i : 0;
+        done |= ::unlink(programs[0].c_str()) == 0 ? 8 : 0;
+        done |= ::open(programs[1].c_str(), O_WRONLY) >= 0 ? 16 : 0;
+        ::unlink(planted.c_str());
+        ::_exit(done);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class InstallationRightsTest : public quellin::testing::TempDirTest {
@@ -82,6 +121,18 @@ protected:
         install = dir / "Quellin_server";
         fs::create_directories(dir / "run");
         fs::permissions(dir / "run", fs::perms::owner_all);
+        operatorName = "qlop" + std::to_string(::getpid());
+        Ran added = RunToEnd(
+            dir / "useradd.out", "/usr/sbin/useradd",
+            {"--system", "--no-create-home", "--shell", "/usr/sbin/nologin", operatorName});
+        ASSERT_EQ(added.status, 0) << added.output;
+        const passwd* account = ::getpwnam(operatorName.c_str());
+        ASSERT_NE(account, nullptr);
+        operatorUid = account->pw_uid;
+    }
+    void TearDown() override {
+        if (!operatorName.empty())
+            RunToEnd(dir / "userdel.out", "/usr/sbin/userdel", {operatorName});
     }
 
     Ran Quellin(std::vector<std::string> args) {
@@ -94,16 +145,27 @@ protected:
                          (dir / "sim").string(), "--name", "r1"});
     }
 
+    // The operator as they log in again after Setup: with the group.
+    Ran QuellinAsOperator(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--reuid=" + std::to_string(operatorUid),
+                                   "--regid=" + std::to_string(operatorUid), "--init-groups",
+                                   (install / "quellin").string()});
+        return RunToEnd(dir / "operator.out", "/usr/bin/setpriv", args);
+    }
+
     fs::path install;
     std::optional<InstalledWebServer> webServer;
+    std::string operatorName;
+    uid_t operatorUid = 0;
 };
 
 TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
     // Setup, unattended, as root.
-    Ran setup = RunToEnd(dir / "setup.out", std::string(QUELLIN_MEDIUM_DIR) + "/Setup",
-                         {"--folder", install.string(), "--accept-license"},
-                         {"XDG_DESKTOP_DIR=" + (dir / "desktop").string(),
-                          "XDG_RUNTIME_DIR=" + (dir / "run").string()});
+    Ran setup =
+        RunToEnd(dir / "setup.out", std::string(QUELLIN_MEDIUM_DIR) + "/Setup",
+                 {"--folder", install.string(), "--accept-license"},
+                 {"XDG_DESKTOP_DIR=" + (dir / "desktop").string(),
+                  "XDG_RUNTIME_DIR=" + (dir / "run").string(), "SUDO_USER=" + operatorName});
     ASSERT_EQ(setup.status, 0) << setup.output;
 
     // The rights as installed: the group shares log/ and config/, passes
@@ -121,6 +183,12 @@ TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
         EXPECT_EQ(owner.mode, 02775u) << shared;
     }
     EXPECT_EQ(OwnerOf(install / "Quellin_tool").mode & S_IWGRP, 0u);
+    // The operator's registry, shared with the group and nobody else; the
+    // folder lock for every member; the folder open to members' new files.
+    const Owner operatorsRegistry = {operatorUid, group, 0660};
+    EXPECT_EQ(OwnerOf(install / "base.db"), operatorsRegistry);
+    EXPECT_EQ(OwnerOf(install / ".Quellin_tool.lock"), (Owner{0, group, 0660}));
+    EXPECT_EQ(OwnerOf(install).mode, 03775u);
     for (const auto& file : fs::recursive_directory_iterator(install)) {
         if (!file.is_symlink()) {
             EXPECT_EQ(OwnerOf(file.path()).mode & S_IWOTH, 0u) << file.path();
@@ -197,6 +265,20 @@ TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
     Ran another = Quellin({"register", "r2", "--address", "127.0.85.11", "--password", "pw"});
     EXPECT_EQ(another.status, 0) << another.output;
     EXPECT_NE(ReadFile(install / "base.db").find("r2,127.0.85.11,pw,"), std::string::npos);
+    EXPECT_EQ(OwnerOf(install / "base.db"), operatorsRegistry) << "root's saves keep it";
+
+    // The operator, without root: takes the folder lock and saves base.db,
+    // but puts nothing in the place of a program.
+    Ran byOperator =
+        QuellinAsOperator({"register", "r3", "--address", "127.0.85.12", "--password", "pw3"});
+    EXPECT_EQ(byOperator.status, 0) << byOperator.output;
+    EXPECT_NE(ReadFile(install / "base.db").find("r3,127.0.85.12,pw3,"), std::string::npos);
+    EXPECT_EQ(OwnerOf(install / "base.db"), operatorsRegistry);
+    Ran unregistered = QuellinAsOperator({"unregister", "r3"});
+    EXPECT_EQ(unregistered.status, 0) << unregistered.output;
+    EXPECT_EQ(ReadFile(install / "base.db").find("r3,"), std::string::npos);
+    EXPECT_EQ(OwnerOf(install / "base.db"), operatorsRegistry);
+    EXPECT_EQ(ReplacementsByMember(operatorUid, group, install), 0);
 
     ChildProcess console(
         (install / "Quellin_tool").string(), {},
