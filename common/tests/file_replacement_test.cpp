@@ -1,4 +1,5 @@
 #include "file_replacement.h"
+#include "folder_lock.h"
 
 #include "test_support.h"
 
@@ -44,39 +45,23 @@ TEST_F(FileReplacementTest, ReplacesWithTheOldPermissionsAndLeavesNothingElse) {
 }
 
 // A new file gets what creating it would (collected logs beside the
-// operation logs); the caller's mode wins over the old file's and is in
-// place before the first byte; root's replacement stays the old owner's.
-TEST_F(FileReplacementTest, NewFilesModeAndOwnerAreSetBeforeTheContent) {
-    auto stat = [&](const char* name) {
-        struct stat info {};
-        ::stat((dir / name).c_str(), &info);
-        return info;
-    };
+// operation logs); the caller's mode wins over the old file's, in place
+// before the first byte; under root the old owner stays.
+TEST_F(FileReplacementTest, ModeAndOwnerAreSetBeforeTheContent) {
     const mode_t previous = ::umask(002);
     EXPECT_TRUE(ReplaceFile(dir / "new.log", "collected"));
     WriteFile(dir / "base.db", "old");
-    ::chmod((dir / "base.db").c_str(), 0644);
-    constexpr uid_t kNobody = 65534;
-    const bool root = ::geteuid() == 0;
-    if (root) {
-        ASSERT_EQ(::chown((dir / "base.db").c_str(), kNobody, kNobody), 0);
-    }
-    {
-        FileReplacement replacement(dir / "base.db", {}, 0660);
-        struct stat open {};
-        ASSERT_EQ(::fstat(replacement.fd(), &open), 0);
-        EXPECT_EQ(open.st_mode & 07777, 0660u);
-    }
-    ReplaceOptions options;
-    options.mode = 0640;
-    EXPECT_TRUE(ReplaceFile(dir / "base.db", "new", options));
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+    ASSERT_EQ(::chown((dir / "base.db").c_str(), owner, static_cast<gid_t>(-1)), 0);
+    FileReplacement replacement(dir / "base.db", {}, 0640);
+    struct stat info {};
+    EXPECT_EQ(::fstat(replacement.fd(), &info) == 0 ? info.st_mode & 07777 : 0, 0640u);
+    EXPECT_TRUE(WriteAll(replacement.fd(), "new") && replacement.Finish() && replacement.Replace());
     ::umask(previous);
-    EXPECT_EQ(stat("new.log").st_mode & 07777, 0664u);
-    EXPECT_EQ(stat("base.db").st_mode & 07777, 0640u);
-    if (root) {
-        EXPECT_EQ(stat("base.db").st_uid, kNobody);
-        EXPECT_EQ(stat("base.db").st_gid, kNobody);
-    }
+    EXPECT_EQ(fs::status(dir / "new.log").permissions(), fs::perms(0664));
+    ASSERT_EQ(::stat((dir / "base.db").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_uid, owner);
 }
 
 // A fixed temporary name: never written through a link, kept with the new
@@ -101,6 +86,14 @@ TEST_F(FileReplacementTest, FixedTemporaryNameIsKeptOnlyWhenTheRenameFails) {
     EXPECT_FALSE(ReplaceFile(dir / "b", "text", {dir / "b.tmp", &failure}));
     EXPECT_EQ(failure, ReplaceFailure::kRename);
     EXPECT_EQ(ReadFile(dir / "b.tmp"), "text");
+}
+
+// The folder lock, too, is a file of a folder others may write: a link
+// planted under its name is neither followed nor created through.
+TEST_F(FileReplacementTest, FolderLockNeverGoesThroughALink) {
+    fs::create_symlink(dir / "elsewhere", dir / kFolderLockName);
+    EXPECT_EQ(FolderLock(dir.folder()).state(), FolderLock::State::kFailed);
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
 }
 
 TEST_F(FileReplacementTest, UnfinishedReplacementLeavesTheFileAndNoTrace) {

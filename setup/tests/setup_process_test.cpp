@@ -162,9 +162,9 @@ TEST_F(SetupProcessTest, HelpAndWrongOptionsPrintTheUsageWithoutADisplay) {
     const std::vector<std::string> noDisplay = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
     const QString setup = QString::fromStdString((medium_ / "Setup").string());
     Outcome help = Run(setup, {QStringLiteral("--help")}, noDisplay);
-    EXPECT_EQ(help.exitCode, 0) << help.err;
-    EXPECT_EQ(help.out, kSetupUsage);
     Outcome wrong = Run(setup, {QStringLiteral("--bogus")}, noDisplay);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out, kSetupUsage);
     EXPECT_EQ(wrong.exitCode, 2);
     EXPECT_EQ(wrong.err, "unknown argument: --bogus\n" + std::string(kSetupUsage));
 }
