@@ -164,8 +164,8 @@ struct Entry {
     struct stat info {};
 };
 
-// Reading needs no rights root lacks and opens no FIFO's writer end;
-// O_NONBLOCK keeps a FIFO from waiting for one.
+// Opened for reading, which root always may and which writes nothing;
+// O_NONBLOCK keeps a FIFO from waiting for a writer.
 std::error_code OpenEntry(int folder, const char* name, int create, bool missingIsFine,
                           Entry& entry) {
     entry.fd = UniqueFd(::openat(folder, name,
@@ -208,7 +208,7 @@ public:
         std::error_code ec;
         for (fs::directory_iterator it(medium, ec), end; !ec && it != end; it.increment(ec)) {
             const std::string name = it->path().filename().string();
-            // Setup's own programs are not kept.
+            // Missing: Setup's own programs, which the installation does not keep.
             Entry entry;
             if (std::error_code failed = OpenEntry(installed, name.c_str(), 0, true, entry))
                 return failed;
