@@ -1,6 +1,7 @@
 // Setup: installs Quellin Server from the medium folder it is started from.
 //   Setup                                   the installation wizard
 //   Setup [--folder DIR] --accept-license   the same installation without windows
+//   Setup --help                            the usage
 #include "codec.h"
 #include "desktop_entry.h"
 #include "file_dialogs.h"
@@ -24,6 +25,9 @@ int main(int argc, char* argv[]) {
     using namespace quellin::setup;
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const UnattendedOptions options = ParseUnattendedOptions(arguments);
+    // Without a display QApplication would abort: the usage comes first.
+    if (std::optional<int> answered = AnswerUsage(options, std::cout, std::cerr))
+        return *answered;
     const std::filesystem::path medium = quellin::cp932::ToPath(quellin::GetProgramFolder());
     quellin::SingleInstanceLock instance(kSetupProgram);
     PosixProcessLauncher launcher;

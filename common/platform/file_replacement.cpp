@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <random>
 #include <string>
 #include <system_error>
@@ -39,6 +40,18 @@ bool FileSystemLacksUnnamedFiles(int error) {
     return error == EOPNOTSUPP || error == EISDIR || error == EINVAL;
 }
 
+// The process's umask, read without changing it (umask() would, for every
+// thread at once); 022 where /proc does not tell.
+mode_t ProcessUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    for (int lines = 0; lines < 64 && std::getline(status, line); ++lines) {
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8) & 0777);
+    }
+    return 022;
+}
+
 // Whether the process may still be writing: a process that cannot be
 // signalled for lack of permission exists too.
 bool ProcessExists(long long pid) {
@@ -47,26 +60,26 @@ bool ProcessExists(long long pid) {
 
 }  // namespace
 
-FileReplacement::FileReplacement(std::filesystem::path target, std::filesystem::path temporary)
+FileReplacement::FileReplacement(std::filesystem::path target, std::filesystem::path temporary,
+                                 std::optional<mode_t> mode)
     : target_(std::move(target)), fixed_(!temporary.empty()) {
+    constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
     if (fixed_) {
         fd_ = UniqueFd(::open(temporary.c_str(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                              S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH));
+                              O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly));
         if (fd_.valid())
             named_ = std::move(temporary);
     } else {
-        fd_ = UniqueFd(::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC,
-                              S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH));
+        fd_ = UniqueFd(
+            ::open(FolderOf(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, kOwnerOnly));
         unnamed_ = fd_.valid();
     }
     if (!fixed_ && !fd_.valid() && FileSystemLacksUnnamedFiles(errno)) {
         for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
             std::filesystem::path name = TemporaryName(target_);
             // A name planted in the folder, link or not, is never opened.
-            fd_ =
-                UniqueFd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH));
+            fd_ = UniqueFd(::open(
+                name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly));
             if (fd_.valid()) {
                 named_ = std::move(name);
                 break;
@@ -77,10 +90,21 @@ FileReplacement::FileReplacement(std::filesystem::path target, std::filesystem::
     }
     if (!fd_.valid())
         return;
-    // The new file keeps the permissions of the one it replaces.
+    // The owner first: a change of owner may clear mode bits.  Only root
+    // can give a file away; anyone else's file simply stays theirs.
+    struct stat replaced {};
+    if (::lstat(target_.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode))
+        (void)::fchown(fd_.get(), replaced.st_uid, replaced.st_gid);
     struct stat old {};
-    if (::stat(target_.c_str(), &old) == 0)
-        ::fchmod(fd_.get(), old.st_mode & 07777);
+    const mode_t final = mode                                 ? *mode
+                         : ::stat(target_.c_str(), &old) == 0 ? old.st_mode & 07777
+                                                              : 0666 & ~ProcessUmask();
+    if (::fchmod(fd_.get(), final) != 0) {
+        const int error = errno;
+        fd_.Close();
+        unnamed_ = false;
+        errno = error;
+    }
 }
 
 FileReplacement::~FileReplacement() {
@@ -152,7 +176,7 @@ bool FileReplacement::Replace() {
 bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
                  const ReplaceOptions& options) {
     ReplaceFailure failed = ReplaceFailure::kNone;
-    FileReplacement replacement(target, options.temporary);
+    FileReplacement replacement(target, options.temporary, options.mode);
     if (!replacement.valid())
         failed = ReplaceFailure::kTemporaryFile;
     else if (!WriteAll(replacement.fd(), bytes) || !replacement.Finish())

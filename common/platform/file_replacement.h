@@ -14,11 +14,20 @@
 // web server's configuration, "<file>.tmp") names it; that file is created or
 // emptied, never through a link, and when it cannot take the target's place
 // it stays, holding the new content.
+//
+// The new file is created readable by its owner alone and gets its final
+// permissions before its first byte, so no one ever opens it while it is
+// wider than it ends up.  Replaced by root, it keeps the replaced file's
+// owner and group: root's console or quellin never takes a file (base.db,
+// a log) away from the user or the web server it belongs to.
 #pragma once
 
 #include "file_descriptor.h"
 
+#include <sys/types.h>
+
 #include <filesystem>
+#include <optional>
 
 namespace quellin {
 
@@ -26,9 +35,11 @@ class FileReplacement {
 public:
     // Opens the file that will replace `target` (under the fixed name
     // `temporary` when one is given); valid() tells whether that worked,
-    // errno why not.  The new file has the permissions of the file it
-    // replaces, or 0644 less the umask for a new one.
-    explicit FileReplacement(std::filesystem::path target, std::filesystem::path temporary = {});
+    // errno why not.  The new file has the permissions `mode` when given,
+    // else those of the file it replaces, else 0666 less the umask (what
+    // creating the file afresh would give).
+    explicit FileReplacement(std::filesystem::path target, std::filesystem::path temporary = {},
+                             std::optional<mode_t> mode = std::nullopt);
     // Removes everything of an unfinished replacement.
     ~FileReplacement();
     FileReplacement(const FileReplacement&) = delete;
@@ -60,13 +71,14 @@ enum class ReplaceFailure { kNone, kTemporaryFile, kWrite, kRename };
 struct ReplaceOptions {
     std::filesystem::path temporary;  // a fixed temporary name, see above
     ReplaceFailure* failure = nullptr;
+    std::optional<mode_t> mode;  // the new file's permissions, see FileReplacement
 };
 
 // Replaces the file with the bytes: written into a file of the same folder
 // (never through a link), flushed to the disk and renamed over the target,
-// keeping the target's permissions.  False, with errno and the failed step,
-// when the old file is still in place.  Every writer that replaces a whole
-// file goes through here.
+// keeping the target's permissions unless options.mode says otherwise.  False, with errno and the
+// failed step, when the old file is still in place.  Every writer that replaces a whole file goes
+// through here.
 bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
                  const ReplaceOptions& options = {});
 

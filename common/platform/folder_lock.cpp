@@ -13,7 +13,12 @@ namespace quellin {
 
 FolderLock::FolderLock(const std::string& folder) {
     const auto path = cp932::ToPath(folder + kFolderLockName);
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    // Never through a link: in a folder the installation's group may write,
+    // a link planted under the lock's name would have root create or open a
+    // file anywhere.  flock needs no write access, so a lock file that only
+    // lets its reader in serves every member; O_NONBLOCK keeps a FIFO in its
+    // place from blocking the start.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         reason_ = std::strerror(errno);
         return;

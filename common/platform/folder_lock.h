@@ -1,7 +1,9 @@
 // One writer per installation folder: the console and the command line both
 // rewrite base.db whole, so whichever starts second must not run beside the
 // first.  The lock is a file in the folder itself held with flock; the
-// operating system releases it when the holder dies, however it dies.
+// operating system releases it when the holder dies, however it dies.  The
+// file is opened for reading only and never through a link; Setup creates it
+// in an installation made by root, for the installation's group.
 #pragma once
 
 #include <string>

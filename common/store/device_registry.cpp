@@ -1,17 +1,42 @@
 #include "device_registry.h"
 
+#include "file_descriptor.h"
 #include "file_replacement.h"
 #include "leading_number.h"
 #include "profile_file.h"
 #include "text_lines.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <fstream>
 
 namespace quellin {
 namespace {
 
+// base.db holds every router's and every access password: its owner and the
+// installation's group (which the web server's user belongs to) read it,
+// nobody else, whoever writes it.
+constexpr mode_t kRegistryMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP;
+
 std::int32_t LowWord(std::int64_t value) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+// The registry opened for appending; a new one is created with the
+// registry's rights before its first byte.
+UniqueFd OpenForAppending(const std::filesystem::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC,
+                       S_IRUSR | S_IWUSR));
+    if (fd.valid()) {
+        if (::fchmod(fd.get(), kRegistryMode) != 0)
+            return UniqueFd();
+        return fd;
+    }
+    if (errno != EEXIST)
+        return fd;
+    return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
 }
 
 }  // namespace
@@ -75,16 +100,15 @@ bool EnsureRowCount(const std::filesystem::path& path, int rows) {
     }
     if (count >= rows)
         return true;
-    std::ofstream out(path, std::ios::binary | std::ios::app);
-    if (!out)
+    UniqueFd out = OpenForAppending(path);
+    if (!out.valid())
         return false;
     // A last line without its line end is finished first, so the padding
     // starts on a row of its own.
-    if (!endsWithNewline)
-        out << "\r\n";
+    std::string padding = endsWithNewline ? "" : "\r\n";
     for (int i = count; i < rows; ++i)
-        out << kEmptyDeviceRow << "\r\n";
-    return static_cast<bool>(out.flush());
+        padding += std::string(kEmptyDeviceRow) + "\r\n";
+    return WriteAll(out.get(), padding) && out.Close();
 }
 
 bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows,
@@ -125,7 +149,9 @@ bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, in
         bytes += row;
         bytes += "\r\n";
     }
-    return ReplaceFile(path, bytes);
+    ReplaceOptions options;
+    options.mode = kRegistryMode;
+    return ReplaceFile(path, bytes, options);
 }
 
 bool IsAccessIdUnique(const std::filesystem::path& path, const std::string& accessId, int ownRow) {

@@ -45,6 +45,8 @@ std::string FormatDeviceRow(const CBase& device);
 
 // Appends empty rows until the file holds at least `rows` lines (comments
 // count).  A longer file is left untouched.  False when it cannot be written.
+// A new file is readable by its owner and group only (0660), like every
+// save below.
 bool EnsureRowCount(const std::filesystem::path& path, int rows);
 
 // Appends up to `rows` devices (comment lines skipped) to the list, numbering
@@ -57,8 +59,9 @@ bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows
 
 // Writes exactly `rows` rows from the list (empty rows where the list is
 // shorter), then the rows of `beyond` unchanged, through a temporary file and
-// a rename, so a failed save never leaves a half-written registry.  False
-// when nothing was replaced.
+// a rename, so a failed save never leaves a half-written registry.  The file
+// is left with mode 0660 (it holds the passwords) and, saved by root, with
+// the owner and group it had.  False when nothing was replaced.
 bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, int rows,
                  const std::vector<std::string>& beyond = {});
 

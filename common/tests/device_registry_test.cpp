@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -180,6 +181,20 @@ TEST_F(RegistryTest, SavePadsAShortList) {
     list[0].name = "a";
     ASSERT_TRUE(SaveDevices(db(), list, 2));
     EXPECT_EQ(ReadFile(db()), "a,,,,,,0,0,0,0,0,0\r\n,,,,,,0,0,0,0,0,0\r\n");
+}
+
+// The passwords are the owner's and the group's alone, whatever the umask:
+// in a new registry and in an older, wider one at its next save.
+TEST_F(RegistryTest, RegistryIsReadableByItsOwnerAndGroupOnly) {
+    namespace fs = std::filesystem;
+    const mode_t previous = ::umask(0);
+    EXPECT_TRUE(EnsureRowCount(db(), 2));
+    const fs::perms created = fs::status(db()).permissions();
+    fs::permissions(db(), fs::perms(0644));
+    EXPECT_TRUE(SaveDevices(db(), {}, 2));
+    ::umask(previous);
+    EXPECT_EQ(created, fs::perms(0660));
+    EXPECT_EQ(fs::status(db()).permissions(), fs::perms(0660));
 }
 
 TEST_F(RegistryTest, SaveThatFailsMidwayLeavesTheOldFileIntact) {

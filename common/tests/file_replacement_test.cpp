@@ -1,4 +1,5 @@
 #include "file_replacement.h"
+#include "folder_lock.h"
 
 #include "test_support.h"
 
@@ -43,6 +44,26 @@ TEST_F(FileReplacementTest, ReplacesWithTheOldPermissionsAndLeavesNothingElse) {
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
 }
 
+// A new file gets what creating it would (collected logs beside the
+// operation logs); the caller's mode wins over the old file's, in place
+// before the first byte; under root the old owner stays.
+TEST_F(FileReplacementTest, ModeAndOwnerAreSetBeforeTheContent) {
+    const mode_t previous = ::umask(002);
+    EXPECT_TRUE(ReplaceFile(dir / "new.log", "collected"));
+    WriteFile(dir / "base.db", "old");
+    const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+    ASSERT_EQ(::chown((dir / "base.db").c_str(), owner, static_cast<gid_t>(-1)), 0);
+    FileReplacement replacement(dir / "base.db", {}, 0640);
+    struct stat info {};
+    EXPECT_EQ(::fstat(replacement.fd(), &info) == 0 ? info.st_mode & 07777 : 0, 0640u);
+    EXPECT_TRUE(WriteAll(replacement.fd(), "new") && replacement.Finish() && replacement.Replace());
+    ::umask(previous);
+    EXPECT_EQ(fs::status(dir / "new.log").permissions(), fs::perms(0664));
+    ASSERT_EQ(::stat((dir / "base.db").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_uid, owner);
+}
+
 // A fixed temporary name: never written through a link, kept with the new
 // content when it cannot take the target's place, gone when it did.
 TEST_F(FileReplacementTest, FixedTemporaryNameIsKeptOnlyWhenTheRenameFails) {
@@ -65,6 +86,14 @@ TEST_F(FileReplacementTest, FixedTemporaryNameIsKeptOnlyWhenTheRenameFails) {
     EXPECT_FALSE(ReplaceFile(dir / "b", "text", {dir / "b.tmp", &failure}));
     EXPECT_EQ(failure, ReplaceFailure::kRename);
     EXPECT_EQ(ReadFile(dir / "b.tmp"), "text");
+}
+
+// The folder lock, too, is a file of a folder others may write: a link
+// planted under its name is neither followed nor created through.
+TEST_F(FileReplacementTest, FolderLockNeverGoesThroughALink) {
+    fs::create_symlink(dir / "elsewhere", dir / kFolderLockName);
+    EXPECT_EQ(FolderLock(dir.folder()).state(), FolderLock::State::kFailed);
+    EXPECT_FALSE(fs::exists(dir / "elsewhere"));
 }
 
 TEST_F(FileReplacementTest, UnfinishedReplacementLeavesTheFileAndNoTrace) {

@@ -2,7 +2,11 @@
 
 #include "codec.h"
 #include "error_text.h"
+#include "file_descriptor.h"
+#include "folder_lock.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -12,6 +16,7 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -42,8 +47,8 @@ std::optional<gid_t> FindGroup(const std::string& name) {
     }
 }
 
-std::optional<gid_t> PrimaryGroupOf(const std::string& user) {
-    std::vector<char> buffer(16384);
+std::optional<passwd> FindUser(const std::string& user, std::vector<char>& buffer) {
+    buffer.resize(16384);
     for (;;) {
         passwd entry{};
         passwd* found = nullptr;
@@ -54,8 +59,20 @@ std::optional<gid_t> PrimaryGroupOf(const std::string& user) {
         }
         if (rc != 0 || found == nullptr)
             return std::nullopt;
-        return entry.pw_gid;
+        return entry;
     }
+}
+
+std::optional<gid_t> PrimaryGroupOf(const std::string& user) {
+    std::vector<char> buffer;
+    const std::optional<passwd> entry = FindUser(user, buffer);
+    return entry ? std::optional<gid_t>(entry->pw_gid) : std::nullopt;
+}
+
+std::optional<uid_t> UserId(const std::string& user) {
+    std::vector<char> buffer;
+    const std::optional<passwd> entry = FindUser(user, buffer);
+    return entry ? std::optional<uid_t>(entry->pw_uid) : std::nullopt;
 }
 
 bool IsListedMember(const std::string& user, gid_t group) {
@@ -100,12 +117,157 @@ std::string_view TrimBlanks(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-bool InSharedFolder(const fs::path& relative) {
-    if (relative.empty())
-        return false;
-    const std::string top = relative.begin()->string();
-    return top == kLogFolder || top == kConfigFolder || top == kHistoryFolder;
+bool IsSharedFolder(const std::string& name) {
+    return name == kLogFolder || name == kConfigFolder || name == kHistoryFolder;
 }
+
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
+
+// Members' folders may nest without end; the walk keeps to this depth and
+// gives up beyond this many entries.
+constexpr int kSharedDepth = 32;
+constexpr std::size_t kMostEntries = 1000000;
+
+enum class Place {
+    kInstallFolder,  // group-writable and sticky
+    kPrivate,        // what the group reads and runs only
+    kShared,         // the group writes it
+    kSecret,         // the owner's and the group's alone: base.db, the lock
+};
+
+mode_t RightsFor(const struct stat& info, Place place) {
+    constexpr mode_t kOwnerAndGroup = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP;
+    if (place == Place::kSecret)
+        return kOwnerAndGroup;
+    mode_t mode = info.st_mode & 07777;
+    if (S_ISDIR(info.st_mode))
+        mode |= S_IRGRP | S_IXGRP | S_ISGID;
+    if (mode & S_IRUSR)
+        mode |= S_IRGRP;
+    if (mode & S_IXUSR)
+        mode |= S_IXGRP;
+    if (place == Place::kPrivate)
+        mode &= ~static_cast<mode_t>(S_IWGRP);
+    else
+        mode |= S_IWGRP;
+    if (place == Place::kInstallFolder)
+        mode |= S_ISVTX;
+    return mode & ~static_cast<mode_t>(S_IWOTH);
+}
+
+// An entry of a folder opened without following a link; no descriptor when
+// it is left alone.
+struct Entry {
+    UniqueFd fd;
+    struct stat info {};
+};
+
+// Opened for reading, which root always may and which writes nothing;
+// O_NONBLOCK keeps a FIFO from waiting for a writer.
+std::error_code OpenEntry(int folder, const char* name, int create, bool missingIsFine,
+                          Entry& entry) {
+    entry.fd = UniqueFd(::openat(folder, name,
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | create,
+                                 S_IRUSR | S_IWUSR));
+    if (!entry.fd.valid()) {
+        // A link, a socket, or an entry gone since the folder was read.
+        if (errno == ELOOP || errno == ENXIO || (errno == ENOENT && missingIsFine))
+            return {};
+        return LastError();
+    }
+    if (::fstat(entry.fd.get(), &entry.info) != 0)
+        return LastError();
+    const bool ownFile = S_ISREG(entry.info.st_mode) && entry.info.st_nlink == 1;
+    if (!ownFile && !S_ISDIR(entry.info.st_mode))
+        entry.fd = UniqueFd();
+    return {};
+}
+
+class RightsWalk {
+public:
+    RightsWalk(gid_t group, const GroupRightsOptions& options) : group_(group), options_(options) {}
+
+    std::error_code Change(const Entry& entry, const fs::path& shown, Place place,
+                           uid_t owner = static_cast<uid_t>(-1)) {
+        if (options_.beforeChange)
+            options_.beforeChange(shown);
+        if (::fchown(entry.fd.get(), owner, group_) != 0)
+            return LastError();
+        // Changing the group has cleared a file's set-ID bits; the mode is
+        // set afresh after it.
+        if (::fchmod(entry.fd.get(), RightsFor(entry.info, place)) != 0)
+            return LastError();
+        return {};
+    }
+
+    // The entries of the medium's folder as copied into `installed`.
+    std::error_code Medium(const fs::path& medium, int installed, const fs::path& shown,
+                           std::optional<Place> place) {
+        std::error_code ec;
+        for (fs::directory_iterator it(medium, ec), end; !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            // Missing: Setup's own programs, which the installation does not keep.
+            Entry entry;
+            if (std::error_code failed = OpenEntry(installed, name.c_str(), 0, true, entry))
+                return failed;
+            if (!entry.fd.valid())
+                continue;
+            const Place own =
+                place.value_or(IsSharedFolder(name) ? Place::kShared : Place::kPrivate);
+            if (std::error_code failed = Change(entry, shown / name, own))
+                return failed;
+            std::error_code kind;
+            if (S_ISDIR(entry.info.st_mode) && it->is_directory(kind) && !it->is_symlink(kind)) {
+                if (std::error_code failed = Medium(it->path(), entry.fd.get(), shown / name, own))
+                    return failed;
+            }
+        }
+        return ec;
+    }
+
+    // Everything below a shared folder.
+    std::error_code Shared(int folder, const fs::path& shown, int depth) {
+        if (depth >= kSharedDepth)
+            return {};
+        UniqueFd own(::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!own.valid())
+            return LastError();
+        std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(own.get()), ::closedir);
+        if (!listing)
+            return LastError();
+        own.Release();
+        for (;;) {
+            errno = 0;
+            const dirent* found = ::readdir(listing.get());
+            if (found == nullptr)
+                return errno == 0 ? std::error_code() : LastError();
+            const std::string name = found->d_name;
+            if (name == "." || name == "..")
+                continue;
+            if (++entries_ > kMostEntries)
+                return {EOVERFLOW, std::generic_category()};
+            Entry entry;
+            if (std::error_code failed =
+                    OpenEntry(::dirfd(listing.get()), name.c_str(), 0, true, entry))
+                return failed;
+            if (!entry.fd.valid())
+                continue;
+            if (std::error_code failed = Change(entry, shown / name, Place::kShared))
+                return failed;
+            if (S_ISDIR(entry.info.st_mode)) {
+                if (std::error_code failed = Shared(entry.fd.get(), shown / name, depth + 1))
+                    return failed;
+            }
+        }
+    }
+
+private:
+    gid_t group_;
+    const GroupRightsOptions& options_;
+    std::size_t entries_ = 0;
+};
 
 }  // namespace
 
@@ -136,67 +298,53 @@ std::optional<std::string> SudoOperator(const EnvironmentLookup& environment) {
 }
 
 std::error_code ApplyGroupRights(const fs::path& mediumFolder, const fs::path& installFolder,
-                                 gid_t group) {
-    std::error_code ec;
+                                 gid_t group, const GroupRightsOptions& options) {
+    const UniqueFd install(
+        ::open(installFolder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!install.valid())
+        return LastError();
     for (const char* shared : {kLogFolder, kConfigFolder, kHistoryFolder}) {
-        fs::create_directory(installFolder / shared, ec);
-        if (ec)
-            return ec;
+        if (::mkdirat(install.get(), shared, 0777) != 0 && errno != EEXIST)
+            return LastError();
     }
-    // missingIsFine: an entry of the medium that the installation does not
-    // keep (Setup's own programs).
-    auto apply = [group, &installFolder](const fs::path& path,
-                                         bool missingIsFine) -> std::error_code {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0) {
-            if (errno == ENOENT && missingIsFine)
-                return {};
-            return {errno, std::generic_category()};
-        }
-        if (S_ISLNK(info.st_mode))
-            return {};
-        if (::lchown(path.c_str(), static_cast<uid_t>(-1), group) != 0)
-            return {errno, std::generic_category()};
-        mode_t mode = info.st_mode & 07777;
-        if (S_ISDIR(info.st_mode))
-            mode |= S_IRGRP | S_IXGRP | S_ISGID;
-        if (mode & S_IRUSR)
-            mode |= S_IRGRP;
-        if (mode & S_IXUSR)
-            mode |= S_IXGRP;
-        if (InSharedFolder(path.lexically_relative(installFolder)))
-            mode |= S_IWGRP;
-        else
-            mode &= ~static_cast<mode_t>(S_IWGRP);
-        mode &= ~static_cast<mode_t>(S_IWOTH);
-        // Changing the group has cleared a file's set-ID bits; the mode is
-        // set afresh after it.
-        if (::chmod(path.c_str(), mode) != 0)
-            return {errno, std::generic_category()};
-        return {};
-    };
-    if (std::error_code failed = apply(installFolder, false))
+    RightsWalk walk(group, options);
+    Entry folder;
+    if (::fstat(install.get(), &folder.info) != 0)
+        return LastError();
+    folder.fd = UniqueFd(::dup(install.get()));
+    if (!folder.fd.valid())
+        return LastError();
+    if (std::error_code failed = walk.Change(folder, installFolder, Place::kInstallFolder))
         return failed;
-    fs::recursive_directory_iterator medium(mediumFolder, ec);
-    for (fs::recursive_directory_iterator end; !ec && medium != end; medium.increment(ec)) {
-        const fs::path relative = medium->path().lexically_relative(mediumFolder);
-        if (std::error_code failed = apply(installFolder / relative, true))
+    if (std::error_code failed = walk.Medium(mediumFolder, install.get(), installFolder, {}))
+        return failed;
+    for (const char* name : {kLogFolder, kConfigFolder, kHistoryFolder}) {
+        Entry shared;
+        if (std::error_code failed = OpenEntry(install.get(), name, 0, false, shared))
+            return failed;
+        // A link in a shared folder's place is not the installation's.
+        if (!shared.fd.valid() || !S_ISDIR(shared.info.st_mode))
+            return {ENOTDIR, std::generic_category()};
+        if (std::error_code failed = walk.Change(shared, installFolder / name, Place::kShared))
+            return failed;
+        if (std::error_code failed = walk.Shared(shared.fd.get(), installFolder / name, 0))
             return failed;
     }
-    if (ec)
-        return ec;
-    for (const char* shared : {kLogFolder, kConfigFolder, kHistoryFolder}) {
-        if (std::error_code failed = apply(installFolder / shared, false))
+    // The lock is root's, so no member can take it away from the others.
+    const std::pair<const char*, uid_t> secrets[] = {
+        {InstallationLayout::kRegistry, options.registryOwner.value_or(static_cast<uid_t>(-1))},
+        {kFolderLockName, ::geteuid()}};
+    for (const auto& [name, owner] : secrets) {
+        Entry entry;
+        if (std::error_code failed = OpenEntry(install.get(), name, O_CREAT, false, entry))
             return failed;
-        fs::recursive_directory_iterator it(installFolder / shared, ec);
-        for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
-            if (std::error_code failed = apply(it->path(), false))
+        if (entry.fd.valid() && S_ISREG(entry.info.st_mode)) {
+            if (std::error_code failed =
+                    walk.Change(entry, installFolder / name, Place::kSecret, owner))
                 return failed;
         }
-        if (ec)
-            return ec;
     }
-    return apply(installFolder / InstallationLayout::kRegistry, true);
+    return {};
 }
 
 SystemInstallationRights::SystemInstallationRights(ProcessLauncher& launcher,
@@ -289,7 +437,10 @@ std::optional<std::string> SystemInstallationRights::Arrange(const fs::path& med
         if (auto failure = EnsureMember(member, group))
             return failure;
 
-    if (std::error_code failed = ApplyGroupRights(mediumFolder, installFolder, group))
+    GroupRightsOptions options;
+    if (std::optional<std::string> person = SudoOperator(environment_))
+        options.registryOwner = UserId(*person);
+    if (std::error_code failed = ApplyGroupRights(mediumFolder, installFolder, group, options))
         return DescribeError(failed.value());
     return std::nullopt;
 }

@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,22 +38,43 @@ std::string WebServerUser(std::string_view httpdConf);
 // there is none, or when it is root.
 std::optional<std::string> SudoOperator(const EnvironmentLookup& environment);
 
+struct GroupRightsOptions {
+    // Who base.db belongs to: the operator, whose console and quellin must
+    // replace it in the sticky installation folder.  nullopt keeps its owner.
+    std::optional<uid_t> registryOwner;
+    // Called with each entry between looking at it and changing it.
+    std::function<void(const std::filesystem::path&)> beforeChange;
+};
+
 // Gives the installation to the group: the installation folder itself,
 // what was copied there from the medium, everything in the log,
-// configuration and history folders, and base.db.  Anything else in the folder (it may
-// have existed before) is left as it is.  Then:
-//  - each of them belongs to the group (symbolic links are left alone);
+// configuration and history folders, base.db and the folder lock's file.
+// Anything else in the folder (it may have existed before) is left as it
+// is.  Then:
+//  - each of them belongs to the group;
 //  - the group may read what the owner may read and run what the owner may
 //    run;
 //  - every folder passes its group on to what is created in it
 //    (set-group-ID), so new logs and replaced files stay the group's;
 //  - the log, configuration and history folders and everything in them
-//    are group-writable, nothing else is;
-//  - nothing is writable by others.
-// The three shared folders are created when missing.  The first failure ends
+//    are group-writable;
+//  - the installation folder is group-writable and sticky: a member creates
+//    files there (the lock, a replacement's temporary file) but renames or
+//    removes only their own, so no member replaces a program that root or
+//    the web server runs;
+//  - base.db and the folder lock's file (both created when missing) are
+//    the owner's and the group's alone (0660); nothing else is
+//    group-writable, nothing is writable by others.
+// Every entry is opened without following a link and changed through its
+// descriptor, so an entry swapped for a link meanwhile never leads the
+// change outside the tree.  Links, files with more than one name (the other
+// may lie outside the tree), what is neither file nor folder, and folders
+// nested deeper than 32 levels in the shared folders are left alone.  The
+// three shared folders are created when missing.  The first failure ends
 // the walk.
 std::error_code ApplyGroupRights(const std::filesystem::path& mediumFolder,
-                                 const std::filesystem::path& installFolder, gid_t group);
+                                 const std::filesystem::path& installFolder, gid_t group,
+                                 const GroupRightsOptions& options = {});
 
 class InstallationRights {
 public:
@@ -69,10 +91,10 @@ public:
 // The system's own accounts.  Run by root: creates the installation's group
 // when it is missing (groupadd --system), makes the web server's user and
 // the sudo operator members (usermod -a -G; accounts that do not exist are
-// left out) and applies the rights.  Membership counts for processes
-// started afterwards: the web server is to be started (again) and the
-// operator to log in again.  Run by another user: nothing changes, since
-// only root can hand files to a group; notice() says so.
+// left out) and applies the rights, base.db going to the sudo operator.  Membership counts for
+// processes started afterwards: the web server is to be started (again) and the operator to log in
+// again.  Run by another user: nothing changes, since only root can hand files to a group; notice()
+// says so.
 class SystemInstallationRights final : public InstallationRights {
 public:
     SystemInstallationRights(ProcessLauncher& launcher, EnvironmentLookup environment);

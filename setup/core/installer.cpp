@@ -4,10 +4,13 @@
 #include "codec.h"
 #include "desktop_entry.h"
 #include "error_text.h"
+#include "file_descriptor.h"
 #include "installation_layout.h"
 #include "profile_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -103,35 +106,136 @@ std::optional<fs::path> FindSettingsFile(const fs::path& folder) {
     return found;
 }
 
-std::error_code CopyFolder(const fs::path& from, const fs::path& to) {
+namespace {
+
+std::error_code LastError() {
+    return {errno, std::generic_category()};
+}
+
+// How often a name that someone else takes between the removal and the
+// creation is cleared again.
+constexpr int kCopyAttempts = 5;
+
+// The copy writes only files it has just created, and reaches every folder
+// without passing a link another user made: in an installation made by root
+// the group may create entries in the folder, and nothing its members plant
+// under a name of the medium (a link, a file they hold open) may receive a
+// program root runs.
+std::error_code CopyFileInto(const fs::path& source, int folder, const char* name) {
+    const UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!in.valid() || ::fstat(in.get(), &info) != 0)
+        return LastError();
+    UniqueFd out;
+    for (int attempt = 0; attempt < kCopyAttempts && !out.valid(); ++attempt) {
+        // A folder in the way reads as a wrong argument, as a copy onto a
+        // folder always has.
+        if (::unlinkat(folder, name, 0) != 0 && errno != ENOENT)
+            return errno == EISDIR ? std::error_code(EINVAL, std::generic_category()) : LastError();
+        out = UniqueFd(::openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                S_IRUSR | S_IWUSR));
+        if (!out.valid() && errno != EEXIST)
+            return LastError();
+    }
+    if (!out.valid())
+        return {EEXIST, std::generic_category()};
+    std::string buffer(1 << 16, '\0');
+    for (;;) {
+        const ssize_t n = ::read(in.get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return LastError();
+        if (n == 0)
+            break;
+        if (!WriteAll(out.get(), std::string_view(buffer.data(), static_cast<std::size_t>(n))))
+            return LastError();
+    }
+    if (::fchmod(out.get(), info.st_mode & 07777) != 0 || !out.Close())
+        return LastError();
+    return {};
+}
+
+std::error_code CopySymlinkInto(const fs::path& source, int folder, const char* name) {
     std::error_code ec;
-    fs::recursive_directory_iterator it(from, ec);
+    const fs::path target = fs::read_symlink(source, ec);
+    if (ec)
+        return ec;
+    for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+        if (::unlinkat(folder, name, 0) != 0 && errno != ENOENT)
+            return LastError();
+        if (::symlinkat(target.c_str(), folder, name) == 0)
+            return {};
+        if (errno != EEXIST)
+            return LastError();
+    }
+    return {EEXIST, std::generic_category()};
+}
+
+// The folder of that name, created when missing.  A link in its place is
+// followed only when it is the installing user's own; another's is replaced
+// by a folder.  A folder someone else made where root installs becomes
+// root's, closed to the others, before anything is copied into it.
+std::error_code OpenFolderIn(int folder, const char* name, UniqueFd& opened) {
+    if (::mkdirat(folder, name, 0777) != 0 && errno != EEXIST)
+        return LastError();
+    constexpr int kFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+    opened = UniqueFd(::openat(folder, name, kFolder | O_NOFOLLOW));
+    struct stat link {};
+    if (!opened.valid() && (errno == ELOOP || errno == ENOTDIR) &&
+        ::fstatat(folder, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
+        if (link.st_uid == ::geteuid())
+            opened = UniqueFd(::openat(folder, name, kFolder));
+        else if (::unlinkat(folder, name, 0) == 0 && ::mkdirat(folder, name, 0777) == 0)
+            opened = UniqueFd(::openat(folder, name, kFolder | O_NOFOLLOW));
+        return opened.valid() ? std::error_code() : LastError();
+    }
+    if (!opened.valid())
+        return LastError();
+    struct stat info {};
+    if (::fstat(opened.get(), &info) != 0)
+        return LastError();
+    if (::geteuid() == 0 && info.st_uid != 0) {
+        if (::fchown(opened.get(), 0, static_cast<gid_t>(-1)) != 0 ||
+            ::fchmod(opened.get(), info.st_mode & 07755) != 0)
+            return LastError();
+    }
+    return {};
+}
+
+std::error_code CopyInto(const fs::path& from, int to) {
+    std::error_code ec;
+    fs::directory_iterator it(from, ec);
     // Each step's error ends the copy before the iterator moves on: moving
     // on successfully would clear it.
-    for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
-        const fs::path target = to / it->path().lexically_relative(from);
+    for (fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
         const fs::file_status source = it->symlink_status(ec);
         if (ec)
             return ec;
-        const fs::file_status existing = fs::symlink_status(target, ec);
-        ec.clear();
         if (fs::is_symlink(source)) {
-            if (fs::exists(existing) && !fs::is_directory(existing) && !fs::remove(target, ec))
-                return ec;
-            fs::copy_symlink(it->path(), target, ec);
+            ec = CopySymlinkInto(it->path(), to, name.c_str());
         } else if (fs::is_directory(source)) {
-            if (!fs::is_directory(existing))
-                fs::create_directory(target, ec);
+            UniqueFd folder;
+            ec = OpenFolderIn(to, name.c_str(), folder);
+            if (!ec)
+                ec = CopyInto(it->path(), folder.get());
         } else if (fs::is_regular_file(source)) {
-            // A link in the way would make the copy write through it.
-            if (fs::is_symlink(existing) && !fs::remove(target, ec))
-                return ec;
-            fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec);
+            ec = CopyFileInto(it->path(), to, name.c_str());
         }
         if (ec)
             return ec;
     }
     return ec;
+}
+
+}  // namespace
+
+std::error_code CopyFolder(const fs::path& from, const fs::path& to) {
+    const UniqueFd folder(::open(to.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid())
+        return LastError();
+    return CopyInto(from, folder.get());
 }
 
 void MakeOwnerWritable(const fs::path& folder) {
@@ -140,8 +244,10 @@ void MakeOwnerWritable(const fs::path& folder) {
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec);
     for (fs::recursive_directory_iterator end; !ec && it != end; it.increment(ec)) {
         std::error_code ignored;
+        // nofollow: an entry swapped for a link meanwhile stays a link.
         if (!it->is_symlink(ignored))
-            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+            fs::permissions(it->path(), fs::perms::owner_write,
+                            fs::perm_options::add | fs::perm_options::nofollow, ignored);
     }
 }
 

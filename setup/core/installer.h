@@ -53,7 +53,9 @@ bool CreateFolderWithParents(std::string_view folder, const MakeDirectoryFn& mak
 std::optional<std::filesystem::path> FindSettingsFile(const std::filesystem::path& folder);
 
 // Copies the medium folder over the installation folder: files are
-// overwritten, folders merged, symbolic links copied as links.
+// replaced by new ones (never written through a link or into a file someone
+// holds open), folders merged, symbolic links copied as links.  A folder of
+// another user where root installs becomes root's first.
 std::error_code CopyFolder(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Makes every file and folder below (and including) the folder writable by

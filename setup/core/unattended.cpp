@@ -9,6 +9,7 @@ UnattendedOptions ParseUnattendedOptions(const std::vector<std::string>& argumen
     UnattendedOptions options;
     options.folder = kDefaultFolder;
     std::string unknown;
+    std::string ownUnknown;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--accept-license") {
@@ -24,25 +25,42 @@ UnattendedOptions ParseUnattendedOptions(const std::vector<std::string>& argumen
         } else if (argument.rfind("--folder=", 0) == 0) {
             options.requested = true;
             options.folder = argument.substr(9);
+        } else if (argument == "--help" || argument == "-h") {
+            options.help = true;
+        } else if (argument.rfind("--", 0) == 0 && ownUnknown.empty()) {
+            ownUnknown = argument;
         } else if (unknown.empty()) {
             unknown = argument;
         }
     }
-    // Without the options of this form the arguments belong to the windowed
-    // form (Qt's own, such as -platform).
-    if (options.requested && !unknown.empty())
+    // Without the options of this form the single-dash arguments belong to
+    // the windowed form (Qt's own, such as -platform).
+    if (!ownUnknown.empty())
+        options.error = "unknown argument: " + ownUnknown;
+    else if (options.requested && !unknown.empty())
         options.error = "unknown argument: " + unknown;
     return options;
+}
+
+std::optional<int> AnswerUsage(const UnattendedOptions& options, std::ostream& out,
+                               std::ostream& err) {
+    if (options.help) {
+        out << kSetupUsage;
+        return 0;
+    }
+    if (!options.error.empty()) {
+        err << options.error << "\n" << kSetupUsage;
+        return 2;
+    }
+    return std::nullopt;
 }
 
 int RunUnattended(const UnattendedOptions& options, const std::filesystem::path& mediumFolder,
                   ProcessLauncher& launcher,
                   const std::optional<std::filesystem::path>& desktopFolder, std::ostream& out,
                   std::ostream& err, InstallationRights* rights) {
-    if (!options.error.empty()) {
-        err << options.error << "\nusage: Setup [--folder DIR] --accept-license\n";
-        return 2;
-    }
+    if (std::optional<int> answered = AnswerUsage(options, out, err))
+        return *answered;
     if (!options.acceptLicense) {
         err << kLicenseDeclined << "\n";
         return 1;

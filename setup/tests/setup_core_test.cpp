@@ -134,24 +134,40 @@ TEST_F(GroupRightsTest, OnlyLogConfigAndHistoryAreSharedForWriting) {
     ::chmod((install / "httpd" / "cgi-bin" / "Netprov").c_str(), 0700);
     ::chmod((install / "httpd").c_str(), 0700);
     ::chmod((install / "unrelated" / "notes.txt").c_str(), 0666);
+    // Files outside the tree that a member reaches from a shared folder:
+    // through a second name, and through a link swapped in between the
+    // walk's look at an entry and its change.
+    for (const char* name : {"linked", "secret"}) {
+        WriteFile(dir / name, "keep");
+        ::chmod((dir / name).c_str(), 0600);
+    }
+    fs::create_hard_link(dir / "linked", install / "log" / "linked.log");
+    GroupRightsOptions options;
+    options.beforeChange = [&](const fs::path& entry) {
+        if (entry == install / "log" / "r1.log" && !fs::is_symlink(entry)) {
+            fs::rename(entry, install / "log" / "r1.log.moved");
+            fs::create_symlink(dir / "secret", entry);
+        }
+    };
     struct stat before {};
     ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &before), 0);
     // Root hands the tree to another group; anyone else to a group of their own.
     const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
 
-    ASSERT_FALSE(ApplyGroupRights(medium, install, group));
+    ASSERT_FALSE(ApplyGroupRights(medium, install, group, options));
 
     struct Row {
         const char* path;
         mode_t mode;  // permission bits with set-group-ID
     };
     const Row rows[] = {
-        {"", 02755},
+        {"", 03775},
         {"log", 02775},
-        {"log/r1.log", 0664},
+        {"log/r1.log.moved", 0664},
         {"config", 02775},
         {"history", 02775},
-        {"base.db", 0644},
+        {"base.db", 0660},
+        {".Quellin_tool.lock", 0660},
         {"NEXORA.INI", 0644},
         {"Quellin_tool", 0755},
         {"httpd", 02750},
@@ -166,10 +182,12 @@ TEST_F(GroupRightsTest, OnlyLogConfigAndHistoryAreSharedForWriting) {
     }
     EXPECT_TRUE(fs::is_symlink(install / "httpd" / "cgi-bin" / "nph-Netprov"));
     EXPECT_FALSE(fs::exists(install / "Setup"));
-    struct stat after {};
-    ASSERT_EQ(::stat((install / "unrelated" / "notes.txt").c_str(), &after), 0);
-    EXPECT_EQ(after.st_mode, before.st_mode);
-    EXPECT_EQ(after.st_gid, before.st_gid);
+    for (const char* name : {"unrelated/notes.txt", "../linked", "../secret"}) {
+        struct stat after {};
+        ASSERT_EQ(::stat((install / name).c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & 07777, name[0] == 'u' ? 0666u : 0600u) << name;
+        EXPECT_EQ(after.st_gid, before.st_gid) << name;
+    }
 }
 
 // ---- the folder rules ----
@@ -374,16 +392,28 @@ TEST_F(InstallTest, PatcherIsStartedFromTheMediumWithTheInstalledConfiguration) 
               (std::vector<std::string>{folder_ + "/httpd/conf/httpd.conf", folder_, "80"}));
 }
 
+// What stands in the folder never receives the copy: a file's other name
+// (or someone's descriptor) keeps the old bytes, and where root installs,
+// another user's link in a folder's place goes.
 TEST_F(InstallTest, ExistingFolderIsAcceptedAndOverwritten) {
     fs::create_directories(install_ / "httpd" / "cgi-bin");
-    WriteFile(install_ / "Quellin_tool", "old console");
+    WriteFile(dir / "held", "old console");
+    fs::create_hard_link(dir / "held", install_ / "Quellin_tool");
     WriteFile(install_ / "base.db", "kept registry\r\n");
     fs::create_symlink("elsewhere", install_ / "httpd" / "cgi-bin" / "nph-Netprov");
+    fs::create_directories(dir / "outside");
+    fs::create_symlink(dir / "outside", install_ / "firmware");
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::lchown((install_ / "firmware").c_str(), 65534, 65534), 0);
+    }
     FakeLauncher launcher;
     ASSERT_EQ(Install(launcher), std::nullopt);
     EXPECT_EQ(ReadFile(install_ / "Quellin_tool"), "console");
+    EXPECT_EQ(ReadFile(dir / "held"), "old console");
     EXPECT_EQ(ReadFile(install_ / "base.db"), "kept registry\r\n");
     EXPECT_EQ(fs::read_symlink(install_ / "httpd" / "cgi-bin" / "nph-Netprov"), "Netprov");
+    EXPECT_EQ(fs::is_symlink(install_ / "firmware"), !root);
     // A second installation over the first.
     ASSERT_EQ(Install(launcher), std::nullopt);
     EXPECT_EQ(launcher.starts.size(), 2u);
@@ -605,6 +635,7 @@ TEST(UnattendedOptionsTest, ParsesTheScriptedForm) {
         {"not accepted", {"--folder", "/srv/q"}, true, false, "/srv/q", false},
         {"folder missing", {"--accept-license", "--folder"}, true, true, kDefaultFolder, true},
         {"unknown", {"--accept-license", "--quiet"}, true, true, kDefaultFolder, true},
+        {"own unknown", {"-style", "--quiet"}, false, false, kDefaultFolder, true},
     };
     for (const Row& row : rows) {
         UnattendedOptions options = ParseUnattendedOptions(row.arguments);

@@ -9,6 +9,7 @@
 #include "installer.h"
 #include "test_medium.h"
 #include "test_support.h"
+#include "unattended.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -154,6 +155,18 @@ TEST_F(SetupProcessTest, UnattendedRefusalsEndNonZero) {
     EXPECT_FALSE(fs::exists(dir / "日本"));
     Outcome usage = RunSetup({QStringLiteral("--accept-license"), QStringLiteral("--bogus")});
     EXPECT_EQ(usage.exitCode, 2);
+}
+
+// The usage needs no display: no window system is even asked for.
+TEST_F(SetupProcessTest, HelpAndWrongOptionsPrintTheUsageWithoutADisplay) {
+    const std::vector<std::string> noDisplay = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    const QString setup = QString::fromStdString((medium_ / "Setup").string());
+    Outcome help = Run(setup, {QStringLiteral("--help")}, noDisplay);
+    Outcome wrong = Run(setup, {QStringLiteral("--bogus")}, noDisplay);
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_EQ(help.out, kSetupUsage);
+    EXPECT_EQ(wrong.exitCode, 2);
+    EXPECT_EQ(wrong.err, "unknown argument: --bogus\n" + std::string(kSetupUsage));
 }
 
 TEST_F(SetupProcessTest, CancelOnTheWelcomeWindowEndsSetupOnYesOnly) {

@@ -4,9 +4,10 @@
 // that quellin (root) created and rewrites a configuration file that root
 // put into the installation's config folder; afterwards quellin and the
 // console (root) still rewrite base.db and append to the logs, and Netprov
-// still reads what they wrote.  Root only: Setup arranges the group only as
-// root, the server changes user only when root starts it, and the router
-// listens on ports 23 and 21.
+// still reads what they wrote; the sudo operator, a mere member of the group,
+// saves base.db but replaces no program.  Root only: Setup arranges the group
+// only as root, the server changes user only when root starts it, and the
+// router listens on ports 23 and 21.
 #include "installed_system.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
@@ -54,6 +55,7 @@ struct Owner {
     uid_t user = 0;
     gid_t group = 0;
     mode_t mode = 0;
+    bool operator==(const Owner&) const = default;
 };
 
 Owner OwnerOf(const fs::path& path) {
@@ -82,6 +84,14 @@ protected:
         install = dir / "Quellin_server";
         fs::create_directories(dir / "run");
         fs::permissions(dir / "run", fs::perms::owner_all);
+        operatorName = "qlop" + std::to_string(::getpid());
+        Ran added = RunToEnd(dir / "useradd.out", "/usr/sbin/useradd", {"--system", operatorName});
+        ASSERT_EQ(added.status, 0) << added.output;
+        operatorUid = ::getpwnam(operatorName.c_str())->pw_uid;
+    }
+    void TearDown() override {
+        if (!operatorName.empty())
+            RunToEnd(dir / "userdel.out", "/usr/sbin/userdel", {operatorName});
     }
 
     Ran Quellin(std::vector<std::string> args) {
@@ -94,16 +104,25 @@ protected:
                          (dir / "sim").string(), "--name", "r1"});
     }
 
+    // The operator as they log in again after Setup: with the group.
+    Ran AsOperator(const std::string& program, std::vector<std::string> args) {
+        args.insert(args.begin(), {"-u", operatorName, "--", program});
+        return RunToEnd(dir / "operator.out", "/usr/sbin/runuser", args);
+    }
+
     fs::path install;
     std::optional<InstalledWebServer> webServer;
+    std::string operatorName;
+    uid_t operatorUid = 0;
 };
 
 TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
     // Setup, unattended, as root.
-    Ran setup = RunToEnd(dir / "setup.out", std::string(QUELLIN_MEDIUM_DIR) + "/Setup",
-                         {"--folder", install.string(), "--accept-license"},
-                         {"XDG_DESKTOP_DIR=" + (dir / "desktop").string(),
-                          "XDG_RUNTIME_DIR=" + (dir / "run").string()});
+    Ran setup =
+        RunToEnd(dir / "setup.out", std::string(QUELLIN_MEDIUM_DIR) + "/Setup",
+                 {"--folder", install.string(), "--accept-license"},
+                 {"XDG_DESKTOP_DIR=" + (dir / "desktop").string(),
+                  "XDG_RUNTIME_DIR=" + (dir / "run").string(), "SUDO_USER=" + operatorName});
     ASSERT_EQ(setup.status, 0) << setup.output;
 
     // The rights as installed: the group shares log/ and config/, passes
@@ -121,6 +140,11 @@ TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
         EXPECT_EQ(owner.mode, 02775u) << shared;
     }
     EXPECT_EQ(OwnerOf(install / "Quellin_tool").mode & S_IWGRP, 0u);
+    // base.db the operator's, the lock every member's, the folder sticky.
+    const Owner operatorsRegistry = {operatorUid, group, 0660};
+    EXPECT_EQ(OwnerOf(install / "base.db"), operatorsRegistry);
+    EXPECT_EQ(OwnerOf(install / ".Quellin_tool.lock"), (Owner{0, group, 0660}));
+    EXPECT_EQ(OwnerOf(install).mode, 03775u);
     for (const auto& file : fs::recursive_directory_iterator(install)) {
         if (!file.is_symlink()) {
             EXPECT_EQ(OwnerOf(file.path()).mode & S_IWOTH, 0u) << file.path();
@@ -197,6 +221,23 @@ TEST_F(InstallationRightsTest, NetprovConsoleAndQuellinShareTheInstallation) {
     Ran another = Quellin({"register", "r2", "--address", "127.0.85.11", "--password", "pw"});
     EXPECT_EQ(another.status, 0) << another.output;
     EXPECT_NE(ReadFile(install / "base.db").find("r2,127.0.85.11,pw,"), std::string::npos);
+    EXPECT_EQ(OwnerOf(install / "base.db"), operatorsRegistry) << "root's saves keep it";
+
+    // The operator, without root, saves base.db but takes no program's place.
+    const std::string quellin = (install / "quellin").string();
+    EXPECT_EQ(AsOperator(quellin, {"register", "r3", "--address", "", "--password", "p"}).status,
+              0);
+    EXPECT_EQ(AsOperator(quellin, {"unregister", "r3"}).status, 0);
+    EXPECT_EQ(OwnerOf(install / "base.db"), operatorsRegistry);
+    Ran replacing = AsOperator(
+        "/bin/sh",
+        {"-c",
+         "cd \"$0\" && touch new && for p in Quellin_tool quellin httpd/cgi-bin/Netprov;"
+         " do mv -f new $p || rm -f $p || true >>$p || continue; echo $p; done 2>/dev/null;"
+         " rm new",
+         install.string()});
+    EXPECT_EQ(replacing.status, 0) << replacing.output;
+    EXPECT_EQ(replacing.output, "");
 
     ChildProcess console(
         (install / "Quellin_tool").string(), {},

@@ -514,6 +514,8 @@ TEST_F(QuellinFleetTest, HistoryFolderWithoutRightsFailsClearly) {
                         fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
         fs::permissions(dir / "history",
                         fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+        // base.db is its owner's and group's alone: nobody is given it here.
+        ASSERT_EQ(::chown((dir / "base.db").c_str(), 65534, 65534), 0);
         before = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
     } else {
         fs::permissions(dir / "history", fs::perms::owner_read | fs::perms::owner_exec);
