@@ -1,6 +1,13 @@
 #include "text_lines.h"
 
+#include "file_descriptor.h"
 #include "profile_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace quellin {
 
@@ -31,8 +38,28 @@ std::optional<std::string_view> NextLine(std::string_view& text) {
     return line;
 }
 
-std::optional<std::vector<std::string>> ReadTextLines(const std::filesystem::path& path) {
-    auto bytes = ReadWholeFile(path);
+std::optional<std::string> ReadFileItself(const std::filesystem::path& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return std::nullopt;
+        if (got == 0)
+            return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+std::optional<std::vector<std::string>> ReadTextLines(const std::filesystem::path& path,
+                                                      Links links) {
+    auto bytes = links == Links::kFollow ? ReadWholeFile(path) : ReadFileItself(path);
     if (!bytes)
         return std::nullopt;
     std::vector<std::string> lines;

@@ -20,8 +20,18 @@ std::string TextMode(std::string_view bytes);
 // text is used up.
 std::optional<std::string_view> NextLine(std::string_view& text);
 
+// Whether a file read may be reached through a symbolic link.  A file that a
+// group of users may replace (base.db) is read only as itself, so that no
+// member can make a program of root's read another file in its place.
+enum class Links { kFollow, kRefuse };
+
+// The bytes of the regular file at the path itself, never through a link
+// (a FIFO does not block); nullopt when it cannot be read as such.
+std::optional<std::string> ReadFileItself(const std::filesystem::path& path);
+
 // The lines of a text file, split as NextLine splits them; nullopt when the
-// file cannot be opened.
-std::optional<std::vector<std::string>> ReadTextLines(const std::filesystem::path& path);
+// file cannot be opened (or, refusing links, is a link or no regular file).
+std::optional<std::vector<std::string>> ReadTextLines(const std::filesystem::path& path,
+                                                      Links links = Links::kFollow);
 
 }  // namespace quellin

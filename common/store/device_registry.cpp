@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <fstream>
 
 namespace quellin {
 namespace {
@@ -36,7 +35,7 @@ UniqueFd OpenForAppending(const std::filesystem::path& path) {
     }
     if (errno != EEXIST)
         return fd;
-    return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC));
 }
 
 }  // namespace
@@ -91,11 +90,12 @@ std::string FormatDeviceRow(const CBase& d) {
 bool EnsureRowCount(const std::filesystem::path& path, int rows) {
     int count = 0;
     bool endsWithNewline = true;
-    if (std::ifstream in(path, std::ios::binary); in) {
-        std::string line;
-        while (count < rows && std::getline(in, line)) {
+    if (const auto bytes = ReadFileItself(path)) {
+        std::string_view text = *bytes;
+        while (count < rows && NextLine(text)) {
             ++count;
-            endsWithNewline = !in.eof();
+            const std::size_t end = bytes->size() - text.size();
+            endsWithNewline = (*bytes)[end - 1] == '\n';
         }
     }
     if (count >= rows)
@@ -113,7 +113,7 @@ bool EnsureRowCount(const std::filesystem::path& path, int rows) {
 
 bool LoadDevices(const std::filesystem::path& path, CList<CBase>& list, int rows,
                  std::vector<std::string>* beyond) {
-    auto lines = ReadTextLines(path);
+    auto lines = ReadTextLines(path, Links::kRefuse);
     if (!lines)
         return false;
     int counter = 0;
@@ -157,7 +157,7 @@ bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, in
 bool IsAccessIdUnique(const std::filesystem::path& path, const std::string& accessId, int ownRow) {
     if (accessId.empty())
         return true;
-    auto lines = ReadTextLines(path);
+    auto lines = ReadTextLines(path, Links::kRefuse);
     if (!lines)
         return true;
     int number = 0;
@@ -178,7 +178,7 @@ bool FindDeviceByAccessId(const std::filesystem::path& path, const std::string& 
                           CBase& device) {
     if (accessId.empty())
         return false;
-    auto lines = ReadTextLines(path);
+    auto lines = ReadTextLines(path, Links::kRefuse);
     if (!lines)
         return false;
     for (std::string& line : *lines) {

@@ -197,6 +197,17 @@ TEST_F(RegistryTest, RegistryIsReadableByItsOwnerAndGroupOnly) {
     EXPECT_EQ(fs::status(db()).permissions(), fs::perms(0660));
 }
 
+// A member of the group owns base.db and could put a link in its place: no
+// program of root's reads or pads another file through it.
+TEST_F(RegistryTest, RegistryIsNeverReadOrPaddedThroughALink) {
+    WriteFile(dir / "secret", "root:x:0:0\n");
+    std::filesystem::create_symlink(dir / "secret", db());
+    CList<CBase> list;
+    EXPECT_FALSE(LoadDevices(db(), list, 3));
+    EXPECT_FALSE(EnsureRowCount(db(), 3));
+    EXPECT_EQ(ReadFile(dir / "secret"), "root:x:0:0\n");
+}
+
 TEST_F(RegistryTest, SaveThatFailsMidwayLeavesTheOldFileIntact) {
     const std::string old = Repeat("old,,,,,,0,0,0,0,0,0\r\n", 3);
     WriteFile(db(), old);

@@ -31,6 +31,7 @@ std::vector<std::string> LogMessages(const fs::path& file, const std::string& na
         }
         messages.push_back(line.substr(at + name.size() + 2, line.size() - at - name.size() - 3));
     }
+    std::erase(messages, Sjis("装置を登録しました。"));
     return messages;
 }
 

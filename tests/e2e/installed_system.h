@@ -23,7 +23,8 @@ Ran RunToEnd(const std::filesystem::path& out, const std::string& program,
              const std::vector<std::string>& environment = {});
 
 // The message parts of a device's operation log ("date time,name,message"),
-// "<malformed> LINE" for a line not in that form.
+// "<malformed> LINE" for a line not in that form; the line of its
+// registration is left out.
 std::vector<std::string> LogMessages(const std::filesystem::path& file, const std::string& name);
 
 // Each UTF-8 text in CP932.
