@@ -2,7 +2,6 @@
 #include "codec.h"
 #include "console_session.h"
 #include "file_dialogs.h"
-#include "folder_lock.h"
 #include "instance_activation.h"
 #include "main_window.h"
 #include "program_folder.h"
@@ -34,23 +33,21 @@ int main(int argc, char* argv[]) {
     }
     quellin::ActivationServer activation(activationPath);
 
-    // The command line rewrites base.db too: one of the two at a time.
     quellin::QtMessageBoxes qtBoxes;
-    quellin::FolderLock folderLock(quellin::GetProgramFolder());
-    if (folderLock.state() == quellin::FolderLock::State::kHeldElsewhere) {
-        qtBoxes.Show(
-            {"Quellin Server",
-             quellin::cp932::Jp("コマンドラインの処理が実行中のため、ツールを起動できません。"),
-             quellin::MsgIcon::Exclamation, quellin::MsgButtons::Ok, quellin::MsgAnswer::Ok});
-        return 0;
-    }
-
     quellin::ThreadSafeMessageBoxes boxes(qtBoxes);
     quellin::console::QtOperationWaiter waiter(nullptr);
     quellin::console::SystemProcessControl processes;
     quellin::console::SystemdServiceManager services;
     quellin::console::ConsoleSession session(quellin::GetProgramFolder(),
                                              {boxes, waiter, processes, services});
+    // The command line rewrites base.db too: one of the two at a time.
+    if (session.installation().state() == quellin::console::Installation::State::kBusy) {
+        qtBoxes.Show(
+            {"Quellin Server",
+             quellin::cp932::Jp("コマンドラインの処理が実行中のため、ツールを起動できません。"),
+             quellin::MsgIcon::Exclamation, quellin::MsgButtons::Ok, quellin::MsgAnswer::Ok});
+        return 0;
+    }
     session.Start();
     quellin::QtFileDialogs files;
     quellin::console::CNEXORADlg window(session, files);

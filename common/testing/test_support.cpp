@@ -146,4 +146,19 @@ int EndedProcess() {
     return child;
 }
 
+std::vector<std::string> LogMessages(const std::filesystem::path& file, const std::string& name) {
+    std::vector<std::string> messages;
+    std::istringstream log(std::filesystem::exists(file) ? ReadFile(file) : "");
+    for (std::string line; std::getline(log, line);) {
+        auto at = line.find("," + name + ",");
+        if (at != 19 || !line.ends_with("\r")) {
+            messages.push_back("<malformed> " + line);
+            continue;
+        }
+        messages.push_back(line.substr(at + name.size() + 2, line.size() - at - name.size() - 3));
+    }
+    std::erase(messages, Sjis("装置を登録しました。"));
+    return messages;
+}
+
 }  // namespace quellin::testing

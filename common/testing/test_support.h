@@ -49,6 +49,12 @@ std::string Repeat(const std::string& text, int n);
 // A UTF-8 literal as CP932 bytes (short for cp932::Jp).
 std::string Sjis(std::string_view utf8);
 
+// The message parts of a device's operation log ("date time,name,message"
+// CR LF lines), "<malformed> LINE" for a line not in that form; the line of
+// the device's registration is left out, so that a test sees its
+// operations' lines alone.
+std::vector<std::string> LogMessages(const std::filesystem::path& file, const std::string& name);
+
 // A program started by a test, killed and reaped when the object goes.
 class ChildProcess {
 public:

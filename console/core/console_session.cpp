@@ -8,25 +8,24 @@ namespace quellin::console {
 
 ConsoleSession::ConsoleSession(const std::string& programFolder, ConsoleSeams seams,
                                RouterTimings timings)
-    : app_(programFolder),
-      reporter_(app_.programFolder(), seams.boxes),
-      questions_(reporter_),
-      book_(app_.registryPath(), app_.settings().maxRows),
-      router_(app_, timings),
-      runner_(router_, reporter_, questions_, seams.waiter),
-      scheduler_(book_, runner_, busy_, [this] { return book_.Save(); }),
-      syslog_(app_.layout().syslogProgram(), reporter_, seams.processes),
-      webService_(app_.layout(), reporter_, seams.services) {}
+    : installation_(programFolder, Installation::Access::kWrite, seams.boxes,
+                    ConsoleApp::StartLog::Write),
+      questions_(reporter()),
+      router_(app(), timings),
+      runner_(router_, reporter(), questions_, seams.waiter),
+      scheduler_(book(), runner_, busy_, [this] { return book().Save(); }),
+      syslog_(app().layout().syslogProgram(), reporter(), seams.processes),
+      webService_(app().layout(), reporter(), seams.services) {}
 
 void ConsoleSession::Start() {
-    book_.Load(reporter_, app_.maxRowsOverLimit());
+    installation_.Load();
     webService_.RemoveLeftOver(WebServiceControl::When::kStartUp);
     scheduler_.DropExpiredSchedules();
 }
 
 void ConsoleSession::Exit() {
     syslog_.StopSyslogServer();
-    reporter_.Report(kToolName, cp932::Jp("ツールを終了しました。"), MSG_LOG);
+    reporter().Report(kToolName, cp932::Jp("ツールを終了しました。"), MSG_LOG);
 }
 
 void ConsoleSession::EndOfDesktopSession() {
@@ -37,10 +36,10 @@ void ConsoleSession::EndOfDesktopSession() {
 std::optional<int> ConsoleSession::RowForSettings(const std::vector<int>& selectedRows) {
     if (selectedRows.size() == 1)
         return selectedRows.front();
-    reporter_.Report("",
-                     cp932::Jp(selectedRows.empty() ? "装置が選択されていません。"
-                                                    : "複数の装置が選択されています。"),
-                     MSG_BOX);
+    reporter().Report("",
+                      cp932::Jp(selectedRows.empty() ? "装置が選択されていません。"
+                                                     : "複数の装置が選択されています。"),
+                      MSG_BOX);
     return std::nullopt;
 }
 
@@ -48,11 +47,11 @@ std::vector<int> ConsoleSession::RowsForMaintenance(std::vector<int> selectedRow
     std::sort(selectedRows.begin(), selectedRows.end());
     const char* refusal = selectedRows.empty() ? "装置が選択されていません。" : nullptr;
     for (int row : selectedRows)
-        if (book_.device(row).name.empty())
+        if (book().device(row).name.empty())
             refusal = "未設定の装置が選択されています。";
     if (refusal == nullptr)
         return selectedRows;
-    reporter_.Report("", cp932::Jp(refusal), MSG_BOX);
+    reporter().Report("", cp932::Jp(refusal), MSG_BOX);
     return {};
 }
 

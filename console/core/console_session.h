@@ -5,8 +5,7 @@
 // only show what it holds and pass the operator's commands on.
 #pragma once
 
-#include "console_app.h"
-#include "device_book.h"
+#include "installation.h"
 #include "log_scheduler.h"
 #include "maintenance.h"
 #include "maintenance_runner.h"
@@ -32,8 +31,9 @@ struct ConsoleSeams {
 
 class ConsoleSession {
 public:
-    // Reads the settings and the conversion table and logs the start.
-    // programFolder ends in "/".
+    // Takes the installation's folder lock, reads the settings and the
+    // conversion table and logs the start, unless the folder is busy
+    // (installation().state()).  programFolder ends in "/".
     ConsoleSession(const std::string& programFolder, ConsoleSeams seams,
                    RouterTimings timings = {});
 
@@ -54,10 +54,11 @@ public:
     std::optional<int> RowForSettings(const std::vector<int>& selectedRows);
     std::vector<int> RowsForMaintenance(std::vector<int> selectedRows);
 
-    ConsoleApp& app() { return app_; }
-    Reporter& reporter() { return reporter_; }
+    Installation& installation() { return installation_; }
+    ConsoleApp& app() { return installation_.app(); }
+    Reporter& reporter() { return installation_.reporter(); }
     Questions& questions() { return questions_; }
-    DeviceBook& book() { return book_; }
+    DeviceBook& book() { return installation_.book(); }
     const RouterMaintenance& router() const { return router_; }
     const MaintenanceRunner& runner() const { return runner_; }
     BusyFlag& busy() { return busy_; }
@@ -66,10 +67,8 @@ public:
     WebServiceControl& webService() { return webService_; }
 
 private:
-    ConsoleApp app_;
-    Reporter reporter_;
+    Installation installation_;
     MessageBoxQuestions questions_;
-    DeviceBook book_;
     RouterMaintenance router_;
     MaintenanceRunner runner_;
     BusyFlag busy_;

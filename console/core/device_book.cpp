@@ -57,6 +57,12 @@ std::string IpControlText(const std::string& typed) {
 DeviceBook::DeviceBook(std::string registryPath, int rows)
     : registryPath_(std::move(registryPath)), rows_(rows) {}
 
+bool DeviceBook::LoadAsItStands() {
+    devices_.clear();
+    rowsBeyond_.clear();
+    return LoadDevices(cp932::ToPath(registryPath_), devices_, rows_, &rowsBeyond_);
+}
+
 void DeviceBook::Load(Reporter& reporter, bool maxRowsOverLimit) {
     const auto path = cp932::ToPath(registryPath_);
     devices_.clear();

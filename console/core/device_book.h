@@ -41,6 +41,9 @@ public:
     // Devices in rows beyond are kept for the saves, not listed; the operator
     // is told so, and told when MAXROWS was above the limit.
     void Load(Reporter& reporter, bool maxRowsOverLimit);
+    // Loads base.db as it stands, writing nothing (for readers beside the
+    // console); false when it cannot be read.
+    bool LoadAsItStands();
     // Writes the whole list back, and after it the rows beyond that hold a
     // device, unchanged; false when it failed.
     bool Save();

@@ -255,49 +255,10 @@ InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router,
     return row;
 }
 
-InventoryRun::InventoryRun(std::vector<CBase> devices, int jobs, Probe probe)
-    : devices_(std::move(devices)), jobs_(std::max(1, jobs)), probe_(std::move(probe)) {}
-
-InventoryRun::~InventoryRun() {
-    Stop();
-    Wait();
-}
-
-void InventoryRun::Start(RowHandler onRow, std::function<void()> onFinished) {
-    onRow_ = std::move(onRow);
-    onFinished_ = std::move(onFinished);
-    const std::size_t count =
-        std::min<std::size_t>(static_cast<std::size_t>(jobs_), devices_.size());
-    if (count == 0) {
-        if (onFinished_)
-            onFinished_();
-        return;
-    }
-    running_ = static_cast<int>(count);
-    for (std::size_t i = 0; i < count; ++i)
-        workers_.emplace_back([this] { Work(); });
-}
-
-void InventoryRun::Work() {
-    for (;;) {
-        if (stopping_)
-            break;
-        const std::size_t index = next_++;
-        if (index >= devices_.size())
-            break;
-        InventoryRow row = probe_(devices_[index], cancel_.get_token());
-        ++finished_;
-        if (onRow_)
-            onRow_(row);
-    }
-    if (--running_ == 0 && onFinished_)
-        onFinished_();
-}
-
-void InventoryRun::Wait() {
-    for (auto& worker : workers_)
-        if (worker.joinable())
-            worker.join();
+Outcome OutcomeOf(const InventoryRow& row) {
+    const bool identified = row.verdict != InventoryVerdict::kUnreachable &&
+                            row.verdict != InventoryVerdict::kLoginFailed;
+    return identified ? Outcome{} : Outcome{OutcomeKind::kFailed, {}, row.reason};
 }
 
 }  // namespace quellin::console

@@ -5,15 +5,12 @@
 #pragma once
 
 #include "device_registry.h"
+#include "outcome.h"
 
-#include <atomic>
-#include <cstddef>
 #include <functional>
-#include <mutex>
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace quellin::console {
@@ -95,51 +92,12 @@ InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router,
 // The row of a device that was not asked.
 InventoryRow NotAskedRow(const CBase& device);
 
-// Gathers the rows of several devices, up to `jobs` at once, each on a
-// worker thread of its own; every row is handed over as soon as it is
-// known, from the worker that made it.  Stop() lets the devices under way
-// finish and starts no further ones; Cancel() also cuts those under way
-// short.
-class InventoryRun {
-public:
-    using Probe = std::function<InventoryRow(const CBase& device, std::stop_token stop)>;
-    using RowHandler = std::function<void(const InventoryRow& row)>;
+// How a run asks one device for its row (ProbeDevice over a router, or a
+// test's own).
+using InventoryProbe = std::function<InventoryRow(const CBase& device, std::stop_token stop)>;
 
-    InventoryRun(std::vector<CBase> devices, int jobs, Probe probe);
-    // Stops and waits for the workers.
-    ~InventoryRun();
-    InventoryRun(const InventoryRun&) = delete;
-    InventoryRun& operator=(const InventoryRun&) = delete;
-
-    // Starts the workers.  onRow runs for every device probed; onFinished
-    // once, after the last row (also after a stop), on the last worker.
-    void Start(RowHandler onRow, std::function<void()> onFinished = {});
-    void Stop() { stopping_ = true; }
-    void Cancel() {
-        stopping_ = true;
-        cancel_.request_stop();
-    }
-    // Waits until every worker has ended.
-    void Wait();
-
-    std::size_t total() const { return devices_.size(); }
-    std::size_t finished() const { return finished_; }
-    bool stopping() const { return stopping_; }
-
-private:
-    void Work();
-
-    std::vector<CBase> devices_;
-    int jobs_;
-    Probe probe_;
-    RowHandler onRow_;
-    std::function<void()> onFinished_;
-    std::atomic<std::size_t> next_{0};
-    std::atomic<std::size_t> finished_{0};
-    std::atomic<int> running_{0};
-    std::atomic<bool> stopping_{false};
-    std::stop_source cancel_;
-    std::vector<std::thread> workers_;
-};
+// The row as a device job's outcome: failed when the device could not be
+// identified.
+Outcome OutcomeOf(const InventoryRow& row);
 
 }  // namespace quellin::console

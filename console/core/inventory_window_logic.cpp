@@ -38,8 +38,18 @@ void InventoryWindowLogic::Start(std::function<void()> arrived) {
     stopped_ = false;
     running_ = true;
     notify_ = std::move(arrived);
-    run_ = std::make_unique<InventoryRun>(devices_, jobs_, makeProbe_());
-    run_->Start([this](const InventoryRow& row) { Arrived(row); }, [this] { Ended(); });
+    std::vector<CBase*> devices;
+    for (CBase& device : devices_)
+        devices.push_back(&device);
+    run_ = std::make_unique<DeviceJobs>(std::move(devices), jobs_);
+    run_->Start(
+        [this, probe = makeProbe_()](std::size_t, CBase& device, std::stop_token stop) {
+            InventoryRow row = probe(device, std::move(stop));
+            Outcome outcome = OutcomeOf(row);
+            Arrived(std::move(row));
+            return outcome;
+        },
+        {}, [this] { Ended(); });
 }
 
 void InventoryWindowLogic::Stop() {

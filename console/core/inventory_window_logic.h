@@ -4,6 +4,7 @@
 // the table as CSV and names the device that the maintenance button opens.
 #pragma once
 
+#include "device_jobs.h"
 #include "inventory.h"
 
 #include <filesystem>
@@ -20,7 +21,7 @@ class InventoryWindowLogic {
 public:
     // Makes the probe of one run, on the window thread when the run starts:
     // the probe keeps what it reads (the settings) for itself.
-    using ProbeMaker = std::function<InventoryRun::Probe()>;
+    using ProbeMaker = std::function<InventoryProbe()>;
     // devices: the registered devices (those with a name) in row order.
     InventoryWindowLogic(std::vector<CBase> devices, int jobs, ProbeMaker makeProbe);
     // Stops the run and waits for the devices under way.
@@ -71,7 +72,7 @@ private:
     std::vector<CBase> devices_;
     int jobs_;
     ProbeMaker makeProbe_;
-    std::unique_ptr<InventoryRun> run_;
+    std::unique_ptr<DeviceJobs> run_;
     std::function<void()> notify_;
 
     std::mutex lock_;  // guards the two below

@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "codec.h"
 #include "device_book.h"
+#include "device_jobs.h"
 
 namespace quellin::console {
 
@@ -25,13 +26,11 @@ bool MultiMaintenanceLogic::Run(Operation operation, const std::string& schedule
     BusyFlag::Guard guard(tools_.busy);
     if (!guard.taken())
         return false;
-    bool failed = false;
-    for (CBase* device : devices_)
-        failed |=
-            tools_.runner.Run(*device, operation, RunMode::kUnattended, scheduleTime).failsRun();
+    // One device after the other, as the dialog always went.
+    const auto outcomes =
+        RunOnEach(tools_.runner, devices_, operation, RunMode::kUnattended, scheduleTime, 1);
     tools_.saveAndRefresh();
-    tools_.reporter.Report("", cp932::Jp(failed ? kSomeDevicesFailed : RowOf(operation).summary),
-                           MSG_BOX);
+    tools_.reporter.Report("", RunSummary(operation, outcomes), MSG_BOX);
     return true;
 }
 

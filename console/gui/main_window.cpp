@@ -243,7 +243,7 @@ void CNEXORADlg::onInventory() {
         // Each run reads the settings on its workers while the environment
         // dialog may change them here: it works on a copy of its own.
         auto logic = std::make_unique<InventoryWindowLogic>(
-            std::move(devices), kInventoryJobs, [this]() -> InventoryRun::Probe {
+            std::move(devices), kInventoryJobs, [this]() -> InventoryProbe {
                 auto app = std::make_shared<const ConsoleApp>(session_.app());
                 auto router =
                     std::make_shared<const RouterMaintenance>(*app, session_.router().timings());

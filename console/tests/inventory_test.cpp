@@ -87,68 +87,6 @@ TEST(InventoryTableTest, CsvReadsBackInBothEncodings) {
     EXPECT_EQ(lines[0][7], "詳細");
 }
 
-TEST(InventoryRunTest, ProbesUpToJobsDevicesAtOnceAndHandsOverEveryRow) {
-    std::vector<CBase> devices(12);
-    for (int i = 0; i < 12; ++i) {
-        devices[i].row = i + 1;
-        devices[i].name = "r" + std::to_string(i + 1);
-    }
-    std::mutex lock;
-    int busy = 0;
-    int most = 0;
-    std::vector<std::string> seen;
-    bool finished = false;
-    {
-        InventoryRun run(devices, 4, [&](const CBase& device, std::stop_token) {
-            {
-                std::lock_guard guard(lock);
-                most = std::max(most, ++busy);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
-            {
-                std::lock_guard guard(lock);
-                --busy;
-            }
-            return Row(device.row, device.name, "", InventoryVerdict::kUpToDate);
-        });
-        run.Start(
-            [&](const InventoryRow& row) {
-                std::lock_guard guard(lock);
-                seen.push_back(row.name);
-            },
-            [&] {
-                std::lock_guard guard(lock);
-                finished = true;
-            });
-        run.Wait();
-        EXPECT_EQ(run.finished(), 12u);
-    }
-    EXPECT_LE(most, 4);
-    EXPECT_GE(most, 2);
-    EXPECT_EQ(seen.size(), 12u);
-    EXPECT_TRUE(finished);
-}
-
-TEST(InventoryRunTest, StopLetsRunningDevicesFinishAndStartsNoMore) {
-    std::vector<CBase> devices(20);
-    for (int i = 0; i < 20; ++i)
-        devices[i].row = i + 1;
-    std::atomic<int> probed{0};
-    std::atomic<bool> finished{false};
-    InventoryRun run(devices, 2, [&](const CBase& device, std::stop_token) {
-        ++probed;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return Row(device.row, "", "", InventoryVerdict::kUpToDate);
-    });
-    run.Start([](const InventoryRow&) {}, [&] { finished = true; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    run.Stop();
-    run.Wait();
-    EXPECT_TRUE(finished);
-    EXPECT_LE(probed.load(), 4);
-    EXPECT_EQ(run.finished(), static_cast<std::size_t>(probed.load()));
-}
-
 // A stopped run keeps a row for every device, so that the table and its CSV
 // still list the whole fleet.
 TEST(InventoryWindowLogicTest, StopKeepsARowForEveryDeviceNotAsked) {

@@ -20,21 +20,6 @@ Ran RunToEnd(const fs::path& out, const std::string& program, const std::vector<
     return ran;
 }
 
-std::vector<std::string> LogMessages(const fs::path& file, const std::string& name) {
-    std::vector<std::string> messages;
-    std::istringstream log(fs::exists(file) ? ReadFile(file) : "");
-    for (std::string line; std::getline(log, line);) {
-        auto at = line.find("," + name + ",");
-        if (at != 19 || !line.ends_with("\r")) {
-            messages.push_back("<malformed> " + line);
-            continue;
-        }
-        messages.push_back(line.substr(at + name.size() + 2, line.size() - at - name.size() - 3));
-    }
-    std::erase(messages, Sjis("装置を登録しました。"));
-    return messages;
-}
-
 std::vector<std::string> SjisAll(std::initializer_list<const char*> texts) {
     std::vector<std::string> converted;
     for (const char* text : texts)

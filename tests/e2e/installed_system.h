@@ -1,6 +1,7 @@
 // What the tests of a whole installation share: running the installed
-// programs to their end, reading the operation logs, and the installed web
-// server moved to a free loopback port.
+// programs to their end and the installed web
+// server moved to a free loopback port.  (Operation logs are read with
+// LogMessages of test_support.h.)
 #pragma once
 
 #include <cstdint>
@@ -21,11 +22,6 @@ struct Ran {
 Ran RunToEnd(const std::filesystem::path& out, const std::string& program,
              const std::vector<std::string>& args,
              const std::vector<std::string>& environment = {});
-
-// The message parts of a device's operation log ("date time,name,message"),
-// "<malformed> LINE" for a line not in that form; the line of its
-// registration is left out.
-std::vector<std::string> LogMessages(const std::filesystem::path& file, const std::string& name);
 
 // Each UTF-8 text in CP932.
 std::vector<std::string> SjisAll(std::initializer_list<const char*> texts);

@@ -11,7 +11,6 @@
 #include "fake_file_dialogs.h"
 #include "fake_service_manager.h"
 #include "file_dialogs.h"
-#include "folder_lock.h"
 #include "installed_system.h"
 #include "main_window.h"
 #include "message_box.h"
@@ -93,11 +92,11 @@ std::vector<int> ProcessesOf(const fs::path& program) {
 
 // The console as its program wires it over an installation folder, with
 // message boxes, file pickers and the service manager standing in (there
-// is no systemd here).  It holds the folder as the program does, so no
-// quellin runs beside it.
+// is no systemd here).  Its session holds the folder as the program's does,
+// so no quellin runs beside it.
 struct Console {
     explicit Console(const std::string& home)
-        : lock(home), session(home, {boxes, waiter, processes, services}) {
+        : session(home, {boxes, waiter, processes, services}) {
         session.Start();
         window.emplace(session, files);
         waiter.setOwner(&*window);
@@ -118,7 +117,6 @@ struct Console {
         action->trigger();
     }
 
-    FolderLock lock;
     FakeMessageBoxes boxes;
     console::QtOperationWaiter waiter{nullptr};
     FakeFileDialogs files;
@@ -301,7 +299,8 @@ TEST_F(SystemTest, FleetIsProvisionedMaintainedAndHeard) {
     WriteFile(install / "syslog" / "Syslogd.ini",
               "[SETUP]\r\nLogWriteFlag=1\r\nLogPath=" + syslogLog.string() + "\r\n");
     console.emplace(home);
-    ASSERT_TRUE(console->lock.acquired()) << console->lock.reason();
+    ASSERT_EQ(console->session.installation().state(), console::Installation::State::kOpen)
+        << console->session.installation().reason();
     for (int row = 0; row < 4; ++row)
         EXPECT_EQ(console->window->deviceModel()->index(row, 1).data().toString(),
                   QString::fromLatin1(devices[row].name))

@@ -102,20 +102,9 @@ protected:
                            {"ASAN_OPTIONS=quarantine_size_mb=16"});
     }
 
-    // Every message of the device's operation log, date and name cut off.
+    // The messages of a device's operation log (see testing::LogMessages).
     std::vector<std::string> LogMessages(const std::string& name) {
-        std::vector<std::string> messages;
-        std::istringstream lines(ReadFile(dir / "log" / (name + ".log")));
-        std::string line;
-        while (std::getline(lines, line)) {
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            const std::string prefix = "," + name + ",";
-            auto at = line.find(prefix);
-            messages.push_back(at == std::string::npos ? line : line.substr(at + prefix.size()));
-        }
-        std::erase(messages, Sjis("装置を登録しました。"));
-        return messages;
+        return quellin::testing::LogMessages(dir / "log" / (name + ".log"), name);
     }
 
     std::string home;

@@ -1,5 +1,4 @@
 #include "quellin_cli.h"
-#include "batch_run.h"
 #include "clock.h"
 #include "codec.h"
 #include "device_registry.h"
@@ -83,23 +82,9 @@ protected:
 
     std::string Log(const std::string& name) { return ReadFile(dir / "log" / (name + ".log")); }
 
-    // Every line of the device's log, date and name cut off, but for the
-    // line of its registration.
+    // The messages of a device's operation log (see testing::LogMessages).
     std::vector<std::string> LogMessages(const std::string& name) {
-        std::vector<std::string> messages;
-        std::istringstream lines(Log(name));
-        std::string line;
-        while (std::getline(lines, line)) {
-            EXPECT_TRUE(!line.empty() && line.back() == '\r') << "not a whole line: " << line;
-            if (!line.empty() && line.back() == '\r')
-                line.pop_back();
-            const std::string prefix = "," + name + ",";
-            auto at = line.find(prefix);
-            EXPECT_EQ(at, 19u) << line;
-            messages.push_back(at == std::string::npos ? line : line.substr(at + prefix.size()));
-        }
-        std::erase(messages, Sjis("装置を登録しました。"));
-        return messages;
+        return quellin::testing::LogMessages(dir / "log" / (name + ".log"), name);
     }
 
     void Register(const std::string& name, const std::string& address) {
@@ -109,150 +94,6 @@ protected:
 
     std::string home;
 };
-
-// --- Runs over several devices, against scripted work on the routers -------
-
-using console::Operation;
-using console::OutcomeKind;
-
-class ScriptedRouter final : public console::RouterOperations {
-public:
-    struct Shared {
-        std::atomic<int> running{0};
-        std::atomic<int> mostAtOnce{0};
-        std::atomic<int> overlapsOnOneFile{0};
-        std::mutex lock;
-        std::set<std::string> filesInUse;
-        OutcomeKind update = OutcomeKind::kDone;
-    };
-    explicit ScriptedRouter(Shared& shared) : shared_(shared) {}
-
-    console::Outcome ApplyConfig(const console::OperationContext& c, bool) override {
-        {
-            std::lock_guard guard(shared_.lock);
-            if (!shared_.filesInUse.insert(c.target.configFile).second)
-                ++shared_.overlapsOnOneFile;
-        }
-        Busy();
-        std::lock_guard guard(shared_.lock);
-        shared_.filesInUse.erase(c.target.configFile);
-        return {};
-    }
-    console::Outcome UpdateFirmware(const console::OperationContext&, bool) override {
-        if (shared_.update == OutcomeKind::kNothingToDo)
-            return {OutcomeKind::kNothingToDo,
-                    cp932::Jp("新しいソフトウェアファイルはありません。")};
-        return {};
-    }
-    console::Outcome CollectLog(const console::OperationContext& c) override {
-        c.log("step 1");
-        Busy();
-        c.log("step 2");
-        return {};
-    }
-
-private:
-    void Busy() {
-        const int now = ++shared_.running;
-        int seen = shared_.mostAtOnce.load();
-        while (now > seen && !shared_.mostAtOnce.compare_exchange_weak(seen, now)) {
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        --shared_.running;
-    }
-    Shared& shared_;
-};
-
-class BatchTest : public QuellinTest {
-protected:
-    std::vector<OutcomeKind> RunScripted(Operation operation, int jobs, CList<CBase>& devices) {
-        FakeMessageBoxes boxes;
-        console::Reporter reporter(home, boxes);
-        console::MessageBoxQuestions questions(reporter);
-        ScriptedRouter router(shared);
-        console::OperationWaiter waiter;
-        const console::MaintenanceRunner runner(router, reporter, questions, waiter);
-        std::vector<CBase*> selected;
-        for (CBase& device : devices)
-            selected.push_back(&device);
-        std::vector<OutcomeKind> kinds;
-        for (const console::Outcome& outcome : console::RunOnEach(
-                 runner, selected, operation, console::RunMode::kUnattended, {}, jobs))
-            kinds.push_back(outcome.kind);
-        EXPECT_TRUE(boxes.shown.empty());
-        return kinds;
-    }
-    CList<CBase> Named(int count, const std::string& configFile = {}) {
-        const std::string file = configFile.empty() ? (dir / "a.cfg").string() : configFile;
-        WriteFile(file, "hostname a\r\n");
-        CList<CBase> devices(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            devices[i].row = i + 1;
-            devices[i].name = "dev" + std::to_string(i + 1);
-            devices[i].address = "127.0.0.1";
-            devices[i].configFile = file;
-        }
-        return devices;
-    }
-    ScriptedRouter::Shared shared;
-    FakeClock clock{1513000000};
-    void SetUp() override {
-        QuellinTest::SetUp();
-        SetClockForTesting(&clock);
-    }
-    void TearDown() override { SetClockForTesting(nullptr); }
-};
-
-TEST_F(BatchTest, DeviceWithoutAddressFailsTheRunButOthersAreStamped) {
-    auto devices = Named(3);
-    devices[1].address.clear();
-    EXPECT_EQ(RunScripted(Operation::kCollectLog, 1, devices),
-              (std::vector{OutcomeKind::kDone, OutcomeKind::kFailed, OutcomeKind::kDone}));
-    EXPECT_EQ(devices[0].lastLogCollection, 1513000000);
-    EXPECT_EQ(devices[1].lastLogCollection, 0);
-    EXPECT_EQ(devices[2].lastLogCollection, 1513000000);
-    EXPECT_EQ(
-        Log("dev2"),
-        FormatOperationLogLine(1513000000, "dev2", Sjis("ログ採取を開始しました。")) +
-            FormatOperationLogLine(1513000000, "dev2", Sjis("IPアドレスが設定されていません。")));
-    EXPECT_EQ(LogMessages("dev1"),
-              (std::vector<std::string>{Sjis("ログ採取を開始しました。"), "step 1", "step 2",
-                                        Sjis("ログ採取を終了しました。")}));
-}
-
-TEST_F(BatchTest, NoNewerSoftwareIsNeitherStampedNorAFailure) {
-    shared.update = OutcomeKind::kNothingToDo;
-    auto devices = Named(2);
-    EXPECT_EQ(RunScripted(Operation::kUpdateFirmware, 2, devices),
-              (std::vector{OutcomeKind::kNothingToDo, OutcomeKind::kNothingToDo}));
-    EXPECT_EQ(devices[0].lastFirmwareUpdate, 0);
-    EXPECT_EQ(LogMessages("dev1"),
-              (std::vector<std::string>{Sjis("ソフトウェア更新を開始しました。"),
-                                        Sjis("新しいソフトウェアファイルはありません。")}));
-}
-
-TEST_F(BatchTest, JobsRunDevicesAtOnceEachInItsOwnOrder) {
-    auto devices = Named(8);
-    const auto kinds = RunScripted(Operation::kCollectLog, 4, devices);
-    EXPECT_EQ(kinds, std::vector<OutcomeKind>(8, OutcomeKind::kDone));
-    EXPECT_GT(shared.mostAtOnce.load(), 1);
-    EXPECT_LE(shared.mostAtOnce.load(), 4);
-    for (const auto& d : devices) {
-        EXPECT_EQ(d.lastLogCollection, 1513000000);
-        EXPECT_EQ(LogMessages(d.name),
-                  (std::vector<std::string>{Sjis("ログ採取を開始しました。"), "step 1", "step 2",
-                                            Sjis("ログ採取を終了しました。")}));
-    }
-}
-
-TEST_F(BatchTest, DevicesSharingAConfigFileTakeTurns) {
-    auto devices = Named(4, (dir / "shared.cfg").string());
-    devices[3].configFile = (dir / "." / "shared.cfg").string();  // same file, other spelling
-    EXPECT_EQ(RunScripted(Operation::kApplyConfig, 4, devices),
-              std::vector<OutcomeKind>(4, OutcomeKind::kDone));
-    EXPECT_EQ(shared.overlapsOnOneFile.load(), 0);
-    EXPECT_EQ(devices[3].lastConfigTransfer, 1513000000);
-}
 
 // --- Command line parsing ----------------------------------------------------
 
@@ -277,6 +118,12 @@ TEST_F(QuellinTest, WrongCommandLinesAreUsageErrors) {
         {"identify bad address", {"identify", "router.example"}},
         {"port out of range", {"identify", "127.0.0.1", "--telnet-port", "65536"}},
         {"unknown device", {"collect-log", "nobody"}},
+        // Every command that names devices says alike that one is unknown.
+        {"unknown to unregister", {"unregister", "nobody"}},
+        {"unknown to backup", {"backup", "nobody"}},
+        {"unknown to drift", {"drift", "nobody"}},
+        {"unknown to history", {"history", "nobody"}},
+        {"unknown to diff", {"diff", "nobody"}},
     };
     for (const Row& row : rows) {
         auto o = Run(row.args);
@@ -284,6 +131,17 @@ TEST_F(QuellinTest, WrongCommandLinesAreUsageErrors) {
         EXPECT_NE(o.err, "") << row.name;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "log" / "Quellin_tool.log"));
+}
+
+TEST_F(QuellinTest, EveryCommandAnswersHelpWithItsOwnUsage) {
+    for (const char* command :
+         {"identify", "firmware-info", "devices", "register", "unregister", "apply-config",
+          "update-firmware", "collect-log", "inventory", "backup", "drift", "history", "diff"}) {
+        auto o = Run({command, "--help"});
+        EXPECT_EQ(o.status, kExitOk) << command;
+        EXPECT_EQ(o.out.rfind(std::string("usage: quellin ") + command + " ", 0), 0u) << o.out;
+    }
+    EXPECT_EQ(Run({"--help"}).status, kExitOk);
 }
 
 // --- Registration --------------------------------------------------------------
@@ -387,7 +245,7 @@ TEST_F(QuellinTest, UnregisterEmptiesTheRowAndLogsIt) {
     EXPECT_EQ(Log("Quellin_tool").substr(logBefore.size()).find(deleted + Sjis("装置名：osaka-1")),
               19u + std::string(",Quellin_tool,").size());
     EXPECT_EQ(Log("osaka-1").ends_with("," + deleted + "\r\n"), true);
-    EXPECT_EQ(Run({"unregister", "osaka-1"}).status, kExitFailed);
+    EXPECT_EQ(Run({"unregister", "osaka-1"}).status, kExitUsage);
     Register("nara", "");
     EXPECT_EQ(Devices()[0].name, "nara");
 }
@@ -489,9 +347,9 @@ TEST_F(RouterTest, RunOverThreeDevicesWhereOneHasNoAddress) {
     auto o = Run({"collect-log", "osaka", "kobe", "nara"}, true);
     EXPECT_EQ(o.status, kExitFailed);
     EXPECT_EQ(o.out,
-              "[1/3] osaka: ok\n"
+              "[1/3] osaka: done\n"
               "[2/3] kobe: failed (IPアドレスが設定されていません。)\n"
-              "[3/3] nara: ok\n"
+              "[3/3] nara: done\n"
               "処理に失敗した装置があります。\n");
     auto devices = Devices();
     EXPECT_NE(devices[0].lastLogCollection, 0);
@@ -526,7 +384,7 @@ TEST_F(RouterTest, ApplyConfigAndScheduledFirmwareReachTheRouter) {
     auto update = Run({"update-firmware", "osaka", "--at", "3712251030"}, true);
     EXPECT_EQ(update.status, kExitOk) << update.out << update.err;
     EXPECT_EQ(update.out,
-              "[1/1] osaka: ok\n複数装置のソフトウェアスケジュール実行を終了しました。\n");
+              "[1/1] osaka: done\n複数装置のソフトウェアスケジュール実行を終了しました。\n");
     auto devices = Devices();
     EXPECT_NE(devices[0].lastConfigTransfer, 0);
     EXPECT_NE(devices[0].lastFirmwareUpdate, 0);
@@ -682,7 +540,7 @@ TEST_F(RouterTest, DowngradeNeedsYes) {
 
     o = Run({"update-firmware", "osaka", "--yes"}, true);
     EXPECT_EQ(o.status, kExitOk) << o.out;
-    EXPECT_EQ(o.out, "[1/1] osaka: ok\n複数装置のソフトウェア更新を終了しました。\n");
+    EXPECT_EQ(o.out, "[1/1] osaka: done\n複数装置のソフトウェア更新を終了しました。\n");
     EXPECT_EQ(LogMessages("osaka").at(3),
               Sjis("V30.10版からV30.01版へソフトウェアを更新します(ダウングレード)。"));
     EXPECT_EQ(ReadFile(dir / "sim" / "a" / "firmware"), ReadFile(dir / "firmware" / "old.img"));

@@ -144,20 +144,9 @@ protected:
                   times);
     }
 
-    // The messages of a device's operation log, in order (CP932), but for
-    // the line of its registration.
+    // The messages of a device's operation log (see testing::LogMessages).
     std::vector<std::string> LogMessages(const std::string& name) {
-        std::vector<std::string> messages;
-        const fs::path log = dir / "log" / (name + ".log");
-        if (!fs::exists(log))
-            return messages;
-        for (const std::string& line : Lines(ReadFile(log))) {
-            auto parts = Split(line, ',');
-            if (parts.size() >= 3)
-                messages.push_back(parts[2].substr(0, parts[2].find('\r')));
-        }
-        std::erase(messages, Sjis("装置を登録しました。"));
-        return messages;
+        return quellin::testing::LogMessages(dir / "log" / (name + ".log"), name);
     }
 
     std::string block_;

@@ -70,22 +70,9 @@ protected:
                                    std::chrono::milliseconds(0));
     }
 
-    // Every message of a device's log, date and name cut off, but for the
-    // line of its registration.
+    // The messages of a device's operation log (see testing::LogMessages).
     std::vector<std::string> LogMessages(const std::string& name) const {
-        std::vector<std::string> messages;
-        std::istringstream lines(ReadFile(dir / "log" / (name + ".log")));
-        const std::string prefix = "," + name + ",";
-        for (std::string line; std::getline(lines, line);) {
-            EXPECT_TRUE(line.ends_with("\r")) << line;
-            if (line.ends_with("\r"))
-                line.pop_back();
-            const auto at = line.find(prefix);
-            EXPECT_EQ(at, 19u) << line;
-            messages.push_back(at == std::string::npos ? line : line.substr(at + prefix.size()));
-        }
-        std::erase(messages, Sjis("装置を登録しました。"));
-        return messages;
+        return quellin::testing::LogMessages(dir / "log" / (name + ".log"), name);
     }
 
     CList<CBase> Devices(int rows) const {
@@ -125,7 +112,7 @@ TEST_F(QuellinProcessTest, LegacyModelsAreNeverGivenAnImageBelowThirty) {
     for (std::size_t i = 0; i < models.size(); ++i) {
         const std::string name = "legacy" + std::to_string(i);
         EXPECT_NE(
-            o.out.find("] " + name + ": unchanged (新しいソフトウェアファイルはありません。)"),
+            o.out.find("] " + name + ": nothing-to-do (新しいソフトウェアファイルはありません。)"),
             std::string::npos)
             << o.out;
         EXPECT_EQ(LogMessages(name),
@@ -140,7 +127,7 @@ TEST_F(QuellinProcessTest, LegacyModelsAreNeverGivenAnImageBelowThirty) {
     Image("new-2.bin", "Tarn-60", "V30.00");
     o = Quellin({"update-firmware", "legacy2"}, true);
     EXPECT_EQ(o.status, 0) << o.out << o.err;
-    EXPECT_EQ(o.out, "[1/1] legacy2: ok\n複数装置のソフトウェア更新を終了しました。\n");
+    EXPECT_EQ(o.out, "[1/1] legacy2: done\n複数装置のソフトウェア更新を終了しました。\n");
     const auto uploads = Uploads();
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_NE(uploads[0].find("\"slot\":\"firmware\""), std::string::npos) << uploads[0];

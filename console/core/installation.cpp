@@ -1,0 +1,54 @@
+#include "installation.h"
+
+namespace quellin::console {
+namespace {
+
+Installation::State StateOf(const FolderLock* lock) {
+    if (lock == nullptr)
+        return Installation::State::kOpen;
+    switch (lock->state()) {
+        case FolderLock::State::kAcquired:
+            return Installation::State::kOpen;
+        case FolderLock::State::kHeldElsewhere:
+            return Installation::State::kBusy;
+        case FolderLock::State::kFailed:
+            break;
+    }
+    return Installation::State::kLockFailed;
+}
+
+}  // namespace
+
+Installation::Installation(const std::string& folder, Access access, MessageBoxes& boxes,
+                           ConsoleApp::StartLog startLog)
+    : access_(access),
+      lock_(access == Access::kWrite ? std::make_unique<FolderLock>(folder) : nullptr),
+      state_(StateOf(lock_.get())),
+      app_(folder, state_ == State::kBusy ? ConsoleApp::StartLog::Skip : startLog),
+      reporter_(app_.programFolder(), boxes),
+      book_(app_.registryPath(), app_.settings().maxRows) {}
+
+bool Installation::Load() {
+    if (access_ == Access::kWrite) {
+        book_.Load(reporter_, app_.maxRowsOverLimit());
+        return true;
+    }
+    return book_.LoadAsItStands();
+}
+
+std::vector<CBase*> Installation::Registered() {
+    std::vector<CBase*> devices;
+    for (CBase& device : book_.devices())
+        if (!device.name.empty())
+            devices.push_back(&device);
+    return devices;
+}
+
+CBase* Installation::Find(const std::string& name) {
+    if (name.empty())
+        return nullptr;
+    const auto index = book_.Find(name);
+    return index ? &book_.device(*index) : nullptr;
+}
+
+}  // namespace quellin::console
