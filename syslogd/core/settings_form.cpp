@@ -38,10 +38,6 @@ std::optional<std::int64_t> Count(const std::string& text, std::int64_t limit) {
     return PositiveNumber(text, limit);
 }
 
-constexpr std::int64_t kMaxHoldSeconds = 86400;
-constexpr std::int64_t kMaxRotateSizeMB = 1 << 20;
-constexpr std::int64_t kMaxKeepCount = 999;
-
 }  // namespace
 
 std::string TrimSpaces(const std::string& text) {

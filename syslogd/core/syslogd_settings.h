@@ -34,6 +34,11 @@ inline constexpr std::int32_t kRotateBySize = 2;
 // ForwardProtocol values.
 inline constexpr std::int32_t kForwardUdp = 0;
 inline constexpr std::int32_t kForwardTcp = 1;
+// The largest values the settings window takes; a file holding more (or
+// less than the smallest) keeps the default.
+inline constexpr std::int32_t kMaxHoldSeconds = 86400;
+inline constexpr std::int32_t kMaxRotateSizeMB = 1 << 20;
+inline constexpr std::int32_t kMaxKeepCount = 999;
 
 // The system drive's root stands in for C:\ here.
 inline constexpr char kDefaultLogPath[] = "/syslogd.txt";

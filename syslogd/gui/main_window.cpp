@@ -265,8 +265,15 @@ void MainWindow::DeliverPending() {
         if (status.failing) {
             logNotice_ = QStringLiteral("受信ログを書き込めません: ") + FromCp932(status.path);
             if (!status.reason.empty())
-                logNotice_ += QStringLiteral(" (") + QString::fromLocal8Bit(status.reason.c_str()) +
-                              QLatin1Char(')');
+                logNotice_ += QStringLiteral(" (") + FromCp932(status.reason) + QLatin1Char(')');
+        }
+        // Lost lines stay said after the log is written again: the file
+        // lacks them for good.
+        if (status.lostLines != 0) {
+            if (!logNotice_.isEmpty())
+                logNotice_ += QStringLiteral("  ");
+            logNotice_ +=
+                QStringLiteral("受信ログに書き込めなかった行 %1 件").arg(status.lostLines);
         }
         noticeChanged = true;
     }

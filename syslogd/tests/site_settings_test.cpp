@@ -28,7 +28,9 @@ protected:
     }
 };
 
+// As do values the window refuses (LogKeepCount=-1 removed the log itself).
 TEST_F(SiteSettingsTest, DefaultsKeepTheOriginalBehaviour) {
+    WriteFile(Ini(), "[SETUP]\r\nLogKeepCount=-1\r\nLogRotateSizeMB=0\r\n");
     const SyslogdSettings s = LoadSettings(Ini()).settings;
     EXPECT_EQ(s.smtpSecurity, kSmtpPlain);
     EXPECT_FALSE(s.smtpAuthFlag);
