@@ -266,6 +266,9 @@ SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes) {
     s.forwardPort = in.Number<std::int32_t>("ForwardPort", defaults.forwardPort, failed);
     s.forwardProtocol =
         in.Number<std::int32_t>("ForwardProtocol", defaults.forwardProtocol, failed);
+    s.forwardFormat =
+        within(in.Number<std::int32_t>("ForwardFormat", defaults.forwardFormat, failed),
+               kForwardRfc3164, kForwardRfc5424, defaults.forwardFormat);
 
     s.searchTable.assign(SearchTableSize(s.searchMaxKensu), SearchEntry{});
     if (!in.exists())
@@ -342,6 +345,7 @@ std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSe
     extra("ForwardPort", s.forwardPort == d.forwardPort, std::to_string(s.forwardPort));
     extra("ForwardProtocol", s.forwardProtocol == d.forwardProtocol,
           std::to_string(s.forwardProtocol));
+    extra("ForwardFormat", s.forwardFormat == d.forwardFormat, std::to_string(s.forwardFormat));
 
     const SearchEntry empty;
     for (std::size_t i = 0; i < SearchTableSize(s.searchMaxKensu); ++i) {

@@ -284,8 +284,7 @@ void MainWindow::DeliverPending() {
         if (!status.target.empty()) {
             if (status.failing) {
                 forwardNotice_ = QStringLiteral("転送先 %1 に送れません (%2)")
-                                     .arg(QString::fromStdString(status.target),
-                                          QString::fromLocal8Bit(status.reason.c_str()));
+                                     .arg(FromCp932(status.target), FromCp932(status.reason));
             }
             if (status.dropped != 0) {
                 if (!forwardNotice_.isEmpty())

@@ -130,10 +130,15 @@ bool SendDatagram(const std::string& bytes) {
                     sizeof to) == static_cast<ssize_t>(bytes.size());
 }
 
-// Sends many datagrams from one socket.
+// Sends many datagrams from one socket, from 127.0.0.1 or `from`.
 class Blaster {
 public:
-    Blaster() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    explicit Blaster(const char* from = nullptr)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = from ? inet_addr(from) : htonl(INADDR_LOOPBACK);
+        ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&at), sizeof at);
         to_.sin_family = AF_INET;
         to_.sin_port = htons(kPort);
         to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -556,7 +561,7 @@ TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
 }
 
 // Debian's rsyslog, unpacked by bench/syslog_peers.sh, as the central
-// collector: it writes every message it receives, as received, one a line.
+// collector: it writes every message, the host it read first, one a line.
 class Collector {
 public:
     Collector(const std::filesystem::path& folder, bool tcp, std::uint16_t port,
@@ -571,7 +576,7 @@ public:
                       // Bursts of forwarded datagrams must not overflow the
                       // collector's socket on a busy machine.
                       (tcp ? "" : " rcvbufSize=\"16m\"") + ")\n" +
-                      "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")\n" +
+                      "template(name=\"raw\" type=\"string\" string=\"%HOSTNAME% %rawmsg%\\n\")\n" +
                       "action(type=\"omfile\" file=\"" + (folder / "received.txt").string() +
                       "\" template=\"raw\")\n");
     }
@@ -652,6 +657,7 @@ private:
 struct ForwardRow {
     std::string name;
     bool tcp;
+    std::string settings;  // beyond the target: the default format unless set
 };
 
 class ForwardingTest : public SyslogdProgramTest, public ::testing::WithParamInterface<ForwardRow> {
@@ -666,13 +672,17 @@ protected:
             GTEST_SKIP() << "rsyslog cannot be had: " << ReadFile(dir / "peers.out");
     }
 
-    // Datagrams numbered within a phase, with Japanese text and commas.
+    // As a Tarn router's: no host name, every other one no timestamp either;
+    // numbered within a phase, with Japanese text and commas.
+    static std::string Body(int phase, int i) {
+        return "fwd " + std::to_string(phase) + "-" + std::to_string(i) + " " + Sjis("回線断") +
+               ", port " + std::to_string(i % 48);
+    }
     static std::string Datagram(int phase, int i) {
-        return "<13>Jul  5 00:43:58 tarn03 fwd " + std::to_string(phase) + "-" + std::to_string(i) +
-               " " + Sjis("回線断") + ", port " + std::to_string(i % 48);
+        return (i % 2 == 0 ? "<13>Jul  5 00:43:58 " : "<13>") + Body(phase, i);
     }
     static void SendPhase(int phase, int count) {
-        Blaster blaster;
+        Blaster blaster("127.0.0.2");
         for (int i = 0; i < count; ++i) {
             blaster.Send(Datagram(phase, i));
             if (i % 200 == 199)
@@ -682,24 +692,27 @@ protected:
     static std::size_t CountOf(const std::vector<std::string>& lines, int phase, int count,
                                std::string* problem) {
         std::map<std::string, int> seen;
-        for (const std::string& line : lines)
-            ++seen[line];
+        for (const std::string& line : lines) {
+            if (!line.starts_with("127.0.0.2 <13>") && problem->empty())
+                *problem = "not from the router's host: " + line;
+            ++seen[line.substr(line.find(" fwd ") + 1)];
+        }
         std::size_t arrived = 0;
         for (int i = 0; i < count; ++i) {
-            auto it = seen.find(Datagram(phase, i));
+            auto it = seen.find(Body(phase, i));
             if (it == seen.end())
                 continue;
             ++arrived;
             if (it->second != 1 && problem->empty())
-                *problem = Datagram(phase, i) + " arrived " + std::to_string(it->second) + " times";
+                *problem = Body(phase, i) + " arrived " + std::to_string(it->second) + " times";
         }
         return arrived;
     }
 };
 
-// Every accepted datagram reaches a real rsyslog once and unchanged, whatever
-// the display filter; rsyslog stopped and started again mid-stream: Syslogd
-// goes on receiving and logging, and forwarding resumes.
+// Every accepted datagram reaches a real rsyslog once, whatever the display
+// filter, with the router's address as its host (RFC 3164, or 5424); rsyslog
+// stopped and started again mid-stream: Syslogd goes on, forwarding resumes.
 TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
     const bool tcp = GetParam().tcp;
     const std::uint16_t port = tcp ? quellin::testing::FreeTcpPort() : FreeUdpPort();
@@ -710,7 +723,8 @@ TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
     auto server = StartListening(LoggingSettings(
         "DispFilter=12\r\nFilterLevel=255\r\nForwardFlag=1\r\nForwardHost=127.0.0.1\r\n"
         "ForwardPort=" +
-        std::to_string(port) + "\r\nForwardProtocol=" + (tcp ? "1" : "0") + "\r\n"));
+        std::to_string(port) + "\r\nForwardProtocol=" + (tcp ? "1" : "0") + "\r\n" +
+        GetParam().settings));
     ASSERT_TRUE(server);
 
     constexpr int kPhase = 2000;
@@ -751,7 +765,9 @@ TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ForwardingTest,
-                         ::testing::Values(ForwardRow{"udp", false}, ForwardRow{"tcp", true}),
+                         ::testing::Values(ForwardRow{"udp", false, ""},
+                                           ForwardRow{"tcp", true, ""},
+                                           ForwardRow{"tcp_rfc5424", true, "ForwardFormat=1\r\n"}),
                          quellin::testing::RowName());
 
 }  // namespace
