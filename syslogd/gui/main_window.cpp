@@ -295,6 +295,10 @@ void MainWindow::DeliverPending() {
         }
         noticeChanged = true;
     }
+    if (services_.mail->heldBack() != heldBackMails_) {
+        heldBackMails_ = services_.mail->heldBack();
+        noticeChanged = true;
+    }
     if (delivery.heldBackRows != 0 || delivery.heldBackAlerts != 0) {
         heldBackRows_ += delivery.heldBackRows;
         heldBackAlerts_ += delivery.heldBackAlerts;
@@ -349,6 +353,10 @@ void MainWindow::UpdateNotice() {
         parts << mailNotice_;
     if (!forwardNotice_.isEmpty())
         parts << forwardNotice_;
+    if (heldBackMails_ != 0) {
+        parts << QStringLiteral("送信を待つメールが多すぎるため、メール %1 件を送りませんでした。")
+                     .arg(heldBackMails_);
+    }
     if (heldBackAlerts_ != 0 || heldBackRows_ != 0) {
         // The window fell so far behind that the hand-over from reception
         // was full; the log has every message all the same.

@@ -40,7 +40,9 @@ public:
         texts.push_back(text);
     }
     void Shutdown() override { ++shutdowns; }
+    std::uint64_t heldBack() const override { return held; }
     std::vector<std::string> subjects, texts;
+    std::uint64_t held = 0;
     int shutdowns = 0;
 };
 
@@ -345,6 +347,7 @@ TEST_F(MainWindowTest, UnwritableLogFileIsReportedInTheStatusAreaUntilALineGoesT
 
 TEST_F(MainWindowTest, AlertsHeldBackByAFullHandOverAreCountedInTheStatusArea) {
     settings.searchTable[0].keyStr = "down";
+    mail.held = 3;
     WindowQueue small(WindowQueue::Limits{4, 1u << 20});
     ReceivePipeline limited(clock, std::make_shared<const SyslogdSettings>(settings), small);
     MainWindow::Services services;
@@ -360,7 +363,8 @@ TEST_F(MainWindowTest, AlertsHeldBackByAFullHandOverAreCountedInTheStatusArea) {
     EXPECT_TRUE(main.popupShown());
     EXPECT_TRUE(main.popup()->Text().endsWith(QStringLiteral("down 3")));
     EXPECT_EQ(main.notice(),
-              QStringLiteral("表示が追いつかず、警告 26 件と一覧の行 7 件を省きました。"));
+              QStringLiteral("送信を待つメールが多すぎるため、メール 3 件を送りませんでした。  "
+                             "表示が追いつかず、警告 26 件と一覧の行 7 件を省きました。"));
     EXPECT_FALSE(main.statusBar()->isHidden());
     EXPECT_TRUE(boxes.shown.empty());
 }

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -167,6 +168,15 @@ long PeakResidentKiB(pid_t pid) {
     const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
     auto at = status.find("VmHWM:");
     return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+}
+
+// CPU seconds a process has used so far, all its threads.
+double CpuSeconds(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    unsigned long user = 0, system = 0;
+    std::sscanf(stat.c_str() + stat.rfind(')') + 2,
+                "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system);
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // The log line of a datagram whose sender timestamp is accepted.
@@ -557,6 +567,38 @@ TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
     EXPECT_FALSE(mail.HasMail(2));
     EXPECT_NE(mail.Mail(1).find("tarn07 LINK-DOWN lan1 #0\r\n"), std::string::npos) << mail.Mail(1);
     EXPECT_EQ(LogLines().size(), 100u);
+    ExpectCleanStop(*server);
+}
+
+// Forwarding over UDP to nowhere, a mail server answering each greeting 2 s
+// late, LogKeepCount=-1: twenty alerts go in one session, yesterday's log is
+// rotated, not removed, and then the refusals that came back cost no CPU.
+TEST_F(SyslogdProgramTest, RefusedForwardingSlowMailAndNegativeKeepCount) {
+    if (!std::filesystem::exists(quellin::testing::kPython))
+        GTEST_SKIP() << "no /usr/bin/python3";
+    quellin::testing::MailServer mail({"--helo-delay", "2"});
+    ASSERT_TRUE(mail.ready()) << "aiosmtpd did not start";
+    auto server = StartListening(LoggingSettings(
+        "LogRotateType=1\r\nLogKeepCount=-1\r\nForwardFlag=1\r\nForwardHost=127.0.0.1\r\n"
+        "ForwardPort=" +
+        std::to_string(FreeUdpPort()) +
+        "\r\nMailSendFlag=1\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" + std::to_string(mail.port()) +
+        "\r\nClientMailAddress=syslogd@example.com\r\nKeyStr1=LINK-DOWN\r\nMailFlag1=1\r\n"
+        "ToStr1=ops@example.com\r\nNoPop_Mail1=1\r\n"));
+    ASSERT_TRUE(server);
+    WriteFile(dir / "syslogd.txt", "yesterday\r\n");
+    std::filesystem::last_write_time(dir / "syslogd.txt",
+                                     std::filesystem::file_time_type::clock::now() - 48h);
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(SendDatagram(DatagramOf("tarn07 LINK-DOWN lan1 #" + std::to_string(i))));
+    EXPECT_TRUE(quellin::testing::WaitUntil(
+        [&] { return ReadFile(dir / "syslogd.txt.1") == "yesterday\r\n"; }, 5000))
+        << "rotation removed the log";
+    ASSERT_TRUE(quellin::testing::WaitUntil([&] { return mail.HasMail(20); }, 15000));
+    EXPECT_EQ(ReadFile(mail.Path("sessions.log")), "localhost\n");
+    const double before = CpuSeconds(server->pid());
+    std::this_thread::sleep_for(5s);
+    EXPECT_LT(CpuSeconds(server->pid()) - before, 1.0);
     ExpectCleanStop(*server);
 }
 
