@@ -1,10 +1,17 @@
 #include "forwarder.h"
 
+#include "clock.h"
+#include "codec.h"
+#include "received_message.h"
+#include "system_error_text.h"
+
 #include <arpa/inet.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -12,6 +19,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -25,7 +33,42 @@ using std::chrono::milliseconds;
 constexpr std::size_t kSendBatch = 64;
 
 std::string ErrorText(int error) {
-    return std::strerror(error);
+    return SystemErrorText(error);
+}
+
+// A UDP socket is watched this long after its last datagram for the
+// refusal the collector's machine may send back.
+constexpr std::chrono::seconds kUdpErrorWatch{1};
+
+// The message's "Mmm dd hh:mm:ss" as RFC 3339 with the local offset, in the
+// year that puts it nearest before the receive time (a message of Dec 31
+// received on Jan 1 is last year's).
+std::string Rfc3339(std::string_view timestamp, std::int64_t now) {
+    static constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+    const std::size_t month =
+        timestamp.size() == 15 ? kMonths.find(timestamp.substr(0, 3)) : std::string_view::npos;
+    std::int64_t time = now;
+    const std::time_t t = static_cast<std::time_t>(now);
+    std::tm local{};
+    if (month != std::string_view::npos && month % 3 == 0 && ::localtime_r(&t, &local)) {
+        auto number = [timestamp](std::size_t at) {
+            return (timestamp[at] == ' ' ? 0 : (timestamp[at] - '0') * 10) + timestamp[at + 1] -
+                   '0';
+        };
+        auto in = [&](int year) {
+            return MakeLocalTime(year, static_cast<int>(month / 3) + 1, number(4), number(7),
+                                 number(10), number(13));
+        };
+        time = in(local.tm_year + 1900);
+        if (time > now + 86400)
+            time = in(local.tm_year + 1899);
+        if (time < 0)
+            time = now;
+    }
+    std::string text = FormatLocalTime(time, "%Y-%m-%dT%H:%M:%S%z");
+    if (text.size() > 2)
+        text.insert(text.size() - 2, ":");  // "+0900" becomes "+09:00"
+    return text;
 }
 
 // Whether the address is one of this machine's: only a local address can
@@ -65,6 +108,28 @@ int MillisecondsUntil(Steady::time_point when, Steady::time_point now) {
 
 std::string ForwardTarget::Describe() const {
     return host + ":" + std::to_string(port) + (protocol == Protocol::Udp ? " (UDP)" : " (TCP)");
+}
+
+void AddForwarded(ForwardBatch& batch, ForwardFormat format, std::string_view datagram,
+                  const DatagramLayout& layout, std::string_view timestamp, std::string_view source,
+                  std::int64_t now) {
+    std::string& out = batch.bytes;
+    const std::size_t start = out.size();
+    try {
+        out += '<' + std::to_string(layout.facility * 8 + layout.level) + '>';
+        if (format == ForwardFormat::Rfc5424)
+            out += "1 " + Rfc3339(timestamp, now);
+        else
+            out.append(timestamp);
+        out += ' ';
+        out.append(source);
+        out += format == ForwardFormat::Rfc5424 ? " - - - - " : " ";
+        out.append(datagram.substr(layout.bodyOffset));
+        batch.sizes.push_back(static_cast<std::uint32_t>(out.size() - start));
+    } catch (...) {
+        out.resize(start);  // no half message in the batch
+        throw;
+    }
 }
 
 std::string OctetCountedFrames(const ForwardBatch& batch, std::vector<std::size_t>* frameEnds) {
@@ -112,31 +177,39 @@ public:
 
     // Connects when due, and sends what the socket takes without waiting.
     void Step(Steady::time_point now) {
-        if (target_.host.empty() || !HasWork())
+        if (target_.host.empty())
+            return;
+        if (connected_ && !Udp())
+            Confirm(now);
+        if (!HasWork())
             return;
         if (fd_ < 0 && now >= retryAt_)
             Connect(now);
         if (connected_)
-            target_.protocol == ForwardTarget::Protocol::Udp ? SendUdp() : SendTcp();
+            Udp() ? SendUdp() : SendTcp();
     }
 
     // The poll entry for the socket, and how long the thread may sleep.
-    pollfd PollEntry() const {
+    pollfd PollEntry(Steady::time_point now) const {
         pollfd entry{fd_, 0, 0};
         if (fd_ < 0)
             return entry;
         if (connecting_) {
             entry.events = POLLOUT;
         } else {
-            if (target_.protocol == ForwardTarget::Protocol::Tcp)
+            if (!Udp())
                 entry.events |= POLLIN;
             if (HasWork())
                 entry.events |= POLLOUT;
+            else if (Udp() && now - lastUdpSend_ >= kUdpErrorWatch)
+                entry.fd = -1;  // idle: nothing more to hear from it
         }
         return entry;
     }
 
     std::optional<Steady::time_point> WakeAt() const {
+        if (connected_ && !unconfirmed_.empty())
+            return checkedAt_ + owner_.options_.confirmAfter;
         if (target_.host.empty() || !HasWork())
             return std::nullopt;
         if (fd_ < 0)
@@ -164,16 +237,33 @@ public:
             }
             return;
         }
-        if (target_.protocol == ForwardTarget::Protocol::Tcp &&
-            (revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        if (Udp()) {
+            // The refusal sent back for an earlier datagram: read, so that
+            // it does not wake the thread again, and told.
+            if ((revents & POLLERR) != 0) {
+                if (const int error = PendingError(); error != 0) {
+                    status_.failing = true;
+                    status_.reason = ErrorText(error);
+                    lastUdpError_ = now;
+                }
+            }
+            return;
+        }
+        if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             // A collector says nothing; anything readable is the end of the
             // connection or an error.
             char buffer[512];
             const ssize_t n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
-            if (n == 0)
-                Failure("connection closed by the collector", now);
-            else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            if (n == 0) {
+                // Closed in good order (no reset with it): the collector read
+                // what it acknowledged.  A reset means it threw it away.
+                const int error = PendingError();
+                if (error == 0)
+                    ConfirmUpTo(Acknowledged());
+                Failure(error != 0 ? ErrorText(error) : cp932::Jp("転送先が接続を閉じました"), now);
+            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 Failure(ErrorText(errno), now);
+            }
         }
     }
 
@@ -203,14 +293,57 @@ public:
     ForwardStatus& status() { return status_; }
 
 private:
+    bool Udp() const { return target_.protocol == ForwardTarget::Protocol::Udp; }
+
+    int PendingError() const {
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length);
+        return error;
+    }
+
+    // Bytes of this connection the collector has acknowledged.
+    std::uint64_t Acknowledged() const {
+        int unacknowledged = 0;
+        if (::ioctl(fd_, SIOCOUTQ, &unacknowledged) != 0 || unacknowledged < 0)
+            return 0;
+        return streamSent_ - std::min<std::uint64_t>(streamSent_, unacknowledged);
+    }
+
+    // What the collector had acknowledged at the last look, and stayed
+    // connected since, counts as forwarded.
+    void Confirm(Steady::time_point now) {
+        if (now - checkedAt_ < owner_.options_.confirmAfter)
+            return;
+        ConfirmUpTo(ackedAtCheck_);
+        ackedAtCheck_ = unconfirmed_.empty() ? streamSent_ : Acknowledged();
+        checkedAt_ = now;
+    }
+
+    void ConfirmUpTo(std::uint64_t acknowledged) {
+        if (unconfirmed_.empty() || unconfirmed_.front() > acknowledged)
+            return;
+        while (!unconfirmed_.empty() && unconfirmed_.front() <= acknowledged)
+            unconfirmed_.pop_front();
+        // Only a collector that keeps what it is sent ends the back-off.
+        backoff_ = owner_.options_.firstRetry;
+        status_.failing = false;
+        status_.reason.clear();
+    }
+
     void Close() {
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = -1;
         connected_ = false;
         connecting_ = false;
+        streamSent_ = 0;
+        outBase_ = 0;
+        nextFrame_ = 0;
+        unconfirmed_.clear();
         // A frame cut by the break is sent again whole; the ones before it
-        // went to the system and count as sent.
+        // were handed over (and counted as lost if the connection broke
+        // before the collector confirmed them).
         std::size_t keep = 0;
         for (std::size_t end : frameEnds_) {
             if (end <= outOffset_)
@@ -229,6 +362,8 @@ private:
     }
 
     void Failure(const std::string& reason, Steady::time_point now) {
+        // Frames the collector did not confirm went down with the connection.
+        owner_.dropped_ += unconfirmed_.size();
         Close();
         retryAt_ = now + backoff_;
         backoff_ = std::min(backoff_ * 2, owner_.options_.maxRetry);
@@ -239,9 +374,14 @@ private:
     void Connected() {
         connecting_ = false;
         connected_ = true;
-        backoff_ = owner_.options_.firstRetry;
-        status_.failing = false;
-        status_.reason.clear();
+        checkedAt_ = Steady::now();
+        ackedAtCheck_ = 0;
+        // Over TCP the back-off ends once the collector confirmed a frame.
+        if (Udp()) {
+            backoff_ = owner_.options_.firstRetry;
+            status_.failing = false;
+            status_.reason.clear();
+        }
     }
 
     void Connect(Steady::time_point now) {
@@ -253,7 +393,7 @@ private:
         const int lookup = ::getaddrinfo(target_.host.c_str(), std::to_string(target_.port).c_str(),
                                          &hints, &found);
         if (lookup != 0 || found == nullptr) {
-            Failure(::gai_strerror(lookup), now);
+            Failure(cp932::Jp("転送先のホスト名を解決できません"), now);
             return;
         }
         sockaddr_storage address{};
@@ -263,7 +403,7 @@ private:
 
         if (udp && PortOf(address) == owner_.options_.ownUdpPort &&
             IsLocalAddress(address, length)) {
-            Failure("the collector is this Syslogd itself", now);
+            Failure(cp932::Jp("転送先がこの Syslogd 自身です"), now);
             return;
         }
         fd_ = ::socket(address.ss_family,
@@ -296,6 +436,8 @@ private:
                 out_.clear();
                 frameEnds_.clear();
                 outOffset_ = 0;
+                nextFrame_ = 0;
+                outBase_ = streamSent_;
                 if (work_.empty())
                     return;
                 ForwardBatch batch = std::move(work_.front());
@@ -307,6 +449,10 @@ private:
                                      MSG_NOSIGNAL | MSG_DONTWAIT);
             if (n > 0) {
                 outOffset_ += static_cast<std::size_t>(n);
+                streamSent_ += static_cast<std::uint64_t>(n);
+                for (; nextFrame_ < frameEnds_.size() && frameEnds_[nextFrame_] <= outOffset_;
+                     ++nextFrame_)
+                    unconfirmed_.push_back(outBase_ + frameEnds_[nextFrame_]);
                 continue;
             }
             if (n < 0 && errno == EINTR)
@@ -335,6 +481,7 @@ private:
                 ++count;
             }
             int sent = ::sendmmsg(fd_, messages.data(), static_cast<unsigned>(count), MSG_DONTWAIT);
+            lastUdpSend_ = Steady::now();
             if (sent < 0) {
                 if (errno == EINTR)
                     continue;
@@ -379,11 +526,21 @@ private:
     std::string out_;
     std::vector<std::size_t> frameEnds_;
     std::size_t outOffset_ = 0;
+    // TCP: bytes handed to the system on this connection, where out_
+    // begins in them, the next frame of out_ not yet handed over, and where
+    // each frame handed over but not yet confirmed ends.
+    std::uint64_t streamSent_ = 0;
+    std::uint64_t outBase_ = 0;
+    std::size_t nextFrame_ = 0;
+    std::deque<std::uint64_t> unconfirmed_;
+    Steady::time_point checkedAt_{};
+    std::uint64_t ackedAtCheck_ = 0;
     // UDP: the next datagram of the first batch.
     std::size_t udpIndex_ = 0;
     std::size_t udpOffset_ = 0;
     int udpRetries_ = 0;
     Steady::time_point lastUdpError_{};
+    Steady::time_point lastUdpSend_{};
     ForwardStatus status_;
 };
 
@@ -522,7 +679,7 @@ void Forwarder::Run() {
         if (stopBy)
             earliest(*stopBy);
 
-        std::array<pollfd, 2> waits{{{wakeFd_, POLLIN, 0}, connection.PollEntry()}};
+        std::array<pollfd, 2> waits{{{wakeFd_, POLLIN, 0}, connection.PollEntry(now)}};
         {
             std::lock_guard lock(mutex_);
             if (!queue_.empty() || targetChanged_ || stopping_ != stopping)

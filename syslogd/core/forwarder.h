@@ -1,6 +1,9 @@
-// Forwarding to a central collector: every accepted datagram, unchanged,
-// to ForwardHost:ForwardPort over UDP, or over TCP framed by octet counting
-// (RFC 6587: the length in decimal, a space, the message).
+// Forwarding to a central collector: every accepted datagram to
+// ForwardHost:ForwardPort over UDP, or over TCP framed by octet counting
+// (RFC 6587: the length in decimal, a space, the message).  The routers
+// name no host in their messages, so each goes out with the router's
+// address as its host (ForwardFormat): a collector otherwise sees only
+// this Syslogd, and takes the first word of the text for the host.
 //
 // The reception thread only appends datagrams to a batch and hands whole
 // batches over; a thread of the forwarder's own resolves the host, connects
@@ -9,9 +12,13 @@
 // do not fit are not forwarded and are counted.  A TCP collector that is
 // down or closes the connection is tried again after a back-off that
 // doubles up to a limit; what waits is sent once it is back, and a frame
-// half-written when the connection broke is sent again whole.  Frames the
-// system had accepted before the break may be lost with the connection, as
-// with any plain TCP forwarding.  Over UDP nothing is resent.
+// half-written when the connection broke is sent again whole.  A frame
+// counts as forwarded once the collector acknowledged it and then stayed
+// connected for a while (or closed in good order after reading it): frames
+// still in doubt when the connection breaks are counted as not forwarded,
+// and only a confirmed frame ends the back-off, so a collector that takes
+// connections and drops them is tried less and less often.  Over UDP
+// nothing is resent.
 #pragma once
 
 #include <atomic>
@@ -28,6 +35,8 @@
 
 namespace quellin::syslogd {
 
+struct DatagramLayout;
+
 struct ForwardTarget {
     enum class Protocol { Udp, Tcp };
     std::string host;  // name or dotted address; empty: forwarding off
@@ -43,9 +52,10 @@ struct ForwardTarget {
 struct ForwardStatus {
     std::string target;    // ForwardTarget::Describe
     bool failing = false;  // the collector cannot be reached or refuses
-    std::string reason;    // the system's text, when failing
+    std::string reason;    // CP932, for the window, when failing
     // Datagrams not forwarded since start: the queue was full, a UDP send
-    // failed, or forwarding was switched off with datagrams waiting.
+    // failed, a TCP connection broke before the collector confirmed them,
+    // or forwarding was switched off with datagrams waiting.
     std::uint64_t dropped = 0;
 
     bool operator==(const ForwardStatus&) const = default;
@@ -63,6 +73,23 @@ struct ForwardBatch {
     bool empty() const { return sizes.empty(); }
 };
 
+// How a message goes to the collector.
+enum class ForwardFormat {
+    // RFC 3164 as a relay writes it: "<PRI>Mmm dd hh:mm:ss HOST text", the
+    // router's timestamp (or the receive time) and address.
+    Rfc3164,
+    // RFC 5424: "<PRI>1 TIMESTAMP HOST - - - - text", the timestamp with
+    // its year and the local zone's offset.
+    Rfc5424,
+};
+
+// Adds one accepted datagram to the batch in `format`.  `timestamp` is the
+// message's (the router's, or the receive time in its place), `now` the
+// receive time, which tells the year of a router's timestamp.
+void AddForwarded(ForwardBatch& batch, ForwardFormat format, std::string_view datagram,
+                  const DatagramLayout& layout, std::string_view timestamp, std::string_view source,
+                  std::int64_t now);
+
 // "<length> <message>" for each datagram of the batch.
 std::string OctetCountedFrames(const ForwardBatch& batch, std::vector<std::size_t>* frameEnds);
 
@@ -74,6 +101,9 @@ public:
         std::chrono::milliseconds firstRetry{500};
         std::chrono::milliseconds maxRetry{30000};
         std::chrono::milliseconds connectTimeout{10000};
+        // How long a TCP collector must stay connected after acknowledging
+        // frames for them to count as forwarded.
+        std::chrono::milliseconds confirmAfter{1000};
         // How often a changed count of dropped datagrams is reported.
         std::chrono::milliseconds statusInterval{1000};
         // At exit, what waits is sent for at most this long.

@@ -1,6 +1,7 @@
 #include "log_writer.h"
 
 #include "codec.h"
+#include "system_error_text.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +9,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
 namespace quellin::syslogd {
@@ -19,6 +19,8 @@ namespace {
 constexpr int kGenerationLimit = 1000;
 // A rotation that failed (no right to rename, say) is tried again after this.
 constexpr std::chrono::seconds kRotationRetry{60};
+// How often a count of lost lines that keeps growing is told.
+constexpr std::chrono::seconds kLostLinesInterval{1};
 
 // The local midnight that ends the day of `time`.
 std::int64_t NextMidnight(std::int64_t time) {
@@ -32,7 +34,10 @@ std::int64_t NextMidnight(std::int64_t time) {
 }  // namespace
 
 LogWriter::LogWriter(std::function<void(const LogWriteStatus&)> onStatusChange, Options options)
-    : onStatusChange_(std::move(onStatusChange)), options_(options) {}
+    : onStatusChange_(std::move(onStatusChange)), options_(std::move(options)) {
+    if (!options_.write)
+        options_.write = ::write;
+}
 
 LogWriter::~LogWriter() {
     Close();
@@ -142,9 +147,7 @@ void LogWriter::Flush() {
         }
     }
     if (fd_ < 0 && !OpenFile()) {
-        const int error = errno;
-        buffer_.clear();
-        Report(true, error);
+        Lose(0, errno);
         return;
     }
     // The buffer holds whole lines: rotating here, before they go in,
@@ -158,34 +161,45 @@ void LogWriter::Flush() {
             if (!Rotate())
                 retryRotation_ = steadyNow + kRotationRetry;
             if (fd_ < 0 && !OpenFile()) {
-                const int error = errno;
-                buffer_.clear();
-                Report(true, error);
+                Lose(0, errno);
                 return;
             }
         }
     }
-    const char* data = buffer_.data();
-    std::size_t left = buffer_.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd_, data, left);
-        if (written < 0) {
-            if (errno == EINTR)
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t written = options_.write(fd_, buffer_.data() + done, buffer_.size() - done);
+        if (written <= 0) {
+            if (written < 0 && errno == EINTR)
                 continue;
             // Whatever went wrong (a full disk, a file system gone), the
             // next flush starts again from opening the path.
-            const int error = errno;
-            CloseFile();
-            buffer_.clear();
-            Report(true, error);
+            Lose(done, written < 0 ? errno : ENOSPC);
             return;
         }
-        data += written;
-        left -= static_cast<std::size_t>(written);
+        done += static_cast<std::size_t>(written);
         fileBytes_ += static_cast<std::uint64_t>(written);
     }
     buffer_.clear();
     Report(false, 0);
+}
+
+void LogWriter::Lose(std::size_t from, int error) {
+    // The buffer holds whole lines; the one the failure cut goes out of
+    // the file again.
+    const std::size_t cut = from == 0 ? std::string::npos : buffer_.rfind('\n', from - 1);
+    const std::size_t whole = cut == std::string::npos ? 0 : cut + 1;
+    struct stat written {};
+    if (from > whole && fd_ >= 0 && ::fstat(fd_, &written) == 0 &&
+        written.st_size >= static_cast<off_t>(from - whole)) {
+        if (::ftruncate(fd_, written.st_size - static_cast<off_t>(from - whole)) == 0)
+            fileBytes_ -= std::min<std::uint64_t>(fileBytes_, from - whole);
+    }
+    lostLines_ += static_cast<std::uint64_t>(
+        std::count(buffer_.begin() + static_cast<std::ptrdiff_t>(whole), buffer_.end(), '\n'));
+    CloseFile();
+    buffer_.clear();
+    Report(true, error);
 }
 
 void LogWriter::Close() {
@@ -194,16 +208,23 @@ void LogWriter::Close() {
 }
 
 void LogWriter::Report(bool failing, int error) {
-    if (failing == failing_)
+    // A change of state is told at once; more lines lost while the file
+    // stays unwritable, at most once an interval.
+    const auto now = Clock::now();
+    if (failing == failing_ &&
+        (lostLines_ == reportedLost_ || now - lastReport_ < kLostLinesInterval))
         return;
     failing_ = failing;
+    reportedLost_ = lostLines_;
+    lastReport_ = now;
     if (!onStatusChange_)
         return;
     LogWriteStatus status;
     status.failing = failing;
     status.path = path_;
+    status.lostLines = lostLines_;
     if (failing)
-        status.reason = std::strerror(error);
+        status.reason = SystemErrorText(error);
     onStatusChange_(status);
 }
 

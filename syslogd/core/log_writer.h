@@ -7,8 +7,11 @@
 // renamed or removed behind the program (log rotation): every flush that
 // comes a check interval after the last one compares the device and inode
 // at the path with those of the open file.  A file that cannot be opened or
-// written loses the lines of that flush; the failure is reported once, and
-// again only after a later flush went through.
+// written loses the lines of that flush, and a line is in the file whole or
+// not at all: the head of a line cut by a full disk is taken out again, so
+// that it cannot be glued to the first line written once there is room.
+// The failure is reported once, and again only after a later flush went
+// through; the lines lost are counted and reported with it.
 //
 // Rotation (LogRotateType): daily at local midnight or once the file has
 // passed a size, the file is renamed to path.1, an older path.1 to path.2
@@ -28,13 +31,16 @@
 #include <string>
 #include <string_view>
 
+#include <sys/types.h>
+
 namespace quellin::syslogd {
 
 // Whether the log is being written; a change is reported to whoever shows it.
 struct LogWriteStatus {
     bool failing = false;
-    std::string path;    // CP932, as configured
-    std::string reason;  // the system's text for the error, when failing
+    std::string path;             // CP932, as configured
+    std::string reason;           // CP932, the system's reason, when failing
+    std::uint64_t lostLines = 0;  // lines not written since start
 
     bool operator==(const LogWriteStatus&) const = default;
 };
@@ -56,6 +62,8 @@ public:
         std::size_t bufferLimit = 1 << 20;
         // How often a flush looks whether the file was moved away.
         std::chrono::milliseconds checkInterval{50};
+        // write(2), or what a test puts in its place (a disk that fills up).
+        std::function<ssize_t(int fd, const void* data, std::size_t size)> write;
     };
 
     LogWriter(std::function<void(const LogWriteStatus&)> onStatusChange, Options options);
@@ -93,6 +101,8 @@ private:
     bool MovedAway() const;
     void CloseFile();
     void Report(bool failing, int error);
+    // The buffer from `from` on did not reach the file.
+    void Lose(std::size_t from, int error);
     bool RotationDue(std::int64_t now) const;
     // Renames the generations and opens a new file; false when the file
     // could not be moved (it is written on as it is).
@@ -108,6 +118,9 @@ private:
     std::uint64_t inode_ = 0;
     Clock::time_point lastCheck_{};
     bool failing_ = false;
+    std::uint64_t lostLines_ = 0;
+    std::uint64_t reportedLost_ = 0;
+    Clock::time_point lastReport_{};
     Rotation rotation_;
     const quellin::Clock* dateClock_ = &CurrentClock();
     std::uint64_t fileBytes_ = 0;        // size of the open file

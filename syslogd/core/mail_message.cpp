@@ -3,8 +3,13 @@
 #include "codec.h"
 #include "smtp_dialogue.h"
 
+#include <unistd.h>
+
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace quellin::syslogd {
@@ -234,6 +239,38 @@ std::string FoldHeader(std::string_view header) {
         out += current + kCrLf;
     }
     return out;
+}
+
+std::string StampHeader(std::int64_t time, std::string_view clientMailAddress) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static std::atomic<std::uint64_t> counter{0};
+    std::string stamp = "Date: ";
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm local{};
+    if (::localtime_r(&t, &local) != nullptr) {
+        const long offset = local.tm_gmtoff / 60;
+        const long minutes = offset < 0 ? -offset : offset;
+        char date[64];
+        std::snprintf(date, sizeof date, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                      kDays[local.tm_wday % 7], local.tm_mday, kMonths[local.tm_mon % 12],
+                      local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                      offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+        stamp += date;
+    }
+    // The domain goes into the id as it is only when it is a plain one.
+    std::string domain(clientMailAddress.substr(clientMailAddress.rfind('@') + 1));
+    if (clientMailAddress.find('@') == std::string_view::npos || domain.empty() ||
+        domain.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-") !=
+            std::string::npos) {
+        char host[256] = {};
+        domain = ::gethostname(host, sizeof host - 1) == 0 && host[0] != '\0' ? host : "localhost";
+    }
+    return stamp + kCrLf + "Message-ID: <" + std::to_string(time) + "." +
+           std::to_string(::getpid()) + "." + std::to_string(++counter) + ".syslogd@" + domain +
+           ">" + kCrLf;
 }
 
 std::string ComposeMail(const std::string& clientMailAddress, const SearchEntry& entry,

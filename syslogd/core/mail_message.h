@@ -5,6 +5,7 @@
 
 #include "syslogd_settings.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -41,6 +42,14 @@ std::string FoldHeader(std::string_view header);
 // of the triggering message.
 std::string ComposeMail(const std::string& clientMailAddress, const SearchEntry& entry,
                         std::string_view mailText);
+
+// The "Date:" and "Message-ID:" lines that go before the composed header of
+// a mail composed at `time`: RFC 5322 asks for the date, and relays and
+// spam filters mark mail without them.  The date is local time with the
+// zone's offset; the id is one no other mail of this host has (time,
+// process, a counter) at the sender's domain, or at this host's name when
+// the address has none.
+std::string StampHeader(std::int64_t time, std::string_view clientMailAddress);
 
 // The message as sent after DATA: lines starting with "." get another ".",
 // then CR LF "." CR LF ends it.

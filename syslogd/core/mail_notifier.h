@@ -4,6 +4,7 @@
 
 #include "syslogd_settings.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -26,6 +27,9 @@ public:
     // sessions are not reported.
     using StatusListener = std::function<void(bool failing, const std::string& reason)>;
     virtual void SetStatusListener(StatusListener listener) { (void)listener; }
+
+    // Mails not sent because too many were waiting, since start.
+    virtual std::uint64_t heldBack() const { return 0; }
 };
 
 // Mail switched off in the build: notifications are dropped.

@@ -38,6 +38,11 @@ ForwardTarget TargetOf(const SyslogdSettings& settings) {
     return target;
 }
 
+ForwardFormat FormatOf(const SyslogdSettings& settings) {
+    return settings.forwardFormat == kForwardRfc5424 ? ForwardFormat::Rfc5424
+                                                     : ForwardFormat::Rfc3164;
+}
+
 }  // namespace
 
 std::size_t WindowItem::Bytes() const {
@@ -182,20 +187,21 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
     if (!parsed.layout)
         return;
     const DatagramLayout& layout = *parsed.layout;
-    // Every accepted datagram, as it came, whatever the display shows.
-    if (forwarding_) {
-        try {
-            forwardBatch_.Add(datagram);
-        } catch (const std::exception&) {
-            // Out of memory: this one is not forwarded; the log still gets it.
-        }
-    }
     const FacilityInfo facility = *LookUpFacility(layout.facility);
     const LevelInfo level = *LookUpLevel(layout.level);
     const std::string_view timestamp = layout.senderTimestamp
                                            ? datagram.substr(layout.timestampOffset, 15)
                                            : std::string_view(time_.text);
     const std::string_view body = datagram.substr(layout.bodyOffset);
+    // Every accepted datagram, whatever the display shows.
+    if (forwarding_) {
+        try {
+            AddForwarded(forwardBatch_, FormatOf(settings), datagram, layout, timestamp, source,
+                         now);
+        } catch (const std::exception&) {
+            // Out of memory: this one is not forwarded; the log still gets it.
+        }
+    }
 
     WindowItem item;
     try {

@@ -10,8 +10,9 @@
 //      (AlertHoldSeconds), which holds back alerts only, never a row or a
 //      log line;
 //   5. the log line, into the log writer's buffer;
-//   6. forwarding (ForwardFlag): the datagram as it came, into the batch
-//      the forwarder's own thread sends.
+//   6. forwarding (ForwardFlag): the message with the router's address as
+//      its host (ForwardFormat), into the batch the forwarder's own thread
+//      sends.
 //
 // What the window has to do — rows to show, alerts to carry out (popup,
 // sound, mail) and changes in the log file's state — goes into a bounded

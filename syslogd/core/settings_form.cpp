@@ -38,10 +38,6 @@ std::optional<std::int64_t> Count(const std::string& text, std::int64_t limit) {
     return PositiveNumber(text, limit);
 }
 
-constexpr std::int64_t kMaxHoldSeconds = 86400;
-constexpr std::int64_t kMaxRotateSizeMB = 1 << 20;
-constexpr std::int64_t kMaxKeepCount = 999;
-
 }  // namespace
 
 std::string TrimSpaces(const std::string& text) {
@@ -96,6 +92,7 @@ SettingsForm FormFromSettings(const SyslogdSettings& settings) {
     form.forwardHost = settings.forwardHost;
     form.forwardPort = std::to_string(settings.forwardPort);
     form.forwardProtocol = settings.forwardProtocol == kForwardTcp ? kForwardTcp : kForwardUdp;
+    form.forwardFormat = std::clamp(settings.forwardFormat, kForwardRfc3164, kForwardRfc5424);
     return form;
 }
 
@@ -264,6 +261,7 @@ void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
         settings.forwardPort =
             static_cast<std::int32_t>(PositiveNumber(form.forwardPort, 65535).value_or(514));
         settings.forwardProtocol = form.forwardProtocol;
+        settings.forwardFormat = form.forwardFormat;
     }
     if (form.filterMode == FilterMode::NoFilter) {
         settings.dispFilter = kDispNoFilter;

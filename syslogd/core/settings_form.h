@@ -57,7 +57,8 @@ struct SettingsForm {
     bool forward = false;
     std::string forwardHost;
     std::string forwardPort;
-    int forwardProtocol = kForwardUdp;  // opt_ForwardUdp, opt_ForwardTcp
+    int forwardProtocol = kForwardUdp;    // opt_ForwardUdp, opt_ForwardTcp
+    int forwardFormat = kForwardRfc3164;  // cmb_ForwardFormat index
 };
 
 inline constexpr int kLevelCount = 8;

@@ -185,8 +185,24 @@ SmtpDialogue::SmtpDialogue(std::string clientMailAddress, std::string_view recip
     : clientMailAddress_(std::move(clientMailAddress)),
       transport_(std::move(transport)),
       encrypted_(transport_.security == SmtpSecurity::ImplicitTls),
-      recipients_(SplitRecipients(recipients)),
-      message_(std::move(message)) {}
+      mails_{{SplitRecipients(recipients), std::move(message)}} {}
+
+void SmtpDialogue::Add(std::string_view recipients, std::string message) {
+    if (open())
+        mails_.push_back({SplitRecipients(recipients), std::move(message)});
+}
+
+std::string SmtpDialogue::NextMail() {
+    mails_[current_].message.clear();
+    if (current_ + 1 == mails_.size()) {
+        state_ = State::Quit;
+        return "QUIT\r\n";
+    }
+    ++current_;
+    recipientIndex_ = 0;
+    state_ = State::Reset;
+    return "RSET\r\n";
+}
 
 void SmtpDialogue::Fail(SmtpOutcome outcome) {
     outcome_ = outcome;
@@ -350,10 +366,11 @@ std::string SmtpDialogue::Act(const SmtpReply& reply) {
                 break;
             return MailFrom();
         case State::Recipients: {
-            if (!recipientAccepted || recipientIndex_ >= recipients_.size())
+            const std::vector<std::string>& recipients = mails_[current_].recipients;
+            if (!recipientAccepted || recipientIndex_ >= recipients.size())
                 break;
-            std::string command = "RCPT TO:<" + recipients_[recipientIndex_] + ">\r\n";
-            if (++recipientIndex_ == recipients_.size())
+            std::string command = "RCPT TO:<" + recipients[recipientIndex_] + ">\r\n";
+            if (++recipientIndex_ == recipients.size())
                 state_ = State::LastRecipient;
             return command;
         }
@@ -366,20 +383,37 @@ std::string SmtpDialogue::Act(const SmtpReply& reply) {
             if (reply.code != 354)
                 break;
             state_ = State::Message;
-            return DataSection(message_);
+            return DataSection(mails_[current_].message);
         case State::Message:
             if (reply.code != 250)
                 break;
-            state_ = State::Quit;
-            return "QUIT\r\n";
+            ++sent_;
+            return NextMail();
+        case State::Reset:
+            if (reply.code != 250)
+                break;
+            return MailFrom();
         case State::Quit:
             if (reply.code != 221)
                 break;
-            outcome_ = SmtpOutcome::Sent;
+            outcome_ = refused_ == 0 ? SmtpOutcome::Sent : SmtpOutcome::UnexpectedReply;
+            if (refused_ != 0) {
+                // The session says why a mail of it did not go.
+                lastCode_ = refusal_.code;
+                lastLine_ = refusal_.lastLine;
+            }
             state_ = State::Done;
             return {};
         case State::Done:
             return {};
+    }
+    const bool inMail = state_ == State::Recipients || state_ == State::LastRecipient ||
+                        state_ == State::Data || state_ == State::Message;
+    if (inMail && current_ + 1 < mails_.size()) {
+        // The server refused this mail; the next ones may still go.
+        ++refused_;
+        refusal_ = reply;
+        return NextMail();
     }
     Fail(SmtpOutcome::UnexpectedReply);
     return {};

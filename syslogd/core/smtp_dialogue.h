@@ -8,6 +8,11 @@
 // when the server does not offer it, never going on in clear text), the
 // greeting is repeated over TLS, and AUTH PLAIN (or LOGIN when only that
 // is offered) runs only once the connection is encrypted.
+//
+// One session carries every mail queued for its server: after each mail
+// (sent or refused) "RSET" and "MAIL FROM" start the next, so a slow server
+// is greeted once for all of them.  A session of one mail is the dialogue
+// above, byte for byte.
 #pragma once
 
 #include <cstddef>
@@ -121,12 +126,22 @@ public:
         AuthLogin,          // 334 asking for the user name
         AuthLoginUser,      // 334 asking for the password
         AuthLoginPassword,  // 235
+        Reset,              // 250 to RSET before the next mail
     };
 
     // `recipients` is the recipient field as entered: it is split at every
     // "," and each part is used as it is.
     SmtpDialogue(std::string clientMailAddress, std::string_view recipients, std::string message,
                  SmtpTransport transport = {});
+
+    // Whether the session still takes mails: it has not said QUIT.
+    bool open() const { return state_ != State::Quit && state_ != State::Done; }
+    // Another mail for the same server, after those before it; only while
+    // open().
+    void Add(std::string_view recipients, std::string message);
+    std::size_t mails() const { return mails_.size(); }
+    // Mails the server took or refused so far.
+    std::size_t finished() const { return sent_ + refused_; }
 
     // Bytes arrived from the server.
     SmtpStep OnReceived(std::string_view bytes);
@@ -137,7 +152,8 @@ public:
 
     State state() const { return state_; }
     SmtpOutcome outcome() const { return outcome_; }
-    const std::vector<std::string>& recipients() const { return recipients_; }
+    // The recipients of the mail in hand.
+    const std::vector<std::string>& recipients() const { return mails_[current_].recipients; }
     // The code of the reply that ended the dialogue unexpectedly.
     int lastCode() const { return lastCode_; }
     // The last line of that reply.
@@ -148,6 +164,7 @@ private:
     std::string Act(const SmtpReply& reply);
     std::string AfterGreeting(const SmtpReply& ehloReply);
     std::string MailFrom();
+    std::string NextMail();
     void Fail(SmtpOutcome outcome);
 
     std::string clientMailAddress_;
@@ -155,8 +172,15 @@ private:
     bool encrypted_ = false;
     bool startTlsNow_ = false;
     std::string lastLine_;
-    std::vector<std::string> recipients_;
-    std::string message_;
+    struct Mail {
+        std::vector<std::string> recipients;
+        std::string message;
+    };
+    std::vector<Mail> mails_;
+    std::size_t current_ = 0;
+    std::size_t sent_ = 0;
+    std::size_t refused_ = 0;
+    SmtpReply refusal_;  // the reply that refused a mail of the session
     std::size_t recipientIndex_ = 0;
     State state_ = State::Greeting;
     SmtpOutcome outcome_ = SmtpOutcome::Running;

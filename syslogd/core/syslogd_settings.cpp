@@ -241,22 +241,34 @@ SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes) {
     s.filterFacility = in.Number<std::int32_t>("FilterFacility", 0, failed);
 
     const SyslogdSettings defaults;
+    // What the settings window would refuse keeps its default: a negative
+    // LogKeepCount, say, would remove the log itself at every rotation.
+    auto within = [](std::int32_t value, std::int32_t low, std::int32_t high,
+                     std::int32_t fallback) {
+        return value >= low && value <= high ? value : fallback;
+    };
     s.smtpSecurity = in.Number<std::int32_t>("SMTPSecurity", defaults.smtpSecurity, failed);
     s.smtpAuthFlag = in.Flag("SMTPAuthFlag", defaults.smtpAuthFlag, failed);
     s.smtpUser = in.Text("SMTPUser", "");
     s.smtpPassword = in.Text("SMTPPassword", "");
     s.smtpCAFile = in.Text("SMTPCAFile", "");
     s.alertHoldSeconds =
-        in.Number<std::int32_t>("AlertHoldSeconds", defaults.alertHoldSeconds, failed);
+        within(in.Number<std::int32_t>("AlertHoldSeconds", defaults.alertHoldSeconds, failed), 0,
+               kMaxHoldSeconds, defaults.alertHoldSeconds);
     s.logRotateType = in.Number<std::int32_t>("LogRotateType", defaults.logRotateType, failed);
     s.logRotateSizeMB =
-        in.Number<std::int32_t>("LogRotateSizeMB", defaults.logRotateSizeMB, failed);
-    s.logKeepCount = in.Number<std::int32_t>("LogKeepCount", defaults.logKeepCount, failed);
+        within(in.Number<std::int32_t>("LogRotateSizeMB", defaults.logRotateSizeMB, failed), 1,
+               kMaxRotateSizeMB, defaults.logRotateSizeMB);
+    s.logKeepCount = within(in.Number<std::int32_t>("LogKeepCount", defaults.logKeepCount, failed),
+                            0, kMaxKeepCount, defaults.logKeepCount);
     s.forwardFlag = in.Flag("ForwardFlag", defaults.forwardFlag, failed);
     s.forwardHost = in.Text("ForwardHost", "");
     s.forwardPort = in.Number<std::int32_t>("ForwardPort", defaults.forwardPort, failed);
     s.forwardProtocol =
         in.Number<std::int32_t>("ForwardProtocol", defaults.forwardProtocol, failed);
+    s.forwardFormat =
+        within(in.Number<std::int32_t>("ForwardFormat", defaults.forwardFormat, failed),
+               kForwardRfc3164, kForwardRfc5424, defaults.forwardFormat);
 
     s.searchTable.assign(SearchTableSize(s.searchMaxKensu), SearchEntry{});
     if (!in.exists())
@@ -333,6 +345,7 @@ std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSe
     extra("ForwardPort", s.forwardPort == d.forwardPort, std::to_string(s.forwardPort));
     extra("ForwardProtocol", s.forwardProtocol == d.forwardProtocol,
           std::to_string(s.forwardProtocol));
+    extra("ForwardFormat", s.forwardFormat == d.forwardFormat, std::to_string(s.forwardFormat));
 
     const SearchEntry empty;
     for (std::size_t i = 0; i < SearchTableSize(s.searchMaxKensu); ++i) {

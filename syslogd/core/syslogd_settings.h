@@ -34,6 +34,15 @@ inline constexpr std::int32_t kRotateBySize = 2;
 // ForwardProtocol values.
 inline constexpr std::int32_t kForwardUdp = 0;
 inline constexpr std::int32_t kForwardTcp = 1;
+// ForwardFormat values: the router's address as the host, in an RFC 3164
+// relay's header or in RFC 5424.
+inline constexpr std::int32_t kForwardRfc3164 = 0;
+inline constexpr std::int32_t kForwardRfc5424 = 1;
+// The largest values the settings window takes; a file holding more (or
+// less than the smallest) keeps the default.
+inline constexpr std::int32_t kMaxHoldSeconds = 86400;
+inline constexpr std::int32_t kMaxRotateSizeMB = 1 << 20;
+inline constexpr std::int32_t kMaxKeepCount = 999;
 
 // The system drive's root stands in for C:\ here.
 inline constexpr char kDefaultLogPath[] = "/syslogd.txt";
@@ -92,6 +101,7 @@ struct SyslogdSettings {
     std::string forwardHost;
     std::int32_t forwardPort = 514;
     std::int32_t forwardProtocol = kForwardUdp;
+    std::int32_t forwardFormat = kForwardRfc3164;
 
     // SearchTableSize(searchMaxKensu) entries in file order.
     std::vector<SearchEntry> searchTable;

@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         a.alertHoldSeconds != b.alertHoldSeconds || a.logRotateType != b.logRotateType ||
         a.logRotateSizeMB != b.logRotateSizeMB || a.logKeepCount != b.logKeepCount ||
         a.forwardFlag != b.forwardFlag || a.forwardPort != b.forwardPort ||
-        a.forwardProtocol != b.forwardProtocol)
+        a.forwardProtocol != b.forwardProtocol || a.forwardFormat != b.forwardFormat)
         std::abort();
     SettingsLoad third = ParseSettings(RenderSettings(bytes, b));
     if (!third.ok() || third.settings.smtpCAFile != b.smtpCAFile ||

@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
     SmtpDialogue dialogue("me@example.com", "a@example.com,b@example.com",
                           "Subject: s\r\n\r\n.body\r\n", transport);
+    dialogue.Add("c@example.com", "Subject: t\r\n\r\nnext\r\n");  // RSET, MAIL FROM again
     SmtpReplyReader reader;
     bool over = false;
     for (std::size_t at = 0; at < input.size(); at += piece) {

@@ -265,8 +265,15 @@ void MainWindow::DeliverPending() {
         if (status.failing) {
             logNotice_ = QStringLiteral("受信ログを書き込めません: ") + FromCp932(status.path);
             if (!status.reason.empty())
-                logNotice_ += QStringLiteral(" (") + QString::fromLocal8Bit(status.reason.c_str()) +
-                              QLatin1Char(')');
+                logNotice_ += QStringLiteral(" (") + FromCp932(status.reason) + QLatin1Char(')');
+        }
+        // Lost lines stay said after the log is written again: the file
+        // lacks them for good.
+        if (status.lostLines != 0) {
+            if (!logNotice_.isEmpty())
+                logNotice_ += QStringLiteral("  ");
+            logNotice_ +=
+                QStringLiteral("受信ログに書き込めなかった行 %1 件").arg(status.lostLines);
         }
         noticeChanged = true;
     }
@@ -277,8 +284,7 @@ void MainWindow::DeliverPending() {
         if (!status.target.empty()) {
             if (status.failing) {
                 forwardNotice_ = QStringLiteral("転送先 %1 に送れません (%2)")
-                                     .arg(QString::fromStdString(status.target),
-                                          QString::fromLocal8Bit(status.reason.c_str()));
+                                     .arg(FromCp932(status.target), FromCp932(status.reason));
             }
             if (status.dropped != 0) {
                 if (!forwardNotice_.isEmpty())
@@ -287,6 +293,10 @@ void MainWindow::DeliverPending() {
                     QStringLiteral("転送できなかったメッセージ %1 件").arg(status.dropped);
             }
         }
+        noticeChanged = true;
+    }
+    if (services_.mail->heldBack() != heldBackMails_) {
+        heldBackMails_ = services_.mail->heldBack();
         noticeChanged = true;
     }
     if (delivery.heldBackRows != 0 || delivery.heldBackAlerts != 0) {
@@ -343,6 +353,10 @@ void MainWindow::UpdateNotice() {
         parts << mailNotice_;
     if (!forwardNotice_.isEmpty())
         parts << forwardNotice_;
+    if (heldBackMails_ != 0) {
+        parts << QStringLiteral("送信を待つメールが多すぎるため、メール %1 件を送りませんでした。")
+                     .arg(heldBackMails_);
+    }
     if (heldBackAlerts_ != 0 || heldBackRows_ != 0) {
         // The window fell so far behind that the hand-over from reception
         // was full; the log has every message all the same.

@@ -132,6 +132,7 @@ private:
     QString forwardNotice_;
     std::uint64_t heldBackRows_ = 0;
     std::uint64_t heldBackAlerts_ = 0;
+    std::uint64_t heldBackMails_ = 0;
     bool deliveryScheduled_ = false;
     bool exiting_ = false;
     std::function<void(SettingsTab)> openSettings_;

@@ -121,6 +121,7 @@ void SettingsWindow::Fill(SettingsTab tab) {
     BindText(ui_->txt_ForwardPort, form_.forwardPort);
     ui_->opt_ForwardUdp->setChecked(form_.forwardProtocol != kForwardTcp);
     ui_->opt_ForwardTcp->setChecked(form_.forwardProtocol == kForwardTcp);
+    ui_->cmb_ForwardFormat->setCurrentIndex(form_.forwardFormat);
 
     ui_->DispNoFil->setChecked(form_.filterMode == FilterMode::NoFilter);
     ui_->DispFilDisp->setChecked(form_.filterMode == FilterMode::ShowMatching);
@@ -184,6 +185,8 @@ void SettingsWindow::ConnectControls() {
     });
     connect(ui_->cmb_SMTP_Security, &QComboBox::currentIndexChanged, this,
             [this](int index) { form_.smtpSecurity = index; });
+    connect(ui_->cmb_ForwardFormat, &QComboBox::currentIndexChanged, this,
+            [this](int index) { form_.forwardFormat = index; });
     connect(ui_->cmd_CAFile, &QPushButton::clicked, this, &SettingsWindow::ChooseCAFile);
     onToggle(ui_->FilType_Lel, [this](bool on) { form_.levelChecked = on; });
     onToggle(ui_->FilType_Fac, [this](bool on) { form_.facilityChecked = on; });
@@ -240,9 +243,10 @@ void SettingsWindow::Refresh() {
     SetEnabled({ui_->opt_RotateNone, ui_->opt_RotateDaily, ui_->opt_RotateSize}, e.rotation);
     SetEnabled({ui_->txt_RotateSize, ui_->id971}, e.rotateSize);
     SetEnabled({ui_->txt_KeepCount, ui_->id972, ui_->id973}, e.keepCount);
-    SetEnabled({ui_->txt_ForwardHost, ui_->txt_ForwardPort, ui_->opt_ForwardUdp,
-                ui_->opt_ForwardTcp, ui_->id966, ui_->id967, ui_->id968},
-               e.forwardFields);
+    SetEnabled(
+        {ui_->txt_ForwardHost, ui_->txt_ForwardPort, ui_->opt_ForwardUdp, ui_->opt_ForwardTcp,
+         ui_->id966, ui_->id967, ui_->id968, ui_->id979, ui_->cmb_ForwardFormat},
+        e.forwardFields);
 
     ui_->id350->setEnabled(e.filterConditions);
     ui_->id351->setEnabled(e.levelFrame);

@@ -1,5 +1,6 @@
 #include "smtp_client.h"
 
+#include "clock.h"
 #include "codec.h"
 #include "mail_message.h"
 
@@ -42,8 +43,10 @@ SmtpClient::~SmtpClient() {
 
 void SmtpClient::Notify(const SyslogdSettings& settings, const SearchEntry& entry,
                         const std::string& text) {
-    if (waiting_.size() >= kMaxWaiting)
+    if (Queued() >= kMaxWaiting) {
+        ++heldBack_;
         return;
+    }
     Mail mail;
     mail.host = QString::fromStdString(cp932::ToUtf8Lossy(settings.smtpServer));
     mail.port = settings.smtpPort;
@@ -51,7 +54,8 @@ void SmtpClient::Notify(const SyslogdSettings& settings, const SearchEntry& entr
     mail.recipients = entry.toStr;
     // Composed now: the mail carries the text of the message that
     // triggered it, whatever matches while it waits.
-    mail.message = ComposeMail(settings.clientMailAddress, entry, text);
+    mail.message = StampHeader(CurrentClock().Now(), settings.clientMailAddress) +
+                   ComposeMail(settings.clientMailAddress, entry, text);
     mail.security = settings.smtpSecurity;
     mail.transport.security = SecurityOf(settings.smtpSecurity);
     mail.transport.authenticate = settings.smtpAuthFlag;
@@ -60,8 +64,24 @@ void SmtpClient::Notify(const SyslogdSettings& settings, const SearchEntry& entr
         mail.transport.password = settings.smtpPassword;
     }
     mail.caFile = settings.smtpCAFile;
+    if (socket_ && !closing_ && dialogue_->open() && SameSession(mail, session_)) {
+        dialogue_->Add(mail.recipients, std::move(mail.message));
+        return;
+    }
     waiting_.push_back(std::move(mail));
     StartNext();
+}
+
+std::size_t SmtpClient::Queued() const {
+    return waiting_.size() + (dialogue_ ? dialogue_->mails() - dialogue_->finished() : 0);
+}
+
+bool SmtpClient::SameSession(const Mail& a, const Mail& b) {
+    return a.host == b.host && a.port == b.port && a.security == b.security &&
+           a.caFile == b.caFile && a.clientMailAddress == b.clientMailAddress &&
+           a.transport.security == b.transport.security &&
+           a.transport.authenticate == b.transport.authenticate &&
+           a.transport.user == b.transport.user && a.transport.password == b.transport.password;
 }
 
 void SmtpClient::Shutdown() {
@@ -107,6 +127,16 @@ void SmtpClient::StartNext() {
     const bool plain = mail.transport.plain() && mail.security == kSmtpPlain;
     dialogue_ = std::make_unique<SmtpDialogue>(mail.clientMailAddress, mail.recipients,
                                                std::move(mail.message), mail.transport);
+    for (auto it = waiting_.begin(); it != waiting_.end();) {
+        if (!SameSession(*it, mail)) {
+            ++it;
+            continue;
+        }
+        dialogue_->Add(it->recipients, std::move(it->message));
+        it = waiting_.erase(it);
+    }
+    session_ = mail;
+    finished_ = 0;
     closing_ = false;
     reported_ = !plain;
     target_ = mail.host + QLatin1Char(':') + QString::number(mail.port);
@@ -190,6 +220,11 @@ void SmtpClient::OnReadyRead() {
         return;
     QByteArray bytes = socket_->readAll();
     SmtpStep step = dialogue_->OnReceived(std::string_view(bytes.constData(), bytes.size()));
+    if (dialogue_->finished() != finished_) {
+        // A mail went through (or was refused): the next one gets its time.
+        finished_ = dialogue_->finished();
+        watchdog_->start(sessionLimit_);
+    }
     if (!step.send.empty())
         socket_->write(step.send.data(), static_cast<qint64>(step.send.size()));
     if (step.startTls) {

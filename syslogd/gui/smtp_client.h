@@ -1,7 +1,9 @@
 // SMTPClient: sends notification mails over a TCP socket on the window
 // thread, one session at a time.  Triggers that arrive while a session runs
-// wait their turn with their own text; a session that has not finished in
-// time is abandoned so that a silent server cannot hold back later mail.
+// wait with their own text; every mail waiting for the same server (server,
+// port, security, login) goes in one session, the mails of a running
+// session's server join it.  A session that makes no progress in time is
+// abandoned so that a silent server cannot hold back later mail.
 //
 // With SMTPSecurity set the connection is TLS (QSslSocket): from the first
 // byte, or after STARTTLS.  The server's certificate must chain to a
@@ -17,6 +19,7 @@
 #include <QString>
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -32,8 +35,9 @@ class SmtpClient final : public QObject, public MailNotifier {
 
 public:
     static constexpr std::chrono::milliseconds kDefaultSessionLimit{30000};
-    // Triggers kept while a session runs; a flood beyond this is dropped.
-    static constexpr std::size_t kMaxWaiting = 100;
+    // Mails waiting or in the session; a flood beyond this is counted and
+    // dropped.
+    static constexpr std::size_t kMaxWaiting = 1000;
 
     explicit SmtpClient(std::chrono::milliseconds sessionLimit = kDefaultSessionLimit,
                         QObject* parent = nullptr);
@@ -43,6 +47,7 @@ public:
                 const std::string& text) override;
     void Shutdown() override;
     void SetStatusListener(StatusListener listener) override;
+    std::uint64_t heldBack() const override { return heldBack_; }
 
     bool busy() const { return socket_ != nullptr; }
     std::size_t waiting() const { return waiting_.size(); }
@@ -66,6 +71,10 @@ private:
         std::string caFile;  // CP932 path; empty: the system's authorities
     };
 
+    static bool SameSession(const Mail& a, const Mail& b);
+    // Mails not yet through: waiting, or in the session and not yet taken
+    // or refused.
+    std::size_t Queued() const;
     void StartNext();
     // Sets up the TLS socket of a session; false with the reason when the
     // session cannot even start.
@@ -78,6 +87,9 @@ private:
 
     std::chrono::milliseconds sessionLimit_;
     std::deque<Mail> waiting_;
+    Mail session_;              // where the session in hand goes
+    std::size_t finished_ = 0;  // its mails through so far
+    std::uint64_t heldBack_ = 0;
     QTcpSocket* socket_ = nullptr;
     std::unique_ptr<SmtpDialogue> dialogue_;
     QTimer* watchdog_;

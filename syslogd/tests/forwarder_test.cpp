@@ -170,6 +170,26 @@ TEST_F(ForwarderTest, FullQueueDropsAndCounts) {
         << Last().dropped << " of " << forwarder.dropped();
 }
 
+// A collector that takes each connection and drops it at once: what it is
+// sent is counted as lost, and the back-off grows with every connection.
+TEST_F(ForwarderTest, CollectorDroppingEachConnectionCostsCountedFramesAndBacksOff) {
+    Socket listener(SOCK_STREAM);
+    Forwarder::Options options = Fast();
+    options.maxRetry = 2s;
+    Forwarder forwarder(Record(), options);
+    forwarder.SetTarget({"127.0.0.1", listener.port(), ForwardTarget::Protocol::Tcp});
+    int connections = 0;
+    for (auto end = std::chrono::steady_clock::now() + 3s;
+         std::chrono::steady_clock::now() < end;) {
+        forwarder.Push(Batch({"<13>never kept"}));
+        pollfd wait{listener.fd(), POLLIN, 0};
+        if (::poll(&wait, 1, 50) > 0 && ++connections)
+            ::close(::accept(listener.fd(), nullptr, nullptr));
+    }
+    EXPECT_LE(connections, 7);  // 50 ms doubling: 6 tries in 3 s
+    EXPECT_TRUE(WaitUntil([&] { return Last().failing && Last().dropped > 0; }, 5000));
+}
+
 TEST_F(ForwarderTest, UdpDatagramsArriveUnchanged) {
     Socket collector(SOCK_DGRAM);
     Forwarder forwarder(Record(), Fast());
@@ -198,7 +218,7 @@ TEST_F(ForwarderTest, NeverToItself) {
     forwarder.SetTarget({"127.0.0.1", own.port(), ForwardTarget::Protocol::Udp});
     forwarder.Push(Batch({"<13>round and round"}));
     ASSERT_TRUE(WaitUntil([&] { return Last().failing; }, 5000));
-    EXPECT_EQ(Last().reason, "the collector is this Syslogd itself");
+    EXPECT_EQ(Last().reason, cp932::Jp("転送先がこの Syslogd 自身です"));
     pollfd wait{own.fd(), POLLIN, 0};
     EXPECT_EQ(::poll(&wait, 1, 200), 0);
 }
@@ -214,7 +234,8 @@ TEST_F(ForwarderTest, SwitchedOffDropsWhatWaits) {
     EXPECT_TRUE(WaitUntil([&] { return forwarder.dropped() == 3; }, 5000));
 }
 
-// Through the pipeline: accepted datagrams only, whatever the display shows.
+// Through the pipeline: accepted datagrams only, whatever the display shows,
+// with the router's address as their host (RFC 3164 unless set otherwise).
 TEST(ForwardingPipeline, AcceptedDatagramsOnlyWhateverTheDisplayFilter) {
     Socket collector(SOCK_DGRAM);
     SyslogdSettings settings;
@@ -238,7 +259,9 @@ TEST(ForwardingPipeline, AcceptedDatagramsOnlyWhateverTheDisplayFilter) {
         const ssize_t n = ::recv(collector.fd(), buffer, sizeof buffer, 0);
         got.emplace_back(buffer, static_cast<std::size_t>(n));
     }
-    EXPECT_EQ(got, (std::vector<std::string>{"<13>listed or not", "<11>x\ty"}));
+    const std::string at = FormatReceiveTime(1720000000);
+    EXPECT_EQ(got, (std::vector<std::string>{"<13>" + at + " 10.0.0.1 listed or not",
+                                             "<11>" + at + " 10.0.0.1 x\ty"}));
     EXPECT_TRUE(queue.Take(100).items.empty()) << "the display filter lists none of them";
 }
 

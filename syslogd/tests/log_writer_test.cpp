@@ -9,7 +9,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -25,10 +24,9 @@ class LogWriterTest : public TempDirTest {
 protected:
     LogWriter& Writer(std::chrono::milliseconds checkInterval = 0ms) {
         if (!writer) {
-            LogWriter::Options options;
-            options.checkInterval = checkInterval;
+            logOptions.checkInterval = checkInterval;
             writer = std::make_unique<LogWriter>(
-                [this](const LogWriteStatus& status) { statuses.push_back(status); }, options);
+                [this](const LogWriteStatus& status) { statuses.push_back(status); }, logOptions);
             writer->SetPath(cp932::FromPath(path));
         }
         return *writer;
@@ -39,6 +37,7 @@ protected:
     }
 
     std::filesystem::path path = dir / "syslogd.txt";
+    LogWriter::Options logOptions;
     std::vector<LogWriteStatus> statuses;
     std::unique_ptr<LogWriter> writer;
 };
@@ -122,7 +121,7 @@ TEST_F(LogWriterTest, FailureIsReportedOnceAndAgainAfterASuccess) {
     ASSERT_EQ(statuses.size(), 1u);
     EXPECT_TRUE(statuses[0].failing);
     EXPECT_EQ(statuses[0].path, cp932::FromPath(path));
-    EXPECT_EQ(statuses[0].reason, std::strerror(ENOENT));
+    EXPECT_EQ(statuses[0].reason, cp932::Jp("フォルダまたはファイルがありません"));
     EXPECT_TRUE(Writer().failing());
 
     std::filesystem::create_directory(dir / "missing");
@@ -137,6 +136,30 @@ TEST_F(LogWriterTest, FailureIsReportedOnceAndAgainAfterASuccess) {
     Writer().Flush();
     ASSERT_EQ(statuses.size(), 3u);
     EXPECT_TRUE(statuses[2].failing);
+}
+
+// A disk full in the middle of a line: that line's head goes out of the file
+// again, the lost lines are counted, and with room again a new line starts.
+TEST_F(LogWriterTest, FullDiskWritesLinesWholeOrNotAtAll) {
+    std::size_t room = 20;  // full in the second line
+    logOptions.write = [&room](int fd, const void* data, std::size_t size) {
+        const ssize_t n =
+            room == 0 ? (errno = ENOSPC, -1) : ::write(fd, data, std::min(size, room));
+        room -= n > 0 ? static_cast<std::size_t>(n) : 0;
+        return n;
+    };
+    Line("0123456789");
+    Line("Dec 08 21:16:25,127.0.0.1");
+    Line("third");
+    Writer().Flush();
+    room = 1000;
+    Line("Dec 08 21:16:40,after");
+    Writer().Flush();
+    EXPECT_EQ(ReadFile(path), "0123456789\r\nDec 08 21:16:40,after\r\n");
+    ASSERT_EQ(statuses.size(), 2u);
+    EXPECT_EQ(statuses[0].reason, cp932::Jp("ディスクの空きがありません"));
+    EXPECT_FALSE(statuses[1].failing);
+    EXPECT_EQ(statuses[1].lostLines, 2u);
 }
 
 TEST_F(LogWriterTest, ClosingWritesWhatIsLeft) {

@@ -1,5 +1,7 @@
 #include "mail_message.h"
 
+#include "clock.h"
+
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -208,6 +210,16 @@ TEST(ComposeMailTest, NonAsciiOnlyInBodyStillSelectsJisCharset) {
     std::string mail = ComposeMail("s@x", Entry("S", "F", "t@x", ""), Sjis("障害"));
     EXPECT_NE(mail.find("charset=iso-2022-jp\r\n"), std::string::npos);
     EXPECT_EQ(mail.find("=?"), std::string::npos);
+}
+
+// RFC 5322's date in local time with the offset, and an id of every mail's own.
+TEST(ComposeMailTest, StampHasTheLocalDateAndAnIdOfItsOwn) {
+    const std::string stamp = StampHeader(1720107838, "syslogd@example.jp");
+    EXPECT_TRUE(stamp.starts_with("Date: " + FormatLocalTime(1720107838, "%a, %d %b %Y %T %z") +
+                                  "\r\nMessage-ID: <1720107838.") &&
+                stamp.ends_with(".syslogd@example.jp>\r\n"))
+        << stamp;
+    EXPECT_NE(StampHeader(1720107838, "syslogd@example.jp"), stamp);
 }
 
 TEST(DataSectionTest, DoublesLeadingDotsAndEndsWithDotLine) {

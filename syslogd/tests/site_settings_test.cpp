@@ -28,7 +28,9 @@ protected:
     }
 };
 
+// As do values the window refuses (LogKeepCount=-1 removed the log itself).
 TEST_F(SiteSettingsTest, DefaultsKeepTheOriginalBehaviour) {
+    WriteFile(Ini(), "[SETUP]\r\nLogKeepCount=-1\r\nLogRotateSizeMB=0\r\nForwardFormat=3\r\n");
     const SyslogdSettings s = LoadSettings(Ini()).settings;
     EXPECT_EQ(s.smtpSecurity, kSmtpPlain);
     EXPECT_FALSE(s.smtpAuthFlag);
@@ -56,7 +58,7 @@ TEST_F(SiteSettingsTest, FileWithoutTheNewKeysIsWrittenAsBefore) {
     for (const char* key :
          {"SMTPSecurity", "SMTPAuthFlag", "SMTPUser", "SMTPPassword", "SMTPCAFile",
           "AlertHoldSeconds", "LogRotateType", "LogRotateSizeMB", "LogKeepCount", "ForwardFlag",
-          "ForwardHost", "ForwardPort", "ForwardProtocol"})
+          "ForwardHost", "ForwardPort", "ForwardProtocol", "ForwardFormat"})
         EXPECT_EQ(bytes.find(key), std::string::npos) << key;
     EXPECT_EQ(bytes.find("FilterFacility=0\r\nKeyStr1="), bytes.find("FilterFacility=0\r\n"));
 }

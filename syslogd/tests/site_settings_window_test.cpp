@@ -104,7 +104,7 @@ TEST_F(SiteSettingsWindowTest, ControlsTakeInputOnlyWhenTheyApply) {
     for (const char* name :
          {"cmb_SMTP_Security", "chk_SMTP_Auth", "txt_SMTP_CAFile", "cmd_CAFile", "txt_SMTP_User",
           "txt_SMTP_Password", "opt_RotateDaily", "txt_RotateSize", "txt_KeepCount",
-          "txt_ForwardHost", "txt_ForwardPort", "opt_ForwardTcp"})
+          "txt_ForwardHost", "txt_ForwardPort", "opt_ForwardTcp", "cmb_ForwardFormat"})
         EXPECT_FALSE(Enabled(name)) << name;
     EXPECT_TRUE(Enabled("txt_AlertHold"));
 
@@ -171,6 +171,7 @@ TEST_F(SiteSettingsWindowTest, OkWritesTheFileOwnerOnlyWithThePassword) {
     Check("chk_Forward");
     Type("txt_ForwardHost", "collector.example.jp");
     Check("opt_ForwardTcp");
+    Find<QComboBox>("cmb_ForwardFormat")->setCurrentIndex(kForwardRfc5424);
     Ok();
     EXPECT_TRUE(boxes.shown.empty()) << boxes.shown[0].text;
     EXPECT_FALSE(window->isVisible());
@@ -187,6 +188,7 @@ TEST_F(SiteSettingsWindowTest, OkWritesTheFileOwnerOnlyWithThePassword) {
     EXPECT_EQ(saved.logKeepCount, 14);
     EXPECT_EQ(saved.forwardHost, "collector.example.jp");
     EXPECT_EQ(saved.forwardProtocol, kForwardTcp);
+    EXPECT_EQ(saved.forwardFormat, kForwardRfc5424);
 }
 
 TEST_F(SiteSettingsWindowTest, CaFileFromTheFileDialog) {
@@ -234,7 +236,8 @@ TEST_F(SiteSettingsWindowTest, ForwardingFailureIsShownInTheStatusArea) {
     MainWindow main(settings, pipeline, {&sound, &boxes, &files, nullptr, {}, [] {}});
     pipeline.Handle("<13>to the collector", "192.0.2.1");
     pipeline.EndBatch();
-    const QString expected = QStringLiteral("転送先 127.0.0.1:%1 (TCP) に送れません").arg(port);
+    const QString expected =
+        QStringLiteral("転送先 127.0.0.1:%1 (TCP) に送れません (接続を拒否されました)").arg(port);
     EXPECT_TRUE(QTest::qWaitFor([&] { return main.notice().contains(expected); }, 5000))
         << main.notice().toStdString();
 }

@@ -100,6 +100,21 @@ TEST(SmtpDialogueTest, SendsEachStepAndEndsAfterQuit) {
     EXPECT_EQ(dialogue.state(), State::Done);
 }
 
+// Mails of one server in one session: RSET and MAIL FROM start each next
+// one, and one the server refuses keeps none of the others back.
+TEST(SmtpDialogueTest, MailsOfOneServerGoInOneSession) {
+    SmtpDialogue dialogue("me@x", "a@x", "one\r\n");
+    dialogue.Add("b@x", "two\r\n");
+    const std::string sent =
+        Converse(dialogue, {"220\r\n", "250\r\n", "250\r\n", "550 no such user\r\n", "250\r\n",
+                            "250\r\n", "250\r\n", "354\r\n", "250\r\n", "221\r\n"});
+    EXPECT_EQ(sent,
+              "HELO localhost\r\nMAIL FROM:<me@x>\r\nRCPT TO:<a@x>\r\nRSET\r\nMAIL FROM:<me@x>\r\n"
+              "RCPT TO:<b@x>\r\nDATA\r\ntwo\r\n\r\n.\r\nQUIT\r\n");
+    EXPECT_EQ(dialogue.outcome(), SmtpOutcome::UnexpectedReply);
+    EXPECT_EQ(dialogue.lastLine(), "550 no such user");
+}
+
 TEST(SmtpDialogueTest, RecipientsAreNotTrimmed) {
     SmtpDialogue dialogue("me@x", "a@x, b@x,", "m");
     EXPECT_EQ(dialogue.recipients(), (std::vector<std::string>{"a@x", " b@x", ""}));

@@ -8,10 +8,12 @@ usage: smtp_sink.py PORT FOLDER [options]
   --auth USER:PASSWORD  require a login (over TLS only); every attempt is
                         written to FOLDER/auth.log as "ok USER" or "refused USER"
   --login-only          offer AUTH LOGIN but not AUTH PLAIN
+  --helo-delay SECONDS  answer each HELO this late, noting it in FOLDER/sessions.log
 
 Once listening it writes FOLDER/ready.
 """
 import argparse
+import asyncio
 import logging
 import os
 import signal
@@ -23,9 +25,17 @@ from aiosmtpd.smtp import AuthResult
 
 
 class Store:
-    def __init__(self, folder):
+    def __init__(self, folder, helo_delay):
         self.folder = folder
+        self.helo_delay = helo_delay
         self.count = 0
+
+    async def handle_HELO(self, server, session, envelope, hostname):
+        with open(os.path.join(self.folder, "sessions.log"), "a") as f:
+            f.write(hostname + "\n")
+        await asyncio.sleep(self.helo_delay)
+        session.host_name = hostname
+        return "250 %s" % server.hostname
 
     async def handle_DATA(self, server, session, envelope):
         self.count += 1
@@ -54,6 +64,7 @@ def main():
     parser.add_argument("--implicit", nargs=2, metavar=("CERT", "KEY"))
     parser.add_argument("--auth")
     parser.add_argument("--login-only", action="store_true")
+    parser.add_argument("--helo-delay", type=float, default=0)
     args = parser.parse_args()
     # The test reads what arrived, not the server's chatter.
     warnings.simplefilter("ignore")
@@ -83,7 +94,7 @@ def main():
         if args.login_only:
             options["auth_exclude_mechanism"] = ["PLAIN"]
 
-    controller = Controller(Store(args.folder), hostname="127.0.0.1", port=args.port, **options)
+    controller = Controller(Store(args.folder, args.helo_delay), hostname="127.0.0.1", port=args.port, **options)
     controller.start()
     with open(os.path.join(args.folder, "ready"), "w") as f:
         f.write("ready\n")

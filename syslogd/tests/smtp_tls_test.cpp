@@ -158,7 +158,8 @@ TEST_F(SmtpTlsTest, StartTlsWithLoginDeliversTheSameMessageAsPlainSmtp) {
     EXPECT_EQ(notice, "");
 
     ASSERT_TRUE(secure.HasMail(1));
-    EXPECT_EQ(secure.Mail(1), plain.Mail(1));
+    EXPECT_EQ(secure.Mail(1).substr(secure.Mail(1).find("Subject: ")),  // after its date and id
+              plain.Mail(1).substr(plain.Mail(1).find("Subject: ")));
     EXPECT_NE(secure.Mail(1).find(ToIso2022Jp(Sjis("回線断"))), std::string::npos);
     EXPECT_EQ(ReadFile(secure.Path("mail1.envelope")),
               "syslogd@example.com\nops@example.com\nnoc@example.com\n");
@@ -248,14 +249,14 @@ TEST_F(SmtpTlsTest, ReportClearsOnceAMailGoesOut) {
     settings.smtpPort = server.port();
     client.Notify(settings, settings.searchTable[0], "first");
     client.Notify(settings, settings.searchTable[0], "second");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sessions == 2; }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sessions == 1; }, 15000));
     // Told once, not once per mail.
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("535"), std::string::npos);
 
     settings.smtpPassword = "pa ss";
     client.Notify(settings, settings.searchTable[0], "third");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return sessions == 3; }, 15000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sessions == 2; }, 15000));
     EXPECT_EQ(reports, (std::vector<std::string>{reports[0], ""}));
     EXPECT_TRUE(server.HasMail(1));
 }

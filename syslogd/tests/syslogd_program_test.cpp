@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -130,10 +131,15 @@ bool SendDatagram(const std::string& bytes) {
                     sizeof to) == static_cast<ssize_t>(bytes.size());
 }
 
-// Sends many datagrams from one socket.
+// Sends many datagrams from one socket, from 127.0.0.1 or `from`.
 class Blaster {
 public:
-    Blaster() : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    explicit Blaster(const char* from = nullptr)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = from ? inet_addr(from) : htonl(INADDR_LOOPBACK);
+        ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&at), sizeof at);
         to_.sin_family = AF_INET;
         to_.sin_port = htons(kPort);
         to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -162,6 +168,15 @@ long PeakResidentKiB(pid_t pid) {
     const std::string status = ReadFile("/proc/" + std::to_string(pid) + "/status");
     auto at = status.find("VmHWM:");
     return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+}
+
+// CPU seconds a process has used so far, all its threads.
+double CpuSeconds(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    unsigned long user = 0, system = 0;
+    std::sscanf(stat.c_str() + stat.rfind(')') + 2,
+                "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user, &system);
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 // The log line of a datagram whose sender timestamp is accepted.
@@ -555,8 +570,40 @@ TEST_F(SyslogdProgramTest, AlertStormWithHoldOffSendsOneMail) {
     ExpectCleanStop(*server);
 }
 
+// Forwarding over UDP to nowhere, a mail server answering each greeting 2 s
+// late, LogKeepCount=-1: twenty alerts go in one session, yesterday's log is
+// rotated, not removed, and then the refusals that came back cost no CPU.
+TEST_F(SyslogdProgramTest, RefusedForwardingSlowMailAndNegativeKeepCount) {
+    if (!std::filesystem::exists(quellin::testing::kPython))
+        GTEST_SKIP() << "no /usr/bin/python3";
+    quellin::testing::MailServer mail({"--helo-delay", "2"});
+    ASSERT_TRUE(mail.ready()) << "aiosmtpd did not start";
+    auto server = StartListening(LoggingSettings(
+        "LogRotateType=1\r\nLogKeepCount=-1\r\nForwardFlag=1\r\nForwardHost=127.0.0.1\r\n"
+        "ForwardPort=" +
+        std::to_string(FreeUdpPort()) +
+        "\r\nMailSendFlag=1\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" + std::to_string(mail.port()) +
+        "\r\nClientMailAddress=syslogd@example.com\r\nKeyStr1=LINK-DOWN\r\nMailFlag1=1\r\n"
+        "ToStr1=ops@example.com\r\nNoPop_Mail1=1\r\n"));
+    ASSERT_TRUE(server);
+    WriteFile(dir / "syslogd.txt", "yesterday\r\n");
+    std::filesystem::last_write_time(dir / "syslogd.txt",
+                                     std::filesystem::file_time_type::clock::now() - 48h);
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(SendDatagram(DatagramOf("tarn07 LINK-DOWN lan1 #" + std::to_string(i))));
+    EXPECT_TRUE(quellin::testing::WaitUntil(
+        [&] { return ReadFile(dir / "syslogd.txt.1") == "yesterday\r\n"; }, 5000))
+        << "rotation removed the log";
+    ASSERT_TRUE(quellin::testing::WaitUntil([&] { return mail.HasMail(20); }, 15000));
+    EXPECT_EQ(ReadFile(mail.Path("sessions.log")), "localhost\n");
+    const double before = CpuSeconds(server->pid());
+    std::this_thread::sleep_for(5s);
+    EXPECT_LT(CpuSeconds(server->pid()) - before, 1.0);
+    ExpectCleanStop(*server);
+}
+
 // Debian's rsyslog, unpacked by bench/syslog_peers.sh, as the central
-// collector: it writes every message it receives, as received, one a line.
+// collector: it writes every message, the host it read first, one a line.
 class Collector {
 public:
     Collector(const std::filesystem::path& folder, bool tcp, std::uint16_t port,
@@ -571,7 +618,7 @@ public:
                       // Bursts of forwarded datagrams must not overflow the
                       // collector's socket on a busy machine.
                       (tcp ? "" : " rcvbufSize=\"16m\"") + ")\n" +
-                      "template(name=\"raw\" type=\"string\" string=\"%rawmsg%\\n\")\n" +
+                      "template(name=\"raw\" type=\"string\" string=\"%HOSTNAME% %rawmsg%\\n\")\n" +
                       "action(type=\"omfile\" file=\"" + (folder / "received.txt").string() +
                       "\" template=\"raw\")\n");
     }
@@ -652,6 +699,7 @@ private:
 struct ForwardRow {
     std::string name;
     bool tcp;
+    std::string settings;  // beyond the target: the default format unless set
 };
 
 class ForwardingTest : public SyslogdProgramTest, public ::testing::WithParamInterface<ForwardRow> {
@@ -666,13 +714,17 @@ protected:
             GTEST_SKIP() << "rsyslog cannot be had: " << ReadFile(dir / "peers.out");
     }
 
-    // Datagrams numbered within a phase, with Japanese text and commas.
+    // As a Tarn router's: no host name, every other one no timestamp either;
+    // numbered within a phase, with Japanese text and commas.
+    static std::string Body(int phase, int i) {
+        return "fwd " + std::to_string(phase) + "-" + std::to_string(i) + " " + Sjis("回線断") +
+               ", port " + std::to_string(i % 48);
+    }
     static std::string Datagram(int phase, int i) {
-        return "<13>Jul  5 00:43:58 tarn03 fwd " + std::to_string(phase) + "-" + std::to_string(i) +
-               " " + Sjis("回線断") + ", port " + std::to_string(i % 48);
+        return (i % 2 == 0 ? "<13>Jul  5 00:43:58 " : "<13>") + Body(phase, i);
     }
     static void SendPhase(int phase, int count) {
-        Blaster blaster;
+        Blaster blaster("127.0.0.2");
         for (int i = 0; i < count; ++i) {
             blaster.Send(Datagram(phase, i));
             if (i % 200 == 199)
@@ -682,24 +734,27 @@ protected:
     static std::size_t CountOf(const std::vector<std::string>& lines, int phase, int count,
                                std::string* problem) {
         std::map<std::string, int> seen;
-        for (const std::string& line : lines)
-            ++seen[line];
+        for (const std::string& line : lines) {
+            if (!line.starts_with("127.0.0.2 <13>") && problem->empty())
+                *problem = "not from the router's host: " + line;
+            ++seen[line.substr(line.find(" fwd ") + 1)];
+        }
         std::size_t arrived = 0;
         for (int i = 0; i < count; ++i) {
-            auto it = seen.find(Datagram(phase, i));
+            auto it = seen.find(Body(phase, i));
             if (it == seen.end())
                 continue;
             ++arrived;
             if (it->second != 1 && problem->empty())
-                *problem = Datagram(phase, i) + " arrived " + std::to_string(it->second) + " times";
+                *problem = Body(phase, i) + " arrived " + std::to_string(it->second) + " times";
         }
         return arrived;
     }
 };
 
-// Every accepted datagram reaches a real rsyslog once and unchanged, whatever
-// the display filter; rsyslog stopped and started again mid-stream: Syslogd
-// goes on receiving and logging, and forwarding resumes.
+// Every accepted datagram reaches a real rsyslog once, whatever the display
+// filter, with the router's address as its host (RFC 3164, or 5424); rsyslog
+// stopped and started again mid-stream: Syslogd goes on, forwarding resumes.
 TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
     const bool tcp = GetParam().tcp;
     const std::uint16_t port = tcp ? quellin::testing::FreeTcpPort() : FreeUdpPort();
@@ -710,7 +765,8 @@ TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
     auto server = StartListening(LoggingSettings(
         "DispFilter=12\r\nFilterLevel=255\r\nForwardFlag=1\r\nForwardHost=127.0.0.1\r\n"
         "ForwardPort=" +
-        std::to_string(port) + "\r\nForwardProtocol=" + (tcp ? "1" : "0") + "\r\n"));
+        std::to_string(port) + "\r\nForwardProtocol=" + (tcp ? "1" : "0") + "\r\n" +
+        GetParam().settings));
     ASSERT_TRUE(server);
 
     constexpr int kPhase = 2000;
@@ -751,7 +807,9 @@ TEST_P(ForwardingTest, CentralRsyslogReceivesEverything) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ForwardingTest,
-                         ::testing::Values(ForwardRow{"udp", false}, ForwardRow{"tcp", true}),
+                         ::testing::Values(ForwardRow{"udp", false, ""},
+                                           ForwardRow{"tcp", true, ""},
+                                           ForwardRow{"tcp_rfc5424", true, "ForwardFormat=1\r\n"}),
                          quellin::testing::RowName());
 
 }  // namespace
