@@ -93,7 +93,8 @@ std::vector<Outcome> RunOnEach(const MaintenanceRunner& runner, const std::vecto
 }
 
 std::string RunSummary(Operation operation, const std::vector<Outcome>& outcomes) {
-    const bool failed = std::ranges::any_of(outcomes, [](const Outcome& o) { return o.failsRun(); });
+    const bool failed =
+        std::ranges::any_of(outcomes, [](const Outcome& o) { return o.failsRun(); });
     return cp932::Jp(failed ? kSomeDevicesFailed : RowOf(operation).summary);
 }
 
