@@ -1,6 +1,9 @@
 #include "quellin_cli.h"
 
+#include "timing_options.h"
+
 #include <algorithm>
+#include <iterator>
 #include <ostream>
 
 namespace quellin::cli {
@@ -10,20 +13,17 @@ const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = [] {
         std::vector<Command> all;
         for (auto family : {RouterCommands, RegistrationCommands, MaintenanceCommands,
-                            FleetCommands, HistoryCommands}) {
-            auto more = family();
-            all.insert(all.end(), more.begin(), more.end());
-        }
+                            FleetCommands, HistoryCommands})
+            std::ranges::move(family(), std::back_inserter(all));
         return all;
     }();
     return commands;
 }
 
 void PrintUsage(std::ostream& out) {
-    out << "usage: quellin COMMAND [ARGUMENTS]   (quellin COMMAND --help tells more)\n\n";
+    out << "usage: quellin COMMAND [ARGUMENTS]   (quellin COMMAND --help tells more)\n";
     for (const Command& command : Commands())
-        out << "  " << command.name << std::string(18 - std::string(command.name).size(), ' ')
-            << command.summary << "\n";
+        out << "  " << command.usage.substr(0, command.usage.find('\n') + 1);
     out << "\n"
            "--home DIR names the installation (default: the folder of this program).  Commands\n"
            "that report devices print a table, or with --json one JSON object per line.\n"
@@ -31,10 +31,9 @@ void PrintUsage(std::ostream& out) {
            "declined), 2 wrong command line or no such device, 3 the console or another\n"
            "quellin works on the installation folder.\n"
            "\n"
-           "Test options of the commands that talk to routers (for tests and benchmarks\n"
-           "against simulated routers):\n"
-           "  --telnet-port N  --ftp-port N  --receive-timeout-ms N  --initial-sleep-ms N\n"
-           "  --restart-wait-ms N  --ftp-connect-timeout-ms N\n";
+           "Test options of the commands that talk to routers, for simulated routers:\n";
+    for (const console::TimingOption& option : console::TimingOptions())
+        out << "  --" << option.name << " N\n";
 }
 
 }  // namespace

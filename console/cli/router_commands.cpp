@@ -59,27 +59,15 @@ int FirmwareInfo(CommandContext& c) {
 }  // namespace
 
 std::vector<Command> RouterCommands() {
+    // clang-format off
     return {
         {"identify",
-         "model, version and start-up configuration of a router",
-         "usage: quellin identify ADDRESS [--user U] [--password P] [--home DIR]\n"
-         "Asks the router at ADDRESS (\"show system information\") and prints its model,\n"
-         "firmware version and start-up configuration.  Exit 1 when it does not answer\n"
-         "or refuses the login.\n",
-         {"user", "password", "home"},
-         {},
-         true,
-         Identify},
-        {"firmware-info",
-         "model and version of firmware image files",
-         "usage: quellin firmware-info FILE...\n"
-         "Prints the model, version, PTF and date each image file holds; exit 1 when a\n"
-         "file is no image.\n",
-         {},
-         {},
-         false,
-         FirmwareInfo},
+         "usage: quellin identify ADDRESS [--user U] [--password P] [--home DIR]\n",
+         {"user", "password", "home"}, {}, true, Identify},
+        {"firmware-info", "usage: quellin firmware-info FILE...\n",
+         {}, {}, false, FirmwareInfo},
     };
+    // clang-format on
 }
 
 }  // namespace quellin::cli

@@ -80,6 +80,22 @@ private:
 std::vector<Outcome> RunJobs(std::vector<CBase*> devices, int jobs, const DeviceJobs::Job& job,
                              const DeviceJobs::Ended& ended = {});
 
+// Every device's job to its end, each keeping a result of its own (one with
+// an `outcome`); `ended` is told each device's end with its result.  The
+// results in the order of `devices`.
+template <class Result, class Job, class Ended>
+std::vector<Result> RunEachKeeping(std::vector<CBase*> devices, int jobs, Job job, Ended ended) {
+    std::vector<Result> results(devices.size());
+    RunJobs(
+        std::move(devices), jobs,
+        [&](std::size_t i, CBase& device, std::stop_token) {
+            results[i] = job(device);
+            return results[i].outcome;
+        },
+        [&](const DeviceResult& r) { ended(r, results[r.index]); });
+    return results;
+}
+
 // One maintenance operation on every device (each should appear once), up to
 // `jobs` at once.  A configuration file is rewritten in place before its
 // upload, so devices sharing one file take turns with it: each uploads the

@@ -3,6 +3,7 @@
 // operation log and the device book.
 #pragma once
 
+#include "config_history.h"
 #include "console_app.h"
 #include "device_book.h"
 #include "folder_lock.h"
@@ -10,6 +11,7 @@
 #include "report.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,17 @@ public:
     std::vector<CBase*> Registered();
     // The registered device of that name (CP932), or nullptr.
     CBase* Find(const std::string& name);
+
+    // kWrite.  Registers a device in the first free row with the device
+    // settings dialog's checks, saves base.db and logs it; unregisters the
+    // device of that name likewise.  nullopt when done, else why not (CP932).
+    std::optional<std::string> Register(const DeviceFields& fields, int& row);
+    std::optional<std::string> Unregister(std::string name);
+
+    // The configuration history in the installation's history folder;
+    // nullptr with the reason (CP932) in `error`.
+    std::unique_ptr<history::ConfigHistory> OpenHistory(history::ConfigHistory::Access access,
+                                                        std::string& error) const;
 
 private:
     static inline const std::string kNoReason;

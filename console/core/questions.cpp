@@ -24,4 +24,11 @@ Answer MessageBoxQuestions::ConfirmDeletion(Deletion what, const std::string&) {
                           MsgButtons::YesNo, MsgAnswer::No) == MsgAnswer::Yes};
 }
 
+Answer AnsweredQuestions::ConfirmFirmwareUpdate(const FirmwareUpdateQuestion& question) {
+    if (!question.downgrade || allowDowngrade_)
+        return {true};
+    return {false, question.current + " to " + question.next +
+                       " would be a downgrade; run again with --yes to allow it"};
+}
+
 }  // namespace quellin::console

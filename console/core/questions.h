@@ -1,7 +1,7 @@
 // The questions an operation asks before it does something it cannot take
 // back: a firmware update (marked when it is a downgrade) and a deletion.
 // The dialogs answer them with a message box; the command line answers them
-// from its options.
+// in advance, from its options.
 #pragma once
 
 #include "report.h"
@@ -48,6 +48,19 @@ public:
 
 private:
     Reporter& reporter_;
+};
+
+// The questions answered in advance, by the command line's options: an
+// update goes ahead unless it is a downgrade not allowed; a deletion goes
+// ahead (the device was named to be removed).
+class AnsweredQuestions final : public Questions {
+public:
+    explicit AnsweredQuestions(bool allowDowngrade) : allowDowngrade_(allowDowngrade) {}
+    Answer ConfirmFirmwareUpdate(const FirmwareUpdateQuestion& question) override;
+    Answer ConfirmDeletion(Deletion, const std::string&) override { return {true}; }
+
+private:
+    bool allowDowngrade_;
 };
 
 }  // namespace quellin::console

@@ -4,6 +4,8 @@
 
 #include "message_box.h"
 
+#include <iosfwd>
+#include <mutex>
 #include <string>
 
 namespace quellin::console {
@@ -33,6 +35,18 @@ public:
 private:
     std::string programFolder_;
     MessageBoxes& boxes_;
+};
+
+// The console's message boxes as lines of text on a stream (UTF-8), for the
+// command line: every box answers with its default button.
+class StreamMessageBoxes final : public MessageBoxes {
+public:
+    explicit StreamMessageBoxes(std::ostream& out) : out_(out) {}
+    MsgAnswer Show(const MessageBoxRequest& request) override;
+
+private:
+    std::ostream& out_;
+    std::mutex lock_;
 };
 
 }  // namespace quellin::console

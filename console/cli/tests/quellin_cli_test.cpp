@@ -202,7 +202,8 @@ TEST_F(QuellinTest, RegisterRefusesWhatTheDialogRefuses) {
     for (const Row& row : rows) {
         auto o = Run(row.args);
         EXPECT_EQ(o.status, kExitFailed) << row.name;
-        EXPECT_EQ(o.err.substr(0, o.err.find('\n')), row.message) << row.name;
+        EXPECT_EQ(o.err.substr(0, o.err.find('\n')), std::string("quellin: ") + row.message)
+            << row.name;
     }
     EXPECT_EQ(Run({"register", "osaka-1", "--address", "", "--password", "p"}).status, kExitFailed);
     EXPECT_EQ(Run({"register", "nara", "--address", "1.2.3", "--password", "p"}).status,

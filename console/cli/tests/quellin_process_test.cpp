@@ -195,7 +195,7 @@ TEST_F(QuellinProcessTest, DevicesBeyondMaxRowsSurviveTheSaves) {
     // An access ID of a device beyond the rows shown is still taken.
     o = Quellin({"register", "kobe", "--address", "", "--password", "p", "--access-id", "id7"});
     EXPECT_EQ(o.status, 1);
-    EXPECT_EQ(o.err, said + "入力されたアクセスIDはすでに使用されています。\n");
+    EXPECT_EQ(o.err, said + "quellin: 入力されたアクセスIDはすでに使用されています。\n");
     o = Quellin({"register", "nara", "--address", "", "--password", "p"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "registered nara in row 2\n");
