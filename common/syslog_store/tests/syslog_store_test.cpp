@@ -3,6 +3,7 @@
 #include "store_file.h"
 #include "store_reader.h"
 #include "store_text.h"
+#include "store_writer.h"
 #include "test_support.h"
 
 #include <sys/mount.h>
@@ -232,6 +233,172 @@ TEST_F(SyslogStoreTest, ExpiryRemovesTheOldestAndNothingElseInBoundedSteps) {
     EXPECT_EQ(left.front(), more.back().time);
     EXPECT_EQ(left.size(), static_cast<std::size_t>((left.front() - left.back()) / 60 + 1));
     EXPECT_EQ(Count({}), left.size());
+}
+
+class SyslogStoreWriterTest : public SyslogStoreTest {
+protected:
+    SyslogStoreWriter::Options Fast() {
+        return {.commitInterval = 5ms,
+                .firstRetry = 20ms,
+                .maxRetry = 100ms,
+                .lockWait = 10ms,
+                .statusInterval = 10ms,
+                .expiryInterval = 10ms,
+                .niceIncrement = 0,
+                .clock = &clock};
+    }
+    void Start(StoreSettings settings, SyslogStoreWriter::Options options) {
+        writer.emplace(
+            settings,
+            [this](const StoreWriteStatus& s) {
+                std::lock_guard lock(mutex);
+                statuses.push_back(s);
+            },
+            options);
+    }
+    void Start() { Start({true, Path(), 0, 0}, Fast()); }
+    std::vector<std::optional<StoreErrorCode>> Failures() {
+        std::lock_guard lock(mutex);
+        std::vector<std::optional<StoreErrorCode>> codes;
+        for (const StoreWriteStatus& s : statuses) {
+            auto code = s.failure ? std::optional(s.failure->code) : std::nullopt;
+            if (codes.empty() ? code.has_value() : codes.back() != code)
+                codes.push_back(code);
+        }
+        return codes;
+    }
+    void Push(int n, std::int64_t time = kNewYear) {
+        for (int i = 0; i < n; ++i)
+            writer->Push(BatchOf({{time, "10.0.0.1", 1, 6, "message " + std::to_string(i)}}));
+    }
+
+    FakeClock clock{kNewYear};
+    std::mutex mutex;
+    std::vector<StoreWriteStatus> statuses;
+    std::optional<SyslogStoreWriter> writer;
+};
+
+TEST_F(SyslogStoreWriterTest, DamagedDatabaseIsMovedAsideAndANewOneBegun) {
+    Write({{kNewYear, "10.0.0.1", 1, 6, "before"}});
+    std::string damaged = ReadFile(Path());
+    std::fill(damaged.begin(), damaged.begin() + 4096, '#');
+    testing::WriteFile(Path(), damaged);
+    Start();
+    Push(1);
+    ASSERT_TRUE(writer->Flush(5s));
+    const auto aside = Path().string() + ".damaged-20250101000000";
+    EXPECT_EQ(ReadFile(aside), damaged);
+    EXPECT_EQ(Failures(),
+              (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kDamaged, std::nullopt}));
+    EXPECT_EQ(statuses.front().movedAside, aside);
+    EXPECT_EQ(Times({}).size(), 1u);
+}
+
+TEST_F(SyslogStoreWriterTest, LockedDatabaseWaitsUnsaidAfterOnceAndDropsOnlyBeyondItsBound) {
+    Write({});
+    testing::ChildProcess holder(
+        "/usr/bin/python3",
+        {"-c", "import sqlite3, time\nc = sqlite3.connect('" + Path().string() +
+                   "', isolation_level=None)\nc.execute('BEGIN IMMEDIATE')\n"
+                   "open('" +
+                   (dir / "held").string() + "', 'w').close()\ntime.sleep(60)"});
+    ASSERT_TRUE(testing::WaitUntil([&] { return std::filesystem::exists(dir / "held"); }, 10000));
+    SyslogStoreWriter::Options options = Fast();
+    options.queueBytes = 50 * BatchOf({{kNewYear, "10.0.0.1", 1, 6, "message 10"}}).Bytes();
+    Start({true, Path(), 0, 0}, options);
+    const auto start = std::chrono::steady_clock::now();
+    Push(60);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);  // reception never waits
+    EXPECT_FALSE(writer->Flush(300ms));
+    EXPECT_EQ(writer->dropped(), 10u);
+    holder.Signal(SIGKILL);
+    ASSERT_TRUE(writer->Flush(5s));
+    EXPECT_EQ(Failures(),
+              (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kLocked, std::nullopt}));
+    EXPECT_LE(statuses.size(), 3u);  // said once, the count of dropped once, working again
+    EXPECT_EQ(statuses.back().dropped, 10u);
+    EXPECT_EQ(Times({}).size(), 50u);
+}
+
+TEST_F(SyslogStoreWriterTest, FolderThatCannotBeWrittenIsRetried) {
+    Start({true, dir / "later" / "store.db", 0, 0}, Fast());
+    Push(1);
+    EXPECT_FALSE(writer->Flush(100ms));
+    std::filesystem::create_directory(dir / "later");
+    ASSERT_TRUE(writer->Flush(5s));
+    EXPECT_EQ(Failures(), (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kCannotOpen,
+                                                                      std::nullopt}));
+}
+
+TEST_F(SyslogStoreWriterTest, ExpiresBetweenBatches) {
+    Start({true, Path(), 2, 0}, Fast());
+    Push(3, kNewYear - 3 * 86400);
+    Push(2);
+    ASSERT_TRUE(writer->Flush(5s));
+    EXPECT_TRUE(testing::WaitUntil([&] { return Times({}).size() == 2; }, 5000));
+}
+
+TEST_F(SyslogStoreWriterTest, FullDiskKeepsWhatWaitsUntilThereIsRoom) {
+    const std::filesystem::path disk = dir / "disk";
+    std::filesystem::create_directory(disk);
+    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=512k") != 0)
+        GTEST_SKIP() << "needs root for a small file system of its own";
+    const std::unique_ptr<const char, void (*)(const char*)> unmount(
+        disk.c_str(), [](const char* folder) { umount2(folder, MNT_DETACH); });
+    testing::WriteFile(disk / "filler", std::string(300 << 10, 'f'));
+    Start({true, disk / "store.db", 0, 0}, Fast());
+    std::uint64_t pushed = 0;
+    for (; pushed < 8000 && Failures().empty(); pushed += 20) {
+        writer->Push(
+            BatchOf(std::vector<Message>(20, {kNewYear, "10.0.0.1", 1, 6, std::string(200, 'x')})));
+        writer->Flush(200ms);
+    }
+    std::filesystem::remove(disk / "filler");
+    ASSERT_TRUE(writer->Flush(5s));
+    writer.reset();
+    EXPECT_EQ(Failures(), (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kDiskFull,
+                                                                      std::nullopt}));
+    EXPECT_EQ(statuses.back().dropped, 0u);  // what waited was written
+    EXPECT_EQ(SyslogStoreReader::Open(disk / "store.db")->Summarize({})->count, pushed);
+}
+
+TEST_F(SyslogStoreWriterTest, ReadersNeedOnlyReadAccessAndNeverHoldTheWriter) {
+    Start();
+    Push(2);
+    ASSERT_TRUE(writer->Flush(5s));
+    // A reader in the middle of a read: the writer goes on.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(Path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* reading = nullptr;
+    sqlite3_prepare_v2(db, "SELECT id FROM message", -1, &reading, nullptr);
+    ASSERT_EQ(sqlite3_step(reading), SQLITE_ROW);
+    Push(3);
+    EXPECT_TRUE(writer->Flush(5s));
+    sqlite3_finalize(reading);
+    sqlite3_close(db);
+    writer.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        struct stat status {};
+        ASSERT_EQ(stat((Path().string() + suffix).c_str(), &status), 0) << suffix;
+        EXPECT_EQ(status.st_mode & 0777, 0640u) << suffix;
+    }
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to read as another user";
+    // A member of the file's group, in a folder it cannot write.
+    chmod(dir.path().c_str(), 0750);
+    const std::string out =
+        (std::filesystem::temp_directory_path() / ("count-" + std::to_string(getpid()))).string();
+    testing::ChildProcess count(
+        "/usr/bin/setpriv",
+        {"--reuid=65534", "--regid=0", "--clear-groups", "/usr/bin/python3", "-c",
+         "import sqlite3\nprint(sqlite3.connect('file:" + Path().string() +
+             "?mode=ro', uri=True).execute('SELECT count(*) FROM message').fetchone()[0])"},
+        {}, {}, out);
+    EXPECT_EQ(count.Wait(10000), 0);
+    EXPECT_EQ(ReadFile(out), "5\n");
+    std::filesystem::remove(out);
 }
 
 }  // namespace
