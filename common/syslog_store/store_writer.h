@@ -2,8 +2,8 @@
 //
 // The reception thread only fills a StoreBatch and hands it over at the end
 // of its batch; a thread of the writer's own converts the texts and does
-// all the SQLite work, one transaction for whatever has gathered, at a
-// lower priority than reception.  What waits is bounded in bytes: a batch
+// all the SQLite work, one transaction for whatever has gathered, at the
+// lowest priority.  What waits is bounded in bytes: a batch
 // that does not fit is not stored and is counted, so a slow or failing
 // store never holds up reception or the log file.
 //
@@ -38,7 +38,8 @@
 namespace quellin::syslogstore {
 
 // What Syslogd.ini says about the store.  Without the keys the store is
-// off.
+// off: a caller keeps a writer only while `enabled`, which the writer
+// itself does not look at.
 struct StoreSettings {
     bool enabled = false;        // StoreFlag
     std::filesystem::path path;  // StorePath, or DefaultStorePath(LogPath)
