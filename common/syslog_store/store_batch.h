@@ -17,7 +17,7 @@ public:
     struct Entry {
         std::int64_t receivedAt = 0;  // UTC seconds
         std::uint32_t source = 0;     // IPv4 address, host order
-        std::uint32_t offset = 0;     // where the datagram starts in bytes()
+        std::uint32_t offset = 0;     // where the datagram starts in the batch
         std::uint32_t size = 0;
         std::uint32_t bodyOffset = 0;  // where the body starts, from the datagram's start
         std::uint8_t facility = 0;
@@ -26,8 +26,8 @@ public:
 
     // One accepted datagram received at `receivedAt` from `source` (dotted
     // IPv4; anything else is kept as 0.0.0.0), with its facility and level
-    // numbers and the offset of its body (the text the list shows).  May
-    // throw std::bad_alloc.
+    // numbers and the offset of its body (the text the list shows).  Throws
+    // when out of memory (std::bad_alloc) or beyond 4 GiB (std::length_error).
     void Add(std::int64_t receivedAt, std::string_view source, int facility, int level,
              std::string_view datagram, std::size_t bodyOffset);
 
