@@ -9,7 +9,7 @@ packages="
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev qt6-tools-dev-tools
   qt6-l10n-tools qt6-translations-l10n libgl-dev
-  libcurl4-openssl-dev libgit2-dev git
+  libcurl4-openssl-dev libgit2-dev git libsqlite3-dev
   fonts-noto-cjk
   xvfb xauth
   python3 python3-pyftpdlib python3-aiosmtpd

@@ -1,0 +1,76 @@
+// The store's SQLite file: its layout, opening it for the writer and for
+// readers, and SQLite's failures as store errors.  Inside the library.
+//
+// Layout (user_version 1):
+//   message(id INTEGER PRIMARY KEY, source, facility, level, text, head, body)
+//     id      the receive second << 20 | the arrival within that second, so
+//             the table is in time order and a time range is an id range:
+//             no separate time column or index
+//     source  IPv4 address in host order (indexed: the index also holds the
+//             id, so one router's messages are found in time order)
+//     text    the body as the list shows it, UTF-8 for SQLite to search
+//     head    the bytes received before the body
+//     body    the body's bytes as received, only when the text does not
+//             convert back to them (otherwise the raw datagram is head plus
+//             the text in CP932, which saves storing the message twice)
+//   minute_count(minute, level, n): messages per UTC minute and level, kept
+//     with every insert and removal, so counts over long ranges need not
+//     read the messages
+#pragma once
+
+#include "store_result.h"
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace quellin::syslogstore::detail {
+
+inline constexpr int kSecondShift = 20;
+inline constexpr std::int64_t kPerSecond = std::int64_t{1} << kSecondShift;
+inline constexpr std::int64_t kMaxSecond = (std::int64_t{1} << (62 - kSecondShift)) - 1;
+
+inline std::int64_t FirstIdOf(std::int64_t second) {
+    return second << kSecondShift;
+}
+inline std::int64_t SecondOf(std::int64_t id) {
+    return id >> kSecondShift;
+}
+
+struct DatabaseCloser {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+
+struct StatementFinalizer {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// SQLite's result code as a store error; `what` says what was being done.
+StoreError ErrorOf(sqlite3* db, int rc, std::string_view what);
+
+StoreResult<Statement> Prepare(sqlite3* db, std::string_view sql);
+StoreResult<void> Execute(sqlite3* db, const char* sql);
+// The first column of the first row of a query, as an integer.
+StoreResult<std::int64_t> QueryNumber(sqlite3* db, const char* sql);
+
+// The writer's connection: creates the file (owner read-write, group read)
+// and the layout when the file is new or empty, WAL mode, and the WAL and
+// shared-memory files kept after the last connection closes so readers
+// without write access to the folder can always open it.
+StoreResult<Database> OpenForWriting(const std::filesystem::path& path, int lockWaitMs);
+
+// A reader's connection: read-only, checked to be a store of this layout;
+// its searches may use quellin_regexp(pattern, ignoreCase, text).
+StoreResult<Database> OpenForReading(const std::filesystem::path& path);
+
+// kBadQuery unless the pattern is a POSIX extended expression of at most
+// kMaxPatternBytes without back-references (which can take exponential time).
+StoreResult<void> CheckPattern(const std::string& pattern, bool ignoreCase);
+
+}  // namespace quellin::syslogstore::detail
