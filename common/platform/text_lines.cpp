@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 namespace quellin {
 
@@ -38,10 +39,11 @@ std::optional<std::string_view> NextLine(std::string_view& text) {
     return line;
 }
 
-std::optional<std::string> ReadFileItself(const std::filesystem::path& path) {
+std::optional<std::string> ReadFileItself(const std::filesystem::path& path, std::size_t limit) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
-    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) > limit)
         return std::nullopt;
     std::string bytes;
     char buffer[65536];
@@ -54,6 +56,9 @@ std::optional<std::string> ReadFileItself(const std::filesystem::path& path) {
         if (got == 0)
             return bytes;
         bytes.append(buffer, static_cast<std::size_t>(got));
+        // A file that grows while it is read is cut off at the limit.
+        if (bytes.size() > limit)
+            return std::nullopt;
     }
 }
 

@@ -4,6 +4,7 @@
 // is an ordinary byte.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,8 +27,11 @@ std::optional<std::string_view> NextLine(std::string_view& text);
 enum class Links { kFollow, kRefuse };
 
 // The bytes of the regular file at the path itself, never through a link
-// (a FIFO does not block); nullopt when it cannot be read as such.
-std::optional<std::string> ReadFileItself(const std::filesystem::path& path);
+// (a FIFO does not block); nullopt when it cannot be read as such or is
+// larger than `limit`.
+inline constexpr std::size_t kReadFileItselfLimit = 256u << 20;
+std::optional<std::string> ReadFileItself(const std::filesystem::path& path,
+                                          std::size_t limit = kReadFileItselfLimit);
 
 // The lines of a text file, split as NextLine splits them; nullopt when the
 // file cannot be opened (or, refusing links, is a link or no regular file).

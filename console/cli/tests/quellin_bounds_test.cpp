@@ -185,6 +185,38 @@ INSTANTIATE_TEST_SUITE_P(
             "再起動に失敗しました。"}),
     RowName());
 
+// Many routers that flood at once: each identification stops at its own
+// small limit, so an inventory of 32 at once stays far below 32 dialogues'
+// full limit, and says the limit in each reason.
+TEST(FloodingFleetTest, InventoryOfThirtyTwoAtOnceStaysSmall) {
+    quellin::testing::TempDir dir;
+    const std::string block = tarn::testing::OwnAddressBlock(211);
+    const int port = tarn::testing::OwnPort(12000, 2000);
+    auto fleet = tarn::testing::StartFleet(
+        dir.path(), "defaults password=secret telnet-port=" + std::to_string(port) +
+                        " ftp-port=" + std::to_string(port + 1) + " fault=flood\n" +
+                        "router name=r%d address=" + block + "1 count=32\n");
+    ASSERT_TRUE(fleet->ready());
+    std::string registry;
+    for (int i = 1; i <= 32; ++i)
+        registry += "r" + std::to_string(i) + "," + block + std::to_string(i) +
+                    ",secret,,,,0,0,0,0,0,0\r\n";
+    WriteFile(dir / "base.db", registry);
+    WriteFile(dir / "NEXORA.INI", "[Config]\r\nMAXROWS=32\r\n");
+    MeasuredRun run = RunMeasured(
+        BinPath("quellin"),
+        {"inventory", "--json", "--jobs", "32", "--home", dir.folder(), "--telnet-port",
+         std::to_string(port), "--initial-sleep-ms", "0", "--receive-timeout-ms", "2000"},
+        kPatience, {"ASAN_OPTIONS=quarantine_size_mb=16"});
+    EXPECT_EQ(run.status, 1) << run.errors;
+    EXPECT_LT(run.peakKiB, 300 * 1024);
+    std::istringstream lines(run.output);
+    int cut = 0;
+    for (std::string line; std::getline(lines, line);)
+        cut += line.find("256 KiB") != std::string::npos;
+    EXPECT_EQ(cut, 32) << run.output.substr(0, 2000);
+}
+
 TEST(FirmwareInfoTest, SaysWhyAFileIsNoImageAndTakesNoTimeOverClaims) {
     quellin::testing::TempDir dir;
     // A first line and half a directory header.
