@@ -416,15 +416,13 @@ private:
         if (!user || !password)
             return kExitUsage;
 
-        DeviceIdentity identity;
-        TelnetFailure failure;
-        const int identified =
-            QuerySystemInformation(address, *user, *password, identity,
-                                   SystemInformationRules::kConsole, timings->telnet, &failure);
-        if (identified == -1)
-            return Fail(OneLine(FormatTelnetFailure(failure)));
-        if (identified != 0)
+        const Result<DeviceIdentity> identified = IdentifyDevice(
+            address, *user, *password, SystemInformationRules::kConsole, timings->telnet);
+        if (!identified && identified.error().code != ErrorCode::kFormat)
+            return Fail(OneLine(identified.error().detail));
+        if (!identified)
             return Fail(cp932::ToUtf8Lossy(cp932::Jp("装置情報の確認に失敗しました。")));
+        const DeviceIdentity& identity = *identified;
         out_ << "model: " << Cell(identity.model) << "\n"
              << "version: " << FormatVersion(identity.major, identity.minor) << "\n"
              << "startup configuration: " << Cell(identity.startupConfig) << "\n";
@@ -436,13 +434,13 @@ private:
             return Usage("firmware-info needs at least one file");
         int status = kExitOk;
         for (const std::string& file : in_.operands) {
-            DeviceIdentity identity;
-            FirmwareImageFault fault = ExamineFirmwareImage(file, identity);
-            if (fault != FirmwareImageFault::kNone) {
-                out_ << file << ": not a firmware image (" << ToString(fault) << ")\n";
+            const Result<DeviceIdentity> examined = ExamineFirmwareImage(file);
+            if (!examined) {
+                out_ << file << ": not a firmware image (" << examined.error().detail << ")\n";
                 status = kExitFailed;
                 continue;
             }
+            const DeviceIdentity& identity = *examined;
             out_ << file << ": model " << Cell(identity.model) << ", version "
                  << FormatVersion(identity.major, identity.minor) << ", ptf " << Cell(identity.ptf)
                  << ", date " << Cell(identity.date) << "\n";
@@ -809,12 +807,13 @@ private:
     // The history in the installation, or nullptr after saying why.
     std::unique_ptr<history::ConfigHistory> OpenHistory(const Fleet& fleet,
                                                         history::ConfigHistory::Access access) {
-        std::string error;
-        auto store = history::ConfigHistory::Open(cp932::ToPath(fleet.layout.historyFolder()),
-                                                  access, error);
-        if (!store)
-            Fail(cp932::ToUtf8Lossy(error));
-        return store;
+        auto store =
+            history::ConfigHistory::Open(cp932::ToPath(fleet.layout.historyFolder()), access);
+        if (!store) {
+            Fail(cp932::ToUtf8Lossy(store.error().detail));
+            return nullptr;
+        }
+        return std::move(*store);
     }
 
     // What backup and drift start from: --jobs, the router timings, the
@@ -926,10 +925,9 @@ private:
         if (!stored)
             return status;
         auto& [name, store] = *stored;
-        std::string error;
-        auto versions = store->History(name, error);
+        auto versions = store->History(name);
         if (!versions)
-            return Fail(cp932::ToUtf8Lossy(error));
+            return Fail(cp932::ToUtf8Lossy(versions.error().detail));
         if (versions->empty())
             return Fail("no configuration of " + in_.operands[0] + " is stored yet");
         out_ << "time\tcommit\tlines\n";
@@ -947,11 +945,10 @@ private:
         if (!stored)
             return status;
         auto& [name, store] = *stored;
-        std::string error;
         const std::vector<std::string> revisions(in_.operands.begin() + 1, in_.operands.end());
-        auto diff = store->Diff(name, revisions, error);
+        auto diff = store->Diff(name, revisions);
         if (!diff)
-            return Fail(cp932::ToUtf8Lossy(error));
+            return Fail(cp932::ToUtf8Lossy(diff.error().detail));
         out_ << cp932::ToUtf8Lossy(*diff);
         return kExitOk;
     }
