@@ -465,9 +465,11 @@ Result<ConfigHistory::Stored> ConfigHistory::Store(const std::string& deviceName
         return GitError();
     git_oid storedId;
     if (Repository::FileId(parentTree.get(), file, storedId) && git_oid_equal(&storedId, &blobId)) {
+        // The working file is only a copy for the administrator: one that
+        // cannot be written back leaves the history whole.
         std::error_code ec;
         if (!fs::exists(workingFile, ec))
-            ReplaceFile(workingFile, text);
+            static_cast<void>(ReplaceFile(workingFile, text));
         return Stored{};
     }
 
