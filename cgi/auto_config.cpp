@@ -2,9 +2,9 @@
 
 #include "codec.h"
 #include "conversion_table.h"
+#include "device_identity.h"
 #include "device_registry.h"
-#include "firmware_image.h"
-#include "image_folder.h"
+#include "firmware_policy.h"
 #include "md5.h"
 #include "operation_log.h"
 #include "restart_program.h"
@@ -14,9 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <system_error>
-#include <tuple>
 #include <vector>
 
 namespace quellin::netprov {
@@ -34,49 +31,9 @@ bool CanOpenFile(const std::string& path) {
     return isFile;
 }
 
-bool IsHigher(const DeviceIdentity& a, const DeviceIdentity& b) {
-    return std::tie(a.major, a.minor) > std::tie(b.major, b.minor);
-}
-
-bool SameVersion(const DeviceIdentity& a, const DeviceIdentity& b) {
-    return a.major == b.major && a.minor == b.minor;
-}
-
-// Longest model name a device identity holds.
-constexpr std::size_t kMaxModelLength = 31;
-
-// "ソフトウェアをAAA版からBBB版へ更新しますXXX。しばらくお待ちください ･･･"
-std::string UpdateMessage(const DeviceIdentity& device, const DeviceIdentity& image) {
-    const bool downgrade = IsHigher(device, image);
-    return cp932::Jp("ソフトウェアを") + FormatVersion(device.major, device.minor) +
-           cp932::Jp("版から") + FormatVersion(image.major, image.minor) +
-           cp932::Jp("版へ更新します") + (downgrade ? cp932::Jp("(ダウングレード)") : "") +
-           cp932::Jp("。しばらくお待ちください ･･･");
-}
+constexpr unsigned kBoth = MSG_LOG | MSG_PAGE;
 
 }  // namespace
-
-std::optional<FirmwareCandidate> FindBestFirmware(const std::filesystem::path& folder,
-                                                  const std::string& model,
-                                                  FirmwareFolderError& error) {
-    error = FirmwareFolderError::kNone;
-    std::error_code failure;
-    const std::vector<FolderImage> images = ExamineImageFolder(folder, failure);
-    if (failure) {
-        error = FirmwareFolderError::kUnreadable;
-        return std::nullopt;
-    }
-    std::optional<FirmwareCandidate> best;
-    DeviceIdentity bestIdentity;  // V00.00: never chosen
-    for (const FolderImage& image : images) {
-        if (image.fault != FirmwareImageFault::kNone || image.identity.model != model ||
-            !IsHigher(image.identity, bestIdentity))
-            continue;
-        bestIdentity = image.identity;
-        best = FirmwareCandidate{image.path, image.identity};
-    }
-    return best;
-}
 
 bool DigestsEqual(std::string_view expected, std::string_view given) {
     // Every byte of the expected digest is looked at whatever the given
@@ -103,83 +60,67 @@ void CAutoConfig::Message(const std::string& text, unsigned flags) {
         request_.WriteParagraph(text);
 }
 
+void CAutoConfig::LogReason(const Error& reason) {
+    if (started_)
+        Message(OneLineDetail(reason), MSG_LOG);
+}
+
+bool CAutoConfig::Fail(const std::string& message, const Error& reason) {
+    Message(message, MSG_LOG);
+    LogReason(reason);
+    Message(message, MSG_PAGE);
+    return false;
+}
+
 bool CAutoConfig::Run() {
     if (!CheckRequest())
         return false;
-    constexpr unsigned kBoth = MSG_LOG | MSG_PAGE;
+    started_ = true;
     Message(cp932::Jp("設定を開始しました。"), MSG_LOG);
     if (!UpdateFirmware())
         return false;
     Message(cp932::Jp("構成定義を更新します。しばらくお待ちください ･･･"), kBoth);
-    if (ConvertNewlines(configFile_) != 0) {
-        Message(cp932::Jp("構成定義ファイルの改行変換に失敗しました。"), kBoth);
-        return false;
-    }
+    if (Result<void> converted = ConvertNewlinesInPlace(configFile_); !converted)
+        return Fail(cp932::Jp("構成定義ファイルの改行変換に失敗しました。"), converted.error());
     if (!PutFile(configFile_, "config1"))
         return false;
     Message(cp932::Jp("構成定義を更新しました。"), kBoth);
-    if (!StartRestartProgram()) {
-        Message(cp932::Jp("再起動に失敗しました。"), kBoth);
-        return false;
-    }
+    if (Result<void> restarted = StartRestartProgram(); !restarted)
+        return Fail(cp932::Jp("再起動に失敗しました。"), restarted.error());
     Message(cp932::Jp("設定が正常に終了しました。"), kBoth);
     return true;
 }
 
 bool CAutoConfig::UpdateFirmware() {
-    constexpr unsigned kBoth = MSG_LOG | MSG_PAGE;
     const NetprovSettings settings = ReadNetprovSettings(layout_.settingsFile());
     CList<CFirmifConversionInfo> table;
     // A missing table converts nothing.
     LoadConversionTable(cp932::ToPath(layout_.conversionTable()), table);
 
-    DeviceIdentity device;
     TelnetOptions telnet = options_.telnet;
     telnet.deadline = std::chrono::seconds(settings.telnetDeadline);
-    const int identified = QuerySystemInformation(remoteAddress_, settings.loginId, "", device,
-                                                  SystemInformationRules::kNetprov, telnet);
-    if (identified == -1) {
-        Message(cp932::Jp("装置情報の取得に失敗しました。"), kBoth);
-        return false;
-    }
-    if (identified != 0) {
-        Message(cp932::Jp("装置情報の確認に失敗しました。"), kBoth);
-        return false;
-    }
+    const Result<DeviceIdentity> device = IdentifyDevice(remoteAddress_, settings.loginId, "",
+                                                         SystemInformationRules::kNetprov, telnet);
+    if (!device)
+        return Fail(
+            cp932::Jp(device.error().code == ErrorCode::kFormat ? "装置情報の確認に失敗しました。"
+                                                                : "装置情報の取得に失敗しました。"),
+            device.error());
 
-    const std::string folderWrong = cp932::Jp("ソフトウェア格納フォルダの設定に誤りがあります。");
-    if (settings.firmDir.empty()) {
-        Message(folderWrong, kBoth);
-        return false;
-    }
-    // Images are matched against the name the device reported.
-    FirmwareFolderError folderError = FirmwareFolderError::kNone;
-    const auto candidate =
-        FindBestFirmware(cp932::ToPath(settings.firmDir), device.model, folderError);
-    if (folderError != FirmwareFolderError::kNone) {
-        Message(folderWrong, kBoth);
-        return false;
-    }
-
-    // The gate applies to the name the images use for this device.  A table
-    // value too long to be a model name converts nothing.
-    DeviceIdentity working = device;
-    const std::string converted = LookUpConversion(table, device.model);
-    if (!converted.empty() && converted.size() <= kMaxModelLength)
-        working.model = converted;
-
-    bool due = false;
-    if (candidate) {
-        working.major = candidate->identity.major;
-        working.minor = candidate->identity.minor;
-        due = !IsGatedModel(working) && !SameVersion(candidate->identity, device);
-    }
-    if (!due) {
+    const FirmwareChoice choice =
+        ChooseFirmware(settings.firmDir, *device, table, kNetprovFirmwareRules);
+    if (choice.verdict == FirmwareChoice::Verdict::kFolderUnreadable)
+        return Fail(cp932::Jp("ソフトウェア格納フォルダの設定に誤りがあります。"),
+                    choice.FolderError());
+    if (choice.verdict != FirmwareChoice::Verdict::kUpdate) {
         Message(cp932::Jp("新しいソフトウェアファイルはありません。"), kBoth);
         return true;
     }
-    Message(UpdateMessage(device, candidate->identity), kBoth);
-    if (!PutFile(cp932::FromPath(candidate->path), "firmware"))
+    Message(
+        FirmwareUpdateMessage(kNetprovFirmwareRules, FormatVersion(device->major, device->minor),
+                              FormatVersion(choice.major, choice.minor), choice.downgrade),
+        kBoth);
+    if (!PutFile(cp932::FromPath(choice.image), "firmware"))
         return false;
     Message(cp932::Jp("ソフトウェアを更新しました。"), kBoth);
     return true;
@@ -187,21 +128,20 @@ bool CAutoConfig::UpdateFirmware() {
 
 bool CAutoConfig::PutFile(const std::string& localPath, const std::string& remoteName) {
     // Active mode: the device opens the data connection back to us.
-    if (UploadByFtp(remoteAddress_, kFtpUser, "", localPath, remoteName, options_.ftpPort, false,
-                    nullptr, options_.ftp))
+    const Result<void> uploaded = UploadFile(remoteAddress_, kFtpUser, "", localPath, remoteName,
+                                             options_.ftpPort, false, options_.ftp);
+    if (uploaded)
         return true;
-    Message(cp932::Jp("ファイル転送中にエラーが発生しました。"), MSG_LOG | MSG_PAGE);
-    return false;
+    return Fail(cp932::Jp("ファイル転送中にエラーが発生しました。"), uploaded.error());
 }
 
-bool CAutoConfig::StartRestartProgram() {
+Result<void> CAutoConfig::StartRestartProgram() {
     // The parameters were always one unquoted text "ADDRESS NAME"; its blanks
     // separate the arguments and nothing else in it has a meaning.
     const std::vector<std::string> arguments = SplitAtBlanks(remoteAddress_ + " " + deviceName_);
     return StartDetached(
-               InstallationLayout(options_.restartFolder).Path(InstallationLayout::kRestartProgram),
-               arguments, options_.restartFolder)
-        .started;
+        InstallationLayout(options_.restartFolder).Path(InstallationLayout::kRestartProgram),
+        arguments, options_.restartFolder);
 }
 
 bool CAutoConfig::CheckRequest() {

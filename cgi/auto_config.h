@@ -4,13 +4,11 @@
 #pragma once
 
 #include "cgi_request.h"
-#include "device_identity.h"
 #include "ftp_session.h"
 #include "installation_layout.h"
+#include "result.h"
 #include "telnet_session.h"
 
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -36,22 +34,6 @@ struct ProvisioningOptions {
 
 // The user that the run logs in as over FTP, without a password.
 inline constexpr char kFtpUser[] = "ftp-admin";
-
-// A firmware image chosen for a device.
-struct FirmwareCandidate {
-    std::filesystem::path path;
-    DeviceIdentity identity;
-};
-
-// Why the software folder could not be searched.
-enum class FirmwareFolderError { kNone, kUnreadable };
-
-// The image in the folder (files directly inside it, in name order) with
-// the highest version for exactly that model; among equal versions the first
-// by name, and never a V00.00 image.  Files that are no image are skipped.
-std::optional<FirmwareCandidate> FindBestFirmware(const std::filesystem::path& folder,
-                                                  const std::string& model,
-                                                  FirmwareFolderError& error);
 
 // Compares the access-password digest sent by a device with the expected one
 // in time independent of where they differ, so the digest cannot be guessed
@@ -83,6 +65,11 @@ public:
     // it as a paragraph; the log line comes first.
     void Message(const std::string& text, unsigned flags);
 
+    // Once the run has started (the device has proved itself), the reason
+    // of a failure as an operation-log line of its own, on one line; it
+    // never reaches the page.
+    void LogReason(const Error& reason);
+
     const std::string& deviceName() const { return deviceName_; }
     const std::string& accessId() const { return accessId_; }
     const std::string& remoteAddress() const { return remoteAddress_; }
@@ -90,7 +77,10 @@ public:
 
 private:
     bool CheckRequest();
-    bool StartRestartProgram();
+    Result<void> StartRestartProgram();
+    // The failure's message to the log and the page, its reason to the log
+    // right after the message; false.
+    bool Fail(const std::string& message, const Error& reason);
 
     CCgiRequest& request_;
     const Environment& environment_;
@@ -101,6 +91,7 @@ private:
     InstallationLayout layout_;
     std::string configFile_;
     ProvisioningOptions options_;
+    bool started_ = false;
 };
 
 }  // namespace quellin::netprov

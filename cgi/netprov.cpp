@@ -17,8 +17,10 @@ int run(std::istream& input, std::ostream& output, const Environment& environmen
         // reports as a missing parameter.
         request.ReadInput(input, environment);
         return autoConfig.Run() ? 0 : 1;
-    } catch (const std::exception&) {
-        // Whatever went wrong, the caller still gets a complete page.
+    } catch (const std::exception& thrown) {
+        // Whatever went wrong, the caller still gets a complete page, and
+        // the device's log says what it was.
+        autoConfig.LogReason({ErrorCode::kInternal, thrown.what()});
         return 1;
     }
 }

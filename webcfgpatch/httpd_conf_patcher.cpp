@@ -65,10 +65,13 @@ int PatchFile(const std::string& configPath, const std::string& folder, std::uin
     // The patched text goes through "<file>.tmp", which stays holding it
     // when it cannot take the configuration's place; an incomplete one never
     // does, so a failed write leaves the configuration as it was.
-    ReplaceFailure failure = ReplaceFailure::kNone;
-    if (ReplaceFile(configPath, PatchText(text, folder, port), {configPath + ".tmp", &failure}))
-        return kPatched;
-    return failure == ReplaceFailure::kTemporaryFile ? kCannotOpen : kCannotReplace;
+    FileReplacement replacement(configPath, configPath + ".tmp");
+    if (!replacement.valid())
+        return kCannotOpen;
+    const std::string patched = PatchText(text, folder, port);
+    if (!WriteAll(replacement.fd(), patched) || !replacement.Finish() || !replacement.Replace())
+        return kCannotReplace;
+    return kPatched;
 }
 
 int Run(const std::vector<std::string>& arguments) {

@@ -70,9 +70,7 @@ TEST_F(StartDetachedTest, RunsInTheFolderWithTheArgumentsAndNullStreams) {
         "streams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
         "{ pwd; for a in \"$@\"; do echo \"[$a]\"; done; echo \"$streams\"; } > out.tmp\n"
         "mv out.tmp out.txt\n");
-    StartResult result = StartDetached(program, {"127.0.0.2", "a;b", "$(c)"}, dir.path().string());
-    EXPECT_TRUE(result.started);
-    EXPECT_EQ(result.systemError, 0);
+    EXPECT_TRUE(StartDetached(program, {"127.0.0.2", "a;b", "$(c)"}, dir.path().string()));
     EXPECT_EQ(WaitForFile("out.txt"), fs::canonical(dir.path()).string() +
                                           "\n[127.0.0.2]\n[a;b]\n[$(c)]\n/dev/null\n/dev/null\n"
                                           "/dev/null\n");
@@ -80,7 +78,7 @@ TEST_F(StartDetachedTest, RunsInTheFolderWithTheArgumentsAndNullStreams) {
 
 TEST_F(StartDetachedTest, LeavesNoChildOfTheCaller) {
     Script("echo done > out.txt\n");
-    ASSERT_TRUE(StartDetached(program, {}, dir.path().string()).started);
+    ASSERT_TRUE(StartDetached(program, {}, dir.path().string()));
     WaitForFile("out.txt");
     // The program belongs to the system, not to the caller.
     errno = 0;
@@ -111,9 +109,8 @@ TEST_P(StartFailureTest, IsReportedWithItsReason) {
             folder = program;
             break;
     }
-    StartResult result = StartDetached(program, {"x"}, folder);
-    EXPECT_FALSE(result.started);
-    EXPECT_EQ(result.systemError, GetParam().error);
+    EXPECT_EQ(StartDetached(program, {"x"}, folder).error(),
+              SystemError(GetParam().error, "cannot start " + program));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, StartFailureTest,

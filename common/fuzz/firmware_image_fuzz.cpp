@@ -45,25 +45,21 @@ struct MemoryFile {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const MemoryFile file;
     file.Fill(data, size);
-    quellin::DeviceIdentity identity;
-    const quellin::FirmwareImageFault fault = quellin::ExamineFirmwareImage(file.path, identity);
-    if (fault == quellin::FirmwareImageFault::kNone) {
-        if (identity.model.size() > 31 || identity.ptf.size() > 31 || identity.date.size() > 31)
-            std::abort();
-    }
+    const quellin::Result<quellin::DeviceIdentity> whole = quellin::ExamineFirmwareImage(file.path);
+    if (whole && (whole->model.size() > 31 || whole->ptf.size() > 31 || whole->date.size() > 31))
+        std::abort();
     if (size > 0) {
-        quellin::DeviceIdentity few;
-        const quellin::FirmwareImageFault bounded = quellin::ExamineFirmwareImage(
-            file.path, few, quellin::FirmwareImageLimits{data[size - 1] % 4u});
-        if (bounded != fault && bounded != quellin::FirmwareImageFault::kLongDirectory)
-            std::abort();
-        if (bounded == quellin::FirmwareImageFault::kNone && !(few == identity))
+        const quellin::Result<quellin::DeviceIdentity> few = quellin::ExamineFirmwareImage(
+            file.path, quellin::FirmwareImageLimits{data[size - 1] % 4u});
+        const bool same = few ? whole && *few == *whole : !whole && few.error() == whole.error();
+        if (!same && few.error().code != quellin::ErrorCode::kTooLong)
             std::abort();
     }
 
     // The identity block parser alone, on the first 256 bytes.
     quellin::FirmifBlock block{};
     std::memcpy(block.data(), data, std::min(size, block.size()));
+    quellin::DeviceIdentity identity;
     quellin::ParseFirmifSection(identity, block);
     return 0;
 }

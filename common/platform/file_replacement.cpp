@@ -1,5 +1,7 @@
 #include "file_replacement.h"
 
+#include "codec.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -173,19 +175,27 @@ bool FileReplacement::Replace() {
     return true;
 }
 
-bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
-                 const ReplaceOptions& options) {
-    ReplaceFailure failed = ReplaceFailure::kNone;
-    FileReplacement replacement(target, options.temporary, options.mode);
-    if (!replacement.valid())
-        failed = ReplaceFailure::kTemporaryFile;
-    else if (!WriteAll(replacement.fd(), bytes) || !replacement.Finish())
-        failed = ReplaceFailure::kWrite;
-    else if (!replacement.Replace())
-        failed = ReplaceFailure::kRename;
-    if (options.failure != nullptr)
-        *options.failure = failed;
-    return failed == ReplaceFailure::kNone;
+Result<void> ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
+                         const ReplaceOptions& options) {
+    const char* failed = nullptr;
+    int error = 0;
+    {
+        FileReplacement replacement(target, options.temporary, options.mode);
+        if (!replacement.valid())
+            failed = "cannot create the new file for ";
+        else if (!WriteAll(replacement.fd(), bytes) || !replacement.Finish())
+            failed = "cannot write the new file for ";
+        else if (!replacement.Replace())
+            failed = "cannot rename the new file over ";
+        else
+            return {};
+        error = errno;
+    }
+    // Callers that only ask whether it worked still find errno, whatever
+    // clearing up the unfinished file did to it.
+    Error reason = SystemError(error, failed + cp932::FromPath(target));
+    errno = error;
+    return reason;
 }
 
 int RemoveStaleReplacements(const std::filesystem::path& target) {

@@ -23,6 +23,7 @@
 #pragma once
 
 #include "file_descriptor.h"
+#include "result.h"
 
 #include <sys/types.h>
 
@@ -65,22 +66,20 @@ private:
     bool keep_ = false;
 };
 
-// Where a replacement stopped.
-enum class ReplaceFailure { kNone, kTemporaryFile, kWrite, kRename };
-
 struct ReplaceOptions {
     std::filesystem::path temporary;  // a fixed temporary name, see above
-    ReplaceFailure* failure = nullptr;
-    std::optional<mode_t> mode;  // the new file's permissions, see FileReplacement
+    std::optional<mode_t> mode;       // the new file's permissions, see FileReplacement
 };
 
 // Replaces the file with the bytes: written into a file of the same folder
 // (never through a link), flushed to the disk and renamed over the target,
-// keeping the target's permissions unless options.mode says otherwise.  False, with errno and the
-// failed step, when the old file is still in place.  Every writer that replaces a whole file goes
-// through here.
-bool ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
-                 const ReplaceOptions& options = {});
+// keeping the target's permissions unless options.mode says otherwise.
+// When the old file is still in place: the failed step and its system error
+// ("cannot create the new file for <target>: ...", "cannot write ...",
+// "cannot rename ... over <target>: ..."), errno left set.  Every writer
+// that replaces a whole file goes through here.
+Result<void> ReplaceFile(const std::filesystem::path& target, std::string_view bytes,
+                         const ReplaceOptions& options = {});
 
 // Removes the temporary files of replacements of `target` whose writing
 // process has ended (names "<file>.tmp<PID>" and "<file>.tmp<PID>-..."):

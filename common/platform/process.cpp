@@ -91,17 +91,18 @@ ExecStrings::ExecStrings(const std::string& program, const std::vector<std::stri
           return words;
       }()) {}
 
-StartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string& folder) {
+Result<void> StartDetached(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::string& folder) {
     // Everything the children need is prepared before the fork.
     const ExecStrings argv(program, arguments);
+    auto fail = [&](int error) { return SystemError(error, "cannot start " + program); };
 
     ErrorPipe pipe;
     if (!pipe.valid())
-        return {false, errno};
+        return fail(errno);
     pid_t child = ::fork();
     if (child < 0)
-        return {false, errno};
+        return fail(errno);
     if (child == 0) {
         // The intermediate child only forks again and ends, so the program
         // becomes the system's child and is reaped when it ends.
@@ -127,10 +128,10 @@ StartResult StartDetached(const std::string& program, const std::vector<std::str
         got = ::read(pipe.read(), &error, sizeof error);
     } while (got < 0 && errno == EINTR);
     if (got == static_cast<ssize_t>(sizeof error))
-        return {false, error};
+        return fail(error);
     if (got != 0)
-        return {false, EIO};
-    return {true, 0};
+        return fail(EIO);
+    return {};
 }
 
 ProgramRun RunAndRead(const std::string& program, const std::vector<std::string>& arguments) {

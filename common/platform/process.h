@@ -1,6 +1,8 @@
 // Starting other programs and finding running ones.
 #pragma once
 
+#include "result.h"
+
 #include <string>
 #include <vector>
 
@@ -25,17 +27,13 @@ private:
     std::vector<char*> pointers_;
 };
 
-struct StartResult {
-    bool started = false;
-    int systemError = 0;  // errno of the step that failed
-};
-
 // Starts the program (a path, no search, never through a shell) with the
 // arguments and returns as soon as it runs.  It runs in a session of its own
 // as a grandchild that the system reaps, so no zombie is left, with its
-// standard streams on /dev/null; with a folder it starts there.
-StartResult StartDetached(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string& folder = {});
+// standard streams on /dev/null; with a folder it starts there.  A failure
+// is "cannot start <program>: <why>" with the failing step's errno.
+Result<void> StartDetached(const std::string& program, const std::vector<std::string>& arguments,
+                           const std::string& folder = {});
 
 struct ProgramRun {
     bool ran = false;  // the program started and was waited for

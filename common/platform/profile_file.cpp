@@ -329,7 +329,7 @@ bool ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) const {
     ProfileDocument doc(ReadWholeFile(path_).value_or(std::string()));
     doc.Set(section, key, value);
-    return ReplaceFile(path_, doc.Bytes());
+    return ReplaceFile(path_, doc.Bytes()).ok();
 }
 
 }  // namespace quellin

@@ -91,7 +91,7 @@ std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 // The older name of ReplaceFile (file_replacement.h), still used by
 // Syslogd's settings writer.
 inline bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    return ReplaceFile(path, bytes);
+    return ReplaceFile(path, bytes).ok();
 }
 
 }  // namespace quellin

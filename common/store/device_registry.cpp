@@ -151,7 +151,7 @@ bool SaveDevices(const std::filesystem::path& path, const CList<CBase>& list, in
     }
     ReplaceOptions options;
     options.mode = kRegistryMode;
-    return ReplaceFile(path, bytes, options);
+    return ReplaceFile(path, bytes, options).ok();
 }
 
 bool IsAccessIdUnique(const std::filesystem::path& path, const std::string& accessId, int ownRow) {

@@ -68,23 +68,21 @@ TEST_F(FileReplacementTest, ModeAndOwnerAreSetBeforeTheContent) {
 // content when it cannot take the target's place, gone when it did.
 TEST_F(FileReplacementTest, FixedTemporaryNameIsKeptOnlyWhenTheRenameFails) {
     WriteFile(dir / "a.txt", "old");
-    ReplaceFailure failure = ReplaceFailure::kNone;
-    ASSERT_TRUE(ReplaceFile(dir / "a.txt", "new", {dir / "a.txt.tmp", &failure}));
-    EXPECT_EQ(failure, ReplaceFailure::kNone);
+    ASSERT_TRUE(ReplaceFile(dir / "a.txt", "new", {dir / "a.txt.tmp"}));
     EXPECT_EQ(Names(), (std::vector<std::string>{"a.txt"}));
 
     WriteFile(dir / "elsewhere", "untouched");
     fs::create_symlink(dir / "elsewhere", dir / "a.txt.tmp");
-    EXPECT_FALSE(ReplaceFile(dir / "a.txt", "newer", {dir / "a.txt.tmp", &failure}));
-    EXPECT_EQ(failure, ReplaceFailure::kTemporaryFile);
+    EXPECT_EQ(ReplaceFile(dir / "a.txt", "newer", {dir / "a.txt.tmp"}).error(),
+              SystemError(ELOOP, "cannot create the new file for " + (dir / "a.txt").string()));
     EXPECT_EQ(ReadFile(dir / "elsewhere"), "untouched");
     EXPECT_EQ(ReadFile(dir / "a.txt"), "new");
     fs::remove(dir / "a.txt.tmp");
 
     // A folder in the target's place cannot be renamed over, root or not.
     fs::create_directories(dir / "b" / "inside");
-    EXPECT_FALSE(ReplaceFile(dir / "b", "text", {dir / "b.tmp", &failure}));
-    EXPECT_EQ(failure, ReplaceFailure::kRename);
+    const Result<void> overFolder = ReplaceFile(dir / "b", "text", {dir / "b.tmp"});
+    EXPECT_EQ(overFolder.error().detail.rfind("cannot rename the new file over ", 0), 0u);
     EXPECT_EQ(ReadFile(dir / "b.tmp"), "text");
 }
 

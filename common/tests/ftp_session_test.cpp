@@ -216,8 +216,10 @@ protected:
 
     bool Upload(const fs::path& local, const std::string& remote,
                 const std::string& password = kPassword) {
-        return UploadByFtp("127.0.0.1", "ftp-admin", password, local.string(), remote,
-                           peer_->port(), passive(), &error_);
+        const Result<void> uploaded = UploadFile("127.0.0.1", "ftp-admin", password, local.string(),
+                                                 remote, peer_->port(), passive());
+        error_ = uploaded ? Error{} : uploaded.error();
+        return uploaded.ok();
     }
 
     std::vector<std::string> Commands() const { return peer_->CommandsSince(journalStart_); }
@@ -231,7 +233,7 @@ protected:
 
     static std::unique_ptr<FtpPeer> peer_;
     TempDir local_;
-    FtpError error_;
+    Error error_;
     std::size_t journalStart_ = 0;
 };
 
@@ -254,8 +256,7 @@ TEST_P(FtpUploadTest, WholeFileArrivesByteForByte) {
         SCOPED_TRACE(row.name);
         fs::path local = local_ / row.name;
         WriteFile(local, row.bytes);
-        ASSERT_TRUE(Upload(local, "firmware")) << error_.message;
-        EXPECT_EQ(error_.code, FtpErrorCode::kNone);
+        ASSERT_TRUE(Upload(local, "firmware")) << error_.detail;
         EXPECT_EQ(ReadFile(peer_->root() / "firmware"), row.bytes);
         EXPECT_EQ(ReadFile(local), row.bytes);
     }
@@ -263,7 +264,7 @@ TEST_P(FtpUploadTest, WholeFileArrivesByteForByte) {
 
 TEST_P(FtpUploadTest, UsesAskedDataConnectionAndBinaryType) {
     WriteFile(local_ / "c", "hostname a\neof\n");
-    ASSERT_TRUE(Upload(local_ / "c", "config1")) << error_.message;
+    ASSERT_TRUE(Upload(local_ / "c", "config1")) << error_.detail;
     EXPECT_TRUE(Received("USER ftp-admin"));
     EXPECT_TRUE(Received("TYPE I"));
     EXPECT_TRUE(Received("STOR config1"));
@@ -277,7 +278,7 @@ TEST_P(FtpUploadTest, UsesAskedDataConnectionAndBinaryType) {
 TEST_P(FtpUploadTest, ReplacesWholeRemoteFile) {
     WriteFile(peer_->root() / "config2", std::string(5000, 'x'));
     WriteFile(local_ / "c", "short\neof\n");
-    ASSERT_TRUE(Upload(local_ / "c", "config2")) << error_.message;
+    ASSERT_TRUE(Upload(local_ / "c", "config2")) << error_.detail;
     EXPECT_EQ(ReadFile(peer_->root() / "config2"), "short\neof\n");
 }
 
@@ -287,7 +288,7 @@ TEST_P(FtpUploadTest, RemoteNameIsUsedExactly) {
     WriteFile(local_ / "c", "x\neof\n");
     for (const char* name : names) {
         SCOPED_TRACE(name);
-        ASSERT_TRUE(Upload(local_ / "c", name)) << error_.message;
+        ASSERT_TRUE(Upload(local_ / "c", name)) << error_.detail;
         EXPECT_TRUE(Received(std::string("STOR ") + name));
         EXPECT_EQ(ReadFile(peer_->root() / name), "x\neof\n");
     }
@@ -296,8 +297,8 @@ TEST_P(FtpUploadTest, RemoteNameIsUsedExactly) {
 TEST_P(FtpUploadTest, WrongPasswordFailsAndLeavesLocalFile) {
     WriteFile(local_ / "c", "a\r\nb");
     EXPECT_FALSE(Upload(local_ / "c", "config1", "wrong"));
-    EXPECT_EQ(error_.code, FtpErrorCode::kLogin) << error_.message;
-    EXPECT_FALSE(error_.message.empty());
+    EXPECT_EQ(error_.code, ErrorCode::kLoginRefused) << error_.detail;
+    EXPECT_EQ(error_.detail.rfind("FTP login refused: ", 0), 0u) << error_.detail;
     EXPECT_EQ(ReadFile(local_ / "c"), "a\r\nb");
     EXPECT_FALSE(fs::exists(peer_->root() / "config1"));
     EXPECT_FALSE(Received("STOR"));
@@ -305,7 +306,7 @@ TEST_P(FtpUploadTest, WrongPasswordFailsAndLeavesLocalFile) {
 
 TEST_P(FtpUploadTest, MissingLocalFileFailsBeforeConnecting) {
     EXPECT_FALSE(Upload(local_ / "absent", "config1"));
-    EXPECT_EQ(error_.code, FtpErrorCode::kLocalFile);
+    EXPECT_EQ(error_.code, ErrorCode::kNotFound);
     EXPECT_TRUE(Commands().empty());
     EXPECT_FALSE(fs::exists(peer_->root() / "config1"));
     EXPECT_FALSE(fs::exists(local_ / "absent"));
@@ -313,7 +314,7 @@ TEST_P(FtpUploadTest, MissingLocalFileFailsBeforeConnecting) {
 
 TEST_P(FtpUploadTest, LocalFolderIsNotAFile) {
     EXPECT_FALSE(Upload(local_.path(), "config1"));
-    EXPECT_EQ(error_.code, FtpErrorCode::kLocalFile);
+    EXPECT_EQ(error_.code, ErrorCode::kIo);
     EXPECT_TRUE(Commands().empty());
 }
 
@@ -322,7 +323,7 @@ TEST_P(FtpUploadTest, RefusedStoreFails) {
     fs::create_directory(peer_->root() / "firmware");
     WriteFile(local_ / "c", "image");
     EXPECT_FALSE(Upload(local_ / "c", "firmware"));
-    EXPECT_EQ(error_.code, FtpErrorCode::kRefused) << error_.message;
+    EXPECT_EQ(error_.code, ErrorCode::kRefused) << error_.detail;
     EXPECT_EQ(ReadFile(local_ / "c"), "image");
 }
 
@@ -349,9 +350,11 @@ TEST_P(FtpUploadTest, UnsafeArgumentsNeverReachTheServer) {
     WriteFile(local_ / "c", "x");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        EXPECT_FALSE(UploadByFtp(row.address, "ftp-admin", row.password, (local_ / "c").string(),
-                                 row.remote, row.port, passive(), &error_));
-        EXPECT_EQ(error_.code, FtpErrorCode::kBadArgument);
+        EXPECT_EQ(UploadFile(row.address, "ftp-admin", row.password, (local_ / "c").string(),
+                             row.remote, row.port, passive())
+                      .error()
+                      .code,
+                  ErrorCode::kBadArgument);
     }
     EXPECT_TRUE(Commands().empty());
 }
@@ -362,12 +365,14 @@ TEST_P(FtpUploadTest, SessionCanBeUsedForSeveralFiles) {
     WriteFile(local_ / "f", "image");
     EXPECT_TRUE(session.PutFile("127.0.0.1", peer_->port(), "ftp-admin", kPassword,
                                 (local_ / "c").string(), "config1", passive()));
-    EXPECT_FALSE(session.PutFile("127.0.0.1", peer_->port(), "ftp-admin", kPassword,
-                                 (local_ / "absent").string(), "config2", passive()));
-    EXPECT_EQ(session.LastError().code, FtpErrorCode::kLocalFile);
+    EXPECT_EQ(session
+                  .PutFile("127.0.0.1", peer_->port(), "ftp-admin", kPassword,
+                           (local_ / "absent").string(), "config2", passive())
+                  .error()
+                  .code,
+              ErrorCode::kNotFound);
     EXPECT_TRUE(session.PutFile("127.0.0.1", peer_->port(), "ftp-admin", kPassword,
                                 (local_ / "f").string(), "firmware", passive()));
-    EXPECT_EQ(session.LastError().code, FtpErrorCode::kNone);
     EXPECT_EQ(ReadFile(peer_->root() / "config1"), "config");
     EXPECT_EQ(ReadFile(peer_->root() / "firmware"), "image");
 }
@@ -391,14 +396,11 @@ std::unique_ptr<FtpPeer> FtpNoPasswordTest::peer_;
 
 TEST_F(FtpNoPasswordTest, EmptyPasswordLogsInActive) {
     WriteFile(local_ / "c", "a\neof\n");
-    FtpError error;
     ASSERT_TRUE(UploadByFtp("127.0.0.1", "ftp-admin", "", (local_ / "c").string(), "config1",
-                            peer_->port(), false, &error))
-        << error.message;
+                            peer_->port(), false));
     EXPECT_EQ(ReadFile(peer_->root() / "config1"), "a\neof\n");
     EXPECT_FALSE(UploadByFtp("127.0.0.1", "ftp-admin", "guess", (local_ / "c").string(), "config1",
-                             peer_->port(), false, &error));
-    EXPECT_EQ(error.code, FtpErrorCode::kLogin);
+                             peer_->port(), false));
 }
 
 // ================================================================ unreachable routers
@@ -415,14 +417,16 @@ protected:
         timeouts.connect = kShortTimeout;
         timeouts.stall = 30s;
         auto start = std::chrono::steady_clock::now();
-        bool ok = UploadByFtp("127.0.0.1", "ftp-admin", kPassword, (local_ / "c").string(),
-                              "config1", port, true, &error_, timeouts);
+        const Result<void> uploaded =
+            UploadFile("127.0.0.1", "ftp-admin", kPassword, (local_ / "c").string(), "config1",
+                       port, true, timeouts);
         *elapsed = std::chrono::steady_clock::now() - start;
-        return ok;
+        error_ = uploaded ? Error{} : uploaded.error();
+        return uploaded.ok();
     }
 
     TempDir local_;
-    FtpError error_;
+    Error error_;
 };
 
 TEST_F(FtpUnreachableTest, DefaultConnectTimeoutIsThirtySeconds) {
@@ -434,7 +438,7 @@ TEST_F(FtpUnreachableTest, NothingListeningFails) {
     ASSERT_NE(port, 0);
     std::chrono::steady_clock::duration elapsed{};
     EXPECT_FALSE(UploadTo(port, &elapsed));
-    EXPECT_EQ(error_.code, FtpErrorCode::kConnect) << error_.message;
+    EXPECT_EQ(error_.code, ErrorCode::kConnectionRefused) << error_.detail;
     EXPECT_LT(elapsed, kUpperBound);
 }
 
@@ -444,7 +448,7 @@ TEST_F(FtpUnreachableTest, ServerThatNeverGreetsTimesOut) {
     ASSERT_GE(listener.get(), 0);
     std::chrono::steady_clock::duration elapsed{};
     EXPECT_FALSE(UploadTo(BoundPort(listener.get()), &elapsed));
-    EXPECT_EQ(error_.code, FtpErrorCode::kTimeout) << error_.message;
+    EXPECT_EQ(error_.code, ErrorCode::kTimeout) << error_.detail;
     EXPECT_GE(elapsed, kShortTimeout);
     EXPECT_LT(elapsed, kUpperBound);
 }
@@ -470,7 +474,7 @@ TEST_F(FtpUnreachableTest, ConnectionThatNeverCompletesTimesOut) {
 
     std::chrono::steady_clock::duration elapsed{};
     EXPECT_FALSE(UploadTo(port, &elapsed));
-    EXPECT_EQ(error_.code, FtpErrorCode::kTimeout) << error_.message;
+    EXPECT_EQ(error_.code, ErrorCode::kTimeout) << error_.detail;
     EXPECT_GE(elapsed, kShortTimeout);
     EXPECT_LT(elapsed, kUpperBound);
 }
@@ -556,9 +560,7 @@ protected:
 
 TEST_F(ConvertNewlinesTest, RewritesFileInPlace) {
     WriteFile(dir / "router.cfg", "hostname a\r\nip 1\r\n");
-    ConvertError error;
-    EXPECT_EQ(ConvertNewlines(PathOf("router.cfg"), &error), 0) << error.message;
-    EXPECT_EQ(error.code, ConvertErrorCode::kNone);
+    EXPECT_EQ(ConvertNewlines(PathOf("router.cfg")), 0);
     EXPECT_EQ(ReadFile(dir / "router.cfg"), "hostname a\nip 1\neof\n");
     EXPECT_EQ(Names(), std::vector<std::string>{"router.cfg"});
 
@@ -611,17 +613,16 @@ TEST_F(ConvertNewlinesTest, ConcurrentConversionsOfOneFileAllSucceed) {
     for (int round = 0; round < 5; ++round) {
         WriteFile(dir / "shared.cfg", original);
         constexpr int kConversions = 10;
-        std::vector<int> results(kConversions, 1);
-        std::vector<ConvertError> errors(kConversions);
+        std::vector<Result<void>> results(kConversions, Error{});
         {
             std::vector<std::jthread> threads;
             for (int i = 0; i < kConversions; ++i) {
                 threads.emplace_back(
-                    [&, i] { results[i] = ConvertNewlines(PathOf("shared.cfg"), &errors[i]); });
+                    [&, i] { results[i] = ConvertNewlinesInPlace(PathOf("shared.cfg")); });
             }
         }
         for (int i = 0; i < kConversions; ++i)
-            EXPECT_EQ(results[i], 0) << "round " << round << ": " << errors[i].message;
+            EXPECT_TRUE(results[i]) << "round " << round << ": " << results[i].error().detail;
         EXPECT_TRUE(ReadFile(dir / "shared.cfg") == converted) << "round " << round;
         EXPECT_EQ(Names(), std::vector<std::string>{"shared.cfg"});
     }
@@ -636,17 +637,15 @@ TEST_F(ConvertNewlinesTest, KeepsPermissions) {
 }
 
 TEST_F(ConvertNewlinesTest, MissingFileFails) {
-    ConvertError error;
-    EXPECT_EQ(ConvertNewlines(PathOf("absent.cfg"), &error), -1);
-    EXPECT_EQ(error.code, ConvertErrorCode::kRead);
+    EXPECT_EQ(ConvertNewlines(PathOf("absent.cfg")), -1);
+    EXPECT_EQ(ConvertNewlinesInPlace(PathOf("absent.cfg")).error().code, ErrorCode::kNotFound);
     EXPECT_TRUE(Names().empty());
 }
 
 TEST_F(ConvertNewlinesTest, FolderIsNotReadable) {
     fs::create_directory(dir / "cfg");
-    ConvertError error;
-    EXPECT_EQ(ConvertNewlines(PathOf("cfg"), &error), -1);
-    EXPECT_EQ(error.code, ConvertErrorCode::kRead);
+    EXPECT_EQ(ConvertNewlinesInPlace(PathOf("cfg")).error(),
+              (Error{ErrorCode::kIo, PathOf("cfg") + " is not a regular file"}));
     EXPECT_EQ(Names(), std::vector<std::string>{"cfg"});
 }
 
@@ -662,9 +661,13 @@ TEST_F(ConvertNewlinesTest, TemporaryFileThatCannotBeCreatedLeavesFile) {
         ::close(lowest);
         rlimit limit{static_cast<rlim_t>(lowest + 1), static_cast<rlim_t>(lowest + 1)};
         ::setrlimit(RLIMIT_NOFILE, &limit);
-        ConvertError error;
-        int rc = ConvertNewlines(path, &error);
-        ::_exit(rc == -1 && error.code == ConvertErrorCode::kTemporaryFile ? 0 : 1);
+        const Result<void> converted = ConvertNewlinesInPlace(path);
+        ::_exit(!converted && converted.error() == SystemError(EMFILE,
+                                                               "cannot create a temporary "
+                                                               "file beside " +
+                                                                   path)
+                    ? 0
+                    : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -687,9 +690,11 @@ TEST_F(ConvertNewlinesTest, WriteFailureLeavesFileAndNoTemporary) {
         ::signal(SIGXFSZ, SIG_IGN);
         rlimit limit{4096, 4096};
         ::setrlimit(RLIMIT_FSIZE, &limit);
-        ConvertError error;
-        int rc = ConvertNewlines(path, &error);
-        ::_exit(rc == -1 && error.code == ConvertErrorCode::kWrite ? 0 : 1);
+        const Result<void> converted = ConvertNewlinesInPlace(path);
+        ::_exit(!converted && converted.error() ==
+                                  SystemError(EFBIG, "cannot write the conversion of " + path)
+                    ? 0
+                    : 1);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -663,10 +663,11 @@ TEST(TelnetSessionTest, SilentRouterFailsWhileWaitingForLogin) {
     ScriptedPeer peer([](PeerConnection& c) { c.WaitForHangUp(); });
     {
         CTelnetSession session(OptionsFor(peer.port()));
-        EXPECT_EQ(session.RunCommand("127.0.0.1", "admin", "pw", kShowSystem, nullptr), -1);
-        EXPECT_EQ(session.LastError(), Sjis("ログインプロンプト待ち:受信タイムアウト:"));
-        ASSERT_TRUE(session.LastFailure());
-        EXPECT_EQ(session.LastFailure()->event, TelnetEvent::kTimeout);
+        const Result<std::string> answer = session.Run("127.0.0.1", "admin", "pw", kShowSystem);
+        ASSERT_FALSE(answer);
+        EXPECT_EQ(answer.error(),
+                  (Error{ErrorCode::kTimeout, Sjis("ログインプロンプト待ち:受信タイムアウト:")}));
+        EXPECT_EQ(session.LastError(), answer.error().detail);
     }
     EXPECT_EQ(peer.Finish(), "");
 }
@@ -690,10 +691,10 @@ TEST(TelnetSessionTest, RefusedConnectionNamesTheSystemError) {
     ASSERT_NE(port, 0);
 
     CTelnetSession session(OptionsFor(port));
-    EXPECT_EQ(session.RunCommand("127.0.0.1", "admin", "pw", kShowSystem, nullptr), -1);
-    EXPECT_EQ(session.LastError(),
-              Sjis("ソケット作成中:ソケットエラー発生:接続失敗:GerLastError=") +
-                  std::to_string(ECONNREFUSED) + "(" + std::strerror(ECONNREFUSED) + ")");
+    EXPECT_EQ(session.Run("127.0.0.1", "admin", "pw", kShowSystem).error(),
+              (Error{ErrorCode::kConnectionRefused,
+                     Sjis("ソケット作成中:ソケットエラー発生:接続失敗:GerLastError=") +
+                         std::to_string(ECONNREFUSED) + "(" + std::strerror(ECONNREFUSED) + ")"}));
 }
 
 TEST(TelnetSessionTest, ConnectGivesUpAfterItsTimeOut) {
@@ -720,11 +721,12 @@ TEST(TelnetSessionTest, ConnectGivesUpAfterItsTimeOut) {
     options.connectTimeout = 500ms;
     CTelnetSession session(options);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(session.RunCommand("127.0.0.1", "admin", "pw", kShowSystem, nullptr), -1);
+    const Result<std::string> answer = session.Run("127.0.0.1", "admin", "pw", kShowSystem);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
-    EXPECT_EQ(session.LastError(),
-              Sjis("ソケット作成中:ソケットエラー発生:接続失敗:GerLastError=") +
-                  std::to_string(ETIMEDOUT) + "(" + std::strerror(ETIMEDOUT) + ")");
+    EXPECT_EQ(answer.error(),
+              (Error{ErrorCode::kTimeout,
+                     Sjis("ソケット作成中:ソケットエラー発生:接続失敗:GerLastError=") +
+                         std::to_string(ETIMEDOUT) + "(" + std::strerror(ETIMEDOUT) + ")"}));
 }
 
 TEST(TelnetSessionTest, RouterThatNeverFallsSilentEndsAtTheDeadline) {
@@ -796,11 +798,11 @@ TEST(TelnetSessionTest, EachRunStartsWithoutTheFailuresOfTheRunBefore) {
     EXPECT_EQ(session.LastError(), Sjis("ログインプロンプト待ち:受信タイムアウト:"));
 
     // The address is refused before connecting; then a dialogue succeeds.
-    EXPECT_EQ(session.RunCommand("localhost", "admin", "pw", kShowSystem, nullptr), -1);
+    const Result<std::string> named = session.Run("localhost", "admin", "pw", kShowSystem);
+    EXPECT_EQ(named.error().code, ErrorCode::kBadArgument);
     CommandOutput output;
     EXPECT_EQ(session.RunCommand("127.0.0.1", "admin", "pw", kShowSystem, &output), 0);
     EXPECT_EQ(session.LastError(), "");
-    EXPECT_FALSE(session.LastFailure());
     EXPECT_EQ(output.text, kSystemResponse + "exit\r\n");
 
     // A failure after a success is this run's own.

@@ -164,11 +164,12 @@ bool CommandContext::Start(console::Installation::Access access, Devices devices
 
 std::unique_ptr<history::ConfigHistory> CommandContext::OpenHistory(
     history::ConfigHistory::Access access) {
-    std::string error;
-    auto store = installation_->OpenHistory(access, error);
-    if (!store)
-        status_ = Fail(cp932::ToUtf8Lossy(error));
-    return store;
+    auto store = installation_->OpenHistory(access);
+    if (!store) {
+        status_ = Fail(cp932::ToUtf8Lossy(store.error().detail));
+        return nullptr;
+    }
+    return std::move(*store);
 }
 
 void CommandContext::PrintEnd(const console::DeviceResult& result, const std::string& json,

@@ -23,10 +23,9 @@ int History(CommandContext& c) {
     if (!store)
         return c.status();
     const std::string& name = c.devices().front()->name;
-    std::string error;
-    auto versions = store->History(name, error);
+    auto versions = store->History(name);
     if (!versions)
-        return c.Fail(cp932::ToUtf8Lossy(error));
+        return c.Fail(cp932::ToUtf8Lossy(versions.error().detail));
     if (versions->empty())
         return c.Fail("no configuration of " + c.operands()[0] + " is stored yet");
     c.out() << (c.json() ? "" : console::VersionHeading());
@@ -44,10 +43,9 @@ int Diff(CommandContext& c) {
         return c.status();
     const std::string& name = c.devices().front()->name;
     std::vector<std::string> revisions(c.operands().begin() + 1, c.operands().end());
-    std::string error;
-    auto diff = store->Diff(name, revisions, error);
+    auto diff = store->Diff(name, revisions);
     if (!diff)
-        return c.Fail(cp932::ToUtf8Lossy(error));
+        return c.Fail(cp932::ToUtf8Lossy(diff.error().detail));
     revisions.resize(2);
     c.out() << (c.json() ? console::DiffJson(name, revisions[0], revisions[1], *diff) + "\n"
                          : cp932::ToUtf8Lossy(*diff));

@@ -64,10 +64,10 @@ int Register(CommandContext& c) {
         return status;
     if (!c.Start(Installation::Access::kWrite, CommandContext::Devices::kNone))
         return c.status();
-    int row = 0;
-    if (auto refusal = c.installation().Register(*fields, row))
-        return c.Fail(cp932::ToUtf8Lossy(*refusal));
-    c.out() << "registered " << c.operands()[0] << " in row " << row << "\n";
+    auto row = c.installation().Register(*fields);
+    if (!row)
+        return c.Fail(cp932::ToUtf8Lossy(row.error().detail));
+    c.out() << "registered " << c.operands()[0] << " in row " << *row << "\n";
     return kExitOk;
 }
 
@@ -77,8 +77,8 @@ int Unregister(CommandContext& c) {
     if (!c.Start(Installation::Access::kWrite, CommandContext::Devices::kFirst))
         return c.status();
     const int row = c.devices().front()->row;
-    if (auto failure = c.installation().Unregister(c.devices().front()->name))
-        return c.Fail(cp932::ToUtf8Lossy(*failure));
+    if (auto done = c.installation().Unregister(c.devices().front()->name); !done)
+        return c.Fail(cp932::ToUtf8Lossy(done.error().detail));
     c.out() << "unregistered " << c.operands()[0] << " from row " << row << "\n";
     return kExitOk;
 }

@@ -42,13 +42,13 @@ int FirmwareInfo(CommandContext& c) {
         return c.Usage("firmware-info needs at least one file");
     int status = kExitOk;
     for (const std::string& file : c.operands()) {
-        DeviceIdentity identity;
-        const FirmwareImageFault fault = ExamineFirmwareImage(file, identity);
-        if (fault != FirmwareImageFault::kNone) {
-            c.out() << file << ": not a firmware image (" << ToString(fault) << ")\n";
+        const auto examined = ExamineFirmwareImage(file);
+        if (!examined) {
+            c.out() << file << ": not a firmware image (" << examined.error().detail << ")\n";
             status = kExitFailed;
             continue;
         }
+        const DeviceIdentity& identity = *examined;
         c.out() << file << ": model " << Cell(identity.model) << ", version "
                 << FormatVersion(identity.major, identity.minor) << ", ptf " << Cell(identity.ptf)
                 << ", date " << Cell(identity.date) << "\n";

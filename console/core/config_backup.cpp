@@ -15,16 +15,12 @@ Outcome ReadRunningConfiguration(const CBase& device, const RouterMaintenance& r
                                  std::string& text) {
     if (device.address.empty())
         return Outcome::Failed("IPアドレスが設定されていません。");
-    const history::RunningConfiguration read = history::ReadRunningConfiguration(
+    Result<std::string> read = history::ReadRunningConfiguration(
         device.address, router.app().settings().loginId, device.password, router.timings().telnet);
-    if (read.failure)
+    if (!read)
         return Outcome::Failed(kConfigReadFailed,
-                               FormatTelnetFailure(*read.failure) +
-                                   LimitNote(*read.failure, kConfigurationOutputLimit));
-    if (!read.text)
-        return Outcome::Failed(kConfigReadFailed,
-                               "the answer to \"show config\" ends without a prompt line");
-    text = *read.text;
+                               NoteLimit(read.error(), kConfigurationOutputLimit));
+    text = std::move(*read);
     return {};
 }
 
@@ -34,25 +30,20 @@ BackupResult BackUp(const CBase& device, const RouterMaintenance& router,
     std::string text;
     result.outcome = ReadRunningConfiguration(device, router, text);
     if (result.outcome.done()) {
-        const history::ConfigHistory::Stored stored = store.Store(device.name, text, now);
-        switch (stored.kind) {
-            case history::ConfigHistory::Stored::Kind::kCommitted: {
-                result.stored = true;
-                result.commit = stored.commit;
-                std::string error;
-                if (auto versions = store.History(device.name, error);
-                    versions && !versions->empty())
-                    result.changes = versions->front().changes;
-                reporter.Report(device.name, BackupStoredLine(stored.commit), MSG_LOG);
-                return result;
-            }
-            case history::ConfigHistory::Stored::Kind::kUnchanged:
-                reporter.Report(device.name, cp932::Jp(kBackupUnchanged), MSG_LOG);
-                return result;
-            case history::ConfigHistory::Stored::Kind::kFailed:
-                result.outcome = Outcome::Failed(kBackupFailed, stored.error);
-                break;
+        Result<history::ConfigHistory::Stored> stored = store.Store(device.name, text, now);
+        if (stored && stored->committed) {
+            result.stored = true;
+            result.commit = stored->commit;
+            if (auto versions = store.History(device.name); versions && !versions->empty())
+                result.changes = versions->front().changes;
+            reporter.Report(device.name, BackupStoredLine(stored->commit), MSG_LOG);
+            return result;
         }
+        if (stored) {
+            reporter.Report(device.name, cp932::Jp(kBackupUnchanged), MSG_LOG);
+            return result;
+        }
+        result.outcome = Outcome::Failed(kBackupFailed, stored.error());
     }
     reporter.Report(device.name, cp932::Jp(kBackupFailed), MSG_LOG);
     return result;
@@ -67,11 +58,9 @@ DriftResult CheckDrift(const CBase& device, const RouterMaintenance& router, Rep
                           "no configuration file is registered"};
         return result;
     }
-    std::string reason;
-    const std::optional<std::string> registered =
-        history::ReadConfigFile(device.configFile, reason);
+    const Result<std::string> registered = history::ReadConfigFile(device.configFile);
     if (!registered) {
-        result.outcome = Outcome::Failed("構成定義ファイルが見つかりません。", reason);
+        result.outcome = Outcome::Failed("構成定義ファイルが見つかりません。", registered.error());
         reporter.Report(device.name, result.outcome.message, MSG_LOG);
         return result;
     }

@@ -54,39 +54,40 @@ CBase* Installation::Find(const std::string& name) {
     return index ? &book_.device(*index) : nullptr;
 }
 
-std::optional<std::string> Installation::Register(const DeviceFields& fields, int& row) {
+Result<int> Installation::Register(const DeviceFields& fields) {
     if (Find(fields.name))
-        return "a device named " + fields.name + " is already registered";
+        return Error{ErrorCode::kBadArgument,
+                     "a device named " + fields.name + " is already registered"};
     auto free = book_.FirstFree();
     if (!free)
-        return "base.db has no free row (MAXROWS " + std::to_string(app_.settings().maxRows) + ")";
+        return Error{ErrorCode::kTooLong, "base.db has no free row (MAXROWS " +
+                                              std::to_string(app_.settings().maxRows) + ")"};
     CBase& device = book_.device(*free);
     if (auto refusal = book_.Check(fields, device.row))
-        return refusal;
+        return Error{ErrorCode::kBadArgument, *refusal};
     DeviceBook::Store(device, fields);
     if (!Save())
-        return "cannot write " + app_.registryPath();
+        return Error{ErrorCode::kIo, "cannot write " + app_.registryPath()};
     DeviceBook::LogRegistered(reporter_, device.name);
     DeviceBook::LogSettingsChanged(reporter_, device.name);
-    row = device.row;
-    return std::nullopt;
+    return device.row;
 }
 
-std::optional<std::string> Installation::Unregister(std::string name) {
+Result<void> Installation::Unregister(std::string name) {
     CBase* device = Find(name);
     if (device == nullptr)
-        return "no device named " + name;
+        return Error{ErrorCode::kNotFound, "no device named " + name};
     AnsweredQuestions named(false);
     DeviceBook::Unregister(*device, named);
     if (!Save())
-        return "cannot write " + app_.registryPath();
+        return Error{ErrorCode::kIo, "cannot write " + app_.registryPath()};
     DeviceBook::LogUnregistered(reporter_, name);
-    return std::nullopt;
+    return {};
 }
 
-std::unique_ptr<history::ConfigHistory> Installation::OpenHistory(
-    history::ConfigHistory::Access access, std::string& error) const {
-    return history::ConfigHistory::Open(cp932::ToPath(layout().historyFolder()), access, error);
+Result<std::unique_ptr<history::ConfigHistory>> Installation::OpenHistory(
+    history::ConfigHistory::Access access) const {
+    return history::ConfigHistory::Open(cp932::ToPath(layout().historyFolder()), access);
 }
 
 }  // namespace quellin::console

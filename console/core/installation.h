@@ -9,6 +9,7 @@
 #include "folder_lock.h"
 #include "message_box.h"
 #include "report.h"
+#include "result.h"
 
 #include <memory>
 #include <optional>
@@ -56,15 +57,14 @@ public:
     CBase* Find(const std::string& name);
 
     // kWrite.  Registers a device in the first free row with the device
-    // settings dialog's checks, saves base.db and logs it; unregisters the
-    // device of that name likewise.  nullopt when done, else why not (CP932).
-    std::optional<std::string> Register(const DeviceFields& fields, int& row);
-    std::optional<std::string> Unregister(std::string name);
+    // settings dialog's checks (its refusal the detail), saves base.db and
+    // logs it; the row.  Unregisters the device of that name likewise.
+    Result<int> Register(const DeviceFields& fields);
+    Result<void> Unregister(std::string name);
 
-    // The configuration history in the installation's history folder;
-    // nullptr with the reason (CP932) in `error`.
-    std::unique_ptr<history::ConfigHistory> OpenHistory(history::ConfigHistory::Access access,
-                                                        std::string& error) const;
+    // The configuration history in the installation's history folder.
+    Result<std::unique_ptr<history::ConfigHistory>> OpenHistory(
+        history::ConfigHistory::Access access) const;
 
 private:
     static inline const std::string kNoReason;

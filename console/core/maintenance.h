@@ -8,6 +8,7 @@
 #include "console_app.h"
 #include "device_identity.h"
 #include "device_registry.h"
+#include "firmware_policy.h"
 #include "ftp_session.h"
 #include "outcome.h"
 #include "questions.h"
@@ -60,30 +61,6 @@ struct RouterTimings {
     std::chrono::milliseconds firmwareRestartWait{25000};
 };
 
-// The five model pairs of the image search (image model, device model).
-struct ModelAlias {
-    const char* imageModel;
-    const char* deviceModel;
-};
-extern const ModelAlias ModelAliasTable[5];
-
-// The image a firmware update would give a device now.
-struct FirmwareChoice {
-    enum class Verdict {
-        kUpdate,            // `image` is to be given (a downgrade when `downgrade`)
-        kSameVersion,       // the best image has the device's own version
-        kGated,             // a legacy model never takes an image below V30.00
-        kNoImage,           // no image for the model
-        kFolderUnreadable,  // the software folder cannot be searched
-    };
-    Verdict verdict = Verdict::kNoImage;
-    std::filesystem::path image;
-    std::int32_t major = 0;  // the best image's version
-    std::int32_t minor = 0;
-    bool downgrade = false;
-    std::string reason;  // CP932: why no image is to be given
-};
-
 class RouterMaintenance final : public RouterOperations {
 public:
     RouterMaintenance(const ConsoleApp& app, RouterTimings timings = {});
@@ -98,8 +75,8 @@ public:
     // answer.
     Outcome Identify(const MaintenanceTarget& target, DeviceIdentity& identity,
                      std::stop_token stop = {}, bool* loginRefused = nullptr) const;
-    // The software folder searched for the device's model: aliases, the
-    // conversion table and the legacy gate as a firmware update applies them.
+    // The software folder searched for the device's model under the
+    // console's firmware rules, as a firmware update applies them.
     FirmwareChoice ChooseFirmware(const DeviceIdentity& device) const;
 
     // The dialogues' settings, for other dialogues with the same routers.
@@ -112,9 +89,10 @@ public:
     }
 
 private:
-    // One telnet dialogue; on failure the outcome carries the message.
+    // One telnet dialogue, its output into `output` when given; on failure
+    // the outcome carries the message.
     Outcome RunCommand(const MaintenanceTarget& target, const std::string& command,
-                       CommandOutput* output, std::string_view failureMessage) const;
+                       std::string_view failureMessage, std::string* output = nullptr) const;
     Outcome Upload(const MaintenanceTarget& target, const std::string& localPath,
                    const std::string& remoteName, std::string_view failureMessage) const;
 
@@ -123,9 +101,9 @@ private:
     std::function<void(std::chrono::milliseconds)> sleep_;
 };
 
-// " (応答が上限の N KiB を超えました)" after a dialogue that ended at its output
-// limit; empty for any other failure.
-std::string LimitNote(const TelnetFailure& failure, std::size_t limit);
+// A dialogue's failure with " (応答が上限の N KiB を超えました)" after its
+// detail when it ended at its output limit.
+Error NoteLimit(Error error, std::size_t limit);
 
 // The command texts sent to a router, short forms for gated models.
 std::string ScheduledConfigCommand(bool gated, const std::string& time, const std::string& slot);

@@ -67,11 +67,12 @@ Outcome Check(const MaintenanceTarget& target, const OperationRow& row) {
     if (!row.needsConfigFile)
         return {};
     if (target.configFile.empty())
-        return Outcome::Failed("構成定義ファイルが見つかりません。",
-                               "no configuration file is registered for the device");
+        return Outcome::Failed(
+            "構成定義ファイルが見つかりません。",
+            {ErrorCode::kNotFound, "no configuration file is registered for the device"});
     if (const int error = ConfigFileError(target.configFile); error != 0)
         return Outcome::Failed("構成定義ファイルが見つかりません。",
-                               FileReason(target.configFile, error));
+                               SystemError(error, target.configFile));
     return {};
 }
 

@@ -2,8 +2,6 @@
 
 #include "codec.h"
 
-#include <cstring>
-
 namespace quellin::console {
 
 std::string_view ToString(OutcomeKind kind) {
@@ -20,12 +18,12 @@ std::string_view ToString(OutcomeKind kind) {
     return "failed";
 }
 
-Outcome Outcome::Failed(std::string_view message, std::string reason) {
-    return {OutcomeKind::kFailed, cp932::Jp(message), std::move(reason)};
+Outcome Outcome::Failed(std::string_view message) {
+    return {OutcomeKind::kFailed, cp932::Jp(message), {}};
 }
 
-std::string FileReason(const std::string& path, int error) {
-    return path + ": " + std::strerror(error);
+Outcome Outcome::Failed(std::string_view message, const Error& error) {
+    return {OutcomeKind::kFailed, cp932::Jp(message), error.detail};
 }
 
 }  // namespace quellin::console

@@ -4,6 +4,8 @@
 // why no image fitted), which the command line prints after the message.
 #pragma once
 
+#include "result.h"
+
 #include <string>
 #include <string_view>
 
@@ -31,10 +33,10 @@ struct Outcome {
     bool failsRun() const { return kind == OutcomeKind::kFailed || kind == OutcomeKind::kDeclined; }
 
     // message is a UTF-8 literal of the program's own.
-    static Outcome Failed(std::string_view message, std::string reason = {});
+    static Outcome Failed(std::string_view message);
+    // The one way a failure from below becomes an outcome: the message, and
+    // the error's detail as the reason.
+    static Outcome Failed(std::string_view message, const Error& error);
 };
-
-// "path: strerror(error)": a file's reason.
-std::string FileReason(const std::string& path, int error);
 
 }  // namespace quellin::console

@@ -1,13 +1,13 @@
 #include "questions.h"
 
 #include "codec.h"
+#include "firmware_policy.h"
 
 namespace quellin::console {
 
 std::string FirmwareUpdateText(const FirmwareUpdateQuestion& question) {
-    return question.current + cp932::Jp("版から") + question.next +
-           cp932::Jp("版へソフトウェアを更新します") +
-           (question.downgrade ? cp932::Jp("(ダウングレード)") : std::string()) + cp932::Jp("。");
+    return FirmwareUpdateMessage(kConsoleFirmwareRules, question.current, question.next,
+                                 question.downgrade);
 }
 
 Answer MessageBoxQuestions::ConfirmFirmwareUpdate(const FirmwareUpdateQuestion& question) {

@@ -10,7 +10,7 @@
 namespace quellin::console {
 
 bool SystemProcessControl::Start(const std::string& program) {
-    return StartDetached(program, {}).started;
+    return StartDetached(program, {}).ok();
 }
 
 int SystemProcessControl::Find(const std::string& program) {

@@ -9,26 +9,22 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 namespace quellin::history {
 
-std::optional<std::string> ReadConfigFile(const std::string& path, std::string& reason) {
-    auto fail = [&](const char* why) {
-        reason = path + ": " + why;
-        return std::nullopt;
-    };
+Result<std::string> ReadConfigFile(const std::string& path) {
+    auto fail = [&](int error) { return SystemError(error, path); };
     // Not blocking: opening a FIFO would wait for a writer.
     UniqueFd fd(::open(cp932::ToPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!fd.valid() || ::fstat(fd.get(), &info) != 0)
-        return fail(std::strerror(errno));
+        return fail(errno);
     if (S_ISDIR(info.st_mode))
-        return fail(std::strerror(EISDIR));
+        return fail(EISDIR);
     if (!S_ISREG(info.st_mode))
-        return fail("not a regular file");
+        return Error{ErrorCode::kIo, path + ": not a regular file"};
     if (static_cast<std::uint64_t>(info.st_size) > kConfigFileLimit)
-        return fail(std::strerror(EFBIG));
+        return fail(EFBIG);
     std::string text;
     // One byte more than the limit tells a file that grew while it was read.
     char buffer[65536];
@@ -37,12 +33,12 @@ std::optional<std::string> ReadConfigFile(const std::string& path, std::string& 
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return fail(std::strerror(errno));
+            return fail(errno);
         if (n == 0)
             return text;
         text.append(buffer, static_cast<std::size_t>(n));
     }
-    return fail(std::strerror(EFBIG));
+    return fail(EFBIG);
 }
 
 }  // namespace quellin::history

@@ -3,8 +3,9 @@
 // anyone of the installation's group) names in base.db.
 #pragma once
 
+#include "result.h"
+
 #include <cstddef>
-#include <optional>
 #include <string>
 
 namespace quellin::history {
@@ -15,8 +16,7 @@ inline constexpr std::size_t kConfigFileLimit = 8u << 20;
 
 // The file at the CP932 path, which must be a regular file of at most
 // kConfigFileLimit bytes: a folder would read as empty, and a FIFO or a
-// device would block or never end.  nullopt with the reason ("path: why",
-// CP932) otherwise.
-std::optional<std::string> ReadConfigFile(const std::string& path, std::string& reason);
+// device would block or never end.  Else the reason, "path: why" (CP932).
+Result<std::string> ReadConfigFile(const std::string& path);
 
 }  // namespace quellin::history

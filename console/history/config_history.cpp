@@ -39,8 +39,22 @@ std::string PathText(const fs::path& path) {
     return cp932::FromPath(path);
 }
 
-std::string SystemError(const fs::path& path, int error) {
-    return PathText(path) + ": " + std::strerror(error);
+Error FileError(const fs::path& path, int error) {
+    return SystemError(error, PathText(path));
+}
+
+// libgit2's last failure, after the place it happened at.
+Error GitError(const fs::path& path) {
+    return {ErrorCode::kIo, PathText(path) + ": " + git::LastError()};
+}
+
+Error GitError() {
+    return {ErrorCode::kIo, git::LastError()};
+}
+
+Error Prefixed(const char* prefix, Error error) {
+    error.detail = cp932::Jp(prefix) + error.detail;
+    return error;
 }
 
 bool Writable(const fs::path& path) {
@@ -176,25 +190,22 @@ private:
 // leaves no .git behind, only that folder, which the next creation clears.
 // Creations of several processes take turns on the history folder's lock;
 // one that finds the repository made meanwhile uses it.
-bool CreateRepository(const fs::path& folder, std::string& error) {
-    auto fail = [&](const std::string& reason) {
-        error = cp932::Jp("構成定義の履歴を作成できません: ") + reason;
-        return false;
-    };
+Result<void> CreateRepository(const fs::path& folder) {
+    auto fail = [](Error error) { return Prefixed("構成定義の履歴を作成できません: ", error); };
     ProcessLock lock(folder, ProcessLock::kFolder);
     if (!lock.held())
-        return fail(SystemError(folder, lock.error()));
+        return fail(FileError(folder, lock.error()));
     const fs::path gitFolder = folder / ".git";
     std::error_code ec;
     const bool halfMade = HalfMade(gitFolder);
     if (fs::is_directory(gitFolder, ec) && !halfMade)
-        return true;
+        return {};
     const fs::path making = folder / kMakingName;
     if (halfMade)
         fs::remove_all(gitFolder, ec);
     fs::remove_all(making, ec);
     if (::mkdir(making.c_str(), 0700) != 0)
-        return fail(SystemError(making, errno));
+        return fail(FileError(making, errno));
     git_repository_init_options options = GIT_REPOSITORY_INIT_OPTIONS_INIT;
     options.flags = GIT_REPOSITORY_INIT_MKPATH;
     // Root, the operator and the installation's group all store here.
@@ -202,13 +213,56 @@ bool CreateRepository(const fs::path& folder, std::string& error) {
     options.initial_head = kBranch;
     git_repository* made = nullptr;
     if (git_repository_init_ext(&made, making.c_str(), &options) != 0)
-        return fail(PathText(folder) + ": " + git::LastError());
+        return fail(GitError(folder));
     git_repository_free(made);
     KillHereForTests("history-made");
     if (::rename((making / ".git").c_str(), gitFolder.c_str()) != 0)
-        return fail(SystemError(gitFolder, errno));
+        return fail(FileError(gitFolder, errno));
     fs::remove(making, ec);
-    return true;
+    return {};
+}
+
+// What a commit of the device's configuration says: the device and the time.
+std::string CommitMessage(const std::string& deviceName, const std::string& file,
+                          std::int64_t time) {
+    const std::string name = cp932::ToUtf8Lossy(deviceName);
+    return name + ": " + TimeText(time) + "\n\nDevice: " + name + "\nFile: " + file +
+           "\nRead at: " + TimeText(time) + "\n";
+}
+
+// The folder made when missing, both it and the repository writable, and
+// the repository made when missing.
+Result<void> PrepareForWriting(const fs::path& folder, bool exists) {
+    std::error_code ec;
+    const fs::path gitFolder = folder / ".git";
+    if (!fs::is_directory(folder, ec) && ::mkdir(folder.c_str(), 0775) != 0) {
+        const int reason = errno;
+        if (reason != EEXIST || !fs::is_directory(folder, ec))
+            return Prefixed("構成定義の履歴フォルダを作成できません: ",
+                            FileError(folder, reason == EEXIST ? ENOTDIR : reason));
+    }
+    if (!Writable(folder) || (exists && !Writable(gitFolder)))
+        return Prefixed("構成定義の履歴フォルダに書き込めません: ",
+                        FileError(Writable(folder) ? gitFolder : folder, EACCES));
+    if (!exists)
+        return CreateRepository(folder);
+    return {};
+}
+
+// Every place a store writes must take writing, not only the top, and the
+// stores' lock must be there to take.
+Result<void> CheckStorePlaces(const fs::path& gitFolder) {
+    std::error_code ec;
+    for (const char* part : {"objects", "refs/heads"}) {
+        const fs::path place = gitFolder / part;
+        if (fs::exists(place, ec) && !Writable(place))
+            return Prefixed("構成定義の履歴フォルダに書き込めません: ", FileError(place, EACCES));
+    }
+    ProcessLock lock(gitFolder / kLockName);
+    if (!lock.held())
+        return Prefixed("構成定義の履歴フォルダに書き込めません: ",
+                        FileError(gitFolder / kLockName, lock.error()));
+    return {};
 }
 
 }  // namespace
@@ -277,6 +331,64 @@ struct ConfigHistory::Repository {
         return BlobText(id);
     }
 
+    // The parent's tree with the file holding the text.
+    Result<git::Tree> TreeWith(const git_tree* parentTree, const std::string& file,
+                               std::string_view text, const fs::path& folder) const {
+        git_oid blobId;
+        if (git_blob_create_from_buffer(&blobId, repo.get(), text.data(), text.size()) != 0)
+            return GitError(folder);
+        git_treebuilder* rawBuilder = nullptr;
+        if (git_treebuilder_new(&rawBuilder, repo.get(), parentTree) != 0)
+            return GitError();
+        std::unique_ptr<git_treebuilder, git::Deleter<git_treebuilder, git_treebuilder_free>>
+            builder(rawBuilder);
+        git_oid treeId;
+        if (git_treebuilder_insert(nullptr, rawBuilder, file.c_str(), &blobId, GIT_FILEMODE_BLOB) !=
+                0 ||
+            git_treebuilder_write(&treeId, rawBuilder) != 0)
+            return GitError(folder);
+        git_tree* rawTree = nullptr;
+        if (git_tree_lookup(&rawTree, repo.get(), &treeId) != 0)
+            return GitError();
+        return git::Tree(rawTree);
+    }
+
+    // The new commit of the tree on HEAD, made at `time`; its full id.
+    Result<std::string> Commit(const git_commit* parent, const git_tree* tree,
+                               const std::string& message, std::int64_t time,
+                               const fs::path& folder) const {
+        git_signature* rawSignature = nullptr;
+        if (git_signature_new(&rawSignature, kAuthor, kEmail, time, UtcOffsetMinutes(time)) != 0)
+            return GitError();
+        git::Signature signature(rawSignature);
+        const git_commit* parents[] = {parent};
+        git_oid commitId;
+        if (git_commit_create(&commitId, repo.get(), "HEAD", signature.get(), signature.get(),
+                              nullptr, message.c_str(), tree, parent != nullptr ? 1 : 0,
+                              parents) != 0)
+            return GitError(folder);
+        return git::Hex(commitId);
+    }
+
+    // The commit of one of the device's versions that the revision names.
+    Result<git::Commit> StoredVersion(const std::string& revision, const std::string& deviceName,
+                                      const std::vector<ConfigHistory::Version>& versions) const {
+        int code = 0;
+        git::Commit commit = Resolve(revision, code);
+        const std::string named = cp932::FromUtf8Lossy(revision);
+        const bool hex = !revision.empty() &&
+                         revision.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+        if (code == GIT_EAMBIGUOUS || (!commit && hex && revision.size() < GIT_OID_MINPREFIXLEN))
+            return Error{ErrorCode::kBadArgument,
+                         named + " is too short to name one version; give more of it"};
+        if (!commit)
+            return Error{ErrorCode::kNotFound, cp932::Jp("そのような版はありません: ") + named};
+        const std::string id = git::Hex(*git_commit_id(commit.get()));
+        if (std::ranges::none_of(versions, [&](const auto& v) { return v.commit == id; }))
+            return Error{ErrorCode::kNotFound, named + " is not a stored version of " + deviceName};
+        return commit;
+    }
+
     // The commit a revision names; nullptr with git's error code in `code`.
     git::Commit Resolve(const std::string& revision, int& code) const {
         git_object* object = nullptr;
@@ -300,185 +412,112 @@ ConfigHistory::ConfigHistory(fs::path folder, std::unique_ptr<Repository> reposi
 
 ConfigHistory::~ConfigHistory() = default;
 
-std::unique_ptr<ConfigHistory> ConfigHistory::Open(const fs::path& folder, Access access,
-                                                   std::string& error) {
+Result<std::unique_ptr<ConfigHistory>> ConfigHistory::Open(const fs::path& folder, Access access) {
     git::Initialise();
     const fs::path gitFolder = folder / ".git";
     std::error_code ec;
     // A half-made .git holds no history: it is made anew.
     const bool exists = fs::is_directory(gitFolder, ec) && !HalfMade(gitFolder);
-    auto repository = std::make_unique<Repository>();
+    if (access == Access::kRead && !exists)
+        return Error{ErrorCode::kNotFound,
+                     cp932::Jp("構成定義の履歴はまだありません: ") + PathText(folder)};
+    if (access == Access::kWrite) {
+        if (Result<void> prepared = PrepareForWriting(folder, exists); !prepared)
+            return prepared.error();
+    }
     git_repository* repo = nullptr;
-
-    if (access == Access::kRead) {
-        if (!exists) {
-            error = cp932::Jp("構成定義の履歴はまだありません: ") + PathText(folder);
-            return nullptr;
-        }
-        if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH,
-                                    nullptr) != 0) {
-            error = PathText(folder) + ": " + git::LastError();
-            return nullptr;
-        }
-        repository->repo.reset(repo);
-        return std::unique_ptr<ConfigHistory>(new ConfigHistory(folder, std::move(repository)));
-    }
-
-    if (!fs::is_directory(folder, ec) && ::mkdir(folder.c_str(), 0775) != 0) {
-        const int reason = errno;
-        if (reason != EEXIST || !fs::is_directory(folder, ec)) {
-            error = cp932::Jp("構成定義の履歴フォルダを作成できません: ") +
-                    SystemError(folder, reason == EEXIST ? ENOTDIR : reason);
-            return nullptr;
-        }
-    }
-    if (!Writable(folder) || (exists && !Writable(gitFolder))) {
-        error = cp932::Jp("構成定義の履歴フォルダに書き込めません: ") +
-                SystemError(Writable(folder) ? gitFolder : folder, EACCES);
-        return nullptr;
-    }
-    if (!exists && !CreateRepository(folder, error))
-        return nullptr;
-    if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr) !=
-        0) {
-        error = PathText(folder) + ": " + git::LastError();
-        return nullptr;
-    }
+    if (git_repository_open_ext(&repo, folder.c_str(), GIT_REPOSITORY_OPEN_NO_SEARCH, nullptr) != 0)
+        return GitError(folder);
+    auto repository = std::make_unique<Repository>();
     repository->repo.reset(repo);
-    // Every place a store writes must take writing, not only the top.
-    for (const char* part : {"objects", "refs/heads"}) {
-        const fs::path place = gitFolder / part;
-        if (fs::exists(place, ec) && !Writable(place)) {
-            error =
-                cp932::Jp("構成定義の履歴フォルダに書き込めません: ") + SystemError(place, EACCES);
-            return nullptr;
-        }
-    }
-    ProcessLock lock(gitFolder / kLockName);
-    if (!lock.held()) {
-        error = cp932::Jp("構成定義の履歴フォルダに書き込めません: ") +
-                SystemError(gitFolder / kLockName, lock.error());
-        return nullptr;
+    if (access == Access::kWrite) {
+        if (Result<void> writable = CheckStorePlaces(gitFolder); !writable)
+            return writable.error();
     }
     return std::unique_ptr<ConfigHistory>(new ConfigHistory(folder, std::move(repository)));
 }
 
-ConfigHistory::Stored ConfigHistory::Store(const std::string& deviceName, std::string_view text,
-                                           std::int64_t time) {
+Result<ConfigHistory::Stored> ConfigHistory::Store(const std::string& deviceName,
+                                                   std::string_view text, std::int64_t time) {
     std::lock_guard guard(mutex_);
-    Stored stored;
-    auto fail = [&](std::string reason) {
-        stored.kind = Stored::Kind::kFailed;
-        stored.error = std::move(reason);
-        return stored;
-    };
     if (deviceName.empty())
-        return fail(cp932::Jp("装置名がありません。"));
-    git_repository* repo = repository_->repo.get();
+        return Error{ErrorCode::kBadArgument, cp932::Jp("装置名がありません。")};
     const std::string file = DeviceFileName(deviceName);
     const fs::path workingFile = folder_ / file;
     // A name longer than the folder can take would be committed but never
     // written out, and would then pass for unchanged.
     if (file.size() > NAME_MAX)
-        return fail(std::string(std::strerror(ENAMETOOLONG)) + ": " + PathText(workingFile));
+        return Error{ErrorCode::kTooLong,
+                     std::string(std::strerror(ENAMETOOLONG)) + ": " + PathText(workingFile)};
 
     ProcessLock lock(folder_ / ".git" / kLockName);
     if (!lock.held())
-        return fail(SystemError(folder_ / ".git" / kLockName, lock.error()));
+        return FileError(folder_ / ".git" / kLockName, lock.error());
 
     bool unborn = false;
     git::Commit parent = repository_->Head(unborn);
     if (!parent && !unborn)
-        return fail(PathText(folder_) + ": " + git::LastError());
+        return GitError(folder_);
     git::Tree parentTree = repository_->TreeOf(parent.get());
 
     git_oid blobId;
     if (git_odb_hash(&blobId, text.data(), text.size(), GIT_OBJECT_BLOB) != 0)
-        return fail(git::LastError());
+        return GitError();
     git_oid storedId;
     if (Repository::FileId(parentTree.get(), file, storedId) && git_oid_equal(&storedId, &blobId)) {
-        stored.kind = Stored::Kind::kUnchanged;
+        // The working file is only a copy for the administrator: one that
+        // cannot be written back leaves the history whole.
         std::error_code ec;
         if (!fs::exists(workingFile, ec))
-            ReplaceFile(workingFile, text);
-        return stored;
+            static_cast<void>(ReplaceFile(workingFile, text));
+        return Stored{};
     }
 
     if (const fs::path live = ClearGitLocks(folder_ / ".git"); !live.empty())
-        return fail(cp932::Jp("構成定義の履歴を git が使用中です: ") + PathText(live));
-    if (git_blob_create_from_buffer(&blobId, repo, text.data(), text.size()) != 0)
-        return fail(PathText(folder_) + ": " + git::LastError());
-    git_treebuilder* rawBuilder = nullptr;
-    if (git_treebuilder_new(&rawBuilder, repo, parentTree.get()) != 0)
-        return fail(git::LastError());
-    std::unique_ptr<git_treebuilder, git::Deleter<git_treebuilder, git_treebuilder_free>> builder(
-        rawBuilder);
-    git_oid treeId;
-    if (git_treebuilder_insert(nullptr, rawBuilder, file.c_str(), &blobId, GIT_FILEMODE_BLOB) !=
-            0 ||
-        git_treebuilder_write(&treeId, rawBuilder) != 0)
-        return fail(PathText(folder_) + ": " + git::LastError());
-    git_tree* rawTree = nullptr;
-    if (git_tree_lookup(&rawTree, repo, &treeId) != 0)
-        return fail(git::LastError());
-    git::Tree tree(rawTree);
-
-    git_signature* rawSignature = nullptr;
-    if (git_signature_new(&rawSignature, kAuthor, kEmail, time, UtcOffsetMinutes(time)) != 0)
-        return fail(git::LastError());
-    git::Signature signature(rawSignature);
-    const std::string name = cp932::ToUtf8Lossy(deviceName);
-    const std::string message = name + ": " + TimeText(time) + "\n\nDevice: " + name +
-                                "\nFile: " + file + "\nRead at: " + TimeText(time) + "\n";
-    const git_commit* parents[] = {parent.get()};
-    git_oid commitId;
-    if (git_commit_create(&commitId, repo, "HEAD", signature.get(), signature.get(), nullptr,
-                          message.c_str(), tree.get(), parent ? 1 : 0, parents) != 0)
-        return fail(PathText(folder_) + ": " + git::LastError());
+        return Error{ErrorCode::kBusy,
+                     cp932::Jp("構成定義の履歴を git が使用中です: ") + PathText(live)};
+    Result<git::Tree> tree = repository_->TreeWith(parentTree.get(), file, text, folder_);
+    if (!tree)
+        return tree.error();
+    Result<std::string> commit = repository_->Commit(
+        parent.get(), tree->get(), CommitMessage(deviceName, file, time), time, folder_);
+    if (!commit)
+        return commit.error();
 
     // The working folder and its index follow the new commit, so that git
     // finds the folder clean.
     if (!ReplaceFile(workingFile, text))
-        return fail(SystemError(workingFile, errno));
+        return FileError(workingFile, errno);
     git_index* rawIndex = nullptr;
-    if (git_repository_index(&rawIndex, repo) == 0) {
+    if (git_repository_index(&rawIndex, repository_->repo.get()) == 0) {
         git::Index index(rawIndex);
-        if (git_index_read_tree(rawIndex, tree.get()) != 0 || git_index_write(rawIndex) != 0)
-            return fail(PathText(folder_) + ": " + git::LastError());
+        if (git_index_read_tree(rawIndex, tree->get()) != 0 || git_index_write(rawIndex) != 0)
+            return GitError(folder_);
     }
-    stored.kind = Stored::Kind::kCommitted;
-    stored.commit = git::Hex(commitId);
-    return stored;
+    return Stored{true, std::move(*commit)};
 }
 
-std::optional<std::vector<ConfigHistory::Version>> ConfigHistory::History(
-    const std::string& deviceName, std::string& error) {
+Result<std::vector<ConfigHistory::Version>> ConfigHistory::History(const std::string& deviceName) {
     std::lock_guard guard(mutex_);
     git_repository* repo = repository_->repo.get();
     const std::string file = DeviceFileName(deviceName);
     std::vector<Version> versions;
 
     git_revwalk* rawWalk = nullptr;
-    if (git_revwalk_new(&rawWalk, repo) != 0) {
-        error = git::LastError();
-        return std::nullopt;
-    }
+    if (git_revwalk_new(&rawWalk, repo) != 0)
+        return GitError();
     git::RevisionWalk walk(rawWalk);
     git_revwalk_sorting(rawWalk, GIT_SORT_TOPOLOGICAL | GIT_SORT_TIME);
     const int pushed = git_revwalk_push_head(rawWalk);
     if (pushed == GIT_EUNBORNBRANCH || pushed == GIT_ENOTFOUND)
         return versions;
-    if (pushed != 0) {
-        error = git::LastError();
-        return std::nullopt;
-    }
+    if (pushed != 0)
+        return GitError();
     git_oid id;
     while (git_revwalk_next(&id, rawWalk) == 0) {
         git_commit* rawCommit = nullptr;
-        if (git_commit_lookup(&rawCommit, repo, &id) != 0) {
-            error = git::LastError();
-            return std::nullopt;
-        }
+        if (git_commit_lookup(&rawCommit, repo, &id) != 0)
+            return GitError();
         git::Commit commit(rawCommit);
         git::Tree tree = repository_->TreeOf(rawCommit);
         git_oid fileId;
@@ -497,10 +536,8 @@ std::optional<std::vector<ConfigHistory::Version>> ConfigHistory::History(
             continue;
         auto now = repository_->BlobText(fileId);
         auto was = existed ? repository_->BlobText(before) : std::optional<std::string>("");
-        if (!now || !was) {
-            error = git::LastError();
-            return std::nullopt;
-        }
+        if (!now || !was)
+            return GitError();
         Version version;
         version.time = git_commit_time(rawCommit);
         version.commit = git::Hex(id);
@@ -510,22 +547,18 @@ std::optional<std::vector<ConfigHistory::Version>> ConfigHistory::History(
     return versions;
 }
 
-std::optional<std::string> ConfigHistory::Diff(const std::string& deviceName,
-                                               const std::vector<std::string>& revisions,
-                                               std::string& error) {
-    if (revisions.size() > 2) {
-        error = "at most two versions";
-        return std::nullopt;
-    }
+Result<std::string> ConfigHistory::Diff(const std::string& deviceName,
+                                        const std::vector<std::string>& revisions) {
+    if (revisions.size() > 2)
+        return Error{ErrorCode::kBadArgument, "at most two versions"};
     // Every end is one of the device's own versions: another device's
     // commit (or "HEAD~1", which may be one) would show that device's change.
-    auto versions = History(deviceName, error);
+    Result<std::vector<Version>> versions = History(deviceName);
     if (!versions)
-        return std::nullopt;
-    if (versions->empty()) {
-        error = cp932::Jp("保存された構成定義がありません: ") + deviceName;
-        return std::nullopt;
-    }
+        return versions.error();
+    if (versions->empty())
+        return Error{ErrorCode::kNotFound,
+                     cp932::Jp("保存された構成定義がありません: ") + deviceName};
     std::vector<std::string> ends = revisions;
     if (ends.empty()) {
         // The last change: from the version before the newest.
@@ -544,33 +577,16 @@ std::optional<std::string> ConfigHistory::Diff(const std::string& deviceName,
             labels[i] = deviceName + " (" + cp932::Jp("なし") + ")";
             continue;
         }
-        int code = 0;
-        git::Commit commit = repository_->Resolve(ends[i], code);
-        const std::string named = cp932::FromUtf8Lossy(ends[i]);
-        const bool hex = !ends[i].empty() &&
-                         ends[i].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-        if (code == GIT_EAMBIGUOUS || (!commit && hex && ends[i].size() < GIT_OID_MINPREFIXLEN)) {
-            error = named + " is too short to name one version; give more of it";
-            return std::nullopt;
-        }
-        if (!commit) {
-            error = cp932::Jp("そのような版はありません: ") + named;
-            return std::nullopt;
-        }
-        const std::string id = git::Hex(*git_commit_id(commit.get()));
-        if (std::ranges::none_of(*versions, [&](const Version& v) { return v.commit == id; })) {
-            error = named + " is not a stored version of " + deviceName;
-            return std::nullopt;
-        }
+        Result<git::Commit> commit = repository_->StoredVersion(ends[i], deviceName, *versions);
+        if (!commit)
+            return commit.error();
         bool present = false;
-        auto text = repository_->TextIn(commit.get(), file, present);
-        if (!text) {
-            error = git::LastError();
-            return std::nullopt;
-        }
+        auto text = repository_->TextIn(commit->get(), file, present);
+        if (!text)
+            return GitError();
         texts[i] = std::move(*text);
-        labels[i] = deviceName + " " + ShortCommit(id) + " " +
-                    TimeText(git_commit_time(commit.get())) +
+        labels[i] = deviceName + " " + ShortCommit(git::Hex(*git_commit_id(commit->get()))) + " " +
+                    TimeText(git_commit_time(commit->get())) +
                     (present ? std::string() : " (" + cp932::Jp("なし") + ")");
     }
     return UnifiedDiff(texts[0], texts[1], labels[0], labels[1]);

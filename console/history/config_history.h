@@ -10,12 +10,12 @@
 #pragma once
 
 #include "config_text.h"
+#include "result.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,9 +31,9 @@ public:
 
     // Opens the repository in the folder.  For kWrite the folder (not its
     // parents) and the repository are created when they are missing, and
-    // both must be writable.  nullptr with the reason (CP932) in `error`.
-    static std::unique_ptr<ConfigHistory> Open(const std::filesystem::path& folder, Access access,
-                                               std::string& error);
+    // both must be writable.  For kRead a folder without one is kNotFound.
+    static Result<std::unique_ptr<ConfigHistory>> Open(const std::filesystem::path& folder,
+                                                       Access access);
     ~ConfigHistory();
     ConfigHistory(const ConfigHistory&) = delete;
     ConfigHistory& operator=(const ConfigHistory&) = delete;
@@ -41,10 +41,8 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
 
     struct Stored {
-        enum class Kind { kCommitted, kUnchanged, kFailed };
-        Kind kind = Kind::kFailed;
-        std::string commit;  // the new commit's id, for kCommitted
-        std::string error;   // CP932, for kFailed
+        bool committed = false;  // else unchanged: nothing was committed
+        std::string commit;      // the new commit's id, when committed
     };
     // Stores the device's configuration (CP932 name, not empty) as read at
     // `time` (seconds since 1970); a commit only when it differs from the
@@ -52,8 +50,8 @@ public:
     // take turns.  A name whose file name is too long for the folder fails
     // before anything is stored, and so does a commit while a git command
     // holds one of git's lock files in the folder (one younger than ten
-    // minutes; an older one is left over and removed).
-    Stored Store(const std::string& deviceName, std::string_view text, std::int64_t time);
+    // minutes; an older one is left over and removed), with kBusy.
+    Result<Stored> Store(const std::string& deviceName, std::string_view text, std::int64_t time);
 
     struct Version {
         std::int64_t time = 0;  // when it was read
@@ -61,17 +59,18 @@ public:
         LineChanges changes;    // from the version before
     };
     // The device's stored versions, newest first (empty when there are
-    // none); nullopt with the reason in `error`.
-    std::optional<std::vector<Version>> History(const std::string& deviceName, std::string& error);
+    // none).
+    Result<std::vector<Version>> History(const std::string& deviceName);
 
     // A unified diff of the device's configuration (empty when the two
     // versions are equal).  No revision: the last change (from the version
     // before the newest, or from nothing, to the newest).  One: from that
     // revision to the newest version.  Two: from the first to the second.
     // A revision is a commit id, whole or its start, or anything else git
-    // takes ("HEAD~2").  nullopt with the reason in `error`.
-    std::optional<std::string> Diff(const std::string& deviceName,
-                                    const std::vector<std::string>& revisions, std::string& error);
+    // takes ("HEAD~2"); one that names none of the device's versions is
+    // kNotFound, one too short to name one is kBadArgument.
+    Result<std::string> Diff(const std::string& deviceName,
+                             const std::vector<std::string>& revisions);
 
 private:
     struct Repository;

@@ -6,24 +6,22 @@
 
 namespace quellin::history {
 
-RunningConfiguration ReadRunningConfiguration(const std::string& address, const std::string& user,
-                                              const std::string& password,
-                                              const TelnetOptions& options) {
-    RunningConfiguration result;
+Result<std::string> ReadRunningConfiguration(const std::string& address, const std::string& user,
+                                             const std::string& password,
+                                             const TelnetOptions& options) {
     // A configuration is far smaller than a tech-support: a router that
     // floods is cut early, so that many backups at once stay small.
     TelnetOptions bounded = options;
     bounded.outputLimit = std::min(options.outputLimit, kConfigurationOutputLimit);
     CTelnetSession session(bounded);
-    CommandOutput output;
-    if (session.RunCommand(address, user, password, kShowConfigCommand, &output, 0) != 0) {
-        result.failure = session.LastFailure();
-        if (!result.failure)
-            result.failure = TelnetFailure{};
-        return result;
-    }
-    result.text = ShownConfiguration(output.text);
-    return result;
+    Result<std::string> answer = session.Run(address, user, password, kShowConfigCommand);
+    if (!answer)
+        return answer.error();
+    std::optional<std::string> shown = ShownConfiguration(*answer);
+    if (!shown)
+        return Error{ErrorCode::kFormat,
+                     "the answer to \"show config\" ends without a prompt line"};
+    return std::move(*shown);
 }
 
 }  // namespace quellin::history

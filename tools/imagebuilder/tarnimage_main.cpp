@@ -50,15 +50,13 @@ std::optional<std::size_t> ParseSize(std::string_view text) {
 int Identify(const std::vector<std::string>& files) {
     int failures = 0;
     for (const auto& file : files) {
-        quellin::DeviceIdentity identity;
-        auto fault = quellin::ExamineFirmwareImage(file, identity);
-        if (fault == quellin::FirmwareImageFault::kNone) {
-            std::printf("%s: %s %s %s %s\n", file.c_str(), identity.model.c_str(),
-                        quellin::FormatVersion(identity.major, identity.minor).c_str(),
-                        identity.ptf.c_str(), identity.date.c_str());
+        const auto identity = quellin::ExamineFirmwareImage(file);
+        if (identity) {
+            std::printf("%s: %s %s %s %s\n", file.c_str(), identity->model.c_str(),
+                        quellin::FormatVersion(identity->major, identity->minor).c_str(),
+                        identity->ptf.c_str(), identity->date.c_str());
         } else {
-            std::printf("%s: not an image (%s)\n", file.c_str(),
-                        std::string(quellin::ToString(fault)).c_str());
+            std::printf("%s: not an image (%s)\n", file.c_str(), identity.error().detail.c_str());
             ++failures;
         }
     }

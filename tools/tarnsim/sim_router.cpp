@@ -194,15 +194,15 @@ void SimRouter::ApplyStoredFirmware() {
     if (!firmwareStored_)
         return;
     firmwareStored_ = false;
-    DeviceIdentity identity;
-    FirmwareImageFault fault = ExamineFirmwareImage(folder_ / "firmware", identity);
+    const Result<DeviceIdentity> examined = ExamineFirmwareImage(folder_ / "firmware");
     JsonLine fields;
-    fields.Add("accepted", fault == FirmwareImageFault::kNone);
-    if (fault != FirmwareImageFault::kNone) {
-        fields.Add("reason", ToString(fault));
+    fields.Add("accepted", examined.ok());
+    if (!examined) {
+        fields.Add("reason", examined.error().detail);
         Record("firmware", fields);
         return;
     }
+    const DeviceIdentity& identity = *examined;
     fields.Add("model", identity.model)
         .Add("version", FormatVersion(identity.major, identity.minor))
         .Add("ptf", identity.ptf)

@@ -25,6 +25,7 @@ constexpr std::size_t kElfNameReadSize = 128;
 constexpr std::size_t kTextFieldLimit = 31;
 constexpr unsigned kCoffMagic = 0x01F0;
 constexpr char kFirmifPrefix[] = ".firmif";
+constexpr char kNoFirmif[] = "no .firmif section";
 constexpr std::size_t kFirmifPrefixSize = sizeof kFirmifPrefix - 1;
 
 std::uint32_t Be16(const unsigned char* p) {
@@ -42,10 +43,13 @@ class ImageFile {
 public:
     explicit ImageFile(const std::filesystem::path& path) {
         fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd_ < 0)
+        if (fd_ < 0) {
+            openError_ = errno;
             return;
+        }
         struct stat info {};
         if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+            openError_ = EINVAL;
             ::close(fd_);
             fd_ = -1;
             return;
@@ -60,6 +64,8 @@ public:
     ImageFile& operator=(const ImageFile&) = delete;
 
     bool is_open() const { return fd_ >= 0; }
+    // Why the file is not open: a missing file, or one that is no file.
+    Error OpenError() const { return {CodeOfErrno(openError_), "cannot open the file"}; }
     // The size when the file was opened.
     std::int64_t size() const { return size_; }
 
@@ -104,27 +110,34 @@ public:
 
 private:
     int fd_ = -1;
+    int openError_ = 0;
     std::int64_t size_ = 0;
 };
+
+// The texts of the ways a file is no image; the tools around the image files
+// have always shown them.
+constexpr char kEndsEarly[] = "file ends early";
+
+Error NotImage(const char* why) {
+    return {ErrorCode::kFormat, why};
+}
 
 // After a failed read errno tells the reason; a read that merely found the
 // end of the file leaves it 0, which has no message of its own.
 void ReportSystemError(const char* what) {
-    std::fprintf(
-        stderr, "%s: %s\n", what,
-        errno == 0 ? ToString(FirmwareImageFault::kShortRead).data() : std::strerror(errno));
+    std::fprintf(stderr, "%s: %s\n", what, errno == 0 ? kEndsEarly : std::strerror(errno));
 }
 
-FirmwareImageFault HeaderLine(const std::filesystem::path& path, std::int64_t& offset) {
+Result<std::int64_t> HeaderLine(const std::filesystem::path& path) {
     ImageFile file(path);
     if (!file.is_open())
-        return FirmwareImageFault::kOpen;
+        return file.OpenError();
     unsigned char buffer[kHeaderReadSize];
     std::size_t size = file.Read(buffer, sizeof buffer);
     const unsigned char* end = buffer + size;
     const unsigned char* lf = std::find(static_cast<const unsigned char*>(buffer), end, '\n');
     if (lf == end)
-        return FirmwareImageFault::kNoHeaderLine;
+        return NotImage("no header line");
     // The image tools have always read this line in text mode, where the CR
     // of a CR LF pair disappears, and the offset is counted in the bytes as
     // read.  A CR LF header line therefore leaves the offset at its LF, and
@@ -133,25 +146,25 @@ FirmwareImageFault HeaderLine(const std::filesystem::path& path, std::int64_t& o
     auto position = static_cast<std::int64_t>(lf - buffer);
     if (position > 0 && lf[-1] == '\r')
         --position;
-    offset = position + 1;
-    return FirmwareImageFault::kNone;
+    return position + 1;
 }
 
-FirmwareImageFault FirmEntry(const std::filesystem::path& path, std::int64_t& offset,
-                             const FirmwareImageLimits& limits) {
+// The offset of the "firm" entry's data, or the directory's own without one.
+Result<std::int64_t> FirmEntry(const std::filesystem::path& path, std::int64_t offset,
+                               const FirmwareImageLimits& limits) {
     ImageFile file(path);
     if (!file.is_open())
-        return FirmwareImageFault::kOpen;
+        return file.OpenError();
     if (offset < 0 || !file.Seek(offset)) {
         if (offset < 0)
             errno = EINVAL;
         ReportSystemError("lseek");
-        return FirmwareImageFault::kSeek;
+        return NotImage("position out of reach");
     }
     unsigned char header[kDirectoryHeaderSize];
     if (file.Read(header, sizeof header) != sizeof header) {
         ReportSystemError("read");
-        return FirmwareImageFault::kShortRead;
+        return NotImage(kEndsEarly);
     }
     // The count comes from the file, which may claim billions of entries:
     // only the entries it really holds, and at most the limit of them, are
@@ -165,36 +178,42 @@ FirmwareImageFault FirmEntry(const std::filesystem::path& path, std::int64_t& of
     std::vector<unsigned char> entries(taken * kDirectoryEntrySize);
     if (file.Read(entries.data(), entries.size()) != entries.size()) {
         ReportSystemError("read");
-        return FirmwareImageFault::kShortRead;
+        return NotImage(kEndsEarly);
     }
     for (std::size_t i = 0; i < taken; ++i) {
         const unsigned char* entry = entries.data() + i * kDirectoryEntrySize;
         // The name equals "firm" exactly when the zero follows its fourth
         // byte; a longer name such as "firmware" does not match.
-        if (std::memcmp(entry, "firm", 5) == 0) {
-            offset += Be32(entry + 12);
-            return FirmwareImageFault::kNone;
-        }
+        if (std::memcmp(entry, "firm", 5) == 0)
+            return offset + static_cast<std::int64_t>(Be32(entry + 12));
     }
     if (wanted > present) {
         // Reading on, entry by entry, would have met the end of the file.
         errno = 0;
         ReportSystemError("read");
-        return FirmwareImageFault::kShortRead;
+        return NotImage(kEndsEarly);
     }
     if (count > wanted)
-        return FirmwareImageFault::kLongDirectory;
-    return FirmwareImageFault::kNone;
+        return Error{ErrorCode::kTooLong, "directory too long"};
+    return offset;
 }
 
 bool StartsWithFirmif(const unsigned char* name) {
     return std::memcmp(name, kFirmifPrefix, kFirmifPrefixSize) == 0;
 }
 
-FirmwareImageFault CoffFirmif(ImageFile& file, std::int64_t start, FirmifBlock& block) {
+// The identity block at the data of the section, read whole.
+Result<FirmifBlock> BlockAt(ImageFile& file, std::int64_t data) {
+    FirmifBlock block{};
+    if (!file.ReadAt(data, block.data(), block.size()))
+        return NotImage(kEndsEarly);
+    return block;
+}
+
+Result<FirmifBlock> CoffFirmif(ImageFile& file, std::int64_t start) {
     unsigned char headers[kCoffHeadersSize];
     if (!file.ReadAt(start, headers, sizeof headers))
-        return FirmwareImageFault::kShortRead;
+        return NotImage(kEndsEarly);
     std::uint32_t sections = Be16(headers + 2);
     std::uint32_t optionalSize = Be16(headers + 16);
     std::int64_t table = start + static_cast<std::int64_t>(kCoffFileHeaderSize + optionalSize);
@@ -202,25 +221,21 @@ FirmwareImageFault CoffFirmif(ImageFile& file, std::int64_t start, FirmifBlock& 
         unsigned char section[kCoffSectionHeaderSize];
         if (!file.ReadAt(table + static_cast<std::int64_t>(i * kCoffSectionHeaderSize), section,
                          sizeof section))
-            return FirmwareImageFault::kShortRead;
-        if (!StartsWithFirmif(section))
-            continue;
-        std::int64_t data = start + static_cast<std::int64_t>(Be32(section + 20));
-        if (!file.ReadAt(data, block.data(), block.size()))
-            return FirmwareImageFault::kShortRead;
-        return FirmwareImageFault::kNone;
+            return NotImage(kEndsEarly);
+        if (StartsWithFirmif(section))
+            return BlockAt(file, start + static_cast<std::int64_t>(Be32(section + 20)));
     }
-    return FirmwareImageFault::kNoFirmifSection;
+    return NotImage(kNoFirmif);
 }
 
-FirmwareImageFault ElfFirmif(ImageFile& file, std::int64_t start, FirmifBlock& block) {
+Result<FirmifBlock> ElfFirmif(ImageFile& file, std::int64_t start) {
     unsigned char header[kElfHeaderSize];
     if (!file.ReadAt(start, header, sizeof header))
-        return FirmwareImageFault::kShortRead;
+        return NotImage(kEndsEarly);
     // Only the class and the type decide; the data-encoding byte is not
     // looked at, every number is taken as big-endian.
     if (header[4] != 1 || Be16(header + 16) != 2)
-        return FirmwareImageFault::kNotExecutable32;
+        return NotImage("not a 32-bit ELF executable");
     std::int64_t table = start + static_cast<std::int64_t>(Be32(header + 32));
     auto entrySize = static_cast<std::int64_t>(Be16(header + 46));
     std::uint32_t count = Be16(header + 48);
@@ -228,7 +243,7 @@ FirmwareImageFault ElfFirmif(ImageFile& file, std::int64_t start, FirmifBlock& b
 
     unsigned char section[kElfSectionHeaderSize];
     if (!file.ReadAt(table + namesIndex * entrySize, section, sizeof section))
-        return FirmwareImageFault::kShortRead;
+        return NotImage(kEndsEarly);
     std::int64_t names = start + static_cast<std::int64_t>(Be32(section + 16));
     // Headers that all lie at one place are one header, however many the
     // count says.
@@ -236,38 +251,33 @@ FirmwareImageFault ElfFirmif(ImageFile& file, std::int64_t start, FirmifBlock& b
         count = std::min<std::uint32_t>(count, 1);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (!file.ReadAt(table + static_cast<std::int64_t>(i) * entrySize, section, sizeof section))
-            return FirmwareImageFault::kShortRead;
+            return NotImage(kEndsEarly);
         unsigned char name[kElfNameReadSize];
         if (!file.ReadAt(names + static_cast<std::int64_t>(Be32(section)), name, sizeof name))
-            return FirmwareImageFault::kShortRead;
-        if (!StartsWithFirmif(name))
-            continue;
-        std::int64_t data = start + static_cast<std::int64_t>(Be32(section + 16));
-        if (!file.ReadAt(data, block.data(), block.size()))
-            return FirmwareImageFault::kShortRead;
-        return FirmwareImageFault::kNone;
+            return NotImage(kEndsEarly);
+        if (StartsWithFirmif(name))
+            return BlockAt(file, start + static_cast<std::int64_t>(Be32(section + 16)));
     }
-    return FirmwareImageFault::kNoFirmifSection;
+    return NotImage(kNoFirmif);
 }
 
-FirmwareImageFault FirmifSection(const std::filesystem::path& path, std::int64_t offset,
-                                 FirmifBlock& block) {
+Result<FirmifBlock> FirmifSection(const std::filesystem::path& path, std::int64_t offset) {
     ImageFile file(path);
     if (!file.is_open())
-        return FirmwareImageFault::kOpen;
+        return file.OpenError();
     if (offset < 0)
-        return FirmwareImageFault::kSeek;
+        return NotImage("position out of reach");
     unsigned char magic[4];
     if (!file.ReadAt(offset, magic, sizeof magic))
-        return FirmwareImageFault::kShortRead;
+        return NotImage(kEndsEarly);
     if (Be16(magic) == kCoffMagic)
-        return CoffFirmif(file, offset, block);
+        return CoffFirmif(file, offset);
     if (std::memcmp(magic,
                     "\x7f"
                     "ELF",
                     4) == 0)
-        return ElfFirmif(file, offset, block);
-    return FirmwareImageFault::kUnknownFormat;
+        return ElfFirmif(file, offset);
+    return NotImage("neither COFF nor ELF");
 }
 
 // The zero-terminated text at the block offset, at most limit bytes of it
@@ -279,86 +289,69 @@ std::string BlockText(const FirmifBlock& block, std::size_t offset, std::size_t 
     return text;
 }
 
-FirmwareImageFault ParseBlock(DeviceIdentity& identity, const FirmifBlock& block) {
+// Fills what the block holds, also when the version part fails.
+Result<void> ParseBlock(DeviceIdentity& identity, const FirmifBlock& block) {
     identity.model = BlockText(block, 16, kTextFieldLimit);
     identity.date = BlockText(block, 80, kTextFieldLimit);
     std::string release = BlockText(block, 48, block.size());
     auto space = release.find(' ');
     if (space == std::string::npos)
-        return FirmwareImageFault::kNoVersionSpace;
+        return NotImage("no space before the version");
     identity.ptf = release.substr(0, std::min(space, kTextFieldLimit));
     if (ParseVersionText(release.substr(space + 1), identity.major, identity.minor) != 0)
-        return FirmwareImageFault::kBadVersion;
-    return FirmwareImageFault::kNone;
+        return NotImage("bad version text");
+    return {};
 }
 
-int Result(FirmwareImageFault fault) {
-    return fault == FirmwareImageFault::kNone ? 0 : -1;
+// A step as the image tools have always called it: 0 with its result
+// delivered, -1 without.
+template <typename T>
+int Deliver(Result<T> result, T& out) {
+    if (!result)
+        return -1;
+    out = std::move(*result);
+    return 0;
 }
 
 }  // namespace
 
-std::string_view ToString(FirmwareImageFault fault) {
-    switch (fault) {
-        case FirmwareImageFault::kNone:
-            return "image";
-        case FirmwareImageFault::kOpen:
-            return "cannot open the file";
-        case FirmwareImageFault::kNoHeaderLine:
-            return "no header line";
-        case FirmwareImageFault::kSeek:
-            return "position out of reach";
-        case FirmwareImageFault::kShortRead:
-            return "file ends early";
-        case FirmwareImageFault::kLongDirectory:
-            return "directory too long";
-        case FirmwareImageFault::kUnknownFormat:
-            return "neither COFF nor ELF";
-        case FirmwareImageFault::kNotExecutable32:
-            return "not a 32-bit ELF executable";
-        case FirmwareImageFault::kNoFirmifSection:
-            return "no .firmif section";
-        case FirmwareImageFault::kNoVersionSpace:
-            return "no space before the version";
-        case FirmwareImageFault::kBadVersion:
-            return "bad version text";
-    }
-    return "unknown";
-}
-
-FirmwareImageFault ExamineFirmwareImage(const std::filesystem::path& path, DeviceIdentity& identity,
-                                        const FirmwareImageLimits& limits) {
-    identity = DeviceIdentity{};
-    FirmifBlock block{};
-    std::int64_t offset = 0;
-    if (auto fault = HeaderLine(path, offset); fault != FirmwareImageFault::kNone)
-        return fault;
-    if (auto fault = FirmEntry(path, offset, limits); fault != FirmwareImageFault::kNone)
-        return fault;
-    if (auto fault = FirmifSection(path, offset, block); fault != FirmwareImageFault::kNone)
-        return fault;
-    return ParseBlock(identity, block);
+Result<DeviceIdentity> ExamineFirmwareImage(const std::filesystem::path& path,
+                                            const FirmwareImageLimits& limits) {
+    Result<std::int64_t> directory = HeaderLine(path);
+    if (!directory)
+        return directory.error();
+    Result<std::int64_t> executable = FirmEntry(path, *directory, limits);
+    if (!executable)
+        return executable.error();
+    Result<FirmifBlock> block = FirmifSection(path, *executable);
+    if (!block)
+        return block.error();
+    DeviceIdentity identity;
+    if (Result<void> parsed = ParseBlock(identity, *block); !parsed)
+        return parsed.error();
+    return identity;
 }
 
 int ReadFirmwareIdentity(const std::filesystem::path& path, DeviceIdentity& identity) {
-    return Result(ExamineFirmwareImage(path, identity));
+    identity = DeviceIdentity{};
+    return Deliver(ExamineFirmwareImage(path), identity);
 }
 
 int ReadHeaderLine(const std::filesystem::path& path, std::int64_t& offset) {
-    return Result(HeaderLine(path, offset));
+    return Deliver(HeaderLine(path), offset);
 }
 
 int FindFirmwareEntry(const std::filesystem::path& path, std::int64_t& offset,
                       const FirmwareImageLimits& limits) {
-    return Result(FirmEntry(path, offset, limits));
+    return Deliver(FirmEntry(path, offset, limits), offset);
 }
 
 int ReadFirmifSection(const std::filesystem::path& path, std::int64_t offset, FirmifBlock& block) {
-    return Result(FirmifSection(path, offset, block));
+    return Deliver(FirmifSection(path, offset), block);
 }
 
 int ParseFirmifSection(DeviceIdentity& identity, const FirmifBlock& block) {
-    return Result(ParseBlock(identity, block));
+    return ParseBlock(identity, block) ? 0 : -1;
 }
 
 }  // namespace quellin

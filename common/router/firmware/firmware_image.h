@@ -16,6 +16,7 @@
 #pragma once
 
 #include "device_identity.h"
+#include "result.h"
 
 #include <array>
 #include <cstdint>
@@ -27,23 +28,6 @@ namespace quellin {
 inline constexpr std::size_t kFirmifBlockSize = 256;
 using FirmifBlock = std::array<unsigned char, kFirmifBlockSize>;
 
-// Why a file did not give an identity.
-enum class FirmwareImageFault {
-    kNone,
-    kOpen,             // the file cannot be opened, or is no regular file
-    kNoHeaderLine,     // no LF within the first 512 bytes
-    kSeek,             // a position could not be reached
-    kShortRead,        // the file ends before a structure it announces
-    kLongDirectory,    // more directory entries than are looked through
-    kUnknownFormat,    // neither COFF nor ELF where the executable should be
-    kNotExecutable32,  // ELF, but not a 32-bit executable
-    kNoFirmifSection,  // no section named ".firmif"
-    kNoVersionSpace,   // the identity block has no space before the version
-    kBadVersion,       // the version text is not "V<major>.<two digits>"
-};
-
-std::string_view ToString(FirmwareImageFault fault);
-
 // How much of a file the reader looks at.
 struct FirmwareImageLimits {
     // Directory entries looked through for "firm", in one read.  Real images
@@ -52,14 +36,18 @@ struct FirmwareImageLimits {
     std::size_t directoryEntries = 4096;
 };
 
-// The whole identification: 0 when the file is an image and its identity
-// block was read (model, major, minor, ptf and date filled; startupConfig
-// empty), any other value otherwise.  The identity is cleared first.
-int ReadFirmwareIdentity(const std::filesystem::path& path, DeviceIdentity& identity);
+// The whole identification: the identity block's model, major, minor, ptf
+// and date (startupConfig empty), or why the file is not an image: kFormat
+// (or kTooLong for a directory beyond the limit) with the tools' own words
+// ("no .firmif section", "file ends early", ...), or the file's own failure
+// to open ("cannot open the file").
+Result<DeviceIdentity> ExamineFirmwareImage(const std::filesystem::path& path,
+                                            const FirmwareImageLimits& limits = {});
 
-// The same, telling why a file is not an image.
-FirmwareImageFault ExamineFirmwareImage(const std::filesystem::path& path, DeviceIdentity& identity,
-                                        const FirmwareImageLimits& limits = {});
+// The same as the image's callers have always called it: 0 when the file is
+// an image, with the identity filled, any other value otherwise.  The
+// identity is cleared first.
+int ReadFirmwareIdentity(const std::filesystem::path& path, DeviceIdentity& identity);
 
 // Step 1: the offset just past the header line.  The header is read the way
 // a text-mode read sees it, where CR LF is one byte, so for a header line

@@ -1,30 +1,32 @@
 #include "image_folder.h"
 
+#include "codec.h"
+#include "firmware_image.h"
+
 #include <algorithm>
+#include <system_error>
 
 namespace quellin {
 
-std::vector<FolderImage> ExamineImageFolder(const std::filesystem::path& folder,
-                                            std::error_code& error) {
+Result<std::vector<FolderImage>> ExamineImageFolder(const std::filesystem::path& folder) {
     namespace fs = std::filesystem;
-    std::vector<FolderImage> images;
-    error.clear();
+    std::error_code error;
     fs::directory_iterator entries(folder, error);
     if (error)
-        return images;
-    for (; entries != fs::directory_iterator(); entries.increment(error)) {
-        if (error)
-            break;
+        return SystemError(error.value(), cp932::FromPath(folder));
+    std::vector<fs::path> files;
+    for (; !error && entries != fs::directory_iterator(); entries.increment(error)) {
         std::error_code kind;
         if (!entries->is_directory(kind))
-            images.push_back({entries->path(), {}, FirmwareImageFault::kNone});
+            files.push_back(entries->path());
     }
-    // A listing that broke off half-way still lists what it found.
-    error.clear();
-    std::sort(images.begin(), images.end(),
-              [](const FolderImage& a, const FolderImage& b) { return a.path < b.path; });
-    for (FolderImage& image : images)
-        image.fault = ExamineFirmwareImage(image.path, image.identity);
+    std::sort(files.begin(), files.end());
+    std::vector<FolderImage> images;
+    images.reserve(files.size());
+    for (fs::path& file : files) {
+        Result<DeviceIdentity> identity = ExamineFirmwareImage(file);
+        images.push_back({std::move(file), std::move(identity)});
+    }
     return images;
 }
 

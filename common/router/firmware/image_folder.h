@@ -4,24 +4,22 @@
 #pragma once
 
 #include "device_identity.h"
-#include "firmware_image.h"
+#include "result.h"
 
 #include <filesystem>
-#include <system_error>
 #include <vector>
 
 namespace quellin {
 
 struct FolderImage {
     std::filesystem::path path;
-    DeviceIdentity identity;  // filled when fault is kNone
-    FirmwareImageFault fault = FirmwareImageFault::kNone;
+    Result<DeviceIdentity> identity;  // or why the file is no image
 };
 
 // Every entry of the folder that is not a folder itself, examined as an
-// image, in name order.  Sub-folders are not entered.  error is set when
-// the folder cannot be listed.
-std::vector<FolderImage> ExamineImageFolder(const std::filesystem::path& folder,
-                                            std::error_code& error);
+// image, in name order.  Sub-folders are not entered.  A listing that breaks
+// off half-way gives what it found; a folder that cannot be listed at all
+// gives "<folder>: <why>" (the folder as CP932 text).
+Result<std::vector<FolderImage>> ExamineImageFolder(const std::filesystem::path& folder);
 
 }  // namespace quellin

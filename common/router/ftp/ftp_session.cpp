@@ -83,39 +83,70 @@ bool HasControlByte(std::string_view text) {
     return false;
 }
 
-FtpErrorCode Classify(CURLcode code) {
+ErrorCode Classify(CURLcode code) {
     switch (code) {
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT:
-            return FtpErrorCode::kConnect;
+            return ErrorCode::kConnectionRefused;
         case CURLE_OPERATION_TIMEDOUT:
         case CURLE_FTP_ACCEPT_TIMEOUT:
-            return FtpErrorCode::kTimeout;
+            return ErrorCode::kTimeout;
         case CURLE_LOGIN_DENIED:
         case CURLE_FTP_WEIRD_PASS_REPLY:
-            return FtpErrorCode::kLogin;
+            return ErrorCode::kLoginRefused;
         case CURLE_UPLOAD_FAILED:
         case CURLE_REMOTE_ACCESS_DENIED:
         case CURLE_REMOTE_DISK_FULL:
         case CURLE_REMOTE_FILE_NOT_FOUND:
-            return FtpErrorCode::kRefused;
-        case CURLE_FTP_ACCEPT_FAILED:
-        case CURLE_FTP_PORT_FAILED:
-        case CURLE_FTP_WEIRD_PASV_REPLY:
-        case CURLE_FTP_WEIRD_227_FORMAT:
-        case CURLE_FTP_CANT_GET_HOST:
-            return FtpErrorCode::kDataConnection;
+            return ErrorCode::kRefused;
         case CURLE_READ_ERROR:
-            return FtpErrorCode::kLocalFile;
+            return ErrorCode::kIo;
         case CURLE_OUT_OF_MEMORY:
         case CURLE_FAILED_INIT:
         case CURLE_UNKNOWN_OPTION:
         case CURLE_UNSUPPORTED_PROTOCOL:
         case CURLE_URL_MALFORMAT:
-            return FtpErrorCode::kSetup;
+            return ErrorCode::kInternal;
         default:
-            return FtpErrorCode::kTransfer;
+            // The data connection or the transfer itself broke off.
+            return ErrorCode::kProtocol;
     }
+}
+
+// libcurl's words for a failed transfer, with its detail and the router's
+// last reply.
+std::string TransferFailure(CURL* curl, CURLcode rc, const char* detail) {
+    std::string message = curl_easy_strerror(rc);
+    if (detail[0] != '\0')
+        message += std::string(": ") + detail;
+    long reply = 0;
+    if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply) == CURLE_OK && reply != 0)
+        message += " (last reply " + std::to_string(reply) + ")";
+    return message;
+}
+
+// What the operation log and the command line show of a failed upload.
+Error Fail(ErrorCode code, const std::string& message) {
+    return {code, "FTP " + std::string(ToString(code)) + ": " + message};
+}
+
+Error FailOnFile(const char* what, const std::string& path, int error) {
+    return Fail(CodeOfErrno(error), what + path + ": " + ErrnoText(error));
+}
+
+// Only what can reach the router as meant: no name lookup, no command
+// smuggled in through a line break.
+Result<void> CheckArguments(const std::string& address, int port, const std::string& user,
+                            const std::string& password, const std::string& remoteName) {
+    if (!IsHostText(address))
+        return Fail(ErrorCode::kBadArgument, "bad address: " + address);
+    if (port < 1 || port > 65535)
+        return Fail(ErrorCode::kBadArgument, "bad port: " + std::to_string(port));
+    if (HasLineBreakOrNul(user) || HasLineBreakOrNul(password))
+        return Fail(ErrorCode::kBadArgument, "user or password holds a line break");
+    if (remoteName.empty() || HasControlByte(remoteName))
+        return Fail(ErrorCode::kBadArgument, "bad remote name");
+    return {};
 }
 
 struct LocalReader {
@@ -139,32 +170,6 @@ long ToCurlSeconds(std::chrono::seconds value) {
 
 }  // namespace
 
-std::string_view ToString(FtpErrorCode code) {
-    switch (code) {
-        case FtpErrorCode::kNone:
-            return "none";
-        case FtpErrorCode::kBadArgument:
-            return "bad argument";
-        case FtpErrorCode::kLocalFile:
-            return "local file";
-        case FtpErrorCode::kConnect:
-            return "connect";
-        case FtpErrorCode::kTimeout:
-            return "time-out";
-        case FtpErrorCode::kLogin:
-            return "login refused";
-        case FtpErrorCode::kRefused:
-            return "store refused";
-        case FtpErrorCode::kDataConnection:
-            return "data connection";
-        case FtpErrorCode::kTransfer:
-            return "transfer";
-        case FtpErrorCode::kSetup:
-            return "setup";
-    }
-    return "unknown";
-}
-
 // ---------------------------------------------------------------- CFtpSession
 
 struct CFtpSession::Handle {
@@ -185,44 +190,26 @@ CFtpSession::CFtpSession(FtpTimeouts timeouts) : timeouts_(timeouts) {
 
 CFtpSession::~CFtpSession() = default;
 
-bool CFtpSession::Fail(FtpErrorCode code, std::string message) {
-    lastError_ = FtpError{code, std::move(message)};
-    return false;
-}
-
-bool CFtpSession::PutFile(const std::string& address, int port, const std::string& user,
-                          const std::string& password, const std::string& localPath,
-                          const std::string& remoteName, bool passive) {
-    lastError_ = {};
-    if (!IsHostText(address))
-        return Fail(FtpErrorCode::kBadArgument, "bad address: " + address);
-    if (port < 1 || port > 65535) {
-        return Fail(FtpErrorCode::kBadArgument, "bad port: " + std::to_string(port));
-    }
-    if (HasLineBreakOrNul(user) || HasLineBreakOrNul(password)) {
-        return Fail(FtpErrorCode::kBadArgument, "user or password holds a line break");
-    }
-    if (remoteName.empty() || HasControlByte(remoteName)) {
-        return Fail(FtpErrorCode::kBadArgument, "bad remote name");
-    }
+Result<void> CFtpSession::PutFile(const std::string& address, int port, const std::string& user,
+                                  const std::string& password, const std::string& localPath,
+                                  const std::string& remoteName, bool passive) {
+    if (Result<void> usable = CheckArguments(address, port, user, password, remoteName); !usable)
+        return usable;
 
     // The local file is opened first, so that a missing file never reaches
     // the router (which would otherwise be left with an empty slot).
     UniqueFile file(std::fopen(cp932::ToPath(localPath).c_str(), "rb"));
-    if (!file) {
-        return Fail(FtpErrorCode::kLocalFile, "cannot open " + localPath + ": " + ErrnoText(errno));
-    }
+    if (!file)
+        return FailOnFile("cannot open ", localPath, errno);
     struct stat info {};
-    if (::fstat(fileno(file.get()), &info) != 0) {
-        return Fail(FtpErrorCode::kLocalFile, "cannot stat " + localPath + ": " + ErrnoText(errno));
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return Fail(FtpErrorCode::kLocalFile, localPath + " is not a regular file");
-    }
+    if (::fstat(fileno(file.get()), &info) != 0)
+        return FailOnFile("cannot stat ", localPath, errno);
+    if (!S_ISREG(info.st_mode))
+        return Fail(ErrorCode::kIo, localPath + " is not a regular file");
 
     CURL* curl = handle_->curl;
     if (curl == nullptr)
-        return Fail(FtpErrorCode::kSetup, "cannot create the FTP client");
+        return Fail(ErrorCode::kInternal, "cannot create the FTP client");
     curl_easy_reset(curl);
 
     const std::string url =
@@ -265,37 +252,31 @@ bool CFtpSession::PutFile(const std::string& address, int port, const std::strin
     set(curl_easy_setopt(curl, CURLOPT_FTP_USE_EPSV, 0L));
     set(curl_easy_setopt(curl, CURLOPT_FTP_USE_EPRT, 0L));
     set(curl_easy_setopt(curl, CURLOPT_FTPPORT, passive ? nullptr : "-"));
-    if (rc != CURLE_OK) {
-        return Fail(FtpErrorCode::kSetup,
+    if (rc != CURLE_OK)
+        return Fail(ErrorCode::kInternal,
                     std::string("cannot set up the FTP client: ") + curl_easy_strerror(rc));
-    }
 
     rc = curl_easy_perform(curl);
     if (rc == CURLE_OK)
-        return true;
+        return {};
 
-    std::string message = curl_easy_strerror(rc);
-    if (detail[0] != '\0')
-        message += std::string(": ") + detail.data();
-    long reply = 0;
-    if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &reply) == CURLE_OK && reply != 0) {
-        message += " (last reply " + std::to_string(reply) + ")";
-    }
-    if (reader.error != 0) {
-        return Fail(FtpErrorCode::kLocalFile,
-                    "cannot read " + localPath + ": " + ErrnoText(reader.error));
-    }
-    return Fail(Classify(rc), std::move(message));
+    if (reader.error != 0)
+        return FailOnFile("cannot read ", localPath, reader.error);
+    return Fail(Classify(rc), TransferFailure(curl, rc, detail.data()));
+}
+
+Result<void> UploadFile(const std::string& address, const std::string& user,
+                        const std::string& password, const std::string& localPath,
+                        const std::string& remoteName, int port, bool passive,
+                        FtpTimeouts timeouts) {
+    return CFtpSession(timeouts).PutFile(address, port, user, password, localPath, remoteName,
+                                         passive);
 }
 
 bool UploadByFtp(const std::string& address, const std::string& user, const std::string& password,
                  const std::string& localPath, const std::string& remoteName, int port,
-                 bool passive, FtpError* error, FtpTimeouts timeouts) {
-    CFtpSession session(timeouts);
-    bool ok = session.PutFile(address, port, user, password, localPath, remoteName, passive);
-    if (error != nullptr)
-        *error = session.LastError();
-    return ok;
+                 bool passive, FtpTimeouts timeouts) {
+    return UploadFile(address, user, password, localPath, remoteName, port, passive, timeouts).ok();
 }
 
 // ---------------------------------------------------------------- newlines
@@ -349,38 +330,27 @@ std::string ConvertNewlinesText(std::string_view text) {
     return output;
 }
 
-int ConvertNewlines(const std::string& path, ConvertError* error) {
-    auto fail = [error](ConvertErrorCode code, std::string message) {
-        if (error != nullptr)
-            *error = ConvertError{code, std::move(message)};
-        return -1;
-    };
-    if (error != nullptr)
-        *error = {};
-
+Result<void> ConvertNewlinesInPlace(const std::string& path) {
     const std::filesystem::path source = cp932::ToPath(path);
 
     UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0)
-        return fail(ConvertErrorCode::kRead, "cannot open " + path + ": " + ErrnoText(errno));
+        return SystemError(errno, "cannot open " + path);
     struct stat info {};
-    if (::fstat(in.get(), &info) != 0) {
-        return fail(ConvertErrorCode::kRead, "cannot stat " + path + ": " + ErrnoText(errno));
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return fail(ConvertErrorCode::kRead, path + " is not a regular file");
-    }
+    if (::fstat(in.get(), &info) != 0)
+        return SystemError(errno, "cannot stat " + path);
+    if (!S_ISREG(info.st_mode))
+        return Error{ErrorCode::kIo, path + " is not a regular file"};
 
     // Each conversion writes a file of its own beside the original, so that
     // conversions of one file at the same time (devices sharing it, calling
     // Netprov together) do not write into each other's output.  The new file
     // keeps the permissions of the one it replaces.
     FileReplacement out(source);
-    if (!out.valid()) {
-        return fail(ConvertErrorCode::kTemporaryFile,
-                    "cannot create a temporary file beside " + path + ": " + ErrnoText(errno));
-    }
+    if (!out.valid())
+        return SystemError(errno, "cannot create a temporary file beside " + path);
 
+    const std::string writeFailure = "cannot write the conversion of " + path;
     NewlineConverter converter;
     std::string converted;
     std::array<char, 65536> buffer{};
@@ -389,30 +359,29 @@ int ConvertNewlines(const std::string& path, ConvertError* error) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return fail(ConvertErrorCode::kRead, "cannot read " + path + ": " + ErrnoText(errno));
+            return SystemError(errno, "cannot read " + path);
         if (n == 0)
             break;
         converted.clear();
         converter.Feed(std::string_view(buffer.data(), static_cast<std::size_t>(n)), converted);
-        if (!WriteAll(out.fd(), converted)) {
-            return fail(ConvertErrorCode::kWrite,
-                        "cannot write the conversion of " + path + ": " + ErrnoText(errno));
-        }
+        if (!WriteAll(out.fd(), converted))
+            return SystemError(errno, writeFailure);
     }
     converted.clear();
     converter.Finish(converted);
-    if (!WriteAll(out.fd(), converted) || !out.Finish()) {
-        return fail(ConvertErrorCode::kWrite,
-                    "cannot write the conversion of " + path + ": " + ErrnoText(errno));
-    }
+    if (!WriteAll(out.fd(), converted) || !out.Finish())
+        return SystemError(errno, writeFailure);
     in.Close();
 
     // The rename replaces the file in one step, so the file is never missing
     // and is still the old one when the replacement fails.
-    if (!out.Replace()) {
-        return fail(ConvertErrorCode::kReplace, "cannot replace " + path + ": " + ErrnoText(errno));
-    }
-    return 0;
+    if (!out.Replace())
+        return SystemError(errno, "cannot replace " + path);
+    return {};
+}
+
+int ConvertNewlines(const std::string& path) {
+    return ConvertNewlinesInPlace(path) ? 0 : -1;
 }
 
 }  // namespace quellin

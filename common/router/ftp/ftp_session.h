@@ -6,33 +6,14 @@
 // ConvertNewlines before it is uploaded.
 #pragma once
 
+#include "result.h"
+
 #include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
 
 namespace quellin {
-
-// Why an upload failed, for callers that want to log more than "failed".
-enum class FtpErrorCode {
-    kNone,
-    kBadArgument,     // address, port, names or password unusable
-    kLocalFile,       // the local file cannot be opened or read
-    kConnect,         // the router refused or could not be reached
-    kTimeout,         // no answer within a time-out
-    kLogin,           // user or password refused
-    kRefused,         // the router refused to store the file
-    kDataConnection,  // the data connection could not be set up
-    kTransfer,        // the transfer broke off or ended unconfirmed
-    kSetup,           // the FTP client could not be set up
-};
-
-struct FtpError {
-    FtpErrorCode code = FtpErrorCode::kNone;
-    std::string message;  // ASCII detail for the operation log
-};
-
-std::string_view ToString(FtpErrorCode code);
 
 struct FtpTimeouts {
     // Connecting, logging in, and in active mode the router's connection
@@ -53,31 +34,33 @@ public:
     CFtpSession(const CFtpSession&) = delete;
     CFtpSession& operator=(const CFtpSession&) = delete;
 
-    // Stores the local file under remoteName in binary mode.  True only when
+    // Stores the local file under remoteName in binary mode; done only when
     // the router confirmed the whole file.  address, user, password and the
     // names are CP932; an empty password stands for none.  passive selects
     // who opens the data connection: we (passive) or the router (active).
-    bool PutFile(const std::string& address, int port, const std::string& user,
-                 const std::string& password, const std::string& localPath,
-                 const std::string& remoteName, bool passive);
-
-    const FtpError& LastError() const { return lastError_; }
+    // A failure's detail begins "FTP <what failed>: ".
+    Result<void> PutFile(const std::string& address, int port, const std::string& user,
+                         const std::string& password, const std::string& localPath,
+                         const std::string& remoteName, bool passive);
 
 private:
-    bool Fail(FtpErrorCode code, std::string message);
-
     struct Handle;
     std::unique_ptr<Handle> handle_;
     FtpTimeouts timeouts_;
-    FtpError lastError_;
 };
 
-// The upload used by the console (passive) and Netprov (active): true when
-// the router accepted the whole file, false on every failure, with the reason
-// in *error when error is given.  The local file is only read.
+// One upload in a session of its own, as the console (passive) and Netprov
+// (active) make it.  The local file is only read.
+Result<void> UploadFile(const std::string& address, const std::string& user,
+                        const std::string& password, const std::string& localPath,
+                        const std::string& remoteName, int port, bool passive,
+                        FtpTimeouts timeouts = {});
+
+// The same as the routers' callers have always called it: true when the
+// router accepted the whole file, false on every failure.
 bool UploadByFtp(const std::string& address, const std::string& user, const std::string& password,
                  const std::string& localPath, const std::string& remoteName, int port,
-                 bool passive, FtpError* error = nullptr, FtpTimeouts timeouts = {});
+                 bool passive, FtpTimeouts timeouts = {});
 
 // Rewrites text for the router: CR LF and lone CR become LF, the text ends
 // in LF, and the last non-empty line is "eof" (added when it is not).  Fed in
@@ -101,23 +84,14 @@ private:
 // The whole conversion in memory.
 std::string ConvertNewlinesText(std::string_view text);
 
-enum class ConvertErrorCode {
-    kNone,
-    kRead,           // the file cannot be opened or read
-    kTemporaryFile,  // the file for the converted text cannot be created
-    kWrite,          // writing the converted text failed
-    kReplace,        // the converted file could not take the file's place
-};
-
-struct ConvertError {
-    ConvertErrorCode code = ConvertErrorCode::kNone;
-    std::string message;
-};
-
 // Converts the file (CP932 path) in place through a temporary file of its
-// own beside it (see FileReplacement): 0 when the file was rewritten, -1
-// otherwise.  On failure the file is left as it was and the temporary file
-// is removed.  Conversions of one file at the same time all succeed.
-int ConvertNewlines(const std::string& path, ConvertError* error = nullptr);
+// own beside it (see FileReplacement).  On failure the file is left as it
+// was and the temporary file is removed.  Conversions of one file at the
+// same time all succeed.
+Result<void> ConvertNewlinesInPlace(const std::string& path);
+
+// The same as the routers' callers have always called it: 0 when the file
+// was rewritten, -1 otherwise.
+int ConvertNewlines(const std::string& path);
 
 }  // namespace quellin

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "telnet_session.h"
-
 namespace quellin {
 namespace {
 
@@ -153,52 +151,52 @@ int ParseIdInfo(std::string_view text, DeviceIdentity& identity) {
 
 namespace {
 
-template <typename Parse>
-int Query(const std::string& address, const std::string& user, const std::string& password,
-          const std::string& command, const TelnetOptions& options, TelnetFailure* failure,
-          Parse parse) {
+Result<std::string> Ask(const std::string& address, const std::string& user,
+                        const std::string& password, const std::string& command,
+                        const TelnetOptions& options) {
     // An identification is a short answer; a router that floods is cut
     // early, so many identifications at once stay small.
     TelnetOptions bounded = options;
     bounded.outputLimit = std::min(options.outputLimit, kIdentificationOutputLimit);
     CTelnetSession session(bounded);
-    CommandOutput output;
-    if (session.RunCommand(address, user, password, command, &output, 0) < 0) {
-        if (failure != nullptr && session.LastFailure())
-            *failure = *session.LastFailure();
-        return -1;
-    }
-    return parse(output.text) == 0 ? 0 : -2;
+    return session.Run(address, user, password, command);
 }
+
+constexpr char kShowSystemInformation[] = "show system information";
 
 }  // namespace
 
-int QuerySystemInformation(const std::string& address, const std::string& user,
-                           const std::string& password, DeviceIdentity& identity,
-                           SystemInformationRules rules) {
-    return QuerySystemInformation(address, user, password, identity, rules, TelnetOptions{});
+Result<DeviceIdentity> IdentifyDevice(const std::string& address, const std::string& user,
+                                      const std::string& password, SystemInformationRules rules,
+                                      const TelnetOptions& options) {
+    Result<std::string> answer = Ask(address, user, password, kShowSystemInformation, options);
+    if (!answer)
+        return answer.error();
+    DeviceIdentity identity;
+    if (ParseSystemInformation(*answer, identity, rules) != 0)
+        return Error{ErrorCode::kFormat,
+                     "the answer to \"show system information\" lacks a model, a version or a "
+                     "start-up configuration"};
+    return identity;
 }
 
 int QuerySystemInformation(const std::string& address, const std::string& user,
                            const std::string& password, DeviceIdentity& identity,
-                           SystemInformationRules rules, const TelnetOptions& options,
-                           TelnetFailure* failure) {
+                           SystemInformationRules rules, const TelnetOptions& options) {
     identity = DeviceIdentity{};
-    return Query(
-        address, user, password, "show system information", options, failure,
-        [&](const std::string& text) { return ParseSystemInformation(text, identity, rules); });
-}
-
-int QueryIdInfo(const std::string& address, const std::string& user, const std::string& password,
-                DeviceIdentity& identity) {
-    return QueryIdInfo(address, user, password, identity, TelnetOptions{});
+    Result<std::string> answer = Ask(address, user, password, kShowSystemInformation, options);
+    if (!answer)
+        return -1;
+    return ParseSystemInformation(*answer, identity, rules) == 0 ? 0 : -2;
 }
 
 int QueryIdInfo(const std::string& address, const std::string& user, const std::string& password,
                 DeviceIdentity& identity, const TelnetOptions& options) {
     identity = DeviceIdentity{};
-    return Query(address, user, password, "idinfo -c", options, nullptr,
-                 [&](const std::string& text) { return ParseIdInfo(text, identity); });
+    Result<std::string> answer = Ask(address, user, password, "idinfo -c", options);
+    if (!answer)
+        return -1;
+    return ParseIdInfo(*answer, identity) == 0 ? 0 : -2;
 }
 
 namespace {

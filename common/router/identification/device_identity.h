@@ -3,6 +3,9 @@
 // image and a device can be compared field by field.
 #pragma once
 
+#include "result.h"
+#include "telnet_session.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -52,27 +55,25 @@ int ParseSystemInformation(std::string_view text, DeviceIdentity& identity,
 // "CURRENT : ").
 int ParseIdInfo(std::string_view text, DeviceIdentity& identity);
 
-struct TelnetOptions;
-struct TelnetFailure;
-
 // Identifies the router at the dotted IPv4 address with one telnet dialogue
-// ("show system information"): 0 identified, -1 the dialogue failed, -2 the
-// answer lacked one of the three values.  An empty user or password is sent
-// as an empty line.  Without options: port 23, 5 s receive timeout.  With
-// `failure`, a failed dialogue leaves its description there.
+// ("show system information"): its identity, or the dialogue's failure, or
+// kFormat when the answer lacked one of the three values.  An empty user or
+// password is sent as an empty line.  Default options: port 23, 5 s receive
+// timeout.
+Result<DeviceIdentity> IdentifyDevice(const std::string& address, const std::string& user,
+                                      const std::string& password, SystemInformationRules rules,
+                                      const TelnetOptions& options = {});
+
+// The same dialogue as the routers' callers have always run it: 0 identified,
+// -1 the dialogue failed, -2 the answer lacked one of the three values (what
+// it held is filled all the same).
 int QuerySystemInformation(const std::string& address, const std::string& user,
                            const std::string& password, DeviceIdentity& identity,
-                           SystemInformationRules rules);
-int QuerySystemInformation(const std::string& address, const std::string& user,
-                           const std::string& password, DeviceIdentity& identity,
-                           SystemInformationRules rules, const TelnetOptions& options,
-                           TelnetFailure* failure = nullptr);
+                           SystemInformationRules rules, const TelnetOptions& options = {});
 
 // The same with "idinfo -c", for devices that answer it.
 int QueryIdInfo(const std::string& address, const std::string& user, const std::string& password,
-                DeviceIdentity& identity);
-int QueryIdInfo(const std::string& address, const std::string& user, const std::string& password,
-                DeviceIdentity& identity, const TelnetOptions& options);
+                DeviceIdentity& identity, const TelnetOptions& options = {});
 
 // The legacy models that take the short command forms and must never be
 // given an image older than V30.00: "Tarn-10", "Tarn-20B", "Tarn-60",

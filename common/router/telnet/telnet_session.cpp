@@ -64,6 +64,13 @@ int PollUnlessStopped(pollfd& entry, std::chrono::milliseconds timeout,
     }
 }
 
+// Whether the router refused the login: after the password it asked for the
+// user name again instead of showing its prompt.
+bool IsRefusedLogin(const TelnetFailure& failure) {
+    return failure.phase == TelnetPhase::kWaitingForLoggedIn && failure.detail &&
+           failure.detail->find("Login:") != std::string::npos;
+}
+
 }  // namespace
 
 std::string TelnetPhaseName(TelnetPhase phase) {
@@ -117,11 +124,6 @@ std::string TelnetEventName(TelnetEvent event) {
     return cp932::Jp("不明");
 }
 
-bool IsRefusedLogin(const TelnetFailure& failure) {
-    return failure.phase == TelnetPhase::kWaitingForLoggedIn && failure.detail &&
-           failure.detail->find("Login:") != std::string::npos;
-}
-
 std::string FormatTelnetFailure(const TelnetFailure& failure) {
     std::string text = TelnetPhaseName(failure.phase);
     if (failure.phase == TelnetPhase::kWaitingForThread) {
@@ -138,6 +140,29 @@ std::string FormatTelnetFailure(const TelnetFailure& failure) {
                 std::system_category().message(failure.systemError) + ")";
     }
     return text;
+}
+
+Error ToError(const TelnetFailure& failure) {
+    auto code = [&] {
+        if (IsRefusedLogin(failure))
+            return ErrorCode::kLoginRefused;
+        if (failure.systemError == ECANCELED)
+            return ErrorCode::kCancelled;
+        if (failure.event == TelnetEvent::kTimeout)
+            return ErrorCode::kTimeout;
+        if (failure.event == TelnetEvent::kTooLong)
+            return ErrorCode::kTooLong;
+        if (failure.phase == TelnetPhase::kWaitingForThread)
+            return ErrorCode::kInternal;
+        if (failure.phase != TelnetPhase::kConnecting)
+            return ErrorCode::kProtocol;
+        // Only the address is refused without a system error.
+        if (failure.systemError == 0)
+            return ErrorCode::kBadArgument;
+        const ErrorCode system = CodeOfErrno(failure.systemError);
+        return system == ErrorCode::kIo ? ErrorCode::kConnectionRefused : system;
+    };
+    return {code(), FormatTelnetFailure(failure)};
 }
 
 // --- TelnetDialogue --------------------------------------------------------
@@ -498,9 +523,8 @@ void CTelnetSession::Work(const std::string& address, const std::string& user,
     succeeded_ = ok;
 }
 
-int CTelnetSession::RunCommand(const std::string& address, const std::string& user,
-                               const std::string& password, const std::string& command,
-                               CommandOutput* output, [[maybe_unused]] std::int32_t reserved) {
+Result<std::string> CTelnetSession::Run(const std::string& address, const std::string& user,
+                                        const std::string& password, const std::string& command) {
     // Nothing of an earlier dialogue on this object counts for this one.
     succeeded_ = false;
     output_.clear();
@@ -511,7 +535,7 @@ int CTelnetSession::RunCommand(const std::string& address, const std::string& us
     } catch (const std::system_error& error) {
         failure_ = TelnetFailure{TelnetPhase::kWaitingForThread, TelnetEvent::kSocketError,
                                  std::nullopt, error.code().value()};
-        return -1;
+        return ToError(*failure_);
     }
     // The initial wait is the router's due; a caller that gives up does not
     // owe it.
@@ -521,12 +545,20 @@ int CTelnetSession::RunCommand(const std::string& address, const std::string& us
             kStopCheck, slept - std::chrono::steady_clock::now()));
     worker.join();
 
-    std::string collected = std::move(output_);
-    output_.clear();
+    std::string collected = std::exchange(output_, {});
     if (!succeeded_)
+        return ToError(failure_.value_or(TelnetFailure{}));
+    return collected;
+}
+
+int CTelnetSession::RunCommand(const std::string& address, const std::string& user,
+                               const std::string& password, const std::string& command,
+                               CommandOutput* output, [[maybe_unused]] std::int32_t reserved) {
+    Result<std::string> answer = Run(address, user, password, command);
+    if (!answer)
         return -1;
     if (output != nullptr && output->suppress == 0)
-        output->text = std::move(collected);
+        output->text = std::move(*answer);
     return 0;
 }
 

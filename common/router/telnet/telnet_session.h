@@ -13,6 +13,8 @@
 // builds a one-line CP932 text.
 #pragma once
 
+#include "result.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -73,6 +75,10 @@ struct TelnetFailure {
 // could not be run gives the thread phase's name + " :" + a fixed text
 // instead of event and detail.
 std::string FormatTelnetFailure(const TelnetFailure& failure);
+
+// The failure as a value: what callers branch on (a refused login, a
+// time-out, an answer over its limit, ...) and its description.
+Error ToError(const TelnetFailure& failure);
 
 // Where `RunCommand` delivers the router's output.
 struct CommandOutput {
@@ -160,10 +166,6 @@ struct TelnetOptions {
 // What is shown of a password in a failure description.
 inline constexpr char kHiddenPassword[] = "********";
 
-// Whether the router refused the login: after the password it asked for the
-// user name again instead of showing its prompt.
-bool IsRefusedLogin(const TelnetFailure& failure);
-
 // The protocol side of a dialogue: option refusal, prompt and line
 // recognition, output collection and failure bookkeeping, over any channel.
 // Reads one byte at a time in meaning, but takes the bytes from the channel
@@ -236,17 +238,20 @@ public:
     // Runs the dialogue on a worker thread and blocks until it has ended (and
     // at least for the initial sleep; at most the connect time-out and the
     // deadline).  address is dotted IPv4 text; no name lookup.  An empty user
-    // or password is sent as an empty line.  output may be null.  0 when
-    // connecting, logging in and the command succeeded, else -1 with the
-    // reason in LastError.
+    // or password is sent as an empty line.  The router's output when
+    // connecting, logging in and the command succeeded, else the failure.
+    Result<std::string> Run(const std::string& address, const std::string& user,
+                            const std::string& password, const std::string& command);
+
+    // Run as the routers' callers have always called it: 0 with the output
+    // delivered (output may be null), else -1 with the reason in LastError.
     int RunCommand(const std::string& address, const std::string& user, const std::string& password,
                    const std::string& command, CommandOutput* output, std::int32_t reserved = 0);
 
-    // CP932 description of the last RunCommand's failure; empty when none
+    // CP932 description of the last dialogue's failure; empty when none
     // occurred.  A failed "exit" after a successful command is recorded
     // here as well.
     std::string LastError() const;
-    const std::optional<TelnetFailure>& LastFailure() const { return failure_; }
 
 private:
     class Socket;

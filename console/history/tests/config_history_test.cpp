@@ -23,7 +23,17 @@ using quellin::testing::ReadFile;
 using quellin::testing::Sjis;
 using quellin::testing::TempDirTest;
 using quellin::testing::WriteFile;
-using Kind = ConfigHistory::Stored::Kind;
+
+bool Committed(const Result<ConfigHistory::Stored>& stored) {
+    return stored && stored->committed;
+}
+bool Unchanged(const Result<ConfigHistory::Stored>& stored) {
+    return stored && !stored->committed;
+}
+// The diff, or the reason it could not be made.
+std::string Text(const Result<std::string>& diff) {
+    return diff ? *diff : "failed: " + cp932::ToUtf8Lossy(diff.error().detail);
+}
 
 constexpr std::int64_t kMonday = 1714381200;  // 2024-04-29 09:00:00 UTC
 
@@ -34,11 +44,13 @@ class ConfigHistoryTest : public TempDirTest {
 protected:
     fs::path Folder() const { return dir / "history"; }
 
+    std::unique_ptr<ConfigHistory> Opened(ConfigHistory::Access access) {
+        auto history = ConfigHistory::Open(Folder(), access);
+        EXPECT_TRUE(history) << cp932::ToUtf8Lossy(history.error().detail);
+        return history ? std::move(*history) : nullptr;
+    }
     std::unique_ptr<ConfigHistory> OpenForWriting() {
-        std::string error;
-        auto history = ConfigHistory::Open(Folder(), ConfigHistory::Access::kWrite, error);
-        EXPECT_TRUE(history) << cp932::ToUtf8Lossy(error);
-        return history;
+        return Opened(ConfigHistory::Access::kWrite);
     }
 
     // git run on the repository; its standard output.
@@ -60,13 +72,13 @@ protected:
 TEST_F(ConfigHistoryTest, CommitsOnlyWhatChanged) {
     auto history = OpenForWriting();
     ASSERT_TRUE(history);
-    const ConfigHistory::Stored first = history->Store("osaka-1", kFirst, kMonday);
-    ASSERT_EQ(first.kind, Kind::kCommitted) << first.error;
-    EXPECT_EQ(first.commit.size(), 40u);
-    EXPECT_EQ(history->Store("osaka-1", kFirst, kMonday + 60).kind, Kind::kUnchanged);
-    const ConfigHistory::Stored second = history->Store("osaka-1", kSecond, kMonday + 120);
-    ASSERT_EQ(second.kind, Kind::kCommitted) << second.error;
-    EXPECT_EQ(history->Store("kobe", kFirst, kMonday + 180).kind, Kind::kCommitted);
+    const auto first = history->Store("osaka-1", kFirst, kMonday);
+    ASSERT_TRUE(Committed(first));
+    EXPECT_EQ(first->commit.size(), 40u);
+    EXPECT_TRUE(Unchanged(history->Store("osaka-1", kFirst, kMonday + 60)));
+    const auto second = history->Store("osaka-1", kSecond, kMonday + 120);
+    ASSERT_TRUE(Committed(second));
+    EXPECT_TRUE(Committed(history->Store("kobe", kFirst, kMonday + 180)));
 
     // git sees three commits on main, each with its device and time, and a
     // working folder holding the newest versions.
@@ -78,9 +90,9 @@ TEST_F(ConfigHistoryTest, CommitsOnlyWhatChanged) {
                        "|osaka-1: " + FormatLocalTime(kMonday + 120, "%Y/%m/%d %H:%M:%S") +
                        "|Quellin Server\n" + std::to_string(kMonday) + "|osaka-1: " +
                        FormatLocalTime(kMonday, "%Y/%m/%d %H:%M:%S") + "|Quellin Server\n");
-    EXPECT_EQ(Git({"rev-parse", "HEAD~1"}), second.commit + "\n");
+    EXPECT_EQ(Git({"rev-parse", "HEAD~1"}), second->commit + "\n");
     EXPECT_EQ(Git({"show", "HEAD~1:osaka-1.cfg"}), kSecond);
-    EXPECT_EQ(Git({"show", first.commit + ":osaka-1.cfg"}), kFirst);
+    EXPECT_EQ(Git({"show", first->commit + ":osaka-1.cfg"}), kFirst);
     EXPECT_EQ(Git({"ls-tree", "--name-only", "HEAD"}), "kobe.cfg\nosaka-1.cfg\n");
     EXPECT_EQ(Git({"status", "--porcelain"}), "");
     Git({"fsck", "--strict"});
@@ -92,20 +104,17 @@ TEST_F(ConfigHistoryTest, ListsVersionsAndDiffsThem) {
     {
         auto history = OpenForWriting();
         ASSERT_TRUE(history);
-        ASSERT_EQ(history->Store("osaka-1", kFirst, kMonday).kind, Kind::kCommitted);
-        ASSERT_EQ(history->Store("kobe", "hostname kobe\neof\n", kMonday + 30).kind,
-                  Kind::kCommitted);
-        ASSERT_EQ(history->Store("osaka-1", kSecond, kMonday + 60).kind, Kind::kCommitted);
-        ASSERT_EQ(
-            history->Store("osaka-1", kSecond + "ntp server 192.168.9.2\n", kMonday + 90).kind,
-            Kind::kCommitted);
+        ASSERT_TRUE(Committed(history->Store("osaka-1", kFirst, kMonday)));
+        ASSERT_TRUE(Committed(history->Store("kobe", "hostname kobe\neof\n", kMonday + 30)));
+        ASSERT_TRUE(Committed(history->Store("osaka-1", kSecond, kMonday + 60)));
+        ASSERT_TRUE(Committed(
+            history->Store("osaka-1", kSecond + "ntp server 192.168.9.2\n", kMonday + 90)));
     }
     // Read by a second opening, as another command would.
-    std::string error;
-    auto history = ConfigHistory::Open(Folder(), ConfigHistory::Access::kRead, error);
-    ASSERT_TRUE(history) << error;
-    auto versions = history->History("osaka-1", error);
-    ASSERT_TRUE(versions) << error;
+    auto history = Opened(ConfigHistory::Access::kRead);
+    ASSERT_TRUE(history);
+    auto versions = history->History("osaka-1");
+    ASSERT_TRUE(versions);
     ASSERT_EQ(versions->size(), 3u);
     EXPECT_EQ((*versions)[0].time, kMonday + 90);
     EXPECT_EQ((*versions)[0].changes, (LineChanges{1, 0}));
@@ -122,36 +131,37 @@ TEST_F(ConfigHistoryTest, ListsVersionsAndDiffsThem) {
                FormatLocalTime((*versions)[i].time, "%Y/%m/%d %H:%M:%S");
     };
     // No revision: the last change.
-    EXPECT_EQ(history->Diff("osaka-1", {}, error),
+    EXPECT_EQ(Text(history->Diff("osaka-1", {})),
               "--- " + label(1) + "\n+++ " + label(0) +
                   "\n@@ -2,3 +2,4 @@\n interface lan0\n  ip address 192.168.9.1/24\n eof\n"
                   "+ntp server 192.168.9.2\n");
     // One: from it to the newest; abbreviated ids are taken.
-    EXPECT_EQ(history->Diff("osaka-1", {(*versions)[2].commit.substr(0, 7)}, error),
+    EXPECT_EQ(Text(history->Diff("osaka-1", {(*versions)[2].commit.substr(0, 7)})),
               "--- " + label(2) + "\n+++ " + label(0) +
                   "\n@@ -1,4 +1,5 @@\n hostname osaka-1\n interface lan0\n"
                   "- ip address 192.168.1.1/24\n+ ip address 192.168.9.1/24\n eof\n"
                   "+ntp server 192.168.9.2\n");
     // Two: between them, in the order given.
-    EXPECT_EQ(history->Diff("osaka-1", {(*versions)[1].commit, (*versions)[2].commit}, error),
+    EXPECT_EQ(Text(history->Diff("osaka-1", {(*versions)[1].commit, (*versions)[2].commit})),
               "--- " + label(1) + "\n+++ " + label(2) +
                   "\n@@ -1,4 +1,4 @@\n hostname osaka-1\n interface lan0\n"
                   "- ip address 192.168.9.1/24\n+ ip address 192.168.1.1/24\n eof\n");
-    EXPECT_EQ(history->Diff("osaka-1", {(*versions)[1].commit, (*versions)[1].commit}, error), "");
+    EXPECT_EQ(Text(history->Diff("osaka-1", {(*versions)[1].commit, (*versions)[1].commit})), "");
 
     // The only version of a device: its whole text is the change.
-    auto kobe = history->Diff("kobe", {}, error);
-    ASSERT_TRUE(kobe) << error;
+    auto kobe = history->Diff("kobe", {});
+    ASSERT_TRUE(kobe);
     EXPECT_NE(kobe->find("\n@@ -0,0 +1,2 @@\n+hostname kobe\n+eof\n"), std::string::npos) << *kobe;
     EXPECT_EQ(kobe->rfind("--- kobe (", 0), 0u) << *kobe;
 
-    EXPECT_FALSE(history->Diff("osaka-1", {"0123456789abcdef"}, error));
-    EXPECT_NE(error.find("0123456789abcdef"), std::string::npos);
-    auto none = history->History("nagoya", error);
+    auto unknown = history->Diff("osaka-1", {"0123456789abcdef"});
+    EXPECT_EQ(unknown.error().code, ErrorCode::kNotFound);
+    EXPECT_NE(unknown.error().detail.find("0123456789abcdef"), std::string::npos);
+    auto none = history->History("nagoya");
     ASSERT_TRUE(none);
     EXPECT_TRUE(none->empty());
-    EXPECT_FALSE(history->Diff("nagoya", {}, error));
-    EXPECT_NE(error.find("nagoya"), std::string::npos);
+    EXPECT_EQ(history->Diff("nagoya", {}).error(),
+              (Error{ErrorCode::kNotFound, Sjis("保存された構成定義がありません: nagoya")}));
 }
 
 TEST_F(ConfigHistoryTest, JapaneseDeviceNamesGetReadableFiles) {
@@ -159,14 +169,13 @@ TEST_F(ConfigHistoryTest, JapaneseDeviceNamesGetReadableFiles) {
     ASSERT_TRUE(history);
     const std::string name = Sjis("大阪/梅田 1");
     const std::string text = Sjis("hostname 梅田\neof\n");
-    ASSERT_EQ(history->Store(name, text, kMonday).kind, Kind::kCommitted);
+    ASSERT_TRUE(Committed(history->Store(name, text, kMonday)));
     EXPECT_EQ(DeviceFileName(name), "大阪%2F梅田%201.cfg");
     EXPECT_EQ(Git({"-c", "core.quotePath=false", "ls-tree", "--name-only", "HEAD"}),
               "大阪%2F梅田%201.cfg\n");
     EXPECT_EQ(ReadFile(Folder() / "大阪%2F梅田%201.cfg"), text);
     EXPECT_NE(Git({"log", "--format=%s"}).find("大阪/梅田 1: "), std::string::npos);
-    std::string error;
-    auto versions = history->History(name, error);
+    auto versions = history->History(name);
     ASSERT_TRUE(versions);
     EXPECT_EQ(versions->size(), 1u);
 }
@@ -182,8 +191,7 @@ TEST_F(ConfigHistoryTest, StoresFromManyThreadsTakeTurns) {
         threads.emplace_back([&, t] {
             for (int d = 0; d < kDevices; ++d) {
                 const std::string name = "r" + std::to_string(t) + "-" + std::to_string(d);
-                if (history->Store(name, "hostname " + name + "\neof\n", kMonday + d).kind ==
-                    Kind::kCommitted)
+                if (Committed(history->Store(name, "hostname " + name + "\neof\n", kMonday + d)))
                     ++committed;
             }
         });
@@ -202,7 +210,7 @@ TEST_F(ConfigHistoryTest, LockFilesOfAKilledStoreDoNotHoldUpTheNextOnes) {
     {
         auto history = OpenForWriting();
         ASSERT_TRUE(history);
-        ASSERT_EQ(history->Store("osaka-1", kFirst, kMonday).kind, Kind::kCommitted);
+        ASSERT_TRUE(Committed(history->Store("osaka-1", kFirst, kMonday)));
     }
     for (const char* lock : {"index.lock", "HEAD.lock", "refs/heads/main.lock"}) {
         WriteFile(Folder() / ".git" / lock, "");
@@ -212,9 +220,9 @@ TEST_F(ConfigHistoryTest, LockFilesOfAKilledStoreDoNotHoldUpTheNextOnes) {
 
     auto history = OpenForWriting();
     ASSERT_TRUE(history);
-    const ConfigHistory::Stored second = history->Store("osaka-1", kSecond, kMonday + 60);
-    ASSERT_EQ(second.kind, Kind::kCommitted) << cp932::ToUtf8Lossy(second.error);
-    EXPECT_EQ(Git({"rev-parse", "HEAD"}), second.commit + "\n");
+    const auto second = history->Store("osaka-1", kSecond, kMonday + 60);
+    ASSERT_TRUE(Committed(second));
+    EXPECT_EQ(Git({"rev-parse", "HEAD"}), second->commit + "\n");
     EXPECT_EQ(Git({"status", "--porcelain"}), "");
     EXPECT_FALSE(fs::exists(Folder() / ".git" / "index.lock"));
 }
@@ -223,35 +231,34 @@ TEST_F(ConfigHistoryTest, ReopensAnExistingRepository) {
     {
         auto history = OpenForWriting();
         ASSERT_TRUE(history);
-        ASSERT_EQ(history->Store("a", kFirst, kMonday).kind, Kind::kCommitted);
+        ASSERT_TRUE(Committed(history->Store("a", kFirst, kMonday)));
     }
     auto history = OpenForWriting();
     ASSERT_TRUE(history);
-    EXPECT_EQ(history->Store("a", kFirst, kMonday + 1).kind, Kind::kUnchanged);
-    EXPECT_EQ(history->Store("a", kSecond, kMonday + 2).kind, Kind::kCommitted);
+    EXPECT_TRUE(Unchanged(history->Store("a", kFirst, kMonday + 1)));
+    EXPECT_TRUE(Committed(history->Store("a", kSecond, kMonday + 2)));
     EXPECT_EQ(Git({"rev-list", "--count", "HEAD"}), "2\n");
 }
 
 TEST_F(ConfigHistoryTest, FoldersThatCannotHoldTheHistoryAreNamed) {
-    std::string error;
     // Reading needs a history.
-    EXPECT_FALSE(ConfigHistory::Open(Folder(), ConfigHistory::Access::kRead, error));
-    EXPECT_NE(error.find(Folder().string()), std::string::npos) << cp932::ToUtf8Lossy(error);
+    EXPECT_EQ(ConfigHistory::Open(Folder(), ConfigHistory::Access::kRead).error(),
+              (Error{ErrorCode::kNotFound,
+                     Sjis("構成定義の履歴はまだありません: ") + Folder().string()}));
     EXPECT_FALSE(fs::exists(Folder()));
 
     // A file where the folder belongs.
     WriteFile(Folder(), "not a folder");
-    error.clear();
-    EXPECT_FALSE(ConfigHistory::Open(Folder(), ConfigHistory::Access::kWrite, error));
-    EXPECT_EQ(cp932::ToUtf8Lossy(error),
+    EXPECT_EQ(cp932::ToUtf8Lossy(
+                  ConfigHistory::Open(Folder(), ConfigHistory::Access::kWrite).error().detail),
               "構成定義の履歴フォルダを作成できません: " + Folder().string() + ": Not a directory");
     fs::remove(Folder());
 
     // The parent does not exist: only the folder itself is made.
-    error.clear();
-    EXPECT_FALSE(
-        ConfigHistory::Open(dir / "missing" / "history", ConfigHistory::Access::kWrite, error));
-    EXPECT_NE(cp932::ToUtf8Lossy(error).find("No such file or directory"), std::string::npos);
+    const auto orphan =
+        ConfigHistory::Open(dir / "missing" / "history", ConfigHistory::Access::kWrite);
+    EXPECT_NE(cp932::ToUtf8Lossy(orphan.error().detail).find("No such file or directory"),
+              std::string::npos);
 }
 
 // A folder the user may not write: the operator's own rights, which bind
@@ -261,7 +268,7 @@ TEST_F(ConfigHistoryTest, FolderWithoutWriteRightsFailsClearly) {
     {
         auto history = OpenForWriting();
         ASSERT_TRUE(history);
-        ASSERT_EQ(history->Store("a", kFirst, kMonday).kind, Kind::kCommitted);
+        ASSERT_TRUE(Committed(history->Store("a", kFirst, kMonday)));
     }
     const fs::path readOnly = dir / "read-only";
     fs::create_directory(readOnly);
@@ -274,9 +281,8 @@ TEST_F(ConfigHistoryTest, FolderWithoutWriteRightsFailsClearly) {
         fs::permissions(Folder() / ".git", fs::perms::owner_write, fs::perm_options::remove);
     }
     auto attempt = [&](const fs::path& folder) {
-        std::string error;
-        auto history = ConfigHistory::Open(folder, ConfigHistory::Access::kWrite, error);
-        return history ? std::string("opened") : cp932::ToUtf8Lossy(error);
+        auto history = ConfigHistory::Open(folder, ConfigHistory::Access::kWrite);
+        return history ? std::string("opened") : cp932::ToUtf8Lossy(history.error().detail);
     };
     std::vector<std::string> results;
     const std::vector<fs::path> folders = {readOnly / "history", readOnly, Folder()};

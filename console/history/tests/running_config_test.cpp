@@ -43,13 +43,12 @@ TEST_F(RunningConfigTest, ReadsWhatTheRouterRuns) {
     TarnsimProcess sim(Args({}));
     ASSERT_TRUE(sim.ready());
     const int port = sim.router().telnetPort;
-    RunningConfiguration first =
+    Result<std::string> first =
         ReadRunningConfiguration("127.0.19.2", "admin", "pw", Options(port));
-    ASSERT_TRUE(first.text) << (first.failure ? FormatTelnetFailure(*first.failure) : "");
-    EXPECT_FALSE(first.failure);
-    EXPECT_EQ(first.text->rfind("! Tarn-90 configuration\nhostname r1\n", 0), 0u) << *first.text;
-    EXPECT_TRUE(first.text->ends_with("\neof\n"));
-    EXPECT_EQ(first.text->find('\r'), std::string::npos);
+    ASSERT_TRUE(first) << first.error().detail;
+    EXPECT_EQ(first->rfind("! Tarn-90 configuration\nhostname r1\n", 0), 0u) << *first;
+    EXPECT_TRUE(first->ends_with("\neof\n"));
+    EXPECT_EQ(first->find('\r'), std::string::npos);
 
     // A configuration taken up at a restart is read back byte for byte.
     const std::string pushed = "hostname r1\ninterface lan0\n ip address 192.168.19.1/24\neof\n";
@@ -63,26 +62,27 @@ TEST_F(RunningConfigTest, ReadsWhatTheRouterRuns) {
         ASSERT_TRUE(client.ReadToEnd());
     }
     ASSERT_EQ(WaitForJournal(dir / "journal.jsonl", {"\"event\":\"up\""}).size(), 1u);
-    RunningConfiguration second =
+    Result<std::string> second =
         ReadRunningConfiguration("127.0.19.2", "admin", "pw", Options(port));
-    EXPECT_EQ(second.text, pushed);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(*second, pushed);
 }
 
 TEST_F(RunningConfigTest, FailedDialoguesCarryTheirFailure) {
     TarnsimProcess sim(Args({"--fault", "wrong-password"}));
     ASSERT_TRUE(sim.ready());
-    RunningConfiguration refused =
-        ReadRunningConfiguration("127.0.19.2", "admin", "pw", Options(sim.router().telnetPort));
-    EXPECT_FALSE(refused.text);
-    ASSERT_TRUE(refused.failure);
-    EXPECT_EQ(refused.failure->phase, TelnetPhase::kWaitingForLoggedIn);
+    EXPECT_EQ(
+        ReadRunningConfiguration("127.0.19.2", "admin", "pw", Options(sim.router().telnetPort))
+            .error()
+            .code,
+        ErrorCode::kLoginRefused);
 
     sim.Stop();
-    RunningConfiguration away =
-        ReadRunningConfiguration("127.0.19.2", "admin", "pw", Options(sim.router().telnetPort));
-    EXPECT_FALSE(away.text);
-    ASSERT_TRUE(away.failure);
-    EXPECT_EQ(away.failure->phase, TelnetPhase::kConnecting);
+    EXPECT_EQ(
+        ReadRunningConfiguration("127.0.19.2", "admin", "pw", Options(sim.router().telnetPort))
+            .error()
+            .code,
+        ErrorCode::kConnectionRefused);
 }
 
 }  // namespace
