@@ -592,8 +592,8 @@ TEST_P(FolderSetting, StopsBeforeAnyUpload) {
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(page, ExpectedPage({kFolderWrong}));
     // The reason follows the message in the log, never on the page.
-    const std::string reason =
-        firmDir.empty() ? "FIRMDIR is empty" : firmDir + ": No such file or directory";
+    const std::string reason = firmDir.empty() ? "ソフトウェア格納フォルダ (FIRMDIR) が空です"
+                                               : firmDir + ": No such file or directory";
     EXPECT_EQ(LogMessages(), Messages({"設定を開始しました。", kFolderWrong, reason}));
     EXPECT_TRUE(Uploads().empty());
 }
@@ -651,8 +651,7 @@ TEST_F(FirmwareDecisionTest, UnreadableIdentificationPushesNothing) {
     EXPECT_EQ(page, ExpectedPage({"装置情報の確認に失敗しました。"}));
     EXPECT_EQ(LogMessages(),
               Messages({"設定を開始しました。", "装置情報の確認に失敗しました。",
-                        "the answer to \"show system information\" lacks a model, a version or "
-                        "a start-up configuration"}));
+                        "show system information の応答に機種、版または起動構成がありません"}));
     EXPECT_TRUE(Uploads().empty());
 }
 

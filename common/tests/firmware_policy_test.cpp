@@ -65,7 +65,8 @@ TEST_F(FirmwarePolicyTest, FolderThatCannotBeSearchedSaysWhy) {
     EXPECT_EQ(choice.verdict, Verdict::kFolderUnreadable);
     EXPECT_EQ(choice.FolderError(), SystemError(ENOENT, missing));
     EXPECT_EQ(ChooseFirmware("", {}, {}, kConsoleFirmwareRules).FolderError(),
-              (Error{ErrorCode::kNotFound, "FIRMDIR is empty"}));
+              (Error{ErrorCode::kNotFound,
+                     testing::Sjis("ソフトウェア格納フォルダ (FIRMDIR) が空です")}));
 }
 
 }  // namespace

@@ -247,8 +247,11 @@ InventoryRow ProbeDevice(const CBase& device, const RouterMaintenance& router,
         case FirmwareChoice::Verdict::kGated:
             row.verdict = InventoryVerdict::kGated;
             break;
-        case FirmwareChoice::Verdict::kNoImage:
         case FirmwareChoice::Verdict::kFolderUnreadable:
+            row.reason =
+                SingleLine(cp932::Jp("ソフトウェア格納フォルダを読めません: ") + choice.reason);
+            [[fallthrough]];
+        case FirmwareChoice::Verdict::kNoImage:
             row.verdict = InventoryVerdict::kNoImage;
             break;
     }

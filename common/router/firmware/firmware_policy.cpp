@@ -115,8 +115,9 @@ FirmwareChoice ChooseFirmware(const std::string& folder, const DeviceIdentity& d
                               const FirmwareRules& rules) {
     FirmwareChoice choice;
     const Result<std::vector<FolderImage>> images =
-        folder.empty() ? Error{ErrorCode::kNotFound, "FIRMDIR is empty"}
-                       : ExamineImageFolder(cp932::ToPath(folder));
+        folder.empty()
+            ? Error{ErrorCode::kNotFound, cp932::Jp("ソフトウェア格納フォルダ (FIRMDIR) が空です")}
+            : ExamineImageFolder(cp932::ToPath(folder));
     if (!images) {
         choice.verdict = FirmwareChoice::Verdict::kFolderUnreadable;
         choice.reason = images.error().detail;

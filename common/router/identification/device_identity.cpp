@@ -1,5 +1,7 @@
 #include "device_identity.h"
 
+#include "codec.h"
+
 #include <algorithm>
 
 #include <array>
@@ -175,8 +177,8 @@ Result<DeviceIdentity> IdentifyDevice(const std::string& address, const std::str
     DeviceIdentity identity;
     if (ParseSystemInformation(*answer, identity, rules) != 0)
         return Error{ErrorCode::kFormat,
-                     "the answer to \"show system information\" lacks a model, a version or a "
-                     "start-up configuration"};
+                     cp932::Jp("show system information の応答に機種、版または起動構成が"
+                               "ありません")};
     return identity;
 }
 
