@@ -8,6 +8,8 @@ function(quellin_add_test name)
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quellin_testing GTest::gtest GTest::gmock)
+  # Parsing gtest and gmock costs more than most test files themselves.
+  target_precompile_headers(${name} PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
   if(NOT ARG_NO_GTEST_MAIN)
     target_link_libraries(${name} PRIVATE GTest::gtest_main)
   endif()
