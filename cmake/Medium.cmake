@@ -30,6 +30,7 @@ _medium_program(Syslogd syslog/Syslogd)
 _medium_file(syslogd/help/syslogd.html syslog/syslogd.html)
 _medium_program(Netprov httpd/cgi-bin/Netprov)
 _medium_program(Devrestart httpd/cgi-bin/Devrestart)
+_medium_program(Fleetview httpd/cgi-bin/Fleetview)
 
 file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/medium-manifest.txt CONTENT "${_medium_entries}")
 

@@ -14,6 +14,7 @@ packages="
   xvfb xauth
   python3 python3-pyftpdlib python3-aiosmtpd
   apache2 bsdutils util-linux curl iproute2 systemd
+  chromium chromium-driver python3-selenium
   openssl libssl3
   libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0 libjson-c5
   xdotool imagemagick

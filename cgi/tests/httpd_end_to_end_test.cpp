@@ -233,10 +233,9 @@ TEST_F(HttpdTest, NetprovFindsTheInstallationFromCgiBin) {
               ExpectedPage({"構成定義ファイルが見つかりません。"}));
 }
 
-TEST_F(HttpdTest, DocumentRootServesTheIndexPage) {
+TEST_F(HttpdTest, DocumentRootAsksForTheWebViewsLogin) {
     std::string answer = Get("/");
-    EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
-    EXPECT_NE(answer.find(ReadFile(httpd / "htdocs" / "index.html")), std::string::npos);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 401 Unauthorized\r\n", 0), 0u) << answer;
     std::string outside = Get("/../conf/httpd.conf");
     EXPECT_EQ(outside.find("ServerRoot"), std::string::npos) << outside;
 }

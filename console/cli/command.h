@@ -47,6 +47,7 @@ std::vector<Command> RegistrationCommands();  // devices, register, unregister
 std::vector<Command> MaintenanceCommands();   // apply-config, update-firmware, collect-log
 std::vector<Command> FleetCommands();         // inventory, backup, drift
 std::vector<Command> HistoryCommands();       // history, diff
+std::vector<Command> WebUserCommands();       // web-user
 
 class CommandContext {
 public:

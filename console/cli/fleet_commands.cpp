@@ -4,6 +4,7 @@
 #include "codec.h"
 #include "command.h"
 #include "device_json.h"
+#include "fleet_state.h"
 
 #include <algorithm>
 #include <ostream>
@@ -12,6 +13,14 @@ namespace quellin::cli {
 namespace {
 
 using console::Installation;
+
+// What a run found, kept for the web view; a file that cannot take it is
+// told but changes nothing of the run's own result.
+void Keep(CommandContext& c, const Result<void>& kept) {
+    if (!kept)
+        c.err() << "quellin: the fleet state was not kept: "
+                << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
+}
 
 int Inventory(CommandContext& c) {
     if (!c.operands().empty())
@@ -27,6 +36,7 @@ int Inventory(CommandContext& c) {
             rows[i] = console::ProbeDevice(d, router, std::move(s));
             return console::OutcomeOf(rows[i]);
         });
+    Keep(c, console::FleetState(c.Home()).RecordInventory(rows, CurrentClock().Now()));
     if (c.Flag("csv"))
         c.out() << console::InventoryCsv(rows, console::CsvEncoding::kUtf8);
     else
@@ -56,6 +66,10 @@ int Backup(CommandContext& c) {
         [&](auto& r, auto& result) {
             c.PrintEnd(r, console::BackupJson(r, result), console::BackupText(result));
         });
+    std::vector<console::FleetState::BackupEnd> ends;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        ends.push_back({c.devices()[i]->name, &results[i]});
+    Keep(c, console::FleetState(c.Home()).RecordBackups(ends, CurrentClock().Now()));
     if (!c.json())
         c.out() << console::BackupSummary(results);
     return std::ranges::all_of(results, [](auto& r) { return r.outcome.done(); }) ? kExitOk
@@ -74,6 +88,10 @@ int Drift(CommandContext& c) {
         [&](auto& r, auto& result) {
             c.PrintEnd(r, console::DriftJson(r, result), console::DriftText(result));
         });
+    std::vector<console::FleetState::DriftEnd> ends;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        ends.push_back({c.devices()[i]->name, &results[i]});
+    Keep(c, console::FleetState(c.Home()).RecordDrifts(ends, CurrentClock().Now()));
     if (!c.json())
         c.out() << console::DriftSummary(results);
     const bool alike = std::ranges::all_of(results, [](auto& r) {

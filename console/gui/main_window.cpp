@@ -2,10 +2,12 @@
 
 #include "about_dialog.h"
 #include "app_icon.h"
+#include "clock.h"
 #include "codec.h"
 #include "device_list_model.h"
 #include "device_settings_dialog.h"
 #include "environment_dialog.h"
+#include "fleet_state.h"
 #include "inventory_window.h"
 #include "maintenance_dialog.h"
 #include "multi_maintenance_dialog.h"
@@ -248,7 +250,11 @@ void CNEXORADlg::onInventory() {
                 auto router =
                     std::make_shared<const RouterMaintenance>(*app, session_.router().timings());
                 return [app, router](const CBase& device, std::stop_token stop) {
-                    return ProbeDevice(device, *router, std::move(stop));
+                    InventoryRow row = ProbeDevice(device, *router, std::move(stop));
+                    // Kept for the web view; a failure there is not the run's.
+                    (void)FleetState(app->programFolder())
+                        .RecordInventory({row}, CurrentClock().Now());
+                    return row;
                 };
             });
         inventory_ = new CInventoryDlg(

@@ -331,9 +331,15 @@ std::error_code ApplyGroupRights(const fs::path& mediumFolder, const fs::path& i
             return failed;
     }
     // The lock is root's, so no member can take it away from the others.
-    const std::pair<const char*, uid_t> secrets[] = {
-        {InstallationLayout::kRegistry, options.registryOwner.value_or(static_cast<uid_t>(-1))},
-        {kFolderLockName, ::geteuid()}};
+    // The web view's logins and the fleet state are the operator's like
+    // base.db (the web server's user reads them through the group); the
+    // state's lock is root's like the folder lock.
+    const uid_t operatorOwner = options.registryOwner.value_or(static_cast<uid_t>(-1));
+    const std::pair<const char*, uid_t> secrets[] = {{InstallationLayout::kRegistry, operatorOwner},
+                                                     {kFolderLockName, ::geteuid()},
+                                                     {"web-users", operatorOwner},
+                                                     {"fleet-state.txt", operatorOwner},
+                                                     {"fleet-state.lock", ::geteuid()}};
     for (const auto& [name, owner] : secrets) {
         Entry entry;
         if (std::error_code failed = OpenEntry(install.get(), name, O_CREAT, false, entry))
