@@ -20,8 +20,8 @@
 #pragma once
 
 #include "clock.h"
+#include "result.h"
 #include "store_batch.h"
-#include "store_result.h"
 
 #include <atomic>
 #include <chrono>
@@ -51,9 +51,9 @@ struct StoreSettings {
 
 // What the window says about the store.
 struct StoreWriteStatus {
-    std::string path;                   // CP932 text
-    std::optional<StoreError> failure;  // set while writing fails
-    std::uint64_t dropped = 0;          // messages not stored since start
+    std::string path;              // CP932 text
+    std::optional<Error> failure;  // set while writing fails
+    std::uint64_t dropped = 0;     // messages not stored since start
     // Set once, in the status right after a damaged database was renamed:
     // its new name (CP932 text).
     std::string movedAside;
