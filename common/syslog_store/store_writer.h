@@ -22,6 +22,7 @@
 #include "clock.h"
 #include "result.h"
 #include "store_batch.h"
+#include "store_settings.h"
 
 #include <atomic>
 #include <chrono>
@@ -36,18 +37,6 @@
 #include <thread>
 
 namespace quellin::syslogstore {
-
-// What Syslogd.ini says about the store.  Without the keys the store is
-// off: a caller keeps a writer only while `enabled`, which the writer
-// itself does not look at.
-struct StoreSettings {
-    bool enabled = false;        // StoreFlag
-    std::filesystem::path path;  // StorePath, or DefaultStorePath(LogPath)
-    int keepDays = 0;            // StoreKeepDays; 0 or less: keep every day
-    int maxMB = 0;               // StoreMaxMB; 0 or less: no size limit
-
-    bool operator==(const StoreSettings&) const = default;
-};
 
 // What the window says about the store.
 struct StoreWriteStatus {

@@ -2,6 +2,7 @@
 #include "codec.h"
 #include "store_file.h"
 #include "store_reader.h"
+#include "store_settings.h"
 #include "store_text.h"
 #include "store_writer.h"
 #include "test_support.h"
@@ -233,6 +234,18 @@ TEST_F(SyslogStoreTest, ExpiryRemovesTheOldestAndNothingElseInBoundedSteps) {
     EXPECT_EQ(left.front(), more.back().time);
     EXPECT_EQ(left.size(), static_cast<std::size_t>((left.front() - left.back()) / 60 + 1));
     EXPECT_EQ(Count({}), left.size());
+}
+
+TEST_F(SyslogStoreTest, SettingsComeFromSyslogdIniAndAreOffWithoutIt) {
+    EXPECT_EQ(ParseStoreSettings(std::nullopt), (StoreSettings{false, "/syslogd-store.db", 0, 0}));
+    EXPECT_EQ(ParseStoreSettings("[SETUP]\r\nLogPath=/var/log/q/syslogd.txt\r\nstoreflag=1\r\n"
+                                 "StoreKeepDays= 30\r\nStoreMaxMB=2x\r\n"),
+              (StoreSettings{true, "/var/log/q/syslogd-store.db", 30, 2}));
+    testing::WriteFile(dir / "Syslogd.ini",
+                       "[SETUP]\nStoreFlag=2\nStorePath=" + Sjis("/ログ/s.db"));
+    EXPECT_EQ(ReadStoreSettings(dir / "Syslogd.ini").value(),
+              (StoreSettings{false, cp932::ToPath(Sjis("/ログ/s.db")), 0, 0}));
+    EXPECT_EQ(ReadStoreSettings(dir / "none.ini").error().code, ErrorCode::kNotFound);
 }
 
 class SyslogStoreWriterTest : public SyslogStoreTest {
