@@ -241,9 +241,7 @@ TEST_F(SyslogStoreTest, SettingsComeFromSyslogdIniAndAreOffWithoutIt) {
     EXPECT_EQ(ParseStoreSettings("[SETUP]\r\nLogPath=/var/log/q/syslogd.txt\r\nstoreflag=1\r\n"
                                  "StoreKeepDays= 30\r\nStoreMaxMB=2x\r\n"),
               (StoreSettings{true, "/var/log/q/syslogd-store.db", 30, 2}));
-    testing::WriteFile(dir / "Syslogd.ini",
-                       "[SETUP]\nStoreFlag=2\nStorePath=" + Sjis("/ログ/s.db"));
-    EXPECT_EQ(ReadStoreSettings(dir / "Syslogd.ini").value(),
+    EXPECT_EQ(ParseStoreSettings("[SETUP]\nStoreFlag=2\nStorePath=" + Sjis("/ログ/s.db")),
               (StoreSettings{false, cp932::ToPath(Sjis("/ログ/s.db")), 0, 0}));
     EXPECT_EQ(ReadStoreSettings(dir / "none.ini").error().code, ErrorCode::kNotFound);
 }
