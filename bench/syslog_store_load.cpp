@@ -253,7 +253,7 @@ int main(int argc, char** argv) {
 
     auto reader = SyslogStoreReader::Open(storePath);
     if (!reader) {
-        std::fprintf(stderr, "%s\n", Describe(reader.error()).c_str());
+        std::fprintf(stderr, "%s\n", quellin::OneLineDetail(reader.error()).c_str());
         return 1;
     }
     const std::int64_t middle = kStart + (days / 2) * 86400;

@@ -20,6 +20,10 @@ std::string_view ToString(ErrorCode code) {
             return "bad format";
         case ErrorCode::kTooLong:
             return "too long";
+        case ErrorCode::kDiskFull:
+            return "disk full";
+        case ErrorCode::kDamaged:
+            return "damaged";
         case ErrorCode::kConnectionRefused:
             return "connection refused";
         case ErrorCode::kTimeout:

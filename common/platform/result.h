@@ -20,6 +20,8 @@ enum class ErrorCode {
     kFormat,             // bytes that are not what they should be (no image, an answer
                          // without its values)
     kTooLong,            // more than a limit allows (an answer, a file, a directory)
+    kDiskFull,           // no room left on the file system: worth retrying later
+    kDamaged,            // a file of the right kind that is broken (a database's pages)
     kConnectionRefused,  // the peer could not be reached or refused the connection
     kTimeout,            // the peer stayed silent too long, or a deadline passed
     kLoginRefused,       // the peer refused the user or the password

@@ -43,29 +43,28 @@ constexpr const char* kWriterSettings =
     "PRAGMA journal_size_limit = 67108864;"
     "PRAGMA cache_size = -16384;";
 
-StoreError FileError(StoreErrorCode code, const std::filesystem::path& path, int error) {
+Error FileError(ErrorCode code, const std::filesystem::path& path, int error) {
     return {code, cp932::FromPath(path) + ": " + std::strerror(error)};
 }
 
 // The file with its final permissions before SQLite writes its first byte:
 // the owner writes, the installation's group reads.
-StoreResult<void> CreateFile(const std::filesystem::path& path) {
+Result<void> CreateFile(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0640);
     if (fd < 0) {
         if (errno == EEXIST)
             return {};
-        return FileError(errno == ENOSPC ? StoreErrorCode::kDiskFull : StoreErrorCode::kCannotOpen,
-                         path, errno);
+        return FileError(errno == ENOSPC ? ErrorCode::kDiskFull : ErrorCode::kIo, path, errno);
     }
     const int rc = ::fchmod(fd, 0640);
     const int error = errno;
     ::close(fd);
     if (rc != 0)
-        return FileError(StoreErrorCode::kCannotOpen, path, error);
+        return FileError(ErrorCode::kIo, path, error);
     return {};
 }
 
-StoreResult<Database> OpenConnection(const std::filesystem::path& path, int flags) {
+Result<Database> OpenConnection(const std::filesystem::path& path, int flags) {
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &raw, flags, nullptr);
     Database db(raw);
@@ -75,8 +74,8 @@ StoreResult<Database> OpenConnection(const std::filesystem::path& path, int flag
     return db;
 }
 
-// kNotAStore unless the file holds this layout; `empty` tells a new file.
-StoreResult<void> CheckLayout(sqlite3* db, bool* empty) {
+// kFormat unless the file holds this layout; `empty` tells a new file.
+Result<void> CheckLayout(sqlite3* db, bool* empty) {
     auto application = QueryNumber(db, "PRAGMA application_id");
     if (!application)
         return application.error();
@@ -91,10 +90,10 @@ StoreResult<void> CheckLayout(sqlite3* db, bool* empty) {
     if (empty != nullptr && *empty)
         return {};
     if (application.value() != kApplicationId)
-        return StoreError{StoreErrorCode::kNotAStore, "another program's database"};
+        return Error{ErrorCode::kFormat, "another program's database"};
     if (version.value() != kLayoutVersion)
-        return StoreError{StoreErrorCode::kNotAStore,
-                          "layout " + std::to_string(version.value()) + " is not known here"};
+        return Error{ErrorCode::kFormat,
+                     "layout " + std::to_string(version.value()) + " is not known here"};
     return {};
 }
 
@@ -221,32 +220,27 @@ std::size_t PatternWeight(std::string_view pattern) {
 
 }  // namespace
 
-StoreError ErrorOf(sqlite3* db, int rc, std::string_view what) {
-    StoreErrorCode code = StoreErrorCode::kIo;
+Error ErrorOf(sqlite3* db, int rc, std::string_view what) {
+    // Everything else, a path that cannot be opened or written included, is kIo.
+    ErrorCode code = ErrorCode::kIo;
     switch (rc & 0xFF) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED:
-            code = StoreErrorCode::kLocked;
+            code = ErrorCode::kBusy;
             break;
         case SQLITE_FULL:
-            code = StoreErrorCode::kDiskFull;
+            code = ErrorCode::kDiskFull;
             break;
         case SQLITE_CORRUPT:
         case SQLITE_NOTADB:
-            code = StoreErrorCode::kDamaged;
-            break;
-        case SQLITE_CANTOPEN:
-        case SQLITE_READONLY:
-        case SQLITE_PERM:
-        case SQLITE_AUTH:
-            code = StoreErrorCode::kCannotOpen;
+            code = ErrorCode::kDamaged;
             break;
         case SQLITE_INTERRUPT:
-            code = StoreErrorCode::kCancelled;
+            code = ErrorCode::kCancelled;
             break;
         case SQLITE_IOERR:
             if (db != nullptr && sqlite3_system_errno(db) == ENOSPC)
-                code = StoreErrorCode::kDiskFull;
+                code = ErrorCode::kDiskFull;
             break;
         default:
             break;
@@ -257,7 +251,7 @@ StoreError ErrorOf(sqlite3* db, int rc, std::string_view what) {
     return {code, std::move(detail)};
 }
 
-StoreResult<Statement> Prepare(sqlite3* db, std::string_view sql) {
+Result<Statement> Prepare(sqlite3* db, std::string_view sql) {
     sqlite3_stmt* raw = nullptr;
     const int rc =
         sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), 0, &raw, nullptr);
@@ -267,14 +261,14 @@ StoreResult<Statement> Prepare(sqlite3* db, std::string_view sql) {
     return statement;
 }
 
-StoreResult<void> Execute(sqlite3* db, const char* sql) {
+Result<void> Execute(sqlite3* db, const char* sql) {
     const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         return ErrorOf(db, rc, "execute");
     return {};
 }
 
-StoreResult<std::int64_t> QueryNumber(sqlite3* db, const char* sql) {
+Result<std::int64_t> QueryNumber(sqlite3* db, const char* sql) {
     auto statement = Prepare(db, sql);
     if (!statement)
         return statement.error();
@@ -286,7 +280,7 @@ StoreResult<std::int64_t> QueryNumber(sqlite3* db, const char* sql) {
     return ErrorOf(db, rc, "read");
 }
 
-StoreResult<Database> OpenForWriting(const std::filesystem::path& path, int lockWaitMs) {
+Result<Database> OpenForWriting(const std::filesystem::path& path, int lockWaitMs) {
     if (auto created = CreateFile(path); !created)
         return created.error();
     auto db = OpenConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
@@ -319,10 +313,10 @@ StoreResult<Database> OpenForWriting(const std::filesystem::path& path, int lock
     return db;
 }
 
-StoreResult<Database> OpenForReading(const std::filesystem::path& path) {
+Result<Database> OpenForReading(const std::filesystem::path& path) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
-        return StoreError{StoreErrorCode::kNotFound, cp932::FromPath(path)};
+        return Error{ErrorCode::kNotFound, cp932::FromPath(path)};
     auto db = OpenConnection(path, SQLITE_OPEN_READONLY);
     if (!db)
         return db;
@@ -341,20 +335,20 @@ StoreResult<Database> OpenForReading(const std::filesystem::path& path) {
     return db;
 }
 
-StoreResult<void> CheckPattern(const std::string& pattern, bool ignoreCase) {
+Result<void> CheckPattern(const std::string& pattern, bool ignoreCase) {
     if (pattern.size() > kMaxPatternBytes)
-        return StoreError{StoreErrorCode::kBadQuery, "the pattern is too long"};
+        return Error{ErrorCode::kBadArgument, "the pattern is too long"};
     const std::size_t weight = PatternWeight(pattern);
     if (weight == kBackReference)
-        return StoreError{StoreErrorCode::kBadQuery, "back-references are not supported"};
+        return Error{ErrorCode::kBadArgument, "back-references are not supported"};
     if (weight > kMaxPatternWeight)
-        return StoreError{StoreErrorCode::kBadQuery, "the pattern repeats too much"};
+        return Error{ErrorCode::kBadArgument, "the pattern repeats too much"};
     CompiledPattern compiled;
     const int rc = compiled.Compile(pattern.c_str(), ignoreCase);
     if (rc != 0) {
         char message[256];
         regerror(rc, &compiled.regex, message, sizeof message);
-        return StoreError{StoreErrorCode::kBadQuery, message};
+        return Error{ErrorCode::kBadArgument, message};
     }
     return {};
 }

@@ -1,5 +1,5 @@
 // The store's SQLite file: its layout, opening it for the writer and for
-// readers, and SQLite's failures as store errors.  Inside the library.
+// readers, and SQLite's failures as the shared Error.  Inside the library.
 //
 // Layout (user_version 1):
 //   message(id INTEGER PRIMARY KEY, source, facility, level, text, head, body)
@@ -18,7 +18,7 @@
 //     read the messages
 #pragma once
 
-#include "store_result.h"
+#include "result.h"
 
 #include <sqlite3.h>
 
@@ -52,25 +52,25 @@ struct StatementFinalizer {
 using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
 // SQLite's result code as a store error; `what` says what was being done.
-StoreError ErrorOf(sqlite3* db, int rc, std::string_view what);
+Error ErrorOf(sqlite3* db, int rc, std::string_view what);
 
-StoreResult<Statement> Prepare(sqlite3* db, std::string_view sql);
-StoreResult<void> Execute(sqlite3* db, const char* sql);
+Result<Statement> Prepare(sqlite3* db, std::string_view sql);
+Result<void> Execute(sqlite3* db, const char* sql);
 // The first column of the first row of a query, as an integer.
-StoreResult<std::int64_t> QueryNumber(sqlite3* db, const char* sql);
+Result<std::int64_t> QueryNumber(sqlite3* db, const char* sql);
 
 // The writer's connection: creates the file (owner read-write, group read)
 // and the layout when the file is new or empty, WAL mode, and the WAL and
 // shared-memory files kept after the last connection closes so readers
 // without write access to the folder can always open it.
-StoreResult<Database> OpenForWriting(const std::filesystem::path& path, int lockWaitMs);
+Result<Database> OpenForWriting(const std::filesystem::path& path, int lockWaitMs);
 
 // A reader's connection: read-only, checked to be a store of this layout;
 // its searches may use quellin_regexp(pattern, ignoreCase, text).
-StoreResult<Database> OpenForReading(const std::filesystem::path& path);
+Result<Database> OpenForReading(const std::filesystem::path& path);
 
-// kBadQuery unless the pattern is a POSIX extended expression of at most
+// kBadArgument unless the pattern is a POSIX extended expression of at most
 // kMaxPatternBytes without back-references (which can take exponential time).
-StoreResult<void> CheckPattern(const std::string& pattern, bool ignoreCase);
+Result<void> CheckPattern(const std::string& pattern, bool ignoreCase);
 
 }  // namespace quellin::syslogstore::detail

@@ -83,7 +83,7 @@ private:
     std::vector<StoreFile::MinuteCount> counts_;
 };
 
-StoreResult<std::int64_t> Step(sqlite3* db, sqlite3_stmt* statement, const char* what) {
+Result<std::int64_t> Step(sqlite3* db, sqlite3_stmt* statement, const char* what) {
     const int rc = sqlite3_step(statement);
     std::int64_t value = -1;
     if (rc == SQLITE_ROW && sqlite3_column_type(statement, 0) != SQLITE_NULL)
@@ -112,7 +112,7 @@ auto InTransaction(sqlite3* db, Work work) -> decltype(work()) {
 
 }  // namespace
 
-StoreResult<StoreFile> StoreFile::Open(const std::filesystem::path& path, int lockWaitMs) {
+Result<StoreFile> StoreFile::Open(const std::filesystem::path& path, int lockWaitMs) {
     auto db = detail::OpenForWriting(path, lockWaitMs);
     if (!db)
         return db.error();
@@ -126,7 +126,7 @@ StoreResult<StoreFile> StoreFile::Open(const std::filesystem::path& path, int lo
     return file;
 }
 
-StoreResult<void> StoreFile::Prepare() {
+Result<void> StoreFile::Prepare() {
     sqlite3* db = db_.get();
     auto insert =
         detail::Prepare(db,
@@ -148,7 +148,7 @@ StoreResult<void> StoreFile::Prepare() {
     return {};
 }
 
-StoreResult<std::int64_t> StoreFile::NextId(std::int64_t second) {
+Result<std::int64_t> StoreFile::NextId(std::int64_t second) {
     if (second != second_) {
         if (second > latestSecond_) {
             nextInSecond_ = 0;
@@ -170,8 +170,8 @@ StoreResult<std::int64_t> StoreFile::NextId(std::int64_t second) {
     return FirstIdOf(second) + nextInSecond_++;
 }
 
-StoreResult<void> StoreFile::Insert(const StoreBatch& batch, const StoreBatch::Entry& entry,
-                                    std::int64_t id) {
+Result<void> StoreFile::Insert(const StoreBatch& batch, const StoreBatch::Entry& entry,
+                               std::int64_t id) {
     const std::string_view datagram = batch.Datagram(entry);
     const std::string_view head = datagram.substr(0, entry.bodyOffset);
     const std::string_view body = datagram.substr(entry.bodyOffset);
@@ -195,9 +195,9 @@ StoreResult<void> StoreFile::Insert(const StoreBatch& batch, const StoreBatch::E
     return {};
 }
 
-StoreResult<StoreFile::Written> StoreFile::Write(std::span<const StoreBatch> batches) {
+Result<StoreFile::Written> StoreFile::Write(std::span<const StoreBatch> batches) {
     const auto ids = std::tuple(second_, nextInSecond_, latestSecond_);
-    auto written = InTransaction(db_.get(), [&]() -> StoreResult<Written> {
+    auto written = InTransaction(db_.get(), [&]() -> Result<Written> {
         Written counts;
         MinuteCounter minutes;
         for (const StoreBatch& batch : batches) {
@@ -226,7 +226,7 @@ StoreResult<StoreFile::Written> StoreFile::Write(std::span<const StoreBatch> bat
     return written;
 }
 
-StoreResult<void> StoreFile::AddCounts(const std::vector<MinuteCount>& counts, std::int64_t sign) {
+Result<void> StoreFile::AddCounts(const std::vector<MinuteCount>& counts, std::int64_t sign) {
     sqlite3_stmt* add = addCount_.get();
     for (const MinuteCount& count : counts) {
         sqlite3_bind_int64(add, 1, count.minute);
@@ -238,7 +238,7 @@ StoreResult<void> StoreFile::AddCounts(const std::vector<MinuteCount>& counts, s
     return {};
 }
 
-StoreResult<std::uint64_t> StoreFile::UsedBytes() {
+Result<std::uint64_t> StoreFile::UsedBytes() {
     sqlite3* db = db_.get();
     auto pages = detail::QueryNumber(db, "PRAGMA page_count");
     auto free = detail::QueryNumber(db, "PRAGMA freelist_count");
@@ -251,8 +251,8 @@ StoreResult<std::uint64_t> StoreFile::UsedBytes() {
            static_cast<std::uint64_t>(size.value());
 }
 
-StoreResult<std::size_t> StoreFile::ExpireStep(std::int64_t keepFrom, std::uint64_t maxBytes,
-                                               std::size_t maxRows) {
+Result<std::size_t> StoreFile::ExpireStep(std::int64_t keepFrom, std::uint64_t maxBytes,
+                                          std::size_t maxRows) {
     std::int64_t below = keepFrom > 0 ? FirstIdOf(std::min(keepFrom, detail::kMaxSecond)) : 0;
     if (maxBytes > 0) {
         auto used = UsedBytes();
@@ -264,7 +264,7 @@ StoreResult<std::size_t> StoreFile::ExpireStep(std::int64_t keepFrom, std::uint6
     if (below == 0)
         return std::size_t{0};
     sqlite3* db = db_.get();
-    return InTransaction(db, [&]() -> StoreResult<std::size_t> {
+    return InTransaction(db, [&]() -> Result<std::size_t> {
         auto oldest = detail::Prepare(db,
                                       "SELECT id, level FROM message WHERE id < ?1"
                                       " ORDER BY id LIMIT ?2");
@@ -304,12 +304,12 @@ StoreResult<std::size_t> StoreFile::ExpireStep(std::int64_t keepFrom, std::uint6
     });
 }
 
-StoreResult<std::filesystem::path> MoveAside(const std::filesystem::path& path, std::int64_t now) {
+Result<std::filesystem::path> MoveAside(const std::filesystem::path& path, std::int64_t now) {
     const std::string stamp = ".damaged-" + FormatLocalTime(now, "%Y%m%d%H%M%S");
     std::filesystem::path target;
     for (int n = 1;; ++n) {
         if (n > 100)
-            return StoreError{StoreErrorCode::kIo, "no free name beside " + cp932::FromPath(path)};
+            return Error{ErrorCode::kIo, "no free name beside " + cp932::FromPath(path)};
         target = path;
         target += stamp + (n > 1 ? "-" + std::to_string(n) : std::string());
         struct stat status;
@@ -317,7 +317,7 @@ StoreResult<std::filesystem::path> MoveAside(const std::filesystem::path& path, 
             break;
     }
     if (::rename(path.c_str(), target.c_str()) != 0)
-        return StoreError{StoreErrorCode::kIo, cp932::FromPath(path) + ": " + std::strerror(errno)};
+        return Error{ErrorCode::kIo, cp932::FromPath(path) + ": " + std::strerror(errno)};
     auto beside = [](const std::filesystem::path& file, const char* suffix) {
         std::filesystem::path name = file;
         name += suffix;

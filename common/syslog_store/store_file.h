@@ -4,9 +4,9 @@
 // own thread; it blocks for as long as SQLite does.
 #pragma once
 
+#include "result.h"
 #include "store_batch.h"
 #include "store_database.h"
-#include "store_result.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -17,24 +17,24 @@ namespace quellin::syslogstore {
 
 class StoreFile {
 public:
-    static StoreResult<StoreFile> Open(const std::filesystem::path& path, int lockWaitMs = 200);
+    static Result<StoreFile> Open(const std::filesystem::path& path, int lockWaitMs = 200);
 
     struct Written {
         std::size_t stored = 0;
         std::size_t skipped = 0;  // more than 2^20 in one second: no id left
     };
     // Every message of the batches, in one transaction: all or nothing.
-    StoreResult<Written> Write(std::span<const StoreBatch> batches);
+    Result<Written> Write(std::span<const StoreBatch> batches);
 
     // One step of expiry: at most `maxRows` of the oldest messages that
     // were received before `keepFrom` (UTC seconds; 0: no limit by age)
     // or, while the pages in use take more than `maxBytes` (0: no limit),
     // the oldest ones.  Returns how many it removed; 0 when nothing is due.
-    StoreResult<std::size_t> ExpireStep(std::int64_t keepFrom, std::uint64_t maxBytes,
-                                        std::size_t maxRows);
+    Result<std::size_t> ExpireStep(std::int64_t keepFrom, std::uint64_t maxBytes,
+                                   std::size_t maxRows);
 
     // Bytes of the pages holding data (the file less its free pages).
-    StoreResult<std::uint64_t> UsedBytes();
+    Result<std::uint64_t> UsedBytes();
 
     struct MinuteCount {
         std::int64_t minute = 0;  // UTC seconds / 60
@@ -44,13 +44,12 @@ public:
 
 private:
     explicit StoreFile(detail::Database db) : db_(std::move(db)) {}
-    StoreResult<void> Prepare();
+    Result<void> Prepare();
     // The id of the next message received in `second`; -1 when that second
     // has no id left.
-    StoreResult<std::int64_t> NextId(std::int64_t second);
-    StoreResult<void> AddCounts(const std::vector<MinuteCount>& counts, std::int64_t sign);
-    StoreResult<void> Insert(const StoreBatch& batch, const StoreBatch::Entry& entry,
-                             std::int64_t id);
+    Result<std::int64_t> NextId(std::int64_t second);
+    Result<void> AddCounts(const std::vector<MinuteCount>& counts, std::int64_t sign);
+    Result<void> Insert(const StoreBatch& batch, const StoreBatch::Entry& entry, std::int64_t id);
 
     detail::Database db_;
     detail::Statement insert_;
@@ -66,6 +65,6 @@ private:
 // Renames a damaged store aside, "<name>.damaged-YYYYMMDDhhmmss" (local
 // time of `now`, "-2", "-3", ... when taken), with its WAL; its shared-
 // memory index is removed, as it belongs to the old file.  The new name.
-StoreResult<std::filesystem::path> MoveAside(const std::filesystem::path& path, std::int64_t now);
+Result<std::filesystem::path> MoveAside(const std::filesystem::path& path, std::int64_t now);
 
 }  // namespace quellin::syslogstore

@@ -102,12 +102,12 @@ bool CountedByMinute(const Query& query) {
            (query.facilities & kValidFacilities) == kValidFacilities;
 }
 
-StoreResult<Filter> FilterOf(const Query& query, std::int64_t from, std::int64_t to) {
+Result<Filter> FilterOf(const Query& query, std::int64_t from, std::int64_t to) {
     Filter filter;
     filter.sql = "id >= ? AND id < ?";
     filter.values = {FirstIdOf(from), FirstIdOf(to)};
     if (query.sources.size() > kMaxQuerySources)
-        return StoreError{StoreErrorCode::kBadQuery, "too many routers"};
+        return Error{ErrorCode::kBadArgument, "too many routers"};
     if (!query.sources.empty()) {
         std::string in = "source IN (?";
         for (std::size_t i = 1; i < query.sources.size(); ++i)
@@ -122,7 +122,7 @@ StoreResult<Filter> FilterOf(const Query& query, std::int64_t from, std::int64_t
         !facilities.empty())
         filter.Add(facilities);
     if (query.text.size() > kMaxQueryTextBytes)
-        return StoreError{StoreErrorCode::kBadQuery, "the search text is too long"};
+        return Error{ErrorCode::kBadArgument, "the search text is too long"};
     if (query.text.empty())
         return filter;
     if (query.match == TextMatch::kRegex) {
@@ -248,16 +248,16 @@ public:
         state_.deadline = std::chrono::steady_clock::now() + query.timeLimit;
     }
 
-    StoreError Error(int rc, std::string_view what) const {
-        StoreError error = detail::ErrorOf(state_.db.get(), rc, what);
-        if (error.code == StoreErrorCode::kCancelled && state_.timedOut)
-            error.code = StoreErrorCode::kTimedOut;
+    Error Failure(int rc, std::string_view what) const {
+        Error error = detail::ErrorOf(state_.db.get(), rc, what);
+        if (error.code == ErrorCode::kCancelled && state_.timedOut)
+            error.code = ErrorCode::kTimeout;
         return error;
     }
 
     // Runs the query, handing each row to `row`.
     template <class Row>
-    StoreResult<void> Run(const std::string& sql, const std::vector<Value>& values, Row row) {
+    Result<void> Run(const std::string& sql, const std::vector<Value>& values, Row row) {
         auto statement = detail::Prepare(state_.db.get(), sql);
         if (!statement)
             return statement.error();
@@ -266,13 +266,13 @@ public:
         while ((rc = sqlite3_step(statement->get())) == SQLITE_ROW)
             row(statement->get());
         if (rc != SQLITE_DONE)
-            return Error(rc, "search");
+            return Failure(rc, "search");
         return {};
     }
 
     // Messages per minute and level in [from, to), from the messages.
-    StoreResult<void> CountMessages(const Query& query, std::int64_t from, std::int64_t to,
-                                    std::vector<MinuteCount>& out) {
+    Result<void> CountMessages(const Query& query, std::int64_t from, std::int64_t to,
+                               std::vector<MinuteCount>& out) {
         auto filter = FilterOf(query, from, to);
         if (!filter)
             return filter.error();
@@ -287,7 +287,7 @@ public:
     // Messages per minute and level of the query, oldest first: whole
     // minutes from the kept counts when they answer the query, the rest
     // from the messages.
-    StoreResult<std::vector<MinuteCount>> Minutes(const Query& query) {
+    Result<std::vector<MinuteCount>> Minutes(const Query& query) {
         std::vector<MinuteCount> minutes;
         auto [from, to] = RangeOf(query);
         const std::int64_t firstWhole = (from + 59) / 60;
@@ -330,7 +330,7 @@ private:
     State& state_;
 };
 
-StoreResult<SyslogStoreReader> SyslogStoreReader::Open(const std::filesystem::path& path) {
+Result<SyslogStoreReader> SyslogStoreReader::Open(const std::filesystem::path& path) {
     auto db = detail::OpenForReading(path);
     if (!db)
         return db.error();
@@ -350,9 +350,8 @@ void SyslogStoreReader::Cancel() {
     state_->cancelled.store(true);
 }
 
-StoreResult<Page> SyslogStoreReader::Search(const Query& query,
-                                            const std::optional<PageCursor>& after,
-                                            std::size_t limit) {
+Result<Page> SyslogStoreReader::Search(const Query& query, const std::optional<PageCursor>& after,
+                                       std::size_t limit) {
     Call call(*state_, query);
     limit = std::min(limit, kMaxPageRows);
     auto [from, to] = RangeOf(query);
@@ -401,7 +400,7 @@ StoreResult<Page> SyslogStoreReader::Search(const Query& query,
     return page;
 }
 
-StoreResult<MatchSummary> SyslogStoreReader::Summarize(const Query& query) {
+Result<MatchSummary> SyslogStoreReader::Summarize(const Query& query) {
     Call call(*state_, query);
     MatchSummary summary;
     auto [from, to] = RangeOf(query);
@@ -438,8 +437,7 @@ StoreResult<MatchSummary> SyslogStoreReader::Summarize(const Query& query) {
     return summary;
 }
 
-StoreResult<std::vector<CountBucket>> SyslogStoreReader::CountBy(const Query& query,
-                                                                 BucketUnit unit) {
+Result<std::vector<CountBucket>> SyslogStoreReader::CountBy(const Query& query, BucketUnit unit) {
     Call call(*state_, query);
     auto minutes = call.Minutes(query);
     if (!minutes)

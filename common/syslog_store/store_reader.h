@@ -12,7 +12,7 @@
 // may come from any thread.
 #pragma once
 
-#include "store_result.h"
+#include "result.h"
 
 #include <array>
 #include <atomic>
@@ -62,7 +62,7 @@ struct Query {
     bool ignoreCase = false;  // substring: for ASCII letters; regex: REG_ICASE
     SortColumn sort = SortColumn::kTime;
     bool descending = true;  // newest (largest) first
-    // A search or count that runs longer ends with kTimedOut.
+    // A search or count that runs longer ends with kTimeout.
     std::chrono::milliseconds timeLimit{30000};
 };
 
@@ -98,8 +98,8 @@ struct CountBucket {
 
 class SyslogStoreReader {
 public:
-    // kNotFound, kCannotOpen, kNotAStore, kDamaged.
-    static StoreResult<SyslogStoreReader> Open(const std::filesystem::path& path);
+    // kNotFound, kIo (cannot open), kFormat (not a store), kDamaged.
+    static Result<SyslogStoreReader> Open(const std::filesystem::path& path);
 
     SyslogStoreReader(SyslogStoreReader&&) noexcept;
     SyslogStoreReader& operator=(SyslogStoreReader&&) noexcept;
@@ -108,14 +108,14 @@ public:
     // At most `limit` (up to kMaxPageRows) matches in the query's order,
     // after `after` when given.  A page is found from its cursor, never by
     // reading the pages before it again.
-    StoreResult<Page> Search(const Query& query, const std::optional<PageCursor>& after,
-                             std::size_t limit);
+    Result<Page> Search(const Query& query, const std::optional<PageCursor>& after,
+                        std::size_t limit);
     // How many messages match and when the first and last came.
-    StoreResult<MatchSummary> Summarize(const Query& query);
+    Result<MatchSummary> Summarize(const Query& query);
     // The matches per local minute, hour or day and level, oldest first;
     // buckets without a match are left out.  The local zone is the
     // process's (TZ).
-    StoreResult<std::vector<CountBucket>> CountBy(const Query& query, BucketUnit unit);
+    Result<std::vector<CountBucket>> CountBy(const Query& query, BucketUnit unit);
 
     // Any thread: the running search ends with kCancelled.
     void Cancel();

@@ -190,11 +190,11 @@ private:
                                       : SteadyClock::duration(w_.options_.expiryInterval));
     }
 
-    void Fail(const StoreError& error) {
+    void Fail(const Error& error) {
         const auto now = SteadyClock::now();
         retryAt_ = now + backoff_;
         backoff_ = std::min(backoff_ * 2, w_.options_.maxRetry);
-        if (error.code == StoreErrorCode::kDamaged) {
+        if (error.code == ErrorCode::kDamaged) {
             file_.reset();
             auto aside = MoveAside(settings_.path, clock_.Now());
             if (aside) {
@@ -202,8 +202,7 @@ private:
                 retryAt_ = now;
                 status_.movedAside = cp932::FromPath(aside.value());
             }
-        } else if (error.code != StoreErrorCode::kLocked &&
-                   error.code != StoreErrorCode::kDiskFull) {
+        } else if (error.code != ErrorCode::kBusy && error.code != ErrorCode::kDiskFull) {
             file_.reset();
         }
         const bool said = Failing() && status_.failure->code == error.code;

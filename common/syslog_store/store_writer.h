@@ -20,8 +20,9 @@
 #pragma once
 
 #include "clock.h"
+#include "result.h"
 #include "store_batch.h"
-#include "store_result.h"
+#include "store_settings.h"
 
 #include <atomic>
 #include <chrono>
@@ -37,23 +38,11 @@
 
 namespace quellin::syslogstore {
 
-// What Syslogd.ini says about the store.  Without the keys the store is
-// off: a caller keeps a writer only while `enabled`, which the writer
-// itself does not look at.
-struct StoreSettings {
-    bool enabled = false;        // StoreFlag
-    std::filesystem::path path;  // StorePath, or DefaultStorePath(LogPath)
-    int keepDays = 0;            // StoreKeepDays; 0 or less: keep every day
-    int maxMB = 0;               // StoreMaxMB; 0 or less: no size limit
-
-    bool operator==(const StoreSettings&) const = default;
-};
-
 // What the window says about the store.
 struct StoreWriteStatus {
-    std::string path;                   // CP932 text
-    std::optional<StoreError> failure;  // set while writing fails
-    std::uint64_t dropped = 0;          // messages not stored since start
+    std::string path;              // CP932 text
+    std::optional<Error> failure;  // set while writing fails
+    std::uint64_t dropped = 0;     // messages not stored since start
     // Set once, in the status right after a damaged database was renamed:
     // its new name (CP932 text).
     std::string movedAside;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <ostream>
 
 namespace quellin::cli {
@@ -59,7 +60,7 @@ bool CommandContext::Parse(const std::vector<std::string>& args) {
             return Refuse(Usage(std::string(command_.name) + " takes no option --" + name));
         if (!value && i + 1 >= args.size())
             return Refuse(Usage("--" + name + " needs a value"));
-        options_[name] = value ? *value : args[++i];
+        options_.emplace(name, value ? *value : args[++i]);
     }
     return true;
 }
@@ -70,8 +71,15 @@ bool CommandContext::Refuse(int status) {
 }
 
 std::optional<std::string> CommandContext::Option(const std::string& name) const {
-    auto it = options_.find(name);
-    return it == options_.end() ? std::nullopt : std::optional(it->second);
+    auto [first, end] = options_.equal_range(name);
+    return first == end ? std::nullopt : std::optional(std::prev(end)->second);
+}
+
+std::vector<std::string> CommandContext::Values(const std::string& name) const {
+    std::vector<std::string> values;
+    for (auto [first, end] = options_.equal_range(name); first != end; ++first)
+        values.push_back(first->second);
+    return values;
 }
 
 int CommandContext::Usage(const std::string& problem) {

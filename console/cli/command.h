@@ -36,7 +36,7 @@ class CommandContext;
 struct Command {
     const char* name;
     std::string usage;              // its own usage, for --help; its first line in the general one
-    std::set<std::string> options;  // each taking a value
+    std::set<std::string> options;  // each taking a value; the last given counts
     std::set<std::string> flags;
     bool toRouters;  // takes the router dialogues' test options
     int (*run)(CommandContext&);
@@ -48,6 +48,7 @@ std::vector<Command> MaintenanceCommands();   // apply-config, update-firmware, 
 std::vector<Command> FleetCommands();         // inventory, backup, drift
 std::vector<Command> HistoryCommands();       // history, diff
 std::vector<Command> WebUserCommands();       // web-user
+std::vector<Command> SyslogCommands();        // syslog
 
 class CommandContext {
 public:
@@ -61,6 +62,8 @@ public:
     const Command& command() const { return command_; }
     const std::vector<std::string>& operands() const { return operands_; }
     std::optional<std::string> Option(const std::string& name) const;
+    // Every value of an option that may be given more than once, in order.
+    std::vector<std::string> Values(const std::string& name) const;
     bool Flag(const std::string& name) const { return flags_.contains(name); }
     bool json() const { return Flag("json"); }
     std::ostream& out() { return out_; }
@@ -105,7 +108,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     std::vector<std::string> operands_;
-    std::map<std::string, std::string> options_;
+    std::multimap<std::string, std::string> options_;
     std::set<std::string> flags_;
     std::unique_ptr<MessageBoxes> boxes_;
     std::unique_ptr<console::Installation> installation_;

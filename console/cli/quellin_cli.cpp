@@ -13,7 +13,7 @@ const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = [] {
         std::vector<Command> all;
         for (auto family : {RouterCommands, RegistrationCommands, MaintenanceCommands,
-                            FleetCommands, HistoryCommands, WebUserCommands})
+                            FleetCommands, HistoryCommands, WebUserCommands, SyslogCommands})
             std::ranges::move(family(), std::back_inserter(all));
         return all;
     }();

@@ -1,6 +1,8 @@
-// What people type to search the store: times, levels, addresses, patterns.
+// What people type to search the store (times, levels, addresses,
+// patterns) and the store's keys of a hand-edited Syslogd.ini.
 #include "fake_clock.h"
 #include "store_database.h"
+#include "store_settings.h"
 #include "store_text.h"
 
 #include <cstdint>
@@ -27,5 +29,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
     }
     static_cast<void>(detail::CheckPattern(text, size % 2 == 0));
+    static_cast<void>(ParseStoreSettings(text));
     return 0;
 }

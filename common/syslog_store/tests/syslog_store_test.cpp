@@ -2,6 +2,7 @@
 #include "codec.h"
 #include "store_file.h"
 #include "store_reader.h"
+#include "store_settings.h"
 #include "store_text.h"
 #include "store_writer.h"
 #include "test_support.h"
@@ -58,18 +59,18 @@ protected:
 
     void Write(const std::vector<Message>& messages) {
         auto file = StoreFile::Open(Path());
-        ASSERT_TRUE(file) << Describe(file.error());
+        ASSERT_TRUE(file) << file.error().detail;
         const StoreBatch batch = BatchOf(messages);
         ASSERT_TRUE(file->Write({&batch, 1}));
     }
     SyslogStoreReader Reader() {
         auto reader = SyslogStoreReader::Open(Path());
-        EXPECT_TRUE(reader) << Describe(reader.error());
+        EXPECT_TRUE(reader) << reader.error().detail;
         return std::move(reader.value());
     }
     std::vector<std::int64_t> Times(const Query& query) {
         auto page = Reader().Search(query, std::nullopt, 1000);
-        EXPECT_TRUE(page) << Describe(page.error());
+        EXPECT_TRUE(page) << page.error().detail;
         std::vector<std::int64_t> times;
         for (const StoredMessage& row : page->rows)
             times.push_back(row.receivedAt);
@@ -133,7 +134,7 @@ TEST_F(SyslogStoreTest, SearchesByTimeRouterLevelFacilityAndText) {
     for (const std::string& pattern :
          {std::string("("), std::string("(a)\\1"), std::string(513, 'a')}) {
         auto bad = Reader().Search({.text = pattern, .match = TextMatch::kRegex}, std::nullopt, 5);
-        EXPECT_EQ(bad.error().code, StoreErrorCode::kBadQuery) << pattern;
+        EXPECT_EQ(bad.error().code, ErrorCode::kBadArgument) << pattern;
     }
 
     // Page after page from the cursor: every match once, in the order asked.
@@ -235,6 +236,16 @@ TEST_F(SyslogStoreTest, ExpiryRemovesTheOldestAndNothingElseInBoundedSteps) {
     EXPECT_EQ(Count({}), left.size());
 }
 
+TEST_F(SyslogStoreTest, SettingsComeFromSyslogdIniAndAreOffWithoutIt) {
+    EXPECT_EQ(ParseStoreSettings(std::nullopt), (StoreSettings{false, "/syslogd-store.db", 0, 0}));
+    EXPECT_EQ(ParseStoreSettings("[SETUP]\r\nLogPath=/var/log/q/syslogd.txt\r\nstoreflag=1\r\n"
+                                 "StoreKeepDays= 30\r\nStoreMaxMB=2x\r\n"),
+              (StoreSettings{true, "/var/log/q/syslogd-store.db", 30, 2}));
+    EXPECT_EQ(ParseStoreSettings("[SETUP]\nStoreFlag=2\nStorePath=" + Sjis("/ログ/s.db")),
+              (StoreSettings{false, cp932::ToPath(Sjis("/ログ/s.db")), 0, 0}));
+    EXPECT_EQ(ReadStoreSettings(dir / "none.ini").error().code, ErrorCode::kNotFound);
+}
+
 class SyslogStoreWriterTest : public SyslogStoreTest {
 protected:
     SyslogStoreWriter::Options Fast() {
@@ -257,9 +268,9 @@ protected:
             options);
     }
     void Start() { Start({true, Path(), 0, 0}, Fast()); }
-    std::vector<std::optional<StoreErrorCode>> Failures() {
+    std::vector<std::optional<ErrorCode>> Failures() {
         std::lock_guard lock(mutex);
-        std::vector<std::optional<StoreErrorCode>> codes;
+        std::vector<std::optional<ErrorCode>> codes;
         for (const StoreWriteStatus& s : statuses) {
             auto code = s.failure ? std::optional(s.failure->code) : std::nullopt;
             if (codes.empty() ? code.has_value() : codes.back() != code)
@@ -289,7 +300,7 @@ TEST_F(SyslogStoreWriterTest, DamagedDatabaseIsMovedAsideAndANewOneBegun) {
     const auto aside = Path().string() + ".damaged-20250101000000";
     EXPECT_EQ(ReadFile(aside), damaged);
     EXPECT_EQ(Failures(),
-              (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kDamaged, std::nullopt}));
+              (std::vector<std::optional<ErrorCode>>{ErrorCode::kDamaged, std::nullopt}));
     EXPECT_EQ(statuses.front().movedAside, aside);
     EXPECT_EQ(Times({}).size(), 1u);
 }
@@ -313,8 +324,7 @@ TEST_F(SyslogStoreWriterTest, LockedDatabaseWaitsUnsaidAfterOnceAndDropsOnlyBeyo
     EXPECT_EQ(writer->dropped(), 10u);
     holder.Signal(SIGKILL);
     ASSERT_TRUE(writer->Flush(5s));
-    EXPECT_EQ(Failures(),
-              (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kLocked, std::nullopt}));
+    EXPECT_EQ(Failures(), (std::vector<std::optional<ErrorCode>>{ErrorCode::kBusy, std::nullopt}));
     EXPECT_LE(statuses.size(), 3u);  // said once, the count of dropped once, working again
     EXPECT_EQ(statuses.back().dropped, 10u);
     EXPECT_EQ(Times({}).size(), 50u);
@@ -326,8 +336,7 @@ TEST_F(SyslogStoreWriterTest, FolderThatCannotBeWrittenIsRetried) {
     EXPECT_FALSE(writer->Flush(100ms));
     std::filesystem::create_directory(dir / "later");
     ASSERT_TRUE(writer->Flush(5s));
-    EXPECT_EQ(Failures(), (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kCannotOpen,
-                                                                      std::nullopt}));
+    EXPECT_EQ(Failures(), (std::vector<std::optional<ErrorCode>>{ErrorCode::kIo, std::nullopt}));
 }
 
 TEST_F(SyslogStoreWriterTest, ExpiresBetweenBatches) {
@@ -358,8 +367,8 @@ TEST_F(SyslogStoreWriterTest, FullDiskKeepsWhatWaitsUntilThereIsRoom) {
     std::filesystem::remove(disk / "filler");
     ASSERT_TRUE(writer->Flush(5s));
     writer.reset();
-    EXPECT_EQ(Failures(), (std::vector<std::optional<StoreErrorCode>>{StoreErrorCode::kDiskFull,
-                                                                      std::nullopt}));
+    EXPECT_EQ(Failures(),
+              (std::vector<std::optional<ErrorCode>>{ErrorCode::kDiskFull, std::nullopt}));
     EXPECT_EQ(statuses.back().dropped, 0u);  // what waited was written
     EXPECT_EQ(SyslogStoreReader::Open(disk / "store.db")->Summarize({})->count, pushed);
 }
