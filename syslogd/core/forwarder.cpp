@@ -110,21 +110,19 @@ std::string ForwardTarget::Describe() const {
     return host + ":" + std::to_string(port) + (protocol == Protocol::Udp ? " (UDP)" : " (TCP)");
 }
 
-void AddForwarded(ForwardBatch& batch, ForwardFormat format, std::string_view datagram,
-                  const DatagramLayout& layout, std::string_view timestamp, std::string_view source,
-                  std::int64_t now) {
+void AddForwarded(ForwardBatch& batch, ForwardFormat format, const ReceivedMessage& message) {
     std::string& out = batch.bytes;
     const std::size_t start = out.size();
     try {
-        out += '<' + std::to_string(layout.facility * 8 + layout.level) + '>';
+        out += '<' + std::to_string(message.pri) + '>';
         if (format == ForwardFormat::Rfc5424)
-            out += "1 " + Rfc3339(timestamp, now);
+            out += "1 " + Rfc3339(message.timestamp, message.receivedAt);
         else
-            out.append(timestamp);
+            out.append(message.timestamp);
         out += ' ';
-        out.append(source);
+        out.append(message.source);
         out += format == ForwardFormat::Rfc5424 ? " - - - - " : " ";
-        out.append(datagram.substr(layout.bodyOffset));
+        out.append(message.body);
         batch.sizes.push_back(static_cast<std::uint32_t>(out.size() - start));
     } catch (...) {
         out.resize(start);  // no half message in the batch
