@@ -1,6 +1,7 @@
 #include "settings_form.h"
 
 #include "codec.h"
+#include "display_filter.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,12 +9,6 @@
 
 namespace quellin::syslogd {
 namespace {
-
-constexpr std::uint8_t kDispNoFilter = 1;
-constexpr std::uint8_t kDispShow = 2;
-constexpr std::uint8_t kDispHide = 4;
-constexpr std::uint8_t kDispLevel = 8;
-constexpr std::uint8_t kDispFacility = 16;
 
 // A whole positive number within [1, limit], spaces around it allowed.
 std::optional<std::int64_t> PositiveNumber(const std::string& text, std::int64_t limit) {
@@ -68,12 +63,12 @@ SettingsForm FormFromSettings(const SyslogdSettings& settings) {
     form.popForeColor = settings.popForeColor;
     form.mainBackColor = settings.mainBackColor;
     form.mainForeColor = settings.mainForeColor;
-    if (settings.dispFilter & kDispShow)
+    if (settings.dispFilter & kFilterShowMode)
         form.filterMode = FilterMode::ShowMatching;
-    else if (settings.dispFilter & kDispHide)
+    else if (settings.dispFilter & kFilterHideMode)
         form.filterMode = FilterMode::HideMatching;
-    form.levelChecked = (settings.dispFilter & kDispLevel) != 0;
-    form.facilityChecked = (settings.dispFilter & kDispFacility) != 0;
+    form.levelChecked = (settings.dispFilter & kFilterByLevel) != 0;
+    form.facilityChecked = (settings.dispFilter & kFilterByFacility) != 0;
     form.levelBits = settings.filterLevel;
     form.facilityBits = settings.filterFacility;
     form.allLevels = settings.filterLevel == kAllLevels;
@@ -264,13 +259,14 @@ void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
         settings.forwardFormat = form.forwardFormat;
     }
     if (form.filterMode == FilterMode::NoFilter) {
-        settings.dispFilter = kDispNoFilter;
+        settings.dispFilter = kFilterOff;
     } else {
-        std::uint8_t value = form.filterMode == FilterMode::ShowMatching ? kDispShow : kDispHide;
+        std::uint8_t value =
+            form.filterMode == FilterMode::ShowMatching ? kFilterShowMode : kFilterHideMode;
         if (form.levelChecked)
-            value |= kDispLevel;
+            value |= kFilterByLevel;
         if (form.facilityChecked)
-            value |= kDispFacility;
+            value |= kFilterByFacility;
         settings.dispFilter = value;
     }
 }

@@ -188,12 +188,4 @@ private:
     SmtpReplyReader reader_;
 };
 
-// The recipients of a ToStr: split at every ",", parts taken as they are.
-// A line break (the recipient box takes several lines) separates recipients
-// as a "," does, and empty lines are skipped: no command or header ever
-// carries a line break of the operator's.
-std::vector<std::string> SplitRecipients(std::string_view recipients);
-// The ToStr on one line: its non-empty lines joined with ",".
-std::string RecipientsOnOneLine(std::string_view recipients);
-
 }  // namespace quellin::syslogd
