@@ -129,8 +129,15 @@ public:
 
 private:
     class Connection;
+    struct RunState;
+    using Steady = std::chrono::steady_clock;
 
     void Run();
+    // Tells the window of a changed status, at most once an interval.
+    void Report(Connection& connection, RunState& state, Steady::time_point now);
+    // Sleeps until the socket, the reception thread or a timer wants the
+    // thread again.
+    void Wait(Connection& connection, const RunState& state, bool stopping, Steady::time_point now);
     void Wake();
 
     const Options options_;

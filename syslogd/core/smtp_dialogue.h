@@ -162,7 +162,17 @@ public:
 
 private:
     std::string Act(const SmtpReply& reply);
+    // The server's greeting came: HELO, or EHLO when asking for more.
+    std::string Greet();
     std::string AfterGreeting(const SmtpReply& ehloReply);
+    // STARTTLS and the login: a reply other than the one awaited ends the
+    // session with its reason.
+    std::string Secure(const SmtpReply& reply);
+    // The server's 221 after QUIT.
+    std::string EndSession();
+    // A reply the step did not await: the mail in hand is refused when
+    // more follow it in the session, else the session ends.
+    std::string Unexpected(const SmtpReply& reply);
     std::string MailFrom();
     std::string NextMail();
     void Fail(SmtpOutcome outcome);
