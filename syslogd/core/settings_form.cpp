@@ -26,6 +26,26 @@ std::optional<std::int64_t> PositiveNumber(const std::string& text, std::int64_t
     return value;
 }
 
+// The form and the settings name the four colours alike.
+template <class From, class To>
+void CopyColors(const From& from, To& to) {
+    to.popBackColor = from.popBackColor;
+    to.popForeColor = from.popForeColor;
+    to.mainBackColor = from.mainBackColor;
+    to.mainForeColor = from.mainForeColor;
+}
+
+// The mail fields of a search entry with the input dialog's fields that
+// show them: copy(entry's field, form's field).
+template <class Entry, class Form, class Copy>
+void EachMailField(Entry& entry, Form& form, Copy copy) {
+    copy(entry.subjectStr, form.subject);
+    copy(entry.toStr, form.to);
+    copy(entry.dataStr, form.data);
+    copy(entry.fromStr, form.from);
+    copy(entry.noPopMail, form.noPopup);
+}
+
 // A whole number within [0, limit].
 std::optional<std::int64_t> Count(const std::string& text, std::int64_t limit) {
     if (TrimSpaces(text) == "0")
@@ -59,10 +79,7 @@ SettingsForm FormFromSettings(const SyslogdSettings& settings) {
     form.wavPath = settings.wavPath;
     form.logWrite = settings.logWriteFlag;
     form.logPath = settings.logPath;
-    form.popBackColor = settings.popBackColor;
-    form.popForeColor = settings.popForeColor;
-    form.mainBackColor = settings.mainBackColor;
-    form.mainForeColor = settings.mainForeColor;
+    CopyColors(settings, form);
     if (settings.dispFilter & kFilterShowMode)
         form.filterMode = FilterMode::ShowMatching;
     else if (settings.dispFilter & kFilterHideMode)
@@ -242,10 +259,7 @@ void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
         if (auto keep = Count(form.keepCount, kMaxKeepCount))
             settings.logKeepCount = static_cast<std::int32_t>(*keep);
     }
-    settings.popBackColor = form.popBackColor;
-    settings.popForeColor = form.popForeColor;
-    settings.mainBackColor = form.mainBackColor;
-    settings.mainForeColor = form.mainForeColor;
+    CopyColors(form, settings);
     settings.filterLevel = form.levelChecked ? form.levelBits : 0;
     settings.filterFacility = form.facilityChecked ? form.facilityBits : 0;
     settings.alertHoldSeconds =
@@ -279,11 +293,7 @@ SearchInputForm FormFromEntry(const SearchEntry& entry) {
     else
         form.dispStr = entry.dispStr;
     form.mailSend = entry.mailFlag;
-    form.subject = entry.subjectStr;
-    form.to = entry.toStr;
-    form.data = entry.dataStr;
-    form.from = entry.fromStr;
-    form.noPopup = entry.noPopMail;
+    EachMailField(entry, form, [](const auto& field, auto& shown) { shown = field; });
     return form;
 }
 
@@ -302,11 +312,7 @@ SearchEntry EntryFromForm(const SearchInputForm& form) {
         form.useMessageItself || form.dispStr.empty() ? ShowMessageItselfText() : form.dispStr;
     entry.mailFlag = form.mailSend;
     if (form.mailSend) {
-        entry.subjectStr = form.subject;
-        entry.toStr = form.to;
-        entry.dataStr = form.data;
-        entry.fromStr = form.from;
-        entry.noPopMail = form.noPopup;
+        EachMailField(entry, form, [](auto& field, const auto& typed) { field = typed; });
     }
     return entry;
 }
