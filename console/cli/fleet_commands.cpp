@@ -5,8 +5,10 @@
 #include "command.h"
 #include "device_json.h"
 #include "fleet_state.h"
+#include "notices.h"
 
 #include <algorithm>
+#include <functional>
 #include <ostream>
 
 namespace quellin::cli {
@@ -20,6 +22,30 @@ void Keep(CommandContext& c, const Result<void>& kept) {
     if (!kept)
         c.err() << "quellin: the fleet state was not kept: "
                 << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
+}
+
+// The run's notices, after its work and its result: the kept state turns
+// what the run found into events, whose hooks and mails then go out,
+// bounded in time.  Nothing is read or written while no notice is asked
+// for.
+template <class Find>
+void Notify(CommandContext& c, Find find,
+            const std::function<void(std::vector<console::Notice>&)>& complete = {}) {
+    const console::NoticeSettings settings =
+        console::ReadNoticeSettings(cp932::ToPath(c.installation().layout().settingsFile()));
+    if (!settings.any())
+        return;
+    std::vector<console::Notice> notices;
+    const auto kept = console::NoticeState(c.Home()).Update(
+        [&](console::NoticeStates& states) { notices = find(states); });
+    if (!kept) {
+        c.err() << "quellin: the notices were not sent: "
+                << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
+        return;
+    }
+    if (complete)
+        complete(notices);
+    console::DeliverNotices(notices, settings, nullptr, c.installation().reporter());
 }
 
 int Inventory(CommandContext& c) {
@@ -37,6 +63,9 @@ int Inventory(CommandContext& c) {
             return console::OutcomeOf(rows[i]);
         });
     Keep(c, console::FleetState(c.Home()).RecordInventory(rows, CurrentClock().Now()));
+    Notify(c, [&](console::NoticeStates& states) {
+        return console::InventoryNotices(rows, states, CurrentClock().Now());
+    });
     if (c.Flag("csv"))
         c.out() << console::InventoryCsv(rows, console::CsvEncoding::kUtf8);
     else
@@ -70,6 +99,17 @@ int Backup(CommandContext& c) {
     for (std::size_t i = 0; i < results.size(); ++i)
         ends.push_back({c.devices()[i]->name, &results[i]});
     Keep(c, console::FleetState(c.Home()).RecordBackups(ends, CurrentClock().Now()));
+    Notify(
+        c,
+        [&](console::NoticeStates& states) {
+            return console::BackupNotices(c.devices(), results, states, CurrentClock().Now());
+        },
+        [&](std::vector<console::Notice>& notices) {
+            for (console::Notice& n : notices)
+                if (n.event == console::NoticeEvent::kChange)
+                    if (auto diff = store->Diff(n.device, {}))
+                        n.diff = std::move(*diff);
+        });
     if (!c.json())
         c.out() << console::BackupSummary(results);
     return std::ranges::all_of(results, [](auto& r) { return r.outcome.done(); }) ? kExitOk
@@ -92,6 +132,9 @@ int Drift(CommandContext& c) {
     for (std::size_t i = 0; i < results.size(); ++i)
         ends.push_back({c.devices()[i]->name, &results[i]});
     Keep(c, console::FleetState(c.Home()).RecordDrifts(ends, CurrentClock().Now()));
+    Notify(c, [&](console::NoticeStates& states) {
+        return console::DriftNotices(c.devices(), results, states, CurrentClock().Now());
+    });
     if (!c.json())
         c.out() << console::DriftSummary(results);
     const bool alike = std::ranges::all_of(results, [](auto& r) {
