@@ -39,14 +39,9 @@ std::optional<std::size_t> FindFirstMatch(const std::vector<SearchEntry>& table,
 }
 
 std::string PopupText(const SearchEntry& entry, const ReceivedMessage& message) {
-    return PopupText(entry, message.timestamp, message.source, message.body);
-}
-
-std::string PopupText(const SearchEntry& entry, std::string_view timestamp, std::string_view source,
-                      std::string_view body) {
     if (entry.dispStr.empty() || entry.dispStr == ShowMessageItselfText())
-        return NotificationText(timestamp, source, body);
-    return NotificationText(timestamp, source, entry.dispStr);
+        return NotificationText(message.timestamp, message.source, message.body);
+    return NotificationText(message.timestamp, message.source, entry.dispStr);
 }
 
 AlertSound SoundOf(std::int16_t soundType) {
@@ -106,19 +101,42 @@ bool AlertHoldOff::Admit(std::size_t entry, std::string_view source, std::int64_
     return true;
 }
 
-std::optional<AlertPlan> PlanAlert(const SyslogdSettings& settings,
-                                   const ReceivedMessage& message) {
+void AlertStage::Use(const SettingsSnapshot& settings) {
+    if (settings == settings_)
+        return;
+    if (!settings_ || settings_->searchTable != settings->searchTable ||
+        settings_->alertHoldSeconds != settings->alertHoldSeconds)
+        holdOff_.Clear();
+    settings_ = settings;
+}
+
+std::optional<AlertOrder> AlertStage::Match(const ReceivedMessage& message) {
+    const SyslogdSettings& settings = *settings_;
     auto index = FindFirstMatch(settings.searchTable, message.raw);
-    if (!index)
+    std::uint64_t heldBack = 0;
+    if (!index || !holdOff_.Admit(*index, message.source, message.receivedAt,
+                                  settings.alertHoldSeconds, heldBack))
         return std::nullopt;
     const SearchEntry& entry = settings.searchTable[*index];
-    AlertPlan plan;
-    plan.entryIndex = *index;
-    plan.text = PopupText(entry, message);
-    plan.showPopup = !entry.noPopMail;
-    plan.sound = SoundOf(settings.soundType);
-    plan.sendMail = settings.mailSendFlag && entry.mailFlag;
-    return plan;
+    AlertOrder alert;
+    alert.settings = settings_;
+    alert.entryIndex = *index;
+    alert.showPopup = !entry.noPopMail;
+    alert.sound = SoundOf(settings.soundType);
+    alert.sendMail = settings.mailSendFlag && entry.mailFlag;
+    alert.heldBack = heldBack;
+    if (!alert.showPopup && alert.sound == AlertSound::None && !alert.sendMail)
+        return std::nullopt;
+    std::string text = PopupText(entry, message);
+    // The count of a hold-off ends the text, and a long message cut for
+    // the popup does not hide it.
+    const std::string notice = heldBack > 0 ? "\r\n" + HeldBackNotice(heldBack) : std::string();
+    if (alert.showPopup)
+        alert.popupText =
+            PopupHead(text, options_.popupHeadBytes, options_.popupHeadLines) + notice;
+    if (alert.sendMail)
+        alert.mailText = std::move(text) + notice;
+    return alert;
 }
 
 }  // namespace quellin::syslogd

@@ -1,5 +1,6 @@
-// The alert stage's decisions: which search-table entry a message triggers,
-// the text it shows and mails, and what it asks of popup, sound and mail.
+// The alert stage: which search-table entry a message triggers, the text it
+// shows and mails, what it asks of popup, sound and mail, and the hold-off
+// that keeps a storm of matches from one router to one alert.
 #pragma once
 
 #include "received_message.h"
@@ -26,8 +27,6 @@ bool ContainsText(std::string_view text, std::string_view needle);
 // The entry's own text after the time and sender, or the message itself
 // when the entry names none.
 std::string PopupText(const SearchEntry& entry, const ReceivedMessage& message);
-std::string PopupText(const SearchEntry& entry, std::string_view timestamp, std::string_view source,
-                      std::string_view body);
 
 enum class AlertSound { None, Beep, WaveFile };
 // The sound of the SoundType setting: 1 none, 2 beep, 3 wave file.
@@ -68,15 +67,45 @@ private:
     std::string key_;
 };
 
-struct AlertPlan {
+// One matching message's alert, as the window carries it out.
+struct AlertOrder {
+    SettingsSnapshot settings;  // the settings it matched under (sound, mail)
     std::size_t entryIndex = 0;
-    std::string text;  // popup and mail text
     bool showPopup = false;
+    std::string popupText;  // a bounded head of the popup text
     AlertSound sound = AlertSound::None;
     bool sendMail = false;
+    std::string mailText;  // the whole popup text, only when mailing
+    // Matches of this entry from this source held back since its last
+    // alert (AlertHoldSeconds); the texts say so when above 0.
+    std::uint64_t heldBack = 0;
+
+    const SearchEntry& entry() const { return settings->searchTable[entryIndex]; }
 };
 
-// What the alert stage does for the message; nullopt when no entry matches.
-std::optional<AlertPlan> PlanAlert(const SyslogdSettings& settings, const ReceivedMessage& message);
+// The alert stage on the reception thread: every accepted message is held
+// against the search table of the settings in use.
+class AlertStage {
+public:
+    struct Options {
+        // What a popup lays out at most; the list and the log keep the whole text.
+        std::size_t popupHeadBytes = 1024;
+        std::size_t popupHeadLines = 30;
+    };
+
+    explicit AlertStage(Options options) : options_(options) {}
+
+    // The settings the next messages are matched under.  Holds belong to an
+    // entry of a table: a new table or hold-off time starts afresh.
+    void Use(const SettingsSnapshot& settings);
+    // What the window has to do for the message; nullopt when no entry
+    // matches, the hold-off holds it back, or the entry asks for nothing.
+    std::optional<AlertOrder> Match(const ReceivedMessage& message);
+
+private:
+    const Options options_;
+    SettingsSnapshot settings_;
+    AlertHoldOff holdOff_;
+};
 
 }  // namespace quellin::syslogd

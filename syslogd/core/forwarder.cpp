@@ -110,21 +110,19 @@ std::string ForwardTarget::Describe() const {
     return host + ":" + std::to_string(port) + (protocol == Protocol::Udp ? " (UDP)" : " (TCP)");
 }
 
-void AddForwarded(ForwardBatch& batch, ForwardFormat format, std::string_view datagram,
-                  const DatagramLayout& layout, std::string_view timestamp, std::string_view source,
-                  std::int64_t now) {
+void AddForwarded(ForwardBatch& batch, ForwardFormat format, const ReceivedMessage& message) {
     std::string& out = batch.bytes;
     const std::size_t start = out.size();
     try {
-        out += '<' + std::to_string(layout.facility * 8 + layout.level) + '>';
+        out += '<' + std::to_string(message.pri) + '>';
         if (format == ForwardFormat::Rfc5424)
-            out += "1 " + Rfc3339(timestamp, now);
+            out += "1 " + Rfc3339(message.timestamp, message.receivedAt);
         else
-            out.append(timestamp);
+            out.append(message.timestamp);
         out += ' ';
-        out.append(source);
+        out.append(message.source);
         out += format == ForwardFormat::Rfc5424 ? " - - - - " : " ";
-        out.append(datagram.substr(layout.bodyOffset));
+        out.append(message.body);
         batch.sizes.push_back(static_cast<std::uint32_t>(out.size() - start));
     } catch (...) {
         out.resize(start);  // no half message in the batch
@@ -622,11 +620,16 @@ void Forwarder::Stop() {
     thread_.join();
 }
 
-void Forwarder::Run() {
-    Connection connection(*this);
+// What the thread keeps from one turn to the next.
+struct Forwarder::RunState {
     ForwardStatus reported;
     Steady::time_point lastReport{};
     std::optional<Steady::time_point> stopBy;
+};
+
+void Forwarder::Run() {
+    Connection connection(*this);
+    RunState state;
     std::deque<ForwardBatch> taken;
 
     for (;;) {
@@ -644,71 +647,75 @@ void Forwarder::Run() {
             connection.Retarget(target);
         connection.Take(taken);
         auto now = Steady::now();
-        if (stopping && !stopBy)
-            stopBy = now + options_.drainAtStop;
+        if (stopping && !state.stopBy)
+            state.stopBy = now + options_.drainAtStop;
         connection.Step(now);
-
-        // Told at once when forwarding starts failing; other changes (the
-        // dropped count, recovering) at most once an interval.
-        ForwardStatus& status = connection.status();
-        status.dropped = dropped_.load();
-        if (status != reported && onStatus_ &&
-            ((status.failing && !reported.failing) ||
-             now - lastReport >= options_.statusInterval)) {
-            onStatus_(status);
-            reported = status;
-            lastReport = now;
-        }
+        Report(connection, state, now);
 
         // At exit, what waits goes out only over a connection there is:
         // a collector that is down does not hold up the end.
-        if (stopping && (!connection.HasWork() || !connection.Open() || now >= *stopBy))
+        if (stopping && (!connection.HasWork() || !connection.Open() || now >= *state.stopBy))
             break;
-
-        std::optional<Steady::time_point> wakeAt = connection.WakeAt();
-        auto earliest = [&wakeAt](Steady::time_point at) {
-            if (!wakeAt || at < *wakeAt)
-                wakeAt = at;
-        };
-        // Datagrams the reception thread drops wake nobody: while there is
-        // a backlog, the count is looked at once an interval.
-        if (status != reported)
-            earliest(std::max(lastReport + options_.statusInterval, now + milliseconds(1)));
-        else if (connection.HasWork())
-            earliest(now + options_.statusInterval);
-        if (stopBy)
-            earliest(*stopBy);
-
-        std::array<pollfd, 2> waits{{{wakeFd_, POLLIN, 0}, connection.PollEntry(now)}};
-        {
-            std::lock_guard lock(mutex_);
-            if (!queue_.empty() || targetChanged_ || stopping_ != stopping)
-                continue;
-            // Busy with what it has (waiting to connect or for room in the
-            // socket), the thread needs no word of more datagrams.
-            threadWaiting_ = !connection.HasWork();
-        }
-        const int timeout = wakeAt ? MillisecondsUntil(*wakeAt, Steady::now()) : -1;
-        const nfds_t count = waits[1].fd >= 0 ? 2 : 1;
-        ::poll(waits.data(), count, timeout);
-        {
-            std::lock_guard lock(mutex_);
-            threadWaiting_ = false;
-        }
-        if (waits[0].revents != 0) {
-            std::uint64_t value = 0;
-            [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
-        }
-        if (count == 2)
-            connection.OnEvents(waits[1].revents, Steady::now());
-        else
-            connection.OnEvents(0, Steady::now());
+        Wait(connection, state, stopping, now);
     }
     connection.DropAll();
     ForwardStatus& status = connection.status();
     status.dropped = dropped_.load();
-    if (status != reported && onStatus_)
+    if (status != state.reported && onStatus_)
         onStatus_(status);
+}
+
+void Forwarder::Report(Connection& connection, RunState& state, Steady::time_point now) {
+    // Told at once when forwarding starts failing; other changes (the
+    // dropped count, recovering) at most once an interval.
+    ForwardStatus& status = connection.status();
+    status.dropped = dropped_.load();
+    if (status != state.reported && onStatus_ &&
+        ((status.failing && !state.reported.failing) ||
+         now - state.lastReport >= options_.statusInterval)) {
+        onStatus_(status);
+        state.reported = status;
+        state.lastReport = now;
+    }
+}
+
+void Forwarder::Wait(Connection& connection, const RunState& state, bool stopping,
+                     Steady::time_point now) {
+    std::optional<Steady::time_point> wakeAt = connection.WakeAt();
+    auto earliest = [&wakeAt](Steady::time_point at) {
+        if (!wakeAt || at < *wakeAt)
+            wakeAt = at;
+    };
+    // Datagrams the reception thread drops wake nobody: while there is a
+    // backlog, the count is looked at once an interval.
+    if (connection.status() != state.reported)
+        earliest(std::max(state.lastReport + options_.statusInterval, now + milliseconds(1)));
+    else if (connection.HasWork())
+        earliest(now + options_.statusInterval);
+    if (state.stopBy)
+        earliest(*state.stopBy);
+
+    std::array<pollfd, 2> waits{{{wakeFd_, POLLIN, 0}, connection.PollEntry(now)}};
+    {
+        std::lock_guard lock(mutex_);
+        if (!queue_.empty() || targetChanged_ || stopping_ != stopping)
+            return;
+        // Busy with what it has (waiting to connect or for room in the
+        // socket), the thread needs no word of more datagrams.
+        threadWaiting_ = !connection.HasWork();
+    }
+    const int timeout = wakeAt ? MillisecondsUntil(*wakeAt, Steady::now()) : -1;
+    const nfds_t count = waits[1].fd >= 0 ? 2 : 1;
+    ::poll(waits.data(), count, timeout);
+    {
+        std::lock_guard lock(mutex_);
+        threadWaiting_ = false;
+    }
+    if (waits[0].revents != 0) {
+        std::uint64_t value = 0;
+        [[maybe_unused]] ssize_t n = ::read(wakeFd_, &value, sizeof value);
+    }
+    connection.OnEvents(count == 2 ? waits[1].revents : 0, Steady::now());
 }
 
 }  // namespace quellin::syslogd

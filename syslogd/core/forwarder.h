@@ -35,7 +35,7 @@
 
 namespace quellin::syslogd {
 
-struct DatagramLayout;
+struct ReceivedMessage;
 
 struct ForwardTarget {
     enum class Protocol { Udp, Tcp };
@@ -83,12 +83,10 @@ enum class ForwardFormat {
     Rfc5424,
 };
 
-// Adds one accepted datagram to the batch in `format`.  `timestamp` is the
-// message's (the router's, or the receive time in its place), `now` the
-// receive time, which tells the year of a router's timestamp.
-void AddForwarded(ForwardBatch& batch, ForwardFormat format, std::string_view datagram,
-                  const DatagramLayout& layout, std::string_view timestamp, std::string_view source,
-                  std::int64_t now);
+// Adds one accepted message to the batch in `format`: its timestamp (the
+// router's, or the receive time in its place; the receive time tells the
+// year of a router's), the router's address as its host, and its body.
+void AddForwarded(ForwardBatch& batch, ForwardFormat format, const ReceivedMessage& message);
 
 // "<length> <message>" for each datagram of the batch.
 std::string OctetCountedFrames(const ForwardBatch& batch, std::vector<std::size_t>* frameEnds);
@@ -131,8 +129,15 @@ public:
 
 private:
     class Connection;
+    struct RunState;
+    using Steady = std::chrono::steady_clock;
 
     void Run();
+    // Tells the window of a changed status, at most once an interval.
+    void Report(Connection& connection, RunState& state, Steady::time_point now);
+    // Sleeps until the socket, the reception thread or a timer wants the
+    // thread again.
+    void Wait(Connection& connection, const RunState& state, bool stopping, Steady::time_point now);
     void Wake();
 
     const Options options_;

@@ -67,14 +67,6 @@ ListRow SplitLogLine(std::string_view line) {
     return row;
 }
 
-bool AppendLogLine(const std::filesystem::path& path, std::string_view line) {
-    FilePtr file(std::fopen(path.c_str(), "ab"));
-    if (!file)
-        return false;
-    bool ok = WriteAll(file.get(), line) && WriteAll(file.get(), "\r\n");
-    return std::fclose(file.release()) == 0 && ok;
-}
-
 bool WriteListFile(const std::filesystem::path& path, const std::vector<ListRow>& rows) {
     FilePtr file(std::fopen(path.c_str(), "wb"));
     if (!file)

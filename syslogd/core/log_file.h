@@ -26,10 +26,6 @@ void AppendLogLineTo(std::string& out, const std::array<std::string_view, 5>& co
 // columns it reaches.  A CR at the end of the line is not part of the text.
 ListRow SplitLogLine(std::string_view line);
 
-// Opens the file for appending (creating it when missing), writes the line
-// and CR LF, closes it.  False when the line could not be written.
-bool AppendLogLine(const std::filesystem::path& path, std::string_view line);
-
 // Creates or replaces the file with one line per row, top to bottom.
 bool WriteListFile(const std::filesystem::path& path, const std::vector<ListRow>& rows);
 

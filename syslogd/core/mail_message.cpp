@@ -1,7 +1,6 @@
 #include "mail_message.h"
 
 #include "codec.h"
-#include "smtp_dialogue.h"
 
 #include <unistd.h>
 
@@ -271,6 +270,39 @@ std::string StampHeader(std::int64_t time, std::string_view clientMailAddress) {
     return stamp + kCrLf + "Message-ID: <" + std::to_string(time) + "." +
            std::to_string(::getpid()) + "." + std::to_string(++counter) + ".syslogd@" + domain +
            ">" + kCrLf;
+}
+
+std::string RecipientsOnOneLine(std::string_view recipients) {
+    std::string joined;
+    std::size_t start = 0;
+    while (start <= recipients.size()) {
+        std::size_t end = recipients.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = recipients.size();
+        if (end > start) {
+            if (!joined.empty())
+                joined += ',';
+            joined.append(recipients.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return joined;
+}
+
+std::vector<std::string> SplitRecipients(std::string_view toStr) {
+    const std::string oneLine = RecipientsOnOneLine(toStr);
+    const std::string_view recipients = oneLine;
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (true) {
+        std::size_t comma = recipients.find(',', start);
+        if (comma == std::string_view::npos) {
+            parts.emplace_back(recipients.substr(start));
+            return parts;
+        }
+        parts.emplace_back(recipients.substr(start, comma - start));
+        start = comma + 1;
+    }
 }
 
 std::string ComposeMail(const std::string& clientMailAddress, const SearchEntry& entry,

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quellin::syslogd {
 
@@ -37,6 +38,14 @@ std::string EncodeHeaderWords(std::string_view header);
 // Folds every CR LF line of the header at spaces so that no line grows
 // past 75 characters unless a single word is longer.
 std::string FoldHeader(std::string_view header);
+
+// The recipients of a ToStr: split at every ",", parts taken as they are.
+// A line break (the recipient box takes several lines) separates recipients
+// as a "," does, and empty lines are skipped: no command or header ever
+// carries a line break of the operator's.
+std::vector<std::string> SplitRecipients(std::string_view recipients);
+// The ToStr on one line: its non-empty lines joined with ",".
+std::string RecipientsOnOneLine(std::string_view recipients);
 
 // The whole message (header, blank line, body) for the entry and the text
 // of the triggering message.

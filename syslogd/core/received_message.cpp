@@ -1,10 +1,8 @@
 #include "received_message.h"
 
 #include "codec.h"
-#include "log_file.h"
 
 #include <ctime>
-#include <vector>
 
 namespace quellin::syslogd {
 namespace {
@@ -130,7 +128,7 @@ bool IsValidTimestamp(std::string_view stamp, int currentYear) {
            *minutes <= 59 && seconds && *seconds <= 59;
 }
 
-LayoutResult Refuse(DropReason reason) {
+DecodeResult Refuse(DropReason reason) {
     return {std::nullopt, reason};
 }
 
@@ -171,7 +169,13 @@ ReceiveTime DescribeReceiveTime(std::int64_t time) {
     return described;
 }
 
-LayoutResult ParseDatagram(std::string_view datagram, int currentYear) {
+ListRow ReceivedMessage::Row() const {
+    return {std::string(timestamp), std::string(source), facility.name, level.name,
+            std::string(body)};
+}
+
+DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source,
+                            const ReceiveTime& time) {
     HeaderCharacters chars(datagram);
     if (chars.Single(0) != '<')
         return Refuse(DropReason::NoOpeningBracket);
@@ -194,26 +198,31 @@ LayoutResult ParseDatagram(std::string_view datagram, int currentYear) {
             return Refuse(DropReason::NonNumericPri);
         pri = pri * 10 + DigitValue(c);
     }
-    if (!LookUpFacility(pri / 8))
+    auto facility = LookUpFacility(pri / 8);
+    if (!facility)
         return Refuse(DropReason::UnknownFacility);
 
-    DatagramLayout layout;
-    layout.facility = pri / 8;
-    layout.level = pri % 8;
+    ReceivedMessage m;
+    m.raw = datagram;
+    m.source = source;
+    m.pri = pri;
+    m.facility = *facility;
+    m.level = *LookUpLevel(pri % 8);
+    m.receivedAt = time.second;
     std::string_view stamp = chars.Slice(close + 1, 15);
     if (stamp.size() == 15 && chars.Single(close + 16) == ' ' &&
-        IsValidTimestamp(stamp, currentYear)) {
-        layout.senderTimestamp = true;
-        layout.timestampOffset = chars.Offset(close + 1);
-        layout.bodyOffset = chars.Offset(close + 17);
+        IsValidTimestamp(stamp, time.year)) {
+        m.timestamp = stamp;
+        m.body = datagram.substr(chars.Offset(close + 17));
     } else {
         // The body is the text after ">" without its leading spaces.
         std::size_t body = chars.Offset(close + 1);
         while (body < datagram.size() && datagram[body] == ' ')
             ++body;
-        layout.bodyOffset = body;
+        m.timestamp = time.text;
+        m.body = datagram.substr(body);
     }
-    return {layout, DropReason::None};
+    return {m, DropReason::None};
 }
 
 std::string NotificationText(std::string_view timestamp, std::string_view source,
@@ -222,36 +231,6 @@ std::string NotificationText(std::string_view timestamp, std::string_view source
     out.reserve(timestamp.size() + source.size() + text.size() + 9);
     out.append(timestamp).append("   From ").append(source).append("\r\n").append(text);
     return out;
-}
-
-DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source, std::int64_t now,
-                            bool withLogLine) {
-    const ReceiveTime time = DescribeReceiveTime(now);
-    LayoutResult parsed = ParseDatagram(datagram, time.year);
-    if (!parsed.layout)
-        return {std::nullopt, parsed.dropReason};
-    const DatagramLayout& layout = *parsed.layout;
-    auto facility = LookUpFacility(layout.facility);
-    auto level = LookUpLevel(layout.level);
-
-    ReceivedMessage m;
-    m.raw = std::string(datagram);
-    m.source = std::string(source);
-    m.receivedAt = now;
-    m.facilityName = facility->name;
-    m.facilityBit = facility->bit;
-    m.levelName = level->name;
-    m.levelBit = level->bit;
-    m.timestamp = layout.senderTimestamp ? std::string(datagram.substr(layout.timestampOffset, 15))
-                                         : time.text;
-    m.body = std::string(datagram.substr(layout.bodyOffset));
-
-    m.rowText =
-        m.timestamp + '\t' + m.source + '\t' + m.facilityName + '\t' + m.levelName + '\t' + m.body;
-    m.notificationText = NotificationText(m.timestamp, m.source, m.body);
-    if (withLogLine)
-        m.logLine = FormatLogLine(m.Row());
-    return {std::move(m), DropReason::None};
 }
 
 }  // namespace quellin::syslogd

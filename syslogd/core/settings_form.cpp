@@ -1,6 +1,7 @@
 #include "settings_form.h"
 
 #include "codec.h"
+#include "display_filter.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -8,12 +9,6 @@
 
 namespace quellin::syslogd {
 namespace {
-
-constexpr std::uint8_t kDispNoFilter = 1;
-constexpr std::uint8_t kDispShow = 2;
-constexpr std::uint8_t kDispHide = 4;
-constexpr std::uint8_t kDispLevel = 8;
-constexpr std::uint8_t kDispFacility = 16;
 
 // A whole positive number within [1, limit], spaces around it allowed.
 std::optional<std::int64_t> PositiveNumber(const std::string& text, std::int64_t limit) {
@@ -29,6 +24,26 @@ std::optional<std::int64_t> PositiveNumber(const std::string& text, std::int64_t
     if (value < 1 || value > limit)
         return std::nullopt;
     return value;
+}
+
+// The form and the settings name the four colours alike.
+template <class From, class To>
+void CopyColors(const From& from, To& to) {
+    to.popBackColor = from.popBackColor;
+    to.popForeColor = from.popForeColor;
+    to.mainBackColor = from.mainBackColor;
+    to.mainForeColor = from.mainForeColor;
+}
+
+// The mail fields of a search entry with the input dialog's fields that
+// show them: copy(entry's field, form's field).
+template <class Entry, class Form, class Copy>
+void EachMailField(Entry& entry, Form& form, Copy copy) {
+    copy(entry.subjectStr, form.subject);
+    copy(entry.toStr, form.to);
+    copy(entry.dataStr, form.data);
+    copy(entry.fromStr, form.from);
+    copy(entry.noPopMail, form.noPopup);
 }
 
 // A whole number within [0, limit].
@@ -64,16 +79,13 @@ SettingsForm FormFromSettings(const SyslogdSettings& settings) {
     form.wavPath = settings.wavPath;
     form.logWrite = settings.logWriteFlag;
     form.logPath = settings.logPath;
-    form.popBackColor = settings.popBackColor;
-    form.popForeColor = settings.popForeColor;
-    form.mainBackColor = settings.mainBackColor;
-    form.mainForeColor = settings.mainForeColor;
-    if (settings.dispFilter & kDispShow)
+    CopyColors(settings, form);
+    if (settings.dispFilter & kFilterShowMode)
         form.filterMode = FilterMode::ShowMatching;
-    else if (settings.dispFilter & kDispHide)
+    else if (settings.dispFilter & kFilterHideMode)
         form.filterMode = FilterMode::HideMatching;
-    form.levelChecked = (settings.dispFilter & kDispLevel) != 0;
-    form.facilityChecked = (settings.dispFilter & kDispFacility) != 0;
+    form.levelChecked = (settings.dispFilter & kFilterByLevel) != 0;
+    form.facilityChecked = (settings.dispFilter & kFilterByFacility) != 0;
     form.levelBits = settings.filterLevel;
     form.facilityBits = settings.filterFacility;
     form.allLevels = settings.filterLevel == kAllLevels;
@@ -247,10 +259,7 @@ void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
         if (auto keep = Count(form.keepCount, kMaxKeepCount))
             settings.logKeepCount = static_cast<std::int32_t>(*keep);
     }
-    settings.popBackColor = form.popBackColor;
-    settings.popForeColor = form.popForeColor;
-    settings.mainBackColor = form.mainBackColor;
-    settings.mainForeColor = form.mainForeColor;
+    CopyColors(form, settings);
     settings.filterLevel = form.levelChecked ? form.levelBits : 0;
     settings.filterFacility = form.facilityChecked ? form.facilityBits : 0;
     settings.alertHoldSeconds =
@@ -264,13 +273,14 @@ void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
         settings.forwardFormat = form.forwardFormat;
     }
     if (form.filterMode == FilterMode::NoFilter) {
-        settings.dispFilter = kDispNoFilter;
+        settings.dispFilter = kFilterOff;
     } else {
-        std::uint8_t value = form.filterMode == FilterMode::ShowMatching ? kDispShow : kDispHide;
+        std::uint8_t value =
+            form.filterMode == FilterMode::ShowMatching ? kFilterShowMode : kFilterHideMode;
         if (form.levelChecked)
-            value |= kDispLevel;
+            value |= kFilterByLevel;
         if (form.facilityChecked)
-            value |= kDispFacility;
+            value |= kFilterByFacility;
         settings.dispFilter = value;
     }
 }
@@ -283,11 +293,7 @@ SearchInputForm FormFromEntry(const SearchEntry& entry) {
     else
         form.dispStr = entry.dispStr;
     form.mailSend = entry.mailFlag;
-    form.subject = entry.subjectStr;
-    form.to = entry.toStr;
-    form.data = entry.dataStr;
-    form.from = entry.fromStr;
-    form.noPopup = entry.noPopMail;
+    EachMailField(entry, form, [](const auto& field, auto& shown) { shown = field; });
     return form;
 }
 
@@ -306,11 +312,7 @@ SearchEntry EntryFromForm(const SearchInputForm& form) {
         form.useMessageItself || form.dispStr.empty() ? ShowMessageItselfText() : form.dispStr;
     entry.mailFlag = form.mailSend;
     if (form.mailSend) {
-        entry.subjectStr = form.subject;
-        entry.toStr = form.to;
-        entry.dataStr = form.data;
-        entry.fromStr = form.from;
-        entry.noPopMail = form.noPopup;
+        EachMailField(entry, form, [](auto& field, const auto& typed) { field = typed; });
     }
     return entry;
 }

@@ -147,39 +147,6 @@ const char* ToString(SmtpOutcome outcome) {
     return "?";
 }
 
-std::string RecipientsOnOneLine(std::string_view recipients) {
-    std::string joined;
-    std::size_t start = 0;
-    while (start <= recipients.size()) {
-        std::size_t end = recipients.find_first_of("\r\n", start);
-        if (end == std::string_view::npos)
-            end = recipients.size();
-        if (end > start) {
-            if (!joined.empty())
-                joined += ',';
-            joined.append(recipients.substr(start, end - start));
-        }
-        start = end + 1;
-    }
-    return joined;
-}
-
-std::vector<std::string> SplitRecipients(std::string_view toStr) {
-    const std::string oneLine = RecipientsOnOneLine(toStr);
-    const std::string_view recipients = oneLine;
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (true) {
-        std::size_t comma = recipients.find(',', start);
-        if (comma == std::string_view::npos) {
-            parts.emplace_back(recipients.substr(start));
-            return parts;
-        }
-        parts.emplace_back(recipients.substr(start, comma - start));
-        start = comma + 1;
-    }
-}
-
 SmtpDialogue::SmtpDialogue(std::string clientMailAddress, std::string_view recipients,
                            std::string message, SmtpTransport transport)
     : clientMailAddress_(std::move(clientMailAddress)),
@@ -304,6 +271,69 @@ std::string SmtpDialogue::AfterGreeting(const SmtpReply& ehloReply) {
     return {};
 }
 
+std::string SmtpDialogue::Greet() {
+    if (transport_.plain()) {
+        state_ = State::Helo;
+        return "HELO localhost\r\n";
+    }
+    if (transport_.authenticate && transport_.security == SmtpSecurity::None) {
+        // A password never goes out in clear text.
+        Fail(SmtpOutcome::AuthNeedsTls);
+        return {};
+    }
+    state_ = State::Ehlo;
+    return "EHLO localhost\r\n";
+}
+
+std::string SmtpDialogue::Secure(const SmtpReply& reply) {
+    // STARTTLS goes ahead with 220, each question of AUTH LOGIN is 334,
+    // and a login is accepted with 235.
+    const bool tls = state_ == State::StartTls;
+    const bool question = state_ == State::AuthLogin || state_ == State::AuthLoginUser;
+    if (reply.code != (tls ? 220 : question ? 334 : 235)) {
+        Fail(tls ? SmtpOutcome::TlsFailed : SmtpOutcome::AuthFailed);
+        return {};
+    }
+    switch (state_) {
+        case State::StartTls:
+            state_ = State::TlsHandshake;
+            startTlsNow_ = true;
+            return {};
+        case State::AuthLogin:
+            state_ = State::AuthLoginUser;
+            return Base64Encode(transport_.user) + "\r\n";
+        case State::AuthLoginUser:
+            state_ = State::AuthLoginPassword;
+            return Base64Encode(transport_.password) + "\r\n";
+        default:
+            return MailFrom();
+    }
+}
+
+std::string SmtpDialogue::EndSession() {
+    outcome_ = refused_ == 0 ? SmtpOutcome::Sent : SmtpOutcome::UnexpectedReply;
+    if (refused_ != 0) {
+        // The session says why a mail of it did not go.
+        lastCode_ = refusal_.code;
+        lastLine_ = refusal_.lastLine;
+    }
+    state_ = State::Done;
+    return {};
+}
+
+std::string SmtpDialogue::Unexpected(const SmtpReply& reply) {
+    const bool inMail = state_ == State::Recipients || state_ == State::LastRecipient ||
+                        state_ == State::Data || state_ == State::Message;
+    if (inMail && current_ + 1 < mails_.size()) {
+        // The server refused this mail; the next ones may still go.
+        ++refused_;
+        refusal_ = reply;
+        return NextMail();
+    }
+    Fail(SmtpOutcome::UnexpectedReply);
+    return {};
+}
+
 std::string SmtpDialogue::Act(const SmtpReply& reply) {
     lastCode_ = reply.code;
     lastLine_ = reply.lastLine;
@@ -315,52 +345,19 @@ std::string SmtpDialogue::Act(const SmtpReply& reply) {
         case State::Greeting:
             if (reply.code != 220)
                 break;
-            if (transport_.plain()) {
-                state_ = State::Helo;
-                return "HELO localhost\r\n";
-            }
-            if (transport_.authenticate && transport_.security == SmtpSecurity::None) {
-                // A password never goes out in clear text.
-                Fail(SmtpOutcome::AuthNeedsTls);
-                return {};
-            }
-            state_ = State::Ehlo;
-            return "EHLO localhost\r\n";
+            return Greet();
         case State::Ehlo:
             if (reply.code != 250)
                 break;
             return AfterGreeting(reply);
         case State::StartTls:
-            if (reply.code != 220) {
-                Fail(SmtpOutcome::TlsFailed);
-                return {};
-            }
-            state_ = State::TlsHandshake;
-            startTlsNow_ = true;
-            return {};
-        case State::TlsHandshake:
-            break;
         case State::AuthLogin:
-            if (reply.code != 334) {
-                Fail(SmtpOutcome::AuthFailed);
-                return {};
-            }
-            state_ = State::AuthLoginUser;
-            return Base64Encode(transport_.user) + "\r\n";
         case State::AuthLoginUser:
-            if (reply.code != 334) {
-                Fail(SmtpOutcome::AuthFailed);
-                return {};
-            }
-            state_ = State::AuthLoginPassword;
-            return Base64Encode(transport_.password) + "\r\n";
         case State::AuthPlain:
         case State::AuthLoginPassword:
-            if (reply.code != 235) {
-                Fail(SmtpOutcome::AuthFailed);
-                return {};
-            }
-            return MailFrom();
+            return Secure(reply);
+        case State::TlsHandshake:
+            break;
         case State::Helo:
             if (reply.code != 250)
                 break;
@@ -396,27 +393,11 @@ std::string SmtpDialogue::Act(const SmtpReply& reply) {
         case State::Quit:
             if (reply.code != 221)
                 break;
-            outcome_ = refused_ == 0 ? SmtpOutcome::Sent : SmtpOutcome::UnexpectedReply;
-            if (refused_ != 0) {
-                // The session says why a mail of it did not go.
-                lastCode_ = refusal_.code;
-                lastLine_ = refusal_.lastLine;
-            }
-            state_ = State::Done;
-            return {};
+            return EndSession();
         case State::Done:
             return {};
     }
-    const bool inMail = state_ == State::Recipients || state_ == State::LastRecipient ||
-                        state_ == State::Data || state_ == State::Message;
-    if (inMail && current_ + 1 < mails_.size()) {
-        // The server refused this mail; the next ones may still go.
-        ++refused_;
-        refusal_ = reply;
-        return NextMail();
-    }
-    Fail(SmtpOutcome::UnexpectedReply);
-    return {};
+    return Unexpected(reply);
 }
 
 }  // namespace quellin::syslogd

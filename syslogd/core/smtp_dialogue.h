@@ -162,7 +162,17 @@ public:
 
 private:
     std::string Act(const SmtpReply& reply);
+    // The server's greeting came: HELO, or EHLO when asking for more.
+    std::string Greet();
     std::string AfterGreeting(const SmtpReply& ehloReply);
+    // STARTTLS and the login: a reply other than the one awaited ends the
+    // session with its reason.
+    std::string Secure(const SmtpReply& reply);
+    // The server's 221 after QUIT.
+    std::string EndSession();
+    // A reply the step did not await: the mail in hand is refused when
+    // more follow it in the session, else the session ends.
+    std::string Unexpected(const SmtpReply& reply);
     std::string MailFrom();
     std::string NextMail();
     void Fail(SmtpOutcome outcome);
@@ -187,13 +197,5 @@ private:
     int lastCode_ = 0;
     SmtpReplyReader reader_;
 };
-
-// The recipients of a ToStr: split at every ",", parts taken as they are.
-// A line break (the recipient box takes several lines) separates recipients
-// as a "," does, and empty lines are skipped: no command or header ever
-// carries a line break of the operator's.
-std::vector<std::string> SplitRecipients(std::string_view recipients);
-// The ToStr on one line: its non-empty lines joined with ",".
-std::string RecipientsOnOneLine(std::string_view recipients);
 
 }  // namespace quellin::syslogd

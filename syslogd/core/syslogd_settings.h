@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -109,6 +110,10 @@ struct SyslogdSettings {
     SyslogdSettings();
     bool operator==(const SyslogdSettings&) const = default;
 };
+
+// The settings as reception works with them: a copy that never changes,
+// replaced whole when the settings window's OK changes the settings.
+using SettingsSnapshot = std::shared_ptr<const SyslogdSettings>;
 
 // Entries the table holds for a SearchMaxKensu value: negative counts as
 // none, and the count is bounded by kSearchTableLimit.

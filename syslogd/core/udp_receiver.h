@@ -4,6 +4,8 @@
 // the window does can keep the socket from being drained.
 #pragma once
 
+#include "datagram_sink.h"
+
 #include <netinet/in.h>
 
 #include <atomic>
@@ -14,17 +16,6 @@
 #include <vector>
 
 namespace quellin::syslogd {
-
-class DatagramSink {
-public:
-    virtual ~DatagramSink() = default;
-    // One datagram with the sender's dotted IPv4 address.
-    virtual void Handle(std::string_view bytes, std::string_view source) = 0;
-    // The datagrams read together are all handled.
-    virtual void EndBatch() = 0;
-    // Reception has stopped.
-    virtual void Finish() {}
-};
 
 class UdpReceiver {
 public:

@@ -1,7 +1,9 @@
-// Datagrams straight from the network through the decoder, the receive
-// pipeline's own reading of them, the alert walk and the popup's head.
+// Datagrams straight from the network through the decoder and the stages
+// of the receive pipeline that read them: the alert walk, the popup's head,
+// the log line and the forwarded form.
 #include "alert.h"
 #include "codec.h"
+#include "forwarder.h"
 #include "log_file.h"
 #include "received_message.h"
 
@@ -41,31 +43,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
 
     // 2024-02-29 12:00 UTC: a leap day, so the date check takes both paths.
-    constexpr std::int64_t kNow = 1709208000;
-    auto result = DecodeDatagram(bytes, "192.0.2.1", kNow, true);
-    const LayoutResult layout = ParseDatagram(bytes, DescribeReceiveTime(kNow).year);
-    if (layout.layout.has_value() != result.message.has_value() ||
-        layout.dropReason != result.dropReason)
+    const ReceiveTime time = DescribeReceiveTime(1709208000);
+    const DecodeResult result = DecodeDatagram(bytes, "192.0.2.1", time);
+    if (result.message.has_value() != (result.dropReason == DropReason::None))
         std::abort();
     if (!result.message)
         return 0;
     const ReceivedMessage& m = *result.message;
-    if (m.raw != bytes || m.timestamp.size() != 15 || m.levelBit == 0 || m.facilityBit == 0)
+    if (m.raw != bytes || m.timestamp.size() != 15 || m.level.bit == 0 || m.facility.bit == 0)
         std::abort();
-    // The body is always a tail of the datagram, where the layout says.
-    if (bytes.substr(layout.layout->bodyOffset) != m.body)
+    // The body is always a tail of the datagram.
+    if (m.body.data() + m.body.size() != bytes.data() + bytes.size())
         std::abort();
-    if (m.logLine.find_first_of("\r\n") != std::string::npos)
-        std::abort();
-    // The line the pipeline writes from the columns where they lie.
     std::string line;
-    AppendLogLineTo(line, {m.timestamp, m.source, m.facilityName, m.levelName, m.body});
-    if (line != m.logLine)
+    AppendLogLineTo(line, m.Columns());
+    if (line.find_first_of("\r\n") != std::string::npos)
         std::abort();
+    ForwardBatch batch;
+    AddForwarded(batch, ForwardFormat::Rfc5424, m);
+    AddForwarded(batch, ForwardFormat::Rfc3164, m);
 
-    SyslogdSettings settings;
-    settings.searchTable[0].keyStr = bytes.substr(0, size % 7);
-    settings.searchTable[1].keyStr = "\\";
-    (void)PlanAlert(settings, m);
+    auto settings = std::make_shared<SyslogdSettings>();
+    settings->searchTable[0].keyStr = bytes.substr(0, size % 7);
+    settings->searchTable[1].keyStr = "\\";
+    settings->mailSendFlag = true;
+    settings->searchTable[0].mailFlag = true;
+    AlertStage alerts({64, 3});
+    alerts.Use(settings);
+    (void)alerts.Match(m);
     return 0;
 }

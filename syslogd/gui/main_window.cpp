@@ -115,10 +115,7 @@ MainWindow::MainWindow(SyslogdSettings& settings, ReceivePipeline& pipeline, Ser
 
     // Mail over TLS or with a login that cannot go out says why, once.
     services_.mail->SetStatusListener([this](bool failing, const std::string& reason) {
-        mailNotice_.clear();
-        if (failing)
-            mailNotice_ =
-                QStringLiteral("メールを送信できません: ") + QString::fromStdString(reason);
+        presenter_.SetMailFailure(failing, cp932::FromUtf8Lossy(reason));
         UpdateNotice();
     });
 
@@ -224,90 +221,20 @@ void MainWindow::SettingsApplied() {
 }
 
 void MainWindow::DeliverPending() {
-    WindowQueue::Delivery delivery = pipeline_.queue().Take(kItemsPerTurn);
-
-    std::vector<ListRow> rows;
-    for (WindowItem& item : delivery.items) {
-        if (item.row)
-            rows.push_back(std::move(*item.row));
-    }
-    IgnoringFailure([&] { AddRows(rows); });
-
-    // A popup replaces the one before it, so of the popups of one delivery
-    // only the last is ever seen; the same goes for the sound.  Every mail
-    // goes out.
-    const AlertOrder* lastPopup = nullptr;
-    const AlertOrder* lastSound = nullptr;
-    for (const WindowItem& item : delivery.items) {
-        if (!item.alert)
-            continue;
-        const AlertOrder& alert = *item.alert;
-        if (alert.showPopup)
-            lastPopup = &alert;
-        if (alert.sound != AlertSound::None)
-            lastSound = &alert;
-        if (alert.sendMail) {
-            IgnoringFailure(
-                [&] { services_.mail->Notify(*alert.settings, alert.entry(), alert.mailText); });
-        }
-    }
-    if (lastPopup != nullptr)
-        IgnoringFailure([&] { ShowPopup(lastPopup->popupText); });
-    if (lastSound != nullptr) {
+    SyslogPresenter::Turn turn =
+        presenter_.Present(pipeline_.queue().Take(kItemsPerTurn), services_.mail->heldBack());
+    IgnoringFailure([&] { AddRows(turn.rows); });
+    for (const AlertOrder& mail : turn.mails)
         IgnoringFailure(
-            [&] { services_.sound->Play(lastSound->sound, lastSound->settings->wavPath); });
-    }
-
-    bool noticeChanged = false;
-    if (delivery.logStatus) {
-        const LogWriteStatus& status = *delivery.logStatus;
-        logNotice_.clear();
-        if (status.failing) {
-            logNotice_ = QStringLiteral("受信ログを書き込めません: ") + FromCp932(status.path);
-            if (!status.reason.empty())
-                logNotice_ += QStringLiteral(" (") + FromCp932(status.reason) + QLatin1Char(')');
-        }
-        // Lost lines stay said after the log is written again: the file
-        // lacks them for good.
-        if (status.lostLines != 0) {
-            if (!logNotice_.isEmpty())
-                logNotice_ += QStringLiteral("  ");
-            logNotice_ +=
-                QStringLiteral("受信ログに書き込めなかった行 %1 件").arg(status.lostLines);
-        }
-        noticeChanged = true;
-    }
-    if (delivery.forwardStatus) {
-        const ForwardStatus& status = *delivery.forwardStatus;
-        forwardNotice_.clear();
-        // Forwarding switched off: nothing more to say about it.
-        if (!status.target.empty()) {
-            if (status.failing) {
-                forwardNotice_ = QStringLiteral("転送先 %1 に送れません (%2)")
-                                     .arg(FromCp932(status.target), FromCp932(status.reason));
-            }
-            if (status.dropped != 0) {
-                if (!forwardNotice_.isEmpty())
-                    forwardNotice_ += QStringLiteral("  ");
-                forwardNotice_ +=
-                    QStringLiteral("転送できなかったメッセージ %1 件").arg(status.dropped);
-            }
-        }
-        noticeChanged = true;
-    }
-    if (services_.mail->heldBack() != heldBackMails_) {
-        heldBackMails_ = services_.mail->heldBack();
-        noticeChanged = true;
-    }
-    if (delivery.heldBackRows != 0 || delivery.heldBackAlerts != 0) {
-        heldBackRows_ += delivery.heldBackRows;
-        heldBackAlerts_ += delivery.heldBackAlerts;
-        noticeChanged = true;
-    }
-    if (noticeChanged)
+            [&] { services_.mail->Notify(*mail.settings, mail.entry(), mail.mailText); });
+    if (turn.popupText)
+        IgnoringFailure([&] { ShowPopup(*turn.popupText); });
+    if (turn.sound)
+        IgnoringFailure([&] { services_.sound->Play(turn.sound->kind, turn.sound->wavPath); });
+    if (turn.noticeChanged)
         UpdateNotice();
 
-    if (delivery.more && !deliveryScheduled_) {
+    if (turn.more && !deliveryScheduled_) {
         // The rest comes in the next turn, after painting and input.
         deliveryScheduled_ = true;
         QTimer::singleShot(0, this, [this] {
@@ -346,25 +273,7 @@ void MainWindow::AddRows(std::vector<ListRow>& rows) {
 }
 
 void MainWindow::UpdateNotice() {
-    QStringList parts;
-    if (!logNotice_.isEmpty())
-        parts << logNotice_;
-    if (!mailNotice_.isEmpty())
-        parts << mailNotice_;
-    if (!forwardNotice_.isEmpty())
-        parts << forwardNotice_;
-    if (heldBackMails_ != 0) {
-        parts << QStringLiteral("送信を待つメールが多すぎるため、メール %1 件を送りませんでした。")
-                     .arg(heldBackMails_);
-    }
-    if (heldBackAlerts_ != 0 || heldBackRows_ != 0) {
-        // The window fell so far behind that the hand-over from reception
-        // was full; the log has every message all the same.
-        parts << QStringLiteral("表示が追いつかず、警告 %1 件と一覧の行 %2 件を省きました。")
-                     .arg(heldBackAlerts_)
-                     .arg(heldBackRows_);
-    }
-    const QString text = parts.join(QStringLiteral("  "));
+    const QString text = FromCp932(presenter_.notice());
     notice_->setText(text);
     statusBar()->setVisible(!text.isEmpty());
 }

@@ -12,6 +12,7 @@
 #include "popup_window.h"
 #include "receive_pipeline.h"
 #include "settings_window.h"
+#include "syslog_presenter.h"
 #include "syslogd_settings.h"
 
 #include <QMainWindow>
@@ -55,9 +56,10 @@ public:
                QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Takes what the pipeline has left for the window and shows it: rows,
-    // then alerts, then what the status area has to say.  Called when the
-    // pipeline signals; tests call it to deliver at once.
+    // Takes what the pipeline has left for the window and carries out what
+    // the presenter makes of it: rows, then alerts, then what the status
+    // area has to say.  Called when the pipeline signals; tests call it to
+    // deliver at once.
     void DeliverPending();
     // The settings changed on this thread: colours now, and a new snapshot
     // for the pipeline.
@@ -109,7 +111,6 @@ private:
     void ConnectMenus();
     void LayOutList();
     void AddRows(std::vector<ListRow>& rows);
-    void CarryOut(const AlertOrder& alert);
     void ShowPopup(const std::string& text);
     MsgAnswer Ask(const MessageBoxRequest& request);
     void UpdateNotice();
@@ -127,12 +128,7 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     bool hidesToTray_ = false;
     QLabel* notice_ = nullptr;
-    QString logNotice_;
-    QString mailNotice_;
-    QString forwardNotice_;
-    std::uint64_t heldBackRows_ = 0;
-    std::uint64_t heldBackAlerts_ = 0;
-    std::uint64_t heldBackMails_ = 0;
+    SyslogPresenter presenter_;
     bool deliveryScheduled_ = false;
     bool exiting_ = false;
     std::function<void(SettingsTab)> openSettings_;

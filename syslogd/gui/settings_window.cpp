@@ -137,7 +137,7 @@ void SettingsWindow::Fill(SettingsTab tab) {
     shownTab_ = index;
 }
 
-void SettingsWindow::ConnectControls() {
+void SettingsWindow::ConnectToggles() {
     auto onToggle = [this](QAbstractButton* button, auto apply) {
         connect(button, &QAbstractButton::toggled, this, [this, apply](bool on) {
             apply(on);
@@ -183,11 +183,6 @@ void SettingsWindow::ConnectControls() {
         if (on)
             form_.forwardProtocol = kForwardTcp;
     });
-    connect(ui_->cmb_SMTP_Security, &QComboBox::currentIndexChanged, this,
-            [this](int index) { form_.smtpSecurity = index; });
-    connect(ui_->cmb_ForwardFormat, &QComboBox::currentIndexChanged, this,
-            [this](int index) { form_.forwardFormat = index; });
-    connect(ui_->cmd_CAFile, &QPushButton::clicked, this, &SettingsWindow::ChooseCAFile);
     onToggle(ui_->FilType_Lel, [this](bool on) { form_.levelChecked = on; });
     onToggle(ui_->FilType_Fac, [this](bool on) { form_.facilityChecked = on; });
     onToggle(ui_->id353, [this](bool on) { SetAllLevels(form_, on); });
@@ -196,7 +191,15 @@ void SettingsWindow::ConnectControls() {
         onToggle(levelBox(i), [this, i](bool on) { SetLevel(form_, i, on); });
     for (int i = 0; i < kFacilityCount; ++i)
         onToggle(facilityBox(i), [this, i](bool on) { SetFacility(form_, i, on); });
+}
 
+void SettingsWindow::ConnectControls() {
+    ConnectToggles();
+    connect(ui_->cmb_SMTP_Security, &QComboBox::currentIndexChanged, this,
+            [this](int index) { form_.smtpSecurity = index; });
+    connect(ui_->cmb_ForwardFormat, &QComboBox::currentIndexChanged, this,
+            [this](int index) { form_.forwardFormat = index; });
+    connect(ui_->cmd_CAFile, &QPushButton::clicked, this, &SettingsWindow::ChooseCAFile);
     connect(ui_->cmd_Add, &QPushButton::clicked, this, &SettingsWindow::AddRow);
     connect(ui_->cmd_Edit_Search, &QPushButton::clicked, this, &SettingsWindow::EditRow);
     connect(ui_->cmd_Del, &QPushButton::clicked, this, &SettingsWindow::DeleteRow);

@@ -62,6 +62,8 @@ public:
 private:
     void Fill(SettingsTab tab);
     void ConnectControls();
+    // Each check box and radio button writes its field of the form.
+    void ConnectToggles();
     void Refresh();
     void RefreshColors();
     void FillRows();

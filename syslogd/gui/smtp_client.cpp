@@ -145,6 +145,12 @@ void SmtpClient::StartNext() {
 
     QSslSocket* tls = plain ? nullptr : new QSslSocket(this);
     socket_ = plain ? new QTcpSocket(this) : tls;
+    WatchSocket(tls);
+    watchdog_->start(sessionLimit_);
+    Connect(mail, tls);
+}
+
+void SmtpClient::WatchSocket(QSslSocket* tls) {
     connect(socket_, &QTcpSocket::readyRead, this, &SmtpClient::OnReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, [this] {
         if (dialogue_->outcome() != SmtpOutcome::Running) {
@@ -179,8 +185,9 @@ void SmtpClient::StartNext() {
             tlsErrors_ = texts.join(QStringLiteral("; "));
         });
     }
-    watchdog_->start(sessionLimit_);
+}
 
+void SmtpClient::Connect(const Mail& mail, QSslSocket* tls) {
     // Failures found before connecting are reported from the event loop,
     // like a refused connection.
     auto failSoon = [this](SmtpOutcome outcome, QString reason) {

@@ -76,6 +76,11 @@ private:
     // or refused.
     std::size_t Queued() const;
     void StartNext();
+    // Tells the session of the socket's end, errors and TLS handshake.
+    void WatchSocket(QSslSocket* tls);
+    // Connects to the mail's server, or reports from the event loop why
+    // the session cannot start.
+    void Connect(const Mail& mail, QSslSocket* tls);
     // Sets up the TLS socket of a session; false with the reason when the
     // session cannot even start.
     bool PrepareTls(const Mail& mail, QSslSocket* socket, QString& reason);

@@ -1,6 +1,5 @@
 #include "alert.h"
 
-#include "clock.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +9,6 @@ namespace {
 
 using quellin::testing::PrintTo;
 using quellin::testing::Sjis;
-
-ReceivedMessage Decode(const std::string& datagram) {
-    auto r = DecodeDatagram(datagram, "192.0.2.7", MakeLocalTime(2024, 7, 5, 12, 0, 0), false);
-    EXPECT_TRUE(r.message) << datagram;
-    return r.message.value_or(ReceivedMessage{});
-}
 
 SearchEntry Entry(std::string key, std::string disp = "") {
     SearchEntry e;
@@ -68,61 +61,13 @@ TEST(ContainsText, MatchMustNotStartInsideATwoByteCharacter) {
 }
 
 TEST(PopupText, MessageItselfOrEntryText) {
-    ReceivedMessage m = Decode("<13>Jul  5 00:43:58 r1 link down");
+    const ReceivedMessage m{
+        .timestamp = "Jul  5 00:43:58", .source = "192.0.2.7", .body = "r1 link down"};
     EXPECT_EQ(PopupText(Entry("x"), m), "Jul  5 00:43:58   From 192.0.2.7\r\nr1 link down");
     EXPECT_EQ(PopupText(Entry("x", ShowMessageItselfText()), m),
               "Jul  5 00:43:58   From 192.0.2.7\r\nr1 link down");
     EXPECT_EQ(PopupText(Entry("x", Sjis("回線断")), m),
               "Jul  5 00:43:58   From 192.0.2.7\r\n" + Sjis("回線断"));
-}
-
-struct PlanCase {
-    const char* name;
-    bool mailSendFlag;
-    bool mailFlag;
-    bool noPopMail;
-    std::int16_t soundType;
-    bool showPopup;
-    AlertSound sound;
-    bool sendMail;
-};
-
-class PlanAlertCases : public ::testing::TestWithParam<PlanCase> {};
-
-TEST_P(PlanAlertCases, Decides) {
-    const PlanCase& c = GetParam();
-    SyslogdSettings s;
-    s.mailSendFlag = c.mailSendFlag;
-    s.soundType = c.soundType;
-    s.searchTable[0] = Entry("down");
-    s.searchTable[0].mailFlag = c.mailFlag;
-    s.searchTable[0].noPopMail = c.noPopMail;
-    auto plan = PlanAlert(s, Decode("<13>link down"));
-    ASSERT_TRUE(plan);
-    EXPECT_EQ(plan->entryIndex, 0u);
-    EXPECT_EQ(plan->showPopup, c.showPopup);
-    EXPECT_EQ(plan->sound, c.sound);
-    EXPECT_EQ(plan->sendMail, c.sendMail);
-}
-
-// The no-popup flag suppresses only the popup; sound and mail still follow.
-INSTANTIATE_TEST_SUITE_P(
-    Flags, PlanAlertCases,
-    ::testing::Values(
-        PlanCase{"PopupAndBeep", false, false, false, 2, true, AlertSound::Beep, false},
-        PlanCase{"Silent", false, false, false, 1, true, AlertSound::None, false},
-        PlanCase{"Wave", false, false, false, 3, true, AlertSound::WaveFile, false},
-        PlanCase{"UnknownSoundType", false, false, false, 7, true, AlertSound::None, false},
-        PlanCase{"MailOnBoth", true, true, false, 2, true, AlertSound::Beep, true},
-        PlanCase{"MailOffGlobally", false, true, false, 2, true, AlertSound::Beep, false},
-        PlanCase{"MailOffForEntry", true, false, false, 2, true, AlertSound::Beep, false},
-        PlanCase{"NoPopupStillSoundsAndMails", true, true, true, 2, false, AlertSound::Beep, true}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST(PlanAlert, NoMatchNoPlan) {
-    SyslogdSettings s;
-    s.searchTable[0] = Entry("up");
-    EXPECT_FALSE(PlanAlert(s, Decode("<13>link down")));
 }
 
 }  // namespace

@@ -49,26 +49,6 @@ INSTANTIATE_TEST_SUITE_P(
             "Japanese", "t,s,f,l," + Sjis("表示、停止"), {"t", "s", "f", "l", Sjis("表示、停止")}}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(LogFileTest, AppendCreatesThenAppendsWithCrLf) {
-    auto path = dir / "syslogd.txt";
-    ASSERT_TRUE(AppendLogLine(path, "one"));
-    ASSERT_TRUE(AppendLogLine(path, Sjis("二")));
-    EXPECT_EQ(ReadFile(path), "one\r\n" + Sjis("二") + "\r\n");
-}
-
-TEST_F(LogFileTest, AppendRecreatesADeletedFile) {
-    auto path = dir / "syslogd.txt";
-    ASSERT_TRUE(AppendLogLine(path, "one"));
-    std::filesystem::remove(path);
-    ASSERT_TRUE(AppendLogLine(path, "two"));
-    EXPECT_EQ(ReadFile(path), "two\r\n");
-}
-
-TEST_F(LogFileTest, AppendToBadPathFails) {
-    EXPECT_FALSE(AppendLogLine(dir / "missing" / "log.txt", "x"));
-    EXPECT_FALSE(AppendLogLine(dir.path(), "x"));
-}
-
 TEST_F(LogFileTest, ListFileRoundTripKeepsBodyCommas) {
     auto path = dir / "list.txt";
     std::vector<ListRow> rows = {

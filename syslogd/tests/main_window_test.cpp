@@ -5,6 +5,7 @@
 #include "colors.h"
 #include "popup_window.h"
 #include "program_folder.h"
+#include "socket_support.h"
 #include "test_support.h"
 #include "version_dialog.h"
 
@@ -336,13 +337,21 @@ TEST_F(MainWindowTest, UnwritableLogFileIsReportedInTheStatusAreaUntilALineGoesT
     EXPECT_EQ(Window().notice(), QStringLiteral("受信ログに書き込めなかった行 2 件"));
     EXPECT_EQ(ReadFile(dir / "missing" / "syslogd.txt"),
               "Jul 05 12:00:03,192.0.2.1,User,Notice,third\r\n");
+    EXPECT_EQ(Rows(), 3);
+}
 
-    // Failing again after a success is reported again.
-    std::filesystem::remove_all(dir / "missing");
-    Send("<13>fourth");
-    EXPECT_EQ(Window().notice(),
-              QString(notice).replace(QStringLiteral(" 1 件"), QStringLiteral(" 3 件")));
-    EXPECT_EQ(Rows(), 4);
+// Forwarding to a TCP collector that is not there: the status area says so.
+TEST_F(MainWindowTest, ForwardingFailureIsShownInTheStatusArea) {
+    const std::uint16_t port = quellin::testing::UnusedLoopbackPort();
+    settings.forwardFlag = true;
+    settings.forwardHost = "127.0.0.1";
+    settings.forwardPort = port;
+    settings.forwardProtocol = kForwardTcp;
+    Send("<13>to the collector");
+    const QString expected =
+        QStringLiteral("転送先 127.0.0.1:%1 (TCP) に送れません (接続を拒否されました)").arg(port);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Window().notice().contains(expected); }, 5000))
+        << Window().notice().toStdString();
 }
 
 TEST_F(MainWindowTest, AlertsHeldBackByAFullHandOverAreCountedInTheStatusArea) {

@@ -30,19 +30,12 @@ class DecodeAccepted : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeAccepted, FillsEveryField) {
     const DecodeCase& c = GetParam();
-    DecodeResult r = DecodeDatagram(c.datagram, "192.168.0.1", c.now, false);
+    const ReceiveTime time = DescribeReceiveTime(c.now);
+    DecodeResult r = DecodeDatagram(c.datagram, "192.168.0.1", time);
     ASSERT_TRUE(r.message.has_value());
     const ReceivedMessage& m = *r.message;
     EXPECT_EQ(m.raw, c.datagram);
-    EXPECT_EQ(m.timestamp, c.timestamp);
-    EXPECT_EQ(m.facilityName, c.facility);
-    EXPECT_EQ(m.levelName, c.level);
-    EXPECT_EQ(m.body, c.body);
-    EXPECT_EQ(m.source, "192.168.0.1");
-    EXPECT_EQ(m.rowText,
-              c.timestamp + "\t192.168.0.1\t" + c.facility + "\t" + c.level + "\t" + c.body);
-    EXPECT_EQ(m.notificationText, c.timestamp + "   From 192.168.0.1\r\n" + c.body);
-    EXPECT_EQ(m.logLine, "");
+    EXPECT_EQ(m.Row(), (ListRow{c.timestamp, "192.168.0.1", c.facility, c.level, c.body}));
     EXPECT_EQ(m.receivedAt, c.now);
 }
 
@@ -122,7 +115,8 @@ struct DropCase {
 class DecodeDropped : public ::testing::TestWithParam<DropCase> {};
 
 TEST_P(DecodeDropped, LeavesNoMessage) {
-    DecodeResult r = DecodeDatagram(GetParam().datagram, "10.0.0.1", kNow2024, true);
+    const ReceiveTime time = DescribeReceiveTime(kNow2024);
+    DecodeResult r = DecodeDatagram(GetParam().datagram, "10.0.0.1", time);
     EXPECT_FALSE(r.message.has_value());
     EXPECT_EQ(r.dropReason, GetParam().reason);
 }
@@ -148,14 +142,6 @@ INSTANTIATE_TEST_SUITE_P(
         DropCase{"Facility24Pri192", "<192>x", DropReason::UnknownFacility},
         DropCase{"Pri999", "<999>x", DropReason::UnknownFacility}),
     [](const auto& row) { return std::string(row.param.name); });
-
-TEST(DecodeDatagram, LogLineReplacesTabsAndLineBreaks) {
-    auto r = DecodeDatagram("<11>Jul  5 00:43:58 a,b\tc\r\nd", "10.1.2.3", kNow2024, true);
-    ASSERT_TRUE(r.message);
-    EXPECT_EQ(r.message->logLine, "Jul  5 00:43:58,10.1.2.3,User,Error,a,b,c  d");
-    EXPECT_EQ(r.message->levelBit, 8);
-    EXPECT_EQ(r.message->facilityBit, 0x2u);
-}
 
 TEST(FacilityTable, BitsFillZeroToTwentyTwoWithoutGap) {
     std::uint32_t all = 0;

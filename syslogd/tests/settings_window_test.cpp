@@ -1,3 +1,7 @@
+// The settings window offscreen: what each tab shows, when its controls take
+// input, the checks of OK in their order, the file OK writes (owner-only
+// with a password), the search entries, the colours, and the settings
+// reached from the main window's menu.
 #include "settings_window.h"
 
 #include "color_dialog.h"
@@ -26,6 +30,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 namespace quellin::syslogd {
 namespace {
@@ -722,6 +728,152 @@ TEST_F(SettingsWindowTest, WaveFileControlsFollowTheThirdOption) {
 }
 
 // ---- From the main window ----
+
+// ---- The mail transport, the alert hold-off, rotation and forwarding ----
+
+TEST_F(SettingsWindowTest, ControlsShowTheSettingsAndThePasswordMasked) {
+    settings.mailSendFlag = true;
+    settings.smtpSecurity = kSmtpImplicitTls;
+    settings.smtpAuthFlag = true;
+    settings.smtpUser = "ops";
+    settings.smtpPassword = "secret";
+    settings.alertHoldSeconds = 300;
+    settings.logWriteFlag = true;
+    settings.logRotateType = kRotateBySize;
+    settings.logRotateSizeMB = 20;
+    settings.forwardFlag = true;
+    settings.forwardHost = "collector";
+    settings.forwardProtocol = kForwardTcp;
+    Open();
+    EXPECT_EQ(Find<QLineEdit>("txt_AlertHold")->text(), QStringLiteral("300"));
+    EXPECT_EQ(Find<QComboBox>("cmb_SMTP_Security")->currentIndex(), 2);
+    EXPECT_TRUE(Find<QCheckBox>("chk_SMTP_Auth")->isChecked());
+    QLineEdit* password = Find<QLineEdit>("txt_SMTP_Password");
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(password->displayText().contains(QStringLiteral("secret")));
+    EXPECT_TRUE(Find<QRadioButton>("opt_RotateSize")->isChecked());
+    EXPECT_EQ(Find<QLineEdit>("txt_RotateSize")->text(), QStringLiteral("20"));
+    EXPECT_EQ(Find<QLineEdit>("txt_KeepCount")->text(), QStringLiteral("7"));
+    EXPECT_EQ(Find<QLineEdit>("txt_ForwardHost")->text(), QStringLiteral("collector"));
+    EXPECT_EQ(Find<QLineEdit>("txt_ForwardPort")->text(), QStringLiteral("514"));
+    EXPECT_TRUE(Find<QRadioButton>("opt_ForwardTcp")->isChecked());
+
+    QTabWidget* tabs = Find<QTabWidget>("id300");
+    EXPECT_EQ(tabs->tabText(static_cast<int>(SettingsTab::Mail)), QStringLiteral("メール送信"));
+    EXPECT_EQ(tabs->tabText(static_cast<int>(SettingsTab::Forwarding)), QStringLiteral("転送設定"));
+}
+
+TEST_F(SettingsWindowTest, ControlsTakeInputOnlyWhenTheyApply) {
+    Open();
+    for (const char* name :
+         {"cmb_SMTP_Security", "chk_SMTP_Auth", "txt_SMTP_CAFile", "cmd_CAFile", "txt_SMTP_User",
+          "txt_SMTP_Password", "opt_RotateDaily", "txt_RotateSize", "txt_KeepCount",
+          "txt_ForwardHost", "txt_ForwardPort", "opt_ForwardTcp", "cmb_ForwardFormat"})
+        EXPECT_FALSE(Enabled(name)) << name;
+    EXPECT_TRUE(Enabled("txt_AlertHold"));
+
+    Check("chk_MailSend");
+    EXPECT_TRUE(Enabled("cmb_SMTP_Security"));
+    EXPECT_TRUE(Enabled("txt_SMTP_CAFile"));
+    EXPECT_FALSE(Enabled("txt_SMTP_Password"));
+    Check("chk_SMTP_Auth");
+    EXPECT_TRUE(Enabled("txt_SMTP_User"));
+    EXPECT_TRUE(Enabled("txt_SMTP_Password"));
+
+    Check("chk_log");
+    EXPECT_TRUE(Enabled("opt_RotateDaily"));
+    EXPECT_FALSE(Enabled("txt_KeepCount"));
+    Check("opt_RotateDaily");
+    EXPECT_TRUE(Enabled("txt_KeepCount"));
+    EXPECT_FALSE(Enabled("txt_RotateSize"));
+    Check("opt_RotateSize");
+    EXPECT_TRUE(Enabled("txt_RotateSize"));
+
+    Check("chk_Forward");
+    EXPECT_TRUE(Enabled("txt_ForwardHost"));
+    EXPECT_TRUE(Enabled("opt_ForwardTcp"));
+}
+
+TEST_F(SettingsWindowTest, OkChecksTheNewFields) {
+    Open();
+    MailOn(*this, "smtp.example.jp", "587", "syslogd@example.jp");
+    Check("chk_SMTP_Auth");
+    Type("txt_SMTP_User", "ops");
+    Ok();
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_EQ(boxes.shown[0].text, Sjis("SMTP認証を使うときは暗号化を選んで下さい。"));
+
+    Find<QComboBox>("cmb_SMTP_Security")->setCurrentIndex(1);
+    Type("txt_SMTP_CAFile", "/nonexistent/ca.pem");
+    Ok();
+    ASSERT_EQ(boxes.shown.size(), 2u);
+    EXPECT_EQ(boxes.shown[1].text, Sjis("CA証明書ファイルが見つかりません。"));
+
+    Type("txt_SMTP_CAFile", "");
+    Check("chk_Forward");
+    Ok();
+    ASSERT_EQ(boxes.shown.size(), 3u);
+    EXPECT_EQ(boxes.shown[2].text, Sjis("転送先ホストの設定が不正です。"));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(std::filesystem::exists(ini));
+}
+
+// OK writes the password into a file only its owner can read; the window
+// never had it on show.
+TEST_F(SettingsWindowTest, OkWritesTheFileOwnerOnlyWithThePassword) {
+    Open();
+    MailOn(*this, "smtp.example.jp", "587", "syslogd@example.jp");
+    Find<QComboBox>("cmb_SMTP_Security")->setCurrentIndex(1);
+    Check("chk_SMTP_Auth");
+    Type("txt_SMTP_User", "ops");
+    Type("txt_SMTP_Password", " pa ss ");
+    Type("txt_AlertHold", "60");
+    Check("chk_log");
+    Type("txt_save", (dir / "syslogd.txt").c_str());
+    Check("opt_RotateDaily");
+    Type("txt_KeepCount", "14");
+    Check("chk_Forward");
+    Type("txt_ForwardHost", "collector.example.jp");
+    Check("opt_ForwardTcp");
+    Find<QComboBox>("cmb_ForwardFormat")->setCurrentIndex(kForwardRfc5424);
+    Ok();
+    EXPECT_TRUE(boxes.shown.empty()) << boxes.shown[0].text;
+    EXPECT_FALSE(window->isVisible());
+
+    struct stat st {};
+    ASSERT_EQ(::stat(ini.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const SyslogdSettings saved = LoadSettings(ini).settings;
+    EXPECT_EQ(saved, settings);
+    EXPECT_EQ(saved.smtpSecurity, kSmtpStartTls);
+    EXPECT_EQ(saved.smtpPassword, " pa ss ");
+    EXPECT_EQ(saved.alertHoldSeconds, 60);
+    EXPECT_EQ(saved.logRotateType, kRotateDaily);
+    EXPECT_EQ(saved.logKeepCount, 14);
+    EXPECT_EQ(saved.forwardHost, "collector.example.jp");
+    EXPECT_EQ(saved.forwardProtocol, kForwardTcp);
+    EXPECT_EQ(saved.forwardFormat, kForwardRfc5424);
+}
+
+TEST_F(SettingsWindowTest, CaFileFromTheFileDialog) {
+    Open();
+    Check("chk_MailSend");
+    files.answers.push_back(QString::fromStdString((dir / "ca.pem").string()));
+    Find<QPushButton>("cmd_CAFile")->click();
+    EXPECT_EQ(Find<QLineEdit>("txt_SMTP_CAFile")->text().toStdString(), (dir / "ca.pem").string());
+    ASSERT_EQ(files.asked.size(), 1u);
+    EXPECT_EQ(files.asked[0].title, QStringLiteral("CA証明書ファイルの指定"));
+}
+
+// The hidden display-filter tab is passed by with Ctrl+Tab, both ways.
+TEST_F(SettingsWindowTest, CtrlTabPassesTheHiddenTab) {
+    Open(SettingsTab::Log);
+    QTabWidget* tabs = Find<QTabWidget>("id300");
+    QTest::keyClick(tabs, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(tabs->currentIndex(), static_cast<int>(SettingsTab::Mail));
+    QTest::keyClick(tabs, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(tabs->currentIndex(), static_cast<int>(SettingsTab::Log));
+}
 
 class SettingsFromMainWindowTest : public SettingsWindowTest {
 protected:

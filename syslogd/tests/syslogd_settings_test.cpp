@@ -1,9 +1,15 @@
+// Syslogd.ini: every key read, converted and written back, the keys added
+// since the original (mail transport, alert hold-off, log rotation,
+// forwarding) keeping its behaviour while a file does not use them, and a
+// file holding a password readable by its owner only.
 #include "syslogd_settings.h"
 
 #include "profile_file.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace quellin::syslogd {
 namespace {
@@ -17,6 +23,12 @@ using quellin::testing::WriteFile;
 class SyslogdSettingsTest : public TempDirTest {
 protected:
     std::filesystem::path Ini() const { return SettingsFilePath(dir.folder()); }
+
+    unsigned Mode() const {
+        struct stat st {};
+        EXPECT_EQ(::stat(Ini().c_str(), &st), 0);
+        return st.st_mode & 07777;
+    }
 };
 
 TEST_F(SyslogdSettingsTest, PathIsProgramFolderPlusFileName) {
@@ -79,6 +91,20 @@ SyslogdSettings FullSettings() {
                         Sjis("対応してください。") + "\r\n" + Sjis("第二行"),
                         true};
     s.searchTable[1] = {Sjis("回線断"), Sjis("回線が切れました"), false, "", "", "", "", false};
+    s.smtpSecurity = kSmtpStartTls;
+    s.smtpAuthFlag = true;
+    s.smtpUser = "alerts@example.jp";
+    // Blanks and quotes around a password are the password's own.
+    s.smtpPassword = " \"pa ss=word;\" ";
+    s.smtpCAFile = "/etc/ssl/private-ca.pem";
+    s.alertHoldSeconds = 300;
+    s.logRotateType = kRotateBySize;
+    s.logRotateSizeMB = 50;
+    s.logKeepCount = 30;
+    s.forwardFlag = true;
+    s.forwardHost = "collector.example.jp";
+    s.forwardPort = 6514;
+    s.forwardProtocol = kForwardTcp;
     return s;
 }
 
@@ -88,6 +114,12 @@ TEST_F(SyslogdSettingsTest, EveryKeyWrittenAndReadBack) {
     SettingsLoad load = LoadSettings(Ini());
     ASSERT_TRUE(load.ok()) << load.failedKey;
     EXPECT_EQ(load.settings, s);
+
+    for (const std::string password : {"'x'", "\"", "plain", "a b"}) {
+        s.smtpPassword = password;
+        ASSERT_TRUE(SaveSettings(Ini(), s));
+        EXPECT_EQ(LoadSettings(Ini()).settings.smtpPassword, password);
+    }
 }
 
 TEST_F(SyslogdSettingsTest, WrittenFileHasExactLayout) {
@@ -206,6 +238,81 @@ TEST_F(SyslogdSettingsTest, SearchMaxKensuOutOfRangeIsBounded) {
     EXPECT_EQ(SearchTableSize(2147483647), std::size_t(kSearchTableLimit));
 }
 
+// The keys added since the original default to its behaviour, as do values
+// the window refuses (LogKeepCount=-1 removed the log itself).
+TEST_F(SyslogdSettingsTest, NewKeysDefaultToTheOriginalBehaviour) {
+    WriteFile(Ini(), "[SETUP]\r\nLogKeepCount=-1\r\nLogRotateSizeMB=0\r\nForwardFormat=3\r\n");
+    const SyslogdSettings s = LoadSettings(Ini()).settings;
+    EXPECT_EQ(s.smtpSecurity, kSmtpPlain);
+    EXPECT_FALSE(s.smtpAuthFlag);
+    EXPECT_EQ(s.smtpUser, "");
+    EXPECT_EQ(s.smtpPassword, "");
+    EXPECT_EQ(s.smtpCAFile, "");
+    EXPECT_EQ(s.alertHoldSeconds, 0);
+    EXPECT_EQ(s.logRotateType, kRotateNone);
+    EXPECT_EQ(s.logRotateSizeMB, 100);
+    EXPECT_EQ(s.logKeepCount, 7);
+    EXPECT_FALSE(s.forwardFlag);
+    EXPECT_EQ(s.forwardHost, "");
+    EXPECT_EQ(s.forwardPort, 514);
+    EXPECT_EQ(s.forwardProtocol, kForwardUdp);
+}
+
+TEST_F(SyslogdSettingsTest, FileWithoutTheNewKeysIsWrittenAsBefore) {
+    const std::string original =
+        "[SETUP]\r\nMaxLineCount=20\r\nMailSendFlag=1\r\nSMTPServer=mail.example.jp\r\n";
+    WriteFile(Ini(), original);
+    SettingsLoad load = LoadSettings(Ini());
+    ASSERT_TRUE(load.ok());
+    ASSERT_TRUE(SaveSettings(Ini(), load.settings));
+    const std::string bytes = ReadFile(Ini());
+    for (const char* key :
+         {"SMTPSecurity", "SMTPAuthFlag", "SMTPUser", "SMTPPassword", "SMTPCAFile",
+          "AlertHoldSeconds", "LogRotateType", "LogRotateSizeMB", "LogKeepCount", "ForwardFlag",
+          "ForwardHost", "ForwardPort", "ForwardProtocol", "ForwardFormat"})
+        EXPECT_EQ(bytes.find(key), std::string::npos) << key;
+    EXPECT_EQ(bytes.find("FilterFacility=0\r\nKeyStr1="), bytes.find("FilterFacility=0\r\n"));
+}
+
+// Going back to a default is written too, once the file names the key.
+TEST_F(SyslogdSettingsTest, KeyBackAtItsDefaultIsStillWritten) {
+    WriteFile(Ini(),
+              "[SETUP]\r\nForwardFlag=1\r\nForwardHost=collector\r\nAlertHoldSeconds=60\r\n");
+    SettingsLoad load = LoadSettings(Ini());
+    ASSERT_TRUE(load.ok());
+    EXPECT_TRUE(load.settings.forwardFlag);
+    load.settings.forwardFlag = false;
+    load.settings.forwardHost.clear();
+    load.settings.alertHoldSeconds = 0;
+    ASSERT_TRUE(SaveSettings(Ini(), load.settings));
+    const SyslogdSettings again = LoadSettings(Ini()).settings;
+    EXPECT_FALSE(again.forwardFlag);
+    EXPECT_EQ(again.forwardHost, "");
+    EXPECT_EQ(again.alertHoldSeconds, 0);
+    EXPECT_NE(ReadFile(Ini()).find("ForwardFlag=0\r\n"), std::string::npos);
+}
+
+TEST_F(SyslogdSettingsTest, FileWithAPasswordIsOwnerOnly) {
+    const mode_t umask = ::umask(022);
+    SyslogdSettings s;
+    ASSERT_TRUE(SaveSettings(Ini(), s));
+    EXPECT_EQ(Mode(), 0644u);
+
+    s.smtpAuthFlag = true;
+    s.smtpUser = "u";
+    s.smtpPassword = "secret";
+    ASSERT_TRUE(SaveSettings(Ini(), s));
+    EXPECT_EQ(Mode(), 0600u);
+    EXPECT_NE(ReadFile(Ini()).find("SMTPPassword=secret\r\n"), std::string::npos);
+
+    // Taking the password out again leaves the file as private as it was.
+    s.smtpPassword.clear();
+    ASSERT_TRUE(SaveSettings(Ini(), s));
+    EXPECT_EQ(Mode(), 0600u);
+    EXPECT_EQ(ReadFile(Ini()).find("secret"), std::string::npos);
+    ::umask(umask);
+}
+
 struct BadValueCase {
     const char* name;
     std::string line;
@@ -237,7 +344,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BadValueCase{"FilterLevelText", "FilterLevel=all"},
                       BadValueCase{"FlagText", "LogWriteFlag=on"},
                       BadValueCase{"EntryFlagText", "MailFlag1=yes"},
-                      BadValueCase{"HugeNumber", "FilterFacility=99999999999999999999999"}),
+                      BadValueCase{"HugeNumber", "FilterFacility=99999999999999999999999"},
+                      BadValueCase{"SecurityText", "SMTPSecurity=tls"},
+                      BadValueCase{"HoldWithUnit", "AlertHoldSeconds=1m"},
+                      BadValueCase{"EmptyRotateSize", "LogRotateSizeMB="},
+                      BadValueCase{"PortText", "ForwardPort=x"},
+                      BadValueCase{"ForwardFlagText", "ForwardFlag=yes"},
+                      BadValueCase{"KeepCountOverflow", "LogKeepCount=99999999999"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 struct GoodValueCase {
