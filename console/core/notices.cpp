@@ -5,6 +5,7 @@
 #include "file_descriptor.h"
 #include "file_replacement.h"
 #include "hooks.h"
+#include "mail_composer.h"
 #include "md5.h"
 #include "profile_file.h"
 #include "report.h"
@@ -447,6 +448,48 @@ std::vector<std::pair<std::string, std::string>> HookVariables(const Notice& n) 
             {"QUELLIN_COMMIT", n.commit},
             {"QUELLIN_REASON", OneLine(n.reason)},
             {"QUELLIN_TIME", FormatLocalTime(n.time, "%Y-%m-%dT%H:%M:%S%z")}};
+}
+
+mail::MailServer ReadNoticeMailServer(const std::filesystem::path& nexoraIni,
+                                      const std::filesystem::path& syslogdIni) {
+    const ProfileFile nexora(nexoraIni);
+    const bool own = !nexora.GetString(kSettingsSection, "NoticeServer", "").empty();
+    const ProfileFile ini(own ? nexoraIni : syslogdIni);
+    const std::string section = own ? kSettingsSection : "SETUP";
+    const auto key = [&](const char* notice, const char* syslogd) {
+        return own ? notice : syslogd;
+    };
+    // Syslogd reads its values into buffers of 255 bytes.
+    const auto text = [&](const char* notice, const char* syslogd) {
+        return ini.GetString(section, key(notice, syslogd), "", own ? 4096 : 255);
+    };
+    mail::MailServer server;
+    server.host = text("NoticeServer", "SMTPServer");
+    server.port = ini.GetInt(section, key("NoticePort", "SMTPPort"), 25);
+    const int security = ini.GetInt(section, key("NoticeSecurity", "SMTPSecurity"), 0);
+    server.security = security == 1   ? mail::SmtpSecurity::StartTls
+                      : security == 2 ? mail::SmtpSecurity::ImplicitTls
+                                      : mail::SmtpSecurity::None;
+    server.authenticate = ini.GetInt(section, key("NoticeAuthFlag", "SMTPAuthFlag"), 0) == 1;
+    server.user = text("NoticeUser", "SMTPUser");
+    server.password = text("NoticePassword", "SMTPPassword");
+    server.caFile = text("NoticeCAFile", "SMTPCAFile");
+    server.from = nexora.GetString(kSettingsSection, "NoticeFrom", "");
+    if (server.from.empty())
+        server.from = ProfileFile(syslogdIni).GetString("SETUP", "ClientMailAddress", "", 255);
+    return server;
+}
+
+Result<void> SmtpNoticeMailer::Send(const std::vector<NoticeMail>& mails) {
+    std::string to;
+    for (const std::string& one : to_)
+        to += (to.empty() ? "" : ",") + one;
+    std::vector<mail::OutgoingMail> outgoing;
+    for (const NoticeMail& m : mails)
+        outgoing.push_back({to, mail::StampHeader(CurrentClock().Now(), server_.from) +
+                                    mail::ComposeMessage(
+                                        {m.subject, "Quellin Server", server_.from, to}, m.body)});
+    return mail::SendMails(server_, outgoing, timeout_);
 }
 
 void DeliverNotices(const std::vector<Notice>& notices, const NoticeSettings& settings,

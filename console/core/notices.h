@@ -22,6 +22,7 @@
 #include "device_registry.h"
 #include "inventory.h"
 #include "result.h"
+#include "smtp_sender.h"
 
 #include <chrono>
 #include <cstdint>
@@ -153,6 +154,30 @@ public:
     // Sends the mails in one session; the reason when it failed (never
     // holding a password).
     virtual Result<void> Send(const std::vector<NoticeMail>& mails) = 0;
+};
+
+// The mail server of the notices.  The installation's Syslogd.ini names it
+// for Syslogd's alerts (SMTPServer, SMTPPort, SMTPSecurity, SMTPAuthFlag,
+// SMTPUser, SMTPPassword, SMTPCAFile, ClientMailAddress), so the operator
+// types it once; NEXORA.INI's NoticeServer, when not empty, wins, and the
+// whole server is then read from NoticePort, NoticeSecurity,
+// NoticeAuthFlag, NoticeUser, NoticePassword and NoticeCAFile.  NoticeFrom,
+// when not empty, is the sender either way.
+mail::MailServer ReadNoticeMailServer(const std::filesystem::path& nexoraIni,
+                                      const std::filesystem::path& syslogdIni);
+
+// The notices' mails over SMTP, each with its own Date and Message-ID.
+class SmtpNoticeMailer final : public NoticeMailer {
+public:
+    SmtpNoticeMailer(mail::MailServer server, std::vector<std::string> to,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(60))
+        : server_(std::move(server)), to_(std::move(to)), timeout_(timeout) {}
+    Result<void> Send(const std::vector<NoticeMail>& mails) override;
+
+private:
+    mail::MailServer server_;
+    std::vector<std::string> to_;
+    std::chrono::milliseconds timeout_;
 };
 
 // Runs the hooks of the notices, then mails them (retried with back-off
