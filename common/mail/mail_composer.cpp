@@ -240,7 +240,8 @@ std::string FoldHeader(std::string_view header) {
     return out;
 }
 
-std::string StampHeader(std::int64_t time, std::string_view clientMailAddress) {
+std::string StampHeader(std::int64_t time, std::string_view clientMailAddress,
+                        std::string_view program) {
     static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -268,8 +269,8 @@ std::string StampHeader(std::int64_t time, std::string_view clientMailAddress) {
         domain = ::gethostname(host, sizeof host - 1) == 0 && host[0] != '\0' ? host : "localhost";
     }
     return stamp + kCrLf + "Message-ID: <" + std::to_string(time) + "." +
-           std::to_string(::getpid()) + "." + std::to_string(++counter) + ".syslogd@" + domain +
-           ">" + kCrLf;
+           std::to_string(::getpid()) + "." + std::to_string(++counter) + "." +
+           std::string(program) + "@" + domain + ">" + kCrLf;
 }
 
 std::string RecipientsOnOneLine(std::string_view recipients) {

@@ -64,7 +64,9 @@ std::string ComposeMessage(const MailHeader& header, std::string_view body);
 // zone's offset; the id is one no other mail of this host has (time,
 // process, a counter) at the sender's domain, or at this host's name when
 // the address has none.
-std::string StampHeader(std::int64_t time, std::string_view clientMailAddress);
+// `program` names the sending program inside the id.
+std::string StampHeader(std::int64_t time, std::string_view clientMailAddress,
+                        std::string_view program = "syslogd");
 
 // The message as sent after DATA: lines starting with "." get another ".",
 // then CR LF "." CR LF ends it.

@@ -17,7 +17,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <thread>
@@ -34,6 +36,9 @@ constexpr mode_t kMode = 0660;
 // Mail delivery tries this often, waiting twice as long before each retry.
 constexpr int kMailAttempts = 4;
 constexpr std::chrono::seconds kFirstBackOff{2};
+constexpr std::size_t kHooksAtOnce = 8;
+// A digest of very many changes stops taking diffs here.
+constexpr std::size_t kMaxDigestBytes = 4u << 20;
 
 std::uint64_t Number(std::string_view text) {
     std::uint64_t value = 0;
@@ -435,7 +440,9 @@ std::vector<NoticeMail> NoticeMails(const std::vector<Notice>& notices,
                               "\r\n"};
         for (const Notice* n : changes)
             digest.body += "\r\n" + std::string(60, '-') + "\r\n" + Facts(*n) + "\r\n" +
-                           DiffText(*n, settings);
+                           (digest.body.size() < kMaxDigestBytes
+                                ? DiffText(*n, settings)
+                                : cp932::Jp("(差分が長いため、省きました。)") + "\r\n");
         mails.push_back(std::move(digest));
     }
     return mails;
@@ -486,7 +493,7 @@ Result<void> SmtpNoticeMailer::Send(const std::vector<NoticeMail>& mails) {
         to += (to.empty() ? "" : ",") + one;
     std::vector<mail::OutgoingMail> outgoing;
     for (const NoticeMail& m : mails)
-        outgoing.push_back({to, mail::StampHeader(CurrentClock().Now(), server_.from) +
+        outgoing.push_back({to, mail::StampHeader(CurrentClock().Now(), server_.from, "quellin") +
                                     mail::ComposeMessage(
                                         {m.subject, "Quellin Server", server_.from, to}, m.body)});
     return mail::SendMails(server_, outgoing, timeout_);
@@ -494,8 +501,17 @@ Result<void> SmtpNoticeMailer::Send(const std::vector<NoticeMail>& mails) {
 
 void DeliverNotices(const std::vector<Notice>& notices, const NoticeSettings& settings,
                     NoticeMailer* mailer, Reporter& reporter) {
-    for (const Notice& n : notices)
-        RunHookOf(n, settings, reporter);
+    // A few hooks at once, so that slow ones hold the end of a run of many
+    // changes for a few timeouts, not one per device.
+    std::atomic<std::size_t> next{0};
+    {
+        std::vector<std::jthread> workers;
+        for (std::size_t i = 0; i < std::min(kHooksAtOnce, notices.size()); ++i)
+            workers.emplace_back([&] {
+                for (std::size_t at; (at = next++) < notices.size();)
+                    RunHookOf(notices[at], settings, reporter);
+            });
+    }
     const std::vector<NoticeMail> mails = NoticeMails(notices, settings);
     if (mails.empty() || mailer == nullptr)
         return;

@@ -180,9 +180,9 @@ private:
     std::chrono::milliseconds timeout_;
 };
 
-// Runs the hooks of the notices, then mails them (retried with back-off
-// a few times), logging each outcome under Quellin_tool.  Returns when all
-// is done or the time is up.
+// Runs the hooks of the notices (a few at once), then mails them (retried
+// with back-off a few times), logging each outcome under Quellin_tool.
+// Returns when all is done or the time is up.
 void DeliverNotices(const std::vector<Notice>& notices, const NoticeSettings& settings,
                     NoticeMailer* mailer, Reporter& reporter);
 
