@@ -15,7 +15,7 @@ packages="
   python3 python3-pyftpdlib python3-aiosmtpd
   apache2 bsdutils util-linux curl iproute2 systemd
   chromium chromium-driver python3-selenium
-  openssl libssl3
+  openssl libssl3 libssl-dev prometheus
   libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0 libjson-c5
   xdotool imagemagick
   $*

@@ -5,8 +5,11 @@
 #include "command.h"
 #include "device_json.h"
 #include "fleet_state.h"
+#include "metrics.h"
+#include "notices.h"
 
 #include <algorithm>
+#include <functional>
 #include <ostream>
 
 namespace quellin::cli {
@@ -20,6 +23,50 @@ void Keep(CommandContext& c, const Result<void>& kept) {
     if (!kept)
         c.err() << "quellin: the fleet state was not kept: "
                 << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
+}
+
+// After the run's work and its result: the kept state turns what the run
+// found into notices, whose hooks and mails then go out, bounded in time,
+// and --prometheus writes the metrics.  Nothing is read or written while
+// neither is asked for.
+template <class Find>
+void Notify(CommandContext& c, Find find,
+            const std::function<void(std::vector<console::Notice>&)>& complete = {}) {
+    const InstallationLayout& layout = c.installation().layout();
+    const console::NoticeSettings settings =
+        console::ReadNoticeSettings(cp932::ToPath(layout.settingsFile()));
+    const auto metrics = c.Option("prometheus");
+    if (!settings.any() && !metrics)
+        return;
+    std::vector<console::Notice> notices;
+    const auto kept = console::NoticeState(c.Home()).Update(
+        [&](console::NoticeStates& states) { notices = find(states); });
+    if (!kept) {
+        c.err() << "quellin: the notices were not sent: "
+                << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
+        return;
+    }
+    if (metrics) {
+        const auto fleet = console::FleetState(c.Home()).Read();
+        const auto written =
+            fleet
+                ? console::WriteMetrics(
+                      *metrics, console::FleetMetrics(c.installation().Registered(), *fleet, *kept))
+                : Result<void>(fleet.error());
+        if (!written)
+            c.err() << "quellin: the metrics were not written: "
+                    << cp932::ToUtf8Lossy(OneLineDetail(written.error())) << "\n";
+    }
+    if (!settings.any())
+        return;
+    if (complete)
+        complete(notices);
+    console::SmtpNoticeMailer mailer(
+        console::ReadNoticeMailServer(
+            cp932::ToPath(layout.settingsFile()),
+            cp932::ToPath(layout.syslogProgram()).parent_path() / "Syslogd.ini"),
+        settings.to);
+    console::DeliverNotices(notices, settings, &mailer, c.installation().reporter());
 }
 
 int Inventory(CommandContext& c) {
@@ -37,6 +84,9 @@ int Inventory(CommandContext& c) {
             return console::OutcomeOf(rows[i]);
         });
     Keep(c, console::FleetState(c.Home()).RecordInventory(rows, CurrentClock().Now()));
+    Notify(c, [&](console::NoticeStates& states) {
+        return console::InventoryNotices(rows, states, CurrentClock().Now());
+    });
     if (c.Flag("csv"))
         c.out() << console::InventoryCsv(rows, console::CsvEncoding::kUtf8);
     else
@@ -70,6 +120,17 @@ int Backup(CommandContext& c) {
     for (std::size_t i = 0; i < results.size(); ++i)
         ends.push_back({c.devices()[i]->name, &results[i]});
     Keep(c, console::FleetState(c.Home()).RecordBackups(ends, CurrentClock().Now()));
+    Notify(
+        c,
+        [&](console::NoticeStates& states) {
+            return console::BackupNotices(c.devices(), results, states, CurrentClock().Now());
+        },
+        [&](std::vector<console::Notice>& notices) {
+            for (console::Notice& n : notices)
+                if (n.event == console::NoticeEvent::kChange)
+                    if (auto diff = store->Diff(n.device, {}))
+                        n.diff = std::move(*diff);
+        });
     if (!c.json())
         c.out() << console::BackupSummary(results);
     return std::ranges::all_of(results, [](auto& r) { return r.outcome.done(); }) ? kExitOk
@@ -92,6 +153,9 @@ int Drift(CommandContext& c) {
     for (std::size_t i = 0; i < results.size(); ++i)
         ends.push_back({c.devices()[i]->name, &results[i]});
     Keep(c, console::FleetState(c.Home()).RecordDrifts(ends, CurrentClock().Now()));
+    Notify(c, [&](console::NoticeStates& states) {
+        return console::DriftNotices(c.devices(), results, states, CurrentClock().Now());
+    });
     if (!c.json())
         c.out() << console::DriftSummary(results);
     const bool alike = std::ranges::all_of(results, [](auto& r) {
@@ -107,18 +171,21 @@ std::vector<Command> FleetCommands() {
     // clang-format off
     return {
         {"inventory",
-         "usage: quellin inventory [--jobs N] [--json | --csv] [--home DIR]\n"
+         "usage: quellin inventory [--jobs N] [--json | --csv] [--prometheus FILE] [--home DIR]\n"
          "Verdicts: up-to-date, update-available, downgrade, gated, no-image, login-failed,\n"
          "unreachable.  --json objects: name, address, model, version, startup, image,\n"
-         "image_version, verdict, reason.  Exit 1 when a device was not identified.\n" +
+         "image_version, verdict, reason.  Exit 1 when a device was not identified.\n"
+         "--prometheus writes the fleet's metrics to FILE (textfile collector).\n" +
              jobs,
-         {"home", "jobs"}, {"json", "csv"}, true, Inventory},
+         {"home", "jobs", "prometheus"}, {"json", "csv"}, true, Inventory},
         {"backup",
-         "usage: quellin backup (NAME... | --all) [--jobs N] [--json] [--home DIR]\n"
+         "usage: quellin backup (NAME... | --all) [--jobs N] [--json] [--prometheus FILE]\n"
+         "       [--home DIR]\n"
          "--json objects: name, address, outcome, message, reason, seconds, stored, commit,\n"
-         "added, removed.  Exit 1 when a device failed.\n" +
+         "added, removed.  Exit 1 when a device failed.  --prometheus writes the fleet's\n"
+         "metrics to FILE (textfile collector).\n" +
              jobs,
-         {"home", "jobs"}, {"all", "json"}, true, Backup},
+         {"home", "jobs", "prometheus"}, {"all", "json"}, true, Backup},
         {"drift",
          "usage: quellin drift (NAME... | --all) [--jobs N] [--json] [--home DIR]\n"
          "--json objects: name, address, outcome, message, reason, seconds, same, diff.\n"

@@ -2,10 +2,12 @@
 // folder, against simulated routers on loopback: the inventory with every
 // verdict (its table, JSON and CSV read back), the configuration backup
 // into the history (read back by git itself), history and diff, the drift
-// from the registered configuration files, and a history folder the user
-// may not write.
+// from the registered configuration files, a history folder the user may
+// not write, and the notices, hooks and metrics of a run.
 #include "codec.h"
 #include "csv_fields.h"
+#include "mail_composer.h"
+#include "mail_peer.h"
 #include "quellin_installation.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
@@ -605,6 +607,89 @@ TEST_F(QuellinFleetTest, DriftListsOnlyRoutersChangedBehindTheSystem) {
         drift.out.ends_with("drift: 1 differ, 1 same, 0 without a configuration file, 0 failed\n"));
     EXPECT_EQ(LogMessages("r2").back(), Sjis("構成定義が構成定義ファイルと異なります。"));
     EXPECT_NE(LogMessages("r1").back(), Sjis("構成定義が構成定義ファイルと異なります。"));
+}
+
+// ---- notices, hooks and metrics
+
+TEST_F(QuellinFleetTest, NoticesTellChangesAndFailuresOnceOverStartTls) {
+    const fs::path certificate = dir / "server.pem";
+    const fs::path key = dir / "server.key";
+    if (sim::RunProgram("/usr/bin/openssl",
+                        {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                         "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout",
+                         key.string(), "-out", certificate.string()})
+            .status != 0)
+        GTEST_SKIP() << "needs openssl";
+    testing::MailServer server({"--starttls", certificate.string(), key.string()});
+    if (!server.ready())
+        GTEST_SKIP() << "needs /usr/bin/python3 with aiosmtpd";
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "61\n" +
+                            "router name=r2 address=" + block_ + "62\n" +
+                            "router name=back address=" + block_ + "63\n");
+    Register("r1", block_ + "61");
+    Register("away", block_ + "64");  // nothing listens there
+    fs::create_directories(dir / "syslog");
+    WriteFile(dir / "syslog" / "Syslogd.ini",
+              "[SETUP]\r\nSMTPServer=127.0.0.1\r\nSMTPPort=" + std::to_string(server.port()) +
+                  "\r\nSMTPSecurity=1\r\nSMTPCAFile=" + certificate.string() +
+                  "\r\nClientMailAddress=quellin@example.org\r\n");
+
+    // No notice keys: nothing new happens.
+    EXPECT_EQ(Quellin({"backup", "--all"}).status, 1);
+    EXPECT_FALSE(fs::exists(dir / "notice-state.txt"));
+
+    const fs::path hooked = dir / "hook.txt";
+    WriteFile(dir / "NEXORA.INI",
+              ReadFile(dir / "NEXORA.INI") +
+                  "NoticeTo=ops@example.org\r\nNoticeOnChange=1\r\nNoticeOnFailure=1\r\n"
+                  "HookOnChange=/bin/sh -c \"env | grep ^QUELLIN_ >> " +
+                  hooked.string() + "\"\r\n");
+    Register("r2", block_ + "62");
+    const fs::path metrics = dir / "fleet.prom";
+    auto backup = [&] { return Quellin({"backup", "--all", "--prometheus", metrics.string()}); };
+    // r2's first version and away's first failure; then nothing new.
+    EXPECT_EQ(backup().status, 1);
+    EXPECT_EQ(backup().status, 1);
+    ASSERT_TRUE(server.HasMail(2));
+    EXPECT_FALSE(server.HasMail(3));
+    const std::string r2 = ReadFile(hooked);
+    EXPECT_NE(r2.find("QUELLIN_DEVICE=r2\n"), std::string::npos) << r2;
+    EXPECT_NE(r2.find("QUELLIN_EVENT=change"), std::string::npos) << r2;
+    EXPECT_NE(r2.find("QUELLIN_ADDRESS=" + block_ + "62"), std::string::npos) << r2;
+    EXPECT_EQ(std::ranges::count(r2, '\n'), 6) << r2;
+    // Japanese text inside a longer run of it, without the run's escapes.
+    auto jis = [](const std::string& utf8) {
+        const std::string run = mail::ToIso2022Jp(Sjis(utf8));
+        return run.substr(3, run.size() - 6);
+    };
+    std::string mails = server.Mail(1) + server.Mail(2);
+    for (const std::string& part :
+         {std::string("Message-ID: <"), std::string("Date: "), std::string("charset=iso-2022-jp"),
+          "r2 (" + block_ + "62)", "away (" + block_ + "64)", std::string("+! Tarn-90 config"),
+          jis("が失敗しました。")})
+        EXPECT_NE(mails.find(part), std::string::npos) << part << "\n" << mails;
+    EXPECT_NE(ReadFile(metrics).find("quellin_backup_failures_total{device=\"away\",address=\"" +
+                                     block_ + "64\"} 2\n"),
+              std::string::npos)
+        << ReadFile(metrics);
+    if (fs::exists("/usr/bin/promtool")) {
+        const auto checked = sim::RunProgram(
+            "/bin/sh", {"-c", "/usr/bin/promtool check metrics < " + metrics.string()});
+        EXPECT_EQ(checked.status, 0);
+    }
+
+    // away answers again: its recovery and its first version.
+    std::string registry = ReadFile(dir / "base.db");
+    registry.replace(registry.find(block_ + "64,"), (block_ + "64").size(), block_ + "63");
+    WriteFile(dir / "base.db", registry);
+    EXPECT_EQ(backup().status, 0);
+    ASSERT_TRUE(server.HasMail(4));
+    mails = server.Mail(3) + server.Mail(4);
+    EXPECT_NE(mails.find(jis("が再び成功しました。")), std::string::npos) << mails;
+    EXPECT_EQ(std::ranges::count(ReadFile(hooked), '\n'), 12);
+    EXPECT_NE(ReadFile(metrics).find("quellin_device_up{device=\"away\",address=\"" + block_ +
+                                     "63\"} 1\n"),
+              std::string::npos);
 }
 
 }  // namespace

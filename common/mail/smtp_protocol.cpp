@@ -1,10 +1,10 @@
-#include "smtp_dialogue.h"
+#include "smtp_protocol.h"
 
-#include "mail_message.h"
+#include "mail_composer.h"
 
 #include <utility>
 
-namespace quellin::syslogd {
+namespace quellin::mail {
 namespace {
 
 bool IsDigit(char c) {
@@ -400,4 +400,4 @@ std::string SmtpDialogue::Act(const SmtpReply& reply) {
     return Unexpected(reply);
 }
 
-}  // namespace quellin::syslogd
+}  // namespace quellin::mail
