@@ -132,6 +132,8 @@ SearchWindow::SearchWindow(std::filesystem::path storePath, std::filesystem::pat
         ui_->dtpDate->setEnabled(index == static_cast<int>(SearchRange::kDate));
     });
     ui_->lstResult->setModel(model_);
+    ui_->lstResult->horizontalHeader()->resizeSection(
+        0, fontMetrics().horizontalAdvance(QStringLiteral("0000/00/00 00:00:00")) + 24);
     ui_->lstResult->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
     connect(ui_->lstResult->horizontalHeader(), &QHeaderView::sortIndicatorChanged, this,
             [this](int column, Qt::SortOrder order) {
