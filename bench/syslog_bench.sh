@@ -4,8 +4,11 @@
 # counts as sustained when every message sent became one line of the
 # receiver's log file.  Rising stops after the first rate with loss.
 #
-# Syslogd runs three times: logging only; with a search table of 20 entries
-# (none matching), the display running and logging on; and at ALERT_RATE
+# Syslogd runs four times: logging only; logging and writing the syslog
+# store (StoreFlag=1, beside the log file; the rows stored are counted
+# against the lines logged, and the bytes of both compared); with a search
+# table of 20 entries (none matching), the display running and logging on;
+# and at ALERT_RATE
 # with an entry that matches every message, a popup and a 2-second wave
 # file for each match.  Then once for each protocol of FORWARD ("udp tcp"):
 # logging and forwarding every message to a second rsyslog on loopback (the
@@ -267,6 +270,18 @@ else
     syslogd_reached=$reached
     syslogd_peak=$peak
 
+    # The store written beside the log: its rows after Syslogd ended (it
+    # writes what waits before it exits) against the lines logged.
+    run_syslogd syslogd+store "$rates" 'SoundType=1\r\nStoreFlag=1\r\n'
+    store_rate=$sustained
+    store_reached=$reached
+    store_peak=$peak
+    store_logged=$(lines_in "$work/syslogd+store/syslogd.txt")
+    store_rows=$(sqlite3 -readonly "$work/syslogd+store/syslogd-store.db" \
+        'SELECT count(*) FROM message' 2>/dev/null || echo "?")
+    store_bytes=$(du -cb "$work/syslogd+store/syslogd-store.db"* | tail -1 | cut -f1)
+    log_bytes=$(wc -c < "$work/syslogd+store/syslogd.txt")
+
     # Twenty search strings that loggen's messages never contain: every
     # message is held against all of them.
     table='SoundType=1\r\nSearchMaxKensu=20\r\n'
@@ -333,6 +348,11 @@ if [ -n "$syslogd_rate" ]; then
     report syslogd "$syslogd_rate" "$syslogd_reached"
     echo "syslogd: peak resident memory $syslogd_peak MiB"
     echo "ratio syslogd/rsyslog: $(ratio "$syslogd_rate")"
+    report "syslogd with the store" "$store_rate" "$store_reached"
+    echo "syslogd with the store: peak resident memory $store_peak MiB"
+    echo "ratio syslogd with the store/rsyslog: $(ratio "$store_rate")"
+    echo "ratio syslogd with the store/without: $(awk -v s="$store_rate" -v r="$syslogd_rate" 'BEGIN { if (r > 0) printf "%.2f", s / r; else print "n/a" }')"
+    echo "syslogd with the store: $store_rows messages stored of the $store_logged logged over all rates tried; store $store_bytes bytes, log file $log_bytes bytes"
     report "syslogd with 20 search strings" "$search_rate" "$search_reached"
     echo "syslogd with 20 search strings: peak resident memory $search_peak MiB"
     echo "ratio syslogd with 20 search strings/rsyslog: $(ratio "$search_rate")"

@@ -260,6 +260,35 @@ sleep 0.5
 stop "$syslogd_pid"
 syslogd_pid=""
 
+# --- Syslogd's search window over its store ----------------------------------
+# A Syslogd keeping its store beside Syslogd.ini, fed by simulated routers:
+# a burst of errors among routine messages, so that the chart shows it.
+printf '[SETUP]\r\nStoreFlag=1\r\nStorePath=syslogd-store.db\r\nSoundType=1\r\n' \
+    >"$inst/syslog/Syslogd.ini"
+(cd "$inst/syslog" && exec ./Syslogd) >"$work/syslogd.log" 2>&1 &
+syslogd_pid=$!
+syslogd=$(window 'Syslogd')
+sleep 1
+for i in 1 2 3 4 5 6; do
+    send 127.0.0.2 134 "tokyo-branch: login admin from 192.168.10.2$i"
+    send 127.0.0.3 131 "osaka: PPP session down (interface ppp0)"
+    send 127.0.0.3 134 "osaka: PPP session up (interface ppp0)"
+done
+send 127.0.0.4 132 "nagoya: firmware stored, restart at 2400"
+send 127.0.0.5 133 "fukuoka-branch: configuration saved"
+sleep 1
+menu "$syslogd" 95 f   # 表示 > 検索
+search=$(window '検索')
+xdotool windowsize "$search" 900 640
+sleep 0.5
+xdotool key alt+s   # 検索
+sleep 2
+shot "$search" syslogd-search
+xdotool key Escape
+sleep 0.5
+stop "$syslogd_pid"
+syslogd_pid=""
+
 # --- The inventory window, against simulated routers ----------------------
 # The console asks routers on port 23 of their addresses: a tarnsim fleet
 # there, images in the installation's software folder, and the devices

@@ -8,7 +8,7 @@ packages="
   build-essential cmake ninja-build clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-tools-dev qt6-tools-dev-tools
-  qt6-l10n-tools qt6-translations-l10n libgl-dev
+  qt6-l10n-tools qt6-translations-l10n libgl-dev qt6-charts-dev libqt6opengl6-dev
   libcurl4-openssl-dev libgit2-dev git libsqlite3-dev
   fonts-noto-cjk
   xvfb xauth

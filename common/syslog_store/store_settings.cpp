@@ -20,7 +20,8 @@ constexpr std::uintmax_t kMaxFileBytes = 64u << 20;
 
 }  // namespace
 
-StoreSettings ParseStoreSettings(std::optional<std::string_view> syslogdIni) {
+StoreSettings ParseStoreSettings(std::optional<std::string_view> syslogdIni,
+                                 const std::filesystem::path& folder) {
     const ProfileDocument document(syslogdIni.value_or(std::string_view()));
     auto text = [&](std::string_view key) -> std::optional<std::string> {
         auto value = document.Find(kSection, key);
@@ -37,6 +38,8 @@ StoreSettings ParseStoreSettings(std::optional<std::string_view> syslogdIni) {
     const std::string path = text("StorePath").value_or("");
     settings.path = path.empty() ? DefaultStorePath(text("LogPath").value_or(kDefaultLogPath))
                                  : cp932::ToPath(path);
+    if (settings.path.is_relative() && !folder.empty())
+        settings.path = folder / settings.path;
     settings.keepDays = number("StoreKeepDays");
     settings.maxMB = number("StoreMaxMB");
     return settings;
@@ -59,7 +62,7 @@ Result<StoreSettings> ReadStoreSettings(const std::filesystem::path& syslogdIni)
     if (in.bad())
         return Error{ErrorCode::kIo, name + ": cannot be read"};
     bytes.resize(static_cast<std::size_t>(in.gcount()));
-    return ParseStoreSettings(bytes);
+    return ParseStoreSettings(bytes, syslogdIni.parent_path());
 }
 
 }  // namespace quellin::syslogstore

@@ -3,7 +3,9 @@
 //
 // Keys of the section "SETUP" (absent: no store, exactly as before them):
 //   StoreFlag      1: on; anything else, or absent: off
-//   StorePath      the database; absent or empty: DefaultStorePath(LogPath)
+//   StorePath      the database; absent or empty: DefaultStorePath(LogPath);
+//                  a relative path is taken from Syslogd.ini's own folder, so
+//                  that Syslogd and every reader find the same file
 //   StoreKeepDays  days kept; 0 or less, or absent: every day
 //   StoreMaxMB     megabytes the data may take; 0 or less, or absent: no limit
 // Values are read as Syslogd reads its other keys (at most 254 bytes), the
@@ -32,8 +34,10 @@ struct StoreSettings {
     bool operator==(const StoreSettings&) const = default;
 };
 
-// From the bytes of a Syslogd.ini (nullopt: there is none).
-StoreSettings ParseStoreSettings(std::optional<std::string_view> syslogdIni);
+// From the bytes of a Syslogd.ini (nullopt: there is none) that lies in
+// `folder` (empty: relative paths stay relative).
+StoreSettings ParseStoreSettings(std::optional<std::string_view> syslogdIni,
+                                 const std::filesystem::path& folder = {});
 
 // Reads the file: kNotFound when there is none, kTooLong beyond 64 MiB,
 // kIo when it cannot be read.

@@ -54,6 +54,8 @@ ReceivePipeline::ReceivePipeline(const Clock& clock, SettingsSnapshot settings, 
       alerts_(options.alert),
       log_([this](const LogWriteStatus& status) { queue_.SetLogStatus(status); }, options.log) {
     log_.SetDateClock(clock_);
+    if (options_.store.clock == nullptr)
+        options_.store.clock = &clock_;
 }
 
 ReceivePipeline::~ReceivePipeline() = default;
@@ -82,6 +84,7 @@ void ReceivePipeline::BeginBatch() {
             forwarder_->SetTarget(target);
         forwardTarget_ = std::move(target);
     }
+    UseStoreSettings(StoreSettingsOf(*current_));
     if (current_->logWriteFlag) {
         log_.SetPath(current_->logPath);
         log_.SetRotation(RotationOf(*current_));
@@ -117,6 +120,36 @@ void ReceivePipeline::Accept(const ReceivedMessage& message, bool listable) {
         pending_.push_back(std::move(item));
     Log(message);
     Forward(message);
+    Store(message);
+}
+
+void ReceivePipeline::UseStoreSettings(const syslogstore::StoreSettings& settings) {
+    if (!settings.enabled) {
+        // Writes what waits for a bounded time; only a changed file turns
+        // the store off, never a batch.
+        store_.reset();
+        return;
+    }
+    if (!store_) {
+        store_ = std::make_unique<syslogstore::SyslogStoreWriter>(
+            settings,
+            [this](const syslogstore::StoreWriteStatus& status) { queue_.SetStoreStatus(status); },
+            options_.store);
+    } else {
+        store_->SetSettings(settings);
+    }
+}
+
+void ReceivePipeline::Store(const ReceivedMessage& message) {
+    if (!store_)
+        return;
+    try {
+        storeBatch_.Add(message.receivedAt, message.source, message.pri / 8, message.pri % 8,
+                        message.raw,
+                        static_cast<std::size_t>(message.body.data() - message.raw.data()));
+    } catch (const std::exception&) {
+        // Out of memory: this one is not stored; the log has it.
+    }
 }
 
 std::optional<ListRow> ReceivePipeline::Display(const ReceivedMessage& message, bool listable) {
@@ -156,7 +189,15 @@ void ReceivePipeline::EndBatch() {
         forwarder_->Push(std::move(forwardBatch_));
         forwardBatch_ = ForwardBatch{};
     }
+    if (!storeBatch_.empty()) {
+        store_->Push(std::move(storeBatch_));
+        storeBatch_ = syslogstore::StoreBatch{};
+    }
     current_.reset();
+}
+
+bool ReceivePipeline::FlushStore(std::chrono::milliseconds timeout) {
+    return !store_ || store_->Flush(timeout);
 }
 
 void ReceivePipeline::Finish() {
@@ -164,6 +205,8 @@ void ReceivePipeline::Finish() {
     log_.Close();
     if (forwarder_)
         forwarder_->Stop();
+    if (store_)
+        store_->Stop();
 }
 
 }  // namespace quellin::syslogd

@@ -12,11 +12,15 @@
 //   5. the log line, into the log writer's buffer;
 //   6. forwarding (ForwardFlag): the message with the router's address as
 //      its host (ForwardFormat), into the batch the forwarder's own thread
-//      sends.
+//      sends;
+//   7. the store (StoreFlag): the datagram with its receive time, source,
+//      facility and level, into the batch the store writer's own thread
+//      writes.
 //
 // What the window has to do — rows to show, alerts to carry out (popup,
 // sound, mail) and changes in the log file's state — goes into a bounded
-// WindowQueue at the end of every batch of datagrams.  Settings reach the
+// WindowQueue at the end of every batch of datagrams; the store's state
+// reaches it from the writer's thread.  Settings reach the
 // pipeline as immutable snapshots, swapped whole.
 #pragma once
 
@@ -27,6 +31,7 @@
 #include "forwarder.h"
 #include "log_writer.h"
 #include "received_message.h"
+#include "store_writer.h"
 #include "syslogd_settings.h"
 #include "window_queue.h"
 
@@ -44,6 +49,7 @@ public:
         AlertStage::Options alert;
         LogWriter::Options log;
         Forwarder::Options forward;
+        syslogstore::SyslogStoreWriter::Options store;
     };
 
     ReceivePipeline(const Clock& clock, SettingsSnapshot settings, WindowQueue& queue,
@@ -69,8 +75,12 @@ public:
     // window's share handed over.
     void EndBatch() override;
     // Reception thread: the last batch is over; the log file is closed and
-    // what waits to be forwarded is sent for a bounded time.
+    // what waits to be forwarded or stored is sent or written for a bounded
+    // time.
     void Finish() override;
+    // Any thread: waits until what was handed to the store is written (true
+    // at once without a store); false after `timeout`.
+    bool FlushStore(std::chrono::milliseconds timeout);
 
 private:
     void BeginBatch();
@@ -79,10 +89,12 @@ private:
     void Forward(const ReceivedMessage& message);
     std::optional<ListRow> Display(const ReceivedMessage& message, bool listable);
     void Log(const ReceivedMessage& message);
+    void Store(const ReceivedMessage& message);
+    void UseStoreSettings(const syslogstore::StoreSettings& settings);
 
     const Clock& clock_;
     WindowQueue& queue_;
-    const Options options_;
+    Options options_;  // the store writer's clock filled in
     std::atomic<SettingsSnapshot> settings_;
     std::atomic<bool> displayRunning_{true};
 
@@ -99,6 +111,8 @@ private:
     ForwardTarget forwardTarget_;
     ForwardBatch forwardBatch_;
     std::unique_ptr<Forwarder> forwarder_;
+    syslogstore::StoreBatch storeBatch_;
+    std::unique_ptr<syslogstore::SyslogStoreWriter> store_;
 };
 
 }  // namespace quellin::syslogd

@@ -44,6 +44,10 @@ SyslogPresenter::Turn SyslogPresenter::Present(WindowQueue::Delivery delivery,
         OnForwardStatus(*delivery.forwardStatus);
         turn.noticeChanged = true;
     }
+    if (delivery.storeStatus) {
+        OnStoreStatus(*delivery.storeStatus);
+        turn.noticeChanged = true;
+    }
     if (mailsHeldBack != heldBackMails_) {
         heldBackMails_ = mailsHeldBack;
         turn.noticeChanged = true;
@@ -88,6 +92,22 @@ void SyslogPresenter::OnForwardStatus(const ForwardStatus& status) {
     }
 }
 
+void SyslogPresenter::OnStoreStatus(const syslogstore::StoreWriteStatus& status) {
+    storeNotice_.clear();
+    if (status.failure) {
+        storeNotice_ = cp932::Jp("検索用データベースに書き込めません: ") + status.path + " (" +
+                       status.failure->detail + cp932::Jp(")。後で書き込み直します。");
+    }
+    if (status.dropped != 0) {
+        Join(storeNotice_, cp932::Jp("検索用データベースに保存できなかったメッセージ ") +
+                               std::to_string(status.dropped) + cp932::Jp(" 件"));
+    }
+    if (!status.movedAside.empty()) {
+        storeMovedAside_ = cp932::Jp("壊れた検索用データベースを ") + status.movedAside +
+                           cp932::Jp(" に移し、新しく作りました。");
+    }
+}
+
 void SyslogPresenter::SetMailFailure(bool failing, const std::string& reason) {
     mailNotice_ = failing ? cp932::Jp("メールを送信できません: ") + reason : std::string();
     UpdateNotice();
@@ -98,6 +118,8 @@ void SyslogPresenter::UpdateNotice() {
     Join(notice_, logNotice_);
     Join(notice_, mailNotice_);
     Join(notice_, forwardNotice_);
+    Join(notice_, storeNotice_);
+    Join(notice_, storeMovedAside_);
     if (heldBackMails_ != 0) {
         Join(notice_, cp932::Jp("送信を待つメールが多すぎるため、メール ") +
                           std::to_string(heldBackMails_) + cp932::Jp(" 件を送りませんでした。"));

@@ -47,11 +47,14 @@ public:
 private:
     void OnLogStatus(const LogWriteStatus& status);
     void OnForwardStatus(const ForwardStatus& status);
+    void OnStoreStatus(const syslogstore::StoreWriteStatus& status);
     void UpdateNotice();
 
     std::string logNotice_;
     std::string mailNotice_;
     std::string forwardNotice_;
+    std::string storeNotice_;
+    std::string storeMovedAside_;  // stays said: the operator may want the old file
     std::uint64_t heldBackRows_ = 0;
     std::uint64_t heldBackAlerts_ = 0;
     std::uint64_t heldBackMails_ = 0;

@@ -4,6 +4,7 @@
 #include "file_descriptor.h"
 #include "file_replacement.h"
 #include "profile_file.h"
+#include "store_text.h"
 
 #include <sys/stat.h>
 
@@ -169,6 +170,13 @@ std::string ShowMessageItselfText() {
 
 SyslogdSettings::SyslogdSettings() : searchTable(SearchTableSize(searchMaxKensu)) {}
 
+syslogstore::StoreSettings StoreSettingsOf(const SyslogdSettings& settings) {
+    syslogstore::StoreSettings store = settings.store;
+    if (store.path.empty())
+        store.path = syslogstore::DefaultStorePath(settings.logPath);
+    return store;
+}
+
 std::size_t SearchTableSize(std::int32_t searchMaxKensu) {
     return static_cast<std::size_t>(std::clamp(searchMaxKensu, 0, kSearchTableLimit));
 }
@@ -216,7 +224,8 @@ std::string DecodeLineBreaks(std::string_view text) {
     return out;
 }
 
-SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes) {
+SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes,
+                           const std::filesystem::path& folder) {
     Reader in(fileBytes);
     SettingsLoad load;
     SyslogdSettings& s = load.settings;
@@ -269,6 +278,10 @@ SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes) {
     s.forwardFormat =
         within(in.Number<std::int32_t>("ForwardFormat", defaults.forwardFormat, failed),
                kForwardRfc3164, kForwardRfc5424, defaults.forwardFormat);
+    s.store = syslogstore::ParseStoreSettings(fileBytes, folder);
+    // Beside the log file: wherever the settings window moves it.
+    if (s.store.path == syslogstore::DefaultStorePath(s.logPath))
+        s.store.path.clear();
 
     s.searchTable.assign(SearchTableSize(s.searchMaxKensu), SearchEntry{});
     if (!in.exists())
@@ -290,8 +303,8 @@ SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes) {
 SettingsLoad LoadSettings(const std::filesystem::path& path) {
     auto bytes = ReadWholeFile(path);
     if (!bytes)
-        return ParseSettings(std::nullopt);
-    return ParseSettings(*bytes);
+        return ParseSettings(std::nullopt, path.parent_path());
+    return ParseSettings(*bytes, path.parent_path());
 }
 
 bool HoldsSecret(const SyslogdSettings& settings) {

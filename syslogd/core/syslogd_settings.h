@@ -3,6 +3,8 @@
 // start, rewritten whole when the settings window is confirmed.
 #pragma once
 
+#include "store_settings.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -104,6 +106,11 @@ struct SyslogdSettings {
     std::int32_t forwardProtocol = kForwardUdp;
     std::int32_t forwardFormat = kForwardRfc3164;
 
+    // The syslog store's keys, read by the store library (absent: no store);
+    // an empty path: beside the log file (StoreSettingsOf).  The settings
+    // window neither shows nor writes them; the file keeps them.
+    syslogstore::StoreSettings store;
+
     // SearchTableSize(searchMaxKensu) entries in file order.
     std::vector<SearchEntry> searchTable;
 
@@ -114,6 +121,10 @@ struct SyslogdSettings {
 // The settings as reception works with them: a copy that never changes,
 // replaced whole when the settings window's OK changes the settings.
 using SettingsSnapshot = std::shared_ptr<const SyslogdSettings>;
+
+// The store as reception writes it: its path filled in from LogPath when
+// StorePath does not name one.
+syslogstore::StoreSettings StoreSettingsOf(const SyslogdSettings& settings);
 
 // Entries the table holds for a SearchMaxKensu value: negative counts as
 // none, and the count is bounded by kSearchTableLimit.
@@ -133,9 +144,11 @@ struct SettingsLoad {
     bool ok() const { return failedKey.empty(); }
 };
 
-// Reads the settings from the file's bytes (nullopt: no file).  Values are
-// cut to 254 bytes; a value that does not convert to its type fails the load.
-SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes);
+// Reads the settings from the file's bytes (nullopt: no file) in `folder`.
+// Values are cut to 254 bytes; a value that does not convert to its type
+// fails the load.
+SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes,
+                           const std::filesystem::path& folder = {});
 SettingsLoad LoadSettings(const std::filesystem::path& path);
 
 // Every key with its value text, in the order the file is written.  The

@@ -62,6 +62,17 @@ void WindowQueue::SetForwardStatus(const ForwardStatus& status) {
     WakeLocked();
 }
 
+void WindowQueue::SetStoreStatus(const syslogstore::StoreWriteStatus& status) {
+    std::lock_guard lock(mutex_);
+    // The damaged file's new name is said once: a later status before the
+    // window took this one must not hide it.
+    std::string movedAside = storeStatus_ ? std::move(storeStatus_->movedAside) : std::string();
+    storeStatus_ = status;
+    if (storeStatus_->movedAside.empty())
+        storeStatus_->movedAside = std::move(movedAside);
+    WakeLocked();
+}
+
 WindowQueue::Delivery WindowQueue::Take(std::size_t maxItems) {
     std::lock_guard lock(mutex_);
     Delivery delivery;
@@ -74,6 +85,7 @@ WindowQueue::Delivery WindowQueue::Take(std::size_t maxItems) {
     delivery.heldBackAlerts = std::exchange(heldBackAlerts_, 0);
     delivery.logStatus = std::exchange(logStatus_, std::nullopt);
     delivery.forwardStatus = std::exchange(forwardStatus_, std::nullopt);
+    delivery.storeStatus = std::exchange(storeStatus_, std::nullopt);
     delivery.more = !items_.empty();
     woken_ = false;
     return delivery;

@@ -1,6 +1,6 @@
 // The hand-over from the reception thread to the window: what each accepted
 // message leaves for the window (its row, its alert) and the state of the
-// log and of forwarding, bounded so that a window that falls behind never
+// log, of forwarding and of the store, bounded so that a window that falls behind never
 // holds up reception.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include "forwarder.h"
 #include "log_writer.h"
 #include "received_message.h"
+#include "store_writer.h"
 
 #include <cstdint>
 #include <deque>
@@ -40,11 +41,12 @@ public:
 
     struct Delivery {
         std::vector<WindowItem> items;
-        std::uint64_t heldBackRows = 0;              // since the previous delivery
-        std::uint64_t heldBackAlerts = 0;            // since the previous delivery
-        std::optional<LogWriteStatus> logStatus;     // when it changed
-        std::optional<ForwardStatus> forwardStatus;  // when it changed
-        bool more = false;                           // items are left waiting
+        std::uint64_t heldBackRows = 0;                            // since the previous delivery
+        std::uint64_t heldBackAlerts = 0;                          // since the previous delivery
+        std::optional<LogWriteStatus> logStatus;                   // when it changed
+        std::optional<ForwardStatus> forwardStatus;                // when it changed
+        std::optional<syslogstore::StoreWriteStatus> storeStatus;  // when it changed
+        bool more = false;                                         // items are left waiting
     };
 
     explicit WindowQueue(Limits limits);
@@ -58,6 +60,8 @@ public:
     void SetLogStatus(const LogWriteStatus& status);
     // Any thread.
     void SetForwardStatus(const ForwardStatus& status);
+    // Any thread.
+    void SetStoreStatus(const syslogstore::StoreWriteStatus& status);
 
     // At most `maxItems` items, oldest first, with the counts and status.
     Delivery Take(std::size_t maxItems);
@@ -73,6 +77,7 @@ private:
     std::uint64_t heldBackAlerts_ = 0;
     std::optional<LogWriteStatus> logStatus_;
     std::optional<ForwardStatus> forwardStatus_;
+    std::optional<syslogstore::StoreWriteStatus> storeStatus_;
     std::function<void()> waker_;
     bool woken_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include "codec.h"
 #include "colors.h"
+#include "installation_layout.h"
 #include "log_file.h"
 #include "popup_window.h"
 #include "program_folder.h"
@@ -145,6 +146,10 @@ void MainWindow::ConnectMenus() {
     // Separators carry the names of the menu layout as well.
     const char* separatorNames[] = {"haihun", "haifun", "haihun2"};
     std::size_t next = 0;
+    for (QAction* action : ui_->File->actions()) {
+        if (action->isSeparator())
+            action->setObjectName(QStringLiteral("haihun3"));
+    }
     for (QMenu* menu : {ui_->Menu, ui_->Help}) {
         for (QAction* action : menu->actions()) {
             if (action->isSeparator() && next < std::size(separatorNames))
@@ -159,6 +164,7 @@ void MainWindow::ConnectMenus() {
     connect(ui_->DispRestart, &QAction::triggered, this, &MainWindow::RestartDisplay);
     connect(ui_->DispStop, &QAction::triggered, this, &MainWindow::StopDisplay);
     connect(ui_->DispClear, &QAction::triggered, this, &MainWindow::ClearList);
+    connect(ui_->DispSearch, &QAction::triggered, this, &MainWindow::OpenSearch);
     auto settingsTab = [this](SettingsTab tab) { return [this, tab] { OpenSettings(tab); }; };
     connect(ui_->set_Operate, &QAction::triggered, this, settingsTab(SettingsTab::Operation));
     connect(ui_->set_Disp, &QAction::triggered, this, settingsTab(SettingsTab::Screen));
@@ -316,6 +322,21 @@ void MainWindow::InstallTrayIcon() {
             });
     tray_->show();
     hidesToTray_ = true;
+}
+
+void MainWindow::OpenSearch() {
+    if (!search_) {
+        // Syslogd lives in the installation's syslog folder, base.db one
+        // folder up.
+        const InstallationLayout installation(GetProgramFolder() + "../");
+        search_ = new SearchWindow(StoreSettingsOf(settings_).path,
+                                   cp932::ToPath(installation.registry()), *services_.messageBoxes,
+                                   *services_.fileDialogs, CurrentClock(), this);
+        search_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    search_->show();
+    search_->raise();
+    search_->activateWindow();
 }
 
 void MainWindow::RestoreWindow() {

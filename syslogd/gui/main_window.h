@@ -11,6 +11,7 @@
 #include "message_box.h"
 #include "popup_window.h"
 #include "receive_pipeline.h"
+#include "search_window.h"
 #include "settings_window.h"
 #include "syslog_presenter.h"
 #include "syslogd_settings.h"
@@ -85,6 +86,9 @@ public:
     void SaveListFile();
     void ShowVersion();
     void OpenHelp();
+    // 検索: the search window over the syslog store, one at a time.
+    void OpenSearch();
+    SearchWindow* searchWindow() const { return search_; }
 
     // Colours from the settings, for the list and an open popup; the
     // settings window calls this after changing them.
@@ -132,6 +136,7 @@ private:
     bool deliveryScheduled_ = false;
     bool exiting_ = false;
     std::function<void(SettingsTab)> openSettings_;
+    QPointer<SearchWindow> search_;
 };
 
 }  // namespace quellin::syslogd

@@ -11,8 +11,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QChart>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -620,6 +623,45 @@ TEST(VersionDialog, ShowsNameAndVersion) {
     EXPECT_EQ(name->text(), QStringLiteral("Syslogd"));
     EXPECT_EQ(version->text(), QStringLiteral("バージョン ： ") + ProgramVersion());
     EXPECT_EQ(ProgramVersion().count(QLatin1Char('.')), 2);
+}
+
+}  // namespace
+}  // namespace quellin::syslogd
+
+namespace quellin::syslogd {
+namespace {
+
+// 検索 opens the search window over the store the pipeline writes: it finds
+// what was received, counts it in the chart, shows a whole message and
+// writes the results as CSV.
+TEST_F(MainWindowTest, SearchWindowFindsChartsShowsAndExportsStoredMessages) {
+    settings.store = {true, dir / "s.db", 0, 0};
+    Send("<11>tarn02 " + Sjis("回線断 ポート3"));
+    Send("<13>tarn02 up");
+    ASSERT_TRUE(pipeline->FlushStore(std::chrono::seconds(20)));
+
+    Window().findChild<QAction*>(QStringLiteral("DispSearch"))->trigger();
+    SearchWindow* search = Window().searchWindow();
+    ASSERT_NE(search, nullptr);
+    search->findChild<QComboBox*>(QStringLiteral("cmbRange"))->setCurrentIndex(4);
+    search->findChild<QLineEdit*>(QStringLiteral("txtText"))->setText(QString::fromUtf8("回線断"));
+    QTest::mouseClick(search->findChild<QPushButton*>(QStringLiteral("cmdSearch")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!search->searching(), 20000);
+    EXPECT_EQ(search->rowCount(), 1);
+    EXPECT_TRUE(search->summary().startsWith(QString::fromUtf8("1 件 (")))
+        << search->summary().toStdString();
+    EXPECT_EQ(search->chart()->series().size(), 1);
+
+    search->ShowMessage(0);
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_TRUE(boxes.shown[0].text.ends_with(Sjis("\r\ntarn02 回線断 ポート3")));
+
+    search->findChild<QComboBox*>(QStringLiteral("cmbEncoding"))->setCurrentIndex(1);
+    files.answers.push_back(QString::fromStdString((dir / "found.csv").string()));
+    search->ExportCsv();
+    const std::string csv = ReadFile(dir / "found.csv");
+    EXPECT_TRUE(csv.starts_with("\xEF\xBB\xBF\"時刻\"")) << csv;
+    EXPECT_TRUE(csv.ends_with(",\"User\",\"Error\",\"tarn02 回線断 ポート3\"\r\n")) << csv;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include "clock.h"
 #include "codec.h"
 #include "log_file.h"
+#include "store_reader.h"
+#include "syslog_presenter.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -295,6 +297,55 @@ TEST_F(ReceivePipelineTest, UnwritableLogIsReportedOnceAndAgainAfterASuccess) {
     Send("<13>fourth");
     ASSERT_EQ(statuses.size(), 3u);
     EXPECT_TRUE(statuses[2].failing);
+}
+
+}  // namespace
+}  // namespace quellin::syslogd
+
+namespace quellin::syslogd {
+namespace {
+
+// Every accepted message goes into the store with its full receive time,
+// while the log file stays byte for byte what it is without a store.
+TEST_F(ReceivePipelineTest, StoreKeepsTheYearBesideAnUnchangedLogAndMovesADamagedFileAside) {
+    auto sendAcrossNewYear = [&] {
+        clock.Set(MakeLocalTime(2024, 12, 31, 23, 59, 59));
+        Send("<11>Dec 31 23:59:59 r1 " + Sjis("ファン異常"));
+        clock.Set(MakeLocalTime(2025, 1, 1, 0, 0, 1));
+        Send("<166>new year");
+    };
+    sendAcrossNewYear();
+    const std::string logWithoutStore = ReadFile(dir / "syslogd.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir / "syslogd-store.db"));
+
+    std::filesystem::remove(dir / "syslogd.txt");
+    testing::WriteFile(dir / "s.db", std::string(8192, 'x'));
+    settings.store = {true, dir / "s.db", 0, 0};
+    pipeline.reset();
+    sendAcrossNewYear();
+    ASSERT_TRUE(Pipeline().FlushStore(std::chrono::seconds(20)));
+    EXPECT_EQ(ReadFile(dir / "syslogd.txt"), logWithoutStore);
+
+    auto reader = syslogstore::SyslogStoreReader::Open(dir / "s.db");
+    ASSERT_TRUE(reader) << reader.error().detail;
+    syslogstore::Query query;
+    query.descending = false;
+    auto page = reader->Search(query, std::nullopt, 10);
+    ASSERT_TRUE(page);
+    ASSERT_EQ(page->rows.size(), 2u);
+    EXPECT_EQ(page->rows[0].receivedAt, MakeLocalTime(2024, 12, 31, 23, 59, 59));
+    EXPECT_EQ(page->rows[1].receivedAt, MakeLocalTime(2025, 1, 1, 0, 0, 1));
+    EXPECT_EQ(page->rows[0].text, "r1 ファン異常");
+    EXPECT_EQ(page->rows[0].source, "172.16.0.9");
+    EXPECT_EQ((std::pair{page->rows[1].facility, page->rows[1].level}), (std::pair{20, 6}));
+
+    // The window is told once where the damaged file went.
+    SyslogPresenter presenter;
+    presenter.Present(queue.Take(10), 0);
+    EXPECT_NE(presenter.notice().find(Sjis("壊れた検索用データベースを ") + dir.folder() +
+                                      "s.db.damaged-"),
+              std::string::npos)
+        << presenter.notice();
 }
 
 }  // namespace

@@ -78,3 +78,23 @@ TEST(SyslogPresenter, StatusAreaSaysWhatFailsAndWhatWasLost) {
 
 }  // namespace
 }  // namespace quellin::syslogd
+
+namespace quellin::syslogd {
+namespace {
+
+TEST(SyslogPresenter, StoreFailureIsSaidUntilWritingWorksAgain) {
+    SyslogPresenter presenter;
+    WindowQueue::Delivery delivery;
+    delivery.storeStatus = {"/q/s.db", Error{ErrorCode::kDiskFull, "disk full"}, 4, ""};
+    presenter.Present(std::move(delivery), 0);
+    EXPECT_EQ(presenter.notice(), Sjis("検索用データベースに書き込めません: /q/s.db (disk full)。"
+                                       "後で書き込み直します。  検索用データベースに保存できな"
+                                       "かったメッセージ 4 件"));
+    delivery = {};
+    delivery.storeStatus = {"/q/s.db", std::nullopt, 0, ""};
+    presenter.Present(std::move(delivery), 0);
+    EXPECT_EQ(presenter.notice(), "");
+}
+
+}  // namespace
+}  // namespace quellin::syslogd

@@ -3,6 +3,7 @@
 // no second instance run, and exits cleanly on SIGTERM.
 #include "log_file.h"
 #include "mail_peer.h"
+#include "syslog_search.h"
 #include "test_support.h"
 
 #include <arpa/inet.h>
@@ -811,6 +812,57 @@ INSTANTIATE_TEST_SUITE_P(Rows, ForwardingTest,
                                            ForwardRow{"tcp", true, ""},
                                            ForwardRow{"tcp_rfc5424", true, "ForwardFormat=1\r\n"}),
                          quellin::testing::RowName());
+
+}  // namespace
+}  // namespace quellin::syslogd
+
+namespace quellin::syslogd {
+namespace {
+
+// Syslogd with StoreFlag=1 keeps what logger and a second router sent; the
+// search window's logic finds it by time, router (address or base.db's
+// name), level, text and pattern, and so does `quellin syslog`.
+TEST_F(SyslogdProgramTest, StoredMessagesAreFoundBySearchAndByQuellin) {
+    auto server = StartListening(LoggingSettings("StoreFlag=1\r\nStorePath=store.db\r\n"));
+    ASSERT_TRUE(server);
+    Child logger({"logger", "--rfc3164", "-d", "-n", "127.0.0.1", "-P", "514", "-p", "local3.err",
+                  "-t", "tarn", "link down, port 3"},
+                 Environment());
+    ASSERT_EQ(logger.Wait(10s), 0);
+    ASSERT_TRUE(Blaster("127.0.0.2").Send("<12>Jan  1 00:00:00 tarn07 " + Sjis("回線断 ポート5")));
+    ASSERT_TRUE(WaitForLogLines(2));
+    const std::string log = ReadFile(dir / "syslogd.txt");
+    ExpectCleanStop(*server);
+    EXPECT_EQ(ReadFile(dir / "syslogd.txt"), log);
+
+    WriteFile(dir / "base.db", "tarn07,127.0.0.2,,,,,0,0,0,0,0,0\r\n");
+    auto found = [&](SearchForm form) {
+        std::vector<std::string> texts;
+        auto query = BuildQuery(form, CurrentClock(), LoadDeviceAddresses(dir / "base.db"));
+        EXPECT_TRUE(query);
+        SearchSession session(dir / "store.db", [&](SearchSession::Event event) {
+            EXPECT_FALSE(event.failure) << event.failure->detail;
+            for (const auto& row : event.rows)
+                texts.push_back(row.text.substr(row.text.find(' ') + 1));
+        });
+        session.Start(*query, syslogstore::BucketUnit::kMinute);
+        session.Wait();
+        return texts;
+    };
+    const std::vector<std::string> router2 = {"回線断 ポート5"};
+    EXPECT_EQ(found({.text = "link down"}), std::vector<std::string>{"tarn: link down, port 3"});
+    EXPECT_EQ(found({.routers = "127.0.0.2"}), router2);
+    EXPECT_EQ(found({.routers = "tarn07"}), router2);
+    EXPECT_EQ(found({.levels = 1 << 4}), router2);
+    EXPECT_EQ(found({.text = "ポート[0-9]$", .regex = true}), router2);
+    EXPECT_EQ(found({.range = SearchRange::kYesterday}), std::vector<std::string>{});
+
+    Child quellin({QUELLIN_PROGRAM, "syslog", "--store", (dir / "store.db").string(), "--router",
+                   "127.0.0.2", "--csv"},
+                  Environment(), dir / "out.csv");
+    ASSERT_EQ(quellin.Wait(10s), 0);
+    EXPECT_NE(ReadFile(dir / "out.csv").find(Sjis("回線断 ポート5")), std::string::npos);
+}
 
 }  // namespace
 }  // namespace quellin::syslogd

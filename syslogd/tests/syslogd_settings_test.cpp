@@ -477,3 +477,24 @@ TEST(LineBreakMarker, RoundTrip) {
 
 }  // namespace
 }  // namespace quellin::syslogd
+
+namespace quellin::syslogd {
+namespace {
+
+// The store follows the log file unless StorePath names a place (relative
+// to Syslogd.ini's folder), and the settings window's save keeps its keys.
+TEST_F(SyslogdSettingsTest, StoreKeysAreReadBesideTheLogAndKeptBySaving) {
+    WriteFile(dir / "Syslogd.ini", "[SETUP]\r\nStoreFlag=1\r\nStoreKeepDays=90\r\n");
+    SettingsLoad load = LoadSettings(dir / "Syslogd.ini");
+    load.settings.logPath = "/var/log/q/s.txt";
+    EXPECT_EQ(StoreSettingsOf(load.settings),
+              (syslogstore::StoreSettings{true, "/var/log/q/syslogd-store.db", 90, 0}));
+    ASSERT_TRUE(SaveSettings(dir / "Syslogd.ini", load.settings));
+    WriteFile(dir / "Syslogd.ini", ReadFile(dir / "Syslogd.ini") + "StorePath=s.db\r\n");
+    EXPECT_EQ(StoreSettingsOf(LoadSettings(dir / "Syslogd.ini").settings),
+              (syslogstore::StoreSettings{true, dir / "s.db", 90, 0}));
+    EXPECT_FALSE(StoreSettingsOf(SyslogdSettings()).enabled);
+}
+
+}  // namespace
+}  // namespace quellin::syslogd

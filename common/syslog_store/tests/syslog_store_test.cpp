@@ -244,6 +244,9 @@ TEST_F(SyslogStoreTest, SettingsComeFromSyslogdIniAndAreOffWithoutIt) {
     EXPECT_EQ(ParseStoreSettings("[SETUP]\nStoreFlag=2\nStorePath=" + Sjis("/ログ/s.db")),
               (StoreSettings{false, cp932::ToPath(Sjis("/ログ/s.db")), 0, 0}));
     EXPECT_EQ(ReadStoreSettings(dir / "none.ini").error().code, ErrorCode::kNotFound);
+    // The installation's file names the store beside itself.
+    testing::WriteFile(dir / "Syslogd.ini", "[SETUP]\r\nStoreFlag=1\r\nStorePath=s.db\r\n");
+    EXPECT_EQ(ReadStoreSettings(dir / "Syslogd.ini")->path, dir / "s.db");
 }
 
 class SyslogStoreWriterTest : public SyslogStoreTest {
