@@ -116,10 +116,8 @@ int Backup(CommandContext& c) {
         [&](auto& r, auto& result) {
             c.PrintEnd(r, console::BackupJson(r, result), console::BackupText(result));
         });
-    std::vector<console::FleetState::BackupEnd> ends;
-    for (std::size_t i = 0; i < results.size(); ++i)
-        ends.push_back({c.devices()[i]->name, &results[i]});
-    Keep(c, console::FleetState(c.Home()).RecordBackups(ends, CurrentClock().Now()));
+    Keep(c,
+         console::FleetState(c.Home()).RecordBackups(c.devices(), results, CurrentClock().Now()));
     Notify(
         c,
         [&](console::NoticeStates& states) {
@@ -149,10 +147,7 @@ int Drift(CommandContext& c) {
         [&](auto& r, auto& result) {
             c.PrintEnd(r, console::DriftJson(r, result), console::DriftText(result));
         });
-    std::vector<console::FleetState::DriftEnd> ends;
-    for (std::size_t i = 0; i < results.size(); ++i)
-        ends.push_back({c.devices()[i]->name, &results[i]});
-    Keep(c, console::FleetState(c.Home()).RecordDrifts(ends, CurrentClock().Now()));
+    Keep(c, console::FleetState(c.Home()).RecordDrifts(c.devices(), results, CurrentClock().Now()));
     Notify(c, [&](console::NoticeStates& states) {
         return console::DriftNotices(c.devices(), results, states, CurrentClock().Now());
     });

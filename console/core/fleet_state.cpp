@@ -1,16 +1,8 @@
 #include "fleet_state.h"
 
 #include "codec.h"
-#include "file_descriptor.h"
-#include "file_replacement.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
-#include <cerrno>
 #include <charconv>
 #include <map>
 
@@ -21,9 +13,6 @@ constexpr std::size_t kFields = 13;
 constexpr char kHeading[] =
     "name\tinventory_time\tverdict\tmodel\tversion\timage_version\treason\tbackup_time\t"
     "backup_outcome\tbackup_commit\tdrift_time\tdrift\t-";
-// base.db's mode: the installation's group (the web server's user among
-// them) reads it, its members write it.
-constexpr mode_t kMode = 0660;
 
 std::string Field(std::string_view text) {
     std::string out(text.substr(0, 4096));
@@ -38,26 +27,6 @@ std::int64_t Number(std::string_view text) {
     std::from_chars(text.data(), text.data() + text.size(), value);
     return value;
 }
-
-// An flock on the lock file beside the state, released when it goes.
-class StateLock {
-public:
-    explicit StateLock(const std::filesystem::path& file)
-        : fd_(::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kMode)) {
-        if (!fd_.valid())
-            return;
-        int result;
-        do
-            result = ::flock(fd_.get(), LOCK_EX);
-        while (result != 0 && errno == EINTR);
-        held_ = result == 0;
-    }
-    bool held() const { return held_; }
-
-private:
-    UniqueFd fd_;
-    bool held_ = false;
-};
 
 }  // namespace
 
@@ -110,56 +79,32 @@ std::string FleetStateText(const std::vector<DeviceState>& devices) {
     return text;
 }
 
-FleetState::FleetState(const std::string& installationFolder) {
-    const std::filesystem::path folder = cp932::ToPath(installationFolder);
-    file_ = folder / kFileName;
-    lock_ = folder / kLockName;
-}
+FleetState::FleetState(const std::string& installationFolder)
+    : state_(installationFolder, kFileName, kLockName, kMaxStateFileBytes) {}
 
 Result<std::vector<DeviceState>> FleetState::Read() const {
-    UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd.valid()) {
-        if (errno == ENOENT)
-            return std::vector<DeviceState>{};
-        return SystemError(errno, cp932::FromPath(file_));
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return Error{ErrorCode::kFormat, cp932::FromPath(file_) + ": not a regular file"};
-    std::string text;
-    char buffer[65536];
-    while (text.size() < kMaxStateFileBytes) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return SystemError(errno, cp932::FromPath(file_));
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return ParseFleetState(text);
+    auto text = state_.Read();
+    if (!text)
+        return text.error();
+    return ParseFleetState(*text);
 }
 
 template <class Change>
 Result<void> FleetState::Update(Change change) {
-    StateLock lock(lock_);
-    if (!lock.held())
-        return SystemError(errno, cp932::FromPath(lock_));
-    auto devices = Read();
-    if (!devices)
-        return devices.error();
-    std::map<std::string, std::size_t> places;
-    for (std::size_t i = 0; i < devices->size(); ++i)
-        places[(*devices)[i].name] = i;
-    auto find = [&](const std::string& name) -> DeviceState& {
-        auto [at, added] = places.try_emplace(name, devices->size());
-        if (added)
-            devices->push_back(DeviceState{.name = name});
-        return (*devices)[at->second];
-    };
-    change(find);
-    return ReplaceFile(file_, FleetStateText(*devices), {.mode = kMode});
+    return state_.Update([&](std::string_view text) {
+        std::vector<DeviceState> devices = ParseFleetState(text);
+        std::map<std::string, std::size_t> places;
+        for (std::size_t i = 0; i < devices.size(); ++i)
+            places[devices[i].name] = i;
+        auto find = [&](const std::string& name) -> DeviceState& {
+            auto [at, added] = places.try_emplace(name, devices.size());
+            if (added)
+                devices.push_back(DeviceState{.name = name});
+            return devices[at->second];
+        };
+        change(find);
+        return FleetStateText(devices);
+    });
 }
 
 Result<void> FleetState::RecordInventory(const std::vector<InventoryRow>& rows, std::int64_t time) {
@@ -178,28 +123,30 @@ Result<void> FleetState::RecordInventory(const std::vector<InventoryRow>& rows, 
     });
 }
 
-Result<void> FleetState::RecordBackups(const std::vector<BackupEnd>& ends, std::int64_t time) {
+Result<void> FleetState::RecordBackups(const std::vector<CBase*>& devices,
+                                       const std::vector<BackupResult>& results,
+                                       std::int64_t time) {
     return Update([&](auto find) {
-        for (const BackupEnd& end : ends) {
-            DeviceState& d = find(end.name);
+        for (std::size_t i = 0; i < devices.size() && i < results.size(); ++i) {
+            DeviceState& d = find(devices[i]->name);
             d.backupTime = time;
-            d.backupOutcome = ToString(end.result->outcome.kind);
-            if (end.result->stored)
-                d.backupCommit = end.result->commit;
+            d.backupOutcome = ToString(results[i].outcome.kind);
+            if (results[i].stored)
+                d.backupCommit = results[i].commit;
         }
     });
 }
 
-Result<void> FleetState::RecordDrifts(const std::vector<DriftEnd>& ends, std::int64_t time) {
+Result<void> FleetState::RecordDrifts(const std::vector<CBase*>& devices,
+                                      const std::vector<DriftResult>& results, std::int64_t time) {
     return Update([&](auto find) {
-        for (const DriftEnd& end : ends) {
-            if (end.result->outcome.kind == OutcomeKind::kNothingToDo)
+        for (std::size_t i = 0; i < devices.size() && i < results.size(); ++i) {
+            const DriftResult& result = results[i];
+            if (result.outcome.kind == OutcomeKind::kNothingToDo)
                 continue;
-            DeviceState& d = find(end.name);
+            DeviceState& d = find(devices[i]->name);
             d.driftTime = time;
-            d.drift = !end.result->outcome.done() ? "failed"
-                      : end.result->same          ? "same"
-                                                  : "differs";
+            d.drift = !result.outcome.done() ? "failed" : result.same ? "same" : "differs";
         }
     });
 }

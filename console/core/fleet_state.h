@@ -14,6 +14,7 @@
 #include "config_backup.h"
 #include "inventory.h"
 #include "result.h"
+#include "state_file.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -68,25 +69,19 @@ public:
     // The rows of devices that were asked (a row not asked keeps what was
     // known), at `time`.
     Result<void> RecordInventory(const std::vector<InventoryRow>& rows, std::int64_t time);
-    struct BackupEnd {
-        std::string name;
-        const BackupResult* result;
-    };
-    Result<void> RecordBackups(const std::vector<BackupEnd>& ends, std::int64_t time);
-    struct DriftEnd {
-        std::string name;
-        const DriftResult* result;
-    };
-    Result<void> RecordDrifts(const std::vector<DriftEnd>& ends, std::int64_t time);
+    // Each device's result (results[i] is devices[i]'s), at `time`.
+    Result<void> RecordBackups(const std::vector<CBase*>& devices,
+                               const std::vector<BackupResult>& results, std::int64_t time);
+    Result<void> RecordDrifts(const std::vector<CBase*>& devices,
+                              const std::vector<DriftResult>& results, std::int64_t time);
 
-    const std::filesystem::path& file() const { return file_; }
+    const std::filesystem::path& file() const { return state_.file(); }
 
 private:
     template <class Change>
     Result<void> Update(Change change);
 
-    std::filesystem::path file_;
-    std::filesystem::path lock_;
+    StateFile state_;
 };
 
 }  // namespace quellin::console

@@ -2,8 +2,6 @@
 
 #include "clock.h"
 #include "codec.h"
-#include "file_descriptor.h"
-#include "file_replacement.h"
 #include "hooks.h"
 #include "mail_composer.h"
 #include "md5.h"
@@ -13,14 +11,9 @@
 #include "settings.h"
 #include "terminal_text.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <thread>
 
@@ -32,7 +25,6 @@ constexpr char kHeading[] =
     "changes_stored\tbackup_failures";
 constexpr std::size_t kFields = 8;
 constexpr std::size_t kMaxDevices = 100000;
-constexpr mode_t kMode = 0660;
 // Mail delivery tries this often, waiting twice as long before each retry.
 constexpr int kMailAttempts = 4;
 constexpr std::chrono::seconds kFirstBackOff{2};
@@ -53,22 +45,6 @@ std::string Field(std::string_view text) {
             c = ' ';
     return out;
 }
-
-class StateLock {
-public:
-    explicit StateLock(const std::filesystem::path& file)
-        : fd_(::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kMode)) {
-        int result = -1;
-        while (fd_.valid() && (result = ::flock(fd_.get(), LOCK_EX)) != 0 && errno == EINTR) {
-        }
-        held_ = fd_.valid() && result == 0;
-    }
-    bool held() const { return held_; }
-
-private:
-    UniqueFd fd_;
-    bool held_ = false;
-};
 
 std::string FailureText(const Outcome& outcome) {
     std::string text = outcome.message;
@@ -297,41 +273,24 @@ std::string NoticeStateText(const NoticeStates& states) {
     return text;
 }
 
-NoticeState::NoticeState(const std::string& installationFolder) {
-    const std::filesystem::path folder = cp932::ToPath(installationFolder);
-    file_ = folder / kFileName;
-    lock_ = folder / kLockName;
-}
+NoticeState::NoticeState(const std::string& installationFolder)
+    : state_(installationFolder, kFileName, kLockName, kMaxNoticeStateBytes) {}
 
 Result<NoticeStates> NoticeState::Read() const {
-    UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd.valid())
-        return errno == ENOENT ? Result<NoticeStates>(NoticeStates{})
-                               : Result<NoticeStates>(SystemError(errno, cp932::FromPath(file_)));
-    std::string text;
-    char buffer[65536];
-    while (text.size() < kMaxNoticeStateBytes) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return SystemError(errno, cp932::FromPath(file_));
-        if (n == 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return ParseNoticeState(text);
+    auto text = state_.Read();
+    if (!text)
+        return text.error();
+    return ParseNoticeState(*text);
 }
 
 Result<NoticeStates> NoticeState::UpdateWith(const std::function<void(NoticeStates&)>& change) {
-    StateLock lock(lock_);
-    if (!lock.held())
-        return SystemError(errno, cp932::FromPath(lock_));
-    auto states = Read();
-    if (!states)
-        return states.error();
-    change(*states);
-    if (auto written = ReplaceFile(file_, NoticeStateText(*states), {.mode = kMode}); !written)
+    NoticeStates states;
+    auto written = state_.Update([&](std::string_view text) {
+        states = ParseNoticeState(text);
+        change(states);
+        return NoticeStateText(states);
+    });
+    if (!written)
         return written.error();
     return states;
 }

@@ -23,6 +23,7 @@
 #include "inventory.h"
 #include "result.h"
 #include "smtp_sender.h"
+#include "state_file.h"
 
 #include <chrono>
 #include <cstdint>
@@ -110,8 +111,7 @@ public:
 
 private:
     Result<NoticeStates> UpdateWith(const std::function<void(NoticeStates&)>& change);
-    std::filesystem::path file_;
-    std::filesystem::path lock_;
+    StateFile state_;
 };
 
 template <class Change>

@@ -55,7 +55,8 @@ TEST_F(FleetStateTest, RunsAreKeptPerDeviceAndReadBack) {
     console::InventoryRow notAsked{.name = "r2", .verdict = console::InventoryVerdict::kNotAsked};
     ASSERT_TRUE(state.RecordInventory({asked, notAsked}, 1000));
     console::BackupResult backup{.stored = true, .commit = "abc"};
-    ASSERT_TRUE(state.RecordBackups({{"r1", &backup}, {"r3", &backup}}, 2000));
+    CBase r1{.name = "r1"}, r3{.name = "r3"};
+    ASSERT_TRUE(state.RecordBackups({&r1, &r3}, {backup, backup}, 2000));
     EXPECT_EQ(fs::status(state.file()).permissions(), fs::perms(0660));
     auto read = state.Read();
     ASSERT_TRUE(read);
