@@ -5,6 +5,7 @@
 #include "command.h"
 #include "device_json.h"
 #include "fleet_state.h"
+#include "history_remote.h"
 #include "metrics.h"
 #include "notices.h"
 
@@ -98,6 +99,25 @@ int Inventory(CommandContext& c) {
     return std::ranges::all_of(outcomes, &console::Outcome::done) ? kExitOk : kExitFailed;
 }
 
+// With a history remote, the history goes there after every run, whether
+// the run stored anything or not: what an earlier push could not send goes
+// now.  A push that fails is said and logged, and fails the run.
+bool PushHistory(CommandContext& c, const history::ConfigHistory& store) {
+    const history::HistoryRemote remote =
+        history::ReadHistoryRemote(cp932::ToPath(c.installation().layout().settingsFile()));
+    if (remote.url.empty())
+        return true;
+    const auto pushed = history::PushHistory(store.folder(), remote);
+    if (pushed)
+        return true;
+    const std::string detail = remote.url + " " + OneLineDetail(pushed.error());
+    c.installation().reporter().Report(console::kToolName,
+                                       cp932::Jp("構成履歴を送れませんでした。") + " " + detail,
+                                       console::MSG_LOG);
+    c.err() << "quellin: the history was not pushed: " << cp932::ToUtf8Lossy(detail) << "\n";
+    return false;
+}
+
 int Backup(CommandContext& c) {
     if (!c.Start(Installation::Access::kRead, CommandContext::Devices::kNamed))
         return c.status();
@@ -131,8 +151,10 @@ int Backup(CommandContext& c) {
         });
     if (!c.json())
         c.out() << console::BackupSummary(results);
-    return std::ranges::all_of(results, [](auto& r) { return r.outcome.done(); }) ? kExitOk
-                                                                                  : kExitFailed;
+    const bool pushed = PushHistory(c, *store);
+    return pushed && std::ranges::all_of(results, [](auto& r) { return r.outcome.done(); })
+               ? kExitOk
+               : kExitFailed;
 }
 
 int Drift(CommandContext& c) {

@@ -9,13 +9,17 @@
 #include "mail_composer.h"
 #include "mail_peer.h"
 #include "quellin_installation.h"
+#include "socket_support.h"
 #include "tarnsim_client.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+
 #include <unistd.h>
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <map>
@@ -690,6 +694,66 @@ TEST_F(QuellinFleetTest, NoticesTellChangesAndFailuresOnceOverStartTls) {
     EXPECT_NE(ReadFile(metrics).find("quellin_device_up{device=\"away\",address=\"" + block_ +
                                      "63\"} 1\n"),
               std::string::npos);
+}
+
+// ---- one central history
+
+TEST_F(QuellinFleetTest, HistoryGoesToTheSitesBranchOfOneRemoteOverFileAndSsh) {
+    auto fleet = StartFleet("router name=r1 address=" + block_ + "71\n");
+    Register("r1", block_ + "71");
+    const fs::path bare = dir / "central.git";
+    ASSERT_EQ(sim::RunProgram("/usr/bin/git", {"init", "-q", "--bare", bare.string()}).status, 0);
+    auto remoteHead = [&](const std::string& branch) {
+        return testing::RunToEnd({"/usr/bin/git", "--git-dir", bare.string(), "rev-parse",
+                                  "--verify", "-q", branch},
+                                 dir.path())
+            .out;
+    };
+    const std::string settings = ReadFile(dir / "NEXORA.INI");
+    WriteFile(dir / "NEXORA.INI", settings + "HistoryRemote=file://" + bare.string() +
+                                      "\r\nHistoryRemoteBranch=osaka\r\n");
+    ASSERT_EQ(Quellin({"backup", "--all"}).status, 0);
+    EXPECT_EQ(remoteHead("osaka"), Git({"rev-parse", "HEAD"}));
+
+    // Over ssh, to an sshd of this test's own on loopback.
+    if (::geteuid() != 0 || !fs::exists("/usr/sbin/sshd"))
+        GTEST_SKIP() << "ssh needs root and sshd";
+    for (const char* key : {"host", "user"})
+        ASSERT_EQ(sim::RunProgram("/usr/bin/ssh-keygen",
+                                  {"-q", "-t", "ed25519", "-N", "", "-f", (dir / key).string()})
+                      .status,
+                  0);
+    const std::uint16_t port = testing::UnusedLoopbackPort();
+    WriteFile(dir / "sshd_config",
+              "ListenAddress 127.0.0.1\nPort " + std::to_string(port) + "\nHostKey " +
+                  (dir / "host").string() + "\nAuthorizedKeysFile " + (dir / "user.pub").string() +
+                  "\nPidFile none\nUsePAM no\nStrictModes no\nPasswordAuthentication no\n"
+                  "PermitRootLogin prohibit-password\n");
+    fs::create_directories("/run/sshd");
+    testing::ChildProcess sshd("/usr/sbin/sshd", {"-D", "-e", "-f", (dir / "sshd_config").string()},
+                               {}, {}, {}, (dir / "sshd.err").string());
+    for (int i = 0; i < 100 && !testing::ConnectToLoopback("127.0.0.1", port).valid(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // A host key other than the one listed: nothing goes, the run fails and
+    // says so, the local history stays.
+    WriteFile(dir / "known_hosts",
+              "[127.0.0.1]:" + std::to_string(port) + " " + ReadFile(dir / "user.pub"));
+    WriteFile(dir / "NEXORA.INI",
+              settings + "HistoryRemote=ssh://root@127.0.0.1:" + std::to_string(port) +
+                  bare.string() +
+                  "\r\nHistoryRemoteBranch=kobe\r\nHistoryRemoteKey=" + (dir / "user").string() +
+                  "\r\nHistoryRemoteKnownHosts=" + (dir / "known_hosts").string() + "\r\n");
+    Ran refused = Quellin({"backup", "--all"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("the history was not pushed"), std::string::npos) << refused.err;
+    EXPECT_EQ(remoteHead("kobe"), "");
+    // The right key: what the earlier run could not send goes now.
+    WriteFile(dir / "known_hosts",
+              "[127.0.0.1]:" + std::to_string(port) + " " + ReadFile(dir / "host.pub"));
+    Ran pushed = Quellin({"backup", "--all"});
+    EXPECT_EQ(pushed.status, 0) << pushed.err << ReadFile(dir / "sshd.err");
+    EXPECT_EQ(remoteHead("kobe"), Git({"rev-parse", "HEAD"}));
+    EXPECT_EQ(remoteHead("osaka"), Git({"rev-parse", "HEAD"}));
 }
 
 }  // namespace
