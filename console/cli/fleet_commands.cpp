@@ -34,40 +34,25 @@ template <class Find>
 void Notify(CommandContext& c, Find find,
             const std::function<void(std::vector<console::Notice>&)>& complete = {}) {
     const InstallationLayout& layout = c.installation().layout();
-    const console::NoticeSettings settings =
-        console::ReadNoticeSettings(cp932::ToPath(layout.settingsFile()));
     const auto metrics = c.Option("prometheus");
-    if (!settings.any() && !metrics)
+    if (!metrics && !console::ReadNoticeSettings(cp932::ToPath(layout.settingsFile())).any())
         return;
-    std::vector<console::Notice> notices;
-    const auto kept = console::NoticeState(c.Home()).Update(
-        [&](console::NoticeStates& states) { notices = find(states); });
+    const auto kept = console::TellRun(layout, find, complete, c.installation().reporter());
     if (!kept) {
         c.err() << "quellin: the notices were not sent: "
                 << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
         return;
     }
-    if (metrics) {
-        const auto fleet = console::FleetState(c.Home()).Read();
-        const auto written =
-            fleet
-                ? console::WriteMetrics(
-                      *metrics, console::FleetMetrics(c.installation().Registered(), *fleet, *kept))
-                : Result<void>(fleet.error());
-        if (!written)
-            c.err() << "quellin: the metrics were not written: "
-                    << cp932::ToUtf8Lossy(OneLineDetail(written.error())) << "\n";
-    }
-    if (!settings.any())
+    if (!metrics)
         return;
-    if (complete)
-        complete(notices);
-    console::SmtpNoticeMailer mailer(
-        console::ReadNoticeMailServer(
-            cp932::ToPath(layout.settingsFile()),
-            cp932::ToPath(layout.syslogProgram()).parent_path() / "Syslogd.ini"),
-        settings.to);
-    console::DeliverNotices(notices, settings, &mailer, c.installation().reporter());
+    const auto fleet = console::FleetState(c.Home()).Read();
+    const auto written =
+        fleet ? console::WriteMetrics(
+                    *metrics, console::FleetMetrics(c.installation().Registered(), *fleet, *kept))
+              : Result<void>(fleet.error());
+    if (!written)
+        c.err() << "quellin: the metrics were not written: "
+                << cp932::ToUtf8Lossy(OneLineDetail(written.error())) << "\n";
 }
 
 int Inventory(CommandContext& c) {

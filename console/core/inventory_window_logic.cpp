@@ -10,8 +10,11 @@
 namespace quellin::console {
 
 InventoryWindowLogic::InventoryWindowLogic(std::vector<CBase> devices, int jobs,
-                                           ProbeMaker makeProbe)
-    : devices_(std::move(devices)), jobs_(jobs), makeProbe_(std::move(makeProbe)) {}
+                                           ProbeMaker makeProbe, RunEnded runEnded)
+    : devices_(std::move(devices)),
+      jobs_(jobs),
+      makeProbe_(std::move(makeProbe)),
+      runEnded_(std::move(runEnded)) {}
 
 InventoryWindowLogic::~InventoryWindowLogic() {
     // The window is going (or the whole console): the dialogues under way
@@ -31,6 +34,7 @@ void InventoryWindowLogic::Start(std::function<void()> arrived) {
     {
         std::lock_guard guard(lock_);
         arrived_.clear();
+        found_.clear();
         ended_ = false;
     }
     rows_.clear();
@@ -62,6 +66,8 @@ void InventoryWindowLogic::Stop() {
 void InventoryWindowLogic::Arrived(InventoryRow row) {
     {
         std::lock_guard guard(lock_);
+        if (runEnded_)
+            found_.push_back(row);
         arrived_.push_back(std::move(row));
     }
     if (notify_)
@@ -69,6 +75,14 @@ void InventoryWindowLogic::Arrived(InventoryRow row) {
 }
 
 void InventoryWindowLogic::Ended() {
+    if (runEnded_) {
+        std::vector<InventoryRow> found;
+        {
+            std::lock_guard guard(lock_);
+            found.swap(found_);
+        }
+        runEnded_(found);
+    }
     {
         std::lock_guard guard(lock_);
         ended_ = true;

@@ -22,8 +22,12 @@ public:
     // Makes the probe of one run, on the window thread when the run starts:
     // the probe keeps what it reads (the settings) for itself.
     using ProbeMaker = std::function<InventoryProbe()>;
+    // Takes every row a run found once it has ended (the fleet state and the
+    // notices), on the worker that ends it: never on the window thread.
+    using RunEnded = std::function<void(const std::vector<InventoryRow>&)>;
     // devices: the registered devices (those with a name) in row order.
-    InventoryWindowLogic(std::vector<CBase> devices, int jobs, ProbeMaker makeProbe);
+    InventoryWindowLogic(std::vector<CBase> devices, int jobs, ProbeMaker makeProbe,
+                         RunEnded runEnded = {});
     // Stops the run and waits for the devices under way.
     ~InventoryWindowLogic();
     InventoryWindowLogic(const InventoryWindowLogic&) = delete;
@@ -75,8 +79,11 @@ private:
     std::unique_ptr<DeviceJobs> run_;
     std::function<void()> notify_;
 
-    std::mutex lock_;  // guards the two below
+    RunEnded runEnded_;
+
+    std::mutex lock_;  // guards the three below
     std::vector<InventoryRow> arrived_;
+    std::vector<InventoryRow> found_;  // the run's rows, for runEnded_
     bool ended_ = false;
 
     std::vector<InventoryRow> rows_;

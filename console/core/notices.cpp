@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "codec.h"
 #include "hooks.h"
+#include "installation_layout.h"
 #include "mail_composer.h"
 #include "md5.h"
 #include "profile_file.h"
@@ -490,6 +491,27 @@ void DeliverNotices(const std::vector<Notice>& notices, const NoticeSettings& se
         std::this_thread::sleep_for(backOff);
         backOff *= 2;
     }
+}
+
+Result<NoticeStates> TellRun(const InstallationLayout& layout,
+                             const std::function<std::vector<Notice>(NoticeStates&)>& find,
+                             const std::function<void(std::vector<Notice>&)>& complete,
+                             Reporter& reporter) {
+    const std::filesystem::path nexoraIni = cp932::ToPath(layout.settingsFile());
+    const NoticeSettings settings = ReadNoticeSettings(nexoraIni);
+    std::vector<Notice> notices;
+    auto kept =
+        NoticeState(layout.folder()).Update([&](NoticeStates& states) { notices = find(states); });
+    if (!kept || !settings.any())
+        return kept;
+    if (complete)
+        complete(notices);
+    SmtpNoticeMailer mailer(
+        ReadNoticeMailServer(nexoraIni,
+                             cp932::ToPath(layout.syslogProgram()).parent_path() / "Syslogd.ini"),
+        settings.to);
+    DeliverNotices(notices, settings, &mailer, reporter);
+    return kept;
 }
 
 }  // namespace quellin::console

@@ -37,6 +37,11 @@
 namespace quellin::console {
 
 class Reporter;
+}  // namespace quellin::console
+namespace quellin {
+class InstallationLayout;
+}
+namespace quellin::console {
 
 enum class NoticeEvent { kChange, kFailure, kRecovery, kDrift, kUpdate };
 // "change", "failure", "recovery", "drift", "update" (QUELLIN_EVENT).
@@ -185,5 +190,15 @@ private:
 // Returns when all is done or the time is up.
 void DeliverNotices(const std::vector<Notice>& notices, const NoticeSettings& settings,
                     NoticeMailer* mailer, Reporter& reporter);
+
+// The end of a run, for every front end: `find` turns what the run found
+// into notices against the kept state (which it changes), `complete` adds
+// what only the caller has (the diffs), and with any notice key set they
+// go out through the hooks and the mail server that NEXORA.INI (or
+// Syslogd.ini) names.  The kept state afterwards.
+Result<NoticeStates> TellRun(const InstallationLayout& layout,
+                             const std::function<std::vector<Notice>(NoticeStates&)>& find,
+                             const std::function<void(std::vector<Notice>&)>& complete,
+                             Reporter& reporter);
 
 }  // namespace quellin::console

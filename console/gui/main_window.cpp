@@ -11,6 +11,7 @@
 #include "inventory_window.h"
 #include "maintenance_dialog.h"
 #include "multi_maintenance_dialog.h"
+#include "notices.h"
 #include "qt_text.h"
 #include "ui_main_window.h"
 
@@ -245,7 +246,8 @@ void CNEXORADlg::onInventory() {
         // Each run reads the settings on its workers while the environment
         // dialog may change them here: it works on a copy of its own.
         auto logic = std::make_unique<InventoryWindowLogic>(
-            std::move(devices), kInventoryJobs, [this]() -> InventoryProbe {
+            std::move(devices), kInventoryJobs,
+            [this]() -> InventoryProbe {
                 auto app = std::make_shared<const ConsoleApp>(session_.app());
                 auto router =
                     std::make_shared<const RouterMaintenance>(*app, session_.router().timings());
@@ -256,6 +258,19 @@ void CNEXORADlg::onInventory() {
                         .RecordInventory({row}, CurrentClock().Now());
                     return row;
                 };
+            },
+            [this](const std::vector<InventoryRow>& rows) {
+                // Failures, recoveries and updates told as quellin inventory
+                // tells them; a notice that cannot go is logged there.
+                const InstallationLayout& layout = session_.installation().layout();
+                if (!ReadNoticeSettings(cp932::ToPath(layout.settingsFile())).any())
+                    return;
+                (void)TellRun(
+                    layout,
+                    [&](NoticeStates& states) {
+                        return InventoryNotices(rows, states, CurrentClock().Now());
+                    },
+                    {}, session_.reporter());
             });
         inventory_ = new CInventoryDlg(
             std::move(logic), files_, session_.reporter(),

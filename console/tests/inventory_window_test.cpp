@@ -30,6 +30,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <set>
+#include <sstream>
 
 namespace quellin::console {
 namespace {
@@ -198,6 +201,21 @@ TEST_F(InventoryWindowTest, RowsArriveWhileTheWindowAnswers) {
     inventory->close();
     EXPECT_EQ(Open(), inventory);
     EXPECT_EQ(model->rowCount(), 7);
+}
+
+// The window's run tells what quellin inventory tells: one failure for the
+// address where nothing listens, an update for each router behind.
+TEST_F(InventoryWindowTest, TheRunTellsFailuresAndUpdatesLikeTheCommand) {
+    const fs::path told = dir / "told.txt";
+    const std::string hook = "/bin/sh -c \"echo $QUELLIN_EVENT >> " + told.string() + "\"";
+    WriteFile(dir / "NEXORA.INI", ReadFile(dir / "NEXORA.INI") + "HookOnFailure=" + hook +
+                                      "\r\nHookOnUpdate=" + hook + "\r\n");
+    CInventoryDlg* inventory = Open();
+    ASSERT_NE(inventory, nullptr);
+    ASSERT_TRUE(Until([&] { return !inventory->logic().running(); }));
+    std::istringstream lines(ReadFile(told));  // in the order the rows arrived
+    std::multiset<std::string> events(std::istream_iterator<std::string>(lines), {});
+    EXPECT_EQ(events, (std::multiset<std::string>{"failure", "update", "update", "update"}));
 }
 
 TEST_F(InventoryWindowTest, ExportWritesTheTableAsCsv) {
