@@ -1,6 +1,8 @@
 #include "command.h"
 
 #include "codec.h"
+#include "fleet_state.h"
+#include "metrics.h"
 #include "timing_options.h"
 
 #include <algorithm>
@@ -188,6 +190,31 @@ void CommandContext::PrintEnd(const console::DeviceResult& result, const std::st
         out_ << "[" << result.finished << "/" << result.total << "] " << Cell(result.device.name)
              << ": " << text << "\n";
     out_.flush();
+}
+
+void CommandContext::Tell(
+    const std::function<std::vector<console::Notice>(console::NoticeStates&)>& find,
+    const std::function<void(std::vector<console::Notice>&)>& complete) {
+    const InstallationLayout& layout = installation().layout();
+    const auto metrics = Option("prometheus");
+    if (!metrics && !console::ReadNoticeSettings(cp932::ToPath(layout.settingsFile())).any())
+        return;
+    const auto kept = console::TellRun(layout, find, complete, installation().reporter());
+    if (!kept) {
+        err() << "quellin: the notices were not sent: "
+              << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
+        return;
+    }
+    if (!metrics)
+        return;
+    const auto fleet = console::FleetState(Home()).Read();
+    const auto written =
+        fleet ? console::WriteMetrics(
+                    *metrics, console::FleetMetrics(installation().Registered(), *fleet, *kept))
+              : Result<void>(fleet.error());
+    if (!written)
+        err() << "quellin: the metrics were not written: "
+              << cp932::ToUtf8Lossy(OneLineDetail(written.error())) << "\n";
 }
 
 }  // namespace quellin::cli

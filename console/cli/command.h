@@ -8,8 +8,10 @@
 #include "device_jobs.h"
 #include "installation.h"
 #include "maintenance.h"
+#include "notices.h"
 #include "terminal_text.h"
 
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -99,6 +101,12 @@ public:
     // "[n/total] NAME: TEXT".
     void PrintEnd(const console::DeviceResult& result, const std::string& json,
                   const std::string& text);
+    // After the run's work and its result: the kept state turns what the
+    // run found into notices, whose hooks and mails then go out, bounded in
+    // time, and --prometheus writes the metrics.  Nothing is read or written
+    // while neither is asked for.
+    void Tell(const std::function<std::vector<console::Notice>(console::NoticeStates&)>& find,
+              const std::function<void(std::vector<console::Notice>&)>& complete = {});
 
 private:
     bool Refuse(int status);

@@ -26,35 +26,6 @@ void Keep(CommandContext& c, const Result<void>& kept) {
                 << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
 }
 
-// After the run's work and its result: the kept state turns what the run
-// found into notices, whose hooks and mails then go out, bounded in time,
-// and --prometheus writes the metrics.  Nothing is read or written while
-// neither is asked for.
-template <class Find>
-void Notify(CommandContext& c, Find find,
-            const std::function<void(std::vector<console::Notice>&)>& complete = {}) {
-    const InstallationLayout& layout = c.installation().layout();
-    const auto metrics = c.Option("prometheus");
-    if (!metrics && !console::ReadNoticeSettings(cp932::ToPath(layout.settingsFile())).any())
-        return;
-    const auto kept = console::TellRun(layout, find, complete, c.installation().reporter());
-    if (!kept) {
-        c.err() << "quellin: the notices were not sent: "
-                << cp932::ToUtf8Lossy(OneLineDetail(kept.error())) << "\n";
-        return;
-    }
-    if (!metrics)
-        return;
-    const auto fleet = console::FleetState(c.Home()).Read();
-    const auto written =
-        fleet ? console::WriteMetrics(
-                    *metrics, console::FleetMetrics(c.installation().Registered(), *fleet, *kept))
-              : Result<void>(fleet.error());
-    if (!written)
-        c.err() << "quellin: the metrics were not written: "
-                << cp932::ToUtf8Lossy(OneLineDetail(written.error())) << "\n";
-}
-
 int Inventory(CommandContext& c) {
     if (!c.operands().empty())
         return c.Usage("inventory takes no names: it lists every registered device");
@@ -70,7 +41,7 @@ int Inventory(CommandContext& c) {
             return console::OutcomeOf(rows[i]);
         });
     Keep(c, console::FleetState(c.Home()).RecordInventory(rows, CurrentClock().Now()));
-    Notify(c, [&](console::NoticeStates& states) {
+    c.Tell([&](console::NoticeStates& states) {
         return console::InventoryNotices(rows, states, CurrentClock().Now());
     });
     if (c.Flag("csv"))
@@ -123,8 +94,7 @@ int Backup(CommandContext& c) {
         });
     Keep(c,
          console::FleetState(c.Home()).RecordBackups(c.devices(), results, CurrentClock().Now()));
-    Notify(
-        c,
+    c.Tell(
         [&](console::NoticeStates& states) {
             return console::BackupNotices(c.devices(), results, states, CurrentClock().Now());
         },
@@ -155,7 +125,7 @@ int Drift(CommandContext& c) {
             c.PrintEnd(r, console::DriftJson(r, result), console::DriftText(result));
         });
     Keep(c, console::FleetState(c.Home()).RecordDrifts(c.devices(), results, CurrentClock().Now()));
-    Notify(c, [&](console::NoticeStates& states) {
+    c.Tell([&](console::NoticeStates& states) {
         return console::DriftNotices(c.devices(), results, states, CurrentClock().Now());
     });
     if (!c.json())

@@ -43,6 +43,17 @@ int Maintain(CommandContext& c) {
         return c.Fail("cannot write " + cp932::ToUtf8Lossy(c.installation().app().registryPath()));
     if (!c.json())
         c.out() << cp932::ToUtf8Lossy(console::RunSummary(operation, outcomes)) << "\n";
+    // A planned operation usually runs from a timer nobody watches.
+    if (!at.empty())
+        c.Tell([&](console::NoticeStates& states) {
+            std::vector<console::Notice> notices;
+            for (std::size_t i = 0; i < outcomes.size() && i < c.devices().size(); ++i)
+                for (console::Notice& n :
+                     console::WorkNotices(console::NoticeWork::kOperation, *c.devices()[i],
+                                          outcomes[i], states, CurrentClock().Now()))
+                    notices.push_back(std::move(n));
+            return notices;
+        });
     return std::ranges::any_of(outcomes, &console::Outcome::failsRun) ? kExitFailed : kExitOk;
 }
 

@@ -1,5 +1,6 @@
 #include "console_session.h"
 
+#include "clock.h"
 #include "codec.h"
 
 #include <algorithm>
@@ -13,9 +14,27 @@ ConsoleSession::ConsoleSession(const std::string& programFolder, ConsoleSeams se
       questions_(reporter()),
       router_(app(), timings),
       runner_(router_, reporter(), questions_, seams.waiter),
-      scheduler_(book(), runner_, busy_, [this] { return book().Save(); }),
+      scheduler_(
+          book(), runner_, busy_, [this] { return book().Save(); },
+          [this](const CBase& device, const Outcome& outcome) { TellCollection(device, outcome); }),
       syslog_(app().layout().syslogProgram(), reporter(), seams.processes),
       webService_(app().layout(), reporter(), seams.services) {}
+
+// A scheduled collection that starts failing, or recovers, is told as the
+// quellin runs tell theirs, on the notice thread.
+void ConsoleSession::TellCollection(const CBase& device, const Outcome& outcome) {
+    const InstallationLayout& layout = app().layout();
+    if (!ReadNoticeSettings(cp932::ToPath(layout.settingsFile())).any())
+        return;
+    notices_.Post([this, layout, device, outcome, time = CurrentClock().Now()] {
+        (void)TellRun(
+            layout,
+            [&](NoticeStates& states) {
+                return WorkNotices(NoticeWork::kCollection, device, outcome, states, time);
+            },
+            {}, reporter());
+    });
+}
 
 void ConsoleSession::Start() {
     installation_.Load();

@@ -9,6 +9,7 @@
 #include "log_scheduler.h"
 #include "maintenance.h"
 #include "maintenance_runner.h"
+#include "notices.h"
 #include "operation_waiter.h"
 #include "questions.h"
 #include "report.h"
@@ -67,11 +68,15 @@ public:
     WebServiceControl& webService() { return webService_; }
 
 private:
+    void TellCollection(const CBase& device, const Outcome& outcome);
+
     Installation installation_;
     MessageBoxQuestions questions_;
     RouterMaintenance router_;
     MaintenanceRunner runner_;
     BusyFlag busy_;
+    // Before the scheduler that posts to it, so that it goes after it.
+    NoticeQueue notices_;
     LogScheduler scheduler_;
     SyslogControl syslog_;
     WebServiceControl webService_;

@@ -5,8 +5,12 @@
 namespace quellin::console {
 
 LogScheduler::LogScheduler(DeviceBook& book, const MaintenanceRunner& runner, BusyFlag& busy,
-                           std::function<bool()> save)
-    : book_(book), runner_(runner), busy_(busy), save_(std::move(save)) {}
+                           std::function<bool()> save, Collected collected)
+    : book_(book),
+      runner_(runner),
+      busy_(busy),
+      save_(std::move(save)),
+      collected_(std::move(collected)) {}
 
 void LogScheduler::DropExpiredSchedules() {
     if (book_.DropExpiredLogSchedules(CurrentClock().Now()))
@@ -18,7 +22,9 @@ void LogScheduler::RunDueLogCollections() {
     if (!guard.taken())
         return;
     for (CBase* device : book_.DueLogCollections(CurrentClock().Now())) {
-        runner_.Run(*device, Operation::kCollectLog, RunMode::kSchedule);
+        const Outcome outcome = runner_.Run(*device, Operation::kCollectLog, RunMode::kSchedule);
+        if (collected_)
+            collected_(*device, outcome);
         DeviceBook::AdvanceLogSchedule(*device, CurrentClock().Now());
         save_();
     }

@@ -13,9 +13,11 @@ namespace quellin::console {
 
 class LogScheduler {
 public:
-    // save writes base.db.
+    // save writes base.db; collected (when given) hears each collection's
+    // end.
+    using Collected = std::function<void(const CBase&, const Outcome&)>;
     LogScheduler(DeviceBook& book, const MaintenanceRunner& runner, BusyFlag& busy,
-                 std::function<bool()> save);
+                 std::function<bool()> save, Collected collected = {});
 
     // At start-up: schedules whose next time has passed are cancelled.
     void DropExpiredSchedules();
@@ -28,6 +30,7 @@ private:
     const MaintenanceRunner& runner_;
     BusyFlag& busy_;
     std::function<bool()> save_;
+    Collected collected_;
 };
 
 }  // namespace quellin::console

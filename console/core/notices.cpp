@@ -23,8 +23,10 @@ namespace {
 
 constexpr char kHeading[] =
     "name\tbackup_failing\tinventory_failing\tupdate_told\tdrift_told\tlast_backup_ok\t"
-    "changes_stored\tbackup_failures";
-constexpr std::size_t kFields = 8;
+    "changes_stored\tbackup_failures\tcollection_failing\toperation_failing";
+// Files of the first version end after backup_failures.
+constexpr std::size_t kFirstFields = 8;
+constexpr std::size_t kFields = 10;
 constexpr std::size_t kMaxDevices = 100000;
 // Mail delivery tries this often, waiting twice as long before each retry.
 constexpr int kMailAttempts = 4;
@@ -88,7 +90,17 @@ std::string DiffText(const Notice& notice, const NoticeSettings& settings) {
 }
 
 std::string WorkText(NoticeWork work) {
-    return cp932::Jp(work == NoticeWork::kBackup ? "バックアップ" : "装置情報の取得");
+    switch (work) {
+        case NoticeWork::kBackup:
+            return cp932::Jp("バックアップ");
+        case NoticeWork::kInventory:
+            return cp932::Jp("装置情報の取得");
+        case NoticeWork::kCollection:
+            return cp932::Jp("ログのスケジュール収集");
+        case NoticeWork::kOperation:
+            return cp932::Jp("予約した処理");
+    }
+    return {};
 }
 
 std::string Facts(const Notice& n) {
@@ -251,7 +263,7 @@ NoticeStates ParseNoticeState(std::string_view text) {
             f[count] = line.substr(start, tab - start);
             start = tab + 1;
         }
-        if (count < kFields || f[0].empty() || line == kHeading)
+        if (count < kFirstFields || f[0].empty() || f[0] == "name")
             continue;
         states[std::string(f[0])] = {f[1] == "1",
                                      f[2] == "1",
@@ -259,7 +271,9 @@ NoticeStates ParseNoticeState(std::string_view text) {
                                      std::string(f[4]),
                                      static_cast<std::int64_t>(Number(f[5])),
                                      Number(f[6]),
-                                     Number(f[7])};
+                                     Number(f[7]),
+                                     f[8] == "1",
+                                     f[9] == "1"};
     }
     return states;
 }
@@ -270,7 +284,9 @@ std::string NoticeStateText(const NoticeStates& states) {
         text += Field(name) + "\t" + (s.backupFailing ? "1" : "0") + "\t" +
                 (s.inventoryFailing ? "1" : "0") + "\t" + Field(s.updateTold) + "\t" +
                 Field(s.driftTold) + "\t" + std::to_string(s.lastBackupOk) + "\t" +
-                std::to_string(s.changesStored) + "\t" + std::to_string(s.backupFailures) + "\r\n";
+                std::to_string(s.changesStored) + "\t" + std::to_string(s.backupFailures) + "\t" +
+                (s.collectionFailing ? "1" : "0") + "\t" + (s.operationFailing ? "1" : "0") +
+                "\r\n";
     return text;
 }
 
@@ -323,6 +339,21 @@ std::vector<Notice> BackupNotices(const std::vector<CBase*>& devices,
             notices.push_back(std::move(n));
         }
     }
+    return notices;
+}
+
+std::vector<Notice> WorkNotices(NoticeWork work, const CBase& device, const Outcome& outcome,
+                                NoticeStates& states, std::int64_t time) {
+    std::vector<Notice> notices;
+    if (outcome.kind == OutcomeKind::kNothingToDo || outcome.kind == OutcomeKind::kDeclined)
+        return notices;
+    NoticeDeviceState& s = states[device.name];
+    const bool failed = outcome.kind == OutcomeKind::kFailed;
+    Notice n{.work = work, .device = device.name, .address = device.address, .time = time};
+    if (failed)
+        n.reason = FailureText(outcome);
+    Turn(failed, work == NoticeWork::kCollection ? s.collectionFailing : s.operationFailing, n,
+         notices);
     return notices;
 }
 
@@ -512,6 +543,38 @@ Result<NoticeStates> TellRun(const InstallationLayout& layout,
         settings.to);
     DeliverNotices(notices, settings, &mailer, reporter);
     return kept;
+}
+
+NoticeQueue::NoticeQueue()
+    : worker_([this] {
+          std::unique_lock guard(lock_);
+          for (;;) {
+              wake_.wait(guard, [this] { return ending_ || !queued_.empty(); });
+              if (queued_.empty())
+                  return;
+              auto tell = std::move(queued_.front());
+              queued_.pop_front();
+              guard.unlock();
+              tell();
+              guard.lock();
+          }
+      }) {}
+
+NoticeQueue::~NoticeQueue() {
+    {
+        std::lock_guard guard(lock_);
+        ending_ = true;
+    }
+    wake_.notify_one();
+    worker_.join();
+}
+
+void NoticeQueue::Post(std::function<void()> tell) {
+    {
+        std::lock_guard guard(lock_);
+        queued_.push_back(std::move(tell));
+    }
+    wake_.notify_one();
 }
 
 }  // namespace quellin::console

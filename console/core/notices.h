@@ -26,12 +26,16 @@
 #include "state_file.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace quellin::console {
@@ -48,7 +52,7 @@ enum class NoticeEvent { kChange, kFailure, kRecovery, kDrift, kUpdate };
 std::string_view EventKey(NoticeEvent event);
 
 // Which work a failure or recovery is about.
-enum class NoticeWork { kBackup, kInventory };
+enum class NoticeWork { kBackup, kInventory, kCollection, kOperation };
 
 struct Notice {
     NoticeEvent event = NoticeEvent::kChange;
@@ -93,6 +97,8 @@ struct NoticeDeviceState {
     std::int64_t lastBackupOk = 0;
     std::uint64_t changesStored = 0;
     std::uint64_t backupFailures = 0;
+    bool collectionFailing = false;  // the console's scheduled log collection
+    bool operationFailing = false;   // an operation at a planned time
 
     bool operator==(const NoticeDeviceState&) const = default;
 };
@@ -130,6 +136,11 @@ Result<NoticeStates> NoticeState::Update(Change change) {
 std::vector<Notice> BackupNotices(const std::vector<CBase*>& devices,
                                   const std::vector<BackupResult>& results, NoticeStates& states,
                                   std::int64_t time);
+// A scheduled log collection's or a planned operation's end (kCollection
+// or kOperation): a failure when the device starts failing at that work, a
+// recovery when it stops.
+std::vector<Notice> WorkNotices(NoticeWork work, const CBase& device, const Outcome& outcome,
+                                NoticeStates& states, std::int64_t time);
 std::vector<Notice> InventoryNotices(const std::vector<InventoryRow>& rows, NoticeStates& states,
                                      std::int64_t time);
 std::vector<Notice> DriftNotices(const std::vector<CBase*>& devices,
@@ -190,6 +201,25 @@ private:
 // Returns when all is done or the time is up.
 void DeliverNotices(const std::vector<Notice>& notices, const NoticeSettings& settings,
                     NoticeMailer* mailer, Reporter& reporter);
+
+// Runs a front end's notices on a thread of its own, one after the other,
+// so that the console's window and its schedule never wait for a mail
+// server; what is queued when it goes is still sent.
+class NoticeQueue {
+public:
+    NoticeQueue();
+    ~NoticeQueue();
+    NoticeQueue(const NoticeQueue&) = delete;
+    NoticeQueue& operator=(const NoticeQueue&) = delete;
+    void Post(std::function<void()> tell);
+
+private:
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> queued_;
+    bool ending_ = false;
+    std::thread worker_;
+};
 
 // The end of a run, for every front end: `find` turns what the run found
 // into notices against the kept state (which it changes), `complete` adds

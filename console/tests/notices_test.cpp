@@ -49,6 +49,24 @@ TEST(NoticesTest, FailureIsToldWhenItStartsAndWhenItEnds) {
     EXPECT_EQ(DriftNotices(devices, {differs}, states, 2).size(), 0u);
     EXPECT_EQ(DriftNotices(devices, {DriftResult{}}, states, 3).size(), 0u);
     EXPECT_EQ(DriftNotices(devices, {differs}, states, 4).size(), 1u);
+
+    // Scheduled collections and planned operations fail and recover on
+    // their own, apart from the backup.
+    EXPECT_EQ(WorkNotices(NoticeWork::kCollection, device, Outcome::Failed("x"), states, 5).size(),
+              1u);
+    EXPECT_EQ(WorkNotices(NoticeWork::kOperation, device, Outcome{}, states, 5).size(), 0u);
+    EXPECT_EQ(WorkNotices(NoticeWork::kCollection, device, Outcome::Failed("x"), states, 6).size(),
+              0u);
+    EXPECT_TRUE(states["r1"].collectionFailing);
+    EXPECT_EQ(ParseNoticeState(NoticeStateText(states)), states);
+    // A state file of the first version reads with neither failing.
+    const NoticeStates first = ParseNoticeState(
+        "name\tbackup_failing\tinventory_failing\tupdate_told\tdrift_told\tlast_backup_ok\t"
+        "changes_stored\tbackup_failures\r\nr1\t1\t0\t\t\t5\t2\t3\r\n");
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_TRUE(first.at("r1").backupFailing);
+    EXPECT_FALSE(first.at("r1").collectionFailing);
+    EXPECT_EQ(first.at("r1").backupFailures, 3u);
 }
 
 TEST(NoticesTest, MailsFollowTheSettings) {
