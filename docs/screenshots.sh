@@ -335,3 +335,8 @@ sleep 10
 xdotool windowraise "$inventory"
 sleep 0.5
 shot "$inventory" inventory
+
+# The web view's fleet and diff pages, from the installed system's test in
+# headless Chromium (as root: Setup installs and the web server starts).
+QUELLIN_WEB_SCREENSHOTS=$out ctest --test-dir build -R 'InstalledWebView.ABrowserLogsIn' >/dev/null ||
+    echo "screenshots.sh: the web view's pictures were not made" >&2
