@@ -14,6 +14,7 @@
 #include "report.h"
 #include "secret_mask.h"
 #include "store_reader.h"
+#include "store_settings.h"
 #include "store_text.h"
 
 #include <arpa/inet.h>
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 #include <map>
 #include <ostream>
 #include <sstream>
@@ -241,12 +243,12 @@ Response DeviceAnswer(Fleet& fleet, const std::vector<std::string>& path,
                                        console::MaskSecrets(*diff)));
 }
 
+// Read as Syslogd reads it: a relative StorePath is taken from Syslogd.ini's
+// folder, never from the web server's working folder.
 std::filesystem::path SyslogStorePath(const std::string& folder) {
-    const ProfileFile ini(cp932::ToPath(InstallationLayout(folder).Path("syslog/Syslogd.ini")));
-    const std::string path = ini.GetString("SETUP", "StorePath", "");
-    if (!path.empty())
-        return cp932::ToPath(path);
-    return syslogstore::DefaultStorePath(ini.GetString("SETUP", "LogPath", "/syslogd.txt"));
+    const auto settings = syslogstore::ReadStoreSettings(
+        cp932::ToPath(InstallationLayout(folder).Path("syslog/Syslogd.ini")));
+    return settings ? settings->path : syslogstore::ParseStoreSettings(std::nullopt).path;
 }
 
 Response SyslogAnswer(const std::string& folder, const std::map<std::string, std::string>& query,
@@ -255,6 +257,7 @@ Response SyslogAnswer(const std::string& folder, const std::map<std::string, std
     q.timeLimit = std::chrono::seconds(20);
     q.since = now - 86400;
     std::size_t limit = kDefaultSyslogRows;
+    std::optional<syslogstore::PageCursor> after;
     syslogstore::BucketUnit unit = syslogstore::BucketUnit::kHour;
     for (const auto& [key, value] : query) {
         std::optional<std::int64_t> n;
@@ -266,6 +269,11 @@ Response SyslogAnswer(const std::string& folder, const std::map<std::string, std
             if (!(n = Number(value, 1, kMaxSyslogRows)))
                 return Problem(400, "limit must be 1 to 1000");
             limit = static_cast<std::size_t>(*n);
+        } else if (key == "after") {
+            // The "next" of the page before: newest first, so older ones.
+            if (!(n = Number(value, 1, std::numeric_limits<std::int64_t>::max())))
+                return Problem(400, "after must be the next of the page before");
+            after = syslogstore::PageCursor{.id = *n};
         } else if (key == "text") {
             if (value.size() > kMaxSyslogText || !cp932::ByteLength(value))
                 return Problem(400, "text must be UTF-8 of at most 256 bytes");
@@ -298,12 +306,15 @@ Response SyslogAnswer(const std::string& folder, const std::map<std::string, std
     }
     std::vector<std::string> messages;
     std::vector<std::string> counts;
+    std::string next = "null";
     auto reader = syslogstore::SyslogStoreReader::Open(SyslogStorePath(folder));
     if (reader) {
-        auto page = reader->Search(q, std::nullopt, limit);
+        auto page = reader->Search(q, after, limit);
         auto buckets = reader->CountBy(q, unit);
         if (!page || !buckets)
             return Problem(503, "the syslog store cannot be searched now");
+        if (page->next)
+            next = std::to_string(page->next->id);
         for (const auto& m : page->rows)
             messages.push_back(JsonLine()
                                    .Add("time", console::IsoTime(m.receivedAt))
@@ -320,7 +331,8 @@ Response SyslogAnswer(const std::string& folder, const std::map<std::string, std
                              ",\"levels\":[" + levels + "]}");
         }
     }
-    return Json(200, "{\"messages\":" + Array(messages) + ",\"counts\":" + Array(counts) + "}");
+    return Json(200, "{\"messages\":" + Array(messages) + ",\"next\":" + next +
+                         ",\"counts\":" + Array(counts) + "}");
 }
 
 const char* Reason(int status) {

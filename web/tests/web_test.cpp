@@ -8,6 +8,8 @@
 #include "fleet_state.h"
 #include "secret_mask.h"
 #include "socket_support.h"
+#include "store_batch.h"
+#include "store_writer.h"
 #include "test_support.h"
 #include "web_request.h"
 
@@ -181,8 +183,33 @@ TEST_F(InstalledWebView, TheApiAnswersALoginWithJsonAndNothingElse) {
     EXPECT_EQ(diff.find("new"), std::string::npos);
     EXPECT_NE(Curl(login, "/api/devices/branch01/diff?from=HEAD~1").find(" 400 "),
               std::string::npos);
-    EXPECT_NE(Curl(login, "/api/syslog?level=3").find("{\"messages\":[\n],\"counts\":[\n]}"),
+    EXPECT_NE(Curl(login, "/api/syslog?level=3")
+                  .find("{\"messages\":[\n],\"next\":null,\"counts\":[\n]}"),
               std::string::npos);
+    // The installed Syslogd.ini names its store relative to its own folder.
+    fs::create_directories(install / "syslog");
+    WriteFile(install / "syslog" / "Syslogd.ini",
+              "[SETUP]\r\nStoreFlag=1\r\nStorePath=syslogd-store.db\r\n");
+    syslogstore::StoreBatch batch;
+    const std::int64_t now = std::time(nullptr);
+    for (int i = 0; i < 3; ++i)
+        batch.Add(now - 60 + i, "127.0.0.1", 1, 3,
+                  "<11>Jan  1 00:00:00 link down " + std::to_string(i), 19);
+    syslogstore::SyslogStoreWriter writer({true, install / "syslog" / "syslogd-store.db", 0, 0},
+                                          nullptr);
+    writer.Push(std::move(batch));
+    ASSERT_TRUE(writer.Flush(std::chrono::seconds(5)));
+    const group* www = ::geteuid() == 0 ? ::getgrnam("www-data") : nullptr;
+    for (const auto& file : fs::directory_iterator(install / "syslog"))
+        ASSERT_TRUE(www == nullptr || ::chown(file.path().c_str(), -1, www->gr_gid) == 0);
+    const std::string first = Curl(login, "/api/syslog?limit=2");
+    const std::size_t next = first.find("\"next\":");
+    ASSERT_NE(next, std::string::npos) << first;
+    EXPECT_NE(first.find("link down 2"), std::string::npos) << first;
+    const std::string after = first.substr(next + 7, first.find(',', next) - next - 7);
+    const std::string second = Curl(login, "/api/syslog?limit=2&after=" + after);
+    EXPECT_NE(second.find("link down 0\""), std::string::npos) << second;
+    EXPECT_NE(second.find("\"next\":null"), std::string::npos) << second;
     // The routers' page needs no login, as before.
     const std::string routers = Curl({}, "/cgi-bin/Netprov");
     EXPECT_NE(routers.find(" 200 OK\r\n"), std::string::npos) << routers;
