@@ -98,8 +98,23 @@ protected:
         std::string text = ReadFile(conf);
         const std::string listen = "\r\nListen " + std::to_string(port) + "\r\n";
         ASSERT_NE(text.find(listen), std::string::npos);
-        WriteFile(conf, text.replace(text.find(listen), listen.size(),
-                                     "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n"));
+        text.replace(text.find(listen), listen.size(),
+                     "\r\nListen 127.0.0.1:" + std::to_string(port) + "\r\n");
+        // With a certificate the view is served over TLS too, here on
+        // loopback and a free port instead of every address's 8443.
+        tlsPort = quellin::testing::UnusedLoopbackPort();
+        const std::string at = "127.0.0.1:" + std::to_string(tlsPort);
+        for (auto [from, to] :
+             {std::pair<std::string, std::string>{"Listen 8443 ", "Listen " + at + " "},
+              {"_default_:8443", at}})
+            text.replace(text.find(from), from.size(), to);
+        WriteFile(conf, text);
+        Output("/usr/bin/openssl",
+               {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                "-keyout", (conf.parent_path() / "web.key").string(), "-out",
+                (conf.parent_path() / "web.crt").string()},
+               dir / "openssl.out");
 
         // Two devices, one named to break a page that took names as HTML.
         WriteFile(install / "config" / "r1.txt", "hostname r1\nlogin password ok\n");
@@ -154,6 +169,7 @@ protected:
     const fs::path bin = QUELLIN_BIN_DIR;
     fs::path install;
     std::uint16_t port = 0;
+    std::uint16_t tlsPort = 0;
     std::optional<ChildProcess> server;
 };
 
@@ -210,6 +226,15 @@ TEST_F(InstalledWebView, TheApiAnswersALoginWithJsonAndNothingElse) {
     const std::string second = Curl(login, "/api/syslog?limit=2&after=" + after);
     EXPECT_NE(second.find("link down 0\""), std::string::npos) << second;
     EXPECT_NE(second.find("\"next\":null"), std::string::npos) << second;
+    // Over TLS, with the same login.
+    const std::string tls =
+        Output("/usr/bin/curl",
+               {"-s", "-i", "-u", "ops:pass word", "--cacert",
+                (install / "httpd" / "conf" / "web.crt").string(),
+                "https://127.0.0.1:" + std::to_string(tlsPort) + "/api/devices"},
+               dir / "tls.out");
+    EXPECT_NE(tls.find(" 200 OK"), std::string::npos) << tls;
+    EXPECT_NE(tls.find("\"name\":\"branch01\""), std::string::npos);
     // The routers' page needs no login, as before.
     const std::string routers = Curl({}, "/cgi-bin/Netprov");
     EXPECT_NE(routers.find(" 200 OK\r\n"), std::string::npos) << routers;
