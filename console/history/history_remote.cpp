@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <climits>
-#include <vector>
 
 namespace quellin::history {
 namespace {
@@ -55,17 +54,9 @@ int CheckHostKey(git_cert* cert, int valid, const char* host, void* payload) {
         return GIT_ECERTIFICATE;
     const std::string shown =
         Base64(reinterpret_cast<const unsigned char*>(hostKey->hostkey), hostKey->hostkey_len);
-    const auto lines = ReadTextLines(cp932::ToPath(remote.knownHosts));
-    for (const std::string& line : lines ? *lines : std::vector<std::string>{}) {
-        // "HOSTS KEYTYPE KEY [COMMENT]"
-        const std::size_t first = line.find(' ');
-        const std::size_t second = line.find(' ', first == std::string::npos ? first : first + 1);
-        if (first == std::string::npos || second == std::string::npos || line.starts_with('#'))
-            continue;
-        const std::string key = line.substr(second + 1, line.find(' ', second + 1) - second - 1);
-        if (NamesHost(std::string_view(line).substr(0, first), host) && key == shown)
-            return 0;
-    }
+    const auto text = ReadFileItself(cp932::ToPath(remote.knownHosts), 1u << 20);
+    if (text && KnownHostsList(*text, host, shown))
+        return 0;
     return GIT_ECERTIFICATE;
 }
 
@@ -98,6 +89,22 @@ std::string HostName() {
 }
 
 }  // namespace
+
+bool KnownHostsList(std::string_view text, std::string_view host, std::string_view base64Key) {
+    while (auto line = NextLine(text)) {
+        const std::size_t first = line->find(' ');
+        if (line->starts_with('#') || first == std::string_view::npos)
+            continue;
+        const std::size_t second = line->find(' ', first + 1);
+        if (second == std::string_view::npos)
+            continue;
+        const std::string_view key =
+            line->substr(second + 1, line->find(' ', second + 1) - second - 1);
+        if (!key.empty() && key == base64Key && NamesHost(line->substr(0, first), host))
+            return true;
+    }
+    return false;
+}
 
 HistoryRemote ReadHistoryRemote(const std::filesystem::path& nexoraIni) {
     const ProfileFile ini(nexoraIni);

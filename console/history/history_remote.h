@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace quellin::history {
 
@@ -29,5 +30,10 @@ HistoryRemote ReadHistoryRemote(const std::filesystem::path& nexoraIni);
 // must show a key that the known-hosts file lists for it: configurations
 // hold passwords, and they go to no host that could be another.
 Result<void> PushHistory(const std::filesystem::path& folder, const HistoryRemote& remote);
+
+// Whether a known-hosts text ("HOSTS KEYTYPE BASE64KEY [COMMENT]" lines as
+// ssh-keyscan prints them; HOSTS a comma list of names and [name]:port)
+// lists `base64Key` for `host`.
+bool KnownHostsList(std::string_view text, std::string_view host, std::string_view base64Key);
 
 }  // namespace quellin::history
