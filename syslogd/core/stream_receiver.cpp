@@ -8,6 +8,7 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -154,6 +155,13 @@ void StreamReceiver::Start() {
         return;
     if (stopFd_ < 0)
         stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    // Room for every connection allowed besides what the program holds.
+    rlimit files{};
+    const rlim_t wanted = options_.maxConnections + 256;
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < wanted) {
+        files.rlim_cur = std::min(wanted, files.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -178,8 +186,13 @@ void StreamReceiver::Accept(int listener, bool tls) {
         socklen_t length = sizeof peer;
         int fd = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &length,
                            SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
+        if (fd < 0) {
+            // Out of descriptors: the waiting connection stays queued, so
+            // the listeners rest a moment rather than wake the loop at once.
+            if (errno == EMFILE || errno == ENFILE)
+                acceptPausedUntil_ = Steady::now() + std::chrono::milliseconds(100);
             return;
+        }
         if (connections_.size() >= options_.maxConnections) {
             ::close(fd);
             std::lock_guard lock(countsMutex_);
@@ -232,6 +245,9 @@ void StreamReceiver::Deliver(Connection& c) {
     ++counts_.frames;
     if (c.cut)
         ++counts_.cutFrames;
+    // A long frame's buffer is not kept for a connection that may idle.
+    if (c.frame.capacity() > 4096)
+        c.frame = std::string();
     c.frame.clear();
     c.cut = false;
     c.mode = Connection::Mode::Start;
@@ -343,14 +359,19 @@ void StreamReceiver::Run() {
     while (!stopping_.load()) {
         waits.clear();
         waits.push_back({stopFd_, POLLIN, 0});
-        waits.push_back({tcpFd_, POLLIN, 0});
-        waits.push_back({tlsFd_, POLLIN, 0});
+        const bool accepting = Steady::now() >= acceptPausedUntil_;
+        waits.push_back({accepting ? tcpFd_ : -1, POLLIN, 0});
+        waits.push_back({accepting ? tlsFd_ : -1, POLLIN, 0});
         bool pending = false;
         for (const auto& c : connections_) {
             waits.push_back({c->fd, static_cast<short>(c->wantWrite ? POLLOUT : POLLIN), 0});
             pending = pending || (c->ssl != nullptr && SSL_pending(c->ssl) > 0);
         }
-        if (::poll(waits.data(), waits.size(), pending ? 0 : 1000) < 0 && errno != EINTR)
+        if (::poll(waits.data(), waits.size(),
+                   pending     ? 0
+                   : accepting ? 1000
+                               : 100) < 0 &&
+            errno != EINTR)
             break;
         if (waits[0].revents != 0)
             break;
@@ -360,11 +381,13 @@ void StreamReceiver::Run() {
             Connection& c = *connections_[i];
             const short events = waits[i + 3].revents;
             bool open = true;
-            if (events != 0 || (c.ssl != nullptr && SSL_pending(c.ssl) > 0)) {
-                open = Read(c);
-            } else if (c.handshaking && now - c.lastActivity > options_.handshakeTimeout) {
+            // The handshake's time counts from the connection, however
+            // slowly its bytes trickle in.
+            if (c.handshaking && now - c.lastActivity > options_.handshakeTimeout) {
                 HandshakeFailed(c.source + ": handshake timed out");
                 open = false;
+            } else if (events != 0 || (c.ssl != nullptr && SSL_pending(c.ssl) > 0)) {
+                open = Read(c);
             } else if (now - c.lastActivity > options_.idleTimeout) {
                 std::lock_guard lock(countsMutex_);
                 ++counts_.idleClosed;

@@ -126,6 +126,7 @@ private:
     std::thread thread_;
     std::vector<std::unique_ptr<Connection>> connections_;
     bool delivered_ = false;
+    std::chrono::steady_clock::time_point acceptPausedUntil_{};
     mutable std::mutex countsMutex_;
     Counts counts_;
 };
