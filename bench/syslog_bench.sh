@@ -23,10 +23,17 @@
 # machine's own syslog set-up is never touched.  Their libraries must be
 # installed: libestr0 libfastjson4 liblognorm5 libivykis0 libnet1 libwrap0
 # libjson-c5.
+# Then, unless TCP is empty, TCP reception side by side: rsyslog's imtcp and
+# Syslogd (TcpFlag=1, both on high ports, so no root is needed) each take
+# loggen's stream mode (RFC 5424 with octet counting) over 1 and over 16
+# connections for SECONDS_PER_RATE at TCP_RATE messages/s in all; TCP holds
+# the sender back instead of losing, so the figure is the rate logged, and
+# every message sent must have been logged.
 #   RATES ("5000 10000 20000 50000 100000 150000 200000 250000"),
 #   SECONDS_PER_RATE (5), MESSAGE_SIZE (200), ALERT_RATE (1000),
 #   RSYSLOG_PORT (45514), COLLECTOR_PORT (45515), FORWARD ("udp tcp"; empty:
-#   no forwarding runs), BIN (the folder holding Syslogd), PEERS (the
+#   no forwarding runs), TCP ("1 16": connection counts; empty: no TCP runs),
+#   TCP_RATE (300000), TCP_PORT (45516), BIN (the folder holding Syslogd), PEERS (the
 #   folder for the unpacked packages)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,6 +49,9 @@ size=${MESSAGE_SIZE:-200}
 rsyslog_port=${RSYSLOG_PORT:-45514}
 collector_port=${COLLECTOR_PORT:-45515}
 forward=${FORWARD-udp tcp}
+tcp_connections=${TCP-1 16}
+tcp_rate=${TCP_RATE:-300000}
+tcp_port=${TCP_PORT:-45516}
 syslogd_port=514
 
 work=
@@ -335,7 +345,60 @@ CONF
     done
 fi
 
+# --- TCP -----------------------------------------------------------------
+# One stream run per connection count against a receiver listening on
+# tcp_port and writing file; one line each into the report.
+measure_tcp() { # name file
+    for n in $tcp_connections; do
+        before=$(settled_lines "$2")
+        timeout -s KILL $((seconds + 60)) env \
+            LD_LIBRARY_PATH="$root/usr/lib/syslog-ng" SYSLOGNG_PREFIX="$root/usr" \
+            "$loggen" -i -S -P --active-connections="$n" -r $((tcp_rate / n)) -I "$seconds" \
+            -s "$size" 127.0.0.1 "$tcp_port" > "$work/loggen.out" 2>&1 || true
+        sent=$(sed -n 's/^average rate.*count=\([0-9]*\).*/\1/p' "$work/loggen.out" | tail -1)
+        logged=$(($(settled_lines "$2") - before))
+        echo "$1 over TCP, $n connection(s): sent ${sent:-?}, logged $logged, $((logged / seconds)) msg/s" \
+            >> "$work/tcp-report.txt"
+    done
+}
+: > "$work/tcp-report.txt"
+if [ -n "$tcp_connections" ]; then
+    mkdir -p "$work/rsyslog-tcp"
+    cat > "$work/rsyslog-tcp/rsyslog.conf" <<EOF
+global(workDirectory="$work/rsyslog-tcp")
+module(load="imtcp")
+input(type="imtcp" address="127.0.0.1" port="$tcp_port" ruleset="bench")
+ruleset(name="bench") {
+    action(type="omfile" file="$work/rsyslog-tcp/messages.txt" template="RSYSLOG_FileFormat")
+}
+EOF
+    "$rsyslogd" -n -f "$work/rsyslog-tcp/rsyslog.conf" -i "$work/rsyslog-tcp/rsyslogd.pid" \
+        -M "$root/usr/lib/x86_64-linux-gnu/rsyslog" > "$work/rsyslog-tcp/rsyslogd.out" 2>&1 &
+    receiver_pid=$!
+    sleep 1
+    measure_tcp "rsyslog imtcp" "$work/rsyslog-tcp/messages.txt"
+    stop_process "$receiver_pid"
+    receiver_pid=
+    if [ -x "$bin/Syslogd" ]; then
+        install=$work/syslogd-tcp
+        mkdir -p "$install/run"
+        chmod 700 "$install/run"
+        cp "$bin/Syslogd" "$install/Syslogd-bench"
+        printf '[SETUP]\r\nLogWriteFlag=1\r\nLogPath=%s\r\nSoundType=1\r\nUdpPort=%s\r\nTcpFlag=1\r\nTcpPort=%s\r\n' \
+            "$install/syslogd.txt" "$tcp_port" "$tcp_port" > "$install/Syslogd.ini"
+        env QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$install/run" LC_ALL=C \
+            "$install/Syslogd-bench" > "$install/Syslogd.out" 2>&1 &
+        receiver_pid=$!
+        sleep 2
+        measure_tcp "syslogd" "$install/syslogd.txt"
+        echo "syslogd over TCP: peak resident memory $(peak_mib "$receiver_pid") MiB" >> "$work/tcp-report.txt"
+        stop_process "$receiver_pid"
+        receiver_pid=
+    fi
+fi
+
 echo "message size ${size} bytes, ${seconds} s per rate, rates tried: $rates"
+cat "$work/tcp-report.txt"
 report rsyslog "$rsyslog_rate" "$rsyslog_reached"
 ratio() { # rate
     if [ "$rsyslog_rate" -gt 0 ]; then

@@ -112,7 +112,7 @@ void AlertStage::Use(const SettingsSnapshot& settings) {
 
 std::optional<AlertOrder> AlertStage::Match(const ReceivedMessage& message) {
     const SyslogdSettings& settings = *settings_;
-    auto index = FindFirstMatch(settings.searchTable, message.raw);
+    auto index = FindFirstMatch(settings.searchTable, message.searchText);
     std::uint64_t heldBack = 0;
     if (!index || !holdOff_.Admit(*index, message.source, message.receivedAt,
                                   settings.alertHoldSeconds, heldBack))

@@ -103,7 +103,7 @@ void ReceivePipeline::Handle(std::string_view datagram, std::string_view source)
     }
     // The rate check comes before decoding, so malformed datagrams count too.
     const bool listable = rate_.Admit(now);
-    DecodeResult decoded = DecodeDatagram(datagram, source, time_);
+    DecodeResult decoded = DecodeMessage(datagram, source, time_, decoded_);
     if (decoded.message)
         Accept(*decoded.message, listable);
 }
@@ -145,8 +145,7 @@ void ReceivePipeline::Store(const ReceivedMessage& message) {
         return;
     try {
         storeBatch_.Add(message.receivedAt, message.source, message.pri / 8, message.pri % 8,
-                        message.raw,
-                        static_cast<std::size_t>(message.body.data() - message.raw.data()));
+                        message.raw, message.rawBodyOffset);
     } catch (const std::exception&) {
         // Out of memory: this one is not stored; the log has it.
     }

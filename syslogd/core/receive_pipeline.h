@@ -103,6 +103,7 @@ private:
     bool inBatch_ = false;
     DisplayRateLimit rate_;
     ReceiveTime time_;
+    std::string decoded_;  // an RFC 5424 message's texts, reused
     bool timeKnown_ = false;
     std::vector<WindowItem> pending_;
     AlertStage alerts_;

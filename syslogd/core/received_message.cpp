@@ -2,6 +2,7 @@
 
 #include "codec.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace quellin::syslogd {
@@ -128,6 +129,135 @@ bool IsValidTimestamp(std::string_view stamp, int currentYear) {
            *minutes <= 59 && seconds && *seconds <= 59;
 }
 
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(int year, int month, int day) {
+    year -= month <= 2 ? 1 : 0;
+    const int era = (year >= 0 ? year : year - 399) / 400;
+    const int yoe = year - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<std::int64_t>(era) * 146097 + doe - 719468;
+}
+
+// Digits at [pos, pos + count) as a number, or -1.
+int Digits(std::string_view text, std::size_t pos, std::size_t count) {
+    if (pos + count > text.size())
+        return -1;
+    int value = 0;
+    for (std::size_t i = pos; i < pos + count; ++i) {
+        if (!IsDigit(text[i]))
+            return -1;
+        value = value * 10 + DigitValue(text[i]);
+    }
+    return value;
+}
+
+// An RFC 3339 timestamp as RFC 5424 allows it ("2026-12-09T07:21:34.123+09:00",
+// at most six fraction digits, "Z" or an offset) as seconds since the epoch.
+std::optional<std::int64_t> ParseRfc3339(std::string_view t) {
+    const int year = Digits(t, 0, 4), month = Digits(t, 5, 2), day = Digits(t, 8, 2);
+    const int hour = Digits(t, 11, 2), minute = Digits(t, 14, 2), second = Digits(t, 17, 2);
+    if (t.size() < 20 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' ||
+        t[16] != ':' || year < 1 || month < 1 || month > 12 || day < 1 ||
+        day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 60)
+        return std::nullopt;
+    std::size_t pos = 19;
+    if (t[pos] == '.') {
+        std::size_t digits = 0;
+        while (++pos < t.size() && IsDigit(t[pos]))
+            ++digits;
+        if (digits < 1 || digits > 6 || pos >= t.size())
+            return std::nullopt;
+    }
+    int offset = 0;
+    if (t[pos] == 'Z' && pos + 1 == t.size()) {
+        offset = 0;
+    } else if ((t[pos] == '+' || t[pos] == '-') && pos + 6 == t.size() && t[pos + 3] == ':') {
+        const int oh = Digits(t, pos + 1, 2), om = Digits(t, pos + 4, 2);
+        if (oh < 0 || oh > 23 || om < 0 || om > 59)
+            return std::nullopt;
+        offset = (oh * 60 + om) * 60 * (t[pos] == '-' ? -1 : 1);
+    } else {
+        return std::nullopt;
+    }
+    return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 +
+           std::min(second, 59) - offset;
+}
+
+// The next space-delimited header field of at most `limit` printable
+// characters, or nullopt; `pos` moves past its space.
+std::optional<std::string_view> HeaderField(std::string_view text, std::size_t& pos,
+                                            std::size_t limit) {
+    std::size_t end = pos;
+    while (end < text.size() && end - pos <= limit && text[end] > ' ' && text[end] < 0x7F)
+        ++end;
+    if (end == pos || end - pos > limit || end >= text.size() || text[end] != ' ')
+        return std::nullopt;
+    std::string_view field = text.substr(pos, end - pos);
+    pos = end + 1;
+    return field;
+}
+
+// The end of the structured data starting at `pos` ("-" or one or more
+// "[SD-ID PARAM=\"VALUE\" ...]" with \", \\ and \] escaped in values), or
+// nullopt when it is not whole.
+std::optional<std::size_t> StructuredDataEnd(std::string_view text, std::size_t pos) {
+    if (pos < text.size() && text[pos] == '-')
+        return pos + 1;
+    if (pos >= text.size() || text[pos] != '[')
+        return std::nullopt;
+    while (pos < text.size() && text[pos] == '[') {
+        bool quoted = false;
+        for (++pos;; ++pos) {
+            if (pos >= text.size())
+                return std::nullopt;
+            const char c = text[pos];
+            if (quoted && c == '\\') {
+                ++pos;
+            } else if (c == '"') {
+                quoted = !quoted;
+            } else if (!quoted && c == ']') {
+                ++pos;
+                break;
+            }
+        }
+    }
+    return pos;
+}
+
+bool IsValidUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t n = c < 0x80             ? 1
+                              : (c & 0xE0) == 0xC0 ? 2
+                              : (c & 0xF0) == 0xE0 ? 3
+                              : (c & 0xF8) == 0xF0 ? 4
+                                                   : 0;
+        if (n == 0 || i + n > text.size() || (n == 2 && c < 0xC2))
+            return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += n;
+    }
+    return true;
+}
+
+// Text of an RFC 5424 message as CP932: UTF-8 (marked by its byte-order mark
+// or valid as such) converted, "?" for what has no CP932 form; anything
+// else is taken as the CP932 the routers send.
+void AppendAsCp932(std::string& out, std::string_view text) {
+    constexpr std::string_view kBom = "\xEF\xBB\xBF";
+    const bool marked = text.substr(0, kBom.size()) == kBom;
+    if (marked)
+        text.remove_prefix(kBom.size());
+    if (marked || IsValidUtf8(text))
+        out += cp932::FromUtf8Lossy(text);
+    else
+        out.append(text);
+}
+
 DecodeResult Refuse(DropReason reason) {
     return {std::nullopt, reason};
 }
@@ -222,7 +352,75 @@ DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source,
         m.timestamp = time.text;
         m.body = datagram.substr(body);
     }
+    m.searchText = datagram;
+    m.rawBodyOffset = static_cast<std::size_t>(m.body.data() - datagram.data());
     return {m, DropReason::None};
+}
+
+DecodeResult DecodeMessage(std::string_view datagram, std::string_view source,
+                           const ReceiveTime& time, std::string& storage) {
+    DecodeResult result = DecodeDatagram(datagram, source, time);
+    if (!result.message)
+        return result;
+    // After "<PRI>": VERSION SP TIMESTAMP SP HOSTNAME SP APP-NAME SP PROCID SP
+    // MSGID SP STRUCTURED-DATA [SP MSG]; anything less whole stays the older
+    // form, decoded as it always was.
+    std::size_t pos = datagram.find('>') + 1;
+    auto version = HeaderField(datagram, pos, 3);
+    if (!version || (*version)[0] < '1' || (*version)[0] > '9' ||
+        Digits(*version, 0, version->size()) < 0)
+        return result;
+    auto stamp = HeaderField(datagram, pos, 32);
+    auto host = stamp ? HeaderField(datagram, pos, 255) : std::nullopt;
+    auto app = host ? HeaderField(datagram, pos, 48) : std::nullopt;
+    auto procId = app ? HeaderField(datagram, pos, 128) : std::nullopt;
+    auto msgId = procId ? HeaderField(datagram, pos, 32) : std::nullopt;
+    if (!msgId)
+        return result;
+    std::optional<std::int64_t> sent;
+    if (*stamp != "-" && !(sent = ParseRfc3339(*stamp)))
+        return result;
+    const std::size_t sdStart = pos;
+    auto sdEnd = StructuredDataEnd(datagram, sdStart);
+    if (!sdEnd || (*sdEnd < datagram.size() && datagram[*sdEnd] != ' '))
+        return result;
+    const std::size_t msgStart = std::min(*sdEnd + 1, datagram.size());
+
+    ReceivedMessage& m = *result.message;
+    storage.clear();
+    storage += sent ? FormatReceiveTime(*sent) : time.text;
+    const std::size_t searchStart = storage.size();
+    storage.append(datagram.substr(0, datagram.find('>') + 1)).append(*version) += ' ';
+    storage.append(*stamp) += ' ';
+    const std::size_t bodyStart = storage.size();
+    auto named = [&](std::string_view field) {
+        if (field != "-")
+            storage.append(field) += ' ';
+    };
+    named(*host);
+    if (*app != "-") {
+        storage.append(*app);
+        if (*procId != "-")
+            storage.append("[").append(*procId) += ']';
+        storage += ' ';
+    } else {
+        named(*procId);
+    }
+    named(*msgId);
+    const std::string_view sd = datagram.substr(sdStart, *sdEnd - sdStart);
+    if (sd != "-") {
+        AppendAsCp932(storage, sd);
+        storage += ' ';
+    }
+    AppendAsCp932(storage, datagram.substr(msgStart));
+    if (msgStart == datagram.size() && storage.size() > bodyStart)
+        storage.pop_back();  // no MSG: no space after the last field
+    const std::string_view kept = storage;
+    m.timestamp = kept.substr(0, searchStart);
+    m.searchText = kept.substr(searchStart);
+    m.body = kept.substr(bodyStart);
+    m.rawBodyOffset = msgStart;
+    return result;
 }
 
 std::string NotificationText(std::string_view timestamp, std::string_view source,

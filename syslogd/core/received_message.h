@@ -38,7 +38,11 @@ struct ReceivedMessage {
     std::string_view timestamp;  // 15 characters: the sender's, or the receive time
     std::string_view source;     // sender's IPv4 address, dotted
     std::string_view body;       // the text after the header, to the end
-    int pri = 0;                 // facility * 8 + level
+    // What the search table is matched against: the datagram itself, or for
+    // an RFC 5424 message its CP932 reading.
+    std::string_view searchText;
+    std::size_t rawBodyOffset = 0;  // where the body's text starts in raw
+    int pri = 0;                    // facility * 8 + level
     FacilityInfo facility{"", 0};
     LevelInfo level{"", 0};
     std::int64_t receivedAt = 0;  // receive time, whole seconds
@@ -77,6 +81,17 @@ struct DecodeResult {
 // points into `datagram`, `source` and `time`, which must outlive it.
 DecodeResult DecodeDatagram(std::string_view datagram, std::string_view source,
                             const ReceiveTime& time);
+
+// Decodes a message in either form: RFC 5424 ("<PRI>1 TIMESTAMP HOSTNAME
+// APP-NAME PROCID MSGID SD MSG") when its header is whole, otherwise as
+// DecodeDatagram does.  An RFC 5424 message's time is its timestamp, zone
+// applied, as local "Mmm dd hh:mm:ss"; its body is the header's named
+// fields (those not "-"), the structured data and the MSG, as CP932: a
+// UTF-8 MSG (with or without its byte-order mark) is converted and a
+// character without a CP932 form becomes "?".  Those texts are kept in
+// `storage`, which must outlive the message and is reused by the next call.
+DecodeResult DecodeMessage(std::string_view datagram, std::string_view source,
+                           const ReceiveTime& time, std::string& storage);
 
 // timestamp "   From " source CR LF text: the popup and mail text.
 std::string NotificationText(std::string_view timestamp, std::string_view source,

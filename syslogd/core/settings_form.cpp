@@ -3,6 +3,8 @@
 #include "codec.h"
 #include "display_filter.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <limits>
@@ -105,6 +107,15 @@ SettingsForm FormFromSettings(const SyslogdSettings& settings) {
     form.forwardPort = std::to_string(settings.forwardPort);
     form.forwardProtocol = settings.forwardProtocol == kForwardTcp ? kForwardTcp : kForwardUdp;
     form.forwardFormat = std::clamp(settings.forwardFormat, kForwardRfc3164, kForwardRfc5424);
+    form.udpPort = std::to_string(settings.udpPort);
+    form.udpAddress = settings.udpAddress;
+    form.tcp = settings.tcpFlag;
+    form.tcpPort = std::to_string(settings.tcpPort);
+    form.tls = settings.tlsFlag;
+    form.tlsPort = std::to_string(settings.tlsPort);
+    form.tlsCertFile = settings.tlsCertFile;
+    form.tlsKeyFile = settings.tlsKeyFile;
+    form.tlsCAFile = settings.tlsCAFile;
     return form;
 }
 
@@ -154,6 +165,8 @@ SettingsEnabling EnablingOf(const SettingsForm& form, std::size_t maxRows) {
     e.rotateSize = form.logWrite && form.rotateType == kRotateBySize;
     e.keepCount = form.logWrite && form.rotateType != kRotateNone;
     e.forwardFields = form.forward;
+    e.tcpFields = form.tcp;
+    e.tlsFields = form.tls;
     return e;
 }
 
@@ -222,6 +235,17 @@ std::optional<std::string> CheckSettingsForm(const SettingsForm& form) {
         if (!PositiveNumber(form.forwardPort, 65535))
             return cp932::Jp("転送先ポート番号の設定が不正です。");
     }
+    const std::string address = TrimSpaces(form.udpAddress);
+    in6_addr parsed;
+    if (!address.empty() && ::inet_pton(AF_INET, address.c_str(), &parsed) != 1 &&
+        ::inet_pton(AF_INET6, address.c_str(), &parsed) != 1)
+        return cp932::Jp("受信アドレスの設定が不正です。");
+    if (!PositiveNumber(form.udpPort, 65535) ||
+        (form.tcp && !PositiveNumber(form.tcpPort, 65535)) ||
+        (form.tls && !PositiveNumber(form.tlsPort, 65535)))
+        return cp932::Jp("受信ポート番号の設定が不正です。");
+    if (form.tls && (TrimSpaces(form.tlsCertFile).empty() || TrimSpaces(form.tlsKeyFile).empty()))
+        return cp932::Jp("TLS で受信するには証明書ファイルと秘密鍵ファイルが必要です。");
     return std::nullopt;
 }
 
@@ -271,6 +295,21 @@ void ApplySettingsForm(const SettingsForm& form, SyslogdSettings& settings) {
             static_cast<std::int32_t>(PositiveNumber(form.forwardPort, 65535).value_or(514));
         settings.forwardProtocol = form.forwardProtocol;
         settings.forwardFormat = form.forwardFormat;
+    }
+    auto port = [](const std::string& text, std::int32_t fallback) {
+        return static_cast<std::int32_t>(PositiveNumber(text, 65535).value_or(fallback));
+    };
+    settings.udpPort = port(form.udpPort, settings.udpPort);
+    settings.udpAddress = TrimSpaces(form.udpAddress);
+    settings.tcpFlag = form.tcp;
+    settings.tlsFlag = form.tls;
+    if (form.tcp)
+        settings.tcpPort = port(form.tcpPort, settings.tcpPort);
+    if (form.tls) {
+        settings.tlsPort = port(form.tlsPort, settings.tlsPort);
+        settings.tlsCertFile = TrimSpaces(form.tlsCertFile);
+        settings.tlsKeyFile = TrimSpaces(form.tlsKeyFile);
+        settings.tlsCAFile = TrimSpaces(form.tlsCAFile);
     }
     if (form.filterMode == FilterMode::NoFilter) {
         settings.dispFilter = kFilterOff;

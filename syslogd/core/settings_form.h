@@ -59,6 +59,16 @@ struct SettingsForm {
     std::string forwardPort;
     int forwardProtocol = kForwardUdp;    // opt_ForwardUdp, opt_ForwardTcp
     int forwardFormat = kForwardRfc3164;  // cmb_ForwardFormat index
+    // Tab 受信設定: where reception listens, from the next start.
+    std::string udpPort;
+    std::string udpAddress;
+    bool tcp = false;
+    std::string tcpPort;
+    bool tls = false;
+    std::string tlsPort;
+    std::string tlsCertFile;
+    std::string tlsKeyFile;
+    std::string tlsCAFile;
 };
 
 inline constexpr int kLevelCount = 8;
@@ -92,6 +102,8 @@ struct SettingsEnabling {
     bool rotateSize = false;
     bool keepCount = false;
     bool forwardFields = false;
+    bool tcpFields = false;
+    bool tlsFields = false;
 
     bool operator==(const SettingsEnabling&) const = default;
 };

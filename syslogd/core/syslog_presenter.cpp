@@ -108,6 +108,11 @@ void SyslogPresenter::OnStoreStatus(const syslogstore::StoreWriteStatus& status)
     }
 }
 
+void SyslogPresenter::SetReceptionNotice(const std::string& text) {
+    receptionNotice_ = text;
+    UpdateNotice();
+}
+
 void SyslogPresenter::SetMailFailure(bool failing, const std::string& reason) {
     mailNotice_ = failing ? cp932::Jp("メールを送信できません: ") + reason : std::string();
     UpdateNotice();
@@ -119,6 +124,7 @@ void SyslogPresenter::UpdateNotice() {
     Join(notice_, mailNotice_);
     Join(notice_, forwardNotice_);
     Join(notice_, storeNotice_);
+    Join(notice_, receptionNotice_);
     Join(notice_, storeMovedAside_);
     if (heldBackMails_ != 0) {
         Join(notice_, cp932::Jp("送信を待つメールが多すぎるため、メール ") +

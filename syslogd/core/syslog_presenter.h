@@ -41,6 +41,9 @@ public:
     // goes out again.
     void SetMailFailure(bool failing, const std::string& reason);
 
+    // What reception has to say of its listeners (ReceptionNotice), CP932.
+    void SetReceptionNotice(const std::string& text);
+
     // What the status area says (CP932); empty when there is nothing to say.
     const std::string& notice() const { return notice_; }
 
@@ -54,6 +57,7 @@ private:
     std::string mailNotice_;
     std::string forwardNotice_;
     std::string storeNotice_;
+    std::string receptionNotice_;
     std::string storeMovedAside_;  // stays said: the operator may want the old file
     std::uint64_t heldBackRows_ = 0;
     std::uint64_t heldBackAlerts_ = 0;

@@ -278,6 +278,18 @@ SettingsLoad ParseSettings(std::optional<std::string_view> fileBytes,
     s.forwardFormat =
         within(in.Number<std::int32_t>("ForwardFormat", defaults.forwardFormat, failed),
                kForwardRfc3164, kForwardRfc5424, defaults.forwardFormat);
+    auto port = [&](const char* key, std::int32_t fallback) {
+        return within(in.Number<std::int32_t>(key, fallback, failed), 1, 65535, fallback);
+    };
+    s.udpPort = port("UdpPort", defaults.udpPort);
+    s.udpAddress = in.Text("UdpAddress", "");
+    s.tcpFlag = in.Flag("TcpFlag", defaults.tcpFlag, failed);
+    s.tcpPort = port("TcpPort", defaults.tcpPort);
+    s.tlsFlag = in.Flag("TlsFlag", defaults.tlsFlag, failed);
+    s.tlsPort = port("TlsPort", defaults.tlsPort);
+    s.tlsCertFile = in.Text("TlsCertFile", "");
+    s.tlsKeyFile = in.Text("TlsKeyFile", "");
+    s.tlsCAFile = in.Text("TlsCAFile", "");
     s.store = syslogstore::ParseStoreSettings(fileBytes, folder);
     // Beside the log file: wherever the settings window moves it.
     if (s.store.path == syslogstore::DefaultStorePath(s.logPath))
@@ -359,6 +371,15 @@ std::vector<std::pair<std::string, std::string>> SettingsEntries(const SyslogdSe
     extra("ForwardProtocol", s.forwardProtocol == d.forwardProtocol,
           std::to_string(s.forwardProtocol));
     extra("ForwardFormat", s.forwardFormat == d.forwardFormat, std::to_string(s.forwardFormat));
+    extra("UdpPort", s.udpPort == d.udpPort, std::to_string(s.udpPort));
+    extra("UdpAddress", s.udpAddress.empty(), OneLine(s.udpAddress));
+    extra("TcpFlag", s.tcpFlag == d.tcpFlag, FlagText(s.tcpFlag));
+    extra("TcpPort", s.tcpPort == d.tcpPort, std::to_string(s.tcpPort));
+    extra("TlsFlag", s.tlsFlag == d.tlsFlag, FlagText(s.tlsFlag));
+    extra("TlsPort", s.tlsPort == d.tlsPort, std::to_string(s.tlsPort));
+    extra("TlsCertFile", s.tlsCertFile.empty(), OneLine(s.tlsCertFile));
+    extra("TlsKeyFile", s.tlsKeyFile.empty(), OneLine(s.tlsKeyFile));
+    extra("TlsCAFile", s.tlsCAFile.empty(), OneLine(s.tlsCAFile));
 
     const SearchEntry empty;
     for (std::size_t i = 0; i < SearchTableSize(s.searchMaxKensu); ++i) {

@@ -105,6 +105,18 @@ struct SyslogdSettings {
     std::int32_t forwardPort = 514;
     std::int32_t forwardProtocol = kForwardUdp;
     std::int32_t forwardFormat = kForwardRfc3164;
+    // Where reception listens.  UDP on UdpPort of UdpAddress (empty: every
+    // IPv4 address; "::" every address, IPv6 and IPv4); TCP (RFC 6587) and
+    // TLS (RFC 5425) on their ports of the same address when their flag is on.
+    std::int32_t udpPort = 514;
+    std::string udpAddress;
+    bool tcpFlag = false;
+    std::int32_t tcpPort = 514;
+    bool tlsFlag = false;
+    std::int32_t tlsPort = 6514;
+    std::string tlsCertFile;  // PEM certificate (chain) of this server
+    std::string tlsKeyFile;   // PEM private key
+    std::string tlsCAFile;    // PEM authorities; set: clients must show a certificate they signed
 
     // The syslog store's keys, read by the store library (absent: no store);
     // an empty path: beside the log file (StoreSettingsOf).  The settings

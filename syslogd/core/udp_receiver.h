@@ -1,7 +1,7 @@
-// The UDP listener on a thread of its own: one socket on all local IPv4
-// addresses with a large receive buffer, read in batches (recvmmsg), each
-// datagram handed to the sink and every batch closed with EndBatch.  Nothing
-// the window does can keep the socket from being drained.
+// The UDP listener on a thread of its own: one socket (all local IPv4
+// addresses unless told otherwise; "::" takes IPv6 and IPv4 alike) with a large receive buffer,
+// read in batches (recvmmsg), each datagram handed to the sink and every batch closed with
+// EndBatch.  Nothing the window does can keep the socket from being drained.
 #pragma once
 
 #include "datagram_sink.h"
@@ -31,7 +31,12 @@ public:
 
     // Binds exclusively to the port (0: any free port); false with the
     // reason when the port cannot be had.
-    bool Bind(std::uint16_t port, std::string* error = nullptr);
+    bool Bind(std::uint16_t port, std::string* error = nullptr) { return Bind({}, port, error); }
+    // The same on one address (empty: every IPv4 address; an IPv6 one, or
+    // "::", listens over IPv6, and over IPv4 too for "::").  `errorCode`
+    // gets the errno of a failure.
+    bool Bind(const std::string& address, std::uint16_t port, std::string* error = nullptr,
+              int* errorCode = nullptr);
     std::uint16_t localPort() const;
     // Receive buffer size the kernel granted, in bytes.
     int receiveBufferSize() const;
@@ -51,11 +56,14 @@ private:
     class SourceText {
     public:
         std::string_view Of(const in_addr& address);
+        // An IPv4 sender seen through an IPv6 socket is named as IPv4.
+        std::string_view Of(const sockaddr_in6& address);
 
     private:
         in_addr last_{};
-        bool known_ = false;
-        char text_[16] = "";
+        in6_addr last6_{};
+        int family_ = 0;
+        char text_[64] = "";
     };
 
     DatagramSink& sink_;

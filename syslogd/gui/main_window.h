@@ -47,6 +47,12 @@ public:
         std::function<void()> quit;
     };
 
+    // What reception says of its listeners, in the status area (CP932).
+    void SetReceptionNotice(const std::string& text) {
+        presenter_.SetReceptionNotice(text);
+        UpdateNotice();
+    }
+
     // Items delivered in one turn of the event loop; more wait for the next
     // turn, so that painting and input keep their place.
     static constexpr std::size_t kItemsPerTurn = 200;

@@ -117,6 +117,15 @@ void SettingsWindow::Fill(SettingsTab tab) {
     BindText(ui_->txt_RotateSize, form_.rotateSizeMB);
     BindText(ui_->txt_KeepCount, form_.keepCount);
     ui_->chk_Forward->setChecked(form_.forward);
+    BindText(ui_->txt_UdpPort, form_.udpPort);
+    BindText(ui_->txt_UdpAddress, form_.udpAddress);
+    ui_->chk_Tcp->setChecked(form_.tcp);
+    BindText(ui_->txt_TcpPort, form_.tcpPort);
+    ui_->chk_Tls->setChecked(form_.tls);
+    BindText(ui_->txt_TlsPort, form_.tlsPort);
+    BindText(ui_->txt_TlsCertFile, form_.tlsCertFile);
+    BindText(ui_->txt_TlsKeyFile, form_.tlsKeyFile);
+    BindText(ui_->txt_TlsCAFile, form_.tlsCAFile);
     BindText(ui_->txt_ForwardHost, form_.forwardHost);
     BindText(ui_->txt_ForwardPort, form_.forwardPort);
     ui_->opt_ForwardUdp->setChecked(form_.forwardProtocol != kForwardTcp);
@@ -166,6 +175,8 @@ void SettingsWindow::ConnectToggles() {
     }
     onToggle(ui_->chk_SMTP_Auth, [this](bool on) { form_.smtpAuth = on; });
     onToggle(ui_->chk_Forward, [this](bool on) { form_.forward = on; });
+    onToggle(ui_->chk_Tcp, [this](bool on) { form_.tcp = on; });
+    onToggle(ui_->chk_Tls, [this](bool on) { form_.tls = on; });
     const std::pair<QRadioButton*, int> rotations[] = {{ui_->opt_RotateNone, kRotateNone},
                                                        {ui_->opt_RotateDaily, kRotateDaily},
                                                        {ui_->opt_RotateSize, kRotateBySize}};
@@ -250,6 +261,10 @@ void SettingsWindow::Refresh() {
         {ui_->txt_ForwardHost, ui_->txt_ForwardPort, ui_->opt_ForwardUdp, ui_->opt_ForwardTcp,
          ui_->id966, ui_->id967, ui_->id968, ui_->id979, ui_->cmb_ForwardFormat},
         e.forwardFields);
+    SetEnabled({ui_->txt_TcpPort, ui_->id1107}, e.tcpFields);
+    SetEnabled({ui_->txt_TlsPort, ui_->txt_TlsCertFile, ui_->txt_TlsKeyFile, ui_->txt_TlsCAFile,
+                ui_->id1109, ui_->id1110, ui_->id1111, ui_->id1112},
+               e.tlsFields);
 
     ui_->id350->setEnabled(e.filterConditions);
     ui_->id351->setEnabled(e.levelFrame);

@@ -3,12 +3,14 @@
 #include "codec.h"
 #include "program_folder.h"
 #include "qt_message_boxes.h"
+#include "system_error_text.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,6 +40,7 @@ SyslogdApplication::SyslogdApplication(quint16 port, MessageBoxes& boxes,
 SyslogdApplication::~SyslogdApplication() {
     // Reception ends first: its last batch is logged and the file closed.
     receiver_.reset();
+    streams_.reset();
     window_.reset();
     pipeline_.reset();
 }
@@ -74,19 +77,20 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
         mail_ = std::make_unique<SmtpClient>();
         services_.mail = mail_.get();
     }
+    udpPort_ = settings_.udpPort != SyslogdSettings{}.udpPort
+                   ? static_cast<std::uint16_t>(settings_.udpPort)
+                   : port_;
     ReceivePipeline::Options options;
-    options.forward.ownUdpPort = port_;
+    options.forward.ownUdpPort = udpPort_;
     pipeline_ = std::make_unique<ReceivePipeline>(
         clock_, std::make_shared<const SyslogdSettings>(settings_), queue_, options);
     window_ = std::make_unique<MainWindow>(settings_, *pipeline_, services_);
     window_->InstallTrayIcon();
 
-    receiver_ = std::make_unique<UdpReceiver>(*pipeline_);
-    if (!receiver_->Bind(port_)) {
+    if (!Listen()) {
         Fail();
         return StartResult::Failed;
     }
-    receiver_->Start();
 
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         // The desktop session ending closes the program like 終了.
@@ -96,6 +100,61 @@ SyslogdApplication::StartResult SyslogdApplication::Start() {
     window_->show();
     running_ = true;
     return StartResult::Running;
+}
+
+bool SyslogdApplication::Listen() {
+    const bool streams = settings_.tcpFlag || settings_.tlsFlag;
+    if (!streams) {
+        // Only UDP, as it always was: a port that cannot be had ends start-up.
+        receiver_ = std::make_unique<UdpReceiver>(*pipeline_);
+        if (!receiver_->Bind(settings_.udpAddress, udpPort_))
+            return false;
+        receiver_->Start();
+        return true;
+    }
+    // More than one listener: those that open run, and the status area
+    // names the others and why.
+    sharedSink_ = std::make_unique<SharedSink>(*pipeline_);
+    receiver_ = std::make_unique<UdpReceiver>(*sharedSink_);
+    streams_ = std::make_unique<StreamReceiver>(*sharedSink_);
+    const std::string& address = settings_.udpAddress;
+    int code = 0;
+    if (!receiver_->Bind(address, udpPort_, nullptr, &code))
+        unopened_.push_back({"UDP", udpPort_, SystemErrorText(code)});
+    const auto tcpPort = static_cast<std::uint16_t>(settings_.tcpPort);
+    if (settings_.tcpFlag && !streams_->ListenTcp(address, tcpPort, code))
+        unopened_.push_back({"TCP", tcpPort, SystemErrorText(code)});
+    const auto tlsPort = static_cast<std::uint16_t>(settings_.tlsPort);
+    std::string reason;
+    if (settings_.tlsFlag &&
+        !streams_->ListenTls(address, tlsPort, settings_.tlsCertFile, settings_.tlsKeyFile,
+                             settings_.tlsCAFile, reason, code))
+        unopened_.push_back(
+            {"TLS", tlsPort, code != 0 ? SystemErrorText(code) : cp932::FromUtf8Lossy(reason)});
+    const bool udp = receiver_->localPort() != 0;
+    if (!udp && !streams_->listening())
+        return false;
+    if (udp) {
+        sharedSink_->AddReceiver();
+        receiver_->Start();
+    }
+    if (streams_->listening()) {
+        sharedSink_->AddReceiver();
+        streams_->Start();
+    }
+    UpdateReceptionNotice();
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &SyslogdApplication::UpdateReceptionNotice);
+    timer->start(2000);
+    return true;
+}
+
+void SyslogdApplication::UpdateReceptionNotice() {
+    std::string text = ReceptionNotice(unopened_, streams_->counts());
+    if (text == receptionNotice_)
+        return;
+    receptionNotice_ = std::move(text);
+    window_->SetReceptionNotice(receptionNotice_);
 }
 
 bool SyslogdApplication::InstallTerminationHandler(SyslogdApplication* app) {

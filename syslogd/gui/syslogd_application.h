@@ -7,6 +7,7 @@
 #include "receive_pipeline.h"
 #include "single_instance.h"
 #include "smtp_client.h"
+#include "stream_receiver.h"
 #include "syslogd_settings.h"
 #include "udp_receiver.h"
 
@@ -26,7 +27,7 @@ class SyslogdApplication final : public QObject {
 public:
     enum class StartResult { Running, AlreadyRunning, Failed };
 
-    // `port` is the UDP port to listen on (the program always uses 514);
+    // `port` is the UDP port to listen on unless Syslogd.ini names one (UdpPort);
     // `boxes` answers the start-up failure message.
     SyslogdApplication(quint16 port, MessageBoxes& boxes, MainWindow::Services services = {});
     ~SyslogdApplication() override;
@@ -49,6 +50,9 @@ public:
 
 private:
     void Fail();
+    // Opens the listeners Syslogd.ini asks for; false when none could be had.
+    bool Listen();
+    void UpdateReceptionNotice();
     void OnTerminationSignal();
 
     quint16 port_;
@@ -61,7 +65,12 @@ private:
     WindowQueue queue_;
     std::unique_ptr<ReceivePipeline> pipeline_;
     std::unique_ptr<MainWindow> window_;
+    std::uint16_t udpPort_ = 0;
+    std::unique_ptr<SharedSink> sharedSink_;  // UDP and TCP/TLS feeding one pipeline
     std::unique_ptr<UdpReceiver> receiver_;
+    std::unique_ptr<StreamReceiver> streams_;
+    std::vector<UnopenedListener> unopened_;
+    std::string receptionNotice_;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool running_ = false;
 };

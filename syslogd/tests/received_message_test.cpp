@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 namespace quellin::syslogd {
 namespace {
 
@@ -173,6 +175,35 @@ TEST(LevelTable, NamesAndBits) {
 TEST(FormatReceiveTime, EnglishMonthAndTwoDigitFields) {
     EXPECT_EQ(FormatReceiveTime(MakeLocalTime(2024, 1, 2, 3, 4, 5)), "Jan 02 03:04:05");
     EXPECT_EQ(FormatReceiveTime(MakeLocalTime(2024, 12, 31, 23, 59, 59)), "Dec 31 23:59:59");
+}
+
+TEST(DecodeMessage, Rfc5424IntoTheSameColumns) {
+    const ReceiveTime time = DescribeReceiveTime(kNow2024);
+    std::string kept;
+    // The sender's zone applies: 03:43:58 at +09:00 is 18:43:58 UTC the day before.
+    std::tm utc{58, 43, 18, 4, 6, 124, 0, 0, 0, 0, nullptr};
+    const std::string sentLocal = FormatReceiveTime(timegm(&utc));
+    const std::string utf8 =
+        "<165>1 2024-07-05T03:43:58.123+09:00 sw1 sshd 42 ID7 "
+        "[a@1 k=\"v\\]\"] \xEF\xBB\xBF\xE5\x8F\x97\xE4\xBF\xA1 \xF0\x9F\x98\x80 end";
+    DecodeResult r = DecodeMessage(utf8, "10.0.0.1", time, kept);
+    ASSERT_TRUE(r.message);
+    EXPECT_EQ(r.message->Row(),
+              (ListRow{sentLocal, "10.0.0.1", "Local4", "Notice",
+                       "sw1 sshd[42] ID7 [a@1 k=\"v\\]\"] " + Sjis("受信") + " ? end"}));
+    EXPECT_EQ(r.message->raw.substr(r.message->rawBodyOffset), utf8.substr(utf8.find("\xEF")));
+    EXPECT_EQ(r.message->searchText.substr(0, 7), "<165>1 ");
+    // Nil fields are left out, a nil time is the receive time, no MSG is fine.
+    r = DecodeMessage("<13>1 - - - - - -", "h", time, kept);
+    ASSERT_TRUE(r.message);
+    EXPECT_EQ(r.message->Row(), (ListRow{kReceiveStamp, "h", "User", "Notice", ""}));
+    // Whatever is not a whole RFC 5424 header stays the older form, as it was.
+    for (const char* older : {"<13>1 link up", "<13>1 2024-13-01T00:00:00Z h a p m - x",
+                              "<13>1 - h a p m [unclosed", "<13>Jul  5 00:43:58 1 x"}) {
+        r = DecodeMessage(older, "h", time, kept);
+        ASSERT_TRUE(r.message) << older;
+        EXPECT_EQ(r.message->Row(), DecodeDatagram(older, "h", time).message->Row()) << older;
+    }
 }
 
 }  // namespace

@@ -236,7 +236,21 @@ INSTANTIATE_TEST_SUITE_P(
                                    f.forward = true;
                                    f.forwardHost = "collector";
                                },
-                               ""}),
+                               ""},
+                      CheckRow{"listen_address", [](SettingsForm& f) { f.udpAddress = "::1x"; },
+                               "受信アドレスの設定が不正です。"},
+                      CheckRow{"listen_port",
+                               [](SettingsForm& f) {
+                                   f.tcp = true;
+                                   f.tcpPort = "65536";
+                               },
+                               "受信ポート番号の設定が不正です。"},
+                      CheckRow{"tls_needs_key",
+                               [](SettingsForm& f) {
+                                   f.tls = true;
+                                   f.tlsCertFile = "cert.pem";
+                               },
+                               "TLS で受信するには証明書ファイルと秘密鍵ファイルが必要です。"}),
     RowName());
 
 TEST(SettingsFormTest, CaFileThatExistsPasses) {
@@ -267,6 +281,10 @@ TEST(ApplySettingsFormTest, AppliesWhatTheTabsSay) {
     form.forwardHost = " collector.example.jp ";
     form.forwardPort = "6514";
     form.forwardProtocol = kForwardTcp;
+    form.udpAddress = " :: ";
+    form.tls = true;
+    form.tlsCertFile = "c.pem";
+    form.tlsKeyFile = "k.pem";
     ASSERT_FALSE(CheckSettingsForm(form));
     ApplySettingsForm(form, settings);
     EXPECT_EQ(settings.smtpSecurity, kSmtpImplicitTls);
@@ -281,6 +299,9 @@ TEST(ApplySettingsFormTest, AppliesWhatTheTabsSay) {
     EXPECT_EQ(settings.forwardHost, "collector.example.jp");
     EXPECT_EQ(settings.forwardPort, 6514);
     EXPECT_EQ(settings.forwardProtocol, kForwardTcp);
+    EXPECT_EQ(settings.udpAddress, "::");
+    EXPECT_TRUE(settings.tlsFlag && !settings.tcpFlag);
+    EXPECT_EQ(settings.tlsKeyFile, "k.pem");
 
     // The form shows them again as they are stored.
     SettingsForm again = FormFromSettings(settings);

@@ -369,6 +369,63 @@ TEST_F(SyslogdProgramTest, LogsDatagramsAndExitsOnSigterm) {
     EXPECT_EQ(server.Wait(10s), 0);
 }
 
+// Devices that speak RFC 5424 over UDP (IPv4 and IPv6), TCP and TCP with
+// octet counting, on ports of the operator's choosing; the TLS port another
+// program holds keeps no other listener from running.
+TEST_F(SyslogdProgramTest, ReceivesRfc5424OverUdpAndTcpOnChosenPortsAndIpv6) {
+    const std::string port = std::to_string(FreeUdpPort());
+    Fd held(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in at{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof at;
+    ASSERT_EQ(::bind(held.get(), reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ::listen(held.get(), 1);
+    ::getsockname(held.get(), reinterpret_cast<sockaddr*>(&at), &length);
+    const std::string cert = (dir / "cert.pem").string(), key = (dir / "key.pem").string();
+    ASSERT_EQ(std::system(("openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=localhost -days 1 "
+                           "-keyout " +
+                           key + " -out " + cert + " 2>/dev/null")
+                              .c_str()),
+              0);
+    Child server(
+        {InstallProgram(
+             LoggingSettings("UdpAddress=::\r\nUdpPort=" + port + "\r\nTcpFlag=1\r\nTcpPort=" +
+                             port + "\r\nTlsFlag=1\r\nTlsCertFile=" + cert + "\r\nTlsKeyFile=" +
+                             key + "\r\nTlsPort=" + std::to_string(ntohs(at.sin_port)) + "\r\n"))
+             .string()},
+        Environment());
+    auto send = [&](std::vector<std::string> args, const std::string& text) {
+        args.insert(args.begin(), {"logger", "--rfc5424", "-P", port, "-t", "sw", "--msgid", "M1"});
+        args.push_back(text);
+        for (int i = 0; i < 100 && server.Running(); ++i, std::this_thread::sleep_for(50ms))
+            if (Child(args, Environment()).Wait(10s) == 0)
+                return;
+        ADD_FAILURE() << text;
+    };
+    send({"-T", "-n", "127.0.0.1"}, "over tcp");  // retried until Syslogd listens
+    send({"-T", "--octet-count", "-n", "::1"}, "octets over tcp6");
+    ASSERT_TRUE(WaitForLogLines(2));
+    send({"-d", "-n", "::1"}, "udp6 " + std::string("\xE5\x8F\x97\xE4\xBF\xA1"));
+    ASSERT_TRUE(WaitForLogLines(3));
+    send({"-d", "-n", "127.0.0.1"}, "udp4");
+    ASSERT_TRUE(WaitForLogLines(4));
+    const std::vector<std::string> lines = LogLines();
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"127.0.0.1", "over tcp"},
+        {"::1", "octets over tcp6"},
+        {"::1", "udp6 " + Sjis("受信")},
+        {"127.0.0.1", "udp4"}};
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ListRow row = SplitLogLine(lines[i]);
+        EXPECT_EQ(row[0].size(), 15u) << lines[i];
+        EXPECT_EQ(row[1], expected[i].first);
+        EXPECT_EQ(row[2], "User");
+        EXPECT_TRUE(row[4].find(" sw M1 [timeQuality ") != std::string::npos &&
+                    row[4].ends_with(expected[i].second))
+            << row[4];
+    }
+    ExpectCleanStop(server);
+}
+
 TEST_F(SyslogdProgramTest, SecondInstanceEndsAtOnceWithoutAWord) {
     auto server = StartListening(LoggingSettings());
     ASSERT_TRUE(server);
