@@ -1,6 +1,6 @@
 #!/bin/sh
 # The syslog store at a site's scale: a store of MESSAGES messages
-# (10,000,000) from ROUTERS routers (1000) over DAYS days (31), Japanese and
+# (10,000,000) from ROUTERS routers (1000) over DAYS days (60), Japanese and
 # ASCII texts, written through the store writer in receive batches, with the
 # same messages in a log file of Syslogd's format beside it.  Prints the
 # insert rate, the bytes per message of the store and of the log file, and
@@ -27,4 +27,4 @@ if [ -z "$work" ]; then
 fi
 trap '[ -z "$made" ] || rm -rf "$made"' EXIT INT TERM
 mkdir -p "$work"
-"$bin/syslog_store_load" "$work" "${MESSAGES:-10000000}" "${ROUTERS:-1000}" "${DAYS:-31}"
+"$bin/syslog_store_load" "$work" "${MESSAGES:-10000000}" "${ROUTERS:-1000}" "${DAYS:-60}"

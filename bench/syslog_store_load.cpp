@@ -1,4 +1,4 @@
-// Builds a syslog store the size of a site's month and times what the
+// Builds a syslog store the size of a site's two months and times what the
 // search window, `quellin syslog` and the chart ask of it:
 //   syslog_store_load FOLDER [MESSAGES [ROUTERS [DAYS]]]
 // Messages from ROUTERS routers over DAYS days (in time order, as received)
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     const std::uint64_t messages = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 10000000;
     const unsigned routers = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 1000;
-    const int days = argc > 4 ? std::atoi(argv[4]) : 31;
+    const int days = argc > 4 ? std::atoi(argv[4]) : 60;
     const std::string storePath = folder + "/syslogd-store.db";
     const std::string logPath = folder + "/syslogd.txt";
     const std::int64_t span = std::int64_t{days} * 86400;
@@ -278,7 +278,8 @@ int main(int argc, char** argv) {
     text.text = "温度が上限を超えました: 2[0-9]{2}";
     Time("regular expression over a week, first page of 200", 3,
          [&] { return reader->Search(text, std::nullopt, 200)->rows.size(); });
-    Query month;
+    // Thirty days around the middle of the store.
+    Query month{.since = middle - 15 * 86400, .until = middle + 15 * 86400};
     Time("chart: counts per hour and level for the month", 3,
          [&] { return reader->CountBy(month, BucketUnit::kHour)->size(); });
     Time("chart: counts per minute and level for the month", 3,
@@ -286,8 +287,8 @@ int main(int argc, char** argv) {
     month.levels = 0x0F;
     Time("chart: errors and worse per day for the month", 3,
          [&] { return reader->CountBy(month, BucketUnit::kDay)->size(); });
-    router.since.reset();
-    router.until.reset();
+    router.since = month.since;
+    router.until = month.until;
     Time("chart: one router per hour for the month", 3,
          [&] { return reader->CountBy(router, BucketUnit::kHour)->size(); });
     return 0;

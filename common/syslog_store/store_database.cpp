@@ -20,14 +20,17 @@ namespace {
 
 // "QSLG": tells the store from any other SQLite file at the path.
 constexpr std::int64_t kApplicationId = 0x51534C47;
-constexpr std::int64_t kLayoutVersion = 1;
+// Layout 1 indexed every message by its source; layout 2 keeps the
+// minutes each source spoke in instead (see store_database.h).
+constexpr std::int64_t kFirstLayout = 1;
 
 constexpr const char* kCreateLayout =
     "BEGIN IMMEDIATE;"
     "CREATE TABLE message(id INTEGER PRIMARY KEY, source INTEGER NOT NULL,"
     " facility INTEGER NOT NULL, level INTEGER NOT NULL, text TEXT NOT NULL,"
     " head BLOB NOT NULL, body BLOB);"
-    "CREATE INDEX message_source ON message(source);"
+    "CREATE TABLE source_minute(source INTEGER NOT NULL, minute INTEGER NOT NULL,"
+    " PRIMARY KEY(source, minute)) WITHOUT ROWID;"
     "CREATE TABLE minute_count(minute INTEGER NOT NULL, level INTEGER NOT NULL,"
     " n INTEGER NOT NULL, PRIMARY KEY(minute, level)) WITHOUT ROWID;"
     // For administrators with the sqlite3 shell.
@@ -35,13 +38,26 @@ constexpr const char* kCreateLayout =
     " (source >> 24) || '.' || ((source >> 16) & 255) || '.' || ((source >> 8) & 255) || '.'"
     " || (source & 255) AS source, facility, level, text FROM message;"
     "PRAGMA application_id = 1364413511;"
-    "PRAGMA user_version = 1;"
+    "PRAGMA user_version = 2;"
+    "COMMIT;";
+
+// Layout 1 to 2 in one transaction: the minutes of each source from the
+// index, which then goes.  Once, when the writer first opens an older store.
+constexpr const char* kFromLayout1 =
+    "BEGIN IMMEDIATE;"
+    "CREATE TABLE source_minute(source INTEGER NOT NULL, minute INTEGER NOT NULL,"
+    " PRIMARY KEY(source, minute)) WITHOUT ROWID;"
+    "INSERT OR IGNORE INTO source_minute SELECT source, (id >> 20) / 60 FROM message"
+    " ORDER BY source, id;"
+    "DROP INDEX message_source;"
+    "PRAGMA user_version = 2;"
     "COMMIT;";
 
 constexpr const char* kWriterSettings =
     "PRAGMA synchronous = NORMAL;"
     "PRAGMA journal_size_limit = 67108864;"
-    "PRAGMA cache_size = -16384;";
+    "PRAGMA cache_size = -65536;"
+    "PRAGMA wal_autocheckpoint = 4096;";
 
 Error FileError(ErrorCode code, const std::filesystem::path& path, int error) {
     return {code, cp932::FromPath(path) + ": " + std::strerror(error)};
@@ -74,8 +90,9 @@ Result<Database> OpenConnection(const std::filesystem::path& path, int flags) {
     return db;
 }
 
-// kFormat unless the file holds this layout; `empty` tells a new file.
-Result<void> CheckLayout(sqlite3* db, bool* empty) {
+// kFormat unless the file holds a layout known here; `empty` tells a new
+// file, `layout` its layout.
+Result<void> CheckLayout(sqlite3* db, bool* empty, int* layout) {
     auto application = QueryNumber(db, "PRAGMA application_id");
     if (!application)
         return application.error();
@@ -91,9 +108,10 @@ Result<void> CheckLayout(sqlite3* db, bool* empty) {
         return {};
     if (application.value() != kApplicationId)
         return Error{ErrorCode::kFormat, "another program's database"};
-    if (version.value() != kLayoutVersion)
+    if (version.value() < kFirstLayout || version.value() > kLayout)
         return Error{ErrorCode::kFormat,
                      "layout " + std::to_string(version.value()) + " is not known here"};
+    *layout = static_cast<int>(version.value());
     return {};
 }
 
@@ -291,8 +309,9 @@ Result<Database> OpenForWriting(const std::filesystem::path& path, int lockWaitM
     sqlite3_file_control(handle, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     sqlite3_busy_timeout(handle, lockWaitMs);
     bool empty = false;
-    if (auto layout = CheckLayout(handle, &empty); !layout)
-        return layout.error();
+    int layout = kLayout;
+    if (auto checked = CheckLayout(handle, &empty, &layout); !checked)
+        return checked.error();
     // Larger pages than SQLite's 4 KiB cost the writer less per message;
     // the size is fixed once the file has WAL mode.
     if (empty) {
@@ -307,13 +326,18 @@ Result<Database> OpenForWriting(const std::filesystem::path& path, int lockWaitM
             sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
             return created.error();
         }
+    } else if (layout == 1) {
+        if (auto migrated = Execute(handle, kFromLayout1); !migrated) {
+            sqlite3_exec(handle, "ROLLBACK", nullptr, nullptr, nullptr);
+            return migrated.error();
+        }
     }
     if (auto settings = Execute(handle, kWriterSettings); !settings)
         return settings.error();
     return db;
 }
 
-Result<Database> OpenForReading(const std::filesystem::path& path) {
+Result<Database> OpenForReading(const std::filesystem::path& path, int* layout) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         return Error{ErrorCode::kNotFound, cp932::FromPath(path)};
@@ -325,8 +349,8 @@ Result<Database> OpenForReading(const std::filesystem::path& path) {
     sqlite3_db_config(handle, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     if (auto check = Execute(handle, "PRAGMA cell_size_check = ON"); !check)
         return check.error();
-    if (auto layout = CheckLayout(handle, nullptr); !layout)
-        return layout.error();
+    if (auto checked = CheckLayout(handle, nullptr, layout); !checked)
+        return checked.error();
     const int rc =
         sqlite3_create_function_v2(handle, "quellin_regexp", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC,
                                    nullptr, RegexpFunction, nullptr, nullptr, nullptr);

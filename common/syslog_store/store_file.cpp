@@ -137,6 +137,10 @@ Result<void> StoreFile::Prepare() {
     auto last = detail::Prepare(db, "SELECT max(id) FROM message WHERE id >= ?1 AND id < ?2");
     if (!last)
         return last.error();
+    auto spoke =
+        detail::Prepare(db, "INSERT OR IGNORE INTO source_minute(source, minute) VALUES(?1, ?2)");
+    if (!spoke)
+        return spoke.error();
     auto count = detail::Prepare(db,
                                  "INSERT INTO minute_count(minute, level, n) VALUES(?1, ?2, ?3)"
                                  " ON CONFLICT(minute, level) DO UPDATE SET n = n + excluded.n");
@@ -145,6 +149,7 @@ Result<void> StoreFile::Prepare() {
     insert_ = std::move(insert.value());
     lastInSecond_ = std::move(last.value());
     addCount_ = std::move(count.value());
+    sourceMinute_ = std::move(spoke.value());
     return {};
 }
 
@@ -200,6 +205,8 @@ Result<StoreFile::Written> StoreFile::Write(std::span<const StoreBatch> batches)
     auto written = InTransaction(db_.get(), [&]() -> Result<Written> {
         Written counts;
         MinuteCounter minutes;
+        // (source, minute), each once, in the table's order.
+        std::vector<std::pair<std::uint32_t, std::int64_t>> spoke;
         for (const StoreBatch& batch : batches) {
             for (const StoreBatch::Entry& entry : batch.entries()) {
                 const std::int64_t second =
@@ -214,9 +221,15 @@ Result<StoreFile::Written> StoreFile::Write(std::span<const StoreBatch> batches)
                 if (auto inserted = Insert(batch, entry, id.value()); !inserted)
                     return inserted.error();
                 minutes.Add(second, entry.level);
+                if (spoke.empty() || spoke.back() != std::pair(entry.source, second / 60))
+                    spoke.emplace_back(entry.source, second / 60);
                 ++counts.stored;
             }
         }
+        std::sort(spoke.begin(), spoke.end());
+        spoke.erase(std::unique(spoke.begin(), spoke.end()), spoke.end());
+        if (auto added = AddSourceMinutes(spoke); !added)
+            return added.error();
         if (auto added = AddCounts(minutes.Take(), 1); !added)
             return added.error();
         return counts;
@@ -233,6 +246,18 @@ Result<void> StoreFile::AddCounts(const std::vector<MinuteCount>& counts, std::i
         sqlite3_bind_int(add, 2, count.level);
         sqlite3_bind_int64(add, 3, sign * count.n);
         if (auto done = Step(db_.get(), add, "count messages"); !done)
+            return done.error();
+    }
+    return {};
+}
+
+Result<void> StoreFile::AddSourceMinutes(
+    const std::vector<std::pair<std::uint32_t, std::int64_t>>& spoke) {
+    sqlite3_stmt* add = sourceMinute_.get();
+    for (const auto& [source, minute] : spoke) {
+        sqlite3_bind_int64(add, 1, source);
+        sqlite3_bind_int64(add, 2, minute);
+        if (auto done = Step(db_.get(), add, "note the source's minute"); !done)
             return done.error();
     }
     return {};
@@ -266,7 +291,7 @@ Result<std::size_t> StoreFile::ExpireStep(std::int64_t keepFrom, std::uint64_t m
     sqlite3* db = db_.get();
     return InTransaction(db, [&]() -> Result<std::size_t> {
         auto oldest = detail::Prepare(db,
-                                      "SELECT id, level FROM message WHERE id < ?1"
+                                      "SELECT id, level, source FROM message WHERE id < ?1"
                                       " ORDER BY id LIMIT ?2");
         if (!oldest)
             return oldest.error();
@@ -274,12 +299,14 @@ Result<std::size_t> StoreFile::ExpireStep(std::int64_t keepFrom, std::uint64_t m
         sqlite3_bind_int64(select, 1, below);
         sqlite3_bind_int64(select, 2, static_cast<std::int64_t>(maxRows));
         MinuteCounter minutes;
+        std::vector<std::int64_t> sources;
         std::size_t rows = 0;
         std::int64_t last = 0;
         int rc;
         while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
             last = sqlite3_column_int64(select, 0);
             minutes.Add(SecondOf(last), sqlite3_column_int(select, 1));
+            sources.push_back(sqlite3_column_int64(select, 2));
             ++rows;
         }
         if (rc != SQLITE_DONE)
@@ -300,6 +327,20 @@ Result<std::size_t> StoreFile::ExpireStep(std::int64_t keepFrom, std::uint64_t m
         sqlite3_bind_int64(empty->get(), 1, SecondOf(last) / 60);
         if (auto emptied = Step(db, empty->get(), "remove empty counts"); !emptied)
             return emptied.error();
+        // The minutes before the last one removed hold nothing any more; the
+        // last one may, and goes with the next step.
+        auto gone =
+            detail::Prepare(db, "DELETE FROM source_minute WHERE source = ?1 AND minute < ?2");
+        if (!gone)
+            return gone.error();
+        std::sort(sources.begin(), sources.end());
+        sources.erase(std::unique(sources.begin(), sources.end()), sources.end());
+        for (std::int64_t source : sources) {
+            sqlite3_bind_int64(gone->get(), 1, source);
+            sqlite3_bind_int64(gone->get(), 2, SecondOf(last) / 60);
+            if (auto removed = Step(db, gone->get(), "remove the source's minutes"); !removed)
+                return removed.error();
+        }
         return rows;
     });
 }

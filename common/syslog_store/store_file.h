@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace quellin::syslogstore {
@@ -49,12 +50,14 @@ private:
     // has no id left.
     Result<std::int64_t> NextId(std::int64_t second);
     Result<void> AddCounts(const std::vector<MinuteCount>& counts, std::int64_t sign);
+    Result<void> AddSourceMinutes(const std::vector<std::pair<std::uint32_t, std::int64_t>>& spoke);
     Result<void> Insert(const StoreBatch& batch, const StoreBatch::Entry& entry, std::int64_t id);
 
     detail::Database db_;
     detail::Statement insert_;
     detail::Statement lastInSecond_;
     detail::Statement addCount_;
+    detail::Statement sourceMinute_;
     // Ids given so far: the second of the last message, the next arrival
     // number in it, and the latest second ever stored.
     std::int64_t second_ = -1;

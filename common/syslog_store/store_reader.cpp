@@ -17,6 +17,7 @@ using detail::SecondOf;
 
 struct SyslogStoreReader::State {
     detail::Database db;
+    int layout = detail::kLayout;
     std::atomic<bool> cancelled{false};
     std::chrono::steady_clock::time_point deadline;
     bool timedOut = false;
@@ -27,6 +28,7 @@ namespace {
 using Value = std::variant<std::int64_t, std::string>;
 
 struct Filter {
+    std::string from = "message";  // the table, or one router's minutes joined to it
     std::string sql;
     std::vector<Value> values;
 
@@ -102,17 +104,35 @@ bool CountedByMinute(const Query& query) {
            (query.facilities & kValidFacilities) == kValidFacilities;
 }
 
-Result<Filter> FilterOf(const Query& query, std::int64_t from, std::int64_t to) {
+Result<Filter> FilterOf(const Query& query, std::int64_t from, std::int64_t to, int layout) {
     Filter filter;
-    filter.sql = "id >= ? AND id < ?";
-    filter.values = {FirstIdOf(from), FirstIdOf(to)};
     if (query.sources.size() > kMaxQuerySources)
         return Error{ErrorCode::kBadArgument, "too many routers"};
+    std::string in;
     if (!query.sources.empty()) {
-        std::string in = "source IN (?";
+        in = "source IN (?";
         for (std::size_t i = 1; i < query.sources.size(); ++i)
             in += ", ?";
-        filter.Add(in + ")");
+        in += ")";
+    }
+    // Routers' messages are read from the minutes they spoke in, each
+    // minute once however many of the routers spoke in it.
+    if (!in.empty() && layout >= 2) {
+        filter.from = "(SELECT DISTINCT minute AS spoke FROM source_minute WHERE " + in +
+                      " AND minute >= ? AND minute < ?) CROSS JOIN message"
+                      " ON id >= (spoke * 60) << 20 AND id < ((spoke + 1) * 60) << 20";
+        for (std::uint32_t source : query.sources)
+            filter.values.emplace_back(std::int64_t{source});
+        filter.values.emplace_back(from / 60);
+        filter.values.emplace_back((to + 59) / 60);
+    }
+    // Joined, the bounds only trim the first and last minute: "+" keeps
+    // SQLite from taking them for the range to read in every minute.
+    filter.sql = filter.from == "message" ? "id >= ? AND id < ?" : "+id >= ? AND +id < ?";
+    filter.values.emplace_back(FirstIdOf(from));
+    filter.values.emplace_back(FirstIdOf(to));
+    if (!in.empty()) {
+        filter.Add(in);
         for (std::uint32_t source : query.sources)
             filter.values.emplace_back(std::int64_t{source});
     }
@@ -273,11 +293,11 @@ public:
     // Messages per minute and level in [from, to), from the messages.
     Result<void> CountMessages(const Query& query, std::int64_t from, std::int64_t to,
                                std::vector<MinuteCount>& out) {
-        auto filter = FilterOf(query, from, to);
+        auto filter = FilterOf(query, from, to, state_.layout);
         if (!filter)
             return filter.error();
-        return Run("SELECT (id >> 20) / 60 AS minute, level, count(*) FROM message WHERE " +
-                       filter->sql + " GROUP BY minute, level ORDER BY minute",
+        return Run("SELECT (id >> 20) / 60 AS minute, level, count(*) FROM " + filter->from +
+                       " WHERE " + filter->sql + " GROUP BY minute, level ORDER BY minute",
                    filter->values, [&](sqlite3_stmt* row) {
                        out.push_back({sqlite3_column_int64(row, 0), sqlite3_column_int(row, 1),
                                       sqlite3_column_int64(row, 2)});
@@ -331,10 +351,12 @@ private:
 };
 
 Result<SyslogStoreReader> SyslogStoreReader::Open(const std::filesystem::path& path) {
-    auto db = detail::OpenForReading(path);
+    int layout = 0;
+    auto db = detail::OpenForReading(path, &layout);
     if (!db)
         return db.error();
     auto state = std::make_unique<State>();
+    state->layout = layout;
     state->db = std::move(db.value());
     state->deadline = std::chrono::steady_clock::time_point::max();
     sqlite3_progress_handler(state->db.get(), 10000, Call::Progress, state.get());
@@ -355,7 +377,7 @@ Result<Page> SyslogStoreReader::Search(const Query& query, const std::optional<P
     Call call(*state_, query);
     limit = std::min(limit, kMaxPageRows);
     auto [from, to] = RangeOf(query);
-    auto filter = FilterOf(query, from, to);
+    auto filter = FilterOf(query, from, to, state_->layout);
     if (!filter)
         return filter.error();
     const char* column = ColumnOf(query.sort);
@@ -372,8 +394,8 @@ Result<Page> SyslogStoreReader::Search(const Query& query, const std::optional<P
             filter->values.emplace_back(after->number);
         filter->values.emplace_back(after->id);
     }
-    std::string sql = "SELECT id, source, facility, level, text, head, body FROM message WHERE " +
-                      filter->sql + " ORDER BY ";
+    std::string sql = "SELECT id, source, facility, level, text, head, body FROM " + filter->from +
+                      " WHERE " + filter->sql + " ORDER BY ";
     if (column != nullptr)
         sql += std::string(column) + direction + ", ";
     sql += std::string("id") + direction + " LIMIT " + std::to_string(limit + 1);
@@ -404,17 +426,17 @@ Result<MatchSummary> SyslogStoreReader::Summarize(const Query& query) {
     Call call(*state_, query);
     MatchSummary summary;
     auto [from, to] = RangeOf(query);
-    auto filter = FilterOf(query, from, to);
+    auto filter = FilterOf(query, from, to, state_->layout);
     if (!filter)
         return filter.error();
     if (!CountedByMinute(query)) {
-        auto run = call.Run("SELECT count(*), min(id), max(id) FROM message WHERE " + filter->sql,
-                            filter->values, [&](sqlite3_stmt* row) {
-                                summary.count =
-                                    static_cast<std::uint64_t>(sqlite3_column_int64(row, 0));
-                                summary.first = SecondOf(sqlite3_column_int64(row, 1));
-                                summary.last = SecondOf(sqlite3_column_int64(row, 2));
-                            });
+        auto run = call.Run(
+            "SELECT count(*), min(id), max(id) FROM " + filter->from + " WHERE " + filter->sql,
+            filter->values, [&](sqlite3_stmt* row) {
+                summary.count = static_cast<std::uint64_t>(sqlite3_column_int64(row, 0));
+                summary.first = SecondOf(sqlite3_column_int64(row, 1));
+                summary.last = SecondOf(sqlite3_column_int64(row, 2));
+            });
         if (!run)
             return run.error();
         return summary;
@@ -425,12 +447,12 @@ Result<MatchSummary> SyslogStoreReader::Summarize(const Query& query) {
     for (const MinuteCount& minute : minutes.value())
         summary.count += static_cast<std::uint64_t>(minute.n);
     for (const char* order : {"ASC", "DESC"}) {
-        auto run = call.Run(
-            "SELECT id FROM message WHERE " + filter->sql + " ORDER BY id " + order + " LIMIT 1",
-            filter->values, [&](sqlite3_stmt* row) {
-                const std::int64_t second = SecondOf(sqlite3_column_int64(row, 0));
-                (order[0] == 'A' ? summary.first : summary.last) = second;
-            });
+        auto run = call.Run("SELECT id FROM " + filter->from + " WHERE " + filter->sql +
+                                " ORDER BY id " + order + " LIMIT 1",
+                            filter->values, [&](sqlite3_stmt* row) {
+                                const std::int64_t second = SecondOf(sqlite3_column_int64(row, 0));
+                                (order[0] == 'A' ? summary.first : summary.last) = second;
+                            });
         if (!run)
             return run.error();
     }

@@ -219,6 +219,7 @@ TEST_F(SyslogStoreTest, ExpiryRemovesTheOldestAndNothingElseInBoundedSteps) {
     EXPECT_EQ(Times({.until = keepFrom}).size(), 0u);
     EXPECT_EQ(Times({.since = keepFrom}).size(), 30u);
     EXPECT_EQ(Count({}), 30u);  // the counts per minute follow
+    EXPECT_EQ(Times({.sources = {*ParseIPv4Address("10.0.0.1")}}).size(), 30u);  // and the router's
 
     std::vector<Message> more;
     for (int i = 0; i < 600; ++i)
@@ -234,6 +235,35 @@ TEST_F(SyslogStoreTest, ExpiryRemovesTheOldestAndNothingElseInBoundedSteps) {
     EXPECT_EQ(left.front(), more.back().time);
     EXPECT_EQ(left.size(), static_cast<std::size_t>((left.front() - left.back()) / 60 + 1));
     EXPECT_EQ(Count({}), left.size());
+}
+
+TEST_F(SyslogStoreTest, StoreOfTheFirstLayoutReadsBeforeAndAfterTheWriterMigratesIt) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(Path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "PRAGMA page_size = 16384; PRAGMA journal_mode = WAL;"
+                     "CREATE TABLE message(id INTEGER PRIMARY KEY, source INTEGER NOT NULL,"
+                     " facility INTEGER NOT NULL, level INTEGER NOT NULL, text TEXT NOT NULL,"
+                     " head BLOB NOT NULL, body BLOB);"
+                     "CREATE INDEX message_source ON message(source);"
+                     "CREATE TABLE minute_count(minute INTEGER NOT NULL, level INTEGER NOT"
+                     " NULL, n INTEGER NOT NULL, PRIMARY KEY(minute, level)) WITHOUT ROWID;"
+                     "INSERT INTO message VALUES(1819968484147200, 167772161, 1, 6, 'a', '', NULL),"
+                     " (1819968547061760, 167772162, 1, 6, 'b', '', NULL);"
+                     "PRAGMA application_id = 1364413511; PRAGMA user_version = 1;",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK);
+    const Query router{.sources = {*ParseIPv4Address("10.0.0.2")}};
+    EXPECT_EQ(Times(router), std::vector<std::int64_t>{kNewYear + 60});
+    Write({{kNewYear + 120, "10.0.0.2", 1, 6, "c"}});  // the writer migrates it
+    EXPECT_EQ(Times(router), (std::vector<std::int64_t>{kNewYear + 120, kNewYear + 60}));
+    EXPECT_EQ(Times({}).size(), 3u);
+    // No index entry per message any more.
+    EXPECT_NE(sqlite3_exec(db, "SELECT 1 FROM message INDEXED BY message_source", nullptr, nullptr,
+                           nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
 }
 
 TEST_F(SyslogStoreTest, SettingsComeFromSyslogdIniAndAreOffWithoutIt) {
